@@ -1,0 +1,39 @@
+// Helpers shared by the engine's modules. Not part of the public interface:
+// the front end includes engine.h only.
+#ifndef TORVANE_ENGINE_INTERNAL_H
+#define TORVANE_ENGINE_INTERNAL_H
+
+#include "engine.h"
+
+// The current instance; get_engine() returns it. Modules read it directly in
+// their loops instead of calling get_engine() per word.
+extern mr_state* engine_instance;
+
+// True while an engine error is recorded. Traced routines test this first and
+// return at once, touching none of their arguments.
+inline bool error_pending() { return engine_instance->error_number != 0; }
+
+// One entry of the routine-call trace. A traced routine checks
+// error_pending() first, then declares one of these: the constructor pushes
+// the routine number (kept only while the depth is below 24), the destructor
+// pops it on every way out.
+class routine_trace {
+public:
+    explicit routine_trace(int number) {
+        mr_state* s = engine_instance;
+        s->trace_depth++;
+        if (s->trace_depth < mr_trace_depth_max) s->trace[s->trace_depth] = number;
+    }
+    ~routine_trace() { engine_instance->trace_depth--; }
+    routine_trace(const routine_trace&) = delete;
+    routine_trace& operator=(const routine_trace&) = delete;
+};
+
+// Length of x in words, without sign and denominator.
+inline int length_of(const bignum* x) { return static_cast<int>(x->len & mr_length_mask); }
+// Length word without the sign bit.
+inline std::uint32_t unsigned_length_word(const bignum* x) { return x->len & mr_magnitude_mask; }
+inline bool is_negative(const bignum* x) { return (x->len & mr_sign_bit) != 0; }
+inline bool is_zero(const bignum* x) { return x->len == 0; }
+
+#endif

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Builds and runs every test on a fresh Debian 12 machine: installs what is
+# missing, then builds the suite twice (plain, and with AddressSanitizer and
+# UndefinedBehaviorSanitizer) and runs it in both builds.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+scripts/install-deps.sh test
+
+jobs=$(nproc)
+run_suite() {
+    local dir=$1; shift
+    cmake -S "$root" -B "$dir" -G Ninja "$@"
+    cmake --build "$dir" -j "$jobs"
+    ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+}
+
+echo "== plain build =="
+run_suite build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer build =="
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:halt_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+run_suite build/sanitize -DCMAKE_BUILD_TYPE=Debug -DTORVANE_SANITIZE=ON -DTORVANE_BENCH=OFF
+
+echo "All tests passed."
