@@ -1,0 +1,519 @@
+// The engine instance, the memory layout of numbers, the error reporter and
+// the routine-call trace.
+//
+// A number is one zero-filled block: the bignum header (length word, digit
+// pointer, spare word) followed by its digit words, least significant first.
+// The digit pointer points into the same block, right after the header, so a
+// number costs one allocation and its digits are reached by one indirection.
+//
+// The instance holds every setting, the sticky error state, a pool of random
+// words and 27 slots of preallocated workspace numbers in one further block.
+// Routines of the other modules use those workspace numbers as scratch, which
+// is why nothing in the engine allocates while it computes.
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "internal.h"
+
+mr_state* engine_instance = nullptr;
+
+// ---- Routine names and error messages -------------------------------------
+
+namespace {
+
+// Names of the traced routines by routine number. Entries 44, 119 and 124 are
+// empty; the entries no routine of this program uses read "unused".
+struct routine_name_table {
+    const char* names[routine_name_count];
+    constexpr routine_name_table() : names{} {
+        for (auto& n : names) n = "unused";
+        names[44] = names[119] = names[124] = "";
+        names[rn_your_program] = "your program";
+        names[rn_normalise] = "normalise";
+        names[rn_multiply] = "multiply";
+        names[rn_divide] = "divide";
+        names[rn_decr] = "decr";
+        names[rn_premult] = "premult";
+        names[rn_subdiv] = "subdiv";
+        names[rn_egcd] = "egcd";
+        names[rn_cbase] = "cbase";
+        names[rn_nroot] = "nroot";
+        names[rn_power] = "power";
+        names[rn_powmod] = "powmod";
+        names[rn_isprime] = "isprime";
+        names[rn_mirvar] = "mirvar";
+        names[rn_mad] = "mad";
+        names[rn_putdig] = "putdig";
+        names[rn_add] = "add";
+        names[rn_subtract] = "subtract";
+        names[rn_mirsys] = "mirsys";
+        names[rn_xgcd] = "xgcd";
+        names[rn_mr_shift] = "mr_shift";
+        names[rn_logb2] = "logb2";
+        names[rn_expint] = "expint";
+        names[rn_gprime] = "gprime";
+        names[rn_powltr] = "powltr";
+        names[rn_otstr] = "otstr";
+        names[rn_instr] = "instr";
+        names[rn_cotstr] = "cotstr";
+        names[rn_cinstr] = "cinstr";
+        names[rn_powmod2] = "powmod2";
+        names[rn_prepare_monty] = "prepare_monty";
+        names[rn_nres] = "nres";
+        names[rn_redc] = "redc";
+        names[rn_nres_modmult] = "nres_modmult";
+        names[rn_nres_powmod] = "nres_powmod";
+        names[rn_nres_powltr] = "nres_powltr";
+        names[rn_remain] = "remain";
+        names[rn_nres_powmod2] = "nres_powmod2";
+        names[rn_trial_division] = "trial_division";
+        names[rn_set_io_buffer_size] = "set_io_buffer_size";
+        names[rn_expb2] = "expb2";
+    }
+};
+
+constexpr routine_name_table routine_names;
+
+// Messages of error codes 1 to 28, each ending with a line break.
+constexpr const char* error_messages[] = {
+    "Number base too big for representation\n",
+    "Division by zero attempted\n",
+    "Overflow - Number too big\n",
+    "Internal result is negative\n",
+    "Input format error\n",
+    "Illegal number base\n",
+    "Illegal parameter usage\n",
+    "Out of space\n",
+    "Even root of a negative number\n",
+    "Raising integer to negative power\n",
+    "Attempt to take illegal root\n",
+    "Integer operation attempted on Flash number\n",
+    "Flash overflow\n",
+    "Numbers too big\n",
+    "Log of a non-positive number\n",
+    "Flash to double conversion failure\n",
+    "I/O buffer overflow\n",
+    "Engine not initialised - no call to mirsys()\n",
+    "Illegal modulus \n",
+    "No modulus defined\n",
+    "Exponent too big\n",
+    "Unsupported Feature - check build options\n",
+    "Specified double length type isn't double length\n",
+    "Specified basis is NOT irreducible\n",
+    "Unable to control Floating-point rounding\n",
+    "Base must be binary\n",
+    "No irreducible basis defined\n",
+    "Composite modulus\n",
+};
+constexpr int error_message_count = sizeof(error_messages) / sizeof(error_messages[0]);
+static_assert(error_message_count == 28);
+
+// Bytes of one number slot holding `digits` digit words, rounded up so that
+// the next slot's header is aligned.
+std::size_t slot_bytes(int digits) {
+    std::size_t bytes = number_header_bytes + sizeof(mr_digit) * static_cast<std::size_t>(digits);
+    constexpr std::size_t align = alignof(bignum);
+    return (bytes + align - 1) / align * align;
+}
+
+// Places a number header at `at` and points its digits just past the header.
+bignum* place_number(void* at) {
+    auto* x = static_cast<bignum*>(at);
+    x->w = reinterpret_cast<mr_digit*>(static_cast<char*>(at) + number_header_bytes);
+    return x;
+}
+
+}  // namespace
+
+const char* routine_name(int k) {
+    if (k < 0 || k >= routine_name_count) return "???";
+    return routine_names.names[k];
+}
+
+const char* error_message(int code) {
+    if (code < 1 || code > error_message_count) return "Undefined error\n";
+    return error_messages[code - 1];
+}
+
+// ---- Memory -----------------------------------------------------------------
+
+void* engine_alloc(int count, int size) {
+    if (engine_instance == nullptr) return std::calloc(static_cast<std::size_t>(count), static_cast<std::size_t>(size));
+    if (error_pending()) return nullptr;
+    void* p = std::calloc(static_cast<std::size_t>(count), static_cast<std::size_t>(size));
+    if (p == nullptr) report_error(8);
+    return p;
+}
+
+void engine_free(void* p) {
+    if (p != nullptr) std::free(p);
+}
+
+mr_state* alloc_engine_record() {
+    return static_cast<mr_state*>(engine_alloc(1, sizeof(mr_state)));
+}
+
+// ---- Errors -------------------------------------------------------------------
+
+void put_text(const char* text) {
+    for (const char* p = text; *p != '\0'; ++p) std::fputc(*p, stdout);
+}
+
+// Records error `code`, or, while error_continue is clear, prints the report
+// (the failing routine, the chain of its callers, the message) and ends the
+// process. The process ends with status 1: an engine error is a failure.
+void report_error(int code) {
+    mr_state* s = engine_instance;
+    if (s == nullptr) {
+        put_text("\nEngine error: ");
+        put_text(error_message(code));
+        std::fflush(stdout);
+        std::exit(1);
+    }
+    if (s->error_continue) {
+        s->error_number = code;
+        return;
+    }
+    auto name_at = [s](int depth) {
+        return depth >= mr_trace_depth_max || depth < 0 ? "???" : routine_name(s->trace[depth]);
+    };
+    put_text("\nEngine error from routine ");
+    put_text(name_at(s->trace_depth));
+    std::fputc('\n', stdout);
+    for (int d = s->trace_depth - 1; d >= 0; --d) {
+        put_text("              called from ");
+        put_text(name_at(d));
+        std::fputc('\n', stdout);
+    }
+    put_text(error_message(code));
+    std::fflush(stdout);
+    std::exit(1);
+}
+
+// ---- Random words -------------------------------------------------------------
+
+// A lagged subtract-with-borrow generator over a pool of 37 words: each refill
+// renews the whole pool with t = pool[j] - pool[k] - borrow, j running 13 ahead
+// of k (modulo 37), and hands the renewed words out one by one.
+std::uint32_t random_word() {
+    mr_state* s = engine_instance;
+    s->random_index++;
+    if (s->random_index < mr_random_pool_size) return s->random_pool[s->random_index];
+    s->random_index = 0;
+    int j = 13;
+    for (int k = 0; k < mr_random_pool_size; ++k) {
+        if (j == mr_random_pool_size) j = 0;
+        std::uint32_t t = s->random_pool[j] - s->random_pool[k] - s->random_borrow;
+        if (t < s->random_pool[j]) s->random_borrow = 0;
+        if (t > s->random_pool[j]) s->random_borrow = 1;
+        s->random_pool[k] = t;
+        ++j;
+    }
+    return s->random_pool[0];
+}
+
+// ---- Instance -------------------------------------------------------------------
+
+mr_state* get_engine() { return engine_instance; }
+
+// Derives the digit base fields from a requested base. Powers of two up to
+// 2^16 that divide 32 bits evenly use full words; every other base b packs
+// the largest power b^m that does not exceed 2^31 into a word.
+void set_digit_base(std::uint32_t base) {
+    mr_state* s = engine_instance;
+    s->external_base = base;
+    // Tested from the largest power down; testing stops at the first power
+    // below the base.
+    static constexpr struct {
+        std::uint32_t power;
+        int bits;
+    } full_word_bases[] = {{65536, 16}, {256, 8}, {16, 4}, {4, 2}, {2, 1}};
+    for (const auto& p : full_word_bases) {
+        if (p.power < base) break;
+        if (p.power == base) {
+            s->digit_base = 0;
+            s->digits_per_word = 32 / p.bits;
+            return;
+        }
+    }
+    s->digit_base = base;
+    s->digits_per_word = 1;
+    if (base == 0) return;
+    std::uint32_t d = 0x80000000u / base;
+    while (d >= base) {
+        s->digit_base *= base;
+        s->digits_per_word++;
+        d /= base;
+    }
+}
+
+mr_state* mirsys(int digits, std::uint32_t base) {
+    mr_state* s = alloc_engine_record();
+    engine_instance = s;
+    return init_engine(s, digits, base);
+}
+
+mr_state* init_engine(mr_state* s, int digits, std::uint32_t base) {
+    if (s == nullptr) return nullptr;
+    engine_instance = s;
+    s->trace_depth = 0;
+    s->trace[0] = rn_your_program;
+    s->trace_depth = 1;
+    s->trace[1] = rn_mirsys;
+    s->error_continue = 0;
+    if (base == 1 || base > 0x80000000u) {
+        report_error(6);
+        s->trace_depth--;
+        return s;
+    }
+    set_digit_base(base);
+
+    s->bits_per_digit = 0;
+    s->digit_base_pow2 = 1;
+    if (s->digit_base == 0) {
+        s->bits_per_digit = 32;
+        s->digit_base_pow2 = 0;
+    } else {
+        for (std::uint32_t v = s->digit_base; v > 1; v >>= 1) {
+            s->bits_per_digit++;
+            s->digit_base_pow2 <<= 1;
+        }
+    }
+
+    int words;
+    if (digits > 0)
+        words = (digits - 1) / s->digits_per_word + 1;
+    else
+        words = 1 - (8 * digits + 1) / s->bits_per_digit;
+    if (words == 0) words = 1;
+    s->max_length = words + 1;
+
+    s->length_check = 1;
+    s->io_base = 10;
+    s->error_number = 0;
+    s->prime_trials = 6;
+    s->io_buffer_size = 2559;
+    s->prime_table = nullptr;
+    s->io_buffer = static_cast<char*>(engine_alloc(2560, 1));
+    if (s->io_buffer != nullptr) s->io_buffer[0] = '\0';
+
+    s->random_pool[0] = 0x55555555u;
+    s->random_pool[1] = 0x12345678u;
+    for (int i = 0; i < mr_random_pool_size - 2; ++i)
+        s->random_pool[i + 2] = s->random_pool[i + 1] + s->random_pool[i] + 0x1379BDF1u;
+    s->random_index = mr_random_pool_size;
+    s->random_borrow = 0;
+
+    // The workspace block is sized for numbers of twice the length, so that
+    // its double slots have room for double-length intermediate results.
+    s->max_length = 2 * s->max_length + 1;
+    if (s->max_length > static_cast<int>(mr_length_mask)) {
+        report_error(14);
+        s->max_length = (s->max_length - 1) / 2;
+        s->trace_depth--;
+        return s;
+    }
+    s->workspace_block = alloc_number_block(workspace_slot_count);
+    s->initialised = 1;
+    s->max_length = (s->max_length - 1) / 2;
+
+    s->accumulator = workspace_number(s->workspace_block, 0);
+    s->scratch1 = workspace_number(s->workspace_block, 2);
+    s->scratch2 = workspace_number(s->workspace_block, 3);
+    s->scratch3 = workspace_number(s->workspace_block, 4);
+    s->scratch4 = workspace_number(s->workspace_block, 5);
+    s->scratch5 = workspace_number(s->workspace_block, 6);
+    s->scratch6 = workspace_number(s->workspace_block, 8);
+    s->scratch7 = workspace_number(s->workspace_block, 10);
+    s->scratch8 = workspace_number(s->workspace_block, 12);
+    s->scratch9 = workspace_number(s->workspace_block, 13);
+    s->scratch10 = workspace_number(s->workspace_block, 14);
+    s->scratch11 = workspace_number(s->workspace_block, 15);
+    s->scratch12 = workspace_number(s->workspace_block, 16);
+    s->scratch13 = workspace_number(s->workspace_block, 17);
+    s->scratch14 = workspace_number(s->workspace_block, 18);
+    s->scratch15 = workspace_number(s->workspace_block, 19);
+    s->modulus = workspace_number(s->workspace_block, 21);
+
+    s->trace_depth--;
+    return s;
+}
+
+void release_engine() {
+    mr_state* s = engine_instance;
+    if (s == nullptr) return;
+    s->error_continue = 0;
+    s->initialised = 0;
+    free_number_block(s->workspace_block, workspace_slot_count);
+    s->workspace_block = nullptr;
+    for (auto& word : s->random_pool) word = 0;
+    set_io_buffer_size(0);
+    if (s->prime_table != nullptr) engine_free(s->prime_table);
+    engine_free(s);
+    engine_instance = nullptr;
+}
+
+// ---- Numbers --------------------------------------------------------------------
+
+bignum* mirvar(int value) {
+    if (error_pending()) return nullptr;
+    routine_trace trace(rn_mirvar);
+    if (!engine_instance->initialised) {
+        report_error(18);
+        return nullptr;
+    }
+    void* block = engine_alloc(1, static_cast<int>(slot_bytes(engine_instance->max_length)));
+    if (block == nullptr) return nullptr;
+    bignum* x = place_number(block);
+    if (value != 0) set_from_int(value, x);
+    return x;
+}
+
+void free_number(bignum* x) {
+    if (x == nullptr) return;
+    zero_number(x);
+    engine_free(x);
+}
+
+// A block of `count` number slots of the current max_length, with room at
+// the front to align the first slot.
+void* alloc_number_block(int count) {
+    std::size_t bytes = static_cast<std::size_t>(count) * slot_bytes(engine_instance->max_length) + alignof(bignum);
+    return engine_alloc(1, static_cast<int>(bytes));
+}
+
+void free_number_block(void* block, int count) {
+    if (block == nullptr) return;
+    std::size_t bytes = static_cast<std::size_t>(count) * slot_bytes(engine_instance->max_length) + alignof(bignum);
+    std::memset(block, 0, bytes);
+    engine_free(block);
+}
+
+// The number at slot `index` of a block whose slots have room for
+// `length` + 1 digits.
+bignum* number_in_block(void* block, int index, int length) {
+    auto address = reinterpret_cast<std::uintptr_t>(block);
+    constexpr std::uintptr_t align = alignof(bignum);
+    address = (address + align - 1) / align * align;
+    address += static_cast<std::uintptr_t>(index) * slot_bytes(length + 1);
+    return place_number(reinterpret_cast<void*>(address));
+}
+
+bignum* workspace_number(void* block, int index) {
+    if (error_pending()) return nullptr;
+    return number_in_block(block, index, engine_instance->max_length - 1);
+}
+
+void zero_number(bignum* x) {
+    if (x == nullptr) return;
+    int n = stored_length(x);
+    for (int i = 0; i < n; ++i) x->w[i] = 0;
+    x->len = 0;
+}
+
+void set_from_int(int n, bignum* x) {
+    zero_number(x);
+    if (n == 0) return;
+    std::uint32_t sign = n < 0 ? mr_sign_bit : 0;
+    // The magnitude as an unsigned word, so that the most negative int has
+    // magnitude 2^31.
+    std::uint32_t m = n < 0 ? 0u - static_cast<std::uint32_t>(n) : static_cast<std::uint32_t>(n);
+    std::uint32_t base = engine_instance->digit_base;
+    std::uint32_t len;
+    if (base == 0) {
+        x->w[0] = m;
+        len = 1;
+    } else {
+        len = 0;
+        while (m > 0) {
+            x->w[len++] = m % base;
+            m /= base;
+        }
+    }
+    x->len = len | sign;
+}
+
+void copy_number(const bignum* x, bignum* y) {
+    if (x == y || y == nullptr) return;
+    if (x == nullptr) {
+        zero_number(y);
+        return;
+    }
+    int nx = stored_length(x);
+    int ny = stored_length(y);
+    for (int i = nx; i < ny; ++i) y->w[i] = 0;
+    for (int i = 0; i < nx; ++i) y->w[i] = x->w[i];
+    y->len = x->len;
+}
+
+void negate_number(const bignum* x, bignum* y) {
+    copy_number(x, y);
+    if (y->len != 0) y->len ^= mr_sign_bit;
+}
+
+void abs_number(const bignum* x, bignum* y) {
+    copy_number(x, y);
+    y->len &= mr_magnitude_mask;
+}
+
+int stored_length(const bignum* x) {
+    return static_cast<int>((x->len & mr_length_mask) + ((x->len & mr_denominator_mask) >> 16));
+}
+
+int is_flash_number(const bignum* x) { return (x->len & mr_denominator_mask) != 0 ? 1 : 0; }
+
+int sign_of(const bignum* x) { return (x->len & mr_sign_bit) != 0 ? -1 : 1; }
+
+void set_sign(int s, bignum* x) {
+    if (x->len == 0) return;
+    if (s < 0)
+        x->len |= mr_sign_bit;
+    else
+        x->len &= mr_magnitude_mask;
+}
+
+void strip_leading_zeros(bignum* x) {
+    std::uint32_t sign = x->len & mr_sign_bit;
+    std::uint32_t n = x->len & mr_magnitude_mask;
+    while (n > 0 && x->w[n - 1] == 0) --n;
+    x->len = n > 0 ? (n | sign) : 0;
+}
+
+int int_value(const bignum* x) {
+    if (x == nullptr || x->len == 0) return 0;
+    int s = sign_of(x);
+    if ((x->len & mr_magnitude_mask) == 1 && x->w[0] < 0x40000000u) return s * static_cast<int>(x->w[0]);
+    return s * 0x40000000;
+}
+
+int compare_numbers(const bignum* x, const bignum* y) {
+    if (x == y) return 0;
+    int s = is_negative(x) ? -1 : 1;
+    if (is_negative(x) != is_negative(y)) return s;
+    std::uint32_t lx = x->len & mr_magnitude_mask;
+    std::uint32_t ly = y->len & mr_magnitude_mask;
+    if (lx > ly) return s;
+    if (lx < ly) return -s;
+    for (std::uint32_t i = lx; i-- > 0;) {
+        if (x->w[i] > y->w[i]) return s;
+        if (x->w[i] < y->w[i]) return -s;
+    }
+    return 0;
+}
+
+int get_digit(const bignum* x, int k) {
+    const mr_state* s = engine_instance;
+    std::uint32_t w = x->w[(k - 1) / s->digits_per_word];
+    if (s->digits_per_word == 1) return static_cast<int>(w);
+    for (int i = 0; i < (k - 1) % s->digits_per_word; ++i) w /= s->external_base;
+    return static_cast<int>(w % s->external_base);
+}
+
+int digit_count(const bignum* x) {
+    if (x->len == 0) return 0;
+    int n = length_of(x) * engine_instance->digits_per_word;
+    while (n > 0 && get_digit(x, n) == 0) --n;
+    return n;
+}
