@@ -1,0 +1,155 @@
+#include "radix.h"
+
+#include <cstring>
+
+decoding_table hex_table;
+decoding_table base60_table;
+decoding_table base64_table;
+
+namespace {
+
+void fill_table(decoding_table& table, const char* alphabet) {
+    table.value.fill(no_digit);
+    const int n = static_cast<int>(std::strlen(alphabet));
+    for (int i = 0; i < n; ++i) table.value[static_cast<unsigned char>(alphabet[i])] = static_cast<std::uint8_t>(i);
+    table.filled = true;
+}
+
+const decoding_table& hex() {
+    if (!hex_table.filled) fill_hex_table();
+    return hex_table;
+}
+
+const decoding_table& base60() {
+    if (!base60_table.filled) fill_base60_table();
+    return base60_table;
+}
+
+const decoding_table& base64() {
+    if (!base64_table.filled) fill_base64_table();
+    return base64_table;
+}
+
+std::uint8_t lookup(const decoding_table& table, char c) { return table.value[static_cast<unsigned char>(c)]; }
+
+// Whether `c` is a digit of `base` as the fields accept it.
+bool is_digit_of(char c, int base) {
+    switch (base) {
+    case 2: return c == '0' || c == '1';
+    case 8: return c >= '0' && c <= '7';
+    case 10: return c >= '0' && c <= '9';
+    case 16: return lookup(hex(), c) != no_digit;
+    // Upper case only: the engine reads lower-case letters as the digits
+    // 36 and above in bases over 16.
+    case 36: return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z');
+    case 60: return lookup(base60(), c) != no_digit;
+    case 64: return lookup(base64(), c) != no_digit;
+    default: return true;
+    }
+}
+
+}  // namespace
+
+void fill_hex_table() {
+    // Lower case first, then upper case over it: both map to 0-15.
+    fill_table(hex_table, hex_digits_lower);
+    for (int i = 0; i < 16; ++i) hex_table.value[static_cast<unsigned char>(hex_digits_upper[i])] = static_cast<std::uint8_t>(i);
+}
+
+void fill_base60_table() { fill_table(base60_table, base60_alphabet); }
+
+void fill_base64_table() { fill_table(base64_table, base64_alphabet); }
+
+int filter_digits(char* text, int base) {
+    char* out = text;
+    const char* in = text;
+    if (*in == '-') {
+        ++in;
+        ++out;
+    }
+    for (; *in != '\0'; ++in) {
+        if (is_digit_of(*in, base)) *out++ = *in;
+    }
+    *out = '\0';
+    return static_cast<int>(out - text);
+}
+
+int base64_decode(const char* text, std::uint8_t* bytes) {
+    const decoding_table& table = base64();
+    int count = 0;
+    for (;;) {
+        // Stop at the first character outside the alphabet; the terminator
+        // is one of them, so a group never reads past the text's end.
+        const std::uint8_t a = lookup(table, text[0]);
+        if (a == no_digit) break;
+        const std::uint8_t b = lookup(table, text[1]);
+        if (b == no_digit) break;  // a single leftover character adds nothing
+        bytes[count++] = static_cast<std::uint8_t>(a * 4 + b / 16);
+        const std::uint8_t c = lookup(table, text[2]);
+        if (c == no_digit) break;
+        bytes[count++] = static_cast<std::uint8_t>((b % 16) * 16 + c / 4);
+        const std::uint8_t d = lookup(table, text[3]);
+        if (d == no_digit) break;
+        bytes[count++] = static_cast<std::uint8_t>((c % 4) * 64 + d);
+        text += 4;
+    }
+    bytes[count] = 0;
+    return count;
+}
+
+int base64_encode(const std::uint8_t* bytes, int count, char* text) {
+    if (count <= 0) return 0;
+    int n = 0;
+    int i = 0;
+    for (; i + 3 <= count; i += 3) {
+        const unsigned p = bytes[i], q = bytes[i + 1], r = bytes[i + 2];
+        text[n++] = base64_alphabet[p / 4];
+        text[n++] = base64_alphabet[(p % 4) * 16 + q / 16];
+        text[n++] = base64_alphabet[(q % 16) * 4 + r / 64];
+        text[n++] = base64_alphabet[r % 64];
+    }
+    const int left = count - i;
+    if (left == 1) {
+        const unsigned p = bytes[i];
+        text[n++] = base64_alphabet[p / 4];
+        text[n++] = base64_alphabet[(p % 4) * 16];
+    } else if (left == 2) {
+        const unsigned p = bytes[i], q = bytes[i + 1];
+        text[n++] = base64_alphabet[p / 4];
+        text[n++] = base64_alphabet[(p % 4) * 16 + q / 16];
+        text[n++] = base64_alphabet[(q % 16) * 4];
+    }
+    text[n] = '\0';
+    return n;
+}
+
+int hex_encode(const std::uint8_t* bytes, int count, char* text, bool no_terminator) {
+    int n = 0;
+    for (int i = 0; i < count; ++i) {
+        text[n++] = hex_digits_upper[bytes[i] >> 4];
+        text[n++] = hex_digits_upper[bytes[i] & 15];
+    }
+    if (!no_terminator) text[n] = '\0';
+    return n;
+}
+
+int hex_decode(const char* text, int length, std::uint8_t* bytes, bool no_terminator) {
+    if (length <= 0) return 0;
+    const decoding_table& table = hex();
+    int count = 0;
+    int i = 0;
+    if (length % 2 == 1) {
+        const std::uint8_t v = lookup(table, text[0]);
+        if (v == no_digit) return 0;
+        bytes[count++] = v;
+        i = 1;
+    }
+    for (; i + 1 < length; i += 2) {
+        const std::uint8_t hi = lookup(table, text[i]);
+        const std::uint8_t lo = lookup(table, text[i + 1]);
+        if (hi == no_digit || lo == no_digit) break;
+        bytes[count++] = static_cast<std::uint8_t>(hi * 16 + lo);
+    }
+    if (!no_terminator) bytes[count] = 0;
+    return count;
+}

@@ -1,0 +1,81 @@
+// Radix text codec of the calculator front end.
+//
+// The engine reads and writes number text in any base from 2 to 256 by
+// itself. What lives here is what the fields add on top of that:
+//   - filter_digits strips typed text down to the digits of the current base,
+//     so that the engine never sees a character it would refuse;
+//   - the base-64 form: a field in base 64 shows the standard base-64 text of
+//     the number's big-endian magnitude bytes, reached through hexadecimal
+//     text (the engine itself is never asked for base 64);
+//   - the byte/text converters that base-64 form needs.
+//
+// None of these functions reports an error: bad input is dropped or ends the
+// conversion. All of them work on buffers the caller supplies and allocate
+// nothing; sizing those buffers is the caller's business.
+#ifndef TORVANE_APP_RADIX_RADIX_H
+#define TORVANE_APP_RADIX_RADIX_H
+
+#include <array>
+#include <cstdint>
+
+// The alphabets, as constant strings.
+inline constexpr char base64_alphabet[] =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+inline constexpr char hex_digits_upper[] = "0123456789ABCDEF";
+inline constexpr char hex_digits_lower[] = "0123456789abcdef";
+inline constexpr char base60_alphabet[] =
+    "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwx";
+
+// Value of a character that is not in a table's set.
+inline constexpr std::uint8_t no_digit = 255;
+
+// A decoding table: indexed by character code, gives the digit value of that
+// character or no_digit. `filled` says the table has been built.
+struct decoding_table {
+    std::array<std::uint8_t, 256> value{};
+    bool filled = false;
+};
+
+// The three tables. The base-64 one is filled when the window starts
+// (fill_base64_table); the hexadecimal and base-60 ones on first use. Every
+// reader also fills its table when it finds it empty, so the codec works on
+// its own as well.
+extern decoding_table hex_table;
+extern decoding_table base60_table;
+extern decoding_table base64_table;
+
+void fill_hex_table();
+void fill_base60_table();
+void fill_base64_table();
+
+// Filters the zero-terminated `text` in place for `base` (2, 8, 10, 16, 36,
+// 60 or 64): an optional leading "-" is kept, then every character that is
+// not a digit of the base is dropped ("-" included). Returns the new length,
+// the sign included. Any other base leaves the text as it is.
+int filter_digits(char* text, int base);
+
+// Decodes zero-terminated base-64 text into `bytes`, four characters at a
+// time, ending at the first character outside the alphabet (padding, a
+// sign, a line break or the terminator). A lone last character of a group
+// adds nothing. Writes a zero byte after the last decoded byte and returns
+// the number of decoded bytes. `bytes` needs room for 3/4 of the text's
+// length plus one.
+int base64_decode(const char* text, std::uint8_t* bytes);
+
+// Encodes `count` bytes as base-64 text without padding, zero-terminated;
+// with a count of 0 nothing at all is written. Returns the number of
+// characters.
+int base64_encode(const std::uint8_t* bytes, int count, char* text);
+
+// Writes two upper-case hexadecimal digits per byte, high half first, and a
+// zero byte after them unless `no_terminator` is set. Returns 2 * count.
+int hex_encode(const std::uint8_t* bytes, int count, char* text, bool no_terminator);
+
+// Turns `length` hexadecimal digits (either case) into bytes. An odd length
+// makes the first digit a byte of its own. Stops at the first pair holding a
+// non-digit; a bad single leading digit gives no bytes and no terminator at
+// all. Writes a zero byte after the output unless `no_terminator` is set.
+// Returns the number of bytes.
+int hex_decode(const char* text, int length, std::uint8_t* bytes, bool no_terminator);
+
+#endif

@@ -1,0 +1,218 @@
+// The radix codec on its own: the digit filter of every base, the base-64
+// form and the hexadecimal converters it goes through.
+#include "radix.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string filtered(std::string text, int base) {
+    std::vector<char> buffer(text.begin(), text.end());
+    buffer.push_back('\0');
+    const int n = filter_digits(buffer.data(), base);
+    std::string out(buffer.data());
+    EXPECT_EQ(n, static_cast<int>(out.size()));
+    return out;
+}
+
+std::vector<std::uint8_t> decoded(const std::string& text) {
+    std::vector<std::uint8_t> bytes(text.size() + 8, 0xEE);
+    const int n = base64_decode(text.c_str(), bytes.data());
+    EXPECT_EQ(bytes[n], 0) << "terminator after the decoded bytes";
+    bytes.resize(n);
+    return bytes;
+}
+
+std::string encoded(const std::vector<std::uint8_t>& bytes) {
+    std::string text(bytes.size() * 2 + 8, '#');
+    const int n = base64_encode(bytes.data(), static_cast<int>(bytes.size()), text.data());
+    if (n > 0) {
+        EXPECT_EQ(text[n], '\0');
+    }
+    text.resize(n);
+    return text;
+}
+
+// Big-endian magnitude bytes of a value, as the calculator hands them over
+// (no leading zero byte, zero being the single byte 0).
+std::vector<std::uint8_t> bytes_of(std::uint64_t v) {
+    std::vector<std::uint8_t> out;
+    do {
+        out.insert(out.begin(), static_cast<std::uint8_t>(v & 0xFF));
+        v >>= 8;
+    } while (v != 0);
+    return out;
+}
+
+std::uint64_t value_of(const std::vector<std::uint8_t>& bytes) {
+    std::uint64_t v = 0;
+    for (auto b : bytes) v = v * 256 + b;
+    return v;
+}
+
+TEST(DigitFilter, KeepsExactlyTheDigitsOfEachBase) {
+    const std::string all_printable = [] {
+        std::string s;
+        for (int c = 1; c < 256; ++c) s += static_cast<char>(c);
+        return s;
+    }();
+    EXPECT_EQ(filtered(all_printable, 2), "01");
+    EXPECT_EQ(filtered(all_printable, 8), "01234567");
+    EXPECT_EQ(filtered(all_printable, 10), "0123456789");
+    EXPECT_EQ(filtered(all_printable, 16), "0123456789ABCDEFabcdef");
+    EXPECT_EQ(filtered(all_printable, 36), "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ");
+    EXPECT_EQ(filtered(all_printable, 60), base60_alphabet);
+    EXPECT_EQ(filtered(all_printable, 64), "+/0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+}
+
+TEST(DigitFilter, LeadingMinusIsKeptOthersDropped) {
+    for (int base : {2, 8, 10, 16, 36, 60, 64}) {
+        SCOPED_TRACE(base);
+        EXPECT_EQ(filtered("-1-0-1", base), "-101");
+        EXPECT_EQ(filtered("--1", base), "-1");
+        EXPECT_EQ(filtered(" -1", base), "1") << "a blank before the sign makes it no leading sign";
+        EXPECT_EQ(filtered("-", base), "-");
+        EXPECT_EQ(filtered("", base), "");
+    }
+}
+
+TEST(DigitFilter, TypicalTypedText) {
+    EXPECT_EQ(filtered("12a", 10), "12");
+    EXPECT_EQ(filtered("1 000 000\r\n", 10), "1000000");
+    EXPECT_EQ(filtered("dead BEEF", 16), "deadBEEF");
+    EXPECT_EQ(filtered("zZ9", 36), "Z9") << "lower case is no digit of base 36";
+    EXPECT_EQ(filtered("xyz", 60), "x") << "y and z are beyond digit 59";
+    EXPECT_EQ(filtered("/w==", 64), "/w") << "padding is removed";
+    EXPECT_EQ(filtered("AQ\nA\tA", 64), "AQAA");
+    EXPECT_EQ(filtered("12389", 8), "123");
+    EXPECT_EQ(filtered("!@#$%", 10), "");
+}
+
+TEST(DigitFilter, OtherBasesAreLeftAlone) {
+    EXPECT_EQ(filtered("- \n\x01xyz", 256), "- \n\x01xyz");
+}
+
+TEST(Base64, RoundTripsOfNumbersAtByteBoundaries) {
+    struct Case {
+        std::uint64_t value;
+        const char* text;
+    };
+    for (const Case& c : {Case{0, "AA"}, Case{255, "/w"}, Case{256, "AQA"}, Case{65535, "//8"}, Case{65536, "AQAA"},
+                          Case{16777215, "////"}, Case{16777216, "AQAAAA"}, Case{65, "QQ"}, Case{16641, "QQE"}}) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(encoded(bytes_of(c.value)), c.text);
+        EXPECT_EQ(value_of(decoded(c.text)), c.value);
+    }
+}
+
+TEST(Base64, EveryByteValueAndEveryLengthRoundTrips) {
+    std::vector<std::uint8_t> bytes;
+    for (int i = 0; i < 300; ++i) {
+        bytes.push_back(static_cast<std::uint8_t>((i * 97 + 13) & 0xFF));
+        const std::string text = encoded(bytes);
+        EXPECT_EQ(text.size(), (bytes.size() * 4 + 2) / 3);
+        ASSERT_EQ(decoded(text), bytes) << "length " << bytes.size();
+    }
+}
+
+TEST(Base64, LoneTrailingCharacterAddsNothing) {
+    EXPECT_EQ(decoded("Q"), std::vector<std::uint8_t>{});
+    EXPECT_EQ(decoded("QQ"), std::vector<std::uint8_t>{65});
+    EXPECT_EQ(decoded("QQE"), (std::vector<std::uint8_t>{65, 1}));
+    EXPECT_EQ(decoded("QUJDQ"), (std::vector<std::uint8_t>{'A', 'B', 'C'}));
+    EXPECT_EQ(decoded(""), std::vector<std::uint8_t>{});
+}
+
+TEST(Base64, DecodingStopsAtTheFirstForeignCharacter) {
+    EXPECT_EQ(decoded("/w=="), std::vector<std::uint8_t>{255});
+    EXPECT_EQ(decoded("/w==AQAA"), std::vector<std::uint8_t>{255}) << "nothing after padding is read";
+    EXPECT_EQ(decoded("-AQA"), std::vector<std::uint8_t>{}) << "a sign makes the value empty";
+    EXPECT_EQ(decoded("QUJD\nREVG"), (std::vector<std::uint8_t>{'A', 'B', 'C'}));
+    EXPECT_EQ(decoded("QU=D"), std::vector<std::uint8_t>{'A'});
+}
+
+TEST(Base64, TableIsExactlyTheAlphabet) {
+    fill_base64_table();
+    int members = 0;
+    for (int c = 0; c < 256; ++c) {
+        if (base64_table.value[c] != no_digit) {
+            ++members;
+            EXPECT_EQ(base64_alphabet[base64_table.value[c]], static_cast<char>(c));
+        }
+    }
+    EXPECT_EQ(members, 64);
+}
+
+TEST(Base64, EncodingNothingWritesNothing) {
+    char text[4] = {'#', '#', '#', '#'};
+    const std::uint8_t byte = 7;
+    EXPECT_EQ(base64_encode(&byte, 0, text), 0);
+    EXPECT_EQ(text[0], '#');
+}
+
+TEST(Hex, EncodeWritesUpperCasePairs) {
+    const std::uint8_t bytes[] = {0x00, 0x0F, 0xA5, 0xFF};
+    char text[16];
+    std::fill(std::begin(text), std::end(text), '#');
+    EXPECT_EQ(hex_encode(bytes, 4, text, false), 8);
+    EXPECT_STREQ(text, "000FA5FF");
+    std::fill(std::begin(text), std::end(text), '#');
+    EXPECT_EQ(hex_encode(bytes, 2, text, true), 4);
+    EXPECT_EQ(text[4], '#') << "no terminator when asked for none";
+    EXPECT_EQ(hex_encode(bytes, 0, text, false), 0);
+    EXPECT_EQ(text[0], '\0');
+}
+
+TEST(Hex, DecodeHandlesOddLengthsBothCasesAndBadDigits) {
+    std::uint8_t bytes[16];
+    std::fill(std::begin(bytes), std::end(bytes), 0xEE);
+    EXPECT_EQ(hex_decode("1ff", 3, bytes, false), 2);
+    EXPECT_EQ(bytes[0], 0x01);
+    EXPECT_EQ(bytes[1], 0xFF);
+    EXPECT_EQ(bytes[2], 0);
+
+    EXPECT_EQ(hex_decode("aBcD", 4, bytes, false), 2);
+    EXPECT_EQ(bytes[0], 0xAB);
+    EXPECT_EQ(bytes[1], 0xCD);
+
+    std::fill(std::begin(bytes), std::end(bytes), 0xEE);
+    EXPECT_EQ(hex_decode("12G456", 6, bytes, false), 1) << "the pair holding G gives no byte";
+    EXPECT_EQ(bytes[0], 0x12);
+    EXPECT_EQ(bytes[1], 0);
+
+    std::fill(std::begin(bytes), std::end(bytes), 0xEE);
+    EXPECT_EQ(hex_decode("-1A", 3, bytes, false), 0) << "a negative number's text gives no bytes";
+    EXPECT_EQ(bytes[0], 0xEE) << "and no terminator";
+    EXPECT_EQ(hex_decode("", 0, bytes, false), 0);
+    EXPECT_EQ(bytes[0], 0xEE);
+
+    EXPECT_EQ(hex_decode("0", 1, bytes, false), 1) << "zero is the single byte 0";
+    EXPECT_EQ(bytes[0], 0);
+
+    std::fill(std::begin(bytes), std::end(bytes), 0xEE);
+    EXPECT_EQ(hex_decode("0102", 4, bytes, true), 2);
+    EXPECT_EQ(bytes[2], 0xEE);
+}
+
+TEST(Hex, RoundTripThroughBase64MatchesTheFieldForm) {
+    // What rendering a register in base 64 does: hexadecimal text of the
+    // value, to bytes, to base-64; and reading it back.
+    std::uint8_t bytes[64];
+    char text[128];
+    const int n = hex_decode("10001", 5, bytes, false);
+    ASSERT_EQ(n, 3);
+    base64_encode(bytes, n, text);
+    EXPECT_STREQ(text, "AQAB");
+    const int back = base64_decode(text, bytes);
+    char hex[64];
+    hex_encode(bytes, back, hex, false);
+    EXPECT_STREQ(hex, "010001");
+}
+
+}  // namespace
