@@ -1,18 +1,443 @@
-// Text conversion (being written): for now only the text buffer.
+// Text conversion: numbers to and from text in any base from 2 to 256.
+//
+// Two levels. instr and otstr read and write text in the engine's current
+// external base, digit by digit straight into and out of the words: a word of
+// radix b^k holds k digits of base b. cinstr and cotstr handle text in io_base
+// while the numbers stay in the working representation: for the length of
+// one conversion they switch the digit base to the text's base with
+// set_digit_base (decimal text is read and written in words of 10^9), change
+// the radix of the words with cbase, and switch back.
+//
+// Character schemes. Up to base 60 a digit is one of "0"-"9", "A"-"Z",
+// "a"-"x" (values 0-59), a negative number starts with "-", and input may
+// start with blanks, a "-" and one "+"; in bases up to 16 lower-case letters
+// read as upper case, above 16 they are the digits 36-61. A line feed ends
+// the text. Above base 60 every byte is one digit, its code its value, there
+// is no sign, and only a zero byte ends the text.
+//
+// Change of radix. cbase evaluates x = sum x[i]*A^i in the target radix B by
+// Horner's rule from the most significant word down: y = y*A + x[i]. One step
+// is a single pass over the words of y with a carry, so the whole conversion
+// costs about n*m/2 word steps for n source and m target words.
+//   - Into full words (B = 2^32, reading text) the step needs no division:
+//     the low half of y[j]*A + carry is the new word and the high half the
+//     carry. Two source words are taken at once, y = y*A^2 + (x[i]*A + x[i-1]),
+//     with 128-bit products; that halves the passes.
+//   - Into another radix (B <= 2^31, writing text) each step divides
+//     y[j]*A + carry by B. The division is a multiplication by a reciprocal
+//     of B computed once per conversion, which is several times cheaper than
+//     a hardware division and never more than one short of the quotient.
+// The result is built in a double-length scratch number and copied out only
+// when it fits, so an overflow leaves the destination as it was.
+
+#include <climits>
 #include <cstring>
 
 #include "internal.h"
 
-void set_io_buffer_size(int len) {
+namespace {
+
+__extension__ typedef unsigned __int128 uint128;
+
+// The digit-base fields that one text conversion switches and restores.
+struct radix_settings {
+    std::uint32_t digit_base;
+    std::uint32_t external_base;
+    int digits_per_word;
+};
+
+radix_settings current_radix(const mr_state* s) {
+    return {s->digit_base, s->external_base, s->digits_per_word};
+}
+
+void restore_radix(mr_state* s, const radix_settings& r) {
+    s->digit_base = r.digit_base;
+    s->external_base = r.external_base;
+    s->digits_per_word = r.digits_per_word;
+}
+
+// Text bases that text conversion accepts.
+bool valid_text_base(std::uint32_t base) { return base >= 2 && base <= 256; }
+
+// The most words a result may have: max_length, or twice that while
+// length_check is clear (results then go to double-length scratch numbers).
+int word_limit(const mr_state* s) { return s->length_check ? s->max_length : 2 * s->max_length; }
+
+// Division by a fixed word d (2 <= d <= 2^31) of values below 2^64.
+// inverse = floor((2^64 - 1) / d) is at most 2^64/d and above 2^64/d - 1,
+// so the estimate floor(t*inverse / 2^64) is the quotient or one less.
+class word_divisor {
+public:
+    explicit word_divisor(std::uint32_t d) : d_(d), inverse_(UINT64_MAX / d) {}
+    std::uint64_t divide(std::uint64_t t, std::uint64_t& remainder) const {
+        auto q = static_cast<std::uint64_t>((static_cast<uint128>(t) * inverse_) >> 64);
+        std::uint64_t r = t - q * d_;
+        if (r >= d_) {
+            r -= d_;
+            ++q;
+        }
+        remainder = r;
+        return q;
+    }
+
+private:
+    std::uint64_t d_;
+    std::uint64_t inverse_;
+};
+
+// y = y * multiplier + carry in radix 2^32 over the first `len` words of y,
+// appending words for the final carry. False when y would need more than
+// `limit` words.
+bool multiply_add_full(mr_digit* y, int& len, std::uint64_t multiplier, std::uint64_t carry, int limit) {
+    for (int j = 0; j < len; ++j) {
+        uint128 t = static_cast<uint128>(y[j]) * multiplier + carry;
+        y[j] = static_cast<mr_digit>(t);
+        carry = static_cast<std::uint64_t>(t >> 32);
+    }
+    for (; carry != 0; carry >>= 32) {
+        if (len >= limit) return false;
+        y[len++] = static_cast<mr_digit>(carry);
+    }
+    return true;
+}
+
+// y (zero on entry) = the value of x's words in radix `from`, in full words.
+bool horner_to_full_words(const bignum* x, std::uint64_t from, bignum* y, int limit) {
+    const mr_digit* xw = x->w;
+    mr_digit* yw = y->w;
+    int len = 0;
+    int i = length_of(x) - 1;
+    // Word pairs keep the carry within 64 bits while from^2 <= 2^62.
+    if (from <= 0x80000000u) {
+        if (i % 2 == 0 && !multiply_add_full(yw, len, from, xw[i--], limit)) return false;
+        const std::uint64_t from2 = from * from;
+        for (; i > 0; i -= 2)
+            if (!multiply_add_full(yw, len, from2, xw[i] * from + xw[i - 1], limit)) return false;
+    }
+    for (; i >= 0; --i)
+        if (!multiply_add_full(yw, len, from, xw[i], limit)) return false;
+    y->len = static_cast<std::uint32_t>(len);
+    return true;
+}
+
+// y (zero on entry) = the value of x's words in radix `from` (2^32 allowed),
+// in words of radix `to` (at most 2^31).
+//
+// Every word of y stays below `to`, so y[j]*from + carry stays below 2^64:
+// y[j]*from < 2^63 and the carry, at most from + carry/to, below 2^33.
+bool horner_to_radix(const bignum* x, std::uint64_t from, std::uint32_t to, bignum* y, int limit) {
+    const word_divisor divisor(to);
+    const mr_digit* xw = x->w;
+    mr_digit* yw = y->w;
+    int len = 0;
+    for (int i = length_of(x) - 1; i >= 0; --i) {
+        std::uint64_t carry = xw[i];
+        std::uint64_t r;
+        for (int j = 0; j < len; ++j) {
+            carry = divisor.divide(yw[j] * from + carry, r);
+            yw[j] = static_cast<mr_digit>(r);
+        }
+        while (carry != 0) {
+            if (len >= limit) return false;
+            carry = divisor.divide(carry, r);
+            yw[len++] = static_cast<mr_digit>(r);
+        }
+    }
+    y->len = static_cast<std::uint32_t>(len);
+    return true;
+}
+
+// The value of an input character in bases up to 60; 256 (no digit of any
+// base) for anything that is no digit.
+std::uint32_t alphanumeric_value(unsigned char c, std::uint32_t base) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'Z') return c - 'A' + 10u;
+    if (c >= 'a' && c <= 'z') return base <= 16 ? c - 'a' + 10u : c - 'a' + 36u;
+    return 256;
+}
+
+// The character of digit v in bases up to 60.
+char alphanumeric_char(std::uint32_t v) {
+    if (v < 10) return static_cast<char>('0' + v);
+    if (v < 36) return static_cast<char>('A' + (v - 10));
+    return static_cast<char>('a' + (v - 36));
+}
+
+}  // namespace
+
+// y = x, whose words are digits of radix oldbase (0 standing for 2^32),
+// expressed in the current digit_base. x and y may be the same number.
+void cbase(bignum* x, std::uint32_t oldbase, bignum* y) {
+    if (error_pending()) return;
+    routine_trace trace(rn_cbase);
     mr_state* s = engine_instance;
+    const int limit = word_limit(s);
+    if (oldbase == s->digit_base) {
+        if (length_of(x) > limit) {
+            report_error(3);
+            return;
+        }
+        copy_number(x, y);
+        return;
+    }
+    bignum* sum = x == s->scratch6 ? s->scratch7 : s->scratch6;
+    zero_number(sum);
+    const std::uint64_t from = oldbase == 0 ? 0x100000000u : oldbase;
+    const bool fits = s->digit_base == 0 ? horner_to_full_words(x, from, sum, limit)
+                                         : horner_to_radix(x, from, s->digit_base, sum, limit);
+    if (!fits) {
+        // The partial sum may run to the limit; clear every word it used.
+        sum->len = static_cast<std::uint32_t>(limit);
+        zero_number(sum);
+        report_error(3);
+        return;
+    }
+    const std::uint32_t sign = x->len & mr_sign_bit;
+    copy_number(sum, y);
+    if (y->len != 0) y->len |= sign;
+    if (sum != y) zero_number(sum);
+}
+
+// Sets the i-th external_base digit of x (i = 1 the least significant) to n.
+// n is not checked against the base.
+void putdig(int n, bignum* x, int i) {
+    if (error_pending()) return;
+    routine_trace trace(rn_putdig);
+    if (i < 1) return;
+    mr_state* s = engine_instance;
+    const int j = (i - 1) / s->digits_per_word;
+    const int k = (i - 1) % s->digits_per_word;
+    if (j >= s->max_length && (s->length_check || j >= 2 * s->max_length)) {
+        report_error(3);
+        return;
+    }
+    mr_digit place = 1;
+    for (int t = 0; t < k; ++t) place *= s->external_base;
+    const mr_digit word = x->w[j];
+    const mr_digit old = s->digits_per_word == 1 ? word : word / place % s->external_base;
+    x->w[j] = word + static_cast<mr_digit>(n) * place - old * place;
+    if (j >= length_of(x)) x->len = (x->len & mr_sign_bit) | static_cast<std::uint32_t>(j + 1);
+    strip_leading_zeros(x);
+}
+
+// Reads text in external_base into x. Returns the number of characters
+// taken (blanks and sign included), or 0 on error.
+int instr(bignum* x, const char* text) {
+    if (error_pending()) return 0;
+    routine_trace trace(rn_instr);
+    mr_state* s = engine_instance;
+    const std::uint32_t base = s->external_base;
+    if (!valid_text_base(base)) {
+        report_error(1);
+        return 0;
+    }
+    if (!s->initialised) {
+        report_error(18);
+        return 0;
+    }
+    zero_number(x);
+
+    // The text runs to a zero byte, or in the alphanumeric bases to a line
+    // feed. The engine's own buffer is never read past its capacity.
+    const bool alphanumeric = base <= 60;
+    const bool own_buffer = text == s->io_buffer;
+    int length = 0;
+    if (text != nullptr) {
+        const int bound = own_buffer ? s->io_buffer_size : INT_MAX;
+        while (length < bound && text[length] != '\0' && !(alphanumeric && text[length] == '\n')) ++length;
+    }
+    if (own_buffer && length >= s->io_buffer_size) {
+        report_error(17);
+        return 0;
+    }
+
+    int first = 0;
+    bool negative = false;
+    if (alphanumeric) {
+        while (first < length && text[first] == ' ') ++first;
+        if (first < length && text[first] == '-') {
+            negative = true;
+            ++first;
+        }
+        if (first < length && text[first] == '+') ++first;
+    }
+
+    // Digits from the least significant end, each added into its word at
+    // its place value. Zero digits change nothing and are only counted, so
+    // leading zeros never take room.
+    const int per_word = s->digits_per_word;
+    mr_digit place_value[32];
+    place_value[0] = 1;
+    for (int k = 1; k < per_word; ++k) place_value[k] = place_value[k - 1] * base;
+    const int limit = word_limit(s);
+    int word = 0, place = 0, top = -1;
+    bool ok = true;
+    for (int p = length - 1; p >= first; --p) {
+        const auto c = static_cast<unsigned char>(text[p]);
+        const std::uint32_t v = alphanumeric ? alphanumeric_value(c, base) : c;
+        if (v >= base) {
+            report_error(5);
+            ok = false;
+            break;
+        }
+        if (v != 0) {
+            if (word >= limit) {
+                report_error(3);
+                ok = false;
+                break;
+            }
+            x->w[word] += v * place_value[place];
+            top = word;
+        }
+        if (++place == per_word) {
+            place = 0;
+            ++word;
+        }
+    }
+    x->len = static_cast<std::uint32_t>(top + 1);
+    if (!ok) return 0;
+    if (negative && x->len != 0) x->len |= mr_sign_bit;
+    return length;
+}
+
+// Writes x in external_base into text, zero-terminated; returns the number
+// of characters written. Into the engine's own buffer at most
+// io_buffer_size - 5 characters are written; a longer text is error 17 and
+// stops there, unterminated.
+int otstr(bignum* x, char* text) {
+    if (error_pending()) return 0;
+    routine_trace trace(rn_otstr);
+    mr_state* s = engine_instance;
+    const std::uint32_t base = s->external_base;
+    if (!valid_text_base(base)) {
+        report_error(1);
+        return 0;
+    }
+    if (!s->initialised) {
+        report_error(18);
+        return 0;
+    }
+    if (text == nullptr) {  // no buffer at all: nothing fits
+        report_error(17);
+        return 0;
+    }
+    const bool alphanumeric = base <= 60;
+    const int capacity = text == s->io_buffer ? s->io_buffer_size - 5 : INT_MAX;
+
+    int pos = 0;
+    if (alphanumeric && is_negative(x)) text[pos++] = '-';
+    const int sign_chars = pos;
+
+    // Each word holds digits_per_word digits: bit fields in full-word bases,
+    // remainders of division by the base in the others.
+    const int per_word = s->digits_per_word;
+    const bool full_word = s->digit_base == 0;
+    const int bits = full_word ? 32 / per_word : 0;
+    const mr_digit mask = full_word ? (mr_digit{1} << bits) - 1 : 0;
+    std::uint32_t digits[32];
+    bool leading = true;
+    for (int i = length_of(x) - 1; i >= 0; --i) {
+        mr_digit w = x->w[i];
+        for (int k = 0; k < per_word; ++k) {
+            if (full_word) {
+                digits[k] = w & mask;
+                w = bits < 32 ? w >> bits : 0;
+            } else {
+                digits[k] = w % base;
+                w /= base;
+            }
+        }
+        for (int k = per_word - 1; k >= 0; --k) {
+            const std::uint32_t d = digits[k];
+            if (leading && d == 0) continue;
+            leading = false;
+            if (pos >= capacity) {
+                report_error(17);
+                return pos;
+            }
+            text[pos++] = alphanumeric ? alphanumeric_char(d) : static_cast<char>(d);
+        }
+    }
+    if (pos == sign_chars) {  // zero: "0" up to base 60, empty text above
+        pos = 0;
+        if (alphanumeric) text[pos++] = '0';
+    }
+    text[pos] = '\0';
+    return pos;
+}
+
+// Reads text in io_base into x, in the working representation. Returns the
+// number of characters taken, or 0 on error (x is then unchanged).
+int cinstr(bignum* x, const char* text) {
+    if (error_pending()) return 0;
+    routine_trace trace(rn_cinstr);
+    mr_state* s = engine_instance;
+    const auto io_base = static_cast<std::uint32_t>(s->io_base);
+    if (!valid_text_base(io_base)) {
+        report_error(1);
+        return 0;
+    }
+    const radix_settings working = current_radix(s);
+    set_digit_base(io_base);
+    const std::uint32_t text_radix = s->digit_base;
+    s->length_check = 0;
+    const int count = instr(s->scratch5, text);
+    s->length_check = 1;
+    restore_radix(s, working);
+    // With length_check set, cbase refuses (error 3) a value that needs more
+    // than max_length words in the working radix.
+    cbase(s->scratch5, text_radix, x);
+    zero_number(s->scratch5);
+    return error_pending() ? 0 : count;
+}
+
+// Writes x in io_base into text; returns the number of characters written.
+// x is not changed.
+int cotstr(bignum* x, char* text) {
+    if (error_pending()) return 0;
+    routine_trace trace(rn_cotstr);
+    mr_state* s = engine_instance;
+    const auto io_base = static_cast<std::uint32_t>(s->io_base);
+    if (!valid_text_base(io_base)) {
+        report_error(1);
+        return 0;
+    }
+    const radix_settings working = current_radix(s);
+    set_digit_base(io_base);
+    int count;
+    if (s->digit_base == working.digit_base) {
+        count = otstr(x, text);  // the words already are digits of the text base
+    } else {
+        s->length_check = 0;
+        cbase(x, working.digit_base, s->scratch5);
+        s->length_check = 1;
+        count = otstr(s->scratch5, text);
+        zero_number(s->scratch5);
+    }
+    restore_radix(s, working);
+    return count;
+}
+
+// Replaces the engine's text buffer by one of len characters (len + 1
+// bytes); len = 0 leaves the engine without one, a negative len does
+// nothing. When the new buffer cannot be had, the old one stays.
+void set_io_buffer_size(int len) {
+    routine_trace trace(rn_set_io_buffer_size);
     if (len < 0) return;
+    mr_state* s = engine_instance;
+    char* fresh = nullptr;
+    if (len > 0) {
+        if (len == INT_MAX) {
+            report_error(8);
+            return;
+        }
+        fresh = static_cast<char*>(engine_alloc(len + 1, 1));
+        if (fresh == nullptr) return;
+    }
     if (s->io_buffer != nullptr) {
         std::memset(s->io_buffer, 0, static_cast<std::size_t>(s->io_buffer_size));
         engine_free(s->io_buffer);
     }
-    s->io_buffer = nullptr;
-    s->io_buffer_size = 0;
-    if (len == 0) return;
+    s->io_buffer = fresh;
     s->io_buffer_size = len;
-    s->io_buffer = static_cast<char*>(engine_alloc(len + 1, 1));
 }
