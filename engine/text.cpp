@@ -120,29 +120,87 @@ bool horner_to_full_words(const bignum* x, std::uint64_t from, bignum* y, int li
     return true;
 }
 
-// y (zero on entry) = the value of x's words in radix `from` (2^32 allowed),
-// in words of radix `to` (at most 2^31).
+// How a word of the target is scaled by the source radix in one Horner step:
+// a shift for full words (the text routines' usual source), else a product.
+struct scale_by_full_word {
+    std::uint64_t operator()(std::uint64_t v) const { return v << 32; }
+};
+struct scale_by_radix {
+    std::uint64_t radix;
+    std::uint64_t operator()(std::uint64_t v) const { return v * radix; }
+};
+
+// y = y * from + carry in words of radix `to` over the first `len` words of
+// y, appending words for the final carry. False when y would need more than
+// `limit` words.
 //
 // Every word of y stays below `to`, so y[j]*from + carry stays below 2^64:
 // y[j]*from < 2^63 and the carry, at most from + carry/to, below 2^33.
-bool horner_to_radix(const bignum* x, std::uint64_t from, std::uint32_t to, bignum* y, int limit) {
+template <class Scale>
+bool multiply_add_radix(mr_digit* y, int& len, Scale from, std::uint64_t carry, const word_divisor& divisor,
+                        int limit) {
+    std::uint64_t r;
+    for (int j = 0; j < len; ++j) {
+        carry = divisor.divide(from(y[j]) + carry, r);
+        y[j] = static_cast<mr_digit>(r);
+    }
+    while (carry != 0) {
+        if (len >= limit) return false;
+        carry = divisor.divide(carry, r);
+        y[len++] = static_cast<mr_digit>(r);
+    }
+    return true;
+}
+
+// Two Horner steps in one pass, y = (y*from + high)*from + low. Each step is
+// a chain of dependent divisions; the second step runs one word behind the
+// first, so the two chains overlap in the processor.
+template <class Scale>
+bool multiply_add_radix_twice(mr_digit* y, int& len, Scale from, std::uint64_t high, std::uint64_t low,
+                              const word_divisor& divisor, int limit) {
+    if (len == 0)
+        return multiply_add_radix(y, len, from, high, divisor, limit) &&
+               multiply_add_radix(y, len, from, low, divisor, limit);
+    std::uint64_t c1 = high, c2 = low, r1, r2;
+    c1 = divisor.divide(from(y[0]) + c1, r1);
+    std::uint64_t pending = r1;  // first step's word j - 1, not yet through the second
+    int j = 1;
+    for (; j < len; ++j) {
+        c1 = divisor.divide(from(y[j]) + c1, r1);
+        c2 = divisor.divide(from(pending) + c2, r2);
+        y[j - 1] = static_cast<mr_digit>(r2);
+        pending = r1;
+    }
+    for (; c1 != 0; ++j) {  // the first step's carry words
+        if (j >= limit) return false;
+        c1 = divisor.divide(c1, r1);
+        c2 = divisor.divide(from(pending) + c2, r2);
+        y[j - 1] = static_cast<mr_digit>(r2);
+        pending = r1;
+    }
+    c2 = divisor.divide(from(pending) + c2, r2);
+    y[j - 1] = static_cast<mr_digit>(r2);
+    for (; c2 != 0; ++j) {  // the second step's carry words
+        if (j >= limit) return false;
+        c2 = divisor.divide(c2, r2);
+        y[j] = static_cast<mr_digit>(r2);
+    }
+    len = j;
+    return true;
+}
+
+// y (zero on entry) = the value of x's words in radix `from` (2^32 allowed),
+// in words of radix `to` (at most 2^31), two source words per pass.
+template <class Scale>
+bool horner_to_radix(const bignum* x, Scale from, std::uint32_t to, bignum* y, int limit) {
     const word_divisor divisor(to);
     const mr_digit* xw = x->w;
     mr_digit* yw = y->w;
     int len = 0;
-    for (int i = length_of(x) - 1; i >= 0; --i) {
-        std::uint64_t carry = xw[i];
-        std::uint64_t r;
-        for (int j = 0; j < len; ++j) {
-            carry = divisor.divide(yw[j] * from + carry, r);
-            yw[j] = static_cast<mr_digit>(r);
-        }
-        while (carry != 0) {
-            if (len >= limit) return false;
-            carry = divisor.divide(carry, r);
-            yw[len++] = static_cast<mr_digit>(r);
-        }
-    }
+    int i = length_of(x) - 1;
+    if (i % 2 == 0 && !multiply_add_radix(yw, len, from, xw[i--], divisor, limit)) return false;
+    for (; i > 0; i -= 2)
+        if (!multiply_add_radix_twice(yw, len, from, xw[i], xw[i - 1], divisor, limit)) return false;
     y->len = static_cast<std::uint32_t>(len);
     return true;
 }
@@ -183,8 +241,13 @@ void cbase(bignum* x, std::uint32_t oldbase, bignum* y) {
     bignum* sum = x == s->scratch6 ? s->scratch7 : s->scratch6;
     zero_number(sum);
     const std::uint64_t from = oldbase == 0 ? 0x100000000u : oldbase;
-    const bool fits = s->digit_base == 0 ? horner_to_full_words(x, from, sum, limit)
-                                         : horner_to_radix(x, from, s->digit_base, sum, limit);
+    bool fits;
+    if (s->digit_base == 0)
+        fits = horner_to_full_words(x, from, sum, limit);
+    else if (oldbase == 0)
+        fits = horner_to_radix(x, scale_by_full_word{}, s->digit_base, sum, limit);
+    else
+        fits = horner_to_radix(x, scale_by_radix{oldbase}, s->digit_base, sum, limit);
     if (!fits) {
         // The partial sum may run to the limit; clear every word it used.
         sum->len = static_cast<std::uint32_t>(limit);
