@@ -1,0 +1,161 @@
+// The calculator dialog's template: title, size, font and every control with
+// its id, kind, caption and rectangle in dialog units, in template (and tab)
+// order. The Qt layer builds its window from this table; the Windows layer
+// compiles resources/torvane.rc, and a test holds the .rc to this table, so
+// the two windows cannot drift apart.
+#ifndef TORVANE_APP_SHELL_DIALOG_TEMPLATE_H
+#define TORVANE_APP_SHELL_DIALOG_TEMPLATE_H
+
+#include "../../resources/resource.h"
+
+#include <array>
+
+inline constexpr const char* dialog_title = "Torvane v1.14";
+inline constexpr int dialog_width_units = 326;
+inline constexpr int dialog_height_units = 267;
+inline constexpr const char* dialog_font_face = "Courier New";
+// Courier New is often missing on Linux; this face has the same metrics.
+inline constexpr const char* dialog_font_fallback = "Liberation Mono";
+inline constexpr int dialog_font_points = 9;
+
+// Id of the controls the program never addresses (labels, group boxes).
+inline constexpr int static_control_id = -1;
+
+enum class control_kind {
+    label,        // static text, left aligned, wraps
+    field_edit,   // multi-line operand field with a vertical scroll bar
+    answer_edit,  // multi-line, read-only, vertical scroll bar
+    status_edit,  // single line, read-only, scrolls horizontally
+    group_box,    // frame without a caption
+    auto_radio,   // base radio button
+    push_button,
+    flat_button,  // CL, TO X, CLEAR ALL
+};
+
+struct template_control {
+    int id;
+    control_kind kind;
+    const char* caption;
+    int x, y, width, height;  // dialog units
+    bool tab_stop;
+    bool static_edge;
+};
+
+inline constexpr bool in_tab_order(control_kind kind)
+{
+    return kind != control_kind::label && kind != control_kind::group_box;
+}
+
+namespace template_detail {
+using k = control_kind;
+inline constexpr int s = static_control_id;
+// tab stop and static edge, derived from the kind; the exceptions are
+// spelled out in the table.
+inline constexpr template_control c(int id, k kind, const char* caption, int x, int y, int w, int h)
+{
+    const bool edit = kind == k::field_edit || kind == k::answer_edit || kind == k::status_edit;
+    return {id, kind, caption, x, y, w, h, in_tab_order(kind), edit};
+}
+inline constexpr template_control without_tab_stop(template_control control)
+{
+    control.tab_stop = false;
+    return control;
+}
+inline constexpr template_control with_static_edge(template_control control)
+{
+    control.static_edge = true;
+    return control;
+}
+}  // namespace template_detail
+
+inline constexpr std::array<template_control, 50> dialog_controls = [] {
+    using namespace template_detail;
+    return std::array<template_control, 50>{{
+        c(s, k::label, "X", 6, 22, 8, 8),
+        c(IDC_FIELD_X, k::field_edit, "", 30, 15, 289, 28),
+        c(s, k::label, "Y\nn", 5, 50, 8, 18),
+        c(IDC_FIELD_Y, k::field_edit, "", 30, 44, 289, 26),
+        c(s, k::label, "Z", 5, 84, 8, 11),
+        c(IDC_FIELD_Z, k::field_edit, "", 30, 71, 289, 29),
+        c(s, k::label, "A\n", 4, 112, 14, 17),
+        c(IDC_FIELD_A, k::field_edit, "", 30, 100, 289, 26),
+        c(s, k::label, "B\nLCM\nRem.", 4, 132, 14, 24),
+        c(IDC_FIELD_B, k::field_edit, "", 30, 127, 289, 27),
+        c(s, k::group_box, "", 2, 6, 322, 189),
+        c(IDC_BASE_2, k::auto_radio, "2", 49, 235, 24, 11),
+        c(IDC_BASE_8, k::auto_radio, "8", 74, 235, 24, 11),
+        c(IDC_BASE_10, k::auto_radio, "10", 99, 235, 24, 11),
+        c(IDC_BASE_16, k::auto_radio, "16", 124, 235, 24, 11),
+        c(IDC_BASE_36, k::auto_radio, "36", 149, 235, 24, 11),
+        c(IDC_BASE_60, k::auto_radio, "60", 174, 235, 24, 11),
+        c(IDC_BASE_64, k::auto_radio, "64", 199, 235, 24, 11),
+        c(IDC_BASE_256, k::auto_radio, "256", 224, 235, 24, 11),
+        c(s, k::group_box, "", 2, 190, 322, 42),
+        c(IDC_OP_ADD, k::push_button, "X&+Y", 30, 197, 21, 15),
+        c(IDC_OP_SUB, k::push_button, "X&-Y", 6, 197, 21, 15),
+        c(IDC_OP_MUL, k::push_button, "X&*Y", 57, 197, 21, 15),
+        c(IDC_OP_DIV, k::push_button, "X&/Y", 82, 197, 21, 15),
+        c(IDC_OP_POWER, k::push_button, "X&^n", 68, 214, 35, 15),
+        c(IDC_OP_ROOT, k::push_button, "X^(1/&n)", 107, 214, 38, 15),
+        c(IDC_OP_POWMOD, k::push_button, "X^Y &MOD Z", 198, 197, 50, 15),
+        c(IDC_OP_FACTORIAL, k::push_button, "X &!", 6, 214, 21, 15),
+        c(IDC_OP_GCD, k::push_button, "&GCD(X,Y)", 150, 214, 43, 15),
+        c(IDC_OP_MODDIV, k::push_button, "Ans =Y/X MO&D Z", 255, 197, 63, 15),
+        c(s, k::group_box, "", 1, 227, 250, 22),
+        with_static_edge(c(IDC_ABOUT, k::push_button, "&About", 256, 233, 30, 15)),
+        with_static_edge(c(IDC_EXIT, k::push_button, "&Exit", 290, 233, 30, 15)),
+        c(s, k::label, "Base", 9, 235, 22, 10),
+        c(IDC_STATUS, k::status_edit, "", 1, 251, 250, 12),
+        c(IDC_FIELD_ANS, k::answer_edit, "", 30, 155, 289, 36),
+        c(s, k::label, "GCD\nAns.", 4, 161, 13, 18),
+        c(IDC_OP_LINEAR_MOD, k::push_button, "(A&X+BY)%Z", 107, 197, 39, 15),
+        c(IDC_OP_POWMOD2, k::push_button, "X^A*Y^B M&OD Z", 255, 214, 63, 15),
+        c(IDC_OP_PRODUCT, k::push_button, "X*Y*Z*A*&B", 198, 214, 50, 15),
+        c(IDC_CL_X, k::flat_button, "CL", 17, 32, 11, 11),
+        c(IDC_CL_Y, k::flat_button, "CL", 17, 59, 11, 11),
+        c(IDC_CL_Z, k::flat_button, "CL", 17, 88, 11, 11),
+        c(IDC_CL_A, k::flat_button, "CL", 18, 114, 11, 11),
+        c(IDC_CL_B, k::flat_button, "CL", 19, 143, 11, 11),
+        c(IDC_CL_ANS, k::flat_button, "CL", 20, 167, 11, 11),
+        c(IDC_TO_X, k::flat_button, "&TO X", 7, 179, 21, 11),
+        c(IDC_CLEAR_ALL, k::flat_button, "&CLEAR ALL", 2, 0, 45, 10),
+        c(IDC_OP_PRIME, k::push_button, "&Prime(X)", 30, 214, 35, 15),
+        without_tab_stop(c(IDC_OP_POWER_SUM, k::push_button, "X^A+&Y^B+Z", 150, 197, 43, 15)),
+    }};
+}();
+
+// Dialog base units of a font, as a dialog manager derives them: the
+// horizontal unit is the average width of the 52 Latin letters (rounded),
+// the vertical one the character cell height.
+struct dialog_base_units {
+    int x;
+    int y;
+};
+
+inline constexpr dialog_base_units base_units_from_font(int width_of_52_letters, int char_height)
+{
+    return {(width_of_52_letters / 26 + 1) / 2, char_height};
+}
+
+// a * b / c rounded half away from zero, as Windows' MulDiv rounds.
+inline constexpr int mul_div_rounded(int a, int b, int c)
+{
+    const long long product = static_cast<long long>(a) * b;
+    const long long half = c / 2;
+    return static_cast<int>(product >= 0 ? (product + half) / c : (product - half) / c);
+}
+
+struct pixel_rect {
+    int x, y, width, height;
+    friend constexpr bool operator==(const pixel_rect&, const pixel_rect&) = default;
+};
+
+// A rectangle in dialog units converted to pixels: each coordinate on its
+// own, x and width by units.x / 4, y and height by units.y / 8.
+inline constexpr pixel_rect to_pixels(int x, int y, int width, int height, dialog_base_units units)
+{
+    return {mul_div_rounded(x, units.x, 4), mul_div_rounded(y, units.y, 8),
+            mul_div_rounded(width, units.x, 4), mul_div_rounded(height, units.y, 8)};
+}
+
+#endif

@@ -1,0 +1,262 @@
+#include "qt_dialog.h"
+
+#include "../dialog.h"
+#include "field_edit.h"
+
+#include <QCloseEvent>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr int field_changed = 0x300;  // the edit control's change notification
+constexpr int button_clicked = 0;
+
+QString latin1(const char* text)
+{
+    return QString::fromLatin1(text);
+}
+
+// The status field is one line: line breaks in a message are not shown.
+QString one_line(const char* text)
+{
+    QString line;
+    bool in_break = false;
+    for (const char* p = text; *p != '\0'; ++p) {
+        const bool line_break = *p == '\r' || *p == '\n';
+        if (!line_break)
+            line += QChar(static_cast<unsigned char>(*p));
+        else if (!in_break)
+            line += QChar(' ');
+        in_break = line_break;
+    }
+    if (in_break)
+        line.chop(1);
+    return line;
+}
+
+}  // namespace
+
+QFont qt_dialog::dialog_font()
+{
+    QFont font;
+    font.setFamilies({QString::fromLatin1(dialog_font_face), QString::fromLatin1(dialog_font_fallback)});
+    font.setStyleHint(QFont::TypeWriter);
+    font.setPointSize(dialog_font_points);
+    return font;
+}
+
+dialog_base_units qt_dialog::base_units(const QFont& font)
+{
+    const QFontMetrics metrics(font);
+    return base_units_from_font(
+        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")),
+        metrics.height());
+}
+
+qt_dialog::qt_dialog(QWidget* parent) : QDialog(parent)
+{
+    setWindowTitle(latin1(dialog_title));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowIcon(QIcon(QStringLiteral(":/torvane/torvane.ico")));
+    setFont(dialog_font());
+    const dialog_base_units units = base_units(font());
+    const pixel_rect size = to_pixels(0, 0, dialog_width_units, dialog_height_units, units);
+    setFixedSize(size.width, size.height);
+
+    for (std::size_t i = 0; i < dialog_controls.size(); ++i) {
+        const template_control& spec = dialog_controls[i];
+        QWidget* widget = make_control(spec);
+        const pixel_rect r = to_pixels(spec.x, spec.y, spec.width, spec.height, units);
+        widget->setGeometry(r.x, r.y, r.width, r.height);
+        if (!in_tab_order(spec.kind))
+            widget->setFocusPolicy(Qt::NoFocus);
+        else if (!spec.tab_stop)
+            widget->setFocusPolicy(Qt::ClickFocus);
+        else {
+            widget->setFocusPolicy(Qt::StrongFocus);
+            tab_order_.push_back(widget);
+        }
+        controls_[i] = widget;
+    }
+    // Group boxes only frame the controls drawn over them.
+    for (std::size_t i = 0; i < dialog_controls.size(); ++i)
+        if (dialog_controls[i].kind == control_kind::group_box)
+            controls_[i]->lower();
+
+    dialog_initialise(*this);
+}
+
+QWidget* qt_dialog::make_control(const template_control& spec)
+{
+    const int id = spec.id;
+    switch (spec.kind) {
+    case control_kind::label: {
+        auto* label = new QLabel(latin1(spec.caption), this);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        label->setWordWrap(true);
+        return label;
+    }
+    case control_kind::field_edit:
+    case control_kind::answer_edit: {
+        auto* edit = new field_edit(this);
+        edit->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+        if (spec.kind == control_kind::answer_edit)
+            edit->setReadOnly(true);
+        else
+            edit->on_user_edit = [this, id] { dialog_command(*this, id, field_changed); };
+        return edit;
+    }
+    case control_kind::status_edit:
+        status_ = new QLineEdit(this);
+        status_->setReadOnly(true);
+        return status_;
+    case control_kind::group_box:
+        return new QGroupBox(this);
+    case control_kind::auto_radio: {
+        auto* radio = new QRadioButton(latin1(spec.caption), this);
+        connect(radio, &QRadioButton::clicked, this, [this, id] { dialog_command(*this, id, button_clicked); });
+        return radio;
+    }
+    case control_kind::push_button:
+    case control_kind::flat_button: {
+        auto* button = new QPushButton(latin1(spec.caption), this);
+        // The dialog has no default button: Enter presses nothing.
+        button->setAutoDefault(false);
+        if (spec.kind == control_kind::flat_button)
+            button->setFlat(true);
+        connect(button, &QPushButton::clicked, this, [this, id] { dialog_command(*this, id, button_clicked); });
+        return button;
+    }
+    }
+    return nullptr;
+}
+
+QWidget* qt_dialog::control(int id) const
+{
+    for (std::size_t i = 0; i < dialog_controls.size(); ++i)
+        if (dialog_controls[i].id == id && id != static_control_id)
+            return controls_[i];
+    return nullptr;
+}
+
+field_edit* qt_dialog::field(int id) const
+{
+    return dynamic_cast<field_edit*>(control(id));
+}
+
+int qt_dialog::read_field(int id, char* buffer, int size)
+{
+    if (size <= 0)
+        return 0;
+    std::string text;
+    if (id == IDC_STATUS)
+        text = status_text_;
+    else if (const field_edit* edit = field(id))
+        text = edit->read_bytes();
+    const std::size_t count = std::min(text.size(), static_cast<std::size_t>(size - 1));
+    std::memcpy(buffer, text.data(), count);
+    buffer[count] = '\0';
+    return static_cast<int>(count);
+}
+
+void qt_dialog::write_field(int id, const char* text)
+{
+    if (id == IDC_STATUS)
+        write_status(text);
+    else if (field_edit* edit = field(id))
+        edit->write_bytes(text);
+}
+
+void qt_dialog::write_status(const char* text)
+{
+    status_text_ = text;
+    status_->setText(one_line(text));
+    status_->setCursorPosition(0);
+}
+
+void qt_dialog::check_radio(int first, int last, int id)
+{
+    for (std::size_t i = 0; i < dialog_controls.size(); ++i) {
+        const int radio_id = dialog_controls[i].id;
+        if (dialog_controls[i].kind != control_kind::auto_radio || radio_id < first || radio_id > last)
+            continue;
+        // Exclusive buttons refuse to be unchecked one by one.
+        auto* radio = static_cast<QRadioButton*>(controls_[i]);
+        radio->setAutoExclusive(false);
+        radio->setChecked(radio_id == id);
+        radio->setAutoExclusive(true);
+    }
+}
+
+void qt_dialog::limit_field(int id, int count)
+{
+    if (field_edit* edit = field(id))
+        edit->set_limit(count);
+}
+
+void qt_dialog::message_box(const char* caption, const char* text)
+{
+    QMessageBox box(QMessageBox::Information, latin1(caption), latin1(text), QMessageBox::Ok, this);
+    box.exec();
+}
+
+void qt_dialog::end_dialog()
+{
+    ended_ = true;
+    done(0);
+}
+
+void qt_dialog::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Escape:
+        event->accept();  // no default button and no cancel: nothing happens
+        return;
+    default:
+        QDialog::keyPressEvent(event);
+    }
+}
+
+// Tab and Shift+Tab walk the template's tab stops, each radio button
+// included (Qt would otherwise enter the radio group only once).
+bool qt_dialog::focusNextPrevChild(bool next)
+{
+    const auto current = std::find(tab_order_.begin(), tab_order_.end(), focusWidget());
+    if (current == tab_order_.end())
+        return QDialog::focusNextPrevChild(next);
+    const auto count = static_cast<std::ptrdiff_t>(tab_order_.size());
+    std::ptrdiff_t index = current - tab_order_.begin();
+    for (std::ptrdiff_t step = 0; step < count; ++step) {
+        index = (index + (next ? 1 : count - 1)) % count;
+        QWidget* candidate = tab_order_[static_cast<std::size_t>(index)];
+        if (candidate->isVisible() && candidate->isEnabled()) {
+            candidate->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+            return true;
+        }
+    }
+    return true;
+}
+
+void qt_dialog::closeEvent(QCloseEvent* event)
+{
+    ended_ = false;
+    dialog_close(*this);
+    if (ended_)
+        event->accept();
+    else
+        event->ignore();
+}

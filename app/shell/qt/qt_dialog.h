@@ -1,0 +1,61 @@
+// The Qt platform layer: the calculator dialog built from the template
+// table, its controls' events delivered to the dialog logic, and the
+// logic's window operations carried out on the widgets.
+#ifndef TORVANE_APP_SHELL_QT_QT_DIALOG_H
+#define TORVANE_APP_SHELL_QT_QT_DIALOG_H
+
+#include "../dialog_template.h"
+#include "../window.h"
+
+#include <QDialog>
+
+#include <array>
+#include <string>
+#include <vector>
+
+class field_edit;
+class QLineEdit;
+
+class qt_dialog : public QDialog, public dialog_window {
+public:
+    explicit qt_dialog(QWidget* parent = nullptr);
+
+    // The dialog font: Courier New 9 pt, or its metric twin where it is
+    // missing.
+    static QFont dialog_font();
+    // Dialog base units of a font.
+    static dialog_base_units base_units(const QFont& font);
+
+    // The widgets in template order, and one by its control id.
+    const std::array<QWidget*, dialog_controls.size()>& controls() const { return controls_; }
+    QWidget* control(int id) const;
+
+    // The exact text of the last status write (the field shows it without
+    // line breaks).
+    const std::string& status_text() const { return status_text_; }
+
+    int read_field(int id, char* buffer, int size) override;
+    void write_field(int id, const char* text) override;
+    void write_status(const char* text) override;
+    void check_radio(int first, int last, int id) override;
+    void limit_field(int id, int count) override;
+    void message_box(const char* caption, const char* text) override;
+    void end_dialog() override;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
+
+private:
+    QWidget* make_control(const template_control& spec);
+    field_edit* field(int id) const;
+
+    std::array<QWidget*, dialog_controls.size()> controls_{};
+    std::vector<QWidget*> tab_order_;
+    QLineEdit* status_ = nullptr;
+    std::string status_text_;
+    bool ended_ = false;
+};
+
+#endif

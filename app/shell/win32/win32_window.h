@@ -1,0 +1,45 @@
+// The Windows platform layer: the dialog of template 101 driven by the
+// toolkit-neutral dialog logic. The dialog procedure turns each message into
+// a call on the entry points of dialog.h; win32_window carries the logic's
+// window operations onto the dialog's controls.
+#ifndef TORVANE_APP_SHELL_WIN32_WIN32_WINDOW_H
+#define TORVANE_APP_SHELL_WIN32_WIN32_WINDOW_H
+
+#include "../window.h"
+
+#include <windows.h>
+
+class win32_window : public dialog_window {
+public:
+    explicit win32_window(HINSTANCE instance) : instance_(instance) {}
+
+    HINSTANCE instance() const { return instance_; }
+    HWND handle() const { return dialog_; }
+    void attach(HWND dialog) { dialog_ = dialog; }
+
+    // True while the program itself replaces a field's text; change
+    // notifications raised by such a write are not passed on.
+    bool writing() const { return writing_; }
+
+    int read_field(int id, char* buffer, int size) override;
+    void write_field(int id, const char* text) override;
+    void write_status(const char* text) override;
+    void check_radio(int first, int last, int id) override;
+    void limit_field(int id, int count) override;
+    void message_box(const char* caption, const char* text) override;
+    void end_dialog() override;
+
+private:
+    HINSTANCE instance_;
+    HWND dialog_ = nullptr;
+    bool writing_ = false;
+};
+
+// The dialog procedure of template 101. It answers 0 to every message and
+// serves the window given to run_torvane_dialog.
+INT_PTR CALLBACK torvane_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
+
+// Opens the modal dialog over `window` and returns when it has ended.
+void run_torvane_dialog(win32_window& window, DLGPROC procedure = torvane_dialog_proc);
+
+#endif

@@ -1,0 +1,377 @@
+// The Qt dialog on the offscreen platform, driven with QTest key and mouse
+// events through the real calculation core.
+#include "shell/qt/field_edit.h"
+#include "shell/qt/qt_dialog.h"
+#include "shell/dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QFontInfo>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char* const bits_5 = "Bits: x- 5 y- 0 z- 0 a- 0 b- 0 ans- 0";
+const int value_fields[] = {IDC_FIELD_X, IDC_FIELD_Y, IDC_FIELD_Z, IDC_FIELD_A, IDC_FIELD_B, IDC_FIELD_ANS};
+
+class QtDialog : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dialog = std::make_unique<qt_dialog>();
+        initial_status = dialog->status_text();
+        for (int id : value_fields)
+            initial_fields.push_back(text(id));
+        dialog->show();
+        dialog->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
+        // The registers outlive one dialog: start every test from zero.
+        click(IDC_CLEAR_ALL);
+    }
+
+    std::string text(int id)
+    {
+        std::vector<char> buffer(70000);
+        const int n = dialog->read_field(id, buffer.data(), static_cast<int>(buffer.size()));
+        return std::string(buffer.data(), static_cast<std::size_t>(n));
+    }
+    field_edit* edit(int id) { return static_cast<field_edit*>(dialog->control(id)); }
+    void click(int id) { QTest::mouseClick(dialog->control(id), Qt::LeftButton); }
+    void type(int id, const QString& keys)
+    {
+        QWidget* widget = dialog->control(id);
+        widget->setFocus();
+        QTest::keyClicks(widget, keys);
+    }
+    // Key presses of characters beyond ASCII, which QTest cannot name.
+    void type_characters(int id, const QString& characters)
+    {
+        QWidget* widget = dialog->control(id);
+        widget->setFocus();
+        for (const QChar c : characters) {
+            QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
+            QApplication::sendEvent(widget, &press);
+            QKeyEvent release(QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier, QString(c));
+            QApplication::sendEvent(widget, &release);
+        }
+    }
+    void paste(int id, const QString& clip)
+    {
+        QApplication::clipboard()->setText(clip);
+        QWidget* widget = dialog->control(id);
+        widget->setFocus();
+        QTest::keyClick(widget, Qt::Key_V, Qt::ControlModifier);
+    }
+    bool radio_checked(int id) { return static_cast<QRadioButton*>(dialog->control(id))->isChecked(); }
+
+    std::unique_ptr<qt_dialog> dialog;
+    std::string initial_status;
+    std::vector<std::string> initial_fields;
+};
+
+TEST_F(QtDialog, StartsIdleInBase16WithEmptyFields)
+{
+    EXPECT_EQ(initial_status, "Idle...\n");
+    for (const std::string& field : initial_fields)
+        EXPECT_EQ(field, "");
+    for (int id = IDC_BASE_2; id <= IDC_BASE_256; ++id)
+        EXPECT_EQ(radio_checked(id), id == IDC_BASE_16) << id;
+    EXPECT_EQ(dialog->windowTitle(), "Torvane v1.14");
+    EXPECT_EQ(dialog->minimumSize(), dialog->maximumSize());
+    const QFontInfo font(dialog->font());
+    EXPECT_TRUE(font.family() == "Courier New" || font.family() == "Liberation Mono") << font.family().toStdString();
+    EXPECT_TRUE(font.fixedPitch());
+    EXPECT_EQ(font.pointSize(), 9);
+}
+
+TEST_F(QtDialog, TypingParsesTheFieldAndUpdatesTheStatusLine)
+{
+    type(IDC_FIELD_X, "1F");
+    EXPECT_EQ(dialog->status_text(), bits_5);
+    // A character that is no digit of base 16 vanishes again, and the caret
+    // stays where the user was typing.
+    type(IDC_FIELD_X, "g");
+    EXPECT_EQ(text(IDC_FIELD_X), "1F");
+    type(IDC_FIELD_X, "F");
+    EXPECT_EQ(text(IDC_FIELD_X), "1FF");
+    EXPECT_EQ(dialog->status_text(), "Bits: x- 9 y- 0 z- 0 a- 0 b- 0 ans- 0");
+    // The status field shows the message on one line.
+    const auto* status = static_cast<QLineEdit*>(dialog->control(IDC_STATUS));
+    dialog->write_status("Over Sized ...\n");
+    EXPECT_EQ(status->text(), "Over Sized ...");
+    EXPECT_EQ(dialog->status_text(), "Over Sized ...\n");
+}
+
+TEST_F(QtDialog, ProgramWritesAreNotParsed)
+{
+    type(IDC_FIELD_X, "5");
+    const std::string status = dialog->status_text();
+    dialog->write_field(IDC_FIELD_X, "7");
+    EXPECT_EQ(dialog->status_text(), status);
+    type(IDC_FIELD_Y, "3");
+    click(IDC_OP_ADD);
+    EXPECT_EQ(text(IDC_FIELD_ANS), "8");  // X still holds the 5 typed
+}
+
+TEST_F(QtDialog, TypingStopsAtTheLimit)
+{
+    paste(IDC_FIELD_X, QString(16380, '1'));
+    ASSERT_EQ(edit(IDC_FIELD_X)->length(), 16380);
+    type(IDC_FIELD_X, "12345678");
+    EXPECT_EQ(text(IDC_FIELD_X), std::string(16380, '1') + "1234");
+    // A selection the typed character replaces makes room for it.
+    QTest::keyClick(edit(IDC_FIELD_X), Qt::Key_A, Qt::ControlModifier);
+    type(IDC_FIELD_X, "7");
+    EXPECT_EQ(text(IDC_FIELD_X), "7");
+    EXPECT_EQ(dialog->status_text(), "Bits: x- 3 y- 0 z- 0 a- 0 b- 0 ans- 0");
+}
+
+TEST_F(QtDialog, PastingStopsAtTheLimitAndDropsWhatLatin1CannotHold)
+{
+    paste(IDC_FIELD_Y, QString(20000, 'A'));
+    EXPECT_EQ(text(IDC_FIELD_Y), std::string(16384, 'A'));
+    paste(IDC_FIELD_Z, QString::fromUtf8("1\u20ac2\u4e003"));
+    EXPECT_EQ(text(IDC_FIELD_Z), "123");
+}
+
+TEST_F(QtDialog, ProgramWritesAreNeverCut)
+{
+    const std::string long_text(30000, '1');
+    dialog->write_field(IDC_FIELD_X, long_text.c_str());
+    EXPECT_EQ(text(IDC_FIELD_X), long_text);
+    const std::string status = dialog->status_text();
+    edit(IDC_FIELD_X)->moveCursor(QTextCursor::End);
+    type(IDC_FIELD_X, "1");
+    EXPECT_EQ(text(IDC_FIELD_X), long_text);
+    EXPECT_EQ(dialog->status_text(), status);
+}
+
+TEST_F(QtDialog, MnemonicsPressTheirButtons)
+{
+    type(IDC_FIELD_X, "C");
+    type(IDC_FIELD_Y, "12");
+    QTest::keyClick(dialog.get(), Qt::Key_G, Qt::AltModifier);
+    QTRY_COMPARE(text(IDC_FIELD_ANS), std::string("6"));
+    EXPECT_EQ(text(IDC_FIELD_B), "24");
+    EXPECT_EQ(dialog->status_text(), "Bits: x- 4 y- 5 z- 0 a- 0 b- 6 ans- 3");
+    QTest::keyClick(dialog.get(), Qt::Key_Plus, Qt::AltModifier);
+    QTRY_COMPARE(text(IDC_FIELD_ANS), std::string("1E"));
+    QTest::keyClick(dialog.get(), Qt::Key_T, Qt::AltModifier);
+    QTRY_COMPARE(text(IDC_FIELD_X), std::string("1E"));
+    EXPECT_EQ(dialog->status_text(), "Answer copied to X.");
+}
+
+TEST_F(QtDialog, RadioButtonsSwitchTheBaseAndRedrawEveryField)
+{
+    type(IDC_FIELD_X, "C");
+    type(IDC_FIELD_Y, "12");
+    click(IDC_OP_GCD);
+    const std::string status = dialog->status_text();
+    click(IDC_BASE_10);
+    EXPECT_TRUE(radio_checked(IDC_BASE_10));
+    EXPECT_FALSE(radio_checked(IDC_BASE_16));
+    const std::vector<std::string> decimal = {"12", "18", "0", "0", "36", "6"};
+    for (std::size_t i = 0; i < decimal.size(); ++i)
+        EXPECT_EQ(text(value_fields[i]), decimal[i]) << value_fields[i];
+    EXPECT_EQ(dialog->status_text(), status);
+    click(IDC_BASE_2);
+    EXPECT_EQ(text(IDC_FIELD_X), "1100");
+    // Typing now parses in the new base.
+    click(IDC_CL_Z);
+    EXPECT_EQ(text(IDC_FIELD_Z), "");
+    type(IDC_FIELD_Z, "1012");
+    EXPECT_EQ(text(IDC_FIELD_Z), "101");
+    EXPECT_EQ(dialog->status_text(), "Bits: x- 4 y- 5 z- 3 a- 0 b- 6 ans- 3");
+}
+
+TEST_F(QtDialog, EnterAndEscapeDoNothing)
+{
+    type(IDC_FIELD_X, "A");
+    const std::string status = dialog->status_text();
+    for (int id : {IDC_FIELD_X, IDC_OP_ADD, IDC_BASE_10}) {
+        QWidget* widget = dialog->control(id);
+        widget->setFocus();
+        for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape})
+            QTest::keyClick(widget, key);
+    }
+    QTest::qWait(50);
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(text(IDC_FIELD_X), "A");
+    EXPECT_EQ(text(IDC_FIELD_ANS), "");
+    EXPECT_TRUE(radio_checked(IDC_BASE_16));
+    EXPECT_EQ(dialog->status_text(), status);
+}
+
+TEST_F(QtDialog, AboutIsAModalInformationBox)
+{
+    bool seen = false;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        seen = true;
+        EXPECT_EQ(box->windowTitle(), "About");
+        EXPECT_EQ(box->icon(), QMessageBox::Information);
+        EXPECT_EQ(box->text().toStdString(), about_text);
+        EXPECT_EQ(box->standardButtons(), QMessageBox::Ok);
+        box->button(QMessageBox::Ok)->click();
+    });
+    click(IDC_ABOUT);
+    EXPECT_TRUE(seen);
+    EXPECT_TRUE(dialog->isVisible());
+}
+
+// Exit closes the process's standard streams, so each way out is tried in
+// a child process of its own.
+TEST_F(QtDialog, TheExitButtonEndsTheDialog)
+{
+    EXPECT_EXIT(
+        {
+            click(IDC_EXIT);
+            std::_Exit(dialog->isVisible() ? 1 : 0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(QtDialog, AltEEndsTheDialog)
+{
+    EXPECT_EXIT(
+        {
+            QTest::keyClick(dialog.get(), Qt::Key_E, Qt::AltModifier);
+            QTest::qWait(300);
+            std::_Exit(dialog->isVisible() ? 1 : 0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(QtDialog, TheCloseBoxEndsTheDialog)
+{
+    EXPECT_EXIT(
+        {
+            const bool closed = dialog->close();
+            std::_Exit(closed && !dialog->isVisible() ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(QtDialog, Base256FieldsCarryRawBytes)
+{
+    click(IDC_BASE_256);
+    std::string every_byte;
+    for (int c = 1; c < 256; ++c)
+        every_byte += static_cast<char>(c);
+    dialog->write_field(IDC_FIELD_A, every_byte.c_str());
+    EXPECT_EQ(text(IDC_FIELD_A), every_byte);
+    dialog->write_field(IDC_FIELD_A, "a\r\nb\rc\n");
+    EXPECT_EQ(text(IDC_FIELD_A), "a\r\nb\rc\n");
+    // Typed characters with a Latin-1 code are that byte; others are dropped.
+    type_characters(IDC_FIELD_X, QString::fromUtf8("\u00e9\u20ac\u00ff"));
+    EXPECT_EQ(text(IDC_FIELD_X), "\xe9\xff");
+    EXPECT_EQ(dialog->status_text(), "Bits: x- 16 y- 0 z- 0 a- 0 b- 0 ans- 0");
+}
+
+// Every control against the template: its kind, caption and rectangle, the
+// rectangle converted from dialog units with the dialog font's metrics.
+TEST_F(QtDialog, ControlsMatchTheTemplate)
+{
+    const QFontMetrics metrics(dialog->font());
+    const double unit_x =
+        std::floor((metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") / 26.0 + 1) / 2);
+    const double unit_y = metrics.height();
+    const auto px_x = [&](int units) { return static_cast<int>(std::lround(units * unit_x / 4)); };
+    const auto px_y = [&](int units) { return static_cast<int>(std::lround(units * unit_y / 8)); };
+    EXPECT_EQ(dialog->size(), QSize(px_x(326), px_y(267)));
+
+    ASSERT_EQ(dialog->controls().size(), 50u);
+    for (std::size_t i = 0; i < dialog_controls.size(); ++i) {
+        const template_control& c = dialog_controls[i];
+        QWidget* w = dialog->controls()[i];
+        SCOPED_TRACE("control #" + std::to_string(i) + " id " + std::to_string(c.id));
+        EXPECT_EQ(w->geometry(), QRect(px_x(c.x), px_y(c.y), px_x(c.width), px_y(c.height)));
+        EXPECT_TRUE(w->isVisible());
+        const QString caption = QString::fromLatin1(c.caption);
+        switch (c.kind) {
+        case control_kind::label:
+            ASSERT_NE(qobject_cast<QLabel*>(w), nullptr);
+            EXPECT_EQ(qobject_cast<QLabel*>(w)->text(), caption);
+            break;
+        case control_kind::field_edit:
+        case control_kind::answer_edit: {
+            auto* e = dynamic_cast<field_edit*>(w);
+            ASSERT_NE(e, nullptr);
+            EXPECT_EQ(e->isReadOnly(), c.kind == control_kind::answer_edit);
+            EXPECT_EQ(e->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+            EXPECT_EQ(e->limit(), 16384);
+            break;
+        }
+        case control_kind::status_edit:
+            ASSERT_NE(qobject_cast<QLineEdit*>(w), nullptr);
+            EXPECT_TRUE(qobject_cast<QLineEdit*>(w)->isReadOnly());
+            break;
+        case control_kind::group_box:
+            ASSERT_NE(qobject_cast<QGroupBox*>(w), nullptr);
+            EXPECT_EQ(qobject_cast<QGroupBox*>(w)->title(), "");
+            break;
+        case control_kind::auto_radio:
+            ASSERT_NE(qobject_cast<QRadioButton*>(w), nullptr);
+            EXPECT_EQ(qobject_cast<QRadioButton*>(w)->text(), caption);
+            break;
+        case control_kind::push_button:
+        case control_kind::flat_button:
+            ASSERT_NE(qobject_cast<QPushButton*>(w), nullptr);
+            EXPECT_EQ(qobject_cast<QPushButton*>(w)->text(), caption);
+            EXPECT_EQ(qobject_cast<QPushButton*>(w)->isFlat(), c.kind == control_kind::flat_button);
+            break;
+        }
+    }
+}
+
+TEST_F(QtDialog, TabVisitsTheControlsInTemplateOrderExceptOne)
+{
+    std::vector<int> expected;
+    for (const template_control& c : dialog_controls)
+        if (c.tab_stop)
+            expected.push_back(c.id);
+    ASSERT_EQ(expected.size(), 39u);
+    dialog->control(expected.front())->setFocus();
+    std::vector<int> visited;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        QWidget* focused = QApplication::focusWidget();
+        int id = 0;
+        for (std::size_t k = 0; k < dialog_controls.size(); ++k)
+            if (dialog->controls()[k] == focused)
+                id = dialog_controls[k].id;
+        visited.push_back(id);
+        QTest::keyClick(focused, Qt::Key_Tab);
+    }
+    EXPECT_EQ(visited, expected);
+    EXPECT_EQ(QApplication::focusWidget(), dialog->control(expected.front()));  // round again
+    EXPECT_EQ(dialog->control(IDC_OP_POWER_SUM)->focusPolicy(), Qt::ClickFocus);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    return RUN_ALL_TESTS();
+}
