@@ -80,17 +80,20 @@ void square_product(const mr_digit* x, int m, mr_digit* acc) {
 
 // a[0 .. n-1] -= q * y[0 .. n-1]; returns the borrow out of the top word
 // (at most 2^32 - 1, so it fits one word).
+// The product carry and the subtraction borrow are kept apart, so that the
+// two short dependency chains can overlap.
 inline mr_digit multiply_subtract(mr_digit* a, const mr_digit* y, int n, mr_digit q) {
     const u64 f = q;
+    u64 carry = 0;
     u64 borrow = 0;
     for (int k = 0; k < n; ++k) {
-        const u64 p = f * y[k] + borrow;  // <= 2^64 - 2^32
-        const mr_digit pl = low_word(p);
-        const mr_digit old = a[k];
-        a[k] = old - pl;
-        borrow = (p >> 32) + (old < pl ? 1u : 0u);
+        const u64 p = f * y[k] + carry;  // <= 2^64 - 2^32
+        carry = p >> 32;
+        const u64 d = static_cast<u64>(a[k]) - low_word(p) - borrow;
+        a[k] = low_word(d);
+        borrow = d >> 63;  // 1 exactly when the difference went below 0
     }
-    return low_word(borrow);
+    return low_word(carry + borrow);  // carry <= 2^32 - 2
 }
 
 // a[0 .. n-1] += y[0 .. n-1]; the carry out of the top word is dropped.
