@@ -25,8 +25,10 @@
 //     with 128-bit products; that halves the passes.
 //   - Into another radix (B <= 2^31, writing text) each step divides
 //     y[j]*A + carry by B. The division is a multiplication by a reciprocal
-//     of B computed once per conversion, which is several times cheaper than
-//     a hardware division and never more than one short of the quotient.
+//     of B computed once per conversion, never more than one short of the
+//     quotient and about half the cost of a hardware division. Each step is
+//     a chain of dependent divisions, so two steps run in one pass, the
+//     second one word behind the first, and the processor overlaps them.
 // The result is built in a double-length scratch number and copied out only
 // when it fits, so an overflow leaves the destination as it was.
 
