@@ -83,20 +83,20 @@ TEST_F(MultiplyTest, ZeroOperandGivesZeroBeforeAnyOtherCheck) {
 }
 
 TEST_F(MultiplyTest, SmallProductsMatch128BitIntegers) {
+    bignum* x = num();
+    bignum* y = num();
+    bignum* z = num();
     for (int i = 0; i < 2000; ++i) {
         int m = between(1, 2), n = between(1, 2);
         auto xw = some_words(m), yw = some_words(n);
         bool xn = rng() & 1, yn = rng() & 1;
-        bignum* x = words(xw, xn);
-        bignum* y = words(yw, yn);
-        bignum* z = num();
+        set_words(x, xw, xn);
+        set_words(y, yw, yn);
         multiply(x, y, z);
         ref::u128 expect = ref::to_u128(xw) * ref::to_u128(yw);
         ASSERT_EQ(words_of(z), ref::from_u128(expect)) << "case " << i;
         EXPECT_EQ(negative(z), xn != yn);
         expect_well_formed(z, state->max_length);
-        for (bignum* b : {x, y, z}) free_number(b);
-        owned.resize(owned.size() - 3);
     }
 }
 
@@ -267,13 +267,15 @@ TEST_F(DivideTest, QuotientTruncatesTowardZeroInAllFourSignCombinations) {
 }
 
 TEST_F(DivideTest, SmallOperandsMatch128BitIntegers) {
+    bignum* x = num();
+    bignum* y = num();
+    bignum* q = num();
     for (int i = 0; i < 4000; ++i) {
         int t = between(1, 4), n = between(1, 4);
         auto xw = some_words(t), yw = some_words(n);
         bool xn = rng() & 1, yn = rng() & 1;
-        bignum* x = words(xw, xn);
-        bignum* y = words(yw, yn);
-        bignum* q = num();
+        set_words(x, xw, xn);
+        set_words(y, yw, yn);
         divide(x, y, q);
         ref::u128 ux = ref::to_u128(xw), uy = ref::to_u128(yw);
         ASSERT_EQ(words_of(q), ref::from_u128(ux / uy)) << "case " << i;
@@ -288,8 +290,6 @@ TEST_F(DivideTest, SmallOperandsMatch128BitIntegers) {
         EXPECT_EQ(negative(y), yn);
         expect_well_formed(x, state->max_length);
         expect_well_formed(q, state->max_length);
-        for (bignum* b : {x, y, q}) free_number(b);
-        owned.resize(owned.size() - 3);
     }
 }
 
