@@ -240,7 +240,9 @@ void set_digit_base(std::uint32_t base) {
     }
     s->digit_base = base;
     s->digits_per_word = 1;
-    if (base == 0) return;
+    // Base 1 has no powers to pack (mirsys refuses it); stop rather than
+    // loop forever.
+    if (base <= 1) return;
     std::uint32_t d = 0x80000000u / base;
     while (d >= base) {
         s->digit_base *= base;
