@@ -1,0 +1,196 @@
+// GCD and extended GCD against GMP.
+//
+// egcd is GMP's gcd of the magnitudes. For xgcd the engine's cofactor is
+// not GMP's (mpz_gcdext picks its own): the engine returns the cofactor of
+// Euclid's remainder sequence, made non-negative as y - |c| when the sign
+// that the step count gives is negative. The reference below runs that
+// sequence with GMP arithmetic, one plain division per step, which is what
+// the engine's leading-word steps must reproduce exactly; it also checks
+// the Bezout identity and, for coprime operands, that the cofactor is GMP's
+// inverse.
+#include <climits>
+
+#include "oracle.h"
+
+using namespace oracle;
+
+namespace {
+
+long long int_value_of(const mpz_class& v) {
+    mpz_class a = abs(v);
+    if (a < (1 << 30)) return v.get_si();
+    return v < 0 ? -(1ll << 30) : (1ll << 30);
+}
+
+// Pairs that matter for Euclid: shared factors of every size, consecutive
+// Fibonacci numbers (every quotient 1), multiples, equal values, zeros.
+void gcd_pair(context& c, mpz_class& x, mpz_class& y, int max_words) {
+    switch (c.r.below(8)) {
+        case 0: {
+            mpz_class g = c.magnitude(c.pick_length(profile::quadratic, max_words / 2 + 1));
+            int room = max_words - words_of(g);
+            if (room < 1) room = 1;
+            x = g * c.magnitude(static_cast<int>(c.r.range(1, room)));
+            y = g * c.magnitude(static_cast<int>(c.r.range(1, room)));
+            if (words_of(x) > max_words) x = g;
+            if (words_of(y) > max_words) y = g;
+            break;
+        }
+        case 1: {
+            unsigned long k = static_cast<unsigned long>(c.r.range(1, 46 * c.pick_length(profile::quadratic, max_words)));
+            mpz_fib2_ui(x.get_mpz_t(), y.get_mpz_t(), k);
+            if (words_of(x) > max_words) mpz_fib2_ui(x.get_mpz_t(), y.get_mpz_t(), 1000);
+            if (c.r.coin()) std::swap(x, y);
+            break;
+        }
+        case 2:
+            y = c.operand(profile::quadratic, max_words / 2 + 1);
+            x = y * c.r.range(0, 1000) + (c.r.coin() ? 0 : 1);
+            break;
+        case 3:
+            x = c.operand(profile::quadratic, max_words);
+            y = c.r.coin() ? x : mpz_class(0);
+            break;
+        default:
+            x = c.operand(profile::quadratic, max_words);
+            y = c.operand(profile::quadratic, max_words);
+            break;
+    }
+    if (c.r.coin()) x = -x;
+    if (c.r.coin()) y = -y;
+}
+
+void run_egcd(context& c) {
+    const int L = c.state->max_length;
+    mpz_class x, y;
+    gcd_pair(c, x, y, L);
+    int form = static_cast<int>(c.r.below(4));
+    static const char* forms[] = {"egcd(x, y, z)", "egcd(x, y, x)", "egcd(x, y, y)", "egcd(x, x, z)"};
+    c.form(forms[form]);
+    if (form == 3) y = x;
+    c.note("x", x);
+    c.note("y", y);
+    bignum *px = pool(0), *py = pool(1), *pz = pool(2);
+    set_number(px, x);
+    set_number(py, y);
+    set_number(pz, c.operand(profile::linear, 3));
+    bignum* b = form == 3 ? px : py;
+    bignum* out = form == 1 ? px : form == 2 ? py : pz;
+    int ret = egcd(px, b, out);
+    if (!c.no_error()) return;
+    mpz_class g = gcd(x, y);
+    c.value("gcd", out, g);
+    c.integer("returned value", ret, int_value_of(g));
+    if (out != px) c.value("x after the call", px, x);
+    if (out != b && b != px) c.value("y after the call", b, y);
+}
+
+// The engine's xgcd result for y > 0, by plain Euclid on GMP numbers.
+struct xgcd_result {
+    mpz_class g, xd, yd;
+};
+xgcd_result reference_xgcd(const mpz_class& x, const mpz_class& y) {
+    mpz_class r0 = abs(x), r1 = y, s0 = 1, s1 = 0, q, t;
+    unsigned long steps = 0;
+    while (r1 != 0) {
+        mpz_tdiv_qr(q.get_mpz_t(), t.get_mpz_t(), r0.get_mpz_t(), r1.get_mpz_t());
+        r0 = r1;
+        r1 = t;
+        t = s0 + q * s1;
+        s0 = s1;
+        s1 = t;
+        ++steps;
+    }
+    if (x < 0) ++steps;
+    xgcd_result res;
+    res.g = r0;
+    res.xd = steps % 2 ? mpz_class(y - s0) : s0;
+    res.yd = (r0 - x * res.xd) / y;  // exact
+    return res;
+}
+
+// The same result from GMP's gcdext, for long operands where the plain
+// sequence is slow. Euclid's last cofactor c of |x| is the one with
+// |c| < y/(2g) (unique, except when y = 2g, left to the plain sequence),
+// and its sign is the one the step count gives; when y divides x it is 0
+// and the step count alone decides between 0 and y.
+xgcd_result derived_xgcd(const mpz_class& x, const mpz_class& y) {
+    mpz_class ax = abs(x), g, s, t;
+    mpz_gcdext(g.get_mpz_t(), s.get_mpz_t(), t.get_mpz_t(), ax.get_mpz_t(), y.get_mpz_t());
+    if (y == 2 * g) return reference_xgcd(x, y);
+    xgcd_result res;
+    res.g = g;
+    if (g == y) {
+        res.xd = x >= 0 ? y : mpz_class(0);
+    } else {
+        mpz_class m = y / g, cx;
+        mpz_mod(s.get_mpz_t(), s.get_mpz_t(), m.get_mpz_t());
+        if (2 * s > m) s -= m;
+        cx = x < 0 ? mpz_class(-s) : s;
+        res.xd = cx >= 0 ? cx : mpz_class(y + cx);
+    }
+    res.yd = (g - x * res.xd) / y;
+    return res;
+}
+
+void run_xgcd(context& c) {
+    const int L = c.state->max_length;
+    mpz_class x, y;
+    gcd_pair(c, x, y, L);
+    y = abs(y);
+    bool zero_y = y == 0;
+    if (zero_y && c.r.chance(70)) y = c.magnitude(c.pick_length(profile::quadratic, L));
+    zero_y = y == 0;
+    int form = zero_y ? 0 : static_cast<int>(c.r.below(3));
+    static const char* forms[] = {"xgcd(x, y, xd, yd, z)", "xgcd(x, y, v, v, z)", "xgcd(x, y, v, v, v) inverse"};
+    c.form(forms[form]);
+    c.note("x", x);
+    c.note("y", y);
+    bignum *px = pool(0), *py = pool(1), *pxd = pool(2), *pyd = pool(3), *pz = pool(4);
+    set_number(px, x);
+    set_number(py, y);
+    set_number(pxd, 5);
+    set_number(pyd, 6);
+    set_number(pz, 7);
+    int ret = 0;
+    switch (form) {
+        case 0: ret = xgcd(px, py, pxd, pyd, pz); break;
+        case 1: ret = xgcd(px, py, pxd, pxd, pz); break;
+        case 2: ret = xgcd(px, py, pxd, pxd, pxd); break;
+    }
+    if (zero_y) {
+        c.tally("y zero (error 2)");
+        c.error(2);
+        return;
+    }
+    if (!c.no_error()) return;
+    xgcd_result want;
+    if (words_of(x) <= 48 && words_of(y) <= 48) {
+        want = reference_xgcd(x, y);
+        // The two references must agree, or the long cases prove nothing.
+        xgcd_result other = derived_xgcd(x, y);
+        if (!c.truth("the two references agree", other.xd == want.xd && other.yd == want.yd)) return;
+    } else {
+        want = derived_xgcd(x, y);
+    }
+    c.value("xd", pxd, want.xd);
+    if (form == 0) {
+        c.value("yd", pyd, want.yd);
+        c.truth("x*xd + y*yd = gcd", to_mpz(px) * to_mpz(pxd) + to_mpz(py) * to_mpz(pyd) == want.g);
+    }
+    if (form != 2) c.value("gcd", pz, gcd(x, y));
+    c.integer("returned value", ret, int_value_of(want.g));
+    if (want.g == 1 && y > 1) {
+        c.tally("inverse");
+        mpz_class inv;
+        mpz_invert(inv.get_mpz_t(), x.get_mpz_t(), y.get_mpz_t());
+        c.value("xd is the inverse", pxd, inv);
+    }
+    c.value("x after the call", px, x);
+    c.value("y after the call", py, y);
+}
+
+registrar r1("gcd", "egcd", run_egcd, 1);
+registrar r2("gcd", "xgcd", run_xgcd, 1);
+
+}  // namespace

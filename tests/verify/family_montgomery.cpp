@@ -1,0 +1,191 @@
+// Montgomery arithmetic against GMP: prepare_monty, nres, redc,
+// nres_modmult, with R = 2^(32k) for a k-word odd modulus n.
+#include "oracle.h"
+
+using namespace oracle;
+
+namespace {
+
+mpz_class two_pow(unsigned long bits) {
+    mpz_class v;
+    mpz_ui_pow_ui(v.get_mpz_t(), 2, bits);
+    return v;
+}
+
+// An odd modulus of at least 3 and at most max_words words.
+mpz_class odd_modulus(context& c, profile p, int max_words) {
+    mpz_class n = c.magnitude(c.pick_length(p, max_words));
+    if (c.r.chance(3)) n = c.r.range(3, 40);
+    n |= 1;
+    if (n < 3) n = 3;
+    return n;
+}
+
+mpz_class montgomery_r(const mpz_class& n) { return two_pow(32ul * static_cast<unsigned long>(words_of(n))); }
+
+bool install(context& c, const mpz_class& n) {
+    bignum* pn = pool(9);
+    set_number(pn, n);
+    prepare_monty(pn);
+    return c.no_error();
+}
+
+void run_prepare(context& c) {
+    const int L = c.state->max_length;
+    mpz_class before = odd_modulus(c, profile::linear, L);
+    install(c, before);
+    mr_digit before_constant = c.state->monty_constant;
+    mpz_class n;
+    bool good = c.r.chance(60);
+    if (good) {
+        n = odd_modulus(c, profile::linear, L);
+        if (c.r.chance(10)) n = before;
+    } else {
+        switch (c.r.below(3)) {
+            case 0: n = c.r.range(-5, 2); break;
+            case 1: n = c.magnitude(c.pick_length(profile::linear, L)) & ~mpz_class(1); break;
+            default: n = -odd_modulus(c, profile::linear, L); break;
+        }
+        if (n == 0 && c.r.coin()) n = 2;
+    }
+    c.form("prepare_monty(n)");
+    c.note("n", n);
+    c.note("installed before", before);
+    bignum* pn = pool(0);
+    set_number(pn, n);
+    mr_digit k = prepare_monty(pn);
+    if (!good) {
+        c.tally("illegal modulus (error 19)");
+        if (!c.error(19)) return;
+        c.integer("returned constant", k, 0);
+        c.value("installed modulus kept", c.state->modulus, before);
+        c.integer("constant kept", c.state->monty_constant, before_constant);
+        return;
+    }
+    if (!c.no_error()) return;
+    // -1/n mod 2^32.
+    mpz_class m = two_pow(32), inv;
+    mpz_invert(inv.get_mpz_t(), n.get_mpz_t(), m.get_mpz_t());
+    mpz_class want = (m - inv) % m;
+    c.integer("returned constant", k, static_cast<long long>(want.get_ui()));
+    c.integer("monty_constant", c.state->monty_constant, static_cast<long long>(want.get_ui()));
+    c.value("installed modulus", c.state->modulus, n);
+    c.value("n after the call", pn, n);
+}
+
+void run_nres(context& c) {
+    const int L = c.state->max_length;
+    mpz_class n = odd_modulus(c, profile::quadratic, L);
+    bool none = c.r.chance(3);
+    if (none) {
+        clear_modulus();
+    } else if (!install(c, n)) {
+        return;
+    }
+    mpz_class x = c.operand(profile::quadratic, L);
+    bool in_place = c.r.coin();
+    c.form(in_place ? "nres(x, x)" : "nres(x, y)");
+    c.note("n", n);
+    c.note("x", x);
+    bignum *px = pool(0), *py = pool(1);
+    set_number(px, x);
+    mpz_class old_y = c.operand(profile::linear, 3);
+    set_number(py, old_y);
+    bignum* out = in_place ? px : py;
+    nres(px, out);
+    if (none) {
+        c.tally("no modulus (error 20)");
+        if (c.error(20)) c.value("y unchanged", out, in_place ? x : old_y);
+        return;
+    }
+    if (!c.no_error()) return;
+    mpz_class want = x * montgomery_r(n);
+    mpz_mod(want.get_mpz_t(), want.get_mpz_t(), n.get_mpz_t());
+    c.value("y", out, want);
+    if (!in_place) c.value("x after the call", px, x);
+}
+
+void run_redc(context& c) {
+    const int L = c.state->max_length;
+    mpz_class n = odd_modulus(c, profile::quadratic, L);
+    if (!install(c, n)) return;
+    mpz_class R = montgomery_r(n), limit = n * R;
+    // 0 <= x < n*R, and x must fit a number of L words.
+    mpz_class x = c.operand(profile::quadratic, L, false);
+    if (c.r.chance(20)) x = c.magnitude(std::min(2 * words_of(n), L));
+    if (c.r.chance(10)) x = n - 1;
+    if (x >= limit) mpz_tdiv_r(x.get_mpz_t(), x.get_mpz_t(), limit.get_mpz_t());
+    bool in_place = c.r.coin();
+    c.form(in_place ? "redc(x, x)" : "redc(x, y)");
+    c.note("n", n);
+    c.note("x", x);
+    bignum *px = pool(0), *py = pool(1);
+    set_number(px, x);
+    set_number(py, 3);
+    bignum* out = in_place ? px : py;
+    redc(px, out);
+    if (!c.no_error()) return;
+    mpz_class rinv, want;
+    mpz_invert(rinv.get_mpz_t(), R.get_mpz_t(), n.get_mpz_t());
+    want = x * rinv % n;
+    c.value("y", out, want);
+}
+
+void run_modmult(context& c) {
+    const int L = c.state->max_length;
+    mpz_class n = odd_modulus(c, profile::quadratic, L);
+    if (!install(c, n)) return;
+    auto residue = [&]() {
+        mpz_class v = c.operand(profile::quadratic, words_of(n), false);
+        if (c.r.chance(5)) v = n - 1;
+        mpz_tdiv_r(v.get_mpz_t(), v.get_mpz_t(), n.get_mpz_t());
+        return v;
+    };
+    mpz_class x = residue(), y = residue();
+    int form = static_cast<int>(c.r.below(5));
+    static const char* forms[] = {"nres_modmult(x, y, w)", "nres_modmult(x, x, w) square", "nres_modmult(x, y, x)",
+                                  "nres_modmult(x, y, y)", "nres_modmult(x, x, x) square in place"};
+    c.form(forms[form]);
+    if (form == 1 || form == 4) y = x;
+    c.note("n", n);
+    c.note("x", x);
+    c.note("y", y);
+    bignum *px = pool(0), *py = pool(1), *pw = pool(2);
+    set_number(px, x);
+    set_number(py, y);
+    set_number(pw, 9);
+    bignum* b = form == 1 || form == 4 ? px : py;
+    bignum* out = form == 2 || form == 4 ? px : form == 3 ? py : pw;
+    nres_modmult(px, b, out);
+    if (!c.no_error()) return;
+    mpz_class R = montgomery_r(n), rinv;
+    mpz_invert(rinv.get_mpz_t(), R.get_mpz_t(), n.get_mpz_t());
+    c.value("w", out, x * y % n * rinv % n);
+}
+
+// redc(nres(x)) is x mod n in [0, n), for every x.
+void run_round_trip(context& c) {
+    const int L = c.state->max_length;
+    mpz_class n = odd_modulus(c, profile::quadratic, L);
+    if (!install(c, n)) return;
+    mpz_class x = c.operand(profile::quadratic, L);
+    c.form("redc(nres(x))");
+    c.note("n", n);
+    c.note("x", x);
+    bignum* px = pool(0);
+    set_number(px, x);
+    nres(px, px);
+    redc(px, px);
+    if (!c.no_error()) return;
+    mpz_class want;
+    mpz_mod(want.get_mpz_t(), x.get_mpz_t(), n.get_mpz_t());
+    c.value("x mod n", px, want);
+}
+
+registrar r1("montgomery", "prepare_monty", run_prepare, 1);
+registrar r2("montgomery", "nres", run_nres, 1);
+registrar r3("montgomery", "redc", run_redc, 1);
+registrar r4("montgomery", "nres_modmult", run_modmult, 2);
+registrar r5("montgomery", "nres_redc_round_trip", run_round_trip, 1);
+
+}  // namespace
