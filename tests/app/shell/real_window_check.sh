@@ -1,0 +1,99 @@
+#!/usr/bin/env bash
+# The calculator's real window on a private Xvfb display, driven with real
+# key and mouse events:
+#   real_window_check.sh qt|wine PROBE WORKDIR [SCREENSHOT]
+# PROBE is the test build of the program (torvane-probe, or torvane_probe.exe
+# run by Wine with WINEPREFIX set by the caller). It types X = C and Y = 12
+# (base 16), presses GCD(X,Y) by its mnemonic Alt+G, saves a screenshot,
+# leaves with Alt+E, and checks the fields the probe wrote when it ended.
+set -euo pipefail
+kind=$1
+probe=$(realpath "$2")
+work=$3
+shot=${4:-}
+[ -n "$shot" ] && shot=$(realpath -m "$shot")
+mkdir -p "$work"
+cd "$work"
+rm -f torvane-ready.txt torvane-fields.txt display.txt
+
+xvfb_pid=""
+probe_pid=""
+cleanup() {
+    [ -n "$probe_pid" ] && kill "$probe_pid" 2>/dev/null || true
+    [ "$kind" = wine ] && wineserver -k 2>/dev/null || true
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+}
+trap cleanup EXIT
+
+fail() {
+    echo "real window check ($kind): $*" >&2
+    [ -f torvane-fields.txt ] && { echo "fields the program wrote:" >&2; cat torvane-fields.txt >&2; }
+    exit 1
+}
+
+# A display of our own; Xvfb names a free one.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>display.txt >xvfb.log 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 1 100); do
+    [ -s display.txt ] && break
+    sleep 0.1
+done
+[ -s display.txt ] || fail "Xvfb did not start"
+export DISPLAY=:$(head -n1 display.txt)
+
+case "$kind" in
+    qt) env -u QT_QPA_PLATFORM "$probe" >probe.log 2>&1 & ;;
+    wine) wine "$probe" >probe.log 2>&1 & ;;
+    *) fail "unknown kind $kind" ;;
+esac
+probe_pid=$!
+
+# Ready when the program says so and its window is visible.
+window=""
+for _ in $(seq 1 600); do
+    if [ -f torvane-ready.txt ]; then
+        window=$(xdotool search --onlyvisible --name '^Torvane v1\.14$' 2>/dev/null | head -n1 || true)
+        [ -n "$window" ] && break
+    fi
+    kill -0 "$probe_pid" 2>/dev/null || fail "the program ended before its window opened"
+    sleep 0.1
+done
+[ -n "$window" ] || fail "no window"
+sleep 0.5
+
+# Field centres from the template (dialog units of the 326 x 267 dialog),
+# scaled to the window's size. Keys go to the window under the pointer.
+read -r width height < <(xdotool getwindowgeometry --shell "$window" | awk -F= '/^WIDTH/{w=$2} /^HEIGHT/{h=$2} END{print w, h}')
+click_field() {  # x y w h of the field in dialog units
+    local x=$(( width * ($1 * 2 + $3) / (2 * 326) ))
+    local y=$(( height * ($2 * 2 + $4) / (2 * 267) ))
+    xdotool mousemove --window "$window" "$x" "$y" click 1
+    sleep 0.3
+}
+click_field 30 15 289 28      # X
+xdotool type --delay 60 "C"
+click_field 30 44 289 26      # Y
+xdotool type --delay 60 "12"
+sleep 0.3
+xdotool key alt+g
+sleep 1.5
+[ -n "$shot" ] && import -window "$window" "$shot"
+xdotool key alt+e
+
+for _ in $(seq 1 200); do
+    kill -0 "$probe_pid" 2>/dev/null || break
+    sleep 0.1
+done
+kill -0 "$probe_pid" 2>/dev/null && fail "Alt+E did not end the program"
+probe_pid=""
+[ -f torvane-fields.txt ] || fail "the program wrote no fields"
+
+expect() {
+    grep -qxF "$1" torvane-fields.txt || fail "expected the line '$1'"
+}
+expect "1000=C"
+expect "1001=12"
+expect "1006=6"
+expect "1005=24"
+expect "1007=Bits: x- 4 y- 5 z- 0 a- 0 b- 6 ans- 3"
+echo "real window check ($kind): GCD(X,Y) typed and pressed by its mnemonic, answer 6, LCM 24"
