@@ -25,21 +25,32 @@ protected:
         return value(a);
     }
     static bool is_zero_number(const bignum* n) { return n->len == 0; }
+    bool divides(bignum* d, bignum* x) {
+        bignum* r = num();
+        copy_number(x, r);
+        divide(r, d, d);
+        return is_zero_number(r);
+    }
 
     // xgcd on x and y with separate outputs, checked completely.
     void check_xgcd(bignum* x, bignum* y) {
         bignum* xd = num();
         bignum* yd = num();
         bignum* z = num();
-        const sref::integer g = euclid(x, y);
         const int r = xgcd(x, y, xd, yd, z);
         ASSERT_EQ(state->error_number, 0);
-        EXPECT_EQ(value(z), g);
         EXPECT_EQ(r, int_value(z));
-        // x*xd + y*yd = g exactly, and 0 <= xd <= |y|.
+        // x*xd + y*yd = z exactly, and z divides x and y: then every common
+        // divisor divides z, so z is the GCD.
         const sref::integer lhs = sref::add(sref::mul(value(x), value(xd)), sref::mul(value(y), value(yd)));
-        EXPECT_EQ(lhs, g) << "Bezout identity fails for " << length_of_n(x) << " x " << length_of_n(y)
-                          << " words";
+        EXPECT_EQ(lhs, value(z)) << "Bezout identity fails for " << length_of_n(x) << " x " << length_of_n(y)
+                                 << " words";
+        EXPECT_FALSE(negative(z));
+        if (!is_zero_number(z)) {
+            EXPECT_TRUE(divides(z, x));
+            EXPECT_TRUE(divides(z, y));
+        }
+        // 0 <= xd <= |y|.
         EXPECT_FALSE(negative(xd));
         EXPECT_LE(sref::compare_mag(words_of(xd), words_of(y)), 0);
         expect_well_formed(xd, state->max_length);
@@ -47,7 +58,7 @@ protected:
         // egcd agrees.
         bignum* e = num();
         EXPECT_EQ(egcd(x, y, e), r);
-        EXPECT_EQ(value(e), g);
+        EXPECT_EQ(value(e), value(z));
         expect_well_formed(e, state->max_length);
         EXPECT_EQ(state->trace_depth, 0);
     }
@@ -145,7 +156,7 @@ TEST_F(GcdTest, BezoutForRandomOperandsOfEverySize) {
     // against a longer, an equal and a shorter partner.
     std::vector<int> sizes;
     for (int n = 1; n <= 64; ++n) sizes.push_back(n);
-    for (int n : {97, 128, 255, 256, 511, 777, 1024, 1500, 2047, 2048, 2049}) sizes.push_back(n);
+    for (int n : {97, 128, 255, 256, 511, 777, 1024, 2048, 2049}) sizes.push_back(n);
     const int max_len = state->max_length;
     ASSERT_EQ(max_len, 2049);
     for (int n : sizes) {
