@@ -1,0 +1,279 @@
+// Registers, the parse/render cycle and the operation frame.
+#include "calc.h"
+
+#include <cstdio>
+#include <cstring>
+#include <span>
+
+#include "operations.h"
+#include "radix.h"
+
+register_set registers{};
+work_numbers work{};
+int current_base = 16;
+std::uint32_t busy_marker = 0;
+char text_buffer[text_buffer_size];
+std::uint8_t byte_buffer[byte_buffer_size];
+bool show_b = false;
+
+namespace {
+
+constexpr int status_size = 256;
+
+// The engine instance and every number of the core live from static
+// initialisation, before any window exists, to process exit.
+class core_lifetime {
+public:
+    core_lifetime() {
+        mirsys(engine_precision_digits, 16);
+        for (bignum** n : all_numbers()) *n = mirvar(0);
+    }
+    ~core_lifetime() {
+        for (bignum** n : all_numbers()) {
+            free_number(*n);
+            *n = nullptr;
+        }
+        release_engine();
+    }
+    core_lifetime(const core_lifetime&) = delete;
+    core_lifetime& operator=(const core_lifetime&) = delete;
+
+private:
+    static std::span<bignum** const> all_numbers() {
+        static bignum** const list[] = {
+            &registers.x, &registers.y,  &registers.z,  &registers.a,  &registers.b, &registers.ans,
+            &work.answer, &work.second,  &work.parsed,  &work.saved_ans, &work.saved_b,
+            &work.m,      &work.t1,      &work.t2,      &work.t3,      &work.g,     &work.u,
+            &work.v,      &work.r,       &work.c,       &work.ea,      &work.eb,    &work.q,
+        };
+        return list;
+    }
+};
+
+const core_lifetime lifetime;
+
+void set_status_text(char* status, int size, const char* text) { std::snprintf(status, static_cast<std::size_t>(size), "%s", text); }
+
+// The register's text in the engine's current io_base, copied out of the
+// engine's buffer into `out` with its terminator. False when the engine
+// failed to write it.
+bool register_text(bignum* reg, char* out) {
+    mr_state* engine = get_engine();
+    const int n = cotstr(reg, engine->io_buffer);
+    if (engine->error_number != 0) return false;
+    std::memcpy(out, engine->io_buffer, static_cast<std::size_t>(n) + 1);
+    return true;
+}
+
+// Sets busy_marker for the length of a scope and puts back what it held.
+class busy_scope {
+public:
+    busy_scope() : saved_(busy_marker) { busy_marker = busy_value; }
+    ~busy_scope() { busy_marker = saved_; }
+    busy_scope(const busy_scope&) = delete;
+    busy_scope& operator=(const busy_scope&) = delete;
+
+private:
+    std::uint32_t saved_;
+};
+
+}  // namespace
+
+bignum* register_of(int field_id) {
+    switch (field_id) {
+    case 1000: return registers.x;
+    case 1001: return registers.y;
+    case 1002: return registers.z;
+    case 1003: return registers.a;
+    case 1005: return registers.b;
+    case 1006: return registers.ans;
+    default: return nullptr;
+    }
+}
+
+void configure_engine() {
+    mr_state* engine = get_engine();
+    engine->io_base = 16;
+    engine->error_continue = 1;
+    set_io_buffer_size(engine_io_buffer_chars);
+}
+
+bool take_engine_error(char* status, int size) {
+    mr_state* engine = get_engine();
+    if (engine->error_number == 0) return false;
+    set_status_text(status, size, error_message(engine->error_number));
+    engine->error_number = 0;
+    engine->trace_depth = 0;
+    // A routine that stops early on an error may not have reached the steps
+    // that put these back; restore the working state between actions.
+    engine->length_check = 1;
+    if (engine->digit_base != 0 || engine->external_base != 16) set_digit_base(16);
+    return true;
+}
+
+void format_result_message(int code, char* out, int size) {
+    const auto n = static_cast<std::size_t>(size);
+    switch (code) {
+    case result_invalid_x: std::snprintf(out, n, "Invalid x ...\n"); break;
+    case result_invalid_y: std::snprintf(out, n, "Invalid y ...\n"); break;
+    case result_invalid_x_or_y: std::snprintf(out, n, "Invalid x or y ...\n"); break;
+    case result_invalid_z: std::snprintf(out, n, "Invalid z ...\n"); break;
+    case result_no_answer: std::snprintf(out, n, "A*x = y (mod Z) has no answer ...\n"); break;
+    case result_over_sized: std::snprintf(out, n, "Over Sized ...\n"); break;
+    case result_factorial_too_big:
+        std::snprintf(out, n, "OverSized, make sure: x <= %d (HEX: %x)!", max_factorial_argument, max_factorial_argument);
+        break;
+    case result_invalid_exponents: std::snprintf(out, n, "Invalid A or B, make sure A, B >0 ...\n"); break;
+    default: std::snprintf(out, n, "%s", ""); break;
+    }
+}
+
+void format_bit_line(char* out, int size) {
+    std::snprintf(out, static_cast<std::size_t>(size), "Bits: x- %d y- %d z- %d a- %d b- %d ans- %d", logb2(registers.x),
+                  logb2(registers.y), logb2(registers.z), logb2(registers.a), logb2(registers.b), logb2(registers.ans));
+}
+
+bool render_field(dialog_window& window, int field_id, int base) {
+    bignum* reg = register_of(field_id);
+    if (reg == nullptr) return true;
+    mr_state* engine = get_engine();
+    const int saved_base = engine->io_base;
+    engine->io_base = base == 64 ? 16 : base;
+    std::memset(text_buffer, 0, sizeof text_buffer);
+    const bool written = register_text(reg, text_buffer);
+    engine->io_base = saved_base;
+    if (!written) return false;
+    if (base == 64) {
+        // Hexadecimal text to magnitude bytes to base-64 text. A negative
+        // value has no base-64 form: its text gives no bytes, so the field
+        // shows nothing while the register keeps the value.
+        std::memset(byte_buffer, 0, sizeof byte_buffer);
+        const int count = hex_decode(text_buffer, static_cast<int>(std::strlen(text_buffer)), byte_buffer, false);
+        std::memset(text_buffer, 0, sizeof text_buffer);
+        base64_encode(byte_buffer, count, text_buffer);
+    }
+    // Always written, even when empty: zero in base 256 is the empty text,
+    // and the field must not keep the text of an earlier value.
+    busy_scope busy;
+    window.write_field(field_id, text_buffer);
+    return true;
+}
+
+void parse_field(dialog_window& window, int field_id) {
+    if (busy_marker != 0) return;
+    bignum* reg = register_of(field_id);
+    if (reg == nullptr || reg == registers.ans) return;
+
+    char status[status_size] = {};
+    std::memset(text_buffer, 0, sizeof text_buffer);
+    const int length = window.read_field(field_id, text_buffer, text_buffer_size);
+    if (length <= 0) {
+        // An emptied field holds 0, as every field does at start.
+        zero_number(reg);
+        format_bit_line(status, status_size);
+        window.write_status(status);
+        return;
+    }
+
+    if (current_base != 256) {
+        const int kept = filter_digits(text_buffer, current_base);
+        if (kept < length) {
+            busy_scope busy;
+            window.write_field(field_id, text_buffer);
+        }
+    }
+
+    mr_state* engine = get_engine();
+    const int saved_base = engine->io_base;
+    bool too_long = false;
+    if (current_base == 64) {
+        std::memset(byte_buffer, 0, sizeof byte_buffer);
+        const int count = base64_decode(text_buffer, byte_buffer);
+        // Twice the bytes in hexadecimal digits must fit the text buffer;
+        // such a value is far beyond what the engine holds anyway.
+        if (2 * count + 1 > text_buffer_size) {
+            too_long = true;
+        } else {
+            hex_encode(byte_buffer, count, text_buffer, false);
+            engine->io_base = 16;
+        }
+    } else {
+        engine->io_base = current_base;
+    }
+    if (!too_long) cinstr(work.parsed, text_buffer);
+    engine->io_base = saved_base;
+
+    const bool failed = take_engine_error(status, status_size);
+    if (too_long) set_status_text(status, status_size, error_message(3));
+    if (failed || too_long) {
+        // The register keeps its value; its field shows that value again
+        // instead of the text that could not be read.
+        render_field(window, field_id, current_base);
+        take_engine_error(status, status_size);
+        window.write_status(status);
+        return;
+    }
+    copy_number(work.parsed, reg);
+    format_bit_line(status, status_size);
+    window.write_status(status);
+}
+
+void run_operation(dialog_window& window, int opcode) {
+    char status[status_size] = {};
+    std::memset(text_buffer, 0, sizeof text_buffer);
+    if (window.read_field(1000, text_buffer, text_buffer_size) <= 0) return;
+
+    busy_marker = busy_value;
+    int result = result_ok;
+    bool staged = false;  // whether the operation has results to commit
+    bignum* const operands[] = {registers.x, registers.y, registers.z, registers.a, registers.b};
+    for (bignum* operand : operands) {
+        if (logb2(operand) > max_operand_bits) {
+            result = result_over_sized;
+            break;
+        }
+    }
+    if (result == result_ok) {
+        show_b = false;
+        if (opcode == opcode_prime) {
+            prime_verdict(status, status_size);
+            take_engine_error(status, status_size);
+            window.write_status(status);
+            busy_marker = 0;
+            return;
+        }
+        if (const operation_entry* op = find_operation(opcode); op != nullptr && op->run != nullptr) {
+            result = op->run();
+            staged = true;
+        }
+    }
+
+    if (take_engine_error(status, status_size)) {
+        // Nothing is committed: every register stays as it was.
+    } else if (result == result_ok) {
+        if (staged) {
+            copy_number(registers.ans, work.saved_ans);
+            copy_number(registers.b, work.saved_b);
+            copy_number(work.answer, registers.ans);
+            if (show_b) copy_number(work.second, registers.b);
+            bool shown = render_field(window, 1006, current_base);
+            if (shown && show_b) shown = render_field(window, 1005, current_base);
+            if (!shown) {
+                // The new values cannot be shown: go back to the old ones,
+                // whose text the fields still hold or receive again.
+                take_engine_error(status, status_size);
+                copy_number(work.saved_ans, registers.ans);
+                copy_number(work.saved_b, registers.b);
+                render_field(window, 1006, current_base);
+                render_field(window, 1005, current_base);
+                char ignored[status_size];
+                take_engine_error(ignored, status_size);
+            }
+        }
+        if (status[0] == '\0') format_bit_line(status, status_size);
+    } else {
+        format_result_message(result, status, status_size);
+    }
+    window.write_status(status);
+    busy_marker = 0;
+}

@@ -1,0 +1,197 @@
+// The operations with a modulus or about divisibility: X^Y MOD Z,
+// Y/X MOD Z, GCD(X,Y) with the LCM, Prime(X), (AX+BY)%Z, X^A*Y^B MOD Z and
+// X^A+Y^B+Z.
+#include <cstdio>
+
+#include "calc.h"
+#include "operations.h"
+
+namespace {
+bignum* const& X = registers.x;
+bignum* const& Y = registers.y;
+bignum* const& Z = registers.z;
+bignum* const& A = registers.a;
+bignum* const& B = registers.b;
+
+// Whether |v| <= 1.
+bool magnitude_at_most_one(bignum* v, bignum* scratch) {
+    abs_number(v, scratch);
+    return compare_with_int(scratch, 1, work.c) <= 0;
+}
+
+// m is odd.
+bool is_odd(bignum* m) { return !is_zero_number(m) && (m->w[0] & 1u) != 0; }
+}  // namespace
+
+int inverse_mod(bignum* x, bignum* n, bignum* w) {
+    // All three outputs in one number: only the coefficient of x is formed.
+    return xgcd(x, n, w, w, w);
+}
+
+void reduce_non_negative(bignum* v, bignum* m) {
+    divide(v, m, m);  // the quotient argument equal to the divisor: remainder only
+    if (is_negative_number(v)) add(v, m, v);
+}
+
+int op_powmod() {
+    bignum* m = work.m;
+    abs_number(Z, m);
+    if (compare_with_int(m, 1, work.c) <= 0) return result_invalid_z;
+    abs_number(X, work.t1);
+    abs_number(Y, work.t2);
+    if (is_negative_number(Y)) {
+        // X^-k is (X^-1)^k; without an inverse there is no answer.
+        if (inverse_mod(X, m, work.t1) != 1) return result_invalid_x;
+    }
+    if (is_zero_number(work.t2)) {
+        // X^0 is 1 for every X, as X^n has it, whatever the modulus's parity.
+        set_from_int(1, work.answer);
+        return result_ok;
+    }
+    powmod(work.t1, work.t2, m, work.answer);
+    return result_ok;
+}
+
+int op_modular_divide() {
+    if (magnitude_at_most_one(X, work.t1)) return result_invalid_x;
+    bignum* m = work.m;
+    abs_number(Z, m);
+    if (compare_with_int(m, 1, work.c) <= 0) return result_invalid_z;
+
+    bignum* t1 = work.t1;
+    bignum* t2 = work.t2;
+    bignum* g = work.g;
+    copy_number(X, t1);
+    reduce_non_negative(t1, m);
+    copy_number(Y, t2);
+    reduce_non_negative(t2, m);
+
+    // Divide the common factor of X, Y and Z out of the congruence.
+    egcd(t1, t2, g);
+    egcd(g, m, g);
+    if (compare_with_int(g, 1, work.c) > 0) {
+        divide(t1, g, t1);  // quotient only
+        divide(t2, g, t2);
+        divide(m, g, m);
+    }
+    xgcd(t1, m, work.u, work.v, g);
+    bignum* r = work.r;
+    multiply(t2, work.u, r);
+    divide(r, g, r);
+    reduce_non_negative(r, m);
+
+    // The congruence r*X = Y (mod |Z|) holds exactly when the answer exists;
+    // both sides are compared as residues in 0 ... |Z|-1.
+    bignum* modulus = work.t3;
+    abs_number(Z, modulus);
+    multiply(r, X, work.c);
+    reduce_non_negative(work.c, modulus);
+    copy_number(Y, t1);
+    reduce_non_negative(t1, modulus);
+    if (compare_numbers(work.c, t1) != 0) return result_no_answer;
+    copy_number(r, work.answer);
+    return result_ok;
+}
+
+int op_gcd() {
+    if (magnitude_at_most_one(X, work.t1) || magnitude_at_most_one(Y, work.t1)) return result_invalid_x_or_y;
+    egcd(X, Y, work.answer);
+    // LCM = (X / GCD) * Y, with the sign of X*Y.
+    copy_number(X, work.t1);
+    divide(work.t1, work.answer, work.t1);
+    multiply(work.t1, Y, work.second);
+    show_b = true;
+    return result_ok;
+}
+
+void prime_verdict(char* status, int size) {
+    const auto n = static_cast<std::size_t>(size);
+    abs_number(X, work.t1);
+    if (compare_with_int(work.t1, 2, work.c) < 0) {
+        std::snprintf(status, n, "Are you kidding me? So small an X.");
+        return;
+    }
+    for (const std::int32_t p : small_prime_table) {
+        if (subdiv(X, p, work.q) == 0) {
+            if (compare_with_int(X, p, work.c) != 0) {
+                std::snprintf(status, n, "X is NOT Prime, exactly divided by %d (0x%X) !", static_cast<int>(p),
+                              static_cast<unsigned>(p));
+            } else {
+                std::snprintf(status, n, "X is Prime !");
+            }
+            return;
+        }
+    }
+    std::snprintf(status, n, "%s", isprime(X) != 0 ? "X is Prime !" : "X is NOT Prime.");
+}
+
+int op_linear_mod() {
+    if (bits(X) + bits(A) > max_operand_bits) return result_over_sized;
+    if (bits(Y) + bits(B) > max_operand_bits) return result_over_sized;
+    multiply(B, Y, work.t2);
+    multiply(A, X, work.answer);
+    add(work.answer, work.t2, work.answer);
+    if (!is_zero_number(Z)) {
+        // Remainder by the signed Z has the sign of the sum; brought into
+        // 0 ... |Z|-1.
+        abs_number(Z, work.m);
+        reduce_non_negative(work.answer, work.m);
+    }
+    return result_ok;
+}
+
+int op_powmod2() {
+    bignum* m = work.m;
+    abs_number(Z, m);
+    if (compare_with_int(m, 1, work.c) <= 0) return result_invalid_z;
+    abs_number(A, work.ea);
+    abs_number(B, work.eb);
+    bignum* t1 = work.t1;
+    bignum* t2 = work.t2;
+    copy_number(X, t1);
+    reduce_non_negative(t1, m);
+    copy_number(Y, t2);
+    reduce_non_negative(t2, m);
+    // A negative exponent raises the inverse; without one there is no answer.
+    if (is_negative_number(A)) {
+        if (inverse_mod(t1, m, work.u) != 1) return result_invalid_x;
+        copy_number(work.u, t1);
+    }
+    if (is_negative_number(B)) {
+        if (inverse_mod(t2, m, work.u) != 1) return result_invalid_y;
+        copy_number(work.u, t2);
+    }
+    // A zero exponent makes its factor 1, also for a base that is a
+    // multiple of Z.
+    if (is_zero_number(work.ea)) set_from_int(1, t1);
+    if (is_zero_number(work.eb)) set_from_int(1, t2);
+    if (is_odd(m)) {
+        powmod2(t1, work.ea, t2, work.eb, m, work.answer);
+    } else {
+        powmod(t1, work.ea, m, work.u);
+        powmod(t2, work.eb, m, work.v);
+        multiply(work.u, work.v, work.answer);
+        reduce_non_negative(work.answer, m);
+    }
+    return result_ok;
+}
+
+int op_power_sum() {
+    premult(A, bits(X), work.t1);
+    if (compare_with_int(work.t1, max_operand_bits, work.c) > 0) return result_over_sized;
+    premult(B, bits(Y), work.t1);
+    if (compare_with_int(work.t1, max_operand_bits, work.c) > 0) return result_over_sized;
+    if (is_negative_number(A) || is_negative_number(B)) return result_invalid_exponents;
+    // A zero base contributes nothing, whatever its exponent.
+    zero_number(work.answer);
+    if (!is_zero_number(Y)) {
+        power_of(Y, int_value(B), work.t2);
+        add(work.answer, work.t2, work.answer);
+    }
+    if (!is_zero_number(X)) {
+        power_of(X, int_value(A), work.t1);
+        add(work.answer, work.t1, work.answer);
+    }
+    add(work.answer, Z, work.answer);
+    return result_ok;
+}

@@ -1,0 +1,100 @@
+// The fifteen operations, their button table and the helpers they share.
+//
+// An operation reads the registers and writes its results only into the two
+// staging numbers of `work` (answer, and second for B); the frame in
+// calc.cpp copies them into Ans and B when the operation succeeds, so a
+// refusal or an engine error never changes a register. Operands are never
+// written either: every intermediate lives in a work number.
+#ifndef TORVANE_APP_CALC_OPERATIONS_H
+#define TORVANE_APP_CALC_OPERATIONS_H
+
+#include <array>
+#include <cstdint>
+
+#include "engine.h"
+
+// Numbers owned by the core for the life of the process, beside the
+// registers. None carries meaning from one action to the next: every user
+// writes a work number before reading it.
+struct work_numbers {
+    bignum* answer;  // staged result for Ans
+    bignum* second;  // staged result for B (remainder, LCM)
+    bignum* parsed;  // value read from a field, before it reaches the register
+    bignum* saved_ans;
+    bignum* saved_b;
+    bignum* m;   // modulus
+    bignum* t1;  // reduced operands, bounds, temporaries
+    bignum* t2;
+    bignum* t3;
+    bignum* g;   // common divisor
+    bignum* u;   // Bezout coefficients, partial powers
+    bignum* v;
+    bignum* r;   // trial answer
+    bignum* c;   // check value
+    bignum* ea;  // exponents
+    bignum* eb;
+    bignum* q;   // quotient of the trial divisions of Prime(X)
+};
+extern work_numbers work;
+
+// One row of the operation table: the opcode a button passes, the button's
+// control id and caption, and the operation's body. Prime(X) has no body
+// here; it writes its own status text (prime_verdict).
+struct operation_entry {
+    int opcode;
+    int button_id;
+    const char* caption;
+    int (*run)();
+};
+extern const std::array<operation_entry, 15> operation_table;
+
+// The table row of `opcode` or of button `button_id`; null when none.
+const operation_entry* find_operation(int opcode);
+const operation_entry* find_operation_by_button(int button_id);
+
+inline constexpr int opcode_prime = 11;
+
+// Arithmetic operations (arithmetic_ops.cpp).
+int op_add();
+int op_subtract();
+int op_multiply();
+int op_divide();
+int op_power();
+int op_root();
+int op_factorial();
+int op_product();
+
+// Modular and number-theory operations (modular_ops.cpp).
+int op_powmod();
+int op_modular_divide();
+int op_gcd();
+int op_linear_mod();
+int op_powmod2();
+int op_power_sum();
+// Prime(X): writes its verdict on X into `status`.
+void prime_verdict(char* status, int size);
+
+// w = x^n for a machine int n: through expint when x fits in 30 bits, else
+// power without modulus. 1 for n = 0; engine error 10 for n < 0.
+void power_of(bignum* x, int n, bignum* w);
+
+// w = the inverse of x modulo n (n > 0) when gcd(x, n) = 1. Returns the GCD
+// as an int (2^30 for one of 2^30 or more); only a return of 1 makes w an
+// inverse.
+int inverse_mod(bignum* x, bignum* n, bignum* w);
+
+// The first 6543 primes, 2 to 65521, then 65537: every prime below 2^16 and
+// the next one.
+inline constexpr int small_prime_count = 6543;
+extern const std::array<std::int32_t, small_prime_count> small_prime_table;
+
+// Helpers shared by the operations.
+inline int bits(bignum* v) { return logb2(v); }
+inline bool is_zero_number(const bignum* v) { return v->len == 0; }
+inline bool is_negative_number(const bignum* v) { return (v->len & mr_sign_bit) != 0; }
+// Sign-aware comparison of a number with a machine int, through `scratch`.
+int compare_with_int(bignum* v, int n, bignum* scratch);
+// v = v mod |m| brought into 0 ... |m|-1, for a positive m (m unchanged).
+void reduce_non_negative(bignum* v, bignum* m);
+
+#endif

@@ -1,0 +1,29 @@
+// The toolkit-neutral dialog logic. A platform layer implements
+// dialog_window (window.h) over its toolkit and calls these entry points for
+// the window's events; everything else happens here and in the core.
+#ifndef TORVANE_APP_SHELL_DIALOG_H
+#define TORVANE_APP_SHELL_DIALOG_H
+
+#include "window.h"
+
+// The notification code of a button click and of an edit field's change.
+inline constexpr int notify_clicked = 0;
+inline constexpr int notify_edit_changed = 0x300;  // EN_CHANGE
+
+// The window has been created: sets the start state (status "Idle...\n",
+// base 16 checked, typing limits, engine settings).
+void dialog_initialise(dialog_window& window);
+
+// A command from control `id`: a button click (notification 0) or a change of
+// an edit field's text by the user (notify_edit_changed). The standard OK (1)
+// and Cancel (2) commands do nothing.
+void dialog_command(dialog_window& window, int id, int notification);
+
+// The window's close box: the same as the Exit button.
+void dialog_close(dialog_window& window);
+
+// The text of the About box.
+inline constexpr const char* about_caption = "About";
+extern const char* const about_text;
+
+#endif

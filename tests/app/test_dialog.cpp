@@ -1,0 +1,196 @@
+// The dialog through torvane-headless: its start state, the small buttons
+// (CL, CLEAR ALL, TO X, About, Exit), the keys that do nothing, and the
+// headless protocol itself.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "headless_driver.h"
+#include "headless_session.h"
+
+namespace {
+
+using lines = std::vector<std::string>;
+
+TEST(DialogStart, IdleStatusBase16CheckedEmptyFieldsZeroRegisters) {
+    const auto r = script().show_all().raw("checked").base(10).show_fields().run();
+    EXPECT_EQ(r.lines, (lines{"", "", "", "", "", "", "Idle...\\n", "1016", "0", "0", "0", "0", "0", "0"}));
+    EXPECT_TRUE(r.errors.empty());
+    EXPECT_EQ(r.exit_status, 0);
+}
+
+TEST(DialogStart, BaseRadioButtonsCheckAsClicked) {
+    const auto r = script().base(36).raw("checked").base(60).raw("checked").base(256).raw("checked").run();
+    EXPECT_EQ(r.lines, (lines{"1018", "1017", "1020"}));
+}
+
+TEST(DialogButtons, AboutShowsItsMessageBoxAndChangesNothing) {
+    const auto r = script().type(X, "5").click(IDC_ABOUT).show(X).show(STATUS).run();
+    ASSERT_EQ(r.lines.size(), 3u);
+    EXPECT_EQ(r.lines[0], "messagebox About|Torvane v1.x\\nApr. 2008\\ncontact me:\\ntorvane@example.org");
+    EXPECT_EQ(r.lines[1], "5");
+    EXPECT_EQ(r.lines[2], "Bits: x- 3 y- 0 z- 0 a- 0 b- 0 ans- 0");
+}
+
+TEST(DialogButtons, EnterAndEscapeDoNothing) {
+    const auto before = script().base(10).operands("5", "3").click(IDC_OP_ADD);
+    auto with_keys = before;
+    with_keys.raw("key enter").raw("key escape").show_all().raw("checked");
+    auto plain = before;
+    plain.show_all().raw("checked");
+    const auto r = with_keys.run();
+    EXPECT_EQ(r.lines, plain.run().lines);
+    EXPECT_TRUE(r.errors.empty());
+}
+
+TEST(DialogButtons, ClearOneFieldZeroesItsRegisterAndLeavesTheStatus) {
+    struct Case {
+        int button, field;
+    };
+    for (const Case c : {Case{IDC_CL_X, X}, Case{IDC_CL_Y, Y}, Case{IDC_CL_Z, Z}, Case{IDC_CL_A, A}, Case{IDC_CL_B, B},
+                         Case{IDC_CL_ANS, ANS}}) {
+        SCOPED_TRACE(c.button);
+        auto s = script().base(10).operands("11", "12", "13", "14", "15");
+        s.click(IDC_OP_ADD).show(STATUS).click(c.button).show(c.field).show(STATUS).base(16).show_fields();
+        const auto r = s.run();
+        ASSERT_EQ(r.lines.size(), 9u);
+        EXPECT_EQ(r.lines[1], "") << "the field is emptied";
+        EXPECT_EQ(r.lines[2], r.lines[0]) << "the status is not touched";
+        // Redrawn from the registers: only the cleared one is 0.
+        lines expected{"B", "C", "D", "E", "F", "17"};
+        const int index = c.field == ANS ? 5 : c.field == B ? 4 : c.field - X;
+        expected[static_cast<std::size_t>(index)] = "0";
+        EXPECT_EQ(lines(r.lines.begin() + 3, r.lines.end()), expected);
+    }
+}
+
+TEST(DialogButtons, ClearAllEmptiesEveryFieldAndZeroesEveryRegister) {
+    const auto r = script()
+                       .base(10)
+                       .operands("1", "2", "3", "4", "5")
+                       .click(IDC_OP_PRODUCT)
+                       .click(IDC_CLEAR_ALL)
+                       .show_all()
+                       .base(8)
+                       .show_fields()
+                       .run();
+    EXPECT_EQ(r.lines, (lines{"", "", "", "", "", "", "ALL Cleared.", "0", "0", "0", "0", "0", "0"}));
+}
+
+TEST(DialogButtons, ToXCopiesTheAnswerRegisterAndDrawsX) {
+    const auto r = script()
+                       .base(10)
+                       .operands("-7", "2")
+                       .click(IDC_OP_DIV)
+                       .click(IDC_TO_X)
+                       .show(X)
+                       .show(STATUS)
+                       .click(IDC_OP_ADD)  // X is now -3 in the register too: -3 + 2
+                       .show(ANS)
+                       .run();
+    EXPECT_EQ(r.lines, (lines{"-3", "Answer copied to X.", "-1"}));
+}
+
+TEST(DialogButtons, ToXAfterARefusalCopiesTheAnswerStillShown) {
+    const auto r = script()
+                       .base(10)
+                       .operands("5", "3")
+                       .click(IDC_OP_ADD)
+                       .type(Y, "0")
+                       .click(IDC_OP_DIV)  // refused: Ans keeps 8
+                       .show(ANS)
+                       .show(STATUS)
+                       .click(IDC_TO_X)
+                       .show(X)
+                       .base(16)
+                       .show(X)
+                       .show(ANS)
+                       .run();
+    EXPECT_EQ(r.lines, (lines{"8", "Invalid y ...\\n", "8", "8", "8"}));
+}
+
+TEST(DialogButtons, ToXOfAClearedAnswerGivesZero) {
+    const auto r = script().base(10).operands("5", "3").click(IDC_OP_ADD).click(IDC_CL_ANS).click(IDC_TO_X).show(X).run();
+    EXPECT_EQ(r.lines, (lines{"0"}));
+}
+
+TEST(DialogExit, ExitAndCloseEndTheSessionAndIgnoreTheRest) {
+    for (const char* end : {"click 1009", "close"}) {
+        SCOPED_TRACE(end);
+        const auto r = script().show(STATUS).raw(end).show(STATUS).raw("bogus").run();
+        EXPECT_EQ(r.lines, (lines{"Idle...\\n"}));
+        EXPECT_TRUE(r.errors.empty()) << "nothing after the end is read";
+        EXPECT_EQ(r.exit_status, 0);
+    }
+}
+
+TEST(DialogExit, EndOfInputClosesTheWindow) {
+    EXPECT_EQ(run_headless("").exit_status, 0);
+    const auto r = run_headless("show 1007");  // last line without a line feed
+    EXPECT_EQ(r.lines, (lines{"Idle...\\n"}));
+    EXPECT_EQ(r.exit_status, 0);
+}
+
+TEST(HeadlessProtocol, BadLinesReportAnErrorAndChangeNothing) {
+    const lines bad = {"bogus",          "",          "type",          "type 1000x",   "type 1006 5",
+                       "type 1007 5",    "type 1004 5", "type 1013 5", "click",        "click 1000",
+                       "click 1066",     "click x",   "show",          "show 1004",    "show 1008",
+                       "show 1000 1001", "key",       "key space",     "close now",    "checked 1",
+                       "type 1000 \\q",  "type 1000 \\x4", "type 1000 \\x00", "type 1000 9\\", " show 1000",
+                       "click  1039",    "show 01000000"};
+    script s;
+    s.type(X, "5");
+    for (const auto& line : bad) s.raw(line);
+    s.show_all().raw("checked");
+    const auto r = s.run();
+    EXPECT_EQ(r.errors.size(), bad.size());
+    for (const auto& e : r.errors) EXPECT_EQ(e.rfind("error: ", 0), 0u) << e;
+    EXPECT_EQ(r.lines, (lines{"5", "", "", "", "", "", "Bits: x- 3 y- 0 z- 0 a- 0 b- 0 ans- 0", "1016"}));
+    EXPECT_EQ(r.exit_status, 0);
+}
+
+TEST(HeadlessProtocol, ArgumentsAreRefused) {
+    const auto r = run_headless("", {"--script"});
+    EXPECT_EQ(r.exit_status, 2);
+    ASSERT_EQ(r.errors.size(), 1u);
+    EXPECT_EQ(r.errors[0].rfind("error: ", 0), 0u);
+}
+
+TEST(HeadlessProtocol, TypeTakesEverythingAfterTheOneBlank) {
+    const auto r = script()
+                       .base(256)
+                       .raw("type 1000  a")  // a blank and "a": two bytes in base 256
+                       .show(X)
+                       .raw("type 1000 ")
+                       .show(X)
+                       .show(STATUS)
+                       .raw("type 1001 xy")
+                       .raw("type 1001")
+                       .show(Y)
+                       .base(16)
+                       .show(X)
+                       .show(Y)
+                       .run();
+    EXPECT_EQ(r.lines, (lines{" a", "", "Bits: x- 0 y- 0 z- 0 a- 0 b- 0 ans- 0", "", "0", "0"}));
+}
+
+TEST(HeadlessProtocol, EscapesRoundTripRawBytes) {
+    // Base 256 fields hold raw bytes: value 0x0A5C7F09 is the line feed, a
+    // backslash, DEL and a tab.
+    const auto r = script().base(16).type(X, "A5C7F09").base(256).show(X).raw("type 1001 \\x41\\\\\\r").base(16).show(Y).run();
+    EXPECT_EQ(r.lines, (lines{"\\n\\\\\\x7F\\t", "415C0D"}));
+    EXPECT_EQ(escape_text("\x01\x1F \x7E\x7F\xFF"), "\\x01\\x1F ~\\x7F\\xFF");
+    std::string out, error;
+    ASSERT_TRUE(unescape_text("a\\x4a\\x4A\\t\\n\\r\\\\\xE9", out, error));
+    EXPECT_EQ(out, "aJJ\t\n\r\\\xE9");
+}
+
+TEST(HeadlessProtocol, TypingIsCutToTheFieldLimit) {
+    const auto r = script().base(2).type(X, std::string(20000, '1')).show(X).show(STATUS).run();
+    ASSERT_EQ(r.lines.size(), 2u);
+    EXPECT_EQ(r.lines[0], std::string(16384, '1'));
+    EXPECT_EQ(r.lines[1], "Bits: x- 16384 y- 0 z- 0 a- 0 b- 0 ans- 0");
+}
+
+}  // namespace
