@@ -11,6 +11,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <gtest/gtest.h>
+
 #include "headless_session.h"
 
 extern char** environ;
@@ -78,6 +80,14 @@ session_output run_headless(const std::string& script_text, const std::vector<st
     std::remove(out_path.c_str());
     std::remove(err_path.c_str());
     return result;
+}
+
+session_output script::run() const {
+    session_output r = run_headless(text_);
+    std::string errors;
+    for (const auto& e : r.errors) errors += e + "\n";
+    EXPECT_EQ(r.exit_status, 0) << errors;
+    return r;
 }
 
 std::string escaped(const std::string& text) { return escape_text(text); }

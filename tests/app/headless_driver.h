@@ -31,7 +31,9 @@ public:
     script& operands(const std::string& x, const std::string& y = "", const std::string& z = "",
                      const std::string& a = "", const std::string& b = "");
 
-    session_output run() const { return run_headless(text_); }
+    // Runs the script; the program must end normally with status 0 (a
+    // sanitizer report or a crash in it fails the calling test).
+    session_output run() const;
     const std::string& text() const { return text_; }
 
 private:
