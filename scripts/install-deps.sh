@@ -2,14 +2,22 @@
 # Installs the Debian packages a task needs, only when something is missing.
 #   install-deps.sh test   what the test suite needs
 #   install-deps.sh run    what building and opening the calculator needs
+#   install-deps.sh windows  what cross-compiling torvane.exe needs
 set -euo pipefail
 what=${1:-test}
 
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev)
+# The window: Qt 6 Widgets and the dialog font's metric twin.
+window=(qt6-base-dev fonts-liberation)
+# The Windows build: mingw-w64, and GoogleTest's sources to build it for Windows.
+windows=(mingw-w64 googletest)
+# Checking both windows for real: Xvfb, key events, screenshots, Wine.
+window_checks=(xvfb xauth xdotool imagemagick wine wine64)
 case "$what" in
-    test) ;;
-    run) ;;
-    *) echo "usage: $0 test|run" >&2; exit 2 ;;
+    test) packages+=("${window[@]}" "${windows[@]}" "${window_checks[@]}") ;;
+    run) packages+=("${window[@]}") ;;
+    windows) packages+=("${windows[@]}") ;;
+    *) echo "usage: $0 test|run|windows" >&2; exit 2 ;;
 esac
 
 missing=()

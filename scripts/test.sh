@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test on a fresh Debian 12 machine: installs what is
 # missing, then builds the suite twice (plain, and with AddressSanitizer and
-# UndefinedBehaviorSanitizer) and runs it in both builds.
+# UndefinedBehaviorSanitizer) and runs it in both builds; then cross-compiles
+# the Windows program and its tests and checks them under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -23,5 +24,8 @@ echo "== AddressSanitizer + UndefinedBehaviorSanitizer build =="
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:halt_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 run_suite build/sanitize -DCMAKE_BUILD_TYPE=Debug -DTORVANE_SANITIZE=ON -DTORVANE_BENCH=OFF
+
+echo "== Windows build, checked under Wine =="
+scripts/test-windows.sh build/windows
 
 echo "All tests passed."
