@@ -4,14 +4,6 @@
 #include "calc.h"
 #include "operations.h"
 
-namespace {
-bignum* const& X = registers.x;
-bignum* const& Y = registers.y;
-bignum* const& Z = registers.z;
-bignum* const& A = registers.a;
-bignum* const& B = registers.b;
-}  // namespace
-
 void power_of(bignum* x, int n, bignum* w) {
     const int small = int_value(x);
     if (small > -(1 << 30) && small < (1 << 30)) {

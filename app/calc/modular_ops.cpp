@@ -7,16 +7,17 @@
 #include "operations.h"
 
 namespace {
-bignum* const& X = registers.x;
-bignum* const& Y = registers.y;
-bignum* const& Z = registers.z;
-bignum* const& A = registers.a;
-bignum* const& B = registers.b;
 
 // Whether |v| <= 1.
 bool magnitude_at_most_one(bignum* v, bignum* scratch) {
     abs_number(v, scratch);
     return compare_with_int(scratch, 1, work.c) <= 0;
+}
+
+// m = |Z|; false when |Z| <= 1, which no modular operation accepts.
+bool modulus_from_z(bignum* m) {
+    abs_number(Z, m);
+    return compare_with_int(m, 1, work.c) > 0;
 }
 
 // m is odd.
@@ -35,8 +36,7 @@ void reduce_non_negative(bignum* v, bignum* m) {
 
 int op_powmod() {
     bignum* m = work.m;
-    abs_number(Z, m);
-    if (compare_with_int(m, 1, work.c) <= 0) return result_invalid_z;
+    if (!modulus_from_z(m)) return result_invalid_z;
     abs_number(X, work.t1);
     abs_number(Y, work.t2);
     if (is_negative_number(Y)) {
@@ -55,8 +55,7 @@ int op_powmod() {
 int op_modular_divide() {
     if (magnitude_at_most_one(X, work.t1)) return result_invalid_x;
     bignum* m = work.m;
-    abs_number(Z, m);
-    if (compare_with_int(m, 1, work.c) <= 0) return result_invalid_z;
+    if (!modulus_from_z(m)) return result_invalid_z;
 
     bignum* t1 = work.t1;
     bignum* t2 = work.t2;
@@ -142,8 +141,7 @@ int op_linear_mod() {
 
 int op_powmod2() {
     bignum* m = work.m;
-    abs_number(Z, m);
-    if (compare_with_int(m, 1, work.c) <= 0) return result_invalid_z;
+    if (!modulus_from_z(m)) return result_invalid_z;
     abs_number(A, work.ea);
     abs_number(B, work.eb);
     bignum* t1 = work.t1;

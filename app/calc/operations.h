@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 
+#include "calc.h"
 #include "engine.h"
 
 // Numbers owned by the core for the life of the process, beside the
@@ -87,6 +88,13 @@ int inverse_mod(bignum* x, bignum* n, bignum* w);
 // the next one.
 inline constexpr int small_prime_count = 6543;
 extern const std::array<std::int32_t, small_prime_count> small_prime_table;
+
+// The operand registers under their short names, for the operations' code.
+inline bignum* const& X = registers.x;
+inline bignum* const& Y = registers.y;
+inline bignum* const& Z = registers.z;
+inline bignum* const& A = registers.a;
+inline bignum* const& B = registers.b;
 
 // Helpers shared by the operations.
 inline int bits(bignum* v) { return logb2(v); }

@@ -218,6 +218,20 @@ TEST(Gcd, GcdAndLcm) {
     o = calc(IDC_OP_GCD, {"1329227995784915872903807060280344575", "19342813113834066795298815"});
     EXPECT_EQ(o.ans, "4095");
     EXPECT_EQ(o.b, "6278634605163331967929521892119806064980845392645557579775");
+    // Coprime 40001-bit operands: their LCM is beyond what the engine holds.
+    // Its overflow is shown, and GCD, LCM and the operands stay as they were.
+    const std::string big = "1" + std::string(9999, '0');  // 2^40000 in hexadecimal
+    auto r = script()
+                 .type(X, big + "1")
+                 .type(Y, big + "3")
+                 .click(IDC_OP_GCD)
+                 .show(ANS)
+                 .show(B)
+                 .show(STATUS)
+                 .click(IDC_OP_ADD)
+                 .show(STATUS)
+                 .run();
+    EXPECT_EQ(r.lines, (lines{"", "", "Overflow - Number too big\\n", "Bits: x- 40001 y- 40001 z- 0 a- 0 b- 0 ans- 40002"}));
     for (const lines& bad : {lines{"1", "5"}, lines{"5", "-1"}, lines{"0", "5"}, lines{"-1", "0"}}) {
         EXPECT_EQ(status(IDC_OP_GCD, bad), "Invalid x or y ...\\n") << bad[0] << " " << bad[1];
     }
