@@ -77,6 +77,15 @@ wineserver -w
 results=$out/wine-results
 rm -rf "$results"
 mkdir -p "$results"
+# The dialog's own tests open windows: they get a display of their own.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$results/display.txt" >"$results/xvfb.log" 2>&1 &
+xvfb_pid=$!
+trap 'kill $xvfb_pid 2>/dev/null || true' EXIT
+for _ in $(seq 1 100); do
+    [ -s "$results/display.txt" ] && break
+    sleep 0.1
+done
+export DISPLAY=:$(head -n1 "$results/display.txt")
 total=0
 failed=0
 bad=()
@@ -100,6 +109,8 @@ for p in "${built[@]}"; do
     if [ "$f" -ne 0 ] || [ "$status" -ne 0 ]; then bad+=("$p"); fi
 done
 wineserver -w
+kill $xvfb_pid 2>/dev/null || true
+trap - EXIT
 echo "Under Wine: ${#built[@]} test programs, $total tests, $failed failed."
 if [ ${#posix_only[@]} -gt 0 ]; then
     echo "Not built for Windows (written against POSIX-only headers): ${posix_only[*]}"

@@ -68,6 +68,11 @@ INT_PTR CALLBACK torvane_dialog_proc(HWND dialog, UINT message, WPARAM wparam, L
         break;
     }
     case WM_CLOSE:
+        // A multi-line edit control answers Esc by asking its dialog to
+        // close; Esc does nothing in this dialog, so only the close box,
+        // Alt+F4 and other requests end it.
+        if (GetKeyState(VK_ESCAPE) < 0)
+            break;
         dialog_close(window);
         break;
     default:
@@ -81,4 +86,10 @@ void run_torvane_dialog(win32_window& window, DLGPROC procedure)
     current_window = &window;
     DialogBoxParamA(window.instance(), MAKEINTRESOURCEA(IDD_TORVANE), nullptr, procedure, 0);
     current_window = nullptr;
+}
+
+HWND create_torvane_dialog(win32_window& window)
+{
+    current_window = &window;
+    return CreateDialogParamA(window.instance(), MAKEINTRESOURCEA(IDD_TORVANE), nullptr, torvane_dialog_proc, 0);
 }

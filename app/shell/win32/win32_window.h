@@ -42,4 +42,8 @@ INT_PTR CALLBACK torvane_dialog_proc(HWND dialog, UINT message, WPARAM wparam, L
 // Opens the modal dialog over `window` and returns when it has ended.
 void run_torvane_dialog(win32_window& window, DLGPROC procedure = torvane_dialog_proc);
 
+// Creates the same dialog without a modal loop of its own, for a caller that
+// runs the messages itself (the layer's tests). Returns the dialog's handle.
+HWND create_torvane_dialog(win32_window& window);
+
 #endif

@@ -4,7 +4,7 @@
 #   real_window_check.sh qt|wine PROBE WORKDIR [SCREENSHOT]
 # PROBE is the test build of the program (torvane-probe, or torvane_probe.exe
 # run by Wine with WINEPREFIX set by the caller). It types X = C and Y = 12
-# (base 16), presses GCD(X,Y) by its mnemonic Alt+G, saves a screenshot,
+# (base 16), presses Enter and Esc (which must do nothing), presses GCD(X,Y) by its mnemonic Alt+G, saves a screenshot,
 # leaves with Alt+E, and checks the fields the probe wrote when it ended.
 set -euo pipefail
 kind=$1
@@ -75,6 +75,11 @@ xdotool type --delay 60 "C"
 click_field 30 44 289 26      # Y
 xdotool type --delay 60 "12"
 sleep 0.3
+# Enter and Esc do nothing: no default button, no cancel, the window stays.
+xdotool key Return
+xdotool key Escape
+sleep 0.3
+kill -0 "$probe_pid" 2>/dev/null || fail "Enter or Esc ended the program"
 xdotool key alt+g
 sleep 1.5
 [ -n "$shot" ] && import -window "$window" "$shot"

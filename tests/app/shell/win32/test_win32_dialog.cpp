@@ -1,0 +1,297 @@
+// The Windows dialog of template 101 with its dialog procedure and the real
+// core behind it, run under Wine: controls as the dialog manager lays them
+// out, typing, pasting, program writes, mnemonics, Enter, Esc and the ways
+// out. Messages are sent the way the dialog manager and the edit controls
+// send them.
+#include "shell/dialog.h"
+#include "shell/dialog_template.h"
+#include "shell/win32/win32_window.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+const int value_fields[] = {IDC_FIELD_X, IDC_FIELD_Y, IDC_FIELD_Z, IDC_FIELD_A, IDC_FIELD_B, IDC_FIELD_ANS};
+
+class Win32Dialog : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        window = std::make_unique<win32_window>(GetModuleHandleA(nullptr));
+        dialog = create_torvane_dialog(*window);
+        ASSERT_NE(dialog, nullptr);
+        ShowWindow(dialog, SW_SHOW);
+        initial_status = text(IDC_STATUS);
+        for (int id : value_fields)
+            initial_fields.push_back(text(id));
+        // The registers outlive one dialog: start every test from zero.
+        click(IDC_CLEAR_ALL);
+    }
+    void TearDown() override
+    {
+        if (IsWindow(dialog))
+            DestroyWindow(dialog);
+        pump();
+    }
+
+    HWND item(int id) { return GetDlgItem(dialog, id); }
+    std::string text(int id)
+    {
+        std::vector<char> buffer(70000);
+        const int n = GetDlgItemTextA(dialog, id, buffer.data(), static_cast<int>(buffer.size()));
+        return std::string(buffer.data(), static_cast<std::size_t>(n));
+    }
+    void click(int id) { SendMessageA(item(id), BM_CLICK, 0, 0); }
+    // Characters as the keyboard delivers them to the focused edit control.
+    void type(int id, const std::string& characters)
+    {
+        SetFocus(item(id));
+        for (const char c : characters)
+            SendMessageA(item(id), WM_CHAR, static_cast<unsigned char>(c), 0);
+    }
+    void paste(int id, const std::string& clip)
+    {
+        ASSERT_TRUE(OpenClipboard(dialog));
+        EmptyClipboard();
+        HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, clip.size() + 1);
+        std::memcpy(GlobalLock(memory), clip.c_str(), clip.size() + 1);
+        GlobalUnlock(memory);
+        SetClipboardData(CF_TEXT, memory);
+        CloseClipboard();
+        SetFocus(item(id));
+        SendMessageA(item(id), WM_PASTE, 0, 0);
+    }
+    // A key press on the focused control, through the dialog manager's
+    // keyboard handling, as a modal loop would do it.
+    void press(WPARAM key, bool alt = false)
+    {
+        HWND focus = GetFocus();
+        if (alt) {
+            const auto character = static_cast<WPARAM>(key >= 'A' && key <= 'Z' ? key - 'A' + 'a' : key);
+            PostMessageA(focus, WM_SYSKEYDOWN, VK_MENU, 1 << 29);
+            PostMessageA(focus, WM_SYSKEYDOWN, key, 1 << 29);
+            PostMessageA(focus, WM_SYSCHAR, character, 1 << 29);
+            PostMessageA(focus, WM_SYSKEYUP, key, (1 << 29) | (1u << 30) | (1u << 31));
+            PostMessageA(focus, WM_KEYUP, VK_MENU, (1u << 30) | (1u << 31));
+        } else {
+            // The key is down while its messages are handled, as it is for
+            // a real key press.
+            BYTE keys[256];
+            GetKeyboardState(keys);
+            keys[key] = 0x80;
+            SetKeyboardState(keys);
+            PostMessageA(focus, WM_KEYDOWN, key, 1);
+            if (key == VK_RETURN || key == VK_ESCAPE)
+                PostMessageA(focus, WM_CHAR, key, 1);
+            pump();
+            keys[key] = 0;
+            SetKeyboardState(keys);
+            PostMessageA(focus, WM_KEYUP, key, (1u << 30) | (1u << 31));
+        }
+        pump();
+    }
+    void pump()
+    {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (IsWindow(dialog) && IsDialogMessageA(dialog, &message))
+                continue;
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+    }
+    bool checked(int id) { return IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
+
+    std::unique_ptr<win32_window> window;
+    HWND dialog = nullptr;
+    std::string initial_status;
+    std::vector<std::string> initial_fields;
+};
+
+TEST_F(Win32Dialog, StartsIdleInBase16WithEmptyFieldsAndTheIcon)
+{
+    EXPECT_EQ(initial_status, "Idle...\n");
+    for (const std::string& field : initial_fields)
+        EXPECT_EQ(field, "");
+    for (int id = IDC_BASE_2; id <= IDC_BASE_256; ++id)
+        EXPECT_EQ(checked(id), id == IDC_BASE_16) << id;
+    char title[64] = {};
+    GetWindowTextA(dialog, title, sizeof title);
+    EXPECT_STREQ(title, "Torvane v1.14");
+    EXPECT_NE(SendMessageA(dialog, WM_GETICON, ICON_SMALL, 0), 0);
+    EXPECT_NE(SendMessageA(dialog, WM_GETICON, ICON_BIG, 0), 0);
+    for (int id : value_fields)
+        EXPECT_EQ(SendMessageA(item(id), EM_GETLIMITTEXT, 0, 0), 16384) << id;
+}
+
+TEST_F(Win32Dialog, TypingParsesTheFieldAndProgramWritesDoNot)
+{
+    type(IDC_FIELD_X, "1Fg");
+    EXPECT_EQ(text(IDC_FIELD_X), "1F");
+    EXPECT_EQ(text(IDC_STATUS), "Bits: x- 5 y- 0 z- 0 a- 0 b- 0 ans- 0");
+    window->write_field(IDC_FIELD_X, "7");
+    EXPECT_EQ(text(IDC_STATUS), "Bits: x- 5 y- 0 z- 0 a- 0 b- 0 ans- 0");
+    type(IDC_FIELD_Y, "3");
+    click(IDC_OP_ADD);
+    EXPECT_EQ(text(IDC_FIELD_ANS), "22");  // 1F + 3: X still holds what was typed
+}
+
+// The limit itself is 16384 (see the start test); a small one here keeps
+// Wine's edit controls fast, the mechanism is the same.
+TEST_F(Win32Dialog, TypingAndPastingStopAtTheLimitProgramWritesDoNot)
+{
+    window->limit_field(IDC_FIELD_X, 10);
+    window->write_field(IDC_FIELD_X, "11111111");
+    SendMessageA(item(IDC_FIELD_X), EM_SETSEL, 8, 8);
+    type(IDC_FIELD_X, "2345");
+    EXPECT_EQ(text(IDC_FIELD_X), "1111111123");
+    window->limit_field(IDC_FIELD_Y, 10);
+    paste(IDC_FIELD_Y, "ABCDEF0123456789");
+    EXPECT_EQ(text(IDC_FIELD_Y), "ABCDEF0123");
+    window->limit_field(IDC_FIELD_Z, 10);
+    window->write_field(IDC_FIELD_Z, "12345678901234567890");
+    EXPECT_EQ(text(IDC_FIELD_Z), "12345678901234567890");
+    for (int id : {IDC_FIELD_X, IDC_FIELD_Y, IDC_FIELD_Z})
+        window->limit_field(id, 16384);
+}
+
+TEST_F(Win32Dialog, MnemonicsPressTheirButtonsAndRadioButtonsSwitchTheBase)
+{
+    type(IDC_FIELD_X, "C");
+    type(IDC_FIELD_Y, "12");
+    press('G', true);
+    EXPECT_EQ(text(IDC_FIELD_ANS), "6");
+    EXPECT_EQ(text(IDC_FIELD_B), "24");
+    click(IDC_BASE_10);
+    EXPECT_TRUE(checked(IDC_BASE_10));
+    EXPECT_FALSE(checked(IDC_BASE_16));
+    const std::vector<std::string> decimal = {"12", "18", "0", "0", "36", "6"};
+    for (std::size_t i = 0; i < decimal.size(); ++i)
+        EXPECT_EQ(text(value_fields[i]), decimal[i]) << value_fields[i];
+    EXPECT_EQ(text(IDC_STATUS), "Bits: x- 4 y- 5 z- 0 a- 0 b- 6 ans- 3");
+}
+
+TEST_F(Win32Dialog, EnterAndEscapeDoNothing)
+{
+    type(IDC_FIELD_X, "A");
+    const std::string status = text(IDC_STATUS);
+    for (int id : {IDC_FIELD_X, IDC_OP_ADD}) {
+        SetFocus(item(id));
+        press(VK_RETURN);
+        press(VK_ESCAPE);
+    }
+    EXPECT_TRUE(IsWindowVisible(dialog));
+    EXPECT_EQ(text(IDC_FIELD_X), "A");
+    EXPECT_EQ(text(IDC_FIELD_ANS), "");
+    EXPECT_EQ(text(IDC_STATUS), status);
+}
+
+// Exit closes the process's standard streams, so each way out is tried in a
+// child process.
+TEST_F(Win32Dialog, ExitAndTheCloseBoxEndTheDialog)
+{
+    EXPECT_EXIT(
+        {
+            click(IDC_EXIT);
+            std::_Exit(IsWindowVisible(dialog) ? 1 : 0);
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(
+        {
+            SendMessageA(dialog, WM_CLOSE, 0, 0);
+            std::_Exit(IsWindowVisible(dialog) ? 1 : 0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+// The dialog manager's own layout of template 101 against the table the Qt
+// window is built from: order, class, caption, style and rectangle.
+TEST_F(Win32Dialog, ControlsMatchTheTemplate)
+{
+    RECT size = {0, 0, dialog_width_units, dialog_height_units};
+    MapDialogRect(dialog, &size);
+    RECT client;
+    GetClientRect(dialog, &client);
+    EXPECT_EQ(client.right, size.right);
+    EXPECT_EQ(client.bottom, size.bottom);
+    LOGFONTA font = {};
+    GetObjectA(reinterpret_cast<HFONT>(SendMessageA(dialog, WM_GETFONT, 0, 0)), sizeof font, &font);
+    EXPECT_STREQ(font.lfFaceName, "Courier New");
+
+    HWND child = GetWindow(dialog, GW_CHILD);
+    for (std::size_t i = 0; i < dialog_controls.size(); ++i, child = GetWindow(child, GW_HWNDNEXT)) {
+        const template_control& c = dialog_controls[i];
+        SCOPED_TRACE("control #" + std::to_string(i) + " id " + std::to_string(c.id));
+        ASSERT_NE(child, nullptr);
+        EXPECT_EQ(static_cast<int>(static_cast<short>(GetDlgCtrlID(child))), c.id);
+        // Each of x, y, width and height is converted on its own.
+        RECT want = {c.x, c.y, c.width, c.height};
+        MapDialogRect(dialog, &want);
+        RECT got;
+        GetWindowRect(child, &got);
+        MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&got), 2);
+        EXPECT_EQ(got.left, want.left);
+        EXPECT_EQ(got.top, want.top);
+        EXPECT_EQ(got.right - got.left, want.right);
+        EXPECT_EQ(got.bottom - got.top, want.bottom);
+        char class_name[32] = {};
+        GetClassNameA(child, class_name, sizeof class_name);
+        const LONG style = GetWindowLongA(child, GWL_STYLE);
+        const LONG ex_style = GetWindowLongA(child, GWL_EXSTYLE);
+        // The button control keeps the tab stop of a radio group on its
+        // checked button (the template gives all of them one).
+        if (c.kind != control_kind::auto_radio) {
+            EXPECT_EQ((style & WS_TABSTOP) != 0, c.tab_stop);
+        } else {
+            EXPECT_EQ((style & WS_TABSTOP) != 0, c.id == IDC_BASE_16);
+        }
+        EXPECT_EQ((ex_style & WS_EX_STATICEDGE) != 0, c.static_edge);
+        char caption[64] = {};
+        GetWindowTextA(child, caption, sizeof caption);
+        const bool edit = c.kind == control_kind::field_edit || c.kind == control_kind::answer_edit
+                          || c.kind == control_kind::status_edit;
+        if (!edit) {
+            EXPECT_STREQ(caption, c.caption);
+        }
+        switch (c.kind) {
+        case control_kind::label:
+            EXPECT_STREQ(class_name, "Static");
+            break;
+        case control_kind::field_edit:
+        case control_kind::answer_edit:
+            EXPECT_STREQ(class_name, "Edit");
+            EXPECT_NE(style & ES_MULTILINE, 0);
+            EXPECT_NE(style & WS_VSCROLL, 0);
+            EXPECT_EQ((style & ES_READONLY) != 0, c.kind == control_kind::answer_edit);
+            break;
+        case control_kind::status_edit:
+            EXPECT_STREQ(class_name, "Edit");
+            EXPECT_EQ(style & ES_MULTILINE, 0);
+            EXPECT_NE(style & ES_READONLY, 0);
+            EXPECT_NE(style & ES_AUTOHSCROLL, 0);
+            break;
+        case control_kind::group_box:
+            EXPECT_STREQ(class_name, "Button");
+            EXPECT_EQ(style & BS_TYPEMASK, BS_GROUPBOX);
+            break;
+        case control_kind::auto_radio:
+            EXPECT_STREQ(class_name, "Button");
+            EXPECT_EQ(style & BS_TYPEMASK, BS_AUTORADIOBUTTON);
+            break;
+        case control_kind::push_button:
+        case control_kind::flat_button:
+            EXPECT_STREQ(class_name, "Button");
+            EXPECT_EQ((style & BS_FLAT) != 0, c.kind == control_kind::flat_button);
+            break;
+        }
+    }
+    EXPECT_EQ(child, nullptr);
+}
+
+}  // namespace
