@@ -287,6 +287,49 @@ mpz_class trem(const mpz_class& a, const mpz_class& b) {
     return r;
 }
 
+xgcd_result reference_xgcd(const mpz_class& x, const mpz_class& y) {
+    mpz_class r0 = abs(x), r1 = y, s0 = 1, s1 = 0, q, t;
+    unsigned long steps = 0;
+    while (r1 != 0) {
+        mpz_tdiv_qr(q.get_mpz_t(), t.get_mpz_t(), r0.get_mpz_t(), r1.get_mpz_t());
+        r0 = r1;
+        r1 = t;
+        t = s0 + q * s1;
+        s0 = s1;
+        s1 = t;
+        ++steps;
+    }
+    if (x < 0) ++steps;
+    xgcd_result res;
+    res.g = r0;
+    res.xd = steps % 2 ? mpz_class(y - s0) : s0;
+    res.yd = (r0 - x * res.xd) / y;  // exact
+    return res;
+}
+
+// Euclid's last cofactor c of |x| is the one with |c| < y/(2g) (unique,
+// except when y = 2g, left to the plain sequence), and its sign is the one
+// the step count gives; when y divides x it is 0 and the step count alone
+// decides between 0 and y.
+xgcd_result derived_xgcd(const mpz_class& x, const mpz_class& y) {
+    mpz_class ax = abs(x), g, s, t;
+    mpz_gcdext(g.get_mpz_t(), s.get_mpz_t(), t.get_mpz_t(), ax.get_mpz_t(), y.get_mpz_t());
+    if (y == 2 * g) return reference_xgcd(x, y);
+    xgcd_result res;
+    res.g = g;
+    if (g == y) {
+        res.xd = x >= 0 ? y : mpz_class(0);
+    } else {
+        mpz_class m = y / g, cx;
+        mpz_mod(s.get_mpz_t(), s.get_mpz_t(), m.get_mpz_t());
+        if (2 * s > m) s -= m;
+        cx = x < 0 ? mpz_class(-s) : s;
+        res.xd = cx >= 0 ? cx : mpz_class(y + cx);
+    }
+    res.yd = (g - x * res.xd) / y;
+    return res;
+}
+
 std::vector<std::pair<std::string, long long>>& tallies() {
     static std::vector<std::pair<std::string, long long>> t;
     return t;

@@ -146,6 +146,19 @@ bignum* pool(int i);
 mpz_class tquot(const mpz_class& a, const mpz_class& b);
 mpz_class trem(const mpz_class& a, const mpz_class& b);
 
+// ---- References --------------------------------------------------------
+
+// What xgcd(x, y, xd, yd, z) gives for y > 0: the GCD, and Euclid's last
+// cofactor of |x| made non-negative (y - |c| when the step count says it is
+// negative, x's sign counting as one step), with yd = (g - x*xd) / y.
+//   reference_xgcd runs the remainder sequence itself, one GMP division a
+//   step; derived_xgcd gets the same from GMP's gcdext for long operands.
+struct xgcd_result {
+    mpz_class g, xd, yd;
+};
+xgcd_result reference_xgcd(const mpz_class& x, const mpz_class& y);
+xgcd_result derived_xgcd(const mpz_class& x, const mpz_class& y);
+
 // ---- Registry -------------------------------------------------------------
 
 struct routine {
