@@ -74,17 +74,23 @@ int op_modular_divide() {
         divide(m, g, m);
     }
     xgcd(t1, m, work.u, work.v, g);
+    // r = ((t2*u) / g) mod m, formed as ((t2*u) mod g*m) / g: mad keeps the
+    // double-length product t2*u, which for a modulus of more than half the
+    // engine's words does not fit a number. g*m is at most |Z|.
     bignum* r = work.r;
-    multiply(t2, work.u, r);
+    bignum* gm = work.v;
+    multiply(g, m, gm);
+    mad(t2, work.u, work.u, gm, gm, r);  // no addend, remainder only
     divide(r, g, r);
-    reduce_non_negative(r, m);
 
     // The congruence r*X = Y (mod |Z|) holds exactly when the answer exists;
-    // both sides are compared as residues in 0 ... |Z|-1.
+    // both sides are compared as residues in 0 ... |Z|-1 (r*X through mad,
+    // for the same reason).
     bignum* modulus = work.t3;
     abs_number(Z, modulus);
-    multiply(r, X, work.c);
-    reduce_non_negative(work.c, modulus);
+    copy_number(X, t1);
+    reduce_non_negative(t1, modulus);
+    mad(r, t1, t1, modulus, modulus, work.c);
     copy_number(Y, t1);
     reduce_non_negative(t1, modulus);
     if (compare_numbers(work.c, t1) != 0) return result_no_answer;
@@ -168,8 +174,8 @@ int op_powmod2() {
     } else {
         powmod(t1, work.ea, m, work.u);
         powmod(t2, work.eb, m, work.v);
-        multiply(work.u, work.v, work.answer);
-        reduce_non_negative(work.answer, m);
+        // Both factors are below m; mad keeps their double-length product.
+        mad(work.u, work.v, work.v, m, m, work.answer);
     }
     return result_ok;
 }
