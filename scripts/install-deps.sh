@@ -13,8 +13,11 @@ window=(qt6-base-dev fonts-liberation)
 windows=(mingw-w64 googletest)
 # Checking both windows for real: Xvfb, key events, screenshots, Wine.
 window_checks=(xvfb xauth xdotool imagemagick wine wine64)
+# Verification: GMP as the oracle of the differential checks (tests only; the
+# program never links it), clang with libFuzzer for the fuzz targets, valgrind.
+verification=(libgmp-dev clang libclang-rt-14-dev valgrind)
 case "$what" in
-    test) packages+=("${window[@]}" "${windows[@]}" "${window_checks[@]}") ;;
+    test) packages+=("${window[@]}" "${windows[@]}" "${window_checks[@]}" "${verification[@]}") ;;
     run) packages+=("${window[@]}") ;;
     windows) packages+=("${windows[@]}") ;;
     *) echo "usage: $0 test|run|windows" >&2; exit 2 ;;

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs every test on a fresh Debian 12 machine: installs what is
 # missing, then builds the suite twice (plain, and with AddressSanitizer and
-# UndefinedBehaviorSanitizer) and runs it in both builds; then cross-compiles
+# UndefinedBehaviorSanitizer) and runs it in both builds (the quick tier of
+# the differential checks against GMP among the tests); runs each fuzz target
+# for a minute and a valgrind memory check (scripts/verify.sh); then cross-compiles
 # the Windows program and its tests and checks them under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,6 +26,9 @@ echo "== AddressSanitizer + UndefinedBehaviorSanitizer build =="
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:halt_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 run_suite build/sanitize -DCMAKE_BUILD_TYPE=Debug -DTORVANE_SANITIZE=ON -DTORVANE_BENCH=OFF
+
+echo "== Fuzzing and the memory check =="
+scripts/verify.sh quick build/test
 
 echo "== Windows build, checked under Wine =="
 scripts/test-windows.sh build/windows
