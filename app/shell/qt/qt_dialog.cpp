@@ -47,6 +47,13 @@ QString one_line(const char* text)
 
 }  // namespace
 
+// The icon is compiled into this library; a static library's resources are
+// registered by hand.
+static void register_icon_resource()
+{
+    Q_INIT_RESOURCE(torvane);
+}
+
 QFont qt_dialog::dialog_font()
 {
     QFont font;
@@ -69,6 +76,7 @@ qt_dialog::qt_dialog(QWidget* parent) : QDialog(parent)
     setWindowTitle(latin1(dialog_title));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    register_icon_resource();
     setWindowIcon(QIcon(QStringLiteral(":/torvane/torvane.ico")));
     setFont(dialog_font());
     const dialog_base_units units = base_units(font());

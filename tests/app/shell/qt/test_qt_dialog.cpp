@@ -94,6 +94,9 @@ TEST_F(QtDialog, StartsIdleInBase16WithEmptyFields)
         EXPECT_EQ(radio_checked(id), id == IDC_BASE_16) << id;
     EXPECT_EQ(dialog->windowTitle(), "Torvane v1.14");
     EXPECT_EQ(dialog->minimumSize(), dialog->maximumSize());
+    // The icon's image could be read, in the large and the small size.
+    EXPECT_FALSE(dialog->windowIcon().pixmap(32, 32).isNull());
+    EXPECT_FALSE(dialog->windowIcon().pixmap(16, 16).isNull());
     const QFontInfo font(dialog->font());
     EXPECT_TRUE(font.family() == "Courier New" || font.family() == "Liberation Mono") << font.family().toStdString();
     EXPECT_TRUE(font.fixedPitch());
