@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPalette>
 #include <QPushButton>
 #include <QRadioButton>
 
@@ -43,6 +44,14 @@ QString one_line(const char* text)
     if (in_break)
         line.chop(1);
     return line;
+}
+
+// Read-only fields are drawn on the dialog's own background colour.
+void show_as_read_only(QWidget* edit)
+{
+    QPalette palette = edit->palette();
+    palette.setColor(QPalette::Base, palette.color(QPalette::Window));
+    edit->setPalette(palette);
 }
 
 }  // namespace
@@ -120,15 +129,17 @@ QWidget* qt_dialog::make_control(const template_control& spec)
     case control_kind::answer_edit: {
         auto* edit = new field_edit(this);
         edit->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
-        if (spec.kind == control_kind::answer_edit)
+        if (spec.kind == control_kind::answer_edit) {
             edit->setReadOnly(true);
-        else
+            show_as_read_only(edit);
+        } else
             edit->on_user_edit = [this, id] { dialog_command(*this, id, field_changed); };
         return edit;
     }
     case control_kind::status_edit:
         status_ = new QLineEdit(this);
         status_->setReadOnly(true);
+        show_as_read_only(status_);
         return status_;
     case control_kind::group_box:
         return new QGroupBox(this);
