@@ -95,7 +95,7 @@ void run_expint(context& c) {
         // Mostly exponents whose power fits, some that cannot.
         std::size_t bits = b == 0 ? 1 : mpz_sizeinbase(mb.get_mpz_t(), 2);
         long long top = (32ll * L) / static_cast<long long>(bits);
-        if (std::abs(b) <= 1) top = 1000000;
+        if (std::llabs(static_cast<long long>(b)) <= 1) top = 1000000;
         n = static_cast<int>(c.r.range(0, top + top / 20 + 2));
         if (c.r.chance(20)) n = static_cast<int>(c.r.range(0, 70));
     }

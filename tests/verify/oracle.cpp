@@ -275,6 +275,11 @@ bignum* pool(int i) {
     return numbers[static_cast<std::size_t>(i)];
 }
 
+void release_pool() {
+    for (bignum* n : pool_numbers()) free_number(n);
+    pool_numbers().clear();
+}
+
 mpz_class tquot(const mpz_class& a, const mpz_class& b) {
     mpz_class q;
     mpz_tdiv_q(q.get_mpz_t(), a.get_mpz_t(), b.get_mpz_t());

@@ -141,6 +141,8 @@ std::string malformed(const bignum* x, int room);
 // The engine's numbers that the cases use, made once: room max_length.
 inline constexpr int pool_size = 10;
 bignum* pool(int i);
+// Frees the pool; the engine is released after it.
+void release_pool();
 
 // Truncating division as the engine defines it; GMP's tdiv_* agree.
 mpz_class tquot(const mpz_class& a, const mpz_class& b);

@@ -106,6 +106,8 @@ int main(int argc, char** argv) {
         for (auto& r : oracle::registry())
             if (name == r.name) {
                 bool ok = run_case(r, seed, cls, s);
+                oracle::release_pool();
+                release_engine();
                 std::printf("%s\n", ok ? "1 passed, 0 failed" : "0 passed, 1 failed");
                 return ok ? 0 : 1;
             }
@@ -157,6 +159,8 @@ int main(int argc, char** argv) {
             failed += bad;
         }
     }
+    oracle::release_pool();
+    release_engine();
     double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_all).count();
     std::printf("torvane_oracle: %lld cases in %.1f s, seed %llu\n", passed + failed, secs,
                 static_cast<unsigned long long>(o.seed));
