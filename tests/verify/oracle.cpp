@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace oracle {
@@ -248,6 +249,8 @@ void set_number(bignum* x, const mpz_class& v) {
 }
 
 std::string show(const mpz_class& v) {
+    // TORVANE_ORACLE_FULL=1 prints whole values, for working a failure by hand.
+    if (std::getenv("TORVANE_ORACLE_FULL") != nullptr) return v.get_str(16);
     if (mpz_sizeinbase(v.get_mpz_t(), 2) <= 64) return v.get_str(10);
     std::string h = hex_text(abs(v));
     std::string sign = v < 0 ? "-" : "";
