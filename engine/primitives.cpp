@@ -121,7 +121,10 @@ void magnitude_subtract(bignum* x, bignum* y, bignum* z) {
             report_error(4);
             return;
         }
-        zw[i] = subtract_digits(xw[i], yw[i], borrow, base);
+        // Past y's words only the borrow is left. y's digit there is 0, and
+        // it is not read: x may be a double-length number (the accumulator
+        // in mad) whose borrow runs beyond the room of a single-length y.
+        zw[i] = subtract_digits(xw[i], i < bound ? yw[i] : 0, borrow, base);
     }
     strip_leading_zeros(z);
 }
