@@ -9,6 +9,8 @@
 //
 // divide and mad truncate toward zero and give the remainder the dividend's
 // sign: GMP's tdiv_qr does the same.
+#include <algorithm>
+
 #include "oracle.h"
 
 using namespace oracle;
@@ -154,6 +156,18 @@ void run_mad(context& c) {
     mpz_class z = c.operand(profile::quadratic, L);
     mpz_class w = c.operand(profile::quadratic, L);
     if (c.r.chance(2)) w = 0;
+    if (c.r.chance(6) && form != square_rem) {
+        // Factors with long runs of zero low words and a small addend: in the
+        // double-length accumulator the addend's borrow or carry runs past
+        // the room of a single number.
+        x = mpz_class(c.r.range(1, 5)) << static_cast<unsigned long>(32 * c.r.range(L / 2, L - 2));
+        y = mpz_class(c.r.range(1, 5)) << static_cast<unsigned long>(32 * c.r.range(L / 2, L - 2));
+        if (c.r.coin()) x = (x << 32) - 1;  // all-ones words: a carry ripples
+        z = c.r.range(-3, 3);
+        int at_least = words_of(x) + words_of(y) - L + 2;  // the quotient fits a number
+        int len = c.pick_length(profile::quadratic, L);
+        w = c.magnitude(std::min(L, std::max(len, at_least)));
+    }
     bool quotient_kept = form == full || form == addend_x || form == addend_y || form == quot_only;
     mpz_class sum = x * y;
     if (form == full || form == rem_only || form == quot_only || form == bad_wr) sum += z;
