@@ -144,13 +144,17 @@ bool render_field(dialog_window& window, int field_id, int base) {
     engine->io_base = saved_base;
     if (!written) return false;
     if (base == 64) {
-        // Hexadecimal text to magnitude bytes to base-64 text. A negative
-        // value has no base-64 form: its text gives no bytes, so the field
-        // shows nothing while the register keeps the value.
+        // Hexadecimal text to magnitude bytes to base-64 text. Base 64 has no
+        // sign of its own, so a negative value keeps the "-" of its
+        // hexadecimal text in front of the base-64 form of its magnitude;
+        // without it the field would show nothing, or a positive value.
+        const bool minus = text_buffer[0] == '-';
+        const char* hex = text_buffer + (minus ? 1 : 0);
         std::memset(byte_buffer, 0, sizeof byte_buffer);
-        const int count = hex_decode(text_buffer, static_cast<int>(std::strlen(text_buffer)), byte_buffer, false);
+        const int count = hex_decode(hex, static_cast<int>(std::strlen(hex)), byte_buffer, false);
         std::memset(text_buffer, 0, sizeof text_buffer);
-        base64_encode(byte_buffer, count, text_buffer);
+        if (minus) text_buffer[0] = '-';
+        base64_encode(byte_buffer, count, text_buffer + (minus ? 1 : 0));
     }
     // Always written, even when empty: zero in base 256 is the empty text,
     // and the field must not keep the text of an earlier value.
@@ -187,14 +191,17 @@ void parse_field(dialog_window& window, int field_id) {
     const int saved_base = engine->io_base;
     bool too_long = false;
     if (current_base == 64) {
+        // A leading "-" (the digit filter keeps it) makes the value negative.
+        const bool minus = text_buffer[0] == '-';
         std::memset(byte_buffer, 0, sizeof byte_buffer);
-        const int count = base64_decode(text_buffer, byte_buffer);
+        const int count = base64_decode(text_buffer + (minus ? 1 : 0), byte_buffer);
         // Twice the bytes in hexadecimal digits must fit the text buffer;
         // such a value is far beyond what the engine holds anyway.
-        if (2 * count + 1 > text_buffer_size) {
+        if (2 * count + 2 > text_buffer_size) {
             too_long = true;
         } else {
-            hex_encode(byte_buffer, count, text_buffer, false);
+            if (minus) text_buffer[0] = '-';
+            hex_encode(byte_buffer, count, text_buffer + (minus ? 1 : 0), false);
             engine->io_base = 16;
         }
     } else {

@@ -33,7 +33,7 @@ TEST(Parse, EachBaseReadsItsOwnDigits) {
     };
     for (const Case c : {Case{2, "-1010", "-10"}, Case{8, "777", "511"}, Case{10, "-0", "0"}, Case{16, "ffFF", "65535"},
                          Case{36, "ZZ", "1295"}, Case{60, "xx", "3599"}, Case{60, "-1a", "-96"}, Case{64, "AQAB", "65537"},
-                         Case{64, "-AQAB", "0"}, Case{256, "AB", "16706"}, Case{256, "-", "45"}}) {
+                         Case{64, "-AQAB", "-65537"}, Case{256, "AB", "16706"}, Case{256, "-", "45"}}) {
         SCOPED_TRACE(std::to_string(c.base) + " " + c.text);
         // Through another base, so that base 10 redraws the field too.
         const auto r = script().base(c.base).type(X, c.text).base(c.base == 16 ? 8 : 16).base(10).show(X).run();
@@ -96,14 +96,33 @@ TEST(BaseSwitch, RedrawsAllSixFieldsInEveryBase) {
         "FF", "-FF", "0", "E10", "10000000000000000", "0",
         "73", "-73", "0", "2S0", "3W5E11264SGSG", "0",
         "4F", "-4F", "0", "100", "UUR953oeV0G", "0",
-        // Base 64 has no sign: a negative value shows as nothing.
-        "/w", "", "AA", "DhA", "AQAAAAAAAAAA", "AA",
+        // A negative value shows a "-" before the base-64 form of its magnitude.
+        "/w", "-/w", "AA", "DhA", "AQAAAAAAAAAA", "AA",
         // Base 256 has no sign and writes zero as nothing; a field cannot
         // hold a zero byte, so 2^64 shows only its first digit.
         "\\xFF", "\\xFF", "", "\\x0E\\x10", "\\x01", "",
         "255", "-255", "0", "3600", "18446744073709551616", "0",
     };
     EXPECT_EQ(r.lines, expected);
+}
+
+TEST(BaseSwitch, NegativeValuesKeepTheirSignInBase64) {
+    // Typed, switched to and from base 64, operated on and copied to X, a
+    // negative value never loses its sign or leaves an empty X field behind.
+    const auto r = script()
+                       .operands("-255")
+                       .base(64)
+                       .show(IDC_FIELD_X)
+                       .type(IDC_FIELD_Y, "-AQA")
+                       .click(IDC_OP_ADD)
+                       .show(IDC_FIELD_ANS)
+                       .click(IDC_TO_X)
+                       .click(IDC_OP_ADD)
+                       .base(16)
+                       .show(IDC_FIELD_X)
+                       .show(IDC_FIELD_ANS)
+                       .run();
+    EXPECT_EQ(r.lines, (lines{"-AlU", "-A1U", "-355", "-455"}));
 }
 
 TEST(BaseSwitch, TheSameBaseAgainChangesNothing) {

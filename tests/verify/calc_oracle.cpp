@@ -136,9 +136,10 @@ std::string base64_of(const std::vector<unsigned char>& b) {
 std::string render(const mpz_class& v, int base) {
     if (base <= 60) return v.get_str(base <= 36 ? -base : base);
     if (base == 64) {
-        if (v < 0) return "";  // no sign in base 64: the field shows nothing
         if (v == 0) return "AA";
-        return base64_of(magnitude_bytes(v));
+        // Base 64 has no sign of its own: a negative value shows a "-" in
+        // front of the base-64 form of its magnitude.
+        return (v < 0 ? "-" : "") + base64_of(magnitude_bytes(abs(v)));
     }
     std::string s;
     for (unsigned char ch : magnitude_bytes(abs(v))) {
@@ -181,11 +182,12 @@ mpz_class value_of_text(const std::string& f, int base) {
         return v;
     }
     if (base == 64) {
-        // Groups of four; decoding ends at the first character outside the
-        // alphabet (a leading "-" ends it at once); a lone last character of
-        // a group adds nothing.
+        // Groups of four after an optional leading "-"; decoding ends at the
+        // first character outside the alphabet; a lone last character of a
+        // group adds nothing.
+        const bool minus = !f.empty() && f[0] == '-';
         std::vector<int> vals;
-        for (unsigned char ch : f) {
+        for (unsigned char ch : f.substr(minus ? 1 : 0)) {
             const char* p = std::strchr(base64_chars, ch);
             if (p == nullptr || ch == 0) break;
             vals.push_back(static_cast<int>(p - base64_chars));
@@ -201,7 +203,7 @@ mpz_class value_of_text(const std::string& f, int base) {
         if (left >= 2) bytes.push_back(static_cast<unsigned char>(vals[i] * 4 + vals[i + 1] / 16));
         if (left == 3) bytes.push_back(static_cast<unsigned char>((vals[i + 1] % 16) * 16 + vals[i + 2] / 4));
         for (unsigned char b : bytes) v = v * 256 + b;
-        return v;
+        return minus ? mpz_class(-v) : v;
     }
     bool negative = !f.empty() && f[0] == '-';
     std::string digits = f.substr(negative ? 1 : 0);
