@@ -93,13 +93,13 @@ qt_dialog::qt_dialog(QWidget* parent) : QDialog(parent)
     setFixedSize(size.width, size.height);
 
     for (std::size_t i = 0; i < dialog_controls.size(); ++i) {
-        const template_control& spec = dialog_controls[i];
-        QWidget* widget = make_control(spec);
-        const pixel_rect r = to_pixels(spec.x, spec.y, spec.width, spec.height, units);
+        const template_control& entry = dialog_controls[i];
+        QWidget* widget = make_control(entry);
+        const pixel_rect r = to_pixels(entry.x, entry.y, entry.width, entry.height, units);
         widget->setGeometry(r.x, r.y, r.width, r.height);
-        if (!in_tab_order(spec.kind))
+        if (!in_tab_order(entry.kind))
             widget->setFocusPolicy(Qt::NoFocus);
-        else if (!spec.tab_stop)
+        else if (!entry.tab_stop)
             widget->setFocusPolicy(Qt::ClickFocus);
         else {
             widget->setFocusPolicy(Qt::StrongFocus);
@@ -115,12 +115,12 @@ qt_dialog::qt_dialog(QWidget* parent) : QDialog(parent)
     dialog_initialise(*this);
 }
 
-QWidget* qt_dialog::make_control(const template_control& spec)
+QWidget* qt_dialog::make_control(const template_control& entry)
 {
-    const int id = spec.id;
-    switch (spec.kind) {
+    const int id = entry.id;
+    switch (entry.kind) {
     case control_kind::label: {
-        auto* label = new QLabel(latin1(spec.caption), this);
+        auto* label = new QLabel(latin1(entry.caption), this);
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         label->setWordWrap(true);
         return label;
@@ -129,7 +129,7 @@ QWidget* qt_dialog::make_control(const template_control& spec)
     case control_kind::answer_edit: {
         auto* edit = new field_edit(this);
         edit->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
-        if (spec.kind == control_kind::answer_edit) {
+        if (entry.kind == control_kind::answer_edit) {
             edit->setReadOnly(true);
             show_as_read_only(edit);
         } else
@@ -144,16 +144,16 @@ QWidget* qt_dialog::make_control(const template_control& spec)
     case control_kind::group_box:
         return new QGroupBox(this);
     case control_kind::auto_radio: {
-        auto* radio = new QRadioButton(latin1(spec.caption), this);
+        auto* radio = new QRadioButton(latin1(entry.caption), this);
         connect(radio, &QRadioButton::clicked, this, [this, id] { dialog_command(*this, id, button_clicked); });
         return radio;
     }
     case control_kind::push_button:
     case control_kind::flat_button: {
-        auto* button = new QPushButton(latin1(spec.caption), this);
+        auto* button = new QPushButton(latin1(entry.caption), this);
         // The dialog has no default button: Enter presses nothing.
         button->setAutoDefault(false);
-        if (spec.kind == control_kind::flat_button)
+        if (entry.kind == control_kind::flat_button)
             button->setFlat(true);
         connect(button, &QPushButton::clicked, this, [this, id] { dialog_command(*this, id, button_clicked); });
         return button;

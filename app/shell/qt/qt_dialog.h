@@ -48,7 +48,7 @@ protected:
     bool focusNextPrevChild(bool next) override;
 
 private:
-    QWidget* make_control(const template_control& spec);
+    QWidget* make_control(const template_control& entry);
     field_edit* field(int id) const;
 
     std::array<QWidget*, dialog_controls.size()> controls_{};
