@@ -61,6 +61,20 @@ void restore_radix(mr_state* s, const radix_settings& r) {
 // Text bases that text conversion accepts.
 bool valid_text_base(std::uint32_t base) { return base >= 2 && base <= 256; }
 
+// The checks instr and otstr make before they touch any text: a base the
+// text schemes know (error 1) and an initialised engine (error 18).
+bool ready_for_text(const mr_state* s, std::uint32_t base) {
+    if (!valid_text_base(base)) {
+        report_error(1);
+        return false;
+    }
+    if (!s->initialised) {
+        report_error(18);
+        return false;
+    }
+    return true;
+}
+
 // The most words a result may have: max_length, or twice that while
 // length_check is clear (results then go to double-length scratch numbers).
 int word_limit(const mr_state* s) { return s->length_check ? s->max_length : 2 * s->max_length; }
@@ -292,14 +306,7 @@ int instr(bignum* x, const char* text) {
     routine_trace trace(rn_instr);
     mr_state* s = engine_instance;
     const std::uint32_t base = s->external_base;
-    if (!valid_text_base(base)) {
-        report_error(1);
-        return 0;
-    }
-    if (!s->initialised) {
-        report_error(18);
-        return 0;
-    }
+    if (!ready_for_text(s, base)) return 0;
     zero_number(x);
 
     // The text runs to a zero byte, or in the alphanumeric bases to a line
@@ -374,14 +381,7 @@ int otstr(bignum* x, char* text) {
     routine_trace trace(rn_otstr);
     mr_state* s = engine_instance;
     const std::uint32_t base = s->external_base;
-    if (!valid_text_base(base)) {
-        report_error(1);
-        return 0;
-    }
-    if (!s->initialised) {
-        report_error(18);
-        return 0;
-    }
+    if (!ready_for_text(s, base)) return 0;
     if (text == nullptr) {  // no buffer at all: nothing fits
         report_error(17);
         return 0;
