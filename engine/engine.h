@@ -101,6 +101,7 @@ struct mr_state {
     int* prime_table;              // small primes, zero-terminated, or null
     char* io_buffer;               // the text buffer of the text routines
     void* workspace_block;         // the block that holds all workspace numbers
+    mr_digit* scratch_area_block;  // word arrays of the fast algorithms
 };
 
 // Number of slots in the workspace block.

@@ -29,6 +29,23 @@ public:
     routine_trace& operator=(const routine_trace&) = delete;
 };
 
+// Word arrays for the temporaries of the fast algorithms (subquadratic
+// products, reductions, divisions, text conversion), made once by mirsys
+// beside the workspace numbers so that nothing is allocated while computing.
+// Each area belongs to one module; its size in words is a function of
+// max_length, kept with the others in one table in state.cpp.
+enum scratch_area : int {
+    area_product,  // multiply_divide.cpp: subquadratic products and squares
+    area_reduce,   // montgomery.cpp: reduction by multiplication
+    area_divide,   // multiply_divide.cpp: recursive division
+    area_convert,  // text.cpp: powers of the base and the split halves
+    scratch_area_count
+};
+// The first word of area `a`, 16-byte aligned.
+mr_digit* scratch_words(scratch_area a);
+// The number of words in area `a`.
+std::size_t scratch_words_size(scratch_area a);
+
 // Length of x in words, without sign and denominator.
 inline int length_of(const bignum* x) { return static_cast<int>(x->len & mr_length_mask); }
 // Length word without the sign bit.

@@ -8,6 +8,7 @@
 // double-length accumulator and copied out at the end, so a result may be
 // the same number as an operand.
 #include "internal.h"
+#include "kernels.h"
 
 namespace {
 
@@ -34,15 +35,7 @@ void schoolbook_product(const mr_digit* a, int m, const mr_digit* b, int n, mr_d
     for (int i = 0; i < n; ++i) {
         const u64 f = b[i];
         if (f == 0) continue;  // the row adds nothing and its top word stays 0
-        mr_digit* row = acc + i;
-        u64 carry = 0;
-        for (int k = 0; k < m; ++k) {
-            // f * a[k] + row[k] + carry <= (2^32-1)^2 + 2(2^32-1) = 2^64-1
-            const u64 t = f * a[k] + row[k] + carry;
-            row[k] = low_word(t);
-            carry = t >> 32;
-        }
-        row[m] = low_word(carry);
+        acc[i + m] = addmul_vvw(acc + i, a, m, b[i]);
     }
 }
 
@@ -75,34 +68,6 @@ void square_product(const mr_digit* x, int m, mr_digit* acc) {
         const u64 upper = (sq >> 32) + acc[2 * k + 1];
         acc[2 * k + 1] = low_word(upper);
         carry = upper >> 32;
-    }
-}
-
-// a[0 .. n-1] -= q * y[0 .. n-1]; returns the borrow out of the top word
-// (at most 2^32 - 1, so it fits one word).
-// The product carry and the subtraction borrow are kept apart, so that the
-// two short dependency chains can overlap.
-inline mr_digit multiply_subtract(mr_digit* a, const mr_digit* y, int n, mr_digit q) {
-    const u64 f = q;
-    u64 carry = 0;
-    u64 borrow = 0;
-    for (int k = 0; k < n; ++k) {
-        const u64 p = f * y[k] + carry;  // <= 2^64 - 2^32
-        carry = p >> 32;
-        const u64 d = static_cast<u64>(a[k]) - low_word(p) - borrow;
-        a[k] = low_word(d);
-        borrow = d >> 63;  // 1 exactly when the difference went below 0
-    }
-    return low_word(carry + borrow);  // carry <= 2^32 - 2
-}
-
-// a[0 .. n-1] += y[0 .. n-1]; the carry out of the top word is dropped.
-inline void add_back(mr_digit* a, const mr_digit* y, int n) {
-    u64 carry = 0;
-    for (int k = 0; k < n; ++k) {
-        const u64 s = static_cast<u64>(a[k]) + y[k] + carry;
-        a[k] = low_word(s);
-        carry = s >> 32;
     }
 }
 
@@ -272,12 +237,12 @@ void divide(bignum* x, bignum* y, bignum* z) {
         // Subtract qhat * y, adding y back once when qhat was one too many.
         const int p = j - n + 1;
         if (qhat != 0) {
-            const mr_digit borrow = multiply_subtract(a + p, yw, n, qhat);
+            const mr_digit borrow = submul_vvw(a + p, yw, n, qhat);
             if (a[j + 1] >= borrow) {
                 a[j + 1] -= borrow;
             } else {
                 a[j + 1] = 0;
-                add_back(a + p, yw, n);
+                add_vv(a + p, a + p, yw, n);
                 --qhat;
             }
         }

@@ -125,7 +125,33 @@ bignum* place_number(void* at) {
     return x;
 }
 
+// Words in each scratch area for an instance of the given max_length.
+std::size_t area_size(scratch_area a, int max_length) {
+    const auto n = static_cast<std::size_t>(max_length);
+    switch (a) {
+    case area_product: return 8 * n + 256;
+    case area_reduce: return 6 * n + 64;
+    case area_divide: return 8 * n + 256;
+    case area_convert: return 8 * n + 256;
+    default: return 0;
+    }
+}
+
+// Offset in words of area `a` inside the scratch block; every area starts
+// on a 16-byte boundary.
+std::size_t area_offset(scratch_area a, int max_length) {
+    std::size_t offset = 0;
+    for (int k = 0; k < a; ++k) offset += (area_size(static_cast<scratch_area>(k), max_length) + 3) / 4 * 4;
+    return offset;
+}
+
 }  // namespace
+
+mr_digit* scratch_words(scratch_area a) {
+    return engine_instance->scratch_area_block + area_offset(a, engine_instance->max_length);
+}
+
+std::size_t scratch_words_size(scratch_area a) { return area_size(a, engine_instance->max_length); }
 
 const char* routine_name(int k) {
     if (k < 0 || k >= routine_name_count) return "???";
@@ -338,6 +364,10 @@ mr_state* init_engine(mr_state* s, int digits, std::uint32_t base) {
     s->scratch14 = workspace_number(s->workspace_block, 18);
     s->scratch15 = workspace_number(s->workspace_block, 19);
     s->modulus = workspace_number(s->workspace_block, 21);
+    const std::size_t area_words = area_offset(scratch_area_count, s->max_length);
+    // calloc's blocks are 16-byte aligned on x86-64, on Linux and on Windows.
+    s->scratch_area_block =
+        static_cast<mr_digit*>(engine_alloc(static_cast<int>(area_words), static_cast<int>(sizeof(mr_digit))));
 
     s->trace_depth--;
     return s;
@@ -350,6 +380,8 @@ void release_engine() {
     s->initialised = 0;
     free_number_block(s->workspace_block, workspace_slot_count);
     s->workspace_block = nullptr;
+    engine_free(s->scratch_area_block);
+    s->scratch_area_block = nullptr;
     for (auto& word : s->random_pool) word = 0;
     set_io_buffer_size(0);
     if (s->prime_table != nullptr) engine_free(s->prime_table);

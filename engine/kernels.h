@@ -1,0 +1,39 @@
+// Word-vector kernels: the engine's hot loops, each over a pointer and a
+// length counted in 32-bit mr_digit words, least significant word first.
+//
+// Every carry, borrow and row loop of the engine goes through these. Inside,
+// they take two words at a time as one 64-bit limb with 128-bit
+// intermediate products (the build is little-endian x86-64), and handle an
+// odd last word on its own, so callers never see the limb size.
+//
+// Aliasing: z may be the same array as x or y (at the same position) for
+// every kernel that runs upwards (add, sub, mul, addmul, submul, shr);
+// shl runs downwards, so z may sit at or above x. Lengths of 0 are allowed
+// and return 0.
+#ifndef TORVANE_ENGINE_KERNELS_H
+#define TORVANE_ENGINE_KERNELS_H
+
+#include "engine.h"
+
+// z = x + y over n words; returns the carry out (0 or 1).
+mr_digit add_vv(mr_digit* z, const mr_digit* x, const mr_digit* y, int n);
+// z = x - y over n words; returns the borrow out (0 or 1).
+mr_digit sub_vv(mr_digit* z, const mr_digit* x, const mr_digit* y, int n);
+// z = x + y over n words for one word y; returns the carry out (0 or 1).
+mr_digit add_vw(mr_digit* z, const mr_digit* x, int n, mr_digit y);
+// z = x - y over n words for one word y; returns the borrow out (0 or 1).
+mr_digit sub_vw(mr_digit* z, const mr_digit* x, int n, mr_digit y);
+// z = x * y + r over n words; returns the word above the top.
+mr_digit mul_vww(mr_digit* z, const mr_digit* x, int n, mr_digit y, mr_digit r);
+// z += x * y over n words; returns the carry word out of the top.
+mr_digit addmul_vvw(mr_digit* z, const mr_digit* x, int n, mr_digit y);
+// z -= x * y over n words; returns the borrow word out of the top.
+mr_digit submul_vvw(mr_digit* z, const mr_digit* x, int n, mr_digit y);
+// z = x << s over n words, 0 <= s < 32; returns the bits shifted out, low-aligned.
+mr_digit shl_vu(mr_digit* z, const mr_digit* x, int n, unsigned s);
+// z = x >> s over n words, 0 <= s < 32; returns the bits shifted out, high-aligned.
+mr_digit shr_vu(mr_digit* z, const mr_digit* x, int n, unsigned s);
+// The sign of x - y over n words: -1, 0 or 1.
+int cmp_vv(const mr_digit* x, const mr_digit* y, int n);
+
+#endif
