@@ -280,10 +280,11 @@ int xgcd(bignum* x, bignum* y, bignum* xd, bignum* yd, bignum* z) {
             // The product q*C2 never exceeds |y|, but the sum of the operand
             // lengths can exceed max_length by one: check the result, not the
             // operands (the accumulator has double room).
-            s->length_check = 0;
-            multiply(q_full, c2, s->accumulator);
-            add(c1, s->accumulator, c1);
-            s->length_check = 1;
+            {
+                length_check_scope unchecked(0);
+                multiply(q_full, c2, s->accumulator);
+                add(c1, s->accumulator, c1);
+            }
             std::swap(c1, c2);
             iter++;
         } else {

@@ -46,6 +46,23 @@ mr_digit* scratch_words(scratch_area a);
 // The number of words in area `a`.
 std::size_t scratch_words_size(scratch_area a);
 
+// Sets length_check for the life of one scope and gives the caller's value
+// back on every way out, so that no routine leaves it changed. Routines
+// clear it around steps whose intermediate results need up to twice
+// max_length words, held in the double-length workspace numbers.
+class length_check_scope {
+public:
+    explicit length_check_scope(int value) : saved_(engine_instance->length_check) {
+        engine_instance->length_check = value;
+    }
+    ~length_check_scope() { engine_instance->length_check = saved_; }
+    length_check_scope(const length_check_scope&) = delete;
+    length_check_scope& operator=(const length_check_scope&) = delete;
+
+private:
+    int saved_;
+};
+
 // Length of x in words, without sign and denominator.
 inline int length_of(const bignum* x) { return static_cast<int>(x->len & mr_length_mask); }
 // Length word without the sign bit.

@@ -101,10 +101,11 @@ void residue_of_one(bignum* w) {
 void multiply_word_mod(bignum* w, int x, bignum* n) {
     mr_state* s = engine_instance;
     bignum* acc = s->accumulator;
-    s->length_check = 0;
-    premult(w, x, acc);
-    divide(acc, n, n);
-    s->length_check = 1;
+    {
+        length_check_scope unchecked(0);
+        premult(w, x, acc);
+        divide(acc, n, n);
+    }
     copy_number(acc, w);
 }
 

@@ -74,10 +74,11 @@ void nres(bignum* x, bignum* y) {
 
     // y*R mod n: shift up by k words in the double-length accumulator.
     bignum* acc = s->accumulator;
-    s->length_check = 0;
-    mr_shift(y, length_of(n), acc);
-    divide(acc, n, n);
-    s->length_check = 1;
+    {
+        length_check_scope unchecked(0);
+        mr_shift(y, length_of(n), acc);
+        divide(acc, n, n);
+    }
     copy_number(acc, y);
 }
 
@@ -100,9 +101,8 @@ void redc(bignum* x, bignum* y) {
     if (length_of(t) > 2 * k) {
         // Not below n*R: reduce modulo n first, which leaves the result
         // x*R^-1 mod n unchanged and keeps the word loop inside 2k+1 words.
-        s->length_check = 0;
+        length_check_scope unchecked(0);
         divide(t, n, n);
-        s->length_check = 1;
     }
 
     mr_digit* tw = t->w;
@@ -129,9 +129,10 @@ void redc(bignum* x, bignum* y) {
     tw[2 * k] = carry;
     t->len = static_cast<std::uint32_t>(2 * k + 1);
 
-    s->length_check = 0;
-    mr_shift(t, -k, t);  // the k low words are zero now
-    s->length_check = 1;
+    {
+        length_check_scope unchecked(0);
+        mr_shift(t, -k, t);  // the k low words are zero now
+    }
     strip_leading_zeros(t);
     if (compare_numbers(t, n) >= 0) {
         magnitude_subtract(t, n, t);
@@ -151,10 +152,9 @@ void nres_modmult(bignum* x, bignum* y, bignum* w) {
     if (error_pending()) return;
     routine_trace trace(rn_nres_modmult);
     mr_state* s = engine_instance;
-    s->length_check = 0;
+    length_check_scope unchecked(0);
     multiply(x, y, s->accumulator);
     redc(s->accumulator, w);
-    s->length_check = 1;
 }
 
 void clear_modulus() { zero_number(engine_instance->modulus); }

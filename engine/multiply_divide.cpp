@@ -200,8 +200,7 @@ void divide(bignum* x, bignum* y, bignum* z) {
     // Long division: n >= 2 and x >= y.
     if (!remainder_only) zero_number(z);
     const mr_digit d = normalise(y, y);
-    const int saved_length_check = s->length_check;
-    s->length_check = 0;
+    length_check_scope unchecked(0);
     if (d != 1) multiply_by_word(acc, d, acc);  // may add the word a[t]
 
     const mr_digit ytop = yw[n - 1];
@@ -269,7 +268,6 @@ void divide(bignum* x, bignum* y, bignum* z) {
     }
     if (d != 1) divide_by_word(y, d, y);
     y->len |= ysign;
-    s->length_check = saved_length_check;
 }
 
 // q = (x*y + z) / w, r = the remainder. z is added only when it differs from
@@ -280,10 +278,9 @@ void mad(bignum* x, bignum* y, bignum* z, bignum* w, bignum* q, bignum* r) {
     if (error_pending()) return;
     routine_trace trace(rn_mad);
     mr_state* s = engine_instance;
-    s->length_check = 0;
+    length_check_scope unchecked(0);
     if (w == r) {
         report_error(7);
-        s->length_check = 1;
         return;
     }
     bignum* acc = s->accumulator;
@@ -291,5 +288,4 @@ void mad(bignum* x, bignum* y, bignum* z, bignum* w, bignum* q, bignum* r) {
     if (z != x && z != y) add(acc, z, acc);
     divide(acc, w, q);
     if (q != r && !error_pending()) copy_number(acc, r);
-    s->length_check = 1;
 }

@@ -145,9 +145,10 @@ bool nroot(bignum* x, int n, bignum* w) {
     while (!error_pending()) {
         copy_number(g, prev);
         mr_shift(x, shift, top);
-        s->length_check = 0;
-        power(g, n - 1, t, t);
-        s->length_check = 1;
+        {
+            length_check_scope unchecked(0);
+            power(g, n - 1, t, t);
+        }
         divide(top, t, g);
         int rem = int_value(top);
         // g = prev + (top / prev^(n-1) - prev) / n
@@ -166,9 +167,10 @@ bool nroot(bignum* x, int n, bignum* w) {
                 rem = 0;
                 do {
                     decr(g, 1, g);
-                    s->length_check = 0;
-                    power(g, n, t, t);
-                    s->length_check = 1;
+                    {
+                        length_check_scope unchecked(0);
+                        power(g, n, t, t);
+                    }
                     dif = compare_numbers(x, t);
                 } while (dif < 0 && !error_pending());
                 if (error_pending()) break;

@@ -445,9 +445,11 @@ int cinstr(bignum* x, const char* text) {
     const radix_settings working = current_radix(s);
     set_digit_base(io_base);
     const std::uint32_t text_radix = s->digit_base;
-    s->length_check = 0;
-    const int count = instr(s->scratch5, text);
-    s->length_check = 1;
+    int count;
+    {
+        length_check_scope unchecked(0);
+        count = instr(s->scratch5, text);
+    }
     restore_radix(s, working);
     // With length_check set, cbase refuses (error 3) a value that needs more
     // than max_length words in the working radix.
@@ -473,9 +475,10 @@ int cotstr(bignum* x, char* text) {
     if (s->digit_base == working.digit_base) {
         count = otstr(x, text);  // the words already are digits of the text base
     } else {
-        s->length_check = 0;
-        cbase(x, working.digit_base, s->scratch5);
-        s->length_check = 1;
+        {
+            length_check_scope unchecked(0);
+            cbase(x, working.digit_base, s->scratch5);
+        }
         count = otstr(s->scratch5, text);
         zero_number(s->scratch5);
     }
