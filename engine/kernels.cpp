@@ -137,6 +137,21 @@ mr_digit submul_vvw(mr_digit* z, const mr_digit* x, int n, mr_digit y) {
     return static_cast<mr_digit>(carry + borrow);
 }
 
+std::uint64_t submul_vvd(mr_digit* z, const mr_digit* x, int n, std::uint64_t y) {
+    // As submul_vvw with a limb multiplier: a limb product is at most
+    // (2^64-1)^2, so product + carry < 2^128 and carry + borrow fits a limb.
+    u64 carry = 0;
+    u64 borrow = 0;
+    for (int i = 0; i + 1 < n; i += 2) {
+        const u128 p = static_cast<u128>(load_limb(x + i)) * y + carry;
+        carry = static_cast<u64>(p >> 64);
+        const u128 d = static_cast<u128>(load_limb(z + i)) - static_cast<u64>(p) - borrow;
+        store_limb(z + i, static_cast<u64>(d));
+        borrow = static_cast<u64>(d >> 127);
+    }
+    return carry + borrow;
+}
+
 mr_digit shl_vu(mr_digit* z, const mr_digit* x, int n, unsigned s) {
     if (n == 0) return 0;
     if (s == 0) {

@@ -7,12 +7,15 @@
 // low word and a carry word. Products and quotients are built in the
 // double-length accumulator and copied out at the end, so a result may be
 // the same number as an operand.
+#include <bit>
+
 #include "internal.h"
 #include "kernels.h"
 
 namespace {
 
 using u64 = std::uint64_t;
+__extension__ typedef unsigned __int128 u128;  // GCC and Clang on x86-64
 
 constexpr mr_digit all_ones = 0xFFFFFFFFu;
 
@@ -82,6 +85,161 @@ void set_word(bignum* z, mr_digit q, std::uint32_t sign) {
 // Gives a finished number the sign bit `sign` unless it is zero.
 inline void give_sign(bignum* x, std::uint32_t sign) {
     if (!is_zero(x)) x->len |= sign;
+}
+
+
+// ---- Long division -----------------------------------------------------------
+//
+// The schoolbook loop works on 64-bit limbs: both operands are copied into
+// the division scratch area, shifted so that the divisor's top limb has its
+// top bit set (a normalised divisor), with one zero word put below both when
+// the divisor has an odd number of words, so that it fills whole limbs.
+// Scaling both operands by the same power of two leaves the quotient as it
+// is and scales the remainder, which is shifted back at the end.
+//
+// One quotient limb per step, most significant first. Write B = 2^64, let
+// V = (v[N-1] ... v[0]) be the normalised divisor (v[N-1] >= B/2) and
+// U = (u[j+N] ... u[j]) the top of the running remainder, with U < B*V, so
+// that the true quotient limb q = floor(U / V) is below B.
+//
+// Estimate. q^ = floor((u[j+N]*B + u[j+N-1]) / v[N-1]), capped at B-1 (the
+// cap applies exactly when u[j+N] = v[N-1]), with r^ the remainder of that
+// two-limb division. q^ >= q: from q*V <= U,
+//     q * v[N-1] * B^(N-1) <= U < (u[j+N]*B + u[j+N-1] + 1) * B^(N-1),
+// so q*v[N-1] <= u[j+N]*B + u[j+N-1], and q <= B-1 anyway.
+//
+// Correction with the second limb. Let T = (u[j+N] u[j+N-1] u[j+N-2]) be
+// the top three limbs and W = v[N-1]*B + v[N-2] the top two of V. The test
+//     q^ * v[N-2] > r^*B + u[j+N-2]       (equivalently q^*W > T)
+// proves q^ too large: q^*V >= q^*W*B^(N-2) >= (T+1)*B^(N-2) > U. So each
+// decrement it orders keeps q^ >= q (r^ grows by v[N-1] with it; once r^
+// reaches B the test cannot hold and stops). When the test fails,
+// q^*W <= T, and since V < (W+1)*B^(N-2) and U >= T*B^(N-2),
+//     U - q^*V > T*B^(N-2) - q^*(W+1)*B^(N-2) >= -q^*B^(N-2) > -B^(N-1).
+// Were q^ >= q+2, then U < (q+1)*V <= (q^-1)*V, so U - q^*V < -V <= -B^N/2,
+// which contradicts the bound above. So q^ is q or q+1.
+//
+// Subtract q^*V from U. If that went below zero, q^ was q+1, and adding V
+// back once gives the remainder. Either way the new U is below V, so its
+// top limb is 0 and U < B*V holds for the next step.
+//
+// The two-limb division divides by v[N-1] with a reciprocal computed once
+// (the method of Moller and Granlund) instead of a hardware division.
+
+// Division of two limbs by one normalised limb d (top bit set), for
+// dividends whose high limb is below d. reciprocal = floor((B^2-1)/d) - B.
+// The candidate q1 = high limb of reciprocal*u1 + (u1+1)*B + u0 is the
+// quotient, one more or one less (Moller and Granlund, "Improved division
+// by invariant integers", 2011, Theorem 2), and the two tests fix it.
+struct limb_divisor {
+    u64 d;
+    u64 reciprocal;
+    explicit limb_divisor(u64 divisor)
+        : d(divisor), reciprocal(static_cast<u64>(~u128{0} / divisor)) {}  // the B*1 part wraps away
+    u64 divide(u64 u1, u64 u0, u64& r) const {
+        const u128 p = static_cast<u128>(reciprocal) * u1 + ((static_cast<u128>(u1 + 1) << 64) | u0);
+        u64 q1 = static_cast<u64>(p >> 64);
+        const u64 q0 = static_cast<u64>(p);
+        u64 rem = u0 - q1 * d;
+        if (rem > q0) {
+            --q1;
+            rem += d;
+        }
+        if (rem >= d) {
+            ++q1;
+            rem -= d;
+        }
+        r = rem;
+        return q1;
+    }
+};
+
+inline u64 load_limb(const mr_digit* p) { return u64{p[0]} | (u64{p[1]} << 32); }
+inline void store_limb(mr_digit* p, u64 v) {
+    p[0] = low_word(v);
+    p[1] = high_word(v);
+}
+
+// The schoolbook loop above, on u (m limbs, 2m words) by the normalised v
+// (nl >= 1 limbs), with the top nl limbs of u below v. Leaves the m - nl
+// quotient limbs in q and the remainder in u's low nl limbs (the words
+// above them 0).
+void schoolbook_divide(mr_digit* u, int m, const mr_digit* v, int nl, mr_digit* q) {
+    const u64 vtop = load_limb(v + 2 * (nl - 1));
+    const u64 vnext = nl > 1 ? load_limb(v + 2 * (nl - 2)) : 0;
+    const limb_divisor top(vtop);
+    for (int j = m - nl - 1; j >= 0; --j) {
+        mr_digit* uj = u + 2 * j;
+        const u64 u2 = load_limb(uj + 2 * nl);
+        const u64 u1 = load_limb(uj + 2 * (nl - 1));
+        u64 qhat;
+        u64 rhat;
+        bool correct = nl > 1;
+        if (u2 < vtop) {
+            qhat = top.divide(u2, u1, rhat);
+        } else {  // u2 == vtop: the estimate is capped at B-1
+            qhat = ~u64{0};
+            rhat = u1 + vtop;
+            correct = correct && rhat >= u1;  // r^ still below B
+        }
+        if (correct) {
+            const u64 u0 = load_limb(uj + 2 * (nl - 2));
+            for (;;) {
+                const u128 p = static_cast<u128>(qhat) * vnext;
+                if (p <= ((static_cast<u128>(rhat) << 64) | u0)) break;
+                --qhat;
+                const u64 sum = rhat + vtop;
+                if (sum < rhat) break;  // r^ reached B
+                rhat = sum;
+            }
+        }
+        if (qhat != 0) {
+            const u64 borrow = submul_vvd(uj, v, 2 * nl, qhat);
+            if (borrow > u2) {
+                add_vv(uj, uj, v, 2 * nl);  // the carry out cancels the borrow
+                --qhat;
+            }
+            store_limb(uj + 2 * nl, 0);
+        }
+        store_limb(q + 2 * j, qhat);
+    }
+}
+
+// Quotient and remainder of the magnitudes a / y, for y of two words or
+// more and a >= y: q = the quotient (when q is given), r = the remainder
+// (when r is given). q and r get no sign; a may be r, y is not changed.
+void long_divide(const bignum* a, const bignum* y, bignum* q, bignum* r) {
+    const int t = length_of(a);
+    const int n = length_of(y);
+    const int pad = n % 2;                      // a zero word below both when n is odd
+    const int shift = std::countl_zero(y->w[n - 1]);
+    const int nl = (n + pad) / 2;               // divisor limbs
+    const int m = (t + pad + 1 + 1) / 2;        // dividend limbs, with room for the shifted-out bits
+    mr_digit* v = scratch_words(area_divide);
+    mr_digit* u = v + 2 * nl;
+    mr_digit* quotient = u + 2 * m;
+
+    v[0] = 0;
+    shl_vu(v + pad, y->w, n, static_cast<unsigned>(shift));
+    u[0] = 0;
+    u[2 * m - 1] = 0;
+    u[t + pad] = shl_vu(u + pad, a->w, t, static_cast<unsigned>(shift));
+
+    schoolbook_divide(u, m, v, nl, quotient);
+
+    if (q != nullptr) {
+        const int qn = t - n + 1;  // the quotient's words above these are 0
+        zero_number(q);
+        for (int i = 0; i < qn; ++i) q->w[i] = quotient[i];
+        q->len = static_cast<std::uint32_t>(qn);
+        strip_leading_zeros(q);
+    }
+    if (r != nullptr) {
+        zero_number(r);
+        shr_vu(r->w, u + pad, n, static_cast<unsigned>(shift));
+        r->len = static_cast<std::uint32_t>(n);
+        strip_leading_zeros(r);
+    }
 }
 
 }  // namespace
@@ -198,75 +356,9 @@ void divide(bignum* x, bignum* y, bignum* z) {
     }
 
     // Long division: n >= 2 and x >= y.
-    if (!remainder_only) zero_number(z);
-    const mr_digit d = normalise(y, y);
-    length_check_scope unchecked(0);
-    if (d != 1) multiply_by_word(acc, d, acc);  // may add the word a[t]
-
-    const mr_digit ytop = yw[n - 1];
-    const mr_digit ynext = yw[n - 2];
-    mr_digit* zw = z->w;
-    for (int j = t - 1; j >= n - 1; --j) {
-        // Estimate the quotient word from the top two remainder words.
-        const mr_digit top = a[j + 1];
-        mr_digit qhat;
-        mr_digit rhat;
-        bool correct = true;
-        if (top != ytop) {
-            qhat = div_double_word(top, a[j], ytop, &rhat);
-        } else {
-            qhat = all_ones;
-            const u64 sum = static_cast<u64>(a[j]) + ytop;
-            rhat = low_word(sum);
-            correct = (sum >> 32) == 0;
-        }
-        // Correct it with the second divisor word: afterwards it is the true
-        // quotient word or one more.
-        if (correct) {
-            for (;;) {
-                const u64 p = static_cast<u64>(ynext) * qhat;
-                const mr_digit ph = high_word(p);
-                if (ph < rhat || (ph == rhat && low_word(p) <= a[j - 1])) break;
-                --qhat;
-                const u64 sum = static_cast<u64>(rhat) + ytop;
-                rhat = low_word(sum);
-                if (sum >> 32) break;
-            }
-        }
-        // Subtract qhat * y, adding y back once when qhat was one too many.
-        const int p = j - n + 1;
-        if (qhat != 0) {
-            const mr_digit borrow = submul_vvw(a + p, yw, n, qhat);
-            if (a[j + 1] >= borrow) {
-                a[j + 1] -= borrow;
-            } else {
-                a[j + 1] = 0;
-                add_vv(a + p, a + p, yw, n);
-                --qhat;
-            }
-        }
-        if (j + 1 == t && qhat == 0)
-            --t;
-        else if (!remainder_only)
-            zw[p] = qhat;
-    }
-
-    if (!remainder_only) {
-        z->len = static_cast<std::uint32_t>(t - n + 1) | qsign;
-        strip_leading_zeros(z);
-    }
-    // Every remainder word from n up is 0 now.
-    acc->len = static_cast<std::uint32_t>(n);
-    strip_leading_zeros(acc);
-    strip_leading_zeros(y);
-    if (!quotient_only) {
-        if (d == 1)
-            copy_number(acc, x);
-        else
-            divide_by_word(acc, d, x);
-        give_sign(x, xsign);
-    }
-    if (d != 1) divide_by_word(y, d, y);
+    long_divide(acc, y, remainder_only ? nullptr : z, quotient_only ? nullptr : x);
+    if (!remainder_only) give_sign(z, qsign);
+    if (!quotient_only) give_sign(x, xsign);
     y->len |= ysign;
 }
 

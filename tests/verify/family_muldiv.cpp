@@ -26,7 +26,10 @@ mpz_class structured_dividend(context& c, const mpz_class& y, int max_words) {
         mpz_class x = c.operand(profile::quadratic, max_words);
         return x;
     }
-    mpz_class q = c.magnitude(static_cast<int>(c.r.range(1, room)));
+    // Quotients of one word and of the whole room come up often: the first
+    // and last steps of the long division meet there.
+    const int qwords = c.r.chance(15) ? 1 : c.r.chance(15) ? room : static_cast<int>(c.r.range(1, room));
+    mpz_class q = c.magnitude(qwords);
     mpz_class ay = abs(y), r;
     switch (c.r.below(4)) {
         case 0: r = 0; break;
