@@ -3,6 +3,7 @@
 #   install-deps.sh test   what the test suite needs
 #   install-deps.sh run    what building and opening the calculator needs
 #   install-deps.sh windows  what cross-compiling torvane.exe needs
+#   install-deps.sh bench  what building torvane-bench needs
 set -euo pipefail
 what=${1:-test}
 
@@ -16,11 +17,16 @@ window_checks=(xvfb xauth xdotool imagemagick wine wine64)
 # Verification: GMP as the oracle of the differential checks (tests only; the
 # program never links it), clang with libFuzzer for the fuzz targets, valgrind.
 verification=(libgmp-dev clang libclang-rt-14-dev valgrind)
+# torvane-bench (built in the test build too): its peers GMP, OpenSSL's
+# libcrypto and LibTomMath, found through pkg-config (benchmark only; the
+# program never links them).
+bench=(pkg-config libgmp-dev libssl-dev libtommath-dev)
 case "$what" in
-    test) packages+=("${window[@]}" "${windows[@]}" "${window_checks[@]}" "${verification[@]}") ;;
+    test) packages+=("${window[@]}" "${windows[@]}" "${window_checks[@]}" "${verification[@]}" "${bench[@]}") ;;
     run) packages+=("${window[@]}") ;;
     windows) packages+=("${windows[@]}") ;;
-    *) echo "usage: $0 test|run|windows" >&2; exit 2 ;;
+    bench) packages+=("${bench[@]}") ;;
+    *) echo "usage: $0 test|run|windows|bench" >&2; exit 2 ;;
 esac
 
 missing=()

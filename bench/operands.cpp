@@ -1,0 +1,131 @@
+// The operands of torvane-bench and the text forms in which the libraries'
+// results are compared.
+#include "operands.h"
+
+#include <gmp.h>
+
+#include <cctype>
+#include <random>
+#include <vector>
+
+namespace {
+
+constexpr const char* op_names[bench_op_count] = {
+    "multiply", "square",     "powmod", "powmod_even", "powmod2",  "powltr2",      "divide",
+    "to_decimal", "from_decimal", "gcd", "inverse",    "cube_root", "factorial5910",
+};
+
+// A random number of exactly `bits` bits.
+words random_bits(std::mt19937_64& rng, int bits) {
+    words w(static_cast<std::size_t>((bits + 31) / 32));
+    for (auto& word : w) word = static_cast<std::uint32_t>(rng());
+    const int top_bits = bits - 32 * (static_cast<int>(w.size()) - 1);
+    if (top_bits < 32) w.back() &= (1u << top_bits) - 1;
+    w.back() |= 1u << (top_bits - 1);
+    return w;
+}
+
+// a < b for numbers of the same word count.
+bool less_than(const words& a, const words& b) {
+    for (std::size_t i = a.size(); i-- > 0;)
+        if (a[i] != b[i]) return a[i] < b[i];
+    return false;
+}
+
+// A random number of exactly `bits` bits below m (which has `bits` bits and
+// is not the smallest such number).
+words random_below(std::mt19937_64& rng, int bits, const words& m) {
+    for (;;) {
+        words w = random_bits(rng, bits);
+        if (less_than(w, m)) return w;
+    }
+}
+
+// GMP helps to prepare operands: the coprimality test of inverse's base and
+// the decimal text of from_decimal.
+struct gmp_number {
+    mpz_t z;
+    explicit gmp_number(const words& w) {
+        mpz_init(z);
+        mpz_import(z, w.size(), -1, sizeof(std::uint32_t), 0, 0, w.data());
+    }
+    gmp_number(const gmp_number&) = delete;
+    gmp_number& operator=(const gmp_number&) = delete;
+    ~gmp_number() { mpz_clear(z); }
+};
+
+bool coprime(const words& a, const words& b) {
+    gmp_number x(a), y(b), g(words{});
+    mpz_gcd(g.z, x.z, y.z);
+    return mpz_cmp_ui(g.z, 1) == 0;
+}
+
+std::string decimal_of(const words& a) {
+    gmp_number x(a);
+    std::vector<char> text(mpz_sizeinbase(x.z, 10) + 2);
+    mpz_get_str(text.data(), 10, x.z);
+    return text.data();
+}
+
+}  // namespace
+
+const char* op_name(bench_op op) { return op_names[static_cast<int>(op)]; }
+
+bool op_from_name(const std::string& name, bench_op* op) {
+    for (int k = 0; k < bench_op_count; ++k) {
+        if (name == op_names[k]) {
+            *op = static_cast<bench_op>(k);
+            return true;
+        }
+    }
+    return false;
+}
+
+const char* library_name(bench_library lib) {
+    static constexpr const char* names[bench_library_count] = {"torvane", "gmp", "openssl", "tommath"};
+    return names[static_cast<int>(lib)];
+}
+
+std::string to_hex(const words& w) {
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string h;
+    for (std::size_t i = w.size(); i-- > 0;)
+        for (int shift = 28; shift >= 0; shift -= 4) {
+            const int d = static_cast<int>((w[i] >> shift) & 15);
+            if (d != 0 || !h.empty()) h += digits[d];
+        }
+    return h.empty() ? "0" : h;
+}
+
+std::string canonical_hex(const std::string& text) {
+    const bool negative = !text.empty() && text[0] == '-';
+    std::size_t start = negative ? 1 : 0;
+    while (start + 1 < text.size() && text[start] == '0') ++start;
+    std::string h = start < text.size() ? text.substr(start) : std::string(1, '0');
+    for (char& ch : h) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    return negative && h != "0" ? "-" + h : h;
+}
+
+operand_set make_operands(bench_op op, int bits, std::uint64_t seed) {
+    // One stream per (operation, size): a subset run sees the operands of
+    // the full run.
+    std::seed_seq seq{seed, static_cast<std::uint64_t>(op), static_cast<std::uint64_t>(bits)};
+    std::mt19937_64 rng(seq);
+    operand_set in;
+    in.a = random_bits(rng, bits);
+    in.b = random_bits(rng, bits);
+    in.d = random_bits(rng, 2 * bits);
+    in.m = random_bits(rng, bits);
+    if (op == bench_op::powmod_even)
+        in.m[0] &= ~1u;
+    else
+        in.m[0] |= 1u;
+    in.x = random_below(rng, bits, in.m);
+    if (op == bench_op::inverse)
+        while (!coprime(in.x, in.m)) in.x = random_below(rng, bits, in.m);
+    in.y = random_below(rng, bits, in.m);
+    in.e = random_bits(rng, bits);
+    in.f = random_bits(rng, bits);
+    if (op == bench_op::from_decimal) in.decimal = decimal_of(in.a);
+    return in;
+}

@@ -1,0 +1,306 @@
+// torvane-bench: times the engine's operations against GMP, OpenSSL's BN and
+// LibTomMath on the same random operands, and prints a table (time per call
+// and the ratio engine/GMP) and, with --csv, one row per figure.
+//
+// Each figure is the median of repeated timings inside this process. For
+// every (operation, size) cell all libraries first run once on the same
+// operands and their results are compared; then they take turns, one batch
+// each per round (the first library changing from round to round), so that
+// drift of the machine reaches all alike. Rounds go on until the cell's time
+// budget is spent and at least --min-runs rounds were made. A cell in which
+// one call takes more than 2 s is timed by its first call alone unless the
+// budget allows more. The results are compared again after the last round;
+// any difference ends the program with status 1.
+#include <gmp.h>
+#include <openssl/crypto.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "bench_case.h"
+#include "operands.h"
+
+namespace {
+
+constexpr const char* usage =
+    "usage: torvane-bench [--sizes LIST] [--ops LIST] [--libs LIST] [--budget SECONDS]\n"
+    "                     [--min-runs N] [--seed N] [--csv FILE]\n"
+    "  --sizes     operand sizes in bits, 16 to 65530 (default 1024,4096,16384,65530)\n"
+    "  --ops       operations (default all): multiply, square, powmod, powmod_even,\n"
+    "              powmod2, powltr2, divide, to_decimal, from_decimal, gcd, inverse,\n"
+    "              cube_root, factorial5910 (one fixed size, reported as 65530 bits;\n"
+    "              run whenever it is selected)\n"
+    "  --libs      libraries (default all): torvane, gmp, openssl, tommath\n"
+    "  --budget    seconds of timing per cell, all libraries together (default 1)\n"
+    "  --min-runs  least number of rounds per cell (default 5)\n"
+    "  --seed      seed of the operands (default 20261208)\n"
+    "  --csv       also write operation,bits,library,median_seconds rows to FILE\n";
+
+// A call slower than this may be timed once.
+constexpr double slow_call_seconds = 2.0;
+// Fast calls are timed in batches of at least this long.
+constexpr double batch_seconds = 0.005;
+constexpr int largest_size = 65530;
+
+struct options {
+    std::vector<int> sizes{1024, 4096, 16384, 65530};
+    std::vector<bench_op> ops;
+    std::vector<bench_library> libs;
+    double budget = 1.0;
+    int min_runs = 5;
+    std::uint64_t seed = 20261208;
+    std::string csv;
+};
+
+using clock_type = std::chrono::steady_clock;
+
+double seconds_since(clock_type::time_point t0) {
+    return std::chrono::duration<double>(clock_type::now() - t0).count();
+}
+
+std::vector<std::string> split(const std::string& list) {
+    std::vector<std::string> items;
+    std::stringstream in(list);
+    for (std::string item; std::getline(in, item, ',');)
+        if (!item.empty()) items.push_back(item);
+    return items;
+}
+
+[[noreturn]] void usage_error(const std::string& what) {
+    std::fprintf(stderr, "torvane-bench: %s\n%s", what.c_str(), usage);
+    std::exit(2);
+}
+
+options parse(int argc, char** argv) {
+    options o;
+    for (int k = 1; k < argc; ++k) {
+        const std::string arg = argv[k];
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(usage, stdout);
+            std::exit(0);
+        }
+        if (k + 1 >= argc) usage_error("unknown or incomplete argument " + arg);
+        const std::string value = argv[++k];
+        char* end = nullptr;
+        if (arg == "--sizes") {
+            o.sizes.clear();
+            for (const auto& item : split(value)) {
+                const long bits = std::strtol(item.c_str(), &end, 10);
+                if (*end != '\0' || bits < 16 || bits > largest_size) usage_error("bad size " + item);
+                o.sizes.push_back(static_cast<int>(bits));
+            }
+        } else if (arg == "--ops") {
+            for (const auto& item : split(value)) {
+                bench_op op;
+                if (!op_from_name(item, &op)) usage_error("unknown operation " + item);
+                o.ops.push_back(op);
+            }
+        } else if (arg == "--libs") {
+            for (const auto& item : split(value)) {
+                bool known = false;
+                for (int l = 0; l < bench_library_count; ++l) {
+                    if (item == library_name(static_cast<bench_library>(l))) {
+                        o.libs.push_back(static_cast<bench_library>(l));
+                        known = true;
+                    }
+                }
+                if (!known) usage_error("unknown library " + item);
+            }
+        } else if (arg == "--budget") {
+            o.budget = std::strtod(value.c_str(), &end);
+            if (*end != '\0' || !(o.budget >= 0)) usage_error("bad budget " + value);
+        } else if (arg == "--min-runs") {
+            o.min_runs = static_cast<int>(std::strtol(value.c_str(), &end, 10));
+            if (*end != '\0' || o.min_runs < 1) usage_error("bad run count " + value);
+        } else if (arg == "--seed") {
+            o.seed = std::strtoull(value.c_str(), &end, 10);
+            if (*end != '\0') usage_error("bad seed " + value);
+        } else if (arg == "--csv") {
+            o.csv = value;
+        } else {
+            usage_error("unknown argument " + arg);
+        }
+    }
+    if (o.sizes.empty()) usage_error("no sizes");
+    if (o.ops.empty())
+        for (int k = 0; k < bench_op_count; ++k) o.ops.push_back(static_cast<bench_op>(k));
+    if (o.libs.empty())
+        for (int l = 0; l < bench_library_count; ++l) o.libs.push_back(static_cast<bench_library>(l));
+    return o;
+}
+
+bench_case make_case(bench_library lib, bench_op op, const operand_set& in) {
+    switch (lib) {
+    case bench_library::torvane: return make_torvane_case(op, in);
+    case bench_library::gmp: return make_gmp_case(op, in);
+    case bench_library::openssl: return make_openssl_case(op, in);
+    case bench_library::tommath: return make_tommath_case(op, in);
+    }
+    return {};
+}
+
+struct entry {
+    bench_library lib;
+    bench_case c;
+    std::vector<double> samples;  // seconds per call
+    long batch = 1;
+};
+
+// The first 60 characters of a result, for a failure report.
+std::string head(const std::string& s) { return s.size() > 60 ? s.substr(0, 60) + "..." : s; }
+
+void compare_results(bench_op op, int bits, const std::vector<entry>& cell, const char* when) {
+    const std::string reference = cell[0].c.result();
+    for (std::size_t k = 1; k < cell.size(); ++k) {
+        const std::string r = cell[k].c.result();
+        if (r != reference) {
+            std::fprintf(stderr,
+                         "torvane-bench: %s at %d bits: results differ %s\n  %-8s %s (%zu characters)\n"
+                         "  %-8s %s (%zu characters)\n",
+                         op_name(op), bits, when, library_name(cell[0].lib), head(reference).c_str(),
+                         reference.size(), library_name(cell[k].lib), head(r).c_str(), r.size());
+            std::exit(1);
+        }
+    }
+}
+
+double time_batch(entry& e) {
+    const auto t0 = clock_type::now();
+    for (long i = 0; i < e.batch; ++i) e.c.run();
+    return seconds_since(t0) / static_cast<double>(e.batch);
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    const std::size_t n = v.size();
+    return n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+// Times one cell; returns the number of rounds made. The cell's entries
+// hold their samples afterwards.
+int measure(bench_op op, int bits, std::vector<entry>& cell, const options& o) {
+    const auto start = clock_type::now();
+    double slowest = 0;
+    for (auto& e : cell) {
+        const double t = time_batch(e);
+        e.samples.push_back(t);
+        slowest = std::max(slowest, t);
+    }
+    compare_results(op, bits, cell, "after the first call");
+    int rounds = 1;
+    if (slowest <= slow_call_seconds) {
+        // The first calls were warm-up: find each library's batch size.
+        for (auto& e : cell) {
+            e.samples.clear();
+            while (e.batch < (1L << 30)) {
+                const double t = time_batch(e);
+                if (t * static_cast<double>(e.batch) >= batch_seconds) break;
+                e.batch *= 2;
+            }
+        }
+        rounds = 0;
+    }
+    while (rounds < (slowest > slow_call_seconds ? 1 : o.min_runs) || seconds_since(start) < o.budget) {
+        for (std::size_t k = 0; k < cell.size(); ++k) {
+            entry& e = cell[(k + static_cast<std::size_t>(rounds)) % cell.size()];
+            e.samples.push_back(time_batch(e));
+        }
+        ++rounds;
+    }
+    compare_results(op, bits, cell, "after the last round");
+    return rounds;
+}
+
+// Three significant digits in ns, µs, ms or s.
+std::string format_time(double s) {
+    static constexpr struct {
+        double scale;
+        const char* unit;
+    } units[] = {{1e9, "ns"}, {1e6, "µs"}, {1e3, "ms"}, {1, "s"}};
+    int k = 0;
+    while (k < 3 && s * units[k].scale >= 999.5) ++k;
+    const double v = s * units[k].scale;
+    char text[32];
+    std::snprintf(text, sizeof text, "%.*f %s", v < 9.995 ? 2 : v < 99.95 ? 1 : 0, v, units[k].unit);
+    return text;
+}
+
+// Right-aligns text in a column of `width` characters; printf would pad by
+// bytes, and µ and — take more than one.
+void print_cell(const std::string& text, int width = 11) {
+    int shown = 0;
+    for (unsigned char ch : text) shown += (ch & 0xC0) != 0x80 ? 1 : 0;
+    std::printf("%*s%s", std::max(0, width - shown), "", text.c_str());
+}
+
+}  // namespace
+
+[[noreturn]] void bench_fail(const char* library, const std::string& what) {
+    std::fprintf(stderr, "torvane-bench: %s: %s\n", library, what.c_str());
+    std::exit(1);
+}
+
+int main(int argc, char** argv) {
+    const options o = parse(argc, argv);
+    std::FILE* csv = nullptr;
+    if (!o.csv.empty()) {
+        csv = std::fopen(o.csv.c_str(), "w");
+        if (csv == nullptr) usage_error("cannot write " + o.csv);
+        std::fprintf(csv, "operation,bits,library,median_seconds\n");
+    }
+    start_torvane_engine();
+
+    char date[32];
+    const std::time_t now = std::time(nullptr);
+    std::strftime(date, sizeof date, "%Y-%m-%d %H:%M UTC", std::gmtime(&now));
+    std::printf("torvane-bench, %s; GMP %s, %s, LibTomMath; budget %g s per cell, at least %d runs\n", date,
+                gmp_version, OpenSSL_version(OPENSSL_VERSION), o.budget, o.min_runs);
+    std::printf("median time per call\n\n%-14s %6s", "operation", "bits");
+    for (bench_library lib : o.libs) std::printf("%11s", library_name(lib));
+    std::printf("%13s %6s\n", "torvane/gmp", "runs");
+
+    for (bench_op op : o.ops) {
+        std::vector<int> sizes = o.sizes;
+        if (op == bench_op::factorial5910) sizes = {factorial_row_bits};
+        for (int bits : sizes) {
+            const operand_set in = make_operands(op, bits, o.seed);
+            std::vector<entry> cell;
+            for (bench_library lib : o.libs) {
+                bench_case c = make_case(lib, op, in);
+                if (c.run) cell.push_back({lib, std::move(c), {}, 1});
+            }
+            if (cell.empty()) continue;
+            const int rounds = measure(op, bits, cell, o);
+
+            std::printf("%-14s %6d", op_name(op), bits);
+            double engine = 0, gmp = 0;
+            for (bench_library lib : o.libs) {
+                auto it = std::find_if(cell.begin(), cell.end(), [lib](const entry& e) { return e.lib == lib; });
+                if (it == cell.end()) {
+                    print_cell("—");
+                    continue;
+                }
+                const double m = median(it->samples);
+                if (lib == bench_library::torvane) engine = m;
+                if (lib == bench_library::gmp) gmp = m;
+                print_cell(format_time(m));
+                if (csv != nullptr) std::fprintf(csv, "%s,%d,%s,%.6g\n", op_name(op), bits, library_name(lib), m);
+            }
+            char ratio[16] = "—";
+            if (engine > 0 && gmp > 0) std::snprintf(ratio, sizeof ratio, "%.2f", engine / gmp);
+            print_cell(ratio, 13);
+            std::printf(" %6d\n", rounds);
+            std::fflush(stdout);
+            if (csv != nullptr) std::fflush(csv);
+        }
+    }
+    if (csv != nullptr) std::fclose(csv);
+    stop_torvane_engine();
+    return 0;
+}
