@@ -1,145 +1,199 @@
 // Greatest common divisors: egcd (the GCD alone), xgcd (the GCD with the
 // cofactors of the extended algorithm, or a modular inverse) and
-// small_quotient, the quotient routine of xgcd's leading-word steps.
+// small_quotient, the quotient routine of the word-sized Euclid steps.
 //
 // Both GCDs are Euclid's algorithm accelerated with Lehmer's method. A plain
 // Euclid step costs one multi-precision division, yet most quotients are
 // tiny and depend only on the leading bits of the two remainders R1 >= R2.
-// So each pass takes the leading bits of R1 and R2 as machine values u and v
-// and runs Euclid on them while it can prove that the quotients it finds are
-// the quotients the full numbers would give. It tracks the steps in a 2x2
-// matrix of word cofactors
+// So each pass takes the leading 128 bits of R1 and R2 (both shifted by the
+// same amount) as u and v and runs Euclid on them while it can prove that
+// the quotients it finds are the quotients the full numbers would give. It
+// tracks the steps in a 2x2 matrix of cofactor magnitudes below 2^63
 //
-//     | a  b |       R1' = a*R1 + b*R2
-//     | c  d |       R2' = c*R1 + d*R2
+//     | a  b |     even step count:  R1' = a*R1 - b*R2,  R2' = d*R2 - c*R1
+//     | c  d |     odd step count:   R1' = b*R2 - a*R1,  R2' = c*R1 - d*R2
 //
-// and carries u + a, u + b (and v + c, v + d) along as the two ends of an
-// interval that holds the true ratio: while the quotient of both ends is the
-// same q, q is the true quotient. When the two disagree, or a cofactor would
-// outgrow a word, the matrix is applied to the full numbers in one linear
-// pass, and the next pass starts from the new leading words. When no step
-// could be proven at all, one ordinary division step is made instead.
+// (the cofactors of consecutive Euclid steps alternate in sign, so only
+// magnitudes are kept, with a flag dplus for the even pattern).
 //
-// The cofactors of consecutive Euclid steps alternate in sign: after an even
-// number of steps the matrix has the pattern (+ - / - +), after an odd
-// number (- + / + -). Both routines therefore apply it on magnitudes with a
-// flag that names the pattern (apply_matrix below); xgcd stores only the
-// magnitudes in the first place, egcd keeps signed words and splits them.
+// Why the quotients are right. The true values are R1 = U*2^p and
+// R2 = V*2^p with u <= U < u+1 and v <= V < v+1. After an even number of
+// steps the true remainders, at this scale, are aU - bV and dV - cU, which
+// lie in (u' - b, u' + a) and (v' - c, v' + d), where u', v' are what the
+// same steps give on u and v. Their ratio therefore lies between
+// (u'-b)/(v'+d) and (u'+a)/(v'-c) (after an odd count, between
+// (u'-a)/(v'+c) and (u'+b)/(v'-d)). When both ends have the same integer
+// part q, q is the true quotient. When they differ, or an end cannot be
+// formed, or a cofactor would reach 2^63, the pass stops and the matrix is
+// applied to the full numbers through the limb kernels. When R1 has at most
+// four words, u and v are R1 and R2 themselves and every quotient is exact.
+// When no step could be proven at all, one ordinary division step is made.
 //
-// egcd scales two leading words by the top word plus one, giving 32-bit u
-// and v and cofactors below 2^30. xgcd scales three leading words to 64-bit
-// values, so that more steps fit in one matrix, and keeps cofactors below
-// 2^31. xgcd also carries the cofactors C1, C2 of x (as magnitudes) and the
+// With 128-bit leading values and cofactors up to 2^63, one pass takes
+// about 62 bits off the remainders, and the matrix is applied with 64-bit
+// limb multipliers. Every step taken is a step of Euclid's algorithm on the
+// full numbers, so the remainders, the cofactors and the step count are
+// those of the plain algorithm, whatever the number of steps per pass.
+//
+// xgcd also carries the cofactors C1, C2 of x (as magnitudes) and the
 // parity of the number of steps, which gives the sign of the final cofactor.
 //
 // Workspace: R1 and R2 live in scratch1 and scratch2; xgcd keeps C1 and C2
 // in scratch3 and scratch4 and the quotient of a division step in scratch5;
 // multiply, divide and mad use the accumulator. None of these may be passed
 // as an argument. Exchanging R1 and R2 (or C1 and C2) exchanges the local
-// pointers only.
+// pointers only. The matrix products are formed in the division scratch
+// area, which is free between divisions.
 #include <algorithm>
-#include <cstdlib>
+#include <bit>
+#include <cstring>
 #include <utility>
 
 #include "internal.h"
+#include "kernels.h"
 
 namespace {
 
 using u64 = std::uint64_t;
+__extension__ typedef unsigned __int128 u128;  // GCC and Clang on x86-64
 
 constexpr u64 two_31 = u64{1} << 31;
+constexpr u64 two_63 = u64{1} << 63;
 
-// x, y = the matrix (a b / c d) applied to x and y, on magnitudes.
-//   dplus:  x' = a*x - b*y,  y' = d*y - c*x
-//   else:   x' = b*y - a*x,  y' = c*x - d*y
-// Euclid guarantees that both results are non-negative and no larger than
-// x (they are two later remainders of the sequence), so the pass works in
-// place over x's words: each output word depends only on the input words at
-// the same position and on four carry chains (one per product) and two
-// borrows. No intermediate is ever longer than x, whatever x's length.
-template <bool dplus>
-void apply_matrix_pass(mr_digit* xw, mr_digit* yw, int n, u64 a, u64 b, u64 c, u64 d) {
-    u64 ca = 0, cb = 0, cc = 0, cd = 0;
-    u64 borrow1 = 0, borrow2 = 0;
-    for (int i = 0; i < n; ++i) {
-        const u64 xi = xw[i];
-        const u64 yi = yw[i];
-        const u64 pa = a * xi + ca;
-        const u64 pb = b * yi + cb;
-        const u64 pc = c * xi + cc;
-        const u64 pd = d * yi + cd;
-        ca = pa >> 32;
-        cb = pb >> 32;
-        cc = pc >> 32;
-        cd = pd >> 32;
-        u64 t1, t2;
-        if constexpr (dplus) {
-            t1 = (pa & 0xFFFFFFFFu) - (pb & 0xFFFFFFFFu) - borrow1;
-            t2 = (pd & 0xFFFFFFFFu) - (pc & 0xFFFFFFFFu) - borrow2;
-        } else {
-            t1 = (pb & 0xFFFFFFFFu) - (pa & 0xFFFFFFFFu) - borrow1;
-            t2 = (pc & 0xFFFFFFFFu) - (pd & 0xFFFFFFFFu) - borrow2;
-        }
-        xw[i] = static_cast<mr_digit>(t1);
-        yw[i] = static_cast<mr_digit>(t2);
-        borrow1 = (t1 >> 32) != 0;
-        borrow2 = (t2 >> 32) != 0;
+// The matrix of one Lehmer pass: cofactor magnitudes, the sign pattern and
+// the number of Euclid steps it holds (0: no step was proven).
+struct lehmer_matrix {
+    u64 a = 1, b = 0, c = 0, d = 1;
+    bool dplus = true;
+    int steps = 0;
+};
+
+// floor(u / v) for 0 < v <= u when that is below 2^63, else 0 (also for
+// v = 0 or u < v: no step can be taken then).
+u64 wide_quotient(u128 u, u128 v) {
+    if (v == 0 || u < v) return 0;
+    // Most Euclid quotients are small: a few subtractions beat a division.
+    for (u64 k = 1; k <= 8; ++k) {
+        u -= v;
+        if (u < v) return k;
     }
+    const u128 q = 8 + ((u >> 64) == 0 ? u128{static_cast<u64>(u) / static_cast<u64>(v)} : u / v);
+    return q < two_63 ? static_cast<u64>(q) : 0;
 }
 
-void apply_matrix(bignum* x, bignum* y, u64 a, u64 b, u64 c, u64 d, bool dplus) {
-    const int n = length_of(x);  // x >= y; y's words above its length are 0
-    if (dplus)
-        apply_matrix_pass<true>(x->w, y->w, n, a, b, c, d);
-    else
-        apply_matrix_pass<false>(x->w, y->w, n, a, b, c, d);
+// The value of the words w[k-4 .. k-1] shifted left by s bits, with the top
+// bits of w[k-5] below them (k >= 5, 0 <= s < 32).
+u128 top_bits(const mr_digit* w, int k, int s) {
+    u128 v = 0;
+    for (int i = 1; i <= 4; ++i) v = (v << 32) | w[k - i];
+    if (s == 0) return v;
+    return (v << s) | (w[k - 5] >> (32 - s));
+}
+
+// The Lehmer pass over the leading values of R1 >= R2 > 0 (see the top).
+lehmer_matrix lehmer_pass(const bignum* r1, const bignum* r2) {
+    const int n = length_of(r1);
+    const mr_digit* w1 = r1->w;
+    const mr_digit* w2 = r2->w;  // its words above its length are 0
+    u128 u, v;
+    const bool exact = n <= 4;
+    if (exact) {
+        u = 0;
+        v = 0;
+        for (int i = n - 1; i >= 0; --i) {
+            u = (u << 32) | w1[i];
+            v = (v << 32) | w2[i];
+        }
+    } else {
+        const int s = std::countl_zero(w1[n - 1]);
+        u = top_bits(w1, n, s);
+        v = top_bits(w2, n, s);
+    }
+
+    lehmer_matrix m;
+    for (;;) {
+        u64 q;
+        if (exact) {
+            q = wide_quotient(u, v);
+        } else if (m.dplus) {
+            if (v <= m.c || u < m.b) break;
+            q = wide_quotient(u + m.a, v - m.c);
+            if (q != wide_quotient(u - m.b, v + m.d)) break;
+        } else {
+            if (v <= m.d || u < m.a) break;
+            q = wide_quotient(u - m.a, v + m.c);
+            if (q != wide_quotient(u + m.b, v - m.d)) break;
+        }
+        // a <= b and c <= d from the first step on, so b + q*d < 2^63
+        // bounds all four new cofactors.
+        if (q == 0 || q > (two_63 - 1 - m.b) / m.d) break;
+        u64 t = m.a + q * m.c;
+        m.a = m.c;
+        m.c = t;
+        t = m.b + q * m.d;
+        m.b = m.d;
+        m.d = t;
+        const u128 tv = u - q * v;
+        u = v;
+        v = tv;
+        m.dplus = !m.dplus;
+        m.steps++;
+    }
+    return m;
+}
+
+// The two words of limb v into w[0], w[1].
+inline void put_limb(mr_digit* w, u64 v) {
+    w[0] = static_cast<mr_digit>(v);
+    w[1] = static_cast<mr_digit>(v >> 32);
+}
+
+// x, y = the matrix applied to the remainders x >= y (see the top). Euclid
+// guarantees that both results are non-negative and no longer than x, so
+// the high parts of the products cancel and the low words are the result.
+void apply_matrix(bignum* x, bignum* y, const lehmer_matrix& m) {
+    const int n = length_of(x);
+    const int ne = n + (n & 1);  // whole limbs; the words above x's length are 0
+    mr_digit* t1 = scratch_words(area_divide);
+    mr_digit* t2 = t1 + ne;
+    if (m.dplus) {
+        mul_vvd(t1, x->w, ne, m.a);
+        submul_vvd(t1, y->w, ne, m.b);
+        mul_vvd(t2, y->w, ne, m.d);
+        submul_vvd(t2, x->w, ne, m.c);
+    } else {
+        mul_vvd(t1, y->w, ne, m.b);
+        submul_vvd(t1, x->w, ne, m.a);
+        mul_vvd(t2, x->w, ne, m.c);
+        submul_vvd(t2, y->w, ne, m.d);
+    }
+    std::memcpy(x->w, t1, sizeof(mr_digit) * static_cast<std::size_t>(n));
+    std::memcpy(y->w, t2, sizeof(mr_digit) * static_cast<std::size_t>(n));
     x->len = static_cast<std::uint32_t>(n);
     y->len = static_cast<std::uint32_t>(n);
     strip_leading_zeros(x);
     strip_leading_zeros(y);
 }
 
-// c1, c2 = a*c1 + b*c2, d*c2 + c*c1 on magnitudes, in place. The cofactors
-// never exceed the larger operand, so a result longer than max_length words
+// c1, c2 = a*c1 + b*c2, d*c2 + c*c1 on magnitudes. The cofactors never
+// exceed the larger operand, so a result longer than max_length words
 // cannot arise; it is reported as an overflow rather than written.
-void apply_cofactors(bignum* c1, bignum* c2, u64 a, u64 b, u64 c, u64 d) {
+void apply_cofactors(bignum* c1, bignum* c2, const lehmer_matrix& m) {
     const int n = std::max(length_of(c1), length_of(c2));
-    mr_digit* w1 = c1->w;
-    mr_digit* w2 = c2->w;
-    u64 ca = 0, cb = 0, cc = 0, cd = 0;
-    u64 carry1 = 0, carry2 = 0;
-    for (int i = 0; i < n; ++i) {
-        const u64 x1 = w1[i];
-        const u64 x2 = w2[i];
-        const u64 pa = a * x1 + ca;
-        const u64 pb = b * x2 + cb;
-        const u64 pc = c * x1 + cc;
-        const u64 pd = d * x2 + cd;
-        ca = pa >> 32;
-        cb = pb >> 32;
-        cc = pc >> 32;
-        cd = pd >> 32;
-        const u64 s1 = (pa & 0xFFFFFFFFu) + (pb & 0xFFFFFFFFu) + carry1;
-        const u64 s2 = (pd & 0xFFFFFFFFu) + (pc & 0xFFFFFFFFu) + carry2;
-        w1[i] = static_cast<mr_digit>(s1);
-        w2[i] = static_cast<mr_digit>(s2);
-        carry1 = s1 >> 32;
-        carry2 = s2 >> 32;
+    const int ne = n + (n & 1);
+    mr_digit* t1 = scratch_words(area_divide);
+    mr_digit* t2 = t1 + ne + 2;
+    // Each sum is below 2^64 * 2^(32*ne), so its two carries add up to one limb.
+    put_limb(t1 + ne, mul_vvd(t1, c1->w, ne, m.a) + addmul_vvd(t1, c2->w, ne, m.b));
+    put_limb(t2 + ne, mul_vvd(t2, c2->w, ne, m.d) + addmul_vvd(t2, c1->w, ne, m.c));
+    int len = ne + 2;
+    while (len > 0 && t1[len - 1] == 0 && t2[len - 1] == 0) --len;
+    if (len > engine_instance->max_length) {
+        report_error(3);
+        return;
     }
-    // What is left of the carry chains is the word above n: the cofactors
-    // are below 2^31, so a*c1 + b*c2 < 2^32 * B^n.
-    const u64 top1 = ca + cb + carry1;
-    const u64 top2 = cc + cd + carry2;
-    int len = n;
-    if ((top1 | top2) != 0) {
-        if (n + 1 > engine_instance->max_length) {
-            report_error(3);
-            return;
-        }
-        w1[n] = static_cast<mr_digit>(top1);
-        w2[n] = static_cast<mr_digit>(top2);
-        len = n + 1;
-    }
+    std::memcpy(c1->w, t1, sizeof(mr_digit) * static_cast<std::size_t>(len));
+    std::memcpy(c2->w, t2, sizeof(mr_digit) * static_cast<std::size_t>(len));
     c1->len = static_cast<std::uint32_t>(len);
     c2->len = static_cast<std::uint32_t>(len);
     strip_leading_zeros(c1);
@@ -177,20 +231,13 @@ int egcd(bignum* x, bignum* y, bignum* z) {
     abs_number(x, r1);
     abs_number(y, r2);
 
-    // The pending matrix; b == 0 means none (no step was proven).
-    int a = 0, b = 0, c = 0, d = 0;
-    bool even = true;  // parity of the steps in the pending matrix
-
+    lehmer_matrix m;  // the pending matrix; none at first
     while (!is_zero(r2)) {
-        if (b == 0) {
+        if (m.steps == 0) {
             divide(r1, r2, r2);  // r1 = r1 mod r2
             std::swap(r1, r2);
-        } else if (even) {
-            apply_matrix(r1, r2, static_cast<u64>(a), static_cast<u64>(-b),
-                         static_cast<u64>(-c), static_cast<u64>(d), true);
         } else {
-            apply_matrix(r1, r2, static_cast<u64>(-a), static_cast<u64>(b),
-                         static_cast<u64>(c), static_cast<u64>(-d), false);
+            apply_matrix(r1, r2, m);
         }
         if (error_pending() || is_zero(r2)) break;
 
@@ -206,44 +253,7 @@ int egcd(bignum* x, bignum* y, bignum* z) {
             set_word(r1, sw);
             break;
         }
-
-        // Leading words, both scaled by the same m so that u fits in a word.
-        const int n = length_of(r1);
-        const mr_digit top = r1->w[n - 1];
-        const mr_digit m = top + 1;
-        mr_digit u, v;
-        if (m == 0) {
-            u = top;
-            v = r2->w[n - 1];
-        } else {
-            mr_digit rem;
-            u = div_double_word(top, r1->w[n - 2], m, &rem);
-            v = div_double_word(r2->w[n - 1], r2->w[n - 2], m, &rem);
-        }
-
-        a = 1;
-        b = 0;
-        c = 0;
-        d = 1;
-        even = true;
-        while (v + static_cast<mr_digit>(c) != 0 && v + static_cast<mr_digit>(d) != 0) {
-            const mr_digit q = (u + static_cast<mr_digit>(a)) / (v + static_cast<mr_digit>(c));
-            // A zero quotient is never a Euclid step of R1 >= R2; it only
-            // shows up when a sum above wrapped around.
-            if (q == 0 || q != (u + static_cast<mr_digit>(b)) / (v + static_cast<mr_digit>(d))) break;
-            if (d == 0 || q >= static_cast<mr_digit>((1 << 30) / std::abs(d))) break;
-            const int qi = static_cast<int>(q);
-            int t = a - qi * c;
-            a = c;
-            c = t;
-            t = b - qi * d;
-            b = d;
-            d = t;
-            const mr_digit tv = u - q * v;
-            u = v;
-            v = tv;
-            even = !even;
-        }
+        m = lehmer_pass(r1, r2);
     }
 
     copy_number(r1, z);
@@ -269,12 +279,10 @@ int xgcd(bignum* x, bignum* y, bignum* xd, bignum* yd, bignum* z) {
     // Invariant: C1*|x| = +-R1 and C2*|x| = -+R2 modulo |y|, the signs
     // alternating with each Euclid step; iter counts the steps mod 2.
     int iter = 0;
-    bool last = false;   // u, v are the whole remainders, not leading parts
-    bool dplus = true;   // sign pattern of the pending matrix
-    u64 a = 0, b = 0, c = 0, d = 0;
+    lehmer_matrix m;  // the pending matrix; none at first
 
     while (!is_zero(r2)) {
-        if (b == 0) {
+        if (m.steps == 0) {
             divide(r1, r2, q_full);  // q_full = r1 / r2, r1 = r1 mod r2
             std::swap(r1, r2);
             // The product q*C2 never exceeds |y|, but the sum of the operand
@@ -288,83 +296,12 @@ int xgcd(bignum* x, bignum* y, bignum* xd, bignum* yd, bignum* z) {
             std::swap(c1, c2);
             iter++;
         } else {
-            apply_matrix(r1, r2, a, b, c, d, dplus);
-            apply_cofactors(c1, c2, a, b, c, d);
+            apply_matrix(r1, r2, m);
+            apply_cofactors(c1, c2, m);
+            iter = (iter + m.steps) % 2;
         }
         if (error_pending() || is_zero(r2)) break;
-
-        // Leading values, 64 bits of them.
-        const int n = length_of(r1);
-        const mr_digit* w1 = r1->w;
-        const mr_digit* w2 = r2->w;
-        const mr_digit m = w1[n - 1] + 1;
-        u64 u, v;
-        if (n == 1) {
-            u = w1[0];
-            v = w2[0];
-            last = true;
-        } else if (n > 2 && m != 0) {
-            mr_digit rem;
-            mr_digit hi = div_double_word(w1[n - 1], w1[n - 2], m, &rem);
-            mr_digit lo = div_double_word(rem, w1[n - 3], m, &rem);
-            u = (u64{hi} << 32) | lo;
-            hi = div_double_word(w2[n - 1], w2[n - 2], m, &rem);
-            lo = div_double_word(rem, w2[n - 3], m, &rem);
-            v = (u64{hi} << 32) | lo;
-        } else {
-            u = (u64{w1[n - 1]} << 32) | w1[n - 2];
-            v = (u64{w2[n - 1]} << 32) | w2[n - 2];
-            if (n == 2) last = true;
-        }
-
-        a = 1;
-        b = 0;
-        c = 0;
-        d = 1;
-        dplus = true;
-        for (;;) {
-            u64 q;
-            if (last) {
-                if (v == 0) break;
-                q = small_quotient(u, v);
-                if (q == 0) break;
-            } else if (dplus) {
-                if (v - c == 0 || v + d == 0) break;
-                q = small_quotient(u + a, v - c);
-                if (q == 0 || q != small_quotient(u - b, v + d)) break;
-            } else {
-                if (v + c == 0 || v - d == 0) break;
-                q = small_quotient(u - a, v + c);
-                if (q == 0 || q != small_quotient(u + b, v - d)) break;
-            }
-            u64 t;
-            if (q == 1) {
-                if (b + d >= two_31) break;
-                t = a + c;
-                a = c;
-                c = t;
-                t = b + d;
-                b = d;
-                d = t;
-                t = u - v;
-                u = v;
-                v = t;
-            } else {
-                if (q >= (two_31 - b) / d) break;
-                t = a + q * c;
-                a = c;
-                c = t;
-                t = b + q * d;
-                b = d;
-                d = t;
-                t = u - q * v;
-                u = v;
-                v = t;
-            }
-            iter++;
-            dplus = !dplus;
-        }
-        iter %= 2;
+        m = lehmer_pass(r1, r2);
     }
 
     // C1 is the magnitude of x's cofactor; an odd step count (one more for a

@@ -137,9 +137,30 @@ mr_digit submul_vvw(mr_digit* z, const mr_digit* x, int n, mr_digit y) {
     return static_cast<mr_digit>(carry + borrow);
 }
 
+// The limb-multiplier kernels: a limb product is at most (2^64-1)^2, so
+// product + limb + carry < 2^128 and every carry fits one limb.
+std::uint64_t mul_vvd(mr_digit* z, const mr_digit* x, int n, std::uint64_t y) {
+    u64 carry = 0;
+    for (int i = 0; i + 1 < n; i += 2) {
+        const u128 p = static_cast<u128>(load_limb(x + i)) * y + carry;
+        store_limb(z + i, static_cast<u64>(p));
+        carry = static_cast<u64>(p >> 64);
+    }
+    return carry;
+}
+
+std::uint64_t addmul_vvd(mr_digit* z, const mr_digit* x, int n, std::uint64_t y) {
+    u64 carry = 0;
+    for (int i = 0; i + 1 < n; i += 2) {
+        const u128 p = static_cast<u128>(load_limb(x + i)) * y + load_limb(z + i) + carry;
+        store_limb(z + i, static_cast<u64>(p));
+        carry = static_cast<u64>(p >> 64);
+    }
+    return carry;
+}
+
 std::uint64_t submul_vvd(mr_digit* z, const mr_digit* x, int n, std::uint64_t y) {
-    // As submul_vvw with a limb multiplier: a limb product is at most
-    // (2^64-1)^2, so product + carry < 2^128 and carry + borrow fits a limb.
+    // carry <= 2^64 - 2, so carry + borrow fits one limb.
     u64 carry = 0;
     u64 borrow = 0;
     for (int i = 0; i + 1 < n; i += 2) {

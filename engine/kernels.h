@@ -29,6 +29,10 @@ mr_digit mul_vww(mr_digit* z, const mr_digit* x, int n, mr_digit y, mr_digit r);
 mr_digit addmul_vvw(mr_digit* z, const mr_digit* x, int n, mr_digit y);
 // z -= x * y over n words; returns the borrow word out of the top.
 mr_digit submul_vvw(mr_digit* z, const mr_digit* x, int n, mr_digit y);
+// z = x * y over n words (n even) for a two-word y; returns the two-word carry out of the top.
+std::uint64_t mul_vvd(mr_digit* z, const mr_digit* x, int n, std::uint64_t y);
+// z += x * y over n words (n even) for a two-word y; returns the two-word carry out of the top.
+std::uint64_t addmul_vvd(mr_digit* z, const mr_digit* x, int n, std::uint64_t y);
 // z -= x * y over n words (n even) for a two-word y; returns the two-word borrow out of the top.
 std::uint64_t submul_vvd(mr_digit* z, const mr_digit* x, int n, std::uint64_t y);
 // z = x << s over n words, 0 <= s < 32; returns the bits shifted out, low-aligned.

@@ -51,6 +51,28 @@ void gcd_pair(context& c, mpz_class& x, mpz_class& y, int max_words) {
             x = c.operand(profile::quadratic, max_words);
             y = c.r.coin() ? x : mpz_class(0);
             break;
+        case 4: {
+            // Euclid run backwards from chosen quotients: long runs of one
+            // quotient, and quotients at the bounds of the word-sized steps
+            // (near 2^31, 2^32, 2^63 and 2^64).
+            static const unsigned long long runs[] = {1, 2, 3, 1000, 0x7FFFFFFFull, 0x80000000ull, 0xFFFFFFFFull,
+                                                      0x7FFFFFFFFFFFFFFFull, 0x8000000000000000ull,
+                                                      0xFFFFFFFFFFFFFFFFull};
+            const int words = c.pick_length(profile::quadratic, max_words);
+            mpz_class a = 1, b = 0, q;
+            const unsigned long long run = runs[c.r.below(sizeof runs / sizeof runs[0])];
+            for (;;) {
+                const unsigned long long qq = c.r.chance(90) ? run : c.r.next() >> c.r.below(64);
+                mpz_import(q.get_mpz_t(), 1, 1, sizeof qq, 0, 0, &qq);
+                mpz_class next = q * a + b;
+                if (words_of(next) > words) break;
+                b = a;
+                a = next;
+            }
+            x = a;
+            y = b;
+            break;
+        }
         default:
             x = c.operand(profile::quadratic, max_words);
             y = c.operand(profile::quadratic, max_words);
