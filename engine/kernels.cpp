@@ -1,10 +1,13 @@
-// The word-vector kernels of kernels.h, portable C++ over 64-bit limbs.
+// The word-vector kernels of kernels.h, portable C++ over 64-bit limbs, and a
+// second version of the product kernel for processors with BMI2 and ADX.
 //
 // Two 32-bit words at even offsets from the start of a call form one 64-bit
 // limb (little-endian, so the lower word is the limb's low half). Limbs are
 // loaded and stored with memcpy: the arrays need not be 8-byte aligned. A
 // limb product with a one-word factor is at most (2^64-1)(2^32-1), so
 // product + limb + carry stays below 2^96 and every carry fits one word.
+// With a two-word factor, (2^64-1)^2 + 2(2^64-1) = 2^128-1: product + limb
+// + carry still fits 128 bits and the carry one limb.
 #include "kernels.h"
 
 #include <cstring>
@@ -149,16 +152,6 @@ std::uint64_t mul_vvd(mr_digit* z, const mr_digit* x, int n, std::uint64_t y) {
     return carry;
 }
 
-std::uint64_t addmul_vvd(mr_digit* z, const mr_digit* x, int n, std::uint64_t y) {
-    u64 carry = 0;
-    for (int i = 0; i + 1 < n; i += 2) {
-        const u128 p = static_cast<u128>(load_limb(x + i)) * y + load_limb(z + i) + carry;
-        store_limb(z + i, static_cast<u64>(p));
-        carry = static_cast<u64>(p >> 64);
-    }
-    return carry;
-}
-
 std::uint64_t submul_vvd(mr_digit* z, const mr_digit* x, int n, std::uint64_t y) {
     // carry <= 2^64 - 2, so carry + borrow fits one limb.
     u64 carry = 0;
@@ -171,6 +164,188 @@ std::uint64_t submul_vvd(mr_digit* z, const mr_digit* x, int n, std::uint64_t y)
         borrow = static_cast<u64>(d >> 127);
     }
     return carry + borrow;
+}
+
+namespace {
+
+// z += x * y over n words for a two-word y; the portable version.
+u64 addmul_vvd_portable(mr_digit* z, const mr_digit* x, int n, u64 y) {
+    u64 carry = 0;
+    int i = 0;
+    for (; i + 3 < n; i += 4) {
+        const u128 p0 = static_cast<u128>(load_limb(x + i)) * y + load_limb(z + i) + carry;
+        store_limb(z + i, static_cast<u64>(p0));
+        const u128 p1 = static_cast<u128>(load_limb(x + i + 2)) * y + load_limb(z + i + 2) + static_cast<u64>(p0 >> 64);
+        store_limb(z + i + 2, static_cast<u64>(p1));
+        carry = static_cast<u64>(p1 >> 64);
+    }
+    if (i + 1 < n) {
+        const u128 p = static_cast<u128>(load_limb(x + i)) * y + load_limb(z + i) + carry;
+        store_limb(z + i, static_cast<u64>(p));
+        carry = static_cast<u64>(p >> 64);
+        i += 2;
+    }
+    if (i < n) {
+        // x[i] * y < 2^96; the sum leaves a carry below 2^64 because the
+        // whole z + x * y fits n + 2 words.
+        const u128 p = static_cast<u128>(x[i]) * y + z[i] + carry;
+        z[i] = static_cast<mr_digit>(p);
+        carry = static_cast<u64>(p >> 32);
+    }
+    return carry;
+}
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define TORVANE_HAVE_ADX_PATH 1
+
+// The first `n` words (an even count) of an addmul_vvd, one limb at a time.
+u64 addmul_vvd_head(mr_digit* z, const mr_digit* x, int n, u64 y) {
+    u64 carry = 0;
+    for (int i = 0; i < n; i += 2) {
+        const u128 p = static_cast<u128>(load_limb(x + i)) * y + load_limb(z + i) + carry;
+        store_limb(z + i, static_cast<u64>(p));
+        carry = static_cast<u64>(p >> 64);
+    }
+    return carry;
+}
+
+// z += x * y over 4k limbs (8k words), k >= 1, with carry c coming in;
+// returns the carry limb out. Two carry chains run side by side: adcx
+// (carry flag) adds the previous product's high half, adox (overflow flag)
+// adds z's limb. The loop counter climbs to zero through lea and jrcxz,
+// which leave both flags alone.
+u64 addmul_4limbs_adx(mr_digit* z, const mr_digit* x, std::int64_t limbs, u64 y, u64 c) {
+    const char* xe = reinterpret_cast<const char*>(x) + 8 * limbs;
+    char* ze = reinterpret_cast<char*>(z) + 8 * limbs;
+    std::int64_t i = -limbs;  // 64 bits on Windows too, where long is 32
+    __asm__ volatile(
+        "xor %%r8d, %%r8d\n\t"  // r8 = 0, CF = OF = 0
+        "1:\n\t"
+        "mulx (%[x],%[i],8), %%r9, %%r10\n\t"
+        "adcx %[c], %%r9\n\t"
+        "adox (%[z],%[i],8), %%r9\n\t"
+        "mov %%r9, (%[z],%[i],8)\n\t"
+        "mulx 8(%[x],%[i],8), %%r9, %[c]\n\t"
+        "adcx %%r10, %%r9\n\t"
+        "adox 8(%[z],%[i],8), %%r9\n\t"
+        "mov %%r9, 8(%[z],%[i],8)\n\t"
+        "mulx 16(%[x],%[i],8), %%r9, %%r10\n\t"
+        "adcx %[c], %%r9\n\t"
+        "adox 16(%[z],%[i],8), %%r9\n\t"
+        "mov %%r9, 16(%[z],%[i],8)\n\t"
+        "mulx 24(%[x],%[i],8), %%r9, %[c]\n\t"
+        "adcx %%r10, %%r9\n\t"
+        "adox 24(%[z],%[i],8), %%r9\n\t"
+        "mov %%r9, 24(%[z],%[i],8)\n\t"
+        "lea 4(%[i]), %[i]\n\t"
+        "jrcxz 2f\n\t"
+        "jmp 1b\n\t"
+        "2:\n\t"
+        "adcx %%r8, %[c]\n\t"
+        "adox %%r8, %[c]\n\t"
+        : [c] "+&r"(c), [i] "+&c"(i)
+        : [x] "r"(xe), [z] "r"(ze), "d"(y)
+        : "r8", "r9", "r10", "cc", "memory");
+    return c;
+}
+
+// z += x * y over n words for a two-word y, on the BMI2/ADX loop: the limbs
+// beyond a multiple of four first, portably, then the loop.
+u64 addmul_vvd_adx(mr_digit* z, const mr_digit* x, int n, u64 y) {
+    const int limbs = n / 2;
+    const int head = 2 * (limbs % 4);  // words before the loop
+    u64 carry = 0;
+    if (head > 0) carry = addmul_vvd_head(z, x, head, y);
+    if (limbs >= 4) carry = addmul_4limbs_adx(z + head, x + head, limbs - limbs % 4, y, carry);
+    if (n & 1) {
+        const u128 p = static_cast<u128>(x[n - 1]) * y + z[n - 1] + carry;
+        z[n - 1] = static_cast<mr_digit>(p);
+        carry = static_cast<u64>(p >> 32);
+    }
+    return carry;
+}
+#endif
+
+using addmul_vvd_fn = u64 (*)(mr_digit*, const mr_digit*, int, u64);
+
+// The chosen implementation. Constant-initialised to the portable one, so it
+// is valid during every other static initialiser; start-up then moves it
+// to the best one the processor has.
+addmul_vvd_fn addmul_vvd_impl = addmul_vvd_portable;
+kernel_path chosen_path = kernel_path::portable;
+
+bool processor_has_adx() {
+#ifdef TORVANE_HAVE_ADX_PATH
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("adx");
+#else
+    return false;
+#endif
+}
+
+[[maybe_unused]] const bool best_path_chosen = select_kernel_path(kernel_path::bmi2_adx);
+
+}  // namespace
+
+bool select_kernel_path(kernel_path p) {
+    if (p == kernel_path::portable) {
+        addmul_vvd_impl = addmul_vvd_portable;
+        chosen_path = p;
+        return true;
+    }
+#ifdef TORVANE_HAVE_ADX_PATH
+    if (processor_has_adx()) {
+        addmul_vvd_impl = addmul_vvd_adx;
+        chosen_path = p;
+        return true;
+    }
+#endif
+    return false;
+}
+
+kernel_path current_kernel_path() { return chosen_path; }
+
+std::uint64_t addmul_vvd(mr_digit* z, const mr_digit* x, int n, std::uint64_t y) {
+    return addmul_vvd_impl(z, x, n, y);
+}
+
+mr_digit addsqr_vv(mr_digit* z, const mr_digit* x, int n) {
+    u64 carry = 0;
+    int i = 0;
+    for (; i + 1 < n; i += 2) {
+        const u64 limb = load_limb(x + i);
+        const u128 sq = static_cast<u128>(limb) * limb;
+        const u128 lo = static_cast<u128>(load_limb(z + 2 * i)) + static_cast<u64>(sq) + carry;
+        store_limb(z + 2 * i, static_cast<u64>(lo));
+        const u128 hi = static_cast<u128>(load_limb(z + 2 * i + 2)) + static_cast<u64>(sq >> 64) +
+                        static_cast<u64>(lo >> 64);
+        store_limb(z + 2 * i + 2, static_cast<u64>(hi));
+        carry = static_cast<u64>(hi >> 64);
+    }
+    if (i < n) {
+        const u128 s = static_cast<u128>(u64{x[i]} * x[i]) + load_limb(z + 2 * i) + carry;
+        store_limb(z + 2 * i, static_cast<u64>(s));
+        carry = static_cast<u64>(s >> 64);
+    }
+    return static_cast<mr_digit>(carry);
+}
+
+void divexact3_vv(mr_digit* z, const mr_digit* x, int n) {
+    // Hensel division from the low end: q = (x_i - c) * 3^-1 mod 2^64 is the
+    // quotient limb, and c, what the limbs above still owe, is the high half
+    // of 3q plus the borrow of x_i - c. Since x is a multiple of 3 nothing
+    // is owed past the top.
+    constexpr u64 inverse3 = 0xAAAAAAAAAAAAAAABull;  // 3 * inverse3 = 1 mod 2^64
+    u64 c = 0;
+    int i = 0;
+    for (; i + 1 < n; i += 2) {
+        const u64 v = load_limb(x + i);
+        const u64 l = v - c;
+        const u64 q = l * inverse3;
+        store_limb(z + i, q);
+        c = static_cast<u64>((static_cast<u128>(q) * 3) >> 64) + (v < c);
+    }
+    if (i < n) z[i] = static_cast<mr_digit>((x[i] - static_cast<mr_digit>(c)) * 0xAAAAAAABu);
 }
 
 mr_digit shl_vu(mr_digit* z, const mr_digit* x, int n, unsigned s) {

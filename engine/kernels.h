@@ -31,15 +31,28 @@ mr_digit addmul_vvw(mr_digit* z, const mr_digit* x, int n, mr_digit y);
 mr_digit submul_vvw(mr_digit* z, const mr_digit* x, int n, mr_digit y);
 // z = x * y over n words (n even) for a two-word y; returns the two-word carry out of the top.
 std::uint64_t mul_vvd(mr_digit* z, const mr_digit* x, int n, std::uint64_t y);
-// z += x * y over n words (n even) for a two-word y; returns the two-word carry out of the top.
+// z += x * y over n words (any n) for a two-word y; returns the two-word carry out of the top.
 std::uint64_t addmul_vvd(mr_digit* z, const mr_digit* x, int n, std::uint64_t y);
 // z -= x * y over n words (n even) for a two-word y; returns the two-word borrow out of the top.
 std::uint64_t submul_vvd(mr_digit* z, const mr_digit* x, int n, std::uint64_t y);
+// z[0 .. 2n-1] += x_k^2 * 2^(64k) for the two-word limbs x_k of x (an odd last word alone); returns the carry.
+mr_digit addsqr_vv(mr_digit* z, const mr_digit* x, int n);
+// z = x / 3 over n words for an x that is a multiple of 3.
+void divexact3_vv(mr_digit* z, const mr_digit* x, int n);
 // z = x << s over n words, 0 <= s < 32; returns the bits shifted out, low-aligned.
 mr_digit shl_vu(mr_digit* z, const mr_digit* x, int n, unsigned s);
 // z = x >> s over n words, 0 <= s < 32; returns the bits shifted out, high-aligned.
 mr_digit shr_vu(mr_digit* z, const mr_digit* x, int n, unsigned s);
 // The sign of x - y over n words: -1, 0 or 1.
 int cmp_vv(const mr_digit* x, const mr_digit* y, int n);
+
+// Which implementation the kernels above run on: the portable one, or the one
+// for processors with the BMI2 and ADX instructions (mulx, adcx, adox). The
+// best one this processor has is chosen once at start-up; tests and the
+// tuning program switch to compare. Returns false, changing nothing, when
+// the processor lacks the instructions.
+enum class kernel_path { portable, bmi2_adx };
+bool select_kernel_path(kernel_path p);
+kernel_path current_kernel_path();
 
 #endif

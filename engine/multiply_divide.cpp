@@ -1,6 +1,7 @@
-// Full-length products and quotients: multiply (schoolbook, with a squaring
-// method for one operand of six words or more), truncating long division,
-// the combined (x*y + z) / w of mad, and divisor normalisation.
+// Full-length products and quotients: multiply (the methods of products.cpp,
+// with a squaring method for one operand of six words or more), truncating
+// long division, the combined (x*y + z) / w of mad, and divisor
+// normalisation.
 //
 // All four work in the working radix 2^32 only: one digit word is a full
 // 32-bit value and every word product is a 64-bit intermediate split into a
@@ -11,6 +12,7 @@
 
 #include "internal.h"
 #include "kernels.h"
+#include "products.h"
 
 namespace {
 
@@ -21,58 +23,6 @@ constexpr mr_digit all_ones = 0xFFFFFFFFu;
 
 inline mr_digit low_word(u64 v) { return static_cast<mr_digit>(v); }
 inline mr_digit high_word(u64 v) { return static_cast<mr_digit>(v >> 32); }
-
-// acc[0 .. m+n-1] = a[0 .. m-1] * b[0 .. n-1], m and n >= 1. acc must be
-// zero on entry. Each row adds b[i] * a into acc from word i up and stores
-// its final carry in the word just above, which no earlier row has touched.
-// Rows run over the shorter operand so that the inner loop is the long one.
-void schoolbook_product(const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* acc) {
-    if (n > m) {
-        const mr_digit* t = a;
-        a = b;
-        b = t;
-        int tn = m;
-        m = n;
-        n = tn;
-    }
-    for (int i = 0; i < n; ++i) {
-        const u64 f = b[i];
-        if (f == 0) continue;  // the row adds nothing and its top word stays 0
-        acc[i + m] = addmul_vvw(acc + i, a, m, b[i]);
-    }
-}
-
-// acc[0 .. 2m-1] = x^2 for m >= 2 words; acc must be zero on entry. Each
-// cross product x[i]*x[k] (i < k) is formed once, the sum is doubled by a
-// one-bit shift, and the squares x[k]^2 are added on the diagonal.
-void square_product(const mr_digit* x, int m, mr_digit* acc) {
-    for (int i = 0; i + 1 < m; ++i) {
-        const u64 f = x[i];
-        mr_digit* row = acc + i;
-        u64 carry = 0;
-        for (int k = i + 1; k < m; ++k) {
-            const u64 t = f * x[k] + row[k] + carry;
-            row[k] = low_word(t);
-            carry = t >> 32;
-        }
-        acc[i + m] = low_word(carry);
-    }
-    // The cross sum is below x^2 / 2, so the top bit shifted out is 0.
-    mr_digit spill = 0;
-    for (int k = 0; k < 2 * m; ++k) {
-        const mr_digit v = acc[k];
-        acc[k] = (v << 1) | spill;
-        spill = v >> 31;
-    }
-    u64 carry = 0;
-    for (int k = 0; k < m; ++k) {
-        const u64 sq = static_cast<u64>(x[k]) * x[k] + acc[2 * k] + carry;  // <= 2^64 - 1
-        acc[2 * k] = low_word(sq);
-        const u64 upper = (sq >> 32) + acc[2 * k + 1];
-        acc[2 * k + 1] = low_word(upper);
-        carry = upper >> 32;
-    }
-}
 
 // z = one word q with the given sign bit (zero when q is 0).
 void set_word(bignum* z, mr_digit q, std::uint32_t sign) {
@@ -265,10 +215,25 @@ void multiply(bignum* x, bignum* y, bignum* z) {
         report_error(3);
         return;
     }
-    if (x == y && m > 5)
-        square_product(x->w, m, acc->w);
-    else
-        schoolbook_product(x->w, m, y->w, n, acc->w);
+    // The product is built in the accumulator, which is never a factor; the
+    // larger factor goes first. The squaring method starts at six words.
+    mr_digit* scratch = scratch_words(area_product);
+    const std::size_t room = scratch_words_size(area_product);
+    if (x == y && m > 5) {
+        if (square_scratch_words(m) <= room)
+            square_vv(acc->w, x->w, m, scratch);
+        else
+            schoolbook_square(acc->w, x->w, m);
+    } else {
+        const bool x_longer = m >= n;
+        const mr_digit* a = x_longer ? x->w : y->w;
+        const mr_digit* b = x_longer ? y->w : x->w;
+        const int la = x_longer ? m : n, lb = x_longer ? n : m;
+        if (product_scratch_words(la, lb) <= room)
+            product_vv(acc->w, a, la, b, lb, scratch);
+        else
+            schoolbook_product(acc->w, a, la, b, lb);
+    }
     acc->len = static_cast<std::uint32_t>(m + n) | sign;
     strip_leading_zeros(acc);
     copy_number(acc, z);

@@ -4,7 +4,13 @@
 #ifndef TORVANE_ENGINE_THRESHOLDS_H
 #define TORVANE_ENGINE_THRESHOLDS_H
 
-// ---- Products and squares (multiply_divide.cpp) ----------------------------
+// ---- Products and squares (products.cpp) ---------------------------------
+// Operand length (the shorter factor's) from which a product splits by
+// Karatsuba, and from which it splits by Toom-3; the same for squares.
+constexpr int product_karatsuba_threshold = 32;
+constexpr int product_toom3_threshold = 200;
+constexpr int square_karatsuba_threshold = 48;
+constexpr int square_toom3_threshold = 250;
 
 // ---- Montgomery reduction (montgomery.cpp) ---------------------------------
 

@@ -1,0 +1,37 @@
+// Products and squares of word vectors: the schoolbook methods, Karatsuba and
+// Toom-3, and the dispatch that picks one by the thresholds of thresholds.h.
+// multiply (multiply_divide.cpp) and every other routine that needs a full
+// product of magnitudes comes through here.
+//
+// The result r never overlaps an operand. Operands are word vectors of the
+// given lengths, least significant word first, and may have leading zero
+// words. The scratch passed in must hold product_scratch_words (or
+// square_scratch_words) words for the shape; nothing is allocated.
+#ifndef TORVANE_ENGINE_PRODUCTS_H
+#define TORVANE_ENGINE_PRODUCTS_H
+
+#include <cstddef>
+
+#include "engine.h"
+
+// r[0 .. m+n-1] = a * b, for m >= n >= 1.
+void product_vv(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch);
+// r[0 .. 2m-1] = a^2, for m >= 1.
+void square_vv(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch);
+
+// Words of scratch that product_vv and square_vv need for these lengths.
+std::size_t product_scratch_words(int m, int n);
+std::size_t square_scratch_words(int m);
+
+// The methods one by one, for the tuning program: each runs its own method
+// at the top level and the dispatch below it. Karatsuba needs
+// (m+1)/2 < n <= m, Toom-3 2*((m+2)/3) < n <= m; squares any m >= 2 (Toom-3
+// m >= 3).
+void schoolbook_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n);
+void schoolbook_square(mr_digit* r, const mr_digit* a, int m);
+void karatsuba_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch);
+void karatsuba_square(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch);
+void toom3_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch);
+void toom3_square(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch);
+
+#endif
