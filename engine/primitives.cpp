@@ -15,6 +15,7 @@
 // zero words above its length instead, which every number keeps clear.
 
 #include "internal.h"
+#include "kernels.h"
 
 namespace {
 
@@ -81,10 +82,15 @@ void magnitude_add(bignum* x, bignum* y, bignum* z) {
     mr_digit* xw = x->w;
     mr_digit* yw = y->w;
     mr_digit* zw = z->w;
-    for (int i = 0; i < shorter; ++i) zw[i] = add_digits(xw[i], yw[i], carry, base);
-    // Past the shorter operand z already holds the longer one's words: only
-    // the carry is left to ripple through.
-    for (int i = shorter; i < longer && carry != 0; ++i) zw[i] = add_digits(zw[i], 0, carry, base);
+    if (base == 0) {
+        carry = add_vv(zw, xw, yw, shorter);
+        // Past the shorter operand z already holds the longer one's words:
+        // only the carry is left to ripple through.
+        if (shorter < longer) carry = add_vw(zw + shorter, zw + shorter, longer - shorter, carry);
+    } else {
+        for (int i = 0; i < shorter; ++i) zw[i] = add_digits(xw[i], yw[i], carry, base);
+        for (int i = shorter; i < longer && carry != 0; ++i) zw[i] = add_digits(zw[i], 0, carry, base);
+    }
     if (carry != 0) {
         if (s->length_check && longer >= s->max_length) {
             report_error(3);
@@ -116,15 +122,25 @@ void magnitude_subtract(bignum* x, bignum* y, bignum* z) {
     mr_digit* xw = x->w;
     mr_digit* yw = y->w;
     mr_digit* zw = z->w;
-    for (int i = 0; i < bound || borrow != 0; ++i) {
-        if (i >= lx) {
+    // Past y's words only the borrow is left. y's digit there is 0, and it
+    // is not read: x may be a double-length number (the accumulator in mad)
+    // whose borrow runs beyond the room of a single-length y.
+    if (base == 0) {
+        borrow = sub_vv(zw, xw, yw, bound);
+        // z holds x's words from bound up (it is x, or a copy of it).
+        if (bound < lx) borrow = sub_vw(zw + bound, zw + bound, lx - bound, borrow);
+        if (borrow != 0) {
             report_error(4);
             return;
         }
-        // Past y's words only the borrow is left. y's digit there is 0, and
-        // it is not read: x may be a double-length number (the accumulator
-        // in mad) whose borrow runs beyond the room of a single-length y.
-        zw[i] = subtract_digits(xw[i], i < bound ? yw[i] : 0, borrow, base);
+    } else {
+        for (int i = 0; i < bound || borrow != 0; ++i) {
+            if (i >= lx) {
+                report_error(4);
+                return;
+            }
+            zw[i] = subtract_digits(xw[i], i < bound ? yw[i] : 0, borrow, base);
+        }
     }
     strip_leading_zeros(z);
 }
@@ -198,12 +214,7 @@ void multiply_by_word(bignum* x, mr_digit n, bignum* z) {
     mr_digit* zw = z->w;
     int len;
     if (s->digit_base == 0) {
-        mr_digit carry = 0;
-        for (int i = 0; i < m; ++i) {
-            std::uint64_t p = std::uint64_t{xw[i]} * n + carry;
-            zw[i] = static_cast<mr_digit>(p);
-            carry = static_cast<mr_digit>(p >> 32);
-        }
+        const mr_digit carry = mul_vww(zw, xw, m, n, 0);
         len = m;
         if (carry != 0) {
             if (m >= s->max_length && s->length_check) {
@@ -295,12 +306,7 @@ int subdiv(bignum* x, int n, bignum* z) {
         copy_number(x, z);
         int m = length_of(z);
         mr_digit* zw = z->w;
-        r = zw[0] & 1;
-        zw[0] >>= 1;
-        for (int i = 0; i + 1 < m; ++i) {
-            zw[i] |= zw[i + 1] << 31;
-            zw[i + 1] >>= 1;
-        }
+        r = shr_vu(zw, zw, m, 1) >> 31;
         if (zw[m - 1] == 0) strip_leading_zeros(z);
     } else if (n < 0) {
         r = divide_by_word(x, 0u - static_cast<mr_digit>(n), z);
