@@ -11,11 +11,48 @@
 // sign: GMP's tdiv_qr does the same.
 #include <algorithm>
 
+#include "kernels.h"
 #include "oracle.h"
+#include "thresholds.h"
 
 using namespace oracle;
 
 namespace {
+
+// Lengths (m, n) of factors where the product methods meet: just below, at
+// and above each threshold, the split boundaries of Karatsuba and Toom-3
+// (the shorter factor just above half, or two thirds, of the longer), long
+// factors cut into pieces of the short one's length with a short last piece,
+// and the largest sizes. With `square`, n is m. m + n stays within `room`.
+std::pair<int, int> method_edge_lengths(context& c, int room, bool square) {
+    static const int thresholds[] = {product_karatsuba_threshold, product_toom3_threshold,
+                                     square_karatsuba_threshold, square_toom3_threshold};
+    const int t = thresholds[c.r.below(4)];
+    int m = t + static_cast<int>(c.r.range(-2, 2)), n = m;
+    switch (square ? 0 : c.r.below(5)) {
+        case 0: break;
+        case 1: n = (m + 1) / 2 + static_cast<int>(c.r.range(0, 2)); break;          // Karatsuba's split
+        case 2: n = 2 * ((m + 2) / 3) + static_cast<int>(c.r.range(0, 2)); break;    // Toom-3's split
+        case 3: m = n * static_cast<int>(c.r.range(2, 9)) + static_cast<int>(c.r.range(-2, 2)); break;  // pieces
+        default: m = room - n - static_cast<int>(c.r.below(3)); break;              // the largest
+    }
+    if (c.r.chance(20)) m = square ? room / 2 : room - n;  // the largest sizes
+    m = std::max(1, std::min(m, square ? room / 2 : room - 1));
+    n = square ? m : std::max(1, std::min({n, m, room - m}));
+    return {m, n};
+}
+
+// Runs one case on the portable kernels now and then, so that both kernel
+// paths meet GMP; the best path is back when the case ends.
+class kernel_path_for_case {
+public:
+    explicit kernel_path_for_case(context& c) {
+        if (c.r.chance(25)) select_kernel_path(kernel_path::portable);
+    }
+    ~kernel_path_for_case() {
+        if (!select_kernel_path(kernel_path::bmi2_adx)) select_kernel_path(kernel_path::portable);
+    }
+};
 
 // A dividend made as q*y + r, so that the quotient words are structured
 // (all ones, runs, powers of two) and the remainder is 0, |y|-1 or random:
@@ -55,9 +92,19 @@ void run_multiply(context& c) {
                                   "multiply(x, x, z) squaring", "multiply(x, x, x) squaring",
                                   "multiply(x, copy of x, z) schoolbook"};
     c.form(forms[form]);
+    kernel_path_for_case path(c);
     bool overflow = c.r.chance(4);
     mpz_class x, y;
-    if (form >= 3) {
+    if (!overflow && c.r.chance(35)) {
+        // Lengths where the product methods change, in either order.
+        auto [m, n] = method_edge_lengths(c, L, form >= 3);
+        x = c.magnitude(m);
+        y = form >= 3 ? x : c.magnitude(n);
+        if (form < 3 && c.r.coin()) std::swap(x, y);
+        if (c.r.coin()) x = -x;
+        if (form >= 3) y = x;
+        else if (c.r.coin()) y = -y;
+    } else if (form >= 3) {
         x = c.operand(profile::quadratic, overflow ? L : (L + 1) / 2);
         y = x;
     } else {
