@@ -102,6 +102,7 @@ struct mr_state {
     char* io_buffer;               // the text buffer of the text routines
     void* workspace_block;         // the block that holds all workspace numbers
     mr_digit* scratch_area_block;  // word arrays of the fast algorithms
+    std::uint64_t monty_constant_limb;  // -1/n mod 2^64; its low half is monty_constant
 };
 
 // Number of slots in the workspace block.

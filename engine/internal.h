@@ -63,6 +63,16 @@ private:
     int saved_;
 };
 
+// The Montgomery methods by name, for the thresholds' tuning program; the
+// routines of montgomery.cpp choose between them by size.
+enum monty_method { monty_by_words, monty_by_multiplication };
+// y = t*R^-1 mod n under the installed modulus (sign of t ignored), by the
+// given method; t may be the accumulator.
+void reduce_with(bignum* t, bignum* y, monty_method method);
+// w = x*y*R^-1 mod n for residues x != y below n, the product fused with
+// its reduction.
+void modmult_fused(bignum* x, bignum* y, bignum* w);
+
 // Length of x in words, without sign and denominator.
 inline int length_of(const bignum* x) { return static_cast<int>(x->len & mr_length_mask); }
 // Length word without the sign bit.

@@ -3,27 +3,286 @@
 //
 // For an odd modulus n of k words let R = 2^(32k). The Montgomery form of x
 // is the residue x*R mod n. The product of two residues, x*R and y*R, is
-// x*y*R^2; one Montgomery reduction (redc) divides it by R modulo n and
-// leaves x*y*R, the residue of the product. Dividing by R modulo n costs no
-// division: word by word from the bottom, add the multiple m*n of n that
-// clears the lowest remaining word (m = T[i] * -1/n mod 2^32, the word
-// constant monty_constant), so that after k words the value is a multiple of
-// R and the division is a shift by k words. The sum stays below 2n, so one
-// subtraction brings it into [0, n).
+// x*y*R^2; one Montgomery reduction divides it by R modulo n and leaves
+// x*y*R, the residue of the product.
+//
+// Reduction of T < n*R (the identity behind all three methods below): with
+// q = T * n' mod R, where n' = -1/n mod R, T + q*n is a multiple of R, and
+// (T + q*n) / R is congruent to T/R modulo n and below (n*R + R*n) / R = 2n,
+// so one subtraction of n brings it into [0, n). The result is the unique
+// value of T*R^-1 mod n in [0, n), however q was found.
+//
+//   Word by word (reduce_words): q is found one 64-bit limb at a time from
+//   the bottom: m = T[limb i] * (-1/n mod 2^64) clears the lowest remaining
+//   limb when m*n is added there, and after k/2 limbs the low half is zero.
+//   For an odd k the last step clears one 32-bit word with the word
+//   constant -1/n mod 2^32, so the total shift is 32k bits and R stays
+//   2^(32k). This costs k^2/4 limb products.
+//
+//   Fused with the product (fused_product): the same steps interleaved with
+//   the rows of x*y (one limb of y per step, then one reduction step), in
+//   the manner of the coarsely integrated operand scanning method. The
+//   running value stays below 2n between steps, so the buffer never holds
+//   more than k+3 words above the current step. Used for small products of
+//   two different residues, where it saves the separate product pass.
+//
+//   By multiplication (reduce_by_multiplication): q = (T mod R) * n' mod R
+//   with one product and the high half of q*n with another, both through
+//   multiply and its subquadratic methods. n' is found once per modulus by
+//   Newton's iteration and kept in the reduce area. Pays for large k only.
+//
+// The constants: -1/n mod 2^64 comes from Newton's iteration for the
+// inverse, v <- v*(2 - n*v), which doubles the number of correct low bits at
+// each step; any odd n is its own inverse to 3 bits (n*n = 1 mod 8), so five
+// steps give 96 > 64 bits. monty_constant, the word constant, is its low
+// half (-1/n mod 2^32 is -1/n mod 2^64 reduced).
 //
 // One modulus is installed at a time, in the instance's `modulus` workspace
-// number, with its word constant in monty_constant. Installing the same
-// value again costs one comparison, so repeated operations on one modulus
-// skip the set-up. Residues mean something only under the modulus they were
-// made with.
+// number, with its constants in monty_constant and monty_constant_limb.
+// Installing the same value again costs one comparison, so repeated
+// operations on one modulus skip the set-up. Residues mean something only
+// under the modulus they were made with.
 //
-// Workspace: nres, redc and nres_modmult work in the double-length
-// accumulator (a product of two residues needs 2k words and the reduction's
-// carry one more). prepare_monty uses scratch6, scratch7 and scratch8 for
-// 2^32, n's lowest word and the inverse, and xgcd uses scratch1 to scratch5.
-// Callers of prepare_monty must not keep anything there (the exponentiation
-// routines keep their exponents and tables elsewhere, or form them after).
+// Workspace (see workspace.h): the accumulator holds products and the value
+// being reduced; the reduce area holds n', the fused buffer and the copies
+// of reduction by multiplication.
 #include "internal.h"
+#include "kernels.h"
+#include "thresholds.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+using u64 = std::uint64_t;
+__extension__ typedef unsigned __int128 u128;  // GCC and Clang on x86-64
+
+inline u64 load_limb(const mr_digit* p) {
+    u64 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+inline void store_limb(mr_digit* p, u64 v) { std::memcpy(p, &v, sizeof v); }
+
+// Adds the limb c to p[0..1] and the carry out to p[2].
+inline void add_limb_carry(mr_digit* p, u64 c) {
+    const u128 s = static_cast<u128>(load_limb(p)) + c;
+    store_limb(p, static_cast<u64>(s));
+    p[2] += static_cast<mr_digit>(s >> 64);
+}
+
+// -1/n mod 2^64 for an odd n (see the header comment).
+u64 negated_inverse(u64 n) {
+    u64 v = n;  // 3 bits
+    for (int i = 0; i < 5; ++i) v *= 2 - n * v;
+    return 0 - v;
+}
+
+// The reduce area: a tag word saying for which modulus length n' is held
+// (0: none), n' itself, and room for the working copies.
+struct reduce_area {
+    mr_digit* tag;
+    mr_digit* nprime;  // max_length words
+    mr_digit* work;    // 2 * max_length + 8 words
+    mr_digit* q;       // 2 * max_length + 8 words
+};
+
+reduce_area the_reduce_area() {
+    mr_digit* base = scratch_words(area_reduce);
+    const int L = engine_instance->max_length;
+    return {base, base + 4, base + 4 + L, base + 4 + L + 2 * L + 8};
+}
+
+// A number header over words that are not a number block, so that the
+// word arrays of the reduce area can be handed to multiply as operands.
+bignum view_of(mr_digit* w, int len) {
+    bignum v{static_cast<std::uint32_t>(len), w, 0};
+    strip_leading_zeros(&v);
+    return v;
+}
+
+// T in t[0 .. 2k], T < 2^(64k) and t[2k] = 0: leaves (T + q n) / R, below
+// 2^(32k) + n, in t[k .. 2k].
+void reduce_words(mr_digit* t, const mr_digit* n, int k, u64 c64) {
+    u64 carry = 0;  // 0 or 1, into the word above the next step's top
+    int i = 0;
+    for (; i + 1 < k; i += 2) {
+        mr_digit* row = t + i;
+        const u64 top = addmul_vvd(row, n, k, load_limb(row) * c64);
+        const u128 s = static_cast<u128>(load_limb(row + k)) + top + carry;
+        store_limb(row + k, static_cast<u64>(s));
+        carry = static_cast<u64>(s >> 64);
+    }
+    if (i < k) {  // the odd word of an odd k
+        mr_digit* row = t + i;
+        const mr_digit top = addmul_vvw(row, n, k, row[0] * static_cast<mr_digit>(c64));
+        const u64 s = u64{row[k]} + top + carry;
+        row[k] = static_cast<mr_digit>(s);
+        carry = s >> 32;
+    }
+    t[2 * k] = static_cast<mr_digit>(carry);
+}
+
+// buf[0 .. 2k+3] = x*y*R^-1 mod n + (0 or n) in buf[k .. 2k], for x, y of k
+// words (zero-padded) below n. buf is cleared here.
+void fused_product(const mr_digit* x, const mr_digit* y, const mr_digit* n, int k, u64 c64, mr_digit* buf) {
+    std::memset(buf, 0, sizeof(mr_digit) * static_cast<std::size_t>(2 * k + 4));
+    // Between steps the value from buf + i up is below 2n < 2R: k words and
+    // one bit in word k. A step adds x * (limb of y) and m * n, each below
+    // R * 2^64, so it reaches word k + 2 and no further.
+    int i = 0;
+    for (; i + 1 < k; i += 2) {
+        mr_digit* row = buf + i;
+        add_limb_carry(row + k, addmul_vvd(row, x, k, load_limb(y + i)));
+        add_limb_carry(row + k, addmul_vvd(row, n, k, load_limb(row) * c64));
+    }
+    if (i < k) {
+        mr_digit* row = buf + i;
+        add_vw(row + k, row + k, 2, addmul_vvw(row, x, k, y[i]));
+        add_vw(row + k, row + k, 2, addmul_vvw(row, n, k, row[0] * static_cast<mr_digit>(c64)));
+    }
+}
+
+// n' = -1/n mod R (k words) into area.nprime, by Newton's iteration on
+// growing precisions: v <- v - v*(n*v - 1), each step doubling the words.
+void make_nprime(const bignum* n, int k, const reduce_area& area) {
+    mr_state* s = engine_instance;
+    mr_digit* v = area.nprime;
+    mr_digit* t = area.q;
+    bignum* acc = s->accumulator;
+    std::memset(v, 0, sizeof(mr_digit) * static_cast<std::size_t>(k));
+    const u64 inverse = 0 - s->monty_constant_limb;
+    v[0] = static_cast<mr_digit>(inverse);
+    if (k > 1) v[1] = static_cast<mr_digit>(inverse >> 32);
+    length_check_scope unchecked(0);
+    for (int p = 2; p < k;) {
+        const int next = 2 * p < k ? 2 * p : k;
+        bignum nv = view_of(n->w, next);
+        bignum vv = view_of(v, p);
+        multiply(&nv, &vv, acc);  // n*v = 1 mod 2^(32p)
+        std::memset(t, 0, sizeof(mr_digit) * static_cast<std::size_t>(next));
+        std::memcpy(t, acc->w, sizeof(mr_digit) * static_cast<std::size_t>(std::min(length_of(acc), next)));
+        sub_vw(t, t, next, 1);  // n*v - 1, a multiple of 2^(32p)
+        bignum tv = view_of(t, next);
+        multiply(&vv, &tv, acc);
+        std::memset(t, 0, sizeof(mr_digit) * static_cast<std::size_t>(next));
+        std::memcpy(t, acc->w, sizeof(mr_digit) * static_cast<std::size_t>(std::min(length_of(acc), next)));
+        sub_vv(v, v, t, next);  // mod 2^(32 next)
+        p = next;
+    }
+    for (int i = 0; i < k; ++i) v[i] = ~v[i];
+    add_vw(v, v, k, 1);
+    *area.tag = static_cast<mr_digit>(k);
+}
+
+// T in t[0 .. 2k], T < 2^(64k), t[2k] = 0: leaves (T + q n) / R in
+// t[k .. 2k] like reduce_words. t must not be the accumulator, which the
+// products use.
+void reduce_by_multiplication(mr_digit* t, const bignum* n, int k, const reduce_area& area) {
+    bignum* acc = engine_instance->accumulator;
+    if (*area.tag != static_cast<mr_digit>(k)) make_nprime(n, k, area);
+    length_check_scope unchecked(0);
+    bignum low = view_of(t, k);
+    if (is_zero(&low)) return;  // q = 0; T / R is the high half already
+    bignum nprime = view_of(area.nprime, k);
+    multiply(&low, &nprime, acc);
+    const int qlen = std::min(length_of(acc), k);
+    std::memcpy(area.q, acc->w, sizeof(mr_digit) * static_cast<std::size_t>(qlen));
+    bignum q = view_of(area.q, qlen);
+    multiply(&q, const_cast<bignum*>(n), acc);  // q*n, its low half equal to -T mod R
+    // T mod R is not zero, so the low halves sum to exactly R: a carry of
+    // 1 into word k. The high half of q*n (q >= 1, so q*n has at least k
+    // words) is added above it.
+    const int len = length_of(acc);
+    mr_digit top = add_vw(t + k, t + k, k, 1);
+    const mr_digit carry = add_vv(t + k, t + k, acc->w + k, len - k);
+    top += add_vw(t + len, t + len, 2 * k - len, carry);
+    t[2 * k] += top;
+}
+
+// y = the reduced value in t[k .. 2k] (below 2n when T < n*R; otherwise
+// reduced modulo n with a division).
+void finish_reduction(mr_digit* t, const bignum* n, int k, bignum* y) {
+    mr_digit* r = t + k;
+    bignum v = view_of(r, k + 1);
+    if (compare_numbers(&v, n) >= 0) {
+        sub_vv(r, r, n->w, k);
+        r[k] = 0;
+        v = view_of(r, k + 1);
+        // Still not below n only when T was at least n*R.
+        if (compare_numbers(&v, n) >= 0) {
+            bignum* acc = engine_instance->accumulator;
+            if (r != acc->w) copy_number(&v, acc);
+            divide(acc, const_cast<bignum*>(n), const_cast<bignum*>(n));
+            copy_number(acc, y);
+            return;
+        }
+    }
+    zero_number(y);
+    std::memcpy(y->w, r, sizeof(mr_digit) * static_cast<std::size_t>(length_of(&v)));
+    y->len = v.len;
+}
+
+// The magnitude of x is below n (x has at most k words).
+bool below_modulus(const bignum* x, const bignum* n, int k) {
+    const int len = length_of(x);
+    return len < k || (len == k && cmp_vv(x->w, n->w, k) < 0);
+}
+
+}  // namespace
+
+void reduce_with(bignum* t, bignum* y, monty_method method) {
+    mr_state* s = engine_instance;
+    bignum* n = s->modulus;
+    bignum* acc = s->accumulator;
+    const int k = length_of(n);
+    copy_number(t, acc);
+    acc->len &= ~mr_sign_bit;  // the sign is not looked at
+    if (length_of(acc) > 2 * k) {
+        // Not below n*R: reduce modulo n first, which leaves the result
+        // t*R^-1 mod n unchanged and keeps the reduction inside 2k+1 words.
+        length_check_scope unchecked(0);
+        divide(acc, n, n);
+    }
+    const int len = length_of(acc);
+    if (method == monty_by_multiplication) {
+        const reduce_area area = the_reduce_area();
+        mr_digit* w = area.work;
+        std::memcpy(w, acc->w, sizeof(mr_digit) * static_cast<std::size_t>(len));
+        std::memset(w + len, 0, sizeof(mr_digit) * static_cast<std::size_t>(2 * k + 1 - len));
+        reduce_by_multiplication(w, n, k, area);
+        finish_reduction(w, n, k, y);
+        return;
+    }
+    mr_digit* w = acc->w;
+    std::memset(w + len, 0, sizeof(mr_digit) * static_cast<std::size_t>(2 * k + 1 - len));
+    reduce_words(w, n->w, k, s->monty_constant_limb);
+    acc->len = 0;
+    finish_reduction(w, n, k, y);
+    // The accumulator is left zero, as multiply expects to find the words
+    // above its length.
+    std::memset(w, 0, sizeof(mr_digit) * static_cast<std::size_t>(2 * k + 1));
+    acc->len = 0;
+}
+
+void modmult_fused(bignum* x, bignum* y, bignum* w) {
+    mr_state* s = engine_instance;
+    bignum* n = s->modulus;
+    const int k = length_of(n);
+    const reduce_area area = the_reduce_area();
+    mr_digit* xw = area.q;
+    mr_digit* yw = area.q + k;
+    const auto lx = static_cast<std::size_t>(length_of(x));
+    const auto ly = static_cast<std::size_t>(length_of(y));
+    std::memcpy(xw, x->w, sizeof(mr_digit) * lx);
+    std::memset(xw + lx, 0, sizeof(mr_digit) * (static_cast<std::size_t>(k) - lx));
+    std::memcpy(yw, y->w, sizeof(mr_digit) * ly);
+    std::memset(yw + ly, 0, sizeof(mr_digit) * (static_cast<std::size_t>(k) - ly));
+    fused_product(xw, yw, n->w, k, s->monty_constant_limb, area.work);
+    finish_reduction(area.work, n, k, w);
+}
 
 mr_digit prepare_monty(bignum* n) {
     if (error_pending()) return 0;
@@ -31,30 +290,18 @@ mr_digit prepare_monty(bignum* n) {
     if (!is_zero(s->modulus) && compare_numbers(n, s->modulus) == 0) return s->monty_constant;
 
     routine_trace trace(rn_prepare_monty);
-    if (int_value(n) <= 2) {
+    // n <= 2, or even (its lowest word, a multiple of 2^32 included, has no
+    // inverse modulo 2^32).
+    if (int_value(n) <= 2 || (n->w[0] & 1u) == 0) {
         report_error(19);
         return 0;
     }
-
-    // The inverse of n's lowest word modulo 2^32, from the extended GCD of
-    // that word and 2^32; it exists exactly when n is odd.
-    bignum* two_32 = s->scratch6;
-    bignum* low = s->scratch7;
-    bignum* inverse = s->scratch8;
-    zero_number(two_32);
-    two_32->w[1] = 1;
-    two_32->len = 2;
-    zero_number(low);
-    low->w[0] = n->w[0];
-    low->len = 1;
-    strip_leading_zeros(low);
-    if (xgcd(low, two_32, inverse, inverse, inverse) != 1) {
-        if (!error_pending()) report_error(19);
-        return 0;
-    }
-
-    s->monty_constant = 0u - inverse->w[0];
+    u64 low = n->w[0];
+    if (length_of(n) > 1) low |= u64{n->w[1]} << 32;
+    s->monty_constant_limb = negated_inverse(low);
+    s->monty_constant = static_cast<mr_digit>(s->monty_constant_limb);
     copy_number(n, s->modulus);
+    *the_reduce_area().tag = 0;  // n' belongs to the modulus before
     return s->monty_constant;
 }
 
@@ -85,61 +332,12 @@ void nres(bignum* x, bignum* y) {
 void redc(bignum* x, bignum* y) {
     if (error_pending()) return;
     routine_trace trace(rn_redc);
-    mr_state* s = engine_instance;
-    bignum* n = s->modulus;
-    bignum* t = s->accumulator;
-    const int k = length_of(n);
-    if (k == 0) {
-        // Without a modulus there is no R; the word loop would leave the
-        // accumulator malformed.
+    if (is_zero(engine_instance->modulus)) {
+        // Without a modulus there is no R to divide by.
         report_error(20);
         return;
     }
-
-    copy_number(x, t);
-    t->len &= ~mr_sign_bit;  // the sign is not looked at
-    if (length_of(t) > 2 * k) {
-        // Not below n*R: reduce modulo n first, which leaves the result
-        // x*R^-1 mod n unchanged and keeps the word loop inside 2k+1 words.
-        length_check_scope unchecked(0);
-        divide(t, n, n);
-    }
-
-    mr_digit* tw = t->w;
-    const mr_digit* nw = n->w;
-    const mr_digit mc = s->monty_constant;
-    mr_digit carry = 0;  // carry into word i + k from the row before
-    for (int i = 0; i < k; ++i) {
-        const mr_digit m = tw[i] * mc;
-        std::uint64_t c = 0;
-        mr_digit* row = tw + i;
-        for (int j = 0; j < k; ++j) {
-            const std::uint64_t p = std::uint64_t{m} * nw[j] + c + row[j];
-            row[j] = static_cast<mr_digit>(p);
-            c = p >> 32;
-        }
-        const mr_digit before = row[k];
-        mr_digit sum = before + carry;
-        mr_digit carry_out = sum < before;
-        const mr_digit sum2 = sum + static_cast<mr_digit>(c);
-        carry_out += sum2 < sum;
-        row[k] = sum2;
-        carry = carry_out;
-    }
-    tw[2 * k] = carry;
-    t->len = static_cast<std::uint32_t>(2 * k + 1);
-
-    {
-        length_check_scope unchecked(0);
-        mr_shift(t, -k, t);  // the k low words are zero now
-    }
-    strip_leading_zeros(t);
-    if (compare_numbers(t, n) >= 0) {
-        magnitude_subtract(t, n, t);
-        // Still not below n only when x was at least n*R.
-        if (compare_numbers(t, n) >= 0) divide(t, n, n);
-    }
-    copy_number(t, y);
+    reduce_with(x, y, length_of(engine_instance->modulus) >= monty_multiply_reduce_min ? monty_by_multiplication : monty_by_words);
 }
 
 void nres_modmult(bignum* x, bignum* y, bignum* w) {
@@ -152,9 +350,15 @@ void nres_modmult(bignum* x, bignum* y, bignum* w) {
     if (error_pending()) return;
     routine_trace trace(rn_nres_modmult);
     mr_state* s = engine_instance;
+    bignum* n = s->modulus;
+    const int k = length_of(n);
+    if (x != y && k < monty_fused_max && below_modulus(x, n, k) && below_modulus(y, n, k)) {
+        modmult_fused(x, y, w);
+        return;
+    }
     length_check_scope unchecked(0);
-    multiply(x, y, s->accumulator);
-    redc(s->accumulator, w);
+    multiply(x, y, s->accumulator);  // squares when x is y
+    reduce_with(s->accumulator, w, k >= monty_multiply_reduce_min ? monty_by_multiplication : monty_by_words);
 }
 
 void clear_modulus() { zero_number(engine_instance->modulus); }

@@ -14,6 +14,14 @@ constexpr int square_toom3_threshold = 250;
 
 // ---- Montgomery reduction (montgomery.cpp) ---------------------------------
 
+// A product of two different residues under a modulus of fewer words than
+// this runs fused with its reduction; squares, and larger products, are
+// formed by multiply and reduced after. Measured with torvane-tune-reduce.
+inline constexpr int monty_fused_max = 64;
+// From a modulus of this many words on, reduction is by multiplication
+// (two products) instead of word by word. Measured with torvane-tune-reduce.
+inline constexpr int monty_multiply_reduce_min = 1 << 30;
+
 // ---- Division (multiply_divide.cpp) ------------------------------------------
 
 // ---- Text conversion (text.cpp) ----------------------------------------------
