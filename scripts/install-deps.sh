@@ -4,6 +4,7 @@
 #   install-deps.sh run    what building and opening the calculator needs
 #   install-deps.sh windows  what cross-compiling torvane.exe needs
 #   install-deps.sh bench  what building torvane-bench needs
+#   install-deps.sh package  what building the Debian package and the Windows zip needs
 set -euo pipefail
 what=${1:-test}
 
@@ -14,6 +15,11 @@ window=(qt6-base-dev fonts-liberation)
 windows=(mingw-w64 googletest)
 # Checking both windows for real: Xvfb, key events, screenshots, Wine.
 window_checks=(xvfb xauth xdotool imagemagick wine wine64)
+# Packing the Debian package (dpkg-shlibdeps of dpkg-dev, with file, computes
+# its dependencies), and checking it: lintian, the menu entry's and the
+# metadata's validators, xprop and fc-query for the window's icon and font.
+packaging=(dpkg-dev file)
+package_checks=(lintian desktop-file-utils appstream x11-utils fontconfig)
 # Verification: GMP as the oracle of the differential checks (tests only; the
 # program never links it), clang with libFuzzer for the fuzz targets, valgrind.
 verification=(libgmp-dev clang libclang-rt-14-dev valgrind)
@@ -22,11 +28,12 @@ verification=(libgmp-dev clang libclang-rt-14-dev valgrind)
 # program never links them).
 bench=(pkg-config libgmp-dev libssl-dev libtommath-dev)
 case "$what" in
-    test) packages+=("${window[@]}" "${windows[@]}" "${window_checks[@]}" "${verification[@]}" "${bench[@]}") ;;
+    test) packages+=("${window[@]}" "${windows[@]}" "${window_checks[@]}" "${verification[@]}" "${bench[@]}" "${packaging[@]}" "${package_checks[@]}") ;;
     run) packages+=("${window[@]}") ;;
     windows) packages+=("${windows[@]}") ;;
     bench) packages+=("${bench[@]}") ;;
-    *) echo "usage: $0 test|run|windows|bench" >&2; exit 2 ;;
+    package) packages+=("${window[@]}" "${windows[@]}" "${packaging[@]}") ;;
+    *) echo "usage: $0 test|run|windows|bench|package" >&2; exit 2 ;;
 esac
 
 missing=()

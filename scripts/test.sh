@@ -4,7 +4,9 @@
 # UndefinedBehaviorSanitizer) and runs it in both builds (the quick tier of
 # the differential checks against GMP among the tests); runs each fuzz target
 # for a minute and a valgrind memory check (scripts/verify.sh); then cross-compiles
-# the Windows program and its tests and checks them under Wine.
+# the Windows program and its tests and checks them under Wine; and packs the
+# Debian package and the Windows zip from those builds and checks them as
+# installed (scripts/check-package.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -32,5 +34,8 @@ scripts/verify.sh quick build/test
 
 echo "== Windows build, checked under Wine =="
 scripts/test-windows.sh build/windows
+
+echo "== The Debian package and the Windows zip =="
+scripts/check-package.sh build/test build/windows/main
 
 echo "All tests passed."
