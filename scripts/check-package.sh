@@ -82,6 +82,7 @@ echo "  torvane-headless: 25! = 15511210043330985984000000"
 dpkg-deb -f "$deb" Depends | grep -q 'fonts-liberation' || fail "the package does not depend on the dialog font"
 
 # The menu entry's command, with the unpacked programs first on the path.
+# (Exec may carry arguments after the program: it is split on blanks.)
 command=$(entry Exec)
 mkdir -m 700 "$work/home" "$work/runtime"
 xvfb_pid=""
