@@ -12,6 +12,10 @@
 
 #include <cstring>
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <cpuid.h>
+#endif
+
 namespace {
 
 using u64 = std::uint64_t;
@@ -27,6 +31,89 @@ inline void store_limb(mr_digit* p, u64 v) { std::memcpy(p, &v, sizeof v); }
 
 }  // namespace
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+// Limb-wise addition and subtraction with the processor's add-with-carry
+// (every x86-64 has it): the limbs beyond a multiple of four one at a time,
+// then four at a time. inc, dec, lea and jrcxz leave the carry flag alone,
+// so it carries the chain through the loop. Returns the carry (or borrow).
+#define TORVANE_LIMB_ADDSUB_LOOP(op)                                   \
+    "xor %%eax, %%eax\n\t" /* eax = 0, CF = 0 */                      \
+    "test %[h], %[h]\n\t"                                            \
+    "jz 3f\n\t"                                                      \
+    "1:\n\t"                                                         \
+    "mov (%[x]), %%r8\n\t" op " (%[y]), %%r8\n\t"                  \
+    "mov %%r8, (%[z])\n\t"                                           \
+    "lea 8(%[x]), %[x]\n\t"                                          \
+    "lea 8(%[y]), %[y]\n\t"                                          \
+    "lea 8(%[z]), %[z]\n\t"                                          \
+    "dec %[h]\n\t"                                                   \
+    "jnz 1b\n\t"                                                     \
+    "3:\n\t"                                                         \
+    "jrcxz 4f\n\t"                                                   \
+    "2:\n\t"                                                         \
+    "mov (%[x]), %%r8\n\t" op " (%[y]), %%r8\n\t"                  \
+    "mov 8(%[x]), %%r9\n\t" op " 8(%[y]), %%r9\n\t"                \
+    "mov 16(%[x]), %%r10\n\t" op " 16(%[y]), %%r10\n\t"            \
+    "mov 24(%[x]), %%r11\n\t" op " 24(%[y]), %%r11\n\t"            \
+    "mov %%r8, (%[z])\n\t"                                           \
+    "mov %%r9, 8(%[z])\n\t"                                          \
+    "mov %%r10, 16(%[z])\n\t"                                        \
+    "mov %%r11, 24(%[z])\n\t"                                        \
+    "lea 32(%[x]), %[x]\n\t"                                         \
+    "lea 32(%[y]), %[y]\n\t"                                         \
+    "lea 32(%[z]), %[z]\n\t"                                         \
+    "dec %[q]\n\t"                                                   \
+    "jnz 2b\n\t"                                                     \
+    "4:\n\t"                                                         \
+    "setc %%al\n\t"
+
+namespace {
+
+u64 add_limbs(mr_digit* z, const mr_digit* x, const mr_digit* y, std::int64_t limbs) {
+    std::int64_t h = limbs % 4, q = limbs / 4;
+    u64 carry;
+    __asm__ volatile(TORVANE_LIMB_ADDSUB_LOOP("adc")
+                     : "=&a"(carry), [x] "+&r"(x), [y] "+&r"(y), [z] "+&r"(z), [h] "+&r"(h), [q] "+&c"(q)
+                     :
+                     : "r8", "r9", "r10", "r11", "cc", "memory");
+    return carry;
+}
+
+u64 sub_limbs(mr_digit* z, const mr_digit* x, const mr_digit* y, std::int64_t limbs) {
+    std::int64_t h = limbs % 4, q = limbs / 4;
+    u64 borrow;
+    __asm__ volatile(TORVANE_LIMB_ADDSUB_LOOP("sbb")
+                     : "=&a"(borrow), [x] "+&r"(x), [y] "+&r"(y), [z] "+&r"(z), [h] "+&r"(h), [q] "+&c"(q)
+                     :
+                     : "r8", "r9", "r10", "r11", "cc", "memory");
+    return borrow;
+}
+
+}  // namespace
+#undef TORVANE_LIMB_ADDSUB_LOOP
+
+mr_digit add_vv(mr_digit* z, const mr_digit* x, const mr_digit* y, int n) {
+    const int limbs = n / 2;
+    u64 carry = limbs > 0 ? add_limbs(z, x, y, limbs) : 0;
+    if (n & 1) {
+        const u64 s = u64{x[n - 1]} + y[n - 1] + carry;
+        z[n - 1] = static_cast<mr_digit>(s);
+        carry = s >> 32;
+    }
+    return static_cast<mr_digit>(carry);
+}
+
+mr_digit sub_vv(mr_digit* z, const mr_digit* x, const mr_digit* y, int n) {
+    const int limbs = n / 2;
+    u64 borrow = limbs > 0 ? sub_limbs(z, x, y, limbs) : 0;
+    if (n & 1) {
+        const u64 d = u64{x[n - 1]} - y[n - 1] - borrow;
+        z[n - 1] = static_cast<mr_digit>(d);
+        borrow = d >> 63;
+    }
+    return static_cast<mr_digit>(borrow);
+}
+#else
 mr_digit add_vv(mr_digit* z, const mr_digit* x, const mr_digit* y, int n) {
     u64 carry = 0;
     int i = 0;
@@ -58,6 +145,8 @@ mr_digit sub_vv(mr_digit* z, const mr_digit* x, const mr_digit* y, int n) {
     }
     return static_cast<mr_digit>(borrow);
 }
+
+#endif
 
 mr_digit add_vw(mr_digit* z, const mr_digit* x, int n, mr_digit y) {
     u64 carry = y;
@@ -198,41 +287,55 @@ u64 addmul_vvd_portable(mr_digit* z, const mr_digit* x, int n, u64 y) {
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define TORVANE_HAVE_ADX_PATH 1
 
-// The first `n` words (an even count) of an addmul_vvd, one limb at a time.
-u64 addmul_vvd_head(mr_digit* z, const mr_digit* x, int n, u64 y) {
-    u64 carry = 0;
-    for (int i = 0; i < n; i += 2) {
-        const u128 p = static_cast<u128>(load_limb(x + i)) * y + load_limb(z + i) + carry;
-        store_limb(z + i, static_cast<u64>(p));
-        carry = static_cast<u64>(p >> 64);
-    }
-    return carry;
-}
-
-// z += x * y over 4k limbs (8k words), k >= 1, with carry c coming in;
-// returns the carry limb out. Two carry chains run side by side: adcx
-// (carry flag) adds the previous product's high half, adox (overflow flag)
-// adds z's limb. The loop counter climbs to zero through lea and jrcxz,
-// which leave both flags alone.
-u64 addmul_4limbs_adx(mr_digit* z, const mr_digit* x, std::int64_t limbs, u64 y, u64 c) {
+// z += x * y over `limbs` >= 1 limbs; returns the carry limb out. The loop
+// is unrolled four times; limb counts that are not a multiple of four enter
+// it part-way, at the limb that makes the rest come out even, with the
+// index set back so that the addresses still start at x and z. Two carry
+// chains run side by side: adcx (carry flag) adds the previous product's
+// high half, adox (overflow flag) adds z's limb. The index climbs to zero
+// through lea and jrcxz, which leave both flags alone, and each entry
+// clears both flags with its xor.
+u64 addmul_limbs_adx(mr_digit* z, const mr_digit* x, std::int64_t limbs, u64 y) {
+    const std::int64_t entry = (4 - limbs % 4) % 4;  // body limbs skipped on entry
     const char* xe = reinterpret_cast<const char*>(x) + 8 * limbs;
     char* ze = reinterpret_cast<char*>(z) + 8 * limbs;
-    std::int64_t i = -limbs;  // 64 bits on Windows too, where long is 32
+    std::int64_t i = -(limbs + entry);  // 64 bits on Windows too, where long is 32
+    u64 c = 0;
     __asm__ volatile(
+        "cmp $2, %[e]\n\t"
+        "je 12f\n\t"
+        "ja 13f\n\t"
+        "test %[e], %[e]\n\t"
+        "jnz 11f\n\t"
         "xor %%r8d, %%r8d\n\t"  // r8 = 0, CF = OF = 0
+        "jmp 1f\n\t"
+        "11:\n\t"
+        "xor %%r8d, %%r8d\n\t"
+        "xor %%r10d, %%r10d\n\t"
+        "jmp 5f\n\t"
+        "12:\n\t"
+        "xor %%r8d, %%r8d\n\t"
+        "jmp 6f\n\t"
+        "13:\n\t"
+        "xor %%r8d, %%r8d\n\t"
+        "xor %%r10d, %%r10d\n\t"
+        "jmp 7f\n\t"
         "1:\n\t"
         "mulx (%[x],%[i],8), %%r9, %%r10\n\t"
         "adcx %[c], %%r9\n\t"
         "adox (%[z],%[i],8), %%r9\n\t"
         "mov %%r9, (%[z],%[i],8)\n\t"
+        "5:\n\t"
         "mulx 8(%[x],%[i],8), %%r9, %[c]\n\t"
         "adcx %%r10, %%r9\n\t"
         "adox 8(%[z],%[i],8), %%r9\n\t"
         "mov %%r9, 8(%[z],%[i],8)\n\t"
+        "6:\n\t"
         "mulx 16(%[x],%[i],8), %%r9, %%r10\n\t"
         "adcx %[c], %%r9\n\t"
         "adox 16(%[z],%[i],8), %%r9\n\t"
         "mov %%r9, 16(%[z],%[i],8)\n\t"
+        "7:\n\t"
         "mulx 24(%[x],%[i],8), %%r9, %[c]\n\t"
         "adcx %%r10, %%r9\n\t"
         "adox 24(%[z],%[i],8), %%r9\n\t"
@@ -244,19 +347,16 @@ u64 addmul_4limbs_adx(mr_digit* z, const mr_digit* x, std::int64_t limbs, u64 y,
         "adcx %%r8, %[c]\n\t"
         "adox %%r8, %[c]\n\t"
         : [c] "+&r"(c), [i] "+&c"(i)
-        : [x] "r"(xe), [z] "r"(ze), "d"(y)
+        : [x] "r"(xe), [z] "r"(ze), [e] "r"(entry), "d"(y)
         : "r8", "r9", "r10", "cc", "memory");
     return c;
 }
 
-// z += x * y over n words for a two-word y, on the BMI2/ADX loop: the limbs
-// beyond a multiple of four first, portably, then the loop.
+// z += x * y over n words for a two-word y, on the BMI2/ADX loop, with an
+// odd last word on its own.
 u64 addmul_vvd_adx(mr_digit* z, const mr_digit* x, int n, u64 y) {
     const int limbs = n / 2;
-    const int head = 2 * (limbs % 4);  // words before the loop
-    u64 carry = 0;
-    if (head > 0) carry = addmul_vvd_head(z, x, head, y);
-    if (limbs >= 4) carry = addmul_4limbs_adx(z + head, x + head, limbs - limbs % 4, y, carry);
+    u64 carry = limbs > 0 ? addmul_limbs_adx(z, x, limbs, y) : 0;
     if (n & 1) {
         const u128 p = static_cast<u128>(x[n - 1]) * y + z[n - 1] + carry;
         z[n - 1] = static_cast<mr_digit>(p);
@@ -276,8 +376,11 @@ kernel_path chosen_path = kernel_path::portable;
 
 bool processor_has_adx() {
 #ifdef TORVANE_HAVE_ADX_PATH
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("adx");
+    // CPUID leaf 7, sub-leaf 0: EBX bit 8 is BMI2, bit 19 is ADX. Both are
+    // plain register instructions, so no operating-system support is needed.
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx)) return false;
+    return (ebx & (1u << 8)) != 0 && (ebx & (1u << 19)) != 0;
 #else
     return false;
 #endif
