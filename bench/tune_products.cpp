@@ -1,0 +1,138 @@
+// torvane-tune-products: measures on this machine the operand lengths at
+// which Karatsuba overtakes the schoolbook product, and Toom-3 overtakes
+// Karatsuba, for products of two different numbers and for squares. It
+// prints the constants to put into engine/thresholds.h.
+//
+// For each length n (in 32-bit words) it times the two methods on the same
+// random n-word operands, taking turns, and keeps the median of many runs of
+// each. Each method runs once at the top and hands its pieces to the
+// dispatch, which uses the constants built in: tune the Karatsuba
+// thresholds first, build, then read the Toom-3 ones. A threshold is the
+// first length from which the faster method wins at that length and at the
+// next few, so a single lucky timing does not move it.
+//
+//     torvane-tune-products [--runs N]
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <vector>
+
+#include "kernels.h"
+#include "products.h"
+#include "thresholds.h"
+
+namespace {
+
+using method = std::function<void()>;
+
+double seconds_now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// Median time per call of each of the two methods, interleaved.
+std::pair<double, double> race(const method& a, const method& b, int runs) {
+    // Calls per timing: enough for about 50 microseconds.
+    int calls = 1;
+    for (;;) {
+        const double t0 = seconds_now();
+        for (int i = 0; i < calls; ++i) a();
+        if (seconds_now() - t0 > 5e-5 || calls > (1 << 20)) break;
+        calls *= 2;
+    }
+    std::vector<double> ta, tb;
+    for (int r = 0; r < runs; ++r) {
+        double t0 = seconds_now();
+        for (int i = 0; i < calls; ++i) a();
+        ta.push_back((seconds_now() - t0) / calls);
+        t0 = seconds_now();
+        for (int i = 0; i < calls; ++i) b();
+        tb.push_back((seconds_now() - t0) / calls);
+    }
+    std::nth_element(ta.begin(), ta.begin() + runs / 2, ta.end());
+    std::nth_element(tb.begin(), tb.begin() + runs / 2, tb.end());
+    return {ta[static_cast<std::size_t>(runs / 2)], tb[static_cast<std::size_t>(runs / 2)]};
+}
+
+struct buffers {
+    std::vector<mr_digit> a, b, r, scratch;
+    explicit buffers(int max_words) {
+        std::mt19937 rng(12345);
+        a.resize(static_cast<std::size_t>(max_words));
+        b.resize(static_cast<std::size_t>(max_words));
+        for (auto& w : a) w = rng();
+        for (auto& w : b) w = rng();
+        r.resize(2 * static_cast<std::size_t>(max_words) + 8);
+        scratch.resize(16 * static_cast<std::size_t>(max_words) + 1024);
+    }
+};
+
+// Scans lengths lo..hi in steps; returns the first length from which `fast`
+// beats `slow` at this and the next `confirm` lengths scanned.
+int crossover(const char* what, int lo, int hi, int step, int runs,
+              const std::function<std::pair<method, method>(int)>& methods) {
+    const int confirm = 3;
+    std::vector<int> lengths;
+    std::vector<bool> wins;
+    std::printf("%s\n  words   slower method   faster method   ratio\n", what);
+    for (int n = lo; n <= hi; n += step) {
+        auto [slow, fast] = methods(n);
+        auto [ts, tf] = race(slow, fast, runs);
+        std::printf("  %5d %13.3f us %13.3f us   %.3f\n", n, ts * 1e6, tf * 1e6, tf / ts);
+        lengths.push_back(n);
+        wins.push_back(tf < ts);
+    }
+    for (std::size_t i = 0; i < lengths.size(); ++i) {
+        bool all = true;
+        for (std::size_t k = i; k < std::min(lengths.size(), i + confirm + 1); ++k) all = all && wins[k];
+        if (all) return lengths[i];
+    }
+    return hi + step;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int runs = 31;
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--runs") && i + 1 < argc) {
+            runs = std::max(3, std::atoi(argv[++i]));
+        } else {
+            std::fprintf(stderr, "usage: torvane-tune-products [--runs N]\n");
+            return 2;
+        }
+    }
+    std::printf("kernels: %s\n\n",
+                current_kernel_path() == kernel_path::bmi2_adx ? "BMI2/ADX" : "portable");
+    buffers m(2048);
+    mr_digit* a = m.a.data();
+    mr_digit* b = m.b.data();
+    mr_digit* r = m.r.data();
+    mr_digit* s = m.scratch.data();
+
+    const int kp = crossover("product: schoolbook -> Karatsuba", 8, 160, 4, runs, [&](int n) {
+        return std::pair<method, method>{[=] { schoolbook_product(r, a, n, b, n); },
+                                         [=] { karatsuba_product(r, a, n, b, n, s); }};
+    });
+    const int ks = crossover("square: schoolbook -> Karatsuba", 8, 192, 4, runs, [&](int n) {
+        return std::pair<method, method>{[=] { schoolbook_square(r, a, n); },
+                                         [=] { karatsuba_square(r, a, n, s); }};
+    });
+    const int tp = crossover("product: Karatsuba -> Toom-3", 64, 1024, 32, runs, [&](int n) {
+        return std::pair<method, method>{[=] { karatsuba_product(r, a, n, b, n, s); },
+                                         [=] { toom3_product(r, a, n, b, n, s); }};
+    });
+    const int ts = crossover("square: Karatsuba -> Toom-3", 64, 1024, 32, runs, [&](int n) {
+        return std::pair<method, method>{[=] { karatsuba_square(r, a, n, s); },
+                                         [=] { toom3_square(r, a, n, s); }};
+    });
+    std::printf("\nmeasured (built in now):\n");
+    std::printf("constexpr int product_karatsuba_threshold = %d;  // %d\n", kp, product_karatsuba_threshold);
+    std::printf("constexpr int product_toom3_threshold = %d;  // %d\n", tp, product_toom3_threshold);
+    std::printf("constexpr int square_karatsuba_threshold = %d;  // %d\n", ks, square_karatsuba_threshold);
+    std::printf("constexpr int square_toom3_threshold = %d;  // %d\n", ts, square_toom3_threshold);
+    return 0;
+}
