@@ -8,10 +8,11 @@
 // each. Each method runs once at the top and hands its pieces to the
 // dispatch, which uses the constants built in: tune the Karatsuba
 // thresholds first, build, then read the Toom-3 ones. A threshold is the
-// first length from which the faster method wins at that length and at the
-// next few, so a single lucky timing does not move it.
+// first length from which the faster method wins at that length and the
+// next three, and at four lengths in five to the end of the scan, so that
+// a lucky timing in a flat region does not move it.
 //
-//     torvane-tune-products [--runs N]
+//     torvane-tune-products [--runs N]     (default 41)
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -85,10 +86,15 @@ int crossover(const char* what, int lo, int hi, int step, int runs,
         lengths.push_back(n);
         wins.push_back(tf < ts);
     }
+    // The first length that wins itself, together with the next `confirm`,
+    // and from which the faster method wins at least four lengths in five
+    // up to the end of the scan.
     for (std::size_t i = 0; i < lengths.size(); ++i) {
         bool all = true;
         for (std::size_t k = i; k < std::min(lengths.size(), i + confirm + 1); ++k) all = all && wins[k];
-        if (all) return lengths[i];
+        std::size_t won = 0;
+        for (std::size_t k = i; k < lengths.size(); ++k) won += wins[k] ? 1 : 0;
+        if (all && 5 * won >= 4 * (lengths.size() - i)) return lengths[i];
     }
     return hi + step;
 }
@@ -96,7 +102,7 @@ int crossover(const char* what, int lo, int hi, int step, int runs,
 }  // namespace
 
 int main(int argc, char** argv) {
-    int runs = 31;
+    int runs = 41;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--runs") && i + 1 < argc) {
             runs = std::max(3, std::atoi(argv[++i]));

@@ -8,15 +8,17 @@
 // Operand length (the shorter factor's) from which a product splits by
 // Karatsuba, and from which it splits by Toom-3; the same for squares.
 // Measured by torvane-tune-products (Release build, BMI2/ADX kernels, AMD
-// EPYC of 2 cores, Dec 2026): the first length from which the faster
-// method won at that length and the next three scanned (steps of 4 words
-// below Toom-3, 32 above), medians of 21 interleaved runs. Karatsuba gains
-// about 8% at 100 words and 15% at 160; Toom-3 only 2-5% until ~900 words,
-// so its thresholds sit in a flat region and move with noise by +-64.
-constexpr int product_karatsuba_threshold = 76;
+// EPYC with 2 cores, Dec 2026; Karatsuba first, then Toom-3 with those
+// built in): the first length from which the faster method won there, at
+// the next three lengths scanned and at four in five up to the end of the
+// scan (steps of 4 words below Toom-3, 32 above), medians of 41 interleaved
+// runs. Two runs agreed within one step. Karatsuba gains about 15% at 100
+// words; Toom-3 only 3-10% below 1000 words, so those two sit in a flat
+// region where noise moves them by a few steps.
+constexpr int product_karatsuba_threshold = 56;
 constexpr int product_toom3_threshold = 544;
-constexpr int square_karatsuba_threshold = 144;
-constexpr int square_toom3_threshold = 480;
+constexpr int square_karatsuba_threshold = 112;
+constexpr int square_toom3_threshold = 288;
 
 // ---- Montgomery reduction (montgomery.cpp) ---------------------------------
 
