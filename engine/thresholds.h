@@ -15,10 +15,10 @@
 // runs. Two runs agreed within one step. Karatsuba gains about 15% at 100
 // words; Toom-3 only 3-10% below 1000 words, so those two sit in a flat
 // region where noise moves them by a few steps.
-constexpr int product_karatsuba_threshold = 56;
-constexpr int product_toom3_threshold = 544;
-constexpr int square_karatsuba_threshold = 112;
-constexpr int square_toom3_threshold = 288;
+inline constexpr int product_karatsuba_threshold = 56;
+inline constexpr int product_toom3_threshold = 544;
+inline constexpr int square_karatsuba_threshold = 112;
+inline constexpr int square_toom3_threshold = 288;
 
 // ---- Montgomery reduction (montgomery.cpp) ---------------------------------
 
