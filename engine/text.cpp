@@ -36,6 +36,8 @@
 #include <cstring>
 
 #include "internal.h"
+#include "kernels.h"
+#include "thresholds.h"
 
 namespace {
 
@@ -221,6 +223,209 @@ bool horner_to_radix(const bignum* x, Scale from, std::uint32_t to, bignum* y, i
     return true;
 }
 
+// ---- Divide and conquer ----------------------------------------------------
+//
+// Above text_split_words words the change of radix between full words and
+// a radix B = b^k (the text's word radix) splits the number in two by a
+// power of B and converts the halves on their own, as Go's natconv.go does:
+//
+//   - into radix B: x = q * B^h + r with r < B^h (one division), so r gives
+//     exactly the h low words of the result (with leading zero words) and q
+//     the words above them;
+//   - into full words: the words w[h..] and w[0..h-1] give H and L, and the
+//     value is H * B^h + L (one product and an addition).
+//
+// The powers B^h come from one table, P[i] = B^(h0 * 2^i) with h0 about half
+// the split size (P[i+1] = P[i]^2), so each split is as even as the table
+// allows and the pieces at the bottom are converted by the quadratic loops.
+// The cost is that of the products and divisions at the top, so it falls
+// with every faster multiply and divide. The table, the copy of x and the
+// split halves live in the conversion scratch area, taken and given back
+// in stack order; the arithmetic runs in full words (digit_base 0) for its
+// duration.
+
+// A stack of words in the conversion scratch area; every piece is zeroed
+// when taken. take() gives nullptr when the area is used up, and the caller
+// then converts what it has with the quadratic loop.
+class convert_space {
+public:
+    convert_space()
+        : base_(scratch_words(area_convert)), size_(scratch_words_size(area_convert)) {}
+    mr_digit* take(int words) {
+        const std::size_t n = (static_cast<std::size_t>(words) + 3) / 4 * 4;  // keep pieces 16-byte aligned
+        if (used_ + n > size_) return nullptr;
+        mr_digit* p = base_ + used_;
+        std::memset(p, 0, n * sizeof(mr_digit));
+        used_ += n;
+        return p;
+    }
+    std::size_t mark() const { return used_; }
+    void release(std::size_t mark) { used_ = mark; }
+
+private:
+    mr_digit* base_;
+    std::size_t size_;
+    std::size_t used_ = 0;
+};
+
+// A number header over words of the conversion area, for multiply and divide.
+bignum view(mr_digit* w, int len) {
+    bignum x{};
+    x.w = w;
+    x.len = static_cast<std::uint32_t>(len);
+    strip_leading_zeros(&x);
+    return x;
+}
+
+// The table of powers P[i] = B^(h0 * 2^i), in full words.
+struct power_table {
+    static constexpr int max_powers = 16;
+    std::uint32_t radix;  // B
+    int h0;               // radix-B words of P[0]
+    int count = 0;
+    bignum p[max_powers];
+    int words(int i) const { return h0 << i; }  // radix-B words of P[i]
+};
+
+// Fills the table up to the first power with more than `limit` full words
+// (the last entry kept is the largest at or below it). False when the area
+// is used up before one entry exists.
+bool make_powers(power_table& t, int limit, convert_space& space) {
+    // P[0] = B^h0 by word products; it has at most h0 full words.
+    mr_digit* w = space.take(t.h0 + 1);
+    if (w == nullptr) return false;
+    w[0] = 1;
+    int len = 1;
+    for (int k = 0; k < t.h0; ++k) {
+        const mr_digit top = mul_vww(w, w, len, t.radix, 0);
+        if (top != 0) w[len++] = top;
+    }
+    t.p[0] = view(w, len);
+    t.count = 1;
+    while (t.count < power_table::max_powers && 2 * length_of(&t.p[t.count - 1]) <= limit) {
+        const bignum& last = t.p[t.count - 1];
+        const int n = 2 * length_of(&last);
+        mr_digit* next = space.take(n);
+        if (next == nullptr) break;
+        bignum sq = view(next, 0);
+        multiply(const_cast<bignum*>(&last), const_cast<bignum*>(&last), &sq);
+        t.p[t.count++] = sq;
+    }
+    return !error_pending();
+}
+
+// out[0 .. slot-1] = x in radix-B words, for x in full words (x is used up;
+// out is zero on entry). Splits by the powers P[0 .. top]. False when the
+// value needs more than `slot` words.
+bool split_to_radix(bignum* x, int top, const power_table& t, mr_digit* out, int slot, convert_space& space) {
+    const std::size_t mark = space.mark();
+    bool ok = true;
+    while (length_of(x) > text_split_words && top >= 0) {
+        // The largest power about the square root of x, and below x.
+        while (top > 0 && 2 * length_of(&t.p[top]) > length_of(x)) --top;
+        if (compare_numbers(&t.p[top], x) > 0) break;
+        const int h = t.words(top);
+        mr_digit* qw = space.take(length_of(x) - length_of(&t.p[top]) + 2);
+        if (qw == nullptr || h > slot) break;
+        bignum q = view(qw, 0);
+        divide(x, const_cast<bignum*>(&t.p[top]), &q);  // x = the remainder
+        if (error_pending() || !split_to_radix(x, top - 1, t, out, h, space)) {
+            ok = false;
+            break;
+        }
+        *x = q;
+        out += h;
+        slot -= h;
+    }
+    if (ok) {
+        bignum y = view(out, 0);
+        ok = horner_to_radix(x, scale_by_full_word{}, t.radix, &y, slot);
+    }
+    space.release(mark);
+    return ok;
+}
+
+// out = the value of the radix-B words w[0 .. m-1], in full words; out has
+// room for m + 2 words. Splits by the powers P[0 .. top].
+void split_to_full_words(mr_digit* w, int m, int top, const power_table& t, bignum* out, convert_space& space) {
+    while (top >= 0 && 2 * t.words(top) > m) --top;
+    const std::size_t mark = space.mark();
+    mr_digit* hw = nullptr;
+    mr_digit* lw = nullptr;
+    if (m > text_split_words && top >= 0) {
+        hw = space.take(m + 2);
+        lw = space.take(m + 2);
+    }
+    if (lw == nullptr) {
+        const bignum x = view(w, m);
+        horner_to_full_words(&x, t.radix, out, m + 2);
+        space.release(mark);
+        return;
+    }
+    const int h = t.words(top);
+    bignum high = view(hw, 0);
+    bignum low = view(lw, 0);
+    split_to_full_words(w + h, m - h, top, t, &high, space);
+    split_to_full_words(w, h, top - 1, t, &low, space);
+    multiply(&high, const_cast<bignum*>(&t.p[top]), out);
+    add(out, &low, out);
+    space.release(mark);
+}
+
+// Runs a divide-and-conquer conversion with the arithmetic in full words
+// and length_check clear, giving the text's radix back afterwards.
+class full_word_arithmetic {
+public:
+    full_word_arithmetic() : saved_(current_radix(engine_instance)), unchecked_(0) {
+        engine_instance->digit_base = 0;
+    }
+    ~full_word_arithmetic() { restore_radix(engine_instance, saved_); }
+    full_word_arithmetic(const full_word_arithmetic&) = delete;
+    full_word_arithmetic& operator=(const full_word_arithmetic&) = delete;
+
+private:
+    radix_settings saved_;
+    length_check_scope unchecked_;
+};
+
+// y (zero on entry) = x in words of radix `to` (at most 2^31), for x in
+// full words, by splitting. False when y would need more than `limit` words.
+bool split_full_words_to_radix(const bignum* x, std::uint32_t to, bignum* y, int limit) {
+    full_word_arithmetic arithmetic;
+    convert_space space;
+    power_table t;
+    t.radix = to;
+    t.h0 = text_split_words / 2;
+    const int n = length_of(x);
+    mr_digit* xw = space.take(n);
+    if (xw == nullptr || !make_powers(t, n / 2 + 1, space)) return horner_to_radix(x, scale_by_full_word{}, to, y, limit);
+    std::memcpy(xw, x->w, sizeof(mr_digit) * static_cast<std::size_t>(n));
+    bignum copy = view(xw, n);
+    if (!split_to_radix(&copy, t.count - 1, t, y->w, limit, space)) return false;
+    y->len = static_cast<std::uint32_t>(limit);
+    strip_leading_zeros(y);
+    return true;
+}
+
+// y (zero on entry) = the value of x's words in radix `from` (at most
+// 2^31), in full words, by splitting. False when y would need more than
+// `limit` words.
+bool split_radix_to_full_words(const bignum* x, std::uint32_t from, bignum* y, int limit) {
+    full_word_arithmetic arithmetic;
+    convert_space space;
+    power_table t;
+    t.radix = from;
+    t.h0 = text_split_words / 2;
+    const int m = length_of(x);
+    mr_digit* out = space.take(m + 2);
+    if (out == nullptr || !make_powers(t, m / 2 + 1, space)) return horner_to_full_words(x, from, y, limit);
+    bignum result = view(out, 0);
+    split_to_full_words(x->w, m, t.count - 1, t, &result, space);
+    if (error_pending() || length_of(&result) > limit) return false;
+    copy_number(&result, y);
+    return true;
+}
+
 // The value of an input character in bases up to 60; 256 (no digit of any
 // base) for anything that is no digit.
 std::uint32_t alphanumeric_value(unsigned char c, std::uint32_t base) {
@@ -258,10 +463,15 @@ void cbase(bignum* x, std::uint32_t oldbase, bignum* y) {
     zero_number(sum);
     const std::uint64_t from = oldbase == 0 ? 0x100000000u : oldbase;
     bool fits;
+    // Splitting pays above text_split_words words; it needs the whole of x
+    // to fit one number's room so that its pieces fit the conversion area.
+    const bool split = length_of(x) > text_split_words && length_of(x) <= s->max_length;
     if (s->digit_base == 0)
-        fits = horner_to_full_words(x, from, sum, limit);
+        fits = split && from <= 0x80000000u ? split_radix_to_full_words(x, oldbase, sum, limit)
+                                             : horner_to_full_words(x, from, sum, limit);
     else if (oldbase == 0)
-        fits = horner_to_radix(x, scale_by_full_word{}, s->digit_base, sum, limit);
+        fits = split ? split_full_words_to_radix(x, s->digit_base, sum, limit)
+                     : horner_to_radix(x, scale_by_full_word{}, s->digit_base, sum, limit);
     else
         fits = horner_to_radix(x, scale_by_radix{oldbase}, s->digit_base, sum, limit);
     if (!fits) {

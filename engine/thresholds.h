@@ -34,6 +34,11 @@ inline constexpr int monty_multiply_reduce_min = 1 << 30;
 
 // ---- Text conversion (text.cpp) ----------------------------------------------
 
+// Words of a number above which the change of radix between full words and
+// the text's word radix splits it by powers of that radix instead of
+// running the quadratic Horner loop.
+inline constexpr int text_split_words = 64;
+
 // ---- GCD and roots (gcd.cpp, powers.cpp) -------------------------------------
 
 #endif
