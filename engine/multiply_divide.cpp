@@ -8,11 +8,13 @@
 // low word and a carry word. Products and quotients are built in the
 // double-length accumulator and copied out at the end, so a result may be
 // the same number as an operand.
+#include <algorithm>
 #include <bit>
 
 #include "internal.h"
 #include "kernels.h"
 #include "products.h"
+#include "thresholds.h"
 
 namespace {
 
@@ -155,6 +157,128 @@ void schoolbook_divide(mr_digit* u, int m, const mr_digit* v, int nl, mr_digit* 
     }
 }
 
+// ---- Recursive division --------------------------------------------------------
+//
+// Above divide_recursive_words divisor words the quotient is found in
+// blocks of k = n/2 limbs (n the divisor's limbs), most significant first,
+// in the manner of Burnikel and Ziegler: each block is the quotient of an
+// (n+k)-limb window W of the running remainder by V, with W < V*B^k (true of
+// the first window, and of each next one, whose top n limbs are the last
+// remainder).
+//
+// Estimate. Cut both at s = n-k-1 limbs: W_h = floor(W / B^s) has 2k+1
+// limbs, V_h = floor(V / B^s) has k+1. Dividing W_h by V_h + 1 instead of
+// V_h makes the estimate Q^ = floor(W_h / (V_h+1)) a recursive division of
+// the same kind: W < V*B^k < (V_h+1)*B^(s+k) gives W_h < (V_h+1)*B^k, so the
+// top k+1 limbs of W_h are below V_h + 1 (normalised too, as it has V's top
+// limb or more; when V_h is all ones, V_h + 1 = B^(k+1) and Q^ is just the
+// top k limbs of W_h). Q^ is never above the true block Q = floor(W / V),
+// since W_h/(V_h+1) <= (W/B^s)/(V/B^s) = W/V. And it is at most two below:
+//     W/V - Q^ < (W_h+1)/V_h - W_h/(V_h+1) + 1
+//              = (W_h + V_h + 1) / (V_h*(V_h+1)) + 1 < B^k/V_h + 2/B + 1,
+// where V_h >= B^(k+1)/2 (V is normalised), so W/V - Q^ < 1 + 4/B, and Q^
+// is Q, Q-1 or (rarely) Q-2.
+//
+// Correct. R = W - Q^*V is never negative (Q^ <= Q); while R >= V, subtract
+// V and add 1 to Q^. The product Q^*V (k by n limbs) is one call of
+// multiply, so the whole division runs at the speed of the products.
+//
+// The pieces of each block (V_h + 1, W_h, Q^ and Q^*V) are taken from the
+// division scratch area in stack order and given back when it is done.
+
+// A stack of limbs in the division scratch area; take() gives nullptr when
+// the area is used up.
+class divide_space {
+public:
+    explicit divide_space(mr_digit* start)
+        : next_(start), end_(scratch_words(area_divide) + scratch_words_size(area_divide)) {}
+    mr_digit* take(int limbs) {
+        if (end_ - next_ < 2 * limbs) return nullptr;
+        mr_digit* p = next_;
+        next_ += 2 * limbs;
+        return p;
+    }
+    mr_digit* mark() const { return next_; }
+    void release(mr_digit* mark) { next_ = mark; }
+
+private:
+    mr_digit* next_;
+    mr_digit* end_;
+};
+
+// A number header over `words` words, for multiply.
+bignum view(const mr_digit* w, int words) {
+    bignum x{};
+    x.w = const_cast<mr_digit*>(w);
+    x.len = static_cast<std::uint32_t>(words);
+    strip_leading_zeros(&x);
+    return x;
+}
+
+void recursive_divide(mr_digit* u, int m, const mr_digit* v, int nl, mr_digit* q, divide_space& space);
+
+// One block: w (nl + k limbs, top nl limbs below v) / v, the k quotient
+// limbs into q and the remainder into w's low nl limbs (the limbs above 0).
+// False, with nothing changed, when the scratch area is used up.
+bool divide_block(mr_digit* w, const mr_digit* v, int nl, int k, mr_digit* q, divide_space& space) {
+    mr_digit* const mark = space.mark();
+    const int s = nl - k - 1;
+    mr_digit* vh = space.take(k + 1);
+    mr_digit* wh = space.take(2 * k + 1);
+    mr_digit* qh = space.take(k + 1);
+    mr_digit* product = space.take(nl + k + 1);
+    if (product == nullptr) {
+        space.release(mark);
+        return false;
+    }
+    for (int i = 0; i < 2 * (k + 1); ++i) qh[i] = 0;
+    if (add_vw(vh, v + 2 * s, 2 * (k + 1), 1) != 0) {
+        for (int i = 0; i < 2 * k; ++i) qh[i] = w[2 * nl + i];  // V_h + 1 = B^(k+1)
+    } else {
+        for (int i = 0; i < 2 * (2 * k + 1); ++i) wh[i] = w[2 * s + i];
+        recursive_divide(wh, 2 * k + 1, vh, k + 1, qh, space);
+    }
+
+    bignum qv = view(qh, 2 * k);
+    bignum vv = view(v, 2 * nl);
+    bignum pv = view(product, 0);
+    multiply(&qv, &vv, &pv);
+    const int pn = length_of(&pv);
+    const int wn = 2 * (nl + k);
+    if (sub_vv(w, w, product, pn) != 0) sub_vw(w + pn, w + pn, wn - pn, 1);
+    // R < 3V now: it fits nl + 1 limbs.
+    while ((w[2 * nl] | w[2 * nl + 1]) != 0 || cmp_vv(w, v, 2 * nl) >= 0) {
+        const mr_digit borrow = sub_vv(w, w, v, 2 * nl);
+        sub_vw(w + 2 * nl, w + 2 * nl, 2, borrow);
+        add_vw(qh, qh, 2 * k, 1);
+    }
+    for (int i = 0; i < 2 * k; ++i) q[i] = qh[i];
+    space.release(mark);
+    return true;
+}
+
+// u (m limbs) / v (nl limbs, normalised), with the top nl limbs of u below
+// v: the m - nl quotient limbs into q, the remainder into u's low nl limbs
+// (the limbs above them 0). Recursive by blocks above the threshold, the
+// schoolbook loop below it or when the scratch area runs out.
+void recursive_divide(mr_digit* u, int m, const mr_digit* v, int nl, mr_digit* q, divide_space& space) {
+    if (2 * nl < divide_recursive_words) {
+        schoolbook_divide(u, m, v, nl, q);
+        return;
+    }
+    const int k = nl / 2;
+    int left = m - nl;  // quotient limbs still to find
+    while (left > 0) {
+        const int kb = std::min(k, left);
+        const int j = left - kb;
+        if (!divide_block(u + 2 * j, v, nl, kb, q + 2 * j, space)) {
+            schoolbook_divide(u, left + nl, v, nl, q);
+            return;
+        }
+        left = j;
+    }
+}
+
 // Quotient and remainder of the magnitudes a / y, for y of two words or
 // more and a >= y: q = the quotient (when q is given), r = the remainder
 // (when r is given). q and r get no sign; a may be r, y is not changed.
@@ -175,7 +299,9 @@ void long_divide(const bignum* a, const bignum* y, bignum* q, bignum* r) {
     u[2 * m - 1] = 0;
     u[t + pad] = shl_vu(u + pad, a->w, t, static_cast<unsigned>(shift));
 
-    schoolbook_divide(u, m, v, nl, quotient);
+    divide_space space(quotient + 2 * (m - nl));
+    length_check_scope unchecked(0);  // the block products may pass max_length words
+    recursive_divide(u, m, v, nl, quotient, space);
 
     if (q != nullptr) {
         const int qn = t - n + 1;  // the quotient's words above these are 0

@@ -32,6 +32,10 @@ inline constexpr int monty_multiply_reduce_min = 1 << 30;
 
 // ---- Division (multiply_divide.cpp) ------------------------------------------
 
+// Divisor words at or above which division finds the quotient in blocks by
+// recursion over multiply instead of by the schoolbook loop.
+inline constexpr int divide_recursive_words = 80;
+
 // ---- Text conversion (text.cpp) ----------------------------------------------
 
 // Words of a number above which the change of radix between full words and
