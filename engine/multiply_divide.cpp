@@ -166,25 +166,21 @@ void schoolbook_divide(mr_digit* u, int m, const mr_digit* v, int nl, mr_digit* 
 // the first window, and of each next one, whose top n limbs are the last
 // remainder).
 //
-// Estimate. Cut both at s = n-k-1 limbs: W_h = floor(W / B^s) has 2k+1
-// limbs, V_h = floor(V / B^s) has k+1. Dividing W_h by V_h + 1 instead of
-// V_h makes the estimate Q^ = floor(W_h / (V_h+1)) a recursive division of
-// the same kind: W < V*B^k < (V_h+1)*B^(s+k) gives W_h < (V_h+1)*B^k, so the
-// top k+1 limbs of W_h are below V_h + 1 (normalised too, as it has V's top
-// limb or more; when V_h is all ones, V_h + 1 = B^(k+1) and Q^ is just the
-// top k limbs of W_h). Q^ is never above the true block Q = floor(W / V),
-// since W_h/(V_h+1) <= (W/B^s)/(V/B^s) = W/V. And it is at most two below:
-//     W/V - Q^ < (W_h+1)/V_h - W_h/(V_h+1) + 1
-//              = (W_h + V_h + 1) / (V_h*(V_h+1)) + 1 < B^k/V_h + 2/B + 1,
-// where V_h >= B^(k+1)/2 (V is normalised), so W/V - Q^ < 1 + 4/B, and Q^
-// is Q, Q-1 or (rarely) Q-2.
+// Estimate. Cut both at s = n-k limbs: V = V_h*B^s + V_l with V_h of k
+// limbs (normalised, as V is) and W_h = floor(W / B^s) of 2k limbs. W < V*B^k
+// makes the top k limbs of W_h at most V_h. When they are below it, the
+// recursion divides W_h by V_h: Q^ = floor(W_h / V_h) and R_h = the
+// remainder. When they equal it, Q^ = B^k - 1 and R_h = W_h - Q^*V_h, which
+// is the low k limbs of W_h plus V_h. Either way Q^ >= Q, the true block,
+// and Q^ <= Q + 2: with V < (V_h+1)*B^s and Q > W/V - 1,
+//     Q^ - Q < W/B^s * (1/V_h - 1/(V_h+1)) + 1 < B^k/V_h + 1 <= 3,
+// since W < V*B^k < (V_h+1)*B^(s+k) and V_h >= B^k/2.
 //
-// Correct. R = W - Q^*V is never negative (Q^ <= Q); while R >= V, subtract
-// V and add 1 to Q^. The product Q^*V (k by n limbs) is one call of
-// multiply, so the whole division runs at the speed of the products.
-//
-// The pieces of each block (V_h + 1, W_h, Q^ and Q^*V) are taken from the
-// division scratch area in stack order and given back when it is done.
+// Correct. W - Q^*V = R_h*B^s + (W mod B^s) - Q^*V_l: the recursion has
+// left the first two terms in W, so one product Q^*V_l (k by n-k limbs, one
+// call of multiply) is subtracted. While the result is negative, V is added
+// back and Q^ lowered by one, at most twice. So the division costs about
+// two products of its size, and runs at the speed of multiply.
 
 // A stack of limbs in the division scratch area; take() gives nullptr when
 // the area is used up.
@@ -221,39 +217,36 @@ void recursive_divide(mr_digit* u, int m, const mr_digit* v, int nl, mr_digit* q
 // limbs into q and the remainder into w's low nl limbs (the limbs above 0).
 // False, with nothing changed, when the scratch area is used up.
 bool divide_block(mr_digit* w, const mr_digit* v, int nl, int k, mr_digit* q, divide_space& space) {
-    mr_digit* const mark = space.mark();
-    const int s = nl - k - 1;
-    mr_digit* vh = space.take(k + 1);
-    mr_digit* wh = space.take(2 * k + 1);
-    mr_digit* qh = space.take(k + 1);
-    mr_digit* product = space.take(nl + k + 1);
-    if (product == nullptr) {
-        space.release(mark);
-        return false;
+    mr_digit* const product = space.take(nl + 1);
+    if (product == nullptr) return false;
+    const int s = nl - k;
+    mr_digit* wh = w + 2 * s;
+    const mr_digit* vh = v + 2 * s;
+    if (cmp_vv(wh + 2 * k, vh, 2 * k) < 0) {
+        recursive_divide(wh, 2 * k, vh, k, q, space);
+    } else {  // top equal to V_h: Q^ = B^k - 1, R_h = low half of W_h + V_h
+        for (int i = 0; i < 2 * k; ++i) {
+            q[i] = all_ones;
+            wh[2 * k + i] = 0;
+        }
+        const mr_digit carry = add_vv(wh, wh, vh, 2 * k);
+        wh[2 * k] = carry;  // W now fits nl + 1 limbs
     }
-    for (int i = 0; i < 2 * (k + 1); ++i) qh[i] = 0;
-    if (add_vw(vh, v + 2 * s, 2 * (k + 1), 1) != 0) {
-        for (int i = 0; i < 2 * k; ++i) qh[i] = w[2 * nl + i];  // V_h + 1 = B^(k+1)
-    } else {
-        for (int i = 0; i < 2 * (2 * k + 1); ++i) wh[i] = w[2 * s + i];
-        recursive_divide(wh, 2 * k + 1, vh, k + 1, qh, space);
-    }
-
-    bignum qv = view(qh, 2 * k);
-    bignum vv = view(v, 2 * nl);
+    // W -= Q^ * V_l, over nl + 1 limbs; a borrow out of them means negative.
+    bignum qv = view(q, 2 * k);
+    bignum vl = view(v, 2 * s);
     bignum pv = view(product, 0);
-    multiply(&qv, &vv, &pv);
+    multiply(&qv, &vl, &pv);
     const int pn = length_of(&pv);
-    const int wn = 2 * (nl + k);
-    if (sub_vv(w, w, product, pn) != 0) sub_vw(w + pn, w + pn, wn - pn, 1);
-    // R < 3V now: it fits nl + 1 limbs.
-    while ((w[2 * nl] | w[2 * nl + 1]) != 0 || cmp_vv(w, v, 2 * nl) >= 0) {
-        const mr_digit borrow = sub_vv(w, w, v, 2 * nl);
-        sub_vw(w + 2 * nl, w + 2 * nl, 2, borrow);
-        add_vw(qh, qh, 2 * k, 1);
+    const int wn = 2 * (nl + 1);
+    mr_digit borrow = sub_vv(w, w, product, pn);
+    borrow = sub_vw(w + pn, w + pn, wn - pn, borrow);
+    while (borrow != 0) {
+        const mr_digit carry = add_vv(w, w, v, 2 * nl);
+        if (add_vw(w + 2 * nl, w + 2 * nl, 2, carry) != 0) borrow = 0;  // back above zero
+        sub_vw(q, q, 2 * k, 1);
     }
-    for (int i = 0; i < 2 * k; ++i) q[i] = qh[i];
-    space.release(mark);
+    space.release(product);
     return true;
 }
 
