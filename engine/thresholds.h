@@ -32,16 +32,25 @@ inline constexpr int monty_multiply_reduce_min = 1 << 30;
 
 // ---- Division (multiply_divide.cpp) ------------------------------------------
 
+// The thresholds below are constants, except in the engine that the tuning
+// program torvane-tune-divide builds for itself (TORVANE_TUNING), where they
+// are variables it sets between timings.
+#ifdef TORVANE_TUNING
+#define TORVANE_TUNABLE inline int
+#else
+#define TORVANE_TUNABLE inline constexpr int
+#endif
+
 // Divisor words at or above which division finds the quotient in blocks by
 // recursion over multiply instead of by the schoolbook loop.
-inline constexpr int divide_recursive_words = 80;
+TORVANE_TUNABLE divide_recursive_words = 80;
 
 // ---- Text conversion (text.cpp) ----------------------------------------------
 
 // Words of a number above which the change of radix between full words and
 // the text's word radix splits it by powers of that radix instead of
 // running the quadratic Horner loop.
-inline constexpr int text_split_words = 64;
+TORVANE_TUNABLE text_split_words = 64;
 
 // ---- GCD and roots (gcd.cpp, powers.cpp) -------------------------------------
 
