@@ -32,6 +32,7 @@
 // The result is built in a double-length scratch number and copied out only
 // when it fits, so an overflow leaves the destination as it was.
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -244,13 +245,23 @@ bool horner_to_radix(const bignum* x, Scale from, std::uint32_t to, bignum* y, i
 // in stack order; the arithmetic runs in full words (digit_base 0) for its
 // duration.
 
-// A stack of words in the conversion scratch area; every piece is zeroed
-// when taken. take() gives nullptr when the area is used up, and the caller
-// then converts what it has with the quadratic loop.
+// The powers stay in the conversion area from one conversion to the next,
+// so that redrawing numbers in one base computes them once. The area's
+// first cache_words words record whose powers they are and where they lie:
+// the radix and h0 (0 while none are kept), the count, the first free word,
+// then the length and the offset of each power.
+constexpr int max_powers = 16;
+enum cache_field { cache_radix, cache_h0, cache_count, cache_end, cache_length, cache_offset = cache_length + max_powers };
+constexpr int cache_words = cache_offset + max_powers;
+
+// A stack of words in the conversion scratch area, after the kept powers;
+// every piece is zeroed when taken. take() gives nullptr when the area is
+// used up, and the caller then converts what it has with the quadratic loop.
 class convert_space {
 public:
-    convert_space()
-        : base_(scratch_words(area_convert)), size_(scratch_words_size(area_convert)) {}
+    convert_space() : base_(scratch_words(area_convert)), size_(scratch_words_size(area_convert)) {
+        used_ = base_[cache_radix] != 0 ? base_[cache_end] : cache_words;
+    }
     mr_digit* take(int words) {
         const std::size_t n = (static_cast<std::size_t>(words) + 3) / 4 * 4;  // keep pieces 16-byte aligned
         if (used_ + n > size_) return nullptr;
@@ -261,11 +272,12 @@ public:
     }
     std::size_t mark() const { return used_; }
     void release(std::size_t mark) { used_ = mark; }
+    mr_digit* cache() { return base_; }
 
 private:
     mr_digit* base_;
     std::size_t size_;
-    std::size_t used_ = 0;
+    std::size_t used_;
 };
 
 // A number header over words of the conversion area, for multiply and divide.
@@ -279,7 +291,6 @@ bignum view(mr_digit* w, int len) {
 
 // The table of powers P[i] = B^(h0 * 2^i), in full words.
 struct power_table {
-    static constexpr int max_powers = 16;
     std::uint32_t radix;  // B
     int h0;               // radix-B words of P[0]
     int count = 0;
@@ -288,30 +299,55 @@ struct power_table {
 };
 
 // Fills the table up to the first power with more than `limit` full words
-// (the last entry kept is the largest at or below it). False when the area
+// (the last entry kept is the largest at or below it), from the kept
+// powers when they are of this radix, adding the missing ones to them.
+// Call it before taking any other piece of the space. False when the area
 // is used up before one entry exists.
 bool make_powers(power_table& t, int limit, convert_space& space) {
-    // P[0] = B^h0 by word products; it has at most h0 full words.
-    mr_digit* w = space.take(t.h0 + 1);
-    if (w == nullptr) return false;
-    w[0] = 1;
-    int len = 1;
-    for (int k = 0; k < t.h0; ++k) {
-        const mr_digit top = mul_vww(w, w, len, t.radix, 0);
-        if (top != 0) w[len++] = top;
+    mr_digit* cache = space.cache();
+    if (cache[cache_radix] != t.radix || cache[cache_h0] != static_cast<mr_digit>(t.h0)) {
+        cache[cache_radix] = 0;
+        cache[cache_count] = 0;
+        space.release(cache_words);
     }
-    t.p[0] = view(w, len);
-    t.count = 1;
-    while (t.count < power_table::max_powers && 2 * length_of(&t.p[t.count - 1]) <= limit) {
+    t.count = static_cast<int>(cache[cache_count]);
+    for (int i = 0; i < t.count; ++i)
+        t.p[i] = view(cache + cache[cache_offset + i], static_cast<int>(cache[cache_length + i]));
+    auto keep = [&](const bignum& power, const mr_digit* at) {
+        cache[cache_length + t.count] = static_cast<mr_digit>(length_of(&power));
+        cache[cache_offset + t.count] = static_cast<mr_digit>(at - cache);
+        t.p[t.count++] = power;
+        cache[cache_count] = static_cast<mr_digit>(t.count);
+        cache[cache_end] = static_cast<mr_digit>(space.mark());
+        cache[cache_h0] = static_cast<mr_digit>(t.h0);
+        cache[cache_radix] = t.radix;
+    };
+    if (t.count == 0) {
+        // P[0] = B^h0 by word products; it has at most h0 full words.
+        mr_digit* w = space.take(t.h0 + 1);
+        if (w == nullptr) return false;
+        w[0] = 1;
+        int len = 1;
+        for (int k = 0; k < t.h0; ++k) {
+            const mr_digit top = mul_vww(w, w, len, t.radix, 0);
+            if (top != 0) w[len++] = top;
+        }
+        keep(view(w, len), w);
+    }
+    int needed = 0;  // entries for this number: up to the first above limit
+    while (needed < t.count && length_of(&t.p[needed]) <= limit) ++needed;
+    while (t.count < max_powers && needed == t.count && 2 * length_of(&t.p[t.count - 1]) <= limit) {
         const bignum& last = t.p[t.count - 1];
-        const int n = 2 * length_of(&last);
-        mr_digit* next = space.take(n);
+        mr_digit* next = space.take(2 * length_of(&last));
         if (next == nullptr) break;
         bignum sq = view(next, 0);
         multiply(const_cast<bignum*>(&last), const_cast<bignum*>(&last), &sq);
-        t.p[t.count++] = sq;
+        if (error_pending()) return false;
+        keep(sq, next);
+        ++needed;
     }
-    return !error_pending();
+    t.count = std::max(needed, 1);
+    return true;
 }
 
 // out[0 .. slot-1] = x in radix-B words, for x in full words (x is used up;
@@ -397,8 +433,9 @@ bool split_full_words_to_radix(const bignum* x, std::uint32_t to, bignum* y, int
     t.radix = to;
     t.h0 = text_split_words / 2;
     const int n = length_of(x);
+    if (!make_powers(t, n / 2 + 1, space)) return horner_to_radix(x, scale_by_full_word{}, to, y, limit);
     mr_digit* xw = space.take(n);
-    if (xw == nullptr || !make_powers(t, n / 2 + 1, space)) return horner_to_radix(x, scale_by_full_word{}, to, y, limit);
+    if (xw == nullptr) return horner_to_radix(x, scale_by_full_word{}, to, y, limit);
     std::memcpy(xw, x->w, sizeof(mr_digit) * static_cast<std::size_t>(n));
     bignum copy = view(xw, n);
     if (!split_to_radix(&copy, t.count - 1, t, y->w, limit, space)) return false;
@@ -417,8 +454,9 @@ bool split_radix_to_full_words(const bignum* x, std::uint32_t from, bignum* y, i
     t.radix = from;
     t.h0 = text_split_words / 2;
     const int m = length_of(x);
+    if (!make_powers(t, m / 2 + 1, space)) return horner_to_full_words(x, from, y, limit);
     mr_digit* out = space.take(m + 2);
-    if (out == nullptr || !make_powers(t, m / 2 + 1, space)) return horner_to_full_words(x, from, y, limit);
+    if (out == nullptr) return horner_to_full_words(x, from, y, limit);
     bignum result = view(out, 0);
     split_to_full_words(x->w, m, t.count - 1, t, &result, space);
     if (error_pending() || length_of(&result) > limit) return false;
