@@ -226,7 +226,7 @@ bool horner_to_radix(const bignum* x, Scale from, std::uint32_t to, bignum* y, i
 
 // ---- Divide and conquer ----------------------------------------------------
 //
-// Above text_split_words words the change of radix between full words and
+// Above text_split_out_words / text_split_in_words words the change of radix between full words and
 // a radix B = b^k (the text's word radix) splits the number in two by a
 // power of B and converts the halves on their own, as Go's natconv.go does:
 //
@@ -236,8 +236,8 @@ bool horner_to_radix(const bignum* x, Scale from, std::uint32_t to, bignum* y, i
 //   - into full words: the words w[h..] and w[0..h-1] give H and L, and the
 //     value is H * B^h + L (one product and an addition).
 //
-// The powers B^h come from one table, P[i] = B^(h0 * 2^i) with h0 about half
-// the split size (P[i+1] = P[i]^2), so each split is as even as the table
+// The powers B^h come from one table, P[i] = B^(h0 * 2^i) with h0 half the
+// smaller split size (P[i+1] = P[i]^2), the same in both directions, so each split is as even as the table
 // allows and the pieces at the bottom are converted by the quadratic loops.
 // The cost is that of the products and divisions at the top, so it falls
 // with every faster multiply and divide. The table, the copy of x and the
@@ -356,7 +356,7 @@ bool make_powers(power_table& t, int limit, convert_space& space) {
 bool split_to_radix(bignum* x, int top, const power_table& t, mr_digit* out, int slot, convert_space& space) {
     const std::size_t mark = space.mark();
     bool ok = true;
-    while (length_of(x) > text_split_words && top >= 0) {
+    while (length_of(x) > text_split_out_words && top >= 0) {
         // The largest power about the square root of x, and below x.
         while (top > 0 && 2 * length_of(&t.p[top]) > length_of(x)) --top;
         if (compare_numbers(&t.p[top], x) > 0) break;
@@ -388,7 +388,7 @@ void split_to_full_words(mr_digit* w, int m, int top, const power_table& t, bign
     const std::size_t mark = space.mark();
     mr_digit* hw = nullptr;
     mr_digit* lw = nullptr;
-    if (m > text_split_words && top >= 0) {
+    if (m > text_split_in_words && top >= 0) {
         hw = space.take(m + 2);
         lw = space.take(m + 2);
     }
@@ -431,7 +431,7 @@ bool split_full_words_to_radix(const bignum* x, std::uint32_t to, bignum* y, int
     convert_space space;
     power_table t;
     t.radix = to;
-    t.h0 = text_split_words / 2;
+    t.h0 = std::max(text_split_in_words / 2, 1);
     const int n = length_of(x);
     if (!make_powers(t, n / 2 + 1, space)) return horner_to_radix(x, scale_by_full_word{}, to, y, limit);
     mr_digit* xw = space.take(n);
@@ -452,7 +452,7 @@ bool split_radix_to_full_words(const bignum* x, std::uint32_t from, bignum* y, i
     convert_space space;
     power_table t;
     t.radix = from;
-    t.h0 = text_split_words / 2;
+    t.h0 = std::max(text_split_in_words / 2, 1);
     const int m = length_of(x);
     if (!make_powers(t, m / 2 + 1, space)) return horner_to_full_words(x, from, y, limit);
     mr_digit* out = space.take(m + 2);
@@ -501,15 +501,17 @@ void cbase(bignum* x, std::uint32_t oldbase, bignum* y) {
     zero_number(sum);
     const std::uint64_t from = oldbase == 0 ? 0x100000000u : oldbase;
     bool fits;
-    // Splitting pays above text_split_words words; it needs the whole of x
-    // to fit one number's room so that its pieces fit the conversion area.
-    const bool split = length_of(x) > text_split_words && length_of(x) <= s->max_length;
+    // Splitting pays above the thresholds; it needs the whole of x to fit
+    // one number's room so that its pieces fit the conversion area.
+    const int n = length_of(x);
     if (s->digit_base == 0)
-        fits = split && from <= 0x80000000u ? split_radix_to_full_words(x, oldbase, sum, limit)
-                                             : horner_to_full_words(x, from, sum, limit);
+        fits = n > text_split_in_words && n <= s->max_length && from <= 0x80000000u
+                   ? split_radix_to_full_words(x, oldbase, sum, limit)
+                   : horner_to_full_words(x, from, sum, limit);
     else if (oldbase == 0)
-        fits = split ? split_full_words_to_radix(x, s->digit_base, sum, limit)
-                     : horner_to_radix(x, scale_by_full_word{}, s->digit_base, sum, limit);
+        fits = n > text_split_out_words && n <= s->max_length
+                   ? split_full_words_to_radix(x, s->digit_base, sum, limit)
+                   : horner_to_radix(x, scale_by_full_word{}, s->digit_base, sum, limit);
     else
         fits = horner_to_radix(x, scale_by_radix{oldbase}, s->digit_base, sum, limit);
     if (!fits) {
