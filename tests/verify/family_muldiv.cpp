@@ -137,13 +137,28 @@ void run_multiply(context& c) {
     if (b != out && b != a) c.value("y after the call", b, y);
 }
 
+// A divisor for the long division's paths: now and then of a length at the
+// recursive division's threshold, and with a top word that is all ones or a
+// power of two over random words (no scaling needed, or the most).
+mpz_class divisor(context& c, int max_words) {
+    mpz_class y = c.operand(profile::quadratic, max_words);
+    if (c.r.chance(20)) y = c.magnitude(near_threshold(c.r, divide_recursive_words, max_words));
+    if (y != 0 && c.r.chance(15)) {
+        const int n = words_of(y);
+        const mpz_class top = c.r.coin() ? mpz_class(0xFFFFFFFFu) : mpz_class(1u << c.r.below(32));
+        y = (top << (32 * (n - 1))) + (abs(y) & ((mpz_class(1) << (32 * (n - 1))) - 1));
+        if (c.r.coin()) y = -y;
+    }
+    return y;
+}
+
 void run_divide(context& c) {
     const int L = c.state->max_length;
     int form = static_cast<int>(c.r.below(3));
     static const char* forms[] = {"divide(x, y, z)", "divide(x, y, x) quotient only",
                                   "divide(x, y, y) remainder only"};
-    mpz_class y = c.r.chance(2) ? mpz_class(0) : c.operand(profile::quadratic, L);
-    if (y == 0 && c.r.chance(97)) y = c.operand(profile::quadratic, L);
+    mpz_class y = c.r.chance(2) ? mpz_class(0) : divisor(c, L);
+    if (y == 0 && c.r.chance(97)) y = divisor(c, L);
     mpz_class x = structured_dividend(c, y, L);
     bool same = c.r.chance(2);
     if (same) c.form("divide(x, x, z)");
@@ -204,7 +219,7 @@ void run_mad(context& c) {
     mpz_class x = c.operand(profile::quadratic, L);
     mpz_class y = form == square_rem ? x : c.operand(profile::quadratic, L);
     mpz_class z = c.operand(profile::quadratic, L);
-    mpz_class w = c.operand(profile::quadratic, L);
+    mpz_class w = divisor(c, L);
     if (c.r.chance(2)) w = 0;
     if (c.r.chance(6) && form != square_rem) {
         // Factors with long runs of zero low words and a small addend: in the

@@ -11,6 +11,7 @@
 // the sign of x^n and the magnitude |x|^n mod |z| (GMP's powm is always
 // non-negative, so the sign is put back here). power(0, 0) is 0, unlike
 // GMP's 1; nroot truncates toward zero, as GMP's mpz_root does.
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -213,13 +214,17 @@ void run_nroot(context& c) {
     switch (c.r.below(10)) {
         case 0: n = static_cast<int>(c.r.range(-3, 1)); break;
         case 1: n = static_cast<int>(bits) + static_cast<int>(c.r.range(-2, 3)); break;
-        case 2: n = static_cast<int>(c.r.range(2, 200)); break;
+        case 2: n = static_cast<int>(c.r.range(2, c.r.coin() ? 200 : 20000)); break;
         default: n = static_cast<int>(c.r.range(2, 7)); break;
     }
     // Perfect powers and their neighbours: the exact flag and the final
     // correction step of the iteration.
     if (n >= 2 && n <= 1000 && c.r.chance(40)) {
-        int root_bits = static_cast<int>(c.r.range(1, (32 * L - 8) / n));
+        // Roots of every size, and of the sizes where the iteration starts
+        // from double precision directly or through levels (24 and 40 bits).
+        const int most = (32 * L - 8) / n;
+        int root_bits = static_cast<int>(c.r.range(1, most));
+        if (c.r.chance(30)) root_bits = std::min(most, static_cast<int>(c.r.coin() ? c.r.range(22, 26) : c.r.range(38, 44)));
         mpz_class r = c.magnitude((root_bits + 31) / 32) >> ((32 - root_bits % 32) % 32);
         if (r == 0) r = 1;
         x = pow_of(r, static_cast<unsigned long>(n)) + c.r.range(-1, 1);

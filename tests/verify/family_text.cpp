@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "oracle.h"
+#include "thresholds.h"
 
 using namespace oracle;
 
@@ -75,8 +76,12 @@ std::string expected_text(const mpz_class& v, unsigned b) {
 
 unsigned pick_base(context& c) {
     static const unsigned calculator_bases[] = {2, 8, 10, 16, 36, 60, 256};
-    switch (c.r.below(4)) {
+    // Bases whose word radix is far from and near to 2^31, and the largest
+    // one-byte base that is no power of two.
+    static const unsigned split_bases[] = {3, 10, 36, 60, 255};
+    switch (c.r.below(5)) {
         case 0: return calculator_bases[c.r.below(7)];
+        case 4: return split_bases[c.r.below(5)];
         case 1: return static_cast<unsigned>(c.r.range(2, 60));
         case 2: return static_cast<unsigned>(c.r.range(61, 256));
         default: return static_cast<unsigned>(c.r.range(2, 256));
@@ -94,9 +99,17 @@ std::vector<char>& big_buffer() {
     return b;
 }
 
+// A value of up to max_words words; now and then of a length where the
+// change of radix starts to split (threshold words, or twice or four times).
+mpz_class text_operand(context& c, int threshold, int max_words) {
+    if (!c.r.chance(20)) return c.operand(profile::quadratic, max_words);
+    mpz_class v = c.magnitude(near_threshold(c.r, threshold, max_words));
+    return c.r.coin() ? mpz_class(-v) : v;
+}
+
 void run_cotstr(context& c) {
     const int L = c.state->max_length;
-    mpz_class x = c.operand(profile::quadratic, L);
+    mpz_class x = text_operand(c, text_split_out_words, L);
     unsigned b = pick_base(c);
     // Now and then write into the engine's own buffer, whose last five
     // characters are never used: a longer text stops with error 17.
@@ -139,7 +152,8 @@ std::string input_text(context& c, unsigned b, mpz_class& v, bool& bad, int& mea
     std::string s;
     if (b > 60) {
         // Raw digit bytes; a zero byte would end the text, so digits are 1..b-1.
-        int words = c.pick_length(profile::quadratic, L + (c.r.chance(3) ? 3 : 0));
+        int words = c.r.chance(20) ? near_threshold(c.r, text_split_in_words, L)
+                                   : c.pick_length(profile::quadratic, L + (c.r.chance(3) ? 3 : 0));
         double bits_per = std::log2(static_cast<double>(b));
         long count = static_cast<long>(32.0 * words / bits_per);
         if (count < 1) count = 1;
@@ -156,7 +170,7 @@ std::string input_text(context& c, unsigned b, mpz_class& v, bool& bad, int& mea
         measured = static_cast<int>(s.size());
         return s;
     }
-    v = c.operand(profile::quadratic, L);
+    v = text_operand(c, text_split_in_words, L);
     if (c.r.chance(2)) {  // too long for the engine
         v = c.magnitude(L + static_cast<int>(c.r.range(1, 2)));
         if (c.r.coin()) v = -v;
@@ -264,7 +278,7 @@ void run_cinstr(context& c) {
 // cotstr then cinstr give the value back, in every base.
 void run_round_trip(context& c) {
     const int L = c.state->max_length;
-    mpz_class x = c.operand(profile::quadratic, L, true);
+    mpz_class x = text_operand(c, c.r.coin() ? text_split_in_words : text_split_out_words, L);
     unsigned b = pick_base(c);
     if (b > 60) x = abs(x);  // no sign above base 60
     c.form("cinstr(cotstr(x)) in base " + std::to_string(b));

@@ -125,6 +125,11 @@ mpz_class context::magnitude(int words) {
     return v;
 }
 
+int near_threshold(rng& r, int threshold, int max_words) {
+    int n = (threshold << r.below(3)) + static_cast<int>(r.range(-2, 2));
+    return n < 1 ? 1 : n > max_words ? max_words : n;
+}
+
 mpz_class context::operand(profile p, int max_words, bool allow_negative) {
     mpz_class v;
     int kind = static_cast<int>(r.below(100));

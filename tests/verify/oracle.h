@@ -131,6 +131,10 @@ mpz_class to_mpz(const bignum* x);
 void set_number(bignum* x, const mpz_class& v);
 // Number of 32-bit words of |v|.
 int words_of(const mpz_class& v);
+// A length where an algorithm changes: `threshold` words, or twice or four
+// times that (the next levels of a recursion), give or take two; at least
+// 1 and at most max_words.
+int near_threshold(rng& r, int threshold, int max_words);
 // Short printable form: decimal when small, else hexadecimal with the
 // middle elided.
 std::string show(const mpz_class& v);
