@@ -107,33 +107,38 @@ void power(bignum* x, int n, bignum* z, bignum* w) {
 
 // ---- Integer roots -------------------------------------------------------
 //
-// nroot finds r = floor(x^(1/n)) by Newton's iteration g' = ((n-1)*g +
-// floor(x / g^(n-1))) / n (truncated), with the precision doubling from
-// level to level so that nearly all the work is one power and one division
-// at the full size, in the fast products and division.
-//
-// For any integer g > 0 the step gives g' >= r: by the inequality of the
-// arithmetic and geometric means, (n-1)*g + x/g^(n-1) >= n * x^(1/n), and
-// the truncations floor(floor(y)/n) = floor(y/n) lose nothing below r. And
-// an overestimate g = r*(1 + e) gives g' about r*(1 + (n-1)/2 * e^2): the
-// number of correct bits doubles, less about log2(n).
+// nroot finds r = floor(x^(1/n)) together with the remainder R = x - r^n,
+// from the top bits of x down, doubling the root's bits at each level, so
+// that the work is a few products and one division of about half the full
+// size at the top level.
 //
 // Levels. The root has k bits (k = ceil(bits/n)). Level i works on
-// X_i = x >> (n * (k - k_i)), whose root has k_i bits, with k_0 = k and
-// k_(i+1) = ceil(k_i / 2) + guard down to a level of at most start_bits
-// root bits. There the root comes from double precision, rounded up to an
-// overestimate. Going up, a root g of X_(i+1) becomes the guess
-// (g + 1) << (k_i - k_(i+1)) for X_i, an overestimate again since
-// X_(i+1)^(1/n) + 1 >= (X_(i+1) + 1)^(1/n), and one Newton step brings it
-// to within about one unit. At the top, a check of g^n against x steps g
-// down to r (once at most, as a rule) and tells whether the root is exact.
+// X_i = x >> (n * (k - k_i)), whose root r_i has k_i bits, with k_0 = k and
+// k_(i+1) = ceil((k_i + guard) / 2) down to a level of at most start_bits
+// root bits, whose root comes from double precision and is made exact with
+// a power or two.
+//
+// One level up. With d = k_(i-1) - k_i, X_(i-1) = X_i * 2^(n*d) + L for
+// the next n*d bits L of x, and r_(i-1) = r*2^d + t with 0 <= t < 2^d
+// (r = r_i, R = R_i). Write u = r*2^d. Expanding (u + t)^n,
+//     X_(i-1) - (u + t)^n = R*2^(n*d) + L - n*u^(n-1)*t - H,
+//     H = (u + t)^n - u^n - n*u^(n-1)*t >= 0,
+// so t is at most t^ = floor((R*2^d + (L >> (n-1)*d)) / (n*r^(n-1))) (the
+// low (n-1)*d bits of both sides drop out of the floor). One division gives
+// t^ and its remainder rho, and then
+//     R_(i-1) = rho*2^((n-1)*d) + (L mod 2^((n-1)*d)) - H,
+// with H = t^2 for n = 2 and t^2 * (3u + t) for n = 3 (for larger n,
+// R_(i-1) = X_(i-1) - r_(i-1)^n by a power). t^ is above t only by about
+// H / (n*u^(n-1)) ~ (n-1)/2 * 2^(2d) / 2^(k_i + d), below 1 for
+// d <= k_i - guard with guard > log2(n); when R_(i-1) comes out negative,
+// t is lowered by one and the remainder formed again.
 // A root of at most exact_start_bits bits comes straight from double
 // precision, checked with one power only when it lies near an integer.
 
 namespace {
 
-// Root bits that double precision gives as an overestimate with room to
-// spare, and root bits small enough for its result to be used directly.
+// Root bits that double precision gives within a unit or so, and root bits
+// small enough for its result to be used directly.
 constexpr int start_bits = 40;
 constexpr int exact_start_bits = 24;
 
@@ -164,6 +169,17 @@ void shift_up(bignum* x, long bits) {
     strip_leading_zeros(x);
 }
 
+// x = x mod 2^bits (x >= 0).
+void keep_low_bits(bignum* x, long bits) {
+    const int words = static_cast<int>(bits / 32);
+    const int n = length_of(x);
+    if (n <= words) return;
+    const int part = static_cast<int>(bits % 32);
+    for (int i = words + (part != 0 ? 1 : 0); i < n; ++i) x->w[i] = 0;
+    if (part != 0) x->w[words] &= (mr_digit{1} << part) - 1;
+    strip_leading_zeros(x);
+}
+
 // log2(x) for x > 0, from its bit length and top 64 bits.
 double log2_of(const bignum* x) {
     const int n = length_of(x);
@@ -188,6 +204,12 @@ void set_u64(std::uint64_t v, bignum* x) {
     x->w[1] = static_cast<mr_digit>(v >> 32);
     x->len = 2;
     strip_leading_zeros(x);
+}
+
+// rem = top - g^n by a power (t is scratch).
+void remainder_by_power(bignum* top, bignum* g, int n, bignum* t, bignum* rem) {
+    power(g, n, t, t);
+    subtract(top, t, rem);
 }
 
 }  // namespace
@@ -216,10 +238,12 @@ bool nroot(bignum* x, int n, bignum* w) {
         return bits == 1;
     }
 
-    bignum* g = s->scratch2;     // the guess
-    bignum* q = s->scratch3;     // the quotient of a Newton step
-    bignum* top = s->scratch4;   // x at the precision of the level
-    bignum* t = s->scratch6;     // a power of the guess
+    bignum* g = s->scratch2;    // the root of the level
+    bignum* rem = s->scratch3;  // its remainder
+    bignum* top = s->scratch4;  // x at the precision of the level
+    bignum* t = s->scratch6;    // powers, the divisor, products
+    bignum* a = s->scratch7;    // the numerator, then scratch
+    bignum* b = s->scratch8;    // the new low bits t
     length_check_scope unchecked(0);
 
     const int k = (bits + n - 1) / n;
@@ -246,38 +270,73 @@ bool nroot(bignum* x, int n, bignum* w) {
         int count = 1;
         levels[0] = k;
         while (levels[count - 1] > start_bits && count < 40) {
-            levels[count] = (levels[count - 1] + 1) / 2 + guard;
+            levels[count] = (levels[count - 1] + guard + 1) / 2;
             ++count;
         }
-        // The starting overestimate from double precision.
+        // The lowest level: a root from double precision, made exact.
         int ki = levels[count - 1];
         shift_down(x, static_cast<long>(n) * (k - ki), top);
-        const double root = std::exp2(log2_of(top) / n);
-        set_u64(static_cast<std::uint64_t>(root * (1 + 0x1p-44)) + 1, g);
-        for (int i = count - 1; i >= 0 && !error_pending(); --i) {
-            if (i != count - 1) {
-                decr(g, -1, g);
-                shift_up(g, levels[i] - ki);
-                ki = levels[i];
-                shift_down(x, static_cast<long>(n) * (k - ki), top);
-            }
-            // g = ((n-1)*g + top / g^(n-1)) / n
-            power(g, n - 1, t, t);
-            divide(top, t, q);
-            premult(g, n - 1, g);
-            add(g, q, g);
-            subdiv(g, n, g);
-        }
-        // g >= r, within about one unit: step down while g^n > x.
-        while (!error_pending()) {
-            power(g, n, t, t);
-            const int c = compare_numbers(t, x);
-            if (c <= 0) {
-                exact = c == 0;
-                break;
-            }
+        set_u64(static_cast<std::uint64_t>(std::exp2(log2_of(top) / n) + 0.5), g);
+        remainder_by_power(top, g, n, t, rem);
+        while (!error_pending() && sign_of(rem) < 0) {
             decr(g, 1, g);
+            remainder_by_power(top, g, n, t, rem);
         }
+        for (;;) {  // step up while (g+1)^n <= top
+            decr(g, -1, a);
+            power(a, n, t, t);
+            if (error_pending() || compare_numbers(t, top) > 0) break;
+            copy_number(a, g);
+            subtract(top, t, rem);
+        }
+
+        for (int i = count - 2; i >= 0 && !error_pending(); --i) {
+            const int d = levels[i] - ki;
+            const long low = static_cast<long>(n - 1) * d;
+            ki = levels[i];
+            shift_down(x, static_cast<long>(n) * (k - ki), top);
+            // t^ = floor((R*2^d + (L >> (n-1)d)) / (n*r^(n-1))), rho in a.
+            power(g, n - 1, t, t);
+            premult(t, n, t);
+            shift_down(top, low, a);
+            keep_low_bits(a, d);
+            shift_up(rem, d);
+            add(rem, a, a);
+            divide(a, t, b);
+            shift_up(g, d);
+            if (logb2(b) > d) {  // t^ reached 2^d: take 2^d - 1
+                expb2(d, b);
+                decr(b, 1, b);
+                add(g, b, g);
+                remainder_by_power(top, g, n, t, rem);
+            } else if (n <= 3) {
+                add(g, b, g);
+                // R = rho*2^((n-1)d) + (L mod 2^((n-1)d)) - H
+                copy_number(a, rem);
+                shift_up(rem, low);
+                copy_number(top, a);
+                keep_low_bits(a, low);
+                add(rem, a, rem);
+                if (n == 3) {  // H = t^2 * (3u + t) = t^2 * (3g - 2t)
+                    premult(g, 3, a);
+                    premult(b, 2, t);
+                    subtract(a, t, a);
+                    multiply(b, b, t);
+                    multiply(t, a, t);
+                } else {  // H = t^2
+                    multiply(b, b, t);
+                }
+                subtract(rem, t, rem);
+            } else {
+                add(g, b, g);
+                remainder_by_power(top, g, n, t, rem);
+            }
+            while (!error_pending() && sign_of(rem) < 0) {
+                decr(g, 1, g);
+                remainder_by_power(top, g, n, t, rem);
+            }
+        }
+        exact = is_zero(rem);
     }
     x->len |= xsign;
     if (error_pending()) return false;
