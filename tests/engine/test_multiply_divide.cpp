@@ -6,6 +6,7 @@
 
 #include "engine_fixture.h"
 #include "reference_arith.h"
+#include "thresholds.h"
 
 namespace {
 
@@ -335,6 +336,20 @@ TEST_F(DivideTest, CraftedOperandsForEstimateCorrectionAndAddBack) {
          {0x552B82F6u, 0xF9270F4Eu},
          {0x2A90DC52u, 0x83848ED9u},
          {0x4D24A532u, 0xEEE80732u}},
+        // x = y*2^64 - 1 on 64-bit limbs: the top quotient limb's estimate is
+        // one too large (add back), then the remainder's top limb equals the
+        // divisor's (estimate 2^64-1); unscaled with whole limbs, then
+        // scaled with a zero word put below an odd-length divisor.
+        {"limbs: add back, then estimate 2^64-1",
+         {ones, ones, 0x9ABCDEEFu, 0x12345678u, 1, 0, 0x55555555u, 0x80000000u},
+         {0x9ABCDEF0u, 0x12345678u, 1, 0, 0x55555555u, 0x80000000u},
+         {ones, ones},
+         {0x9ABCDEEFu, 0x12345678u, 1, 0, 0x55555555u, 0x80000000u}},
+        {"limbs: the same, odd length and scaled",
+         {ones, ones, 0x9ABCDEEFu, 0x12345678u, 0, ones, 0x00012345u},
+         {0x9ABCDEF0u, 0x12345678u, 0, ones, 0x00012345u},
+         {ones, ones},
+         {0x9ABCDEEFu, 0x12345678u, 0, ones, 0x00012345u}},
     };
     for (const auto& c : cases) {
         for (int s = 0; s < 4; ++s) {
@@ -350,6 +365,28 @@ TEST_F(DivideTest, CraftedOperandsForEstimateCorrectionAndAddBack) {
             EXPECT_EQ(words_of(y), c.y) << c.what;
             EXPECT_EQ(negative(y), yn) << c.what;
             expect_division(c.x, xn, c.y, yn, q, x);
+        }
+    }
+}
+
+// x = y*2^(32k) - 1 around the recursive division's threshold: each block
+// of the quotient is all ones, so a block's top equals the divisor's top
+// half (the capped estimate), and the estimate of the next block is too
+// large (added back).
+TEST_F(DivideTest, AllOnesQuotientBlocksAtTheRecursionThreshold) {
+    for (int n : {divide_recursive_words - 1, divide_recursive_words, divide_recursive_words + 1,
+                  2 * divide_recursive_words + 3}) {
+        for (int k : {1, 2, n / 2, n}) {
+            ref::words y = some_words(n);
+            y.back() |= 0x80000000u >> (rng() % 32);
+            ref::words shifted(static_cast<std::size_t>(k), 0);
+            shifted.insert(shifted.end(), y.begin(), y.end());
+            const ref::words x = ref::sub(shifted, {1});
+            check_divide(x, false, y, rng() & 1);
+            if (HasFailure()) {
+                ADD_FAILURE() << "divisor " << n << " words, quotient " << k << " words";
+                return;
+            }
         }
     }
 }
