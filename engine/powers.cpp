@@ -137,9 +137,10 @@ void power(bignum* x, int n, bignum* z, bignum* w) {
 
 namespace {
 
-// Root bits that double precision gives within a unit or so, and root bits
-// small enough for its result to be used directly.
-constexpr int start_bits = 40;
+// Root bits that double precision gives within a few units (its powers are
+// cheap at that size), and root bits small enough for its result to be
+// used directly.
+constexpr int start_bits = 50;
 constexpr int exact_start_bits = 24;
 
 // y = x >> bits (x >= 0). y may be x.
@@ -204,6 +205,20 @@ void set_u64(std::uint64_t v, bignum* x) {
     x->w[1] = static_cast<mr_digit>(v >> 32);
     x->len = 2;
     strip_leading_zeros(x);
+}
+
+// t = n * g^(n-1), the divisor of a step up: a square for cube roots,
+// no power at all for square roots.
+void divisor_of_step(bignum* g, int n, bignum* t) {
+    if (n == 2) {
+        premult(g, 2, t);
+        return;
+    }
+    if (n == 3)
+        multiply(g, g, t);
+    else
+        power(g, n - 1, t, t);
+    premult(t, n, t);
 }
 
 // rem = top - g^n by a power (t is scratch).
@@ -296,8 +311,7 @@ bool nroot(bignum* x, int n, bignum* w) {
             ki = levels[i];
             shift_down(x, static_cast<long>(n) * (k - ki), top);
             // t^ = floor((R*2^d + (L >> (n-1)d)) / (n*r^(n-1))), rho in a.
-            power(g, n - 1, t, t);
-            premult(t, n, t);
+            divisor_of_step(g, n, t);
             shift_down(top, low, a);
             keep_low_bits(a, d);
             shift_up(rem, d);
