@@ -226,9 +226,10 @@ bool horner_to_radix(const bignum* x, Scale from, std::uint32_t to, bignum* y, i
 
 // ---- Divide and conquer ----------------------------------------------------
 //
-// Above text_split_out_words / text_split_in_words words the change of radix between full words and
-// a radix B = b^k (the text's word radix) splits the number in two by a
-// power of B and converts the halves on their own, as Go's natconv.go does:
+// Above text_split_out_words words (writing) or text_split_in_words words
+// (reading) the change of radix between full words and a radix B = b^k (the
+// text's word radix) splits the number in two by a power of B and converts
+// the halves on their own, as Go's natconv.go does:
 //
 //   - into radix B: x = q * B^h + r with r < B^h (one division), so r gives
 //     exactly the h low words of the result (with leading zero words) and q
@@ -237,8 +238,9 @@ bool horner_to_radix(const bignum* x, Scale from, std::uint32_t to, bignum* y, i
 //     value is H * B^h + L (one product and an addition).
 //
 // The powers B^h come from one table, P[i] = B^(h0 * 2^i) with h0 half the
-// smaller split size (P[i+1] = P[i]^2), the same in both directions, so each split is as even as the table
-// allows and the pieces at the bottom are converted by the quadratic loops.
+// reading threshold (P[i+1] = P[i]^2), the same in both directions, so each
+// split is as even as the table allows and the pieces at the bottom are
+// converted by the quadratic loops.
 // The cost is that of the products and divisions at the top, so it falls
 // with every faster multiply and divide. The table, the copy of x and the
 // split halves live in the conversion scratch area, taken and given back
@@ -251,7 +253,14 @@ bool horner_to_radix(const bignum* x, Scale from, std::uint32_t to, bignum* y, i
 // the radix and h0 (0 while none are kept), the count, the first free word,
 // then the length and the offset of each power.
 constexpr int max_powers = 16;
-enum cache_field { cache_radix, cache_h0, cache_count, cache_end, cache_length, cache_offset = cache_length + max_powers };
+enum cache_field {
+    cache_radix,
+    cache_h0,
+    cache_count,
+    cache_end,
+    cache_length,
+    cache_offset = cache_length + max_powers
+};
 constexpr int cache_words = cache_offset + max_powers;
 
 // A stack of words in the conversion scratch area, after the kept powers;
