@@ -33,6 +33,7 @@
 // when it fits, so an overflow leaves the destination as it was.
 
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cstring>
 
@@ -473,6 +474,42 @@ bool split_radix_to_full_words(const bignum* x, std::uint32_t from, bignum* y, i
     return true;
 }
 
+// log2 of a word radix that is a power of two (up to 2^32), else 0.
+int radix_bits(std::uint64_t radix) { return std::has_single_bit(radix) ? std::countr_zero(radix) : 0; }
+
+// y (zero on entry) = the value of x's words in radix 2^from_bits, in words
+// of radix 2^to_bits (both at most 32): the bits are only regrouped, in one
+// pass, so text in bases 8, 32, 64 and 128 costs no more than in 16. The
+// words are added in at their places, so a word that is no digit of its
+// radix still counts as its value, as in Horner's rule. False when y would
+// need more than `limit` words.
+bool regroup_bits(const bignum* x, int from_bits, bignum* y, int to_bits, int limit) {
+    const std::uint64_t mask = (std::uint64_t{1} << to_bits) - 1;
+    uint128 bits = 0;  // the bits not yet written, the lowest first
+    int held = 0;      // how many of them come from whole source words
+    int at = 0;        // the target word written next
+    int top = 0;       // the target words up to the last non-zero one
+    auto put = [&](mr_digit word) {
+        if (word != 0) {
+            if (at >= limit) return false;
+            y->w[at] = word;
+            top = at + 1;
+        }
+        ++at;
+        return true;
+    };
+    for (int i = 0; i < length_of(x); ++i) {
+        bits += static_cast<uint128>(x->w[i]) << held;
+        held += from_bits;
+        for (; held >= to_bits; held -= to_bits, bits >>= to_bits)
+            if (!put(static_cast<mr_digit>(bits & mask))) return false;
+    }
+    for (; bits != 0; bits >>= to_bits)
+        if (!put(static_cast<mr_digit>(bits & mask))) return false;
+    y->len = static_cast<std::uint32_t>(top);
+    return true;
+}
+
 // The value of an input character in bases up to 60; 256 (no digit of any
 // base) for anything that is no digit.
 std::uint32_t alphanumeric_value(unsigned char c, std::uint32_t base) {
@@ -513,7 +550,11 @@ void cbase(bignum* x, std::uint32_t oldbase, bignum* y) {
     // Splitting pays above the thresholds; it needs the whole of x to fit
     // one number's room so that its pieces fit the conversion area.
     const int n = length_of(x);
-    if (s->digit_base == 0)
+    const int from_bits = radix_bits(from);
+    const int to_bits = radix_bits(s->digit_base == 0 ? 0x100000000u : s->digit_base);
+    if (from_bits != 0 && to_bits != 0)
+        fits = regroup_bits(x, from_bits, sum, to_bits, limit);
+    else if (s->digit_base == 0)
         fits = n > text_split_in_words && n <= s->max_length && from <= 0x80000000u
                    ? split_radix_to_full_words(x, oldbase, sum, limit)
                    : horner_to_full_words(x, from, sum, limit);
