@@ -32,8 +32,10 @@ inline constexpr int max_operand_bits = 65530;
 // Largest |X| that X! accepts: 5910! has 65528 bits.
 inline constexpr int max_factorial_argument = 5910;
 
-// Characters a user may type or paste into one value field.
-inline constexpr int field_typing_limit = 16384;
+// Characters a user may type or paste into one value field: the longest
+// operand the operations accept in the longest base, 65530 binary digits,
+// and a sign.
+inline constexpr int field_typing_limit = max_operand_bits + 1;
 
 // The longest text of any value a register can hold: every bit of
 // register_words words as a binary digit, and a sign.
@@ -47,6 +49,7 @@ inline constexpr int text_buffer_size = 69632;
 inline constexpr int engine_io_buffer_chars = text_buffer_size - 1;
 static_assert(engine_io_buffer_chars - 5 >= longest_register_text,
               "the engine must be able to write every register in base 2");
+static_assert(text_buffer_size > field_typing_limit, "a field's whole typed text must fit text_buffer");
 
 // byte_buffer holds the bytes of a base-64 field: at most 3/4 of its text.
 inline constexpr int byte_buffer_size = 65536;

@@ -61,14 +61,23 @@ void fill_base60_table() { fill_table(base60_table, base60_alphabet); }
 void fill_base64_table() { fill_table(base64_table, base64_alphabet); }
 
 int filter_digits(char* text, int base) {
+    if (base != 2 && base != 8 && base != 10 && base != 16 && base != 36 && base != 60 && base != 64)
+        return static_cast<int>(std::strlen(text));
+    // The digit of value zero: "A" in base 64, "0" everywhere else.
+    const char zero = base == 64 ? 'A' : '0';
     char* out = text;
-    const char* in = text;
-    if (*in == '-') {
-        ++in;
-        ++out;
-    }
-    for (; *in != '\0'; ++in) {
-        if (is_digit_of(*in, base)) *out++ = *in;
+    bool only_zeros_before = true;  // every character so far a zero digit
+    for (const char* in = text; *in != '\0'; ++in) {
+        const char c = *in;
+        if (c == '-' && only_zeros_before) {
+            // A sign after nothing but zeros ("0-7", typed into a field that
+            // shows 0) is still the sign; the zeros before it go.
+            out = text;
+            *out++ = '-';
+        } else if (is_digit_of(c, base)) {
+            *out++ = c;
+        }
+        if (c != zero) only_zeros_before = false;
     }
     *out = '\0';
     return static_cast<int>(out - text);

@@ -49,9 +49,12 @@ void fill_base60_table();
 void fill_base64_table();
 
 // Filters the zero-terminated `text` in place for `base` (2, 8, 10, 16, 36,
-// 60 or 64): an optional leading "-" is kept, then every character that is
-// not a digit of the base is dropped ("-" included). Returns the new length,
-// the sign included. Any other base leaves the text as it is.
+// 60 or 64): every character that is not a digit of the base is dropped,
+// and so is every "-" but one: a "-" preceded only by zero digits of the
+// base ("0", or "A" in base 64), none at all included, is the sign, kept in
+// front with those zeros dropped ("-7", "0-7" and "00-7" all give "-7").
+// Returns the new length, the sign included. Any other base leaves the text
+// as it is.
 int filter_digits(char* text, int base);
 
 // Decodes zero-terminated base-64 text into `bytes`, four characters at a

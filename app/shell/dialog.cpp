@@ -5,6 +5,7 @@
 #include "dialog.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "calc.h"
 #include "operations.h"
@@ -45,6 +46,22 @@ bool is_operand_field(int id) {
     return id == IDC_FIELD_X || id == IDC_FIELD_Y || id == IDC_FIELD_Z || id == IDC_FIELD_A || id == IDC_FIELD_B;
 }
 
+// Base 256 writes magnitudes only: on the way into it, the status says which
+// registers have a sign the fields no longer show.
+void report_hidden_signs(dialog_window& window) {
+    static const char* const names[] = {"X", "Y", "Z", "A", "B", "Ans"};
+    char status[256] = "Base 256 shows no sign: ";
+    int negative = 0;
+    for (int i = 0; i < 6; ++i) {
+        if (sign_of(register_of(field_list[i])) >= 0) continue;
+        if (negative++ > 0) std::strcat(status, ", ");
+        std::strcat(status, names[i]);
+    }
+    if (negative == 0) return;
+    std::strcat(status, negative == 1 ? " is negative." : " are negative.");
+    window.write_status(status);
+}
+
 void switch_base(dialog_window& window, int base) {
     busy_marker = busy_value;
     if (base != current_base) {
@@ -62,9 +79,30 @@ void switch_base(dialog_window& window, int base) {
             char ignored[256];
             take_engine_error(ignored, sizeof ignored);
             window.write_status(status);
+        } else if (base == 256) {
+            report_hidden_signs(window);
         }
     }
     busy_marker = 0;
+}
+
+const char* field_name(int field_id) {
+    switch (field_id) {
+    case IDC_FIELD_X: return "X";
+    case IDC_FIELD_Y: return "Y";
+    case IDC_FIELD_Z: return "Z";
+    case IDC_FIELD_A: return "A";
+    default: return "B";
+    }
+}
+
+// The field kept only what fits under its limit: say so, rather than let a
+// shortened number pass for the one the user entered.
+void report_input_cut(dialog_window& window, int field_id) {
+    char status[256];
+    std::snprintf(status, sizeof status, "Input cut: %s takes at most %d characters ...\n", field_name(field_id),
+                  field_typing_limit);
+    window.write_status(status);
 }
 
 void clear_one(dialog_window& window, int field_id) {
@@ -142,6 +180,8 @@ void dialog_command(dialog_window& window, int id, int notification) {
         button(window, id);
     } else if (notification == notify_edit_changed && is_operand_field(id)) {
         parse_field(window, id);
+    } else if (notification == notify_edit_full && is_operand_field(id)) {
+        report_input_cut(window, id);
     }
     if (id == IDC_ABOUT) {
         window.message_box(about_caption, about_text);

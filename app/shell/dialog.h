@@ -9,14 +9,19 @@
 // The notification code of a button click and of an edit field's change.
 inline constexpr int notify_clicked = 0;
 inline constexpr int notify_edit_changed = 0x300;  // EN_CHANGE
+// The user's typing or pasting met the field's typing limit and was cut (or
+// refused whole). A platform layer delivers it after the field-changed
+// event of the same edit, if there was one.
+inline constexpr int notify_edit_full = 0x501;  // EN_MAXTEXT
 
 // The window has been created: sets the start state (status "Idle...\n",
 // base 16 checked, typing limits, engine settings).
 void dialog_initialise(dialog_window& window);
 
-// A command from control `id`: a button click (notification 0) or a change of
-// an edit field's text by the user (notify_edit_changed). The standard OK (1)
-// and Cancel (2) commands do nothing.
+// A command from control `id`: a button click (notification 0), a change of
+// an edit field's text by the user (notify_edit_changed) or an edit cut at
+// the field's limit (notify_edit_full). The standard OK (1) and Cancel (2)
+// commands do nothing.
 void dialog_command(dialog_window& window, int id, int notification);
 
 // The window's close box: the same as the Exit button.

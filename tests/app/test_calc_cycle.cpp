@@ -78,6 +78,12 @@ TEST(Parse, AFieldOfStrayCharactersOnlyReadsAsZeroInEveryFilteredBase) {
     }
 }
 
+// Typing "-7" into a field that shows 0 gives "0-7": still minus seven.
+TEST(Parse, AMinusAfterOnlyZerosIsTheSign) {
+    const auto r = script().base(10).type(X, "0-7").show(X).type(Y, "00-12").show(Y).type(Z, "10-7").show(Z).click(IDC_OP_ADD).show(ANS).run();
+    EXPECT_EQ(r.lines, (lines{"-7", "-12", "107", "-19"}));
+}
+
 TEST(Parse, Base256TakesEveryByteAsADigit) {
     const auto r = script().base(256).type(X, "- \n").base(16).show(X).run();
     EXPECT_EQ(r.lines, (lines{"2D200A"}));
@@ -141,7 +147,32 @@ TEST(BaseSwitch, RegistersStayExactThroughEveryBase) {
         for (int base : all_bases) s.base(base);
     s.base(10).show(X).show(Y).show(STATUS);
     const auto r = s.run();
-    EXPECT_EQ(r.lines, (lines{big, "-" + big, bit_line(793, 793, 0, 0, 0, 0)}));
+    // The last word in the status is the second way into base 256.
+    EXPECT_EQ(r.lines, (lines{big, "-" + big, "Base 256 shows no sign: Y is negative."}));
+}
+
+// Only the way into base 256 speaks, and only of registers with a sign.
+TEST(BaseSwitch, Base256SaysWhichRegistersLoseTheirSign) {
+    const auto r = script()
+                       .base(10)
+                       .operands("-5", "3", "-2")
+                       .click(IDC_OP_ADD)  // Ans = -2
+                       .base(256)
+                       .show(STATUS)
+                       .click(IDC_OP_ADD)
+                       .show(STATUS)
+                       .base(16)
+                       .type(X, "5")
+                       .base(256)
+                       .show(STATUS)
+                       .base(10)
+                       .type(Z, "0")
+                       .click(IDC_OP_ADD)
+                       .base(256)
+                       .show(STATUS)
+                       .run();
+    EXPECT_EQ(r.lines, (lines{"Base 256 shows no sign: X, Z, Ans are negative.", bit_line(3, 2, 2, 0, 0, 2),
+                              "Base 256 shows no sign: Z, Ans are negative.", bit_line(3, 2, 0, 0, 0, 4)}));
 }
 
 TEST(BaseSwitch, AZeroRegisterInBase256EmptiesItsField) {
@@ -229,29 +260,31 @@ TEST(EngineErrors, ZeroToANegativePowerToo) {
     EXPECT_EQ(r.lines, (lines{"Raising integer to negative power\\n", "1"}));
 }
 
-// For each base: the largest digit 16384 times, and text the engine cannot
-// hold. Bases 2 to 16 hold any 16384 digits (typing more is cut at the
-// field's limit); the others overflow the engine, which the status says,
-// while every register and field stays as it was.
+// For each base: the largest digit 16384 and 20000 times. Bases 2 to 16
+// hold 16384 digits, 2 and 8 also 20000; the rest overflow the engine,
+// which the status says, while every register and field stays as it was.
 TEST(BadInput, TheLongestTextsOfEveryBase) {
     struct Case {
         int base;
         std::string digit;
-        int bits;  // 0: too long for the engine
+        int bits[2];  // for each length; 0: too long for the engine
     };
-    const Case cases[] = {{2, "1", 16384},   {8, "7", 49152}, {10, "9", 54427}, {16, "F", 65536},
-                          {36, "Z", 0},      {60, "x", 0},    {64, "/", 0},     {256, "\xFF", 0}};
+    const Case cases[] = {{2, "1", {16384, 20000}}, {8, "7", {49152, 60000}}, {10, "9", {54427, 0}},
+                          {16, "F", {65536, 0}},    {36, "Z", {0, 0}},         {60, "x", {0, 0}},
+                          {64, "/", {0, 0}},        {256, "\xFF", {0, 0}}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.base);
-        for (int length : {16384, 20000}) {
+        for (int k = 0; k < 2; ++k) {
+            const int length = k == 0 ? 16384 : 20000;
+            const int bits = c.bits[k];
             std::string text;
             for (int i = 0; i < length; ++i) text += c.digit;
             auto s = script().base(10).operands("21", "22", "23", "24", "25").click(IDC_OP_ADD).base(c.base);
             s.type(X, text).show(STATUS).base(10).show_fields();
             const auto r = s.run();
             ASSERT_EQ(r.lines.size(), 7u);
-            if (c.bits > 0) {
-                EXPECT_EQ(r.lines[0], bit_line(c.bits, 5, 5, 5, 5, 6));
+            if (bits > 0) {
+                EXPECT_EQ(r.lines[0], bit_line(bits, 5, 5, 5, 5, 6));
                 EXPECT_NE(r.lines[1], "21");
             } else {
                 EXPECT_EQ(r.lines[0], "Overflow - Number too big\\n");

@@ -186,11 +186,30 @@ TEST(HeadlessProtocol, EscapesRoundTripRawBytes) {
     EXPECT_EQ(out, "aJJ\t\n\r\\\xE9");
 }
 
-TEST(HeadlessProtocol, TypingIsCutToTheFieldLimit) {
-    const auto r = script().base(2).type(X, std::string(20000, '1')).show(X).show(STATUS).run();
-    ASSERT_EQ(r.lines.size(), 2u);
-    EXPECT_EQ(r.lines[0], std::string(16384, '1'));
-    EXPECT_EQ(r.lines[1], "Bits: x- 16384 y- 0 z- 0 a- 0 b- 0 ans- 0");
+// The longest operand in the longest base, a sign and 65530 binary digits,
+// is taken whole and reads back the same; one character more is cut at the
+// field's limit, and the status says so.
+TEST(HeadlessProtocol, AMaximalBinaryOperandFitsOneMoreCharacterIsCut) {
+    const std::string longest = "-" + std::string(65530, '1');
+    const auto r = script()
+                       .base(2)
+                       .type(X, longest)
+                       .show(STATUS)
+                       .base(16)
+                       .base(2)
+                       .show(X)
+                       .type(Y, longest + "1")
+                       .show(Y)
+                       .show(STATUS)
+                       .click(IDC_OP_SUB)
+                       .show(STATUS)
+                       .run();
+    ASSERT_EQ(r.lines.size(), 5u);
+    EXPECT_EQ(r.lines[0], "Bits: x- 65530 y- 0 z- 0 a- 0 b- 0 ans- 0");
+    EXPECT_EQ(r.lines[1], longest) << "read back from the register";
+    EXPECT_EQ(r.lines[2], longest);
+    EXPECT_EQ(r.lines[3], "Input cut: Y takes at most 65531 characters ...\\n");
+    EXPECT_EQ(r.lines[4], "Bits: x- 65530 y- 65530 z- 0 a- 0 b- 0 ans- 0");
 }
 
 }  // namespace

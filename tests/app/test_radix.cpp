@@ -82,6 +82,23 @@ TEST(DigitFilter, LeadingMinusIsKeptOthersDropped) {
     }
 }
 
+// A field showing zero, clicked into and typed "-7" on: the "-" is the sign
+// while nothing but zero digits stands before it.
+TEST(DigitFilter, AMinusAfterOnlyZerosIsTheSign) {
+    for (int base : {2, 8, 10, 16, 36, 60}) {
+        SCOPED_TRACE(base);
+        EXPECT_EQ(filtered("0-1", base), "-1");
+        EXPECT_EQ(filtered("00-1", base), "-1");
+        EXPECT_EQ(filtered("0-0-1", base), "-01") << "one sign only";
+        EXPECT_EQ(filtered("01-1", base), "011") << "after a non-zero digit it is dropped";
+        EXPECT_EQ(filtered("0 -1", base), "01") << "so it is after anything but zeros";
+    }
+    EXPECT_EQ(filtered("0-7", 10), "-7");
+    EXPECT_EQ(filtered("AA-QQ", 64), "-QQ") << "A is the zero digit of base 64";
+    EXPECT_EQ(filtered("0-QQ", 64), "0QQ") << "and 0 is not";
+    EXPECT_EQ(filtered("0-7", 256), "0-7");
+}
+
 TEST(DigitFilter, TypicalTypedText) {
     EXPECT_EQ(filtered("12a", 10), "12");
     EXPECT_EQ(filtered("1 000 000\r\n", 10), "1000000");

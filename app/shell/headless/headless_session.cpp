@@ -111,8 +111,9 @@ private:
         std::string value;
         std::string error;
         if (!unescape_text(typed, value, error)) return fail(error);
-        window_.type(id, value);
+        const bool cut = window_.type(id, value);
         dialog_command(window_, id, notify_edit_changed);
+        if (cut) dialog_command(window_, id, notify_edit_full);
     }
 
     void click(bool has_rest, std::string_view rest) {
@@ -234,13 +235,14 @@ void headless_window::message_box(const char* caption, const char* text) {
     std::fflush(out_);
 }
 
-void headless_window::type(int id, const std::string& text) {
+bool headless_window::type(int id, const std::string& text) {
     const auto limit = limit_.find(id);
     if (limit != limit_.end() && static_cast<int>(text.size()) > limit->second) {
         text_[id] = text.substr(0, static_cast<std::size_t>(limit->second));
-    } else {
-        text_[id] = text;
+        return true;
     }
+    text_[id] = text;
+    return false;
 }
 
 int run_headless_session(std::FILE* in, std::FILE* out, std::FILE* err) {

@@ -4,7 +4,8 @@
 // One command a line:
 //   type ID TEXT   the user replaces the whole text of edit field ID (cut to
 //                  the field's typing limit) and the field-changed event
-//                  follows; TEXT is everything after the blank behind ID
+//                  follows, then the limit's event when the text was cut;
+//                  TEXT is everything after the blank behind ID
 //   click ID       a click on button or radio button ID
 //   key enter      the dialog's OK command; key escape: its Cancel command
 //   close          the window's close box
@@ -44,7 +45,8 @@ public:
     void end_dialog() override { ended_ = true; }
 
     // What the user does: replaces a field's text, cut to its limit.
-    void type(int id, const std::string& text);
+    // Returns whether it was cut.
+    bool type(int id, const std::string& text);
     // A click on a radio button checks it, as an automatic radio does.
     void click_radio(int id) { checked_ = id; }
 
