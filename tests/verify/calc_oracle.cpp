@@ -5,9 +5,10 @@
 //
 // A test window stands where the real one would: each case clears
 // everything, types random operand values into the fields in random bases
-// (as a user would: stray characters, padding, leading zeros, text cut at
-// the typing limit), switches the base, presses one of the fifteen
-// operation buttons and now and then TO X, CL or a further base switch.
+// (as a user would: stray characters, padding, leading zeros, a sign typed
+// after a 0, text cut at the typing limit), switches the base, presses one
+// of the fifteen operation buttons and now and then TO X, CL or a further
+// base switch.
 // After every action all six fields, all six registers and the status line
 // are compared with a model of the calculator that computes with GMP:
 // parse and render of the eight bases, every operation's checks in order
@@ -157,16 +158,16 @@ bool digit_of_base(unsigned char ch, int base) {
     return ch >= '0' && ch < '0' + base;
 }
 
-// The typed text as the field keeps it after its digits are filtered.
+// The typed text as the field keeps it after its digits are filtered: the
+// digits of the base, and in front a sign if the text has a "-" with only
+// zero digits (or nothing) before it.
 std::string filtered(const std::string& t, int base) {
     if (base == 256) return t;
-    std::string out;
-    std::size_t i = 0;
-    if (!t.empty() && t[0] == '-') {
-        out += '-';
-        i = 1;
-    }
-    for (; i < t.size(); ++i)
+    const char zero = base == 64 ? 'A' : '0';
+    const std::size_t first_other = t.find_first_not_of(zero);
+    const bool sign = first_other != std::string::npos && t[first_other] == '-';
+    std::string out = sign ? "-" : "";
+    for (std::size_t i = sign ? first_other + 1 : 0; i < t.size(); ++i)
         if (digit_of_base(static_cast<unsigned char>(t[i]), base)) out += t[i];
     return out;
 }
@@ -526,6 +527,13 @@ public:
         if (base != m_.base) {
             m_.base = base;
             for (int i = 0; i < 6; ++i) m_.field[i] = render(m_.reg[i], base);
+            std::string negative;
+            int count = 0;
+            static const char* names[6] = {"X", "Y", "Z", "A", "B", "Ans"};
+            for (int i = 0; i < 6; ++i)
+                if (m_.reg[i] < 0) negative += std::string(count++ > 0 ? ", " : "") + names[i];
+            if (base == 256 && count > 0)
+                m_.status = "Base 256 shows no sign: " + negative + (count == 1 ? " is negative." : " are negative.");
         }
         check("base switch");
     }
@@ -533,9 +541,13 @@ public:
     void type(int field, const std::string& text) {
         log("type " + std::to_string(field_ids[field]) + " \"" + printable(text) + "\" (" +
             std::to_string(text.size()) + " chars)");
+        // As a window does: the field keeps what fits, the change event
+        // follows, then the limit's event when the text was cut.
         w_.type(field_ids[field], text);
         dialog_command(w_, field_ids[field], notify_edit_changed);
-        std::string kept = text.substr(0, 16384);
+        const bool cut = text.size() > 65531;
+        if (cut) dialog_command(w_, field_ids[field], notify_edit_full);
+        std::string kept = text.substr(0, 65531);
         m_.field[field] = kept;
         if (kept.empty()) {
             m_.reg[field] = 0;
@@ -552,6 +564,8 @@ public:
                 m_.status = bit_line(m_.reg);
             }
         }
+        static const char* names[5] = {"X", "Y", "Z", "A", "B"};
+        if (cut) m_.status = std::string("Input cut: ") + names[field] + " takes at most 65531 characters ...\n";
         check("typing");
     }
 
@@ -824,6 +838,7 @@ std::string typed_text(rng& r, const mpz_class& v, int base) {
         for (auto& ch : t)
             if (ch >= 'A' && ch <= 'F' && r.coin()) ch = static_cast<char>(ch - 'A' + 'a');
     if (r.chance(10)) t.insert(t[0] == '-' ? 1 : 0, std::string(static_cast<std::size_t>(r.range(1, 4)), '0'));
+    if (r.chance(5)) t.insert(0, std::string(static_cast<std::size_t>(r.range(1, 2)), '0'));  // typed after a 0
     if (r.chance(15)) {
         // Stray characters: blanks, separators, a "-" inside, letters that are
         // no digits of the base.
