@@ -124,6 +124,40 @@ inline constexpr std::array<template_control, 50> dialog_controls = [] {
     }};
 }();
 
+// What each operation button computes and which fields it reads and
+// writes; both windows show it as the button's tooltip.
+struct operation_tooltip {
+    int id;
+    const char* text;
+};
+
+inline constexpr std::array<operation_tooltip, 15> operation_tooltips = {{
+    {IDC_OP_ADD, "Ans = X + Y"},
+    {IDC_OP_SUB, "Ans = X - Y"},
+    {IDC_OP_MUL, "Ans = X * Y"},
+    {IDC_OP_DIV, "Ans = X / Y truncated; B = remainder"},
+    {IDC_OP_POWER, "Ans = X ^ n, n in Y"},
+    {IDC_OP_ROOT, "Ans = integer n-th root of |X|, n in Y; B = |X| - Ans ^ n"},
+    {IDC_OP_POWMOD, "Ans = X ^ Y mod Z"},
+    {IDC_OP_FACTORIAL, "Ans = |X|! (|X| <= 5910)"},
+    {IDC_OP_GCD, "Ans = GCD(X, Y); B = LCM(X, Y)"},
+    {IDC_OP_MODDIV, "Ans = Y / X mod Z: Ans * X = Y (mod Z)"},
+    {IDC_OP_LINEAR_MOD, "Ans = (A * X + B * Y) mod Z"},
+    {IDC_OP_POWMOD2, "Ans = X ^ A * Y ^ B mod Z"},
+    {IDC_OP_PRODUCT, "Ans = X * Y * Z * A * B"},
+    {IDC_OP_PRIME, "Is X prime? The status line answers, naming a small prime that divides X"},
+    {IDC_OP_POWER_SUM, "Ans = X ^ A + Y ^ B + Z"},
+}};
+
+// The tooltip of control `id`, or null when it has none.
+inline constexpr const char* tooltip_of(int id)
+{
+    for (const operation_tooltip& t : operation_tooltips)
+        if (t.id == id)
+            return t.text;
+    return nullptr;
+}
+
 // Dialog base units of a font, as a dialog manager derives them: the
 // horizontal unit is the average width of the 52 Latin letters (rounded),
 // the vertical one the character cell height.
@@ -156,6 +190,94 @@ inline constexpr pixel_rect to_pixels(int x, int y, int width, int height, dialo
 {
     return {mul_div_rounded(x, units.x, 4), mul_div_rounded(y, units.y, 8),
             mul_div_rounded(width, units.x, 4), mul_div_rounded(height, units.y, 8)};
+}
+
+// ---- Resizing ------------------------------------------------------------
+//
+// The window starts at the template's size and may grow, never shrink. The
+// six value fields take all the extra room: each the whole extra width and
+// a sixth of the extra height, stacked in field-list order. A control
+// beside a field (its label, its CL button, TO X beside the answer) moves
+// down with that field; the frame around the fields grows with them;
+// everything below the fields moves down by the whole extra height, and the
+// frame of the operation buttons, as wide as the field frame, grows with
+// the width. Nothing else moves or changes size.
+
+// Index of a value field in the field list X, Y, Z, A, B, Ans; -1 for any
+// other control.
+inline constexpr int value_field_index(int id)
+{
+    constexpr int fields[6] = {IDC_FIELD_X, IDC_FIELD_Y, IDC_FIELD_Z, IDC_FIELD_A, IDC_FIELD_B, IDC_FIELD_ANS};
+    for (int i = 0; i < 6; ++i)
+        if (fields[i] == id)
+            return i;
+    return -1;
+}
+
+inline constexpr const template_control& template_entry(int id)
+{
+    for (const template_control& c : dialog_controls)
+        if (c.id == id)
+            return c;
+    return dialog_controls[0];
+}
+
+// Which field row a control belongs to, by its middle in dialog units: -1
+// above the first field, 0 to 5 beside a field (from that field's top to the
+// next one's), 6 below the answer field.
+inline constexpr int field_row_of(const template_control& c)
+{
+    const int middle = c.y + c.height / 2;
+    const template_control& answer = template_entry(IDC_FIELD_ANS);
+    if (middle >= answer.y + answer.height)
+        return 6;
+    int row = -1;
+    for (const template_control& f : dialog_controls)
+        if (const int i = value_field_index(f.id); i >= 0 && f.y <= middle && i > row)
+            row = i;
+    return row;
+}
+
+// The frames that stretch: the one around the fields, and any frame below
+// them that reaches as far right as the fields do.
+inline constexpr bool frames_the_fields(const template_control& c)
+{
+    const template_control& x = template_entry(IDC_FIELD_X);
+    const template_control& answer = template_entry(IDC_FIELD_ANS);
+    return c.kind == control_kind::group_box && c.y <= x.y && c.y + c.height >= answer.y + answer.height - 1;
+}
+
+inline constexpr bool spans_the_fields_width(const template_control& c)
+{
+    const template_control& x = template_entry(IDC_FIELD_X);
+    return c.kind == control_kind::group_box && c.x + c.width >= x.x + x.width;
+}
+
+// Where control `c` goes in a window `extra_width` x `extra_height` pixels
+// larger than the template, given where the template puts it (`at`, in
+// pixels). Negative extras count as 0: the window never shrinks below the
+// template.
+inline constexpr pixel_rect stretched(const template_control& c, pixel_rect at, int extra_width, int extra_height)
+{
+    const int dw = extra_width > 0 ? extra_width : 0;
+    const int dh = extra_height > 0 ? extra_height : 0;
+    // Field row i starts i sixths of the extra height further down.
+    const auto offset = [dh](int row) { return dh * row / 6; };
+    if (const int i = value_field_index(c.id); i >= 0) {
+        at.y += offset(i);
+        at.height += offset(i + 1) - offset(i);
+        at.width += dw;
+    } else if (frames_the_fields(c)) {
+        at.height += dh;
+        at.width += dw;
+    } else if (const int row = field_row_of(c); row == 6) {
+        at.y += dh;
+        if (spans_the_fields_width(c))
+            at.width += dw;
+    } else if (row >= 0) {
+        at.y += offset(row);
+    }
+    return at;
 }
 
 #endif

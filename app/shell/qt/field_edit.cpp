@@ -1,5 +1,7 @@
 #include "field_edit.h"
 
+#include "../field_caret.h"
+
 #include <QApplication>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
@@ -77,16 +79,17 @@ void field_edit::write_bytes(const char* bytes)
     const QString text = field_text_from_bytes(bytes);
     // Keep the caret where the user was typing when the program rewrites
     // the field under it (stray characters removed); otherwise start at
-    // the top, as a freshly written field does.
-    const int old_length = length();
+    // the top, as a freshly written field does. Each byte is one character
+    // of the document, a line break included.
+    const bool typing = hasFocus();
+    const std::string old_bytes = typing ? read_bytes() : std::string();
     const int old_position = textCursor().position();
     writing_ = true;
     setPlainText(text);
     writing_ = false;
-    if (hasFocus()) {
-        const int position = std::clamp(old_position - (old_length - length()), 0, length());
+    if (typing) {
         QTextCursor cursor = textCursor();
-        cursor.setPosition(position);
+        cursor.setPosition(std::clamp(caret_after_rewrite(old_bytes, old_position, bytes), 0, length()));
         setTextCursor(cursor);
     }
 }
@@ -101,17 +104,26 @@ int field_edit::length() const
     return document()->characterCount() - 1;
 }
 
-QString field_edit::fitting_text(const QString& typed) const
+QString field_edit::fitting_text(const QString& typed, bool& cut) const
 {
     QString text = typed_text_filter(typed);
+    cut = false;
     if (limit_ < 0)
         return text;
     const QTextCursor cursor = textCursor();
     const int kept = length() - (cursor.selectionEnd() - cursor.selectionStart());
     const int room = std::max(0, limit_ - kept);
-    if (text.size() > room)
+    if (text.size() > room) {
         text.truncate(room);
+        cut = true;
+    }
     return text;
+}
+
+void field_edit::report_cut()
+{
+    if (on_user_cut)
+        on_user_cut();
 }
 
 void field_edit::insert_user_text(const QString& text)
@@ -144,20 +156,26 @@ void field_edit::keyPressEvent(QKeyEvent* event)
         QPlainTextEdit::keyPressEvent(event);
         return;
     }
-    const QString text = fitting_text(typed);
+    bool cut = false;
+    const QString text = fitting_text(typed, cut);
     if (text == typed) {
         QPlainTextEdit::keyPressEvent(event);
         return;
     }
     event->accept();
     insert_user_text(text);
+    if (cut)
+        report_cut();
 }
 
 void field_edit::insertFromMimeData(const QMimeData* source)
 {
     if (isReadOnly() || source == nullptr || !source->hasText())
         return;
-    insert_user_text(fitting_text(source->text()));
+    bool cut = false;
+    insert_user_text(fitting_text(source->text(), cut));
+    if (cut)
+        report_cut();
 }
 
 void field_edit::inputMethodEvent(QInputMethodEvent* event)
@@ -167,8 +185,11 @@ void field_edit::inputMethodEvent(QInputMethodEvent* event)
         return;
     }
     QInputMethodEvent fitted(event->preeditString(), event->attributes());
-    fitted.setCommitString(fitting_text(event->commitString()), event->replacementStart(),
+    bool cut = false;
+    fitted.setCommitString(fitting_text(event->commitString(), cut), event->replacementStart(),
                            event->replacementLength());
     QPlainTextEdit::inputMethodEvent(&fitted);
     event->accept();
+    if (cut)
+        report_cut();
 }

@@ -36,6 +36,9 @@ public:
 
     // Called after every change the user makes to the text.
     std::function<void()> on_user_edit;
+    // Called after typing or pasting that the limit cut or refused, once
+    // the change it made (if any) has been reported.
+    std::function<void()> on_user_cut;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -44,9 +47,11 @@ protected:
 
 private:
     // The filtered part of `typed` that still fits under the limit when it
-    // replaces the current selection.
-    QString fitting_text(const QString& typed) const;
+    // replaces the current selection; `cut` tells whether the limit took
+    // any of it.
+    QString fitting_text(const QString& typed, bool& cut) const;
     void insert_user_text(const QString& text);
+    void report_cut();
 
     int limit_ = -1;
     bool writing_ = false;

@@ -90,13 +90,20 @@ qt_dialog::qt_dialog(QWidget* parent) : QDialog(parent)
     setFont(dialog_font());
     const dialog_base_units units = base_units(font());
     const pixel_rect size = to_pixels(0, 0, dialog_width_units, dialog_height_units, units);
-    setFixedSize(size.width, size.height);
+    // The dialog's own size to start with; larger gives the value fields
+    // more room (resizeEvent).
+    template_size_ = QSize(size.width, size.height);
+    setMinimumSize(template_size_);
+    resize(template_size_);
 
     for (std::size_t i = 0; i < dialog_controls.size(); ++i) {
         const template_control& entry = dialog_controls[i];
         QWidget* widget = make_control(entry);
         const pixel_rect r = to_pixels(entry.x, entry.y, entry.width, entry.height, units);
+        template_rects_[i] = r;
         widget->setGeometry(r.x, r.y, r.width, r.height);
+        if (const char* tip = tooltip_of(entry.id))
+            widget->setToolTip(latin1(tip));
         if (!in_tab_order(entry.kind))
             widget->setFocusPolicy(Qt::NoFocus);
         else if (!entry.tab_stop)
@@ -132,8 +139,10 @@ QWidget* qt_dialog::make_control(const template_control& entry)
         if (entry.kind == control_kind::answer_edit) {
             edit->setReadOnly(true);
             show_as_read_only(edit);
-        } else
+        } else {
             edit->on_user_edit = [this, id] { dialog_command(*this, id, field_changed); };
+            edit->on_user_cut = [this, id] { dialog_command(*this, id, notify_edit_full); };
+        }
         return edit;
     }
     case control_kind::status_edit:
@@ -268,6 +277,19 @@ bool qt_dialog::focusNextPrevChild(bool next)
         }
     }
     return true;
+}
+
+void qt_dialog::resizeEvent(QResizeEvent* event)
+{
+    QDialog::resizeEvent(event);
+    const int extra_width = width() - template_size_.width();
+    const int extra_height = height() - template_size_.height();
+    for (std::size_t i = 0; i < dialog_controls.size(); ++i) {
+        if (controls_[i] == nullptr)
+            continue;  // still being built
+        const pixel_rect r = stretched(dialog_controls[i], template_rects_[i], extra_width, extra_height);
+        controls_[i]->setGeometry(r.x, r.y, r.width, r.height);
+    }
 }
 
 void qt_dialog::closeEvent(QCloseEvent* event)

@@ -45,6 +45,7 @@ public:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     bool focusNextPrevChild(bool next) override;
 
 private:
@@ -52,6 +53,10 @@ private:
     field_edit* field(int id) const;
 
     std::array<QWidget*, dialog_controls.size()> controls_{};
+    // Where the template puts each control, and the template's size: the
+    // layout a resized window stretches.
+    std::array<pixel_rect, dialog_controls.size()> template_rects_{};
+    QSize template_size_;
     std::vector<QWidget*> tab_order_;
     QLineEdit* status_ = nullptr;
     std::string status_text_;

@@ -221,7 +221,71 @@ TEST(DialogTemplate, ResourceScriptHeaderMatchesTheTable)
     const std::set<std::string> style = style_words(rc.style);
     for (const char* word : {"DS_MODALFRAME", "DS_CENTER", "WS_POPUP", "WS_CAPTION", "WS_SYSMENU", "WS_MINIMIZEBOX"})
         EXPECT_EQ(style.count(word), 1u) << word;
-    EXPECT_EQ(style.count("WS_MAXIMIZEBOX") + style.count("WS_THICKFRAME"), 0u);
+    // Resizable, from the template's size up (the layer sets the least size).
+    EXPECT_EQ(style.count("WS_THICKFRAME"), 1u);
+    EXPECT_EQ(style.count("WS_MAXIMIZEBOX"), 0u);
+}
+
+// A window grown by 60 x 120 pixels (at Courier's 7 x 14 base units): the
+// six fields, stacked as before, take all of it; what sits beside a field
+// moves with it; what sits below moves down by all of it; the rest stays.
+TEST(DialogTemplate, AGrownWindowGivesTheValueFieldsAllTheRoom)
+{
+    const dialog_base_units units = base_units_from_font(374, 14);
+    const auto at = [&](const template_control& c) { return to_pixels(c.x, c.y, c.width, c.height, units); };
+    const auto grown = [&](const template_control& c) { return stretched(c, at(c), 60, 120); };
+    int bottom_before = 0;
+    int bottom_after = 0;
+    for (int id : {IDC_FIELD_X, IDC_FIELD_Y, IDC_FIELD_Z, IDC_FIELD_A, IDC_FIELD_B, IDC_FIELD_ANS}) {
+        const pixel_rect before = at(template_entry(id));
+        const pixel_rect after = grown(template_entry(id));
+        SCOPED_TRACE(id);
+        EXPECT_EQ(after.x, before.x);
+        EXPECT_EQ(after.width, before.width + 60);
+        EXPECT_EQ(after.height, before.height + 20);
+        if (id != IDC_FIELD_X) {
+            EXPECT_EQ(after.y - bottom_after, before.y - bottom_before) << "the same gap to the field above";
+        }
+        bottom_before = before.y + before.height;
+        bottom_after = after.y + after.height;
+    }
+    for (const template_control& c : dialog_controls) {
+        SCOPED_TRACE(c.caption);
+        const pixel_rect before = at(c);
+        const pixel_rect after = grown(c);
+        if (c.id == IDC_CL_Y || c.id == IDC_CLEAR_ALL || c.id == IDC_CL_ANS || c.id == IDC_TO_X
+            || (c.kind == control_kind::label && c.caption == std::string("A\n"))) {
+            const int row = c.id == IDC_CL_Y ? 1 : c.id == IDC_CLEAR_ALL ? 0 : c.kind == control_kind::label ? 3 : 5;
+            EXPECT_EQ(after, (pixel_rect{before.x, before.y + 20 * row, before.width, before.height}));
+        }
+        if (c.id == IDC_STATUS || c.id == IDC_EXIT || c.kind == control_kind::auto_radio || c.id == IDC_OP_ADD) {
+            EXPECT_EQ(after, (pixel_rect{before.x, before.y + 120, before.width, before.height}));
+        }
+        if (c.kind == control_kind::group_box && c.y == 6) {  // the frame of the fields
+            EXPECT_EQ(after, (pixel_rect{before.x, before.y, before.width + 60, before.height + 120}));
+        }
+        if (c.kind == control_kind::group_box && c.y == 190) {  // the frame of the operation buttons
+            EXPECT_EQ(after, (pixel_rect{before.x, before.y + 120, before.width + 60, before.height}));
+        }
+        if (c.kind == control_kind::group_box && c.y == 227) {  // the frame of the base buttons
+            EXPECT_EQ(after, (pixel_rect{before.x, before.y + 120, before.width, before.height}));
+        }
+    }
+    // A window never shrinks below the template: smaller counts as its size.
+    for (const template_control& c : dialog_controls)
+        EXPECT_EQ(stretched(c, at(c), -10, -10), at(c));
+}
+
+TEST(DialogTemplate, EveryOperationButtonAndOnlyThoseHaveATooltip)
+{
+    int with_tooltip = 0;
+    for (const template_control& c : dialog_controls) {
+        const bool operation = c.id >= IDC_OP_ADD && c.id <= IDC_OP_PRIME;
+        EXPECT_EQ(tooltip_of(c.id) != nullptr, operation) << c.id;
+        with_tooltip += tooltip_of(c.id) != nullptr;
+    }
+    EXPECT_EQ(with_tooltip, 15);
+    EXPECT_STREQ(tooltip_of(IDC_OP_DIV), "Ans = X / Y truncated; B = remainder");
 }
 
 TEST(DialogTemplate, ResourceScriptHasEveryControlOfTheTableInOrder)

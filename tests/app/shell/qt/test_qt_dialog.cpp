@@ -93,7 +93,9 @@ TEST_F(QtDialog, StartsIdleInBase16WithEmptyFields)
     for (int id = IDC_BASE_2; id <= IDC_BASE_256; ++id)
         EXPECT_EQ(radio_checked(id), id == IDC_BASE_16) << id;
     EXPECT_EQ(dialog->windowTitle(), "Torvane v1.14");
-    EXPECT_EQ(dialog->minimumSize(), dialog->maximumSize());
+    EXPECT_EQ(dialog->minimumSize(), dialog->size()) << "starts at its own size and never shrinks below it";
+    EXPECT_GT(dialog->maximumWidth(), dialog->width());
+    EXPECT_GT(dialog->maximumHeight(), dialog->height());
     // The icon's image could be read, in the large and the small size.
     EXPECT_FALSE(dialog->windowIcon().pixmap(32, 32).isNull());
     EXPECT_FALSE(dialog->windowIcon().pixmap(16, 16).isNull());
@@ -132,37 +134,99 @@ TEST_F(QtDialog, ProgramWritesAreNotParsed)
     EXPECT_EQ(text(IDC_FIELD_ANS), "8");  // X still holds the 5 typed
 }
 
-TEST_F(QtDialog, TypingStopsAtTheLimit)
+const char* const x_cut = "Input cut: X takes at most 65531 characters ...\n";
+
+TEST_F(QtDialog, TypingStopsAtTheLimitAndTheStatusSaysSo)
 {
-    paste(IDC_FIELD_X, QString(16380, '1'));
-    ASSERT_EQ(edit(IDC_FIELD_X)->length(), 16380);
-    type(IDC_FIELD_X, "12345678");
-    EXPECT_EQ(text(IDC_FIELD_X), std::string(16380, '1') + "1234");
+    click(IDC_BASE_2);
+    click(IDC_CL_X);
+    paste(IDC_FIELD_X, QString(65527, '1'));
+    ASSERT_EQ(edit(IDC_FIELD_X)->length(), 65527);
+    EXPECT_EQ(dialog->status_text(), "Bits: x- 65527 y- 0 z- 0 a- 0 b- 0 ans- 0");
+    type(IDC_FIELD_X, "10101010");
+    EXPECT_TRUE(text(IDC_FIELD_X) == std::string(65527, '1') + "1010");
+    EXPECT_EQ(dialog->status_text(), x_cut);
     // A selection the typed character replaces makes room for it.
     QTest::keyClick(edit(IDC_FIELD_X), Qt::Key_A, Qt::ControlModifier);
-    type(IDC_FIELD_X, "7");
-    EXPECT_EQ(text(IDC_FIELD_X), "7");
-    EXPECT_EQ(dialog->status_text(), "Bits: x- 3 y- 0 z- 0 a- 0 b- 0 ans- 0");
+    type(IDC_FIELD_X, "1");
+    EXPECT_EQ(text(IDC_FIELD_X), "1");
+    EXPECT_EQ(dialog->status_text(), "Bits: x- 1 y- 0 z- 0 a- 0 b- 0 ans- 0");
 }
 
-TEST_F(QtDialog, PastingStopsAtTheLimitAndDropsWhatLatin1CannotHold)
+// The longest operand, a sign and 65530 binary digits, pasted whole and read
+// back through its register; one character more is cut, and said to be.
+TEST_F(QtDialog, AMaximalBinaryOperandPastesWholeAndLatin1DropsTheRest)
 {
-    paste(IDC_FIELD_Y, QString(20000, 'A'));
-    EXPECT_EQ(text(IDC_FIELD_Y), std::string(16384, 'A'));
-    paste(IDC_FIELD_Z, QString::fromUtf8("1\u20ac2\u4e003"));
-    EXPECT_EQ(text(IDC_FIELD_Z), "123");
+    click(IDC_BASE_2);
+    const std::string longest = "-" + std::string(65530, '1');
+    click(IDC_CL_Y);
+    paste(IDC_FIELD_Y, QString::fromLatin1(longest + "1"));
+    EXPECT_TRUE(text(IDC_FIELD_Y) == longest);
+    EXPECT_EQ(dialog->status_text(), "Input cut: Y takes at most 65531 characters ...\n");
+    click(IDC_BASE_16);
+    click(IDC_BASE_2);
+    EXPECT_TRUE(text(IDC_FIELD_Y) == longest) << "read back from the register";
+    click(IDC_CL_Z);
+    paste(IDC_FIELD_Z, QString::fromUtf8("1\u20ac0\u4e001"));
+    EXPECT_EQ(text(IDC_FIELD_Z), "101");
+    EXPECT_EQ(dialog->status_text(), "Bits: x- 0 y- 65530 z- 3 a- 0 b- 0 ans- 0");
+}
+
+// The program rewrites the field after dropping characters; the caret stays
+// where the typing left it, less what was dropped before it.
+TEST_F(QtDialog, TheCaretStaysWhereTheTypingLeftIt)
+{
+    click(IDC_BASE_10);
+    click(IDC_CL_X);
+    type(IDC_FIELD_X, "12a34");
+    EXPECT_EQ(text(IDC_FIELD_X), "1234");
+    // "-" typed after the 0 a base switch shows is the sign.
+    edit(IDC_FIELD_Y)->setFocus();
+    edit(IDC_FIELD_Y)->moveCursor(QTextCursor::End);
+    type(IDC_FIELD_Y, "-987654321");
+    EXPECT_EQ(text(IDC_FIELD_Y), "-987654321");
+    // A "-" that stops being the sign goes from behind the caret.
+    dialog->write_field(IDC_FIELD_A, "-5");
+    edit(IDC_FIELD_A)->moveCursor(QTextCursor::Start);
+    type(IDC_FIELD_A, "12");
+    EXPECT_EQ(text(IDC_FIELD_A), "125");
 }
 
 TEST_F(QtDialog, ProgramWritesAreNeverCut)
 {
-    const std::string long_text(30000, '1');
+    const std::string long_text(69000, '1');
     dialog->write_field(IDC_FIELD_X, long_text.c_str());
-    EXPECT_EQ(text(IDC_FIELD_X), long_text);
-    const std::string status = dialog->status_text();
+    EXPECT_TRUE(text(IDC_FIELD_X) == long_text);
     edit(IDC_FIELD_X)->moveCursor(QTextCursor::End);
     type(IDC_FIELD_X, "1");
-    EXPECT_EQ(text(IDC_FIELD_X), long_text);
-    EXPECT_EQ(dialog->status_text(), status);
+    EXPECT_TRUE(text(IDC_FIELD_X) == long_text);
+    EXPECT_EQ(dialog->status_text(), x_cut);
+}
+
+// Grown, the window gives the value fields all the room and moves the rest
+// as the template's stretch rule says; back at its own size all is as the
+// template puts it.
+TEST_F(QtDialog, ResizingStretchesTheValueFields)
+{
+    std::vector<QRect> at_start;
+    for (QWidget* w : dialog->controls())
+        at_start.push_back(w->geometry());
+    const QSize start = dialog->size();
+    dialog->resize(start + QSize(100, 120));
+    QApplication::processEvents();
+    for (std::size_t i = 0; i < dialog_controls.size(); ++i) {
+        SCOPED_TRACE("control #" + std::to_string(i));
+        const QRect& s = at_start[i];
+        const pixel_rect want = stretched(dialog_controls[i], {s.x(), s.y(), s.width(), s.height()}, 100, 120);
+        EXPECT_EQ(dialog->controls()[i]->geometry(), QRect(want.x, want.y, want.width, want.height));
+    }
+    EXPECT_EQ(dialog->control(IDC_FIELD_X)->height(), at_start[1].height() + 20) << "a sixth of 120 each";
+    EXPECT_EQ(dialog->control(IDC_STATUS)->y(), at_start[34].y() + 120);
+    EXPECT_EQ(dialog->control(IDC_EXIT)->geometry(), at_start[32].translated(0, 120));
+    dialog->resize(start);
+    QApplication::processEvents();
+    for (std::size_t i = 0; i < dialog_controls.size(); ++i)
+        EXPECT_EQ(dialog->controls()[i]->geometry(), at_start[i]) << i;
 }
 
 TEST_F(QtDialog, MnemonicsPressTheirButtons)
@@ -319,7 +383,7 @@ TEST_F(QtDialog, ControlsMatchTheTemplate)
             ASSERT_NE(e, nullptr);
             EXPECT_EQ(e->isReadOnly(), c.kind == control_kind::answer_edit);
             EXPECT_EQ(e->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-            EXPECT_EQ(e->limit(), 16384);
+            EXPECT_EQ(e->limit(), 65531);
             break;
         }
         case control_kind::status_edit:
@@ -337,6 +401,7 @@ TEST_F(QtDialog, ControlsMatchTheTemplate)
         case control_kind::push_button:
         case control_kind::flat_button:
             ASSERT_NE(qobject_cast<QPushButton*>(w), nullptr);
+            EXPECT_EQ(w->toolTip(), QString::fromLatin1(tooltip_of(c.id) ? tooltip_of(c.id) : ""));
             EXPECT_EQ(qobject_cast<QPushButton*>(w)->text(), caption);
             EXPECT_EQ(qobject_cast<QPushButton*>(w)->isFlat(), c.kind == control_kind::flat_button);
             break;
