@@ -2,12 +2,91 @@
 
 #include "../../../resources/resource.h"
 #include "../dialog.h"
+#include "../field_caret.h"
+
+#include <commctrl.h>
+
+#include <string>
 
 namespace {
 
 win32_window* current_window = nullptr;
 
+// The caret of an edit control the user is typing in; the pointer form of
+// EM_GETSEL reports positions beyond 65535 too.
+int caret_of(HWND edit)
+{
+    DWORD start = 0;
+    DWORD end = 0;
+    SendMessageA(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    return static_cast<int>(end);
+}
+
+std::string text_of(HWND control)
+{
+    std::string text(static_cast<std::size_t>(GetWindowTextLengthA(control)) + 1, '\0');
+    const int n = GetWindowTextA(control, text.data(), static_cast<int>(text.size()));
+    text.resize(static_cast<std::size_t>(n > 0 ? n : 0));
+    return text;
+}
+
 }  // namespace
+
+void win32_window::prepare_controls()
+{
+    HWND child = GetWindow(dialog_, GW_CHILD);
+    for (std::size_t i = 0; i < controls_.size() && child != nullptr; ++i, child = GetWindow(child, GW_HWNDNEXT)) {
+        controls_[i] = child;
+        RECT r;
+        GetWindowRect(child, &r);
+        MapWindowPoints(nullptr, dialog_, reinterpret_cast<POINT*>(&r), 2);
+        template_rects_[i] = {r.left, r.top, r.right - r.left, r.bottom - r.top};
+    }
+    RECT client;
+    GetClientRect(dialog_, &client);
+    template_client_ = {client.right, client.bottom};
+    RECT window;
+    GetWindowRect(dialog_, &window);
+    least_window_size_ = {window.right - window.left, window.bottom - window.top};
+
+    INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&classes);
+    HWND tips = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
+                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, dialog_, nullptr, instance_, nullptr);
+    if (tips == nullptr)
+        return;
+    SendMessageA(tips, TTM_SETMAXTIPWIDTH, 0, 400);
+    for (const operation_tooltip& tip : operation_tooltips) {
+        // The size of the oldest tool record: every version of the common
+        // controls takes it.
+        TOOLINFOA tool = {};
+        tool.cbSize = TTTOOLINFOA_V1_SIZE;
+        tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+        tool.hwnd = dialog_;
+        tool.uId = reinterpret_cast<UINT_PTR>(GetDlgItem(dialog_, tip.id));
+        tool.lpszText = const_cast<char*>(tip.text);
+        SendMessageA(tips, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
+    }
+}
+
+void win32_window::stretch_controls(int width, int height)
+{
+    if (template_client_.cx == 0)
+        return;  // not prepared yet
+    HDWP moves = BeginDeferWindowPos(static_cast<int>(controls_.size()));
+    for (std::size_t i = 0; i < controls_.size(); ++i) {
+        if (controls_[i] == nullptr)
+            continue;
+        const pixel_rect r = stretched(dialog_controls[i], template_rects_[i], width - template_client_.cx,
+                                       height - template_client_.cy);
+        if (moves != nullptr)
+            moves = DeferWindowPos(moves, controls_[i], nullptr, r.x, r.y, r.width, r.height,
+                                   SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    if (moves != nullptr)
+        EndDeferWindowPos(moves);
+    InvalidateRect(dialog_, nullptr, TRUE);
+}
 
 int win32_window::read_field(int id, char* buffer, int size)
 {
@@ -16,9 +95,21 @@ int win32_window::read_field(int id, char* buffer, int size)
 
 void win32_window::write_field(int id, const char* text)
 {
+    // A field the user is typing in keeps its caret where the typing left
+    // it, less what the program dropped before it; any other field starts
+    // at the top, as a freshly written field does.
+    HWND field = GetDlgItem(dialog_, id);
+    const bool typing = field != nullptr && GetFocus() == field;
+    const std::string old_text = typing ? text_of(field) : std::string();
+    const int old_caret = typing ? caret_of(field) : 0;
     writing_ = true;
     SetDlgItemTextA(dialog_, id, text);
     writing_ = false;
+    if (typing) {
+        const int caret = caret_after_rewrite(old_text, old_caret, text);
+        SendMessageA(field, EM_SETSEL, static_cast<WPARAM>(caret), static_cast<LPARAM>(caret));
+        SendMessageA(field, EM_SCROLLCARET, 0, 0);
+    }
 }
 
 void win32_window::write_status(const char* text)
@@ -46,7 +137,7 @@ void win32_window::end_dialog()
     EndDialog(dialog_, 0);
 }
 
-INT_PTR CALLBACK torvane_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM)
+INT_PTR CALLBACK torvane_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)
 {
     win32_window& window = *current_window;
     switch (message) {
@@ -57,14 +148,34 @@ INT_PTR CALLBACK torvane_dialog_proc(HWND dialog, UINT message, WPARAM wparam, L
         const HICON large_icon = LoadIconA(window.instance(), MAKEINTRESOURCEA(IDI_TORVANE));
         SendMessageA(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(large_icon));
         dialog_initialise(window);
+        window.prepare_controls();
         break;
     }
     case WM_COMMAND: {
         const int id = LOWORD(wparam);
         const int notification = HIWORD(wparam);
-        if (notification == EN_CHANGE && window.writing())
+        if ((notification == EN_CHANGE || notification == EN_MAXTEXT) && window.writing())
             break;
+        if (notification == EN_MAXTEXT) {
+            // The edit control reports the cut before the change it still
+            // makes; the report waits for that change to be handled.
+            PostMessageA(dialog, wm_field_cut, static_cast<WPARAM>(id), 0);
+            break;
+        }
         dialog_command(window, id, notification);
+        break;
+    }
+    case wm_field_cut:
+        dialog_command(window, static_cast<int>(wparam), notify_edit_full);
+        break;
+    case WM_SIZE:
+        if (wparam != SIZE_MINIMIZED)
+            window.stretch_controls(LOWORD(lparam), HIWORD(lparam));
+        break;
+    case WM_GETMINMAXINFO: {
+        const POINT least = window.least_window_size();
+        if (least.x > 0)
+            reinterpret_cast<MINMAXINFO*>(lparam)->ptMinTrackSize = least;
         break;
     }
     case WM_CLOSE:

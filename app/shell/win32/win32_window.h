@@ -5,9 +5,12 @@
 #ifndef TORVANE_APP_SHELL_WIN32_WIN32_WINDOW_H
 #define TORVANE_APP_SHELL_WIN32_WIN32_WINDOW_H
 
+#include "../dialog_template.h"
 #include "../window.h"
 
 #include <windows.h>
+
+#include <array>
 
 class win32_window : public dialog_window {
 public:
@@ -21,6 +24,15 @@ public:
     // notifications raised by such a write are not passed on.
     bool writing() const { return writing_; }
 
+    // Called once the dialog's controls exist: tooltips on the operation
+    // buttons, and the template's layout remembered for resizing.
+    void prepare_controls();
+    // The client area is now `width` x `height` pixels: lays the controls
+    // out again (the value fields take what is beyond the template's size).
+    void stretch_controls(int width, int height);
+    // The least size of the whole window: its size at the start.
+    POINT least_window_size() const { return least_window_size_; }
+
     int read_field(int id, char* buffer, int size) override;
     void write_field(int id, const char* text) override;
     void write_status(const char* text) override;
@@ -33,7 +45,18 @@ private:
     HINSTANCE instance_;
     HWND dialog_ = nullptr;
     bool writing_ = false;
+    // The child controls in template order, where the dialog manager put
+    // them, and the client size they were put in.
+    std::array<HWND, dialog_controls.size()> controls_{};
+    std::array<pixel_rect, dialog_controls.size()> template_rects_{};
+    SIZE template_client_{};
+    POINT least_window_size_{};
 };
+
+// Posted to the dialog when an edit field refused or cut typed or pasted
+// text at its limit, so that the report follows the field's own change
+// notification. wParam: the field's id.
+inline constexpr UINT wm_field_cut = WM_APP + 0x31;
 
 // The dialog procedure of template 101. It answers 0 to every message and
 // serves the window given to run_torvane_dialog.

@@ -4,7 +4,9 @@
 #   real_window_check.sh qt|wine PROBE WORKDIR [SCREENSHOT]
 # PROBE is the test build of the program (torvane-probe, or torvane_probe.exe
 # run by Wine with WINEPREFIX set by the caller). It types X = C and Y = 12
-# (base 16), presses Enter and Esc (which must do nothing), presses GCD(X,Y) by its mnemonic Alt+G, saves a screenshot,
+# (base 16), presses Enter and Esc (which must do nothing), presses GCD(X,Y)
+# by its mnemonic Alt+G, saves a screenshot, switches to base 10, types
+# "12a34" into Z (the stray "a" vanishes and the caret stays put: 1234),
 # leaves with Alt+E, and checks the fields the probe wrote when it ended.
 set -euo pipefail
 kind=$1
@@ -83,6 +85,11 @@ kill -0 "$probe_pid" 2>/dev/null || fail "Enter or Esc ended the program"
 xdotool key alt+g
 sleep 1.5
 [ -n "$shot" ] && import -window "$window" "$shot"
+click_field 99 235 24 11      # base 10
+click_field 17 88 11 11       # CL beside Z, which shows 0 now
+click_field 30 71 289 29      # Z
+xdotool type --delay 60 "12a34"
+sleep 0.5
 xdotool key alt+e
 
 for _ in $(seq 1 200); do
@@ -96,9 +103,10 @@ probe_pid=""
 expect() {
     grep -qxF "$1" torvane-fields.txt || fail "expected the line '$1'"
 }
-expect "1000=C"
-expect "1001=12"
+expect "1000=12"
+expect "1001=18"
 expect "1006=6"
-expect "1005=24"
-expect "1007=Bits: x- 4 y- 5 z- 0 a- 0 b- 6 ans- 3"
-echo "real window check ($kind): GCD(X,Y) typed and pressed by its mnemonic, answer 6, LCM 24"
+expect "1005=36"
+expect "1002=1234"
+expect "1007=Bits: x- 4 y- 5 z- 11 a- 0 b- 6 ans- 3"
+echo "real window check ($kind): GCD(X,Y) typed and pressed by its mnemonic, answer 6, LCM 24; 12a34 typed as 1234"

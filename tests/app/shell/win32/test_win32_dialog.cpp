@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <commctrl.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -127,7 +129,7 @@ TEST_F(Win32Dialog, StartsIdleInBase16WithEmptyFieldsAndTheIcon)
     EXPECT_NE(SendMessageA(dialog, WM_GETICON, ICON_SMALL, 0), 0);
     EXPECT_NE(SendMessageA(dialog, WM_GETICON, ICON_BIG, 0), 0);
     for (int id : value_fields)
-        EXPECT_EQ(SendMessageA(item(id), EM_GETLIMITTEXT, 0, 0), 16384) << id;
+        EXPECT_EQ(SendMessageA(item(id), EM_GETLIMITTEXT, 0, 0), 65531) << id;
 }
 
 TEST_F(Win32Dialog, TypingParsesTheFieldAndProgramWritesDoNot)
@@ -142,23 +144,119 @@ TEST_F(Win32Dialog, TypingParsesTheFieldAndProgramWritesDoNot)
     EXPECT_EQ(text(IDC_FIELD_ANS), "22");  // 1F + 3: X still holds what was typed
 }
 
-// The limit itself is 16384 (see the start test); a small one here keeps
-// Wine's edit controls fast, the mechanism is the same.
+// The limit itself is 65531 (see the start test); a small one here keeps
+// Wine's edit controls fast, the mechanism is the same. The status says
+// when the field cut what was typed or pasted, after the parse of what it
+// kept.
 TEST_F(Win32Dialog, TypingAndPastingStopAtTheLimitProgramWritesDoNot)
 {
     window->limit_field(IDC_FIELD_X, 10);
     window->write_field(IDC_FIELD_X, "11111111");
     SendMessageA(item(IDC_FIELD_X), EM_SETSEL, 8, 8);
     type(IDC_FIELD_X, "2345");
+    pump();
     EXPECT_EQ(text(IDC_FIELD_X), "1111111123");
+    EXPECT_EQ(text(IDC_STATUS), "Input cut: X takes at most 65531 characters ...\n");
     window->limit_field(IDC_FIELD_Y, 10);
     paste(IDC_FIELD_Y, "ABCDEF0123456789");
+    pump();
     EXPECT_EQ(text(IDC_FIELD_Y), "ABCDEF0123");
+    EXPECT_EQ(text(IDC_STATUS), "Input cut: Y takes at most 65531 characters ...\n");
+    SendMessageA(item(IDC_FIELD_Y), EM_SETSEL, 0, -1);
+    paste(IDC_FIELD_Y, "12");
+    pump();
+    EXPECT_EQ(text(IDC_STATUS), "Bits: x- 37 y- 5 z- 0 a- 0 b- 0 ans- 0") << "a paste that fits says nothing more";
     window->limit_field(IDC_FIELD_Z, 10);
     window->write_field(IDC_FIELD_Z, "12345678901234567890");
     EXPECT_EQ(text(IDC_FIELD_Z), "12345678901234567890");
     for (int id : {IDC_FIELD_X, IDC_FIELD_Y, IDC_FIELD_Z})
         window->limit_field(id, 16384);
+}
+
+// The program rewrites the field after dropping characters; the caret stays
+// where the typing left it, less what was dropped before it.
+TEST_F(Win32Dialog, TheCaretStaysWhereTheTypingLeftIt)
+{
+    click(IDC_BASE_10);
+    click(IDC_CL_X);
+    type(IDC_FIELD_X, "12a34");
+    EXPECT_EQ(text(IDC_FIELD_X), "1234");
+    // "-" typed after the 0 a base switch shows is the sign.
+    SetFocus(item(IDC_FIELD_Y));
+    SendMessageA(item(IDC_FIELD_Y), EM_SETSEL, 1, 1);
+    type(IDC_FIELD_Y, "-987654321");
+    EXPECT_EQ(text(IDC_FIELD_Y), "-987654321");
+    // A "-" that stops being the sign goes from behind the caret.
+    window->write_field(IDC_FIELD_A, "-5");
+    SetFocus(item(IDC_FIELD_A));
+    SendMessageA(item(IDC_FIELD_A), EM_SETSEL, 0, 0);
+    type(IDC_FIELD_A, "12");
+    EXPECT_EQ(text(IDC_FIELD_A), "125");
+}
+
+// Grown, the window gives the value fields the room, by the template's
+// stretch rule; it never gets smaller than at the start.
+TEST_F(Win32Dialog, ResizingStretchesTheValueFields)
+{
+    const auto rect_of = [&](HWND control) {
+        RECT r;
+        GetWindowRect(control, &r);
+        MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
+        return pixel_rect{r.left, r.top, r.right - r.left, r.bottom - r.top};
+    };
+    std::vector<pixel_rect> at_start;
+    for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT))
+        at_start.push_back(rect_of(child));
+    ASSERT_EQ(at_start.size(), dialog_controls.size());
+    RECT window_rect;
+    GetWindowRect(dialog, &window_rect);
+    const int width = window_rect.right - window_rect.left;
+    const int height = window_rect.bottom - window_rect.top;
+    MINMAXINFO limits = {};
+    SendMessageA(dialog, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&limits));
+    EXPECT_EQ(limits.ptMinTrackSize.x, width);
+    EXPECT_EQ(limits.ptMinTrackSize.y, height);
+
+    SetWindowPos(dialog, nullptr, 0, 0, width + 100, height + 120, SWP_NOMOVE | SWP_NOZORDER);
+    pump();
+    std::size_t i = 0;
+    for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT), ++i) {
+        SCOPED_TRACE("control #" + std::to_string(i));
+        EXPECT_EQ(rect_of(child), stretched(dialog_controls[i], at_start[i], 100, 120));
+    }
+    EXPECT_EQ(rect_of(item(IDC_FIELD_X)).height, at_start[1].height + 20);
+    EXPECT_EQ(rect_of(item(IDC_STATUS)).y, at_start[34].y + 120);
+}
+
+TEST_F(Win32Dialog, EveryOperationButtonHasItsTooltip)
+{
+    struct found {
+        HWND dialog;
+        HWND tips;
+    } search = {dialog, nullptr};
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND w, LPARAM data) -> BOOL {
+            auto* s = reinterpret_cast<found*>(data);
+            char name[64] = {};
+            GetClassNameA(w, name, sizeof name);
+            if (GetWindow(w, GW_OWNER) == s->dialog && std::strcmp(name, TOOLTIPS_CLASSA) == 0)
+                s->tips = w;
+            return s->tips == nullptr;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    ASSERT_NE(search.tips, nullptr);
+    EXPECT_EQ(SendMessageA(search.tips, TTM_GETTOOLCOUNT, 0, 0), 15);
+    for (const operation_tooltip& tip : operation_tooltips) {
+        char text_buffer[128] = {};
+        TOOLINFOA tool = {};
+        tool.cbSize = TTTOOLINFOA_V1_SIZE;
+        tool.hwnd = dialog;
+        tool.uId = reinterpret_cast<UINT_PTR>(item(tip.id));
+        tool.lpszText = text_buffer;
+        SendMessageA(search.tips, TTM_GETTEXTA, 0, reinterpret_cast<LPARAM>(&tool));
+        EXPECT_STREQ(text_buffer, tip.text) << tip.id;
+    }
 }
 
 TEST_F(Win32Dialog, MnemonicsPressTheirButtonsAndRadioButtonsSwitchTheBase)
