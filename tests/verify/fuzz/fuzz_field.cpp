@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         registers_unchanged();
         const int base = bases[(k + 1 + j) % 8];
         const std::string shown = window->text[field];
-        if (base <= 60 && shown.size() <= 16384) {
+        if (base <= 60 && shown.size() <= static_cast<std::size_t>(field_typing_limit)) {
             // The rendered text of the edited field reads back as its register
             // (when a user could type it: within the field's typing limit).
             window->type(field, shown);
