@@ -366,12 +366,54 @@ u64 addmul_vvd_adx(mr_digit* z, const mr_digit* x, int n, u64 y) {
 }
 #endif
 
-using addmul_vvd_fn = u64 (*)(mr_digit*, const mr_digit*, int, u64);
+// The schoolbook product on rows of one limb of y each: a row adds x times
+// two words of y from word i up and stores its two carry words just above,
+// where no earlier row has written; an odd last word of y takes a one-word
+// row. Instantiated with each path's row kernel, so that the row runs
+// inline and the path is chosen once per product, not once per row.
+template <u64 (*row)(mr_digit*, const mr_digit*, int, u64)>
+void rows_product(mr_digit* r, const mr_digit* x, int m, const mr_digit* y, int n) {
+    std::memset(r, 0, sizeof(mr_digit) * static_cast<std::size_t>(m));
+    int i = 0;
+    for (; i + 1 < n; i += 2) {
+        const u64 c = row(r + i, x, m, load_limb(y + i));
+        store_limb(r + i + m, c);
+    }
+    if (i < n) r[i + m] = addmul_vvw(r + i, x, m, y[i]);
+}
 
-// The chosen implementation. Constant-initialised to the portable one, so it
-// is valid during every other static initialiser; start-up then moves it
-// to the best one the processor has.
-addmul_vvd_fn addmul_vvd_impl = addmul_vvd_portable;
+// The square's cross products of x's limbs, each once: the row of the limb
+// at word w runs over the words from w + 2 up and lands at 2w + 2, its
+// carry limb at m + w. Then doubled, and the limbs' squares added on the
+// diagonal; the cross sum is below x^2 / 2, so the doubling loses no bit.
+template <u64 (*row)(mr_digit*, const mr_digit*, int, u64)>
+void rows_square(mr_digit* r, const mr_digit* x, int m) {
+    std::memset(r, 0, sizeof(mr_digit) * 2 * static_cast<std::size_t>(m));
+    for (int w = 0; w + 2 < m; w += 2) {
+        const u64 c = row(r + 2 * w + 2, x + w + 2, m - w - 2, load_limb(x + w));
+        store_limb(r + m + w, c);
+    }
+    shl_vu(r, r, 2 * m, 1);
+    addsqr_vv(r, x, m);
+}
+
+// One path: its row kernel and the two schoolbook methods built on it.
+struct kernel_set {
+    u64 (*addmul_vvd)(mr_digit*, const mr_digit*, int, u64);
+    void (*mul_basecase)(mr_digit*, const mr_digit*, int, const mr_digit*, int);
+    void (*sqr_basecase)(mr_digit*, const mr_digit*, int);
+};
+
+constexpr kernel_set portable_set{addmul_vvd_portable, rows_product<addmul_vvd_portable>,
+                                  rows_square<addmul_vvd_portable>};
+#ifdef TORVANE_HAVE_ADX_PATH
+constexpr kernel_set adx_set{addmul_vvd_adx, rows_product<addmul_vvd_adx>, rows_square<addmul_vvd_adx>};
+#endif
+
+// The chosen set. Constant-initialised to the portable one, so it is valid
+// during every other static initialiser; start-up then moves it to the best
+// one the processor has.
+const kernel_set* active = &portable_set;
 kernel_path chosen_path = kernel_path::portable;
 
 bool processor_has_adx() {
@@ -392,13 +434,13 @@ bool processor_has_adx() {
 
 bool select_kernel_path(kernel_path p) {
     if (p == kernel_path::portable) {
-        addmul_vvd_impl = addmul_vvd_portable;
+        active = &portable_set;
         chosen_path = p;
         return true;
     }
 #ifdef TORVANE_HAVE_ADX_PATH
     if (processor_has_adx()) {
-        addmul_vvd_impl = addmul_vvd_adx;
+        active = &adx_set;
         chosen_path = p;
         return true;
     }
@@ -409,8 +451,14 @@ bool select_kernel_path(kernel_path p) {
 kernel_path current_kernel_path() { return chosen_path; }
 
 std::uint64_t addmul_vvd(mr_digit* z, const mr_digit* x, int n, std::uint64_t y) {
-    return addmul_vvd_impl(z, x, n, y);
+    return active->addmul_vvd(z, x, n, y);
 }
+
+void mul_basecase_vv(mr_digit* r, const mr_digit* x, int m, const mr_digit* y, int n) {
+    active->mul_basecase(r, x, m, y, n);
+}
+
+void sqr_basecase_vv(mr_digit* r, const mr_digit* x, int m) { active->sqr_basecase(r, x, m); }
 
 mr_digit addsqr_vv(mr_digit* z, const mr_digit* x, int n) {
     u64 carry = 0;

@@ -39,6 +39,10 @@ std::uint64_t submul_vvd(mr_digit* z, const mr_digit* x, int n, std::uint64_t y)
 mr_digit addsqr_vv(mr_digit* z, const mr_digit* x, int n);
 // z = x / 3 over n words for an x that is a multiple of 3.
 void divexact3_vv(mr_digit* z, const mr_digit* x, int n);
+// r[0 .. m+n-1] = x * y for m >= n >= 1 (schoolbook rows); r is apart from x and y.
+void mul_basecase_vv(mr_digit* r, const mr_digit* x, int m, const mr_digit* y, int n);
+// r[0 .. 2m-1] = x^2 for m >= 1 (cross products once, doubled, plus the diagonal); r is apart from x.
+void sqr_basecase_vv(mr_digit* r, const mr_digit* x, int m);
 // z = x << s over n words, 0 <= s < 32; returns the bits shifted out, low-aligned.
 mr_digit shl_vu(mr_digit* z, const mr_digit* x, int n, unsigned s);
 // z = x >> s over n words, 0 <= s < 32; returns the bits shifted out, high-aligned.

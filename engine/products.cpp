@@ -174,34 +174,10 @@ void toom3_interpolate(mr_digit* r, int rn, int k, mr_digit* v1, mr_digit* vm1, 
 }  // namespace
 
 void schoolbook_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n) {
-    // Each row adds a times two words of b (one limb) from word i up and
-    // stores its two carry words just above, where no earlier row has
-    // written; an odd last word of b takes a one-word row.
-    zero_words(r, m);
-    int i = 0;
-    for (; i + 1 < n; i += 2) {
-        const u64 c = addmul_vvd(r + i, a, m, load_limb(b + i));
-        r[i + m] = static_cast<mr_digit>(c);
-        r[i + m + 1] = static_cast<mr_digit>(c >> 32);
-    }
-    if (i < n) r[i + m] = addmul_vvw(r + i, a, m, b[i]);
+    mul_basecase_vv(r, a, m, b, n);
 }
 
-void schoolbook_square(mr_digit* r, const mr_digit* a, int m) {
-    // Cross products of the limbs (word pairs) once each: the row of the
-    // limb at word w runs over the words from w + 2 up and lands at 2w + 2,
-    // its carry limb at m + w. Then double, and add the limbs' squares on
-    // the diagonal. The cross sum is below a^2 / 2, so the doubling loses
-    // no bit.
-    zero_words(r, 2 * m);
-    for (int w = 0; w + 2 < m; w += 2) {
-        const u64 c = addmul_vvd(r + 2 * w + 2, a + w + 2, m - w - 2, load_limb(a + w));
-        r[m + w] = static_cast<mr_digit>(c);
-        r[m + w + 1] = static_cast<mr_digit>(c >> 32);
-    }
-    shl_vu(r, r, 2 * m, 1);
-    addsqr_vv(r, a, m);
-}
+void schoolbook_square(mr_digit* r, const mr_digit* a, int m) { sqr_basecase_vv(r, a, m); }
 
 void karatsuba_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch) {
     const int h = (m + 1) / 2;
