@@ -1,5 +1,8 @@
-// The word-vector kernels of kernels.h, portable C++ over 64-bit limbs, and a
-// second version of the product kernel for processors with BMI2 and ADX.
+// The word-vector kernels of kernels.h, portable C++ over 64-bit limbs. With
+// GCC or Clang on x86-64, addition and subtraction run on add-with-carry
+// loops, and the product row (with the schoolbook product and square built
+// on it) has a second version for processors with BMI2 and ADX, chosen once
+// at start-up; the portable one stays for every other processor.
 //
 // Two 32-bit words at even offsets from the start of a call form one 64-bit
 // limb (little-endian, so the lower word is the limb's low half). Limbs are

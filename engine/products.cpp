@@ -1,5 +1,5 @@
 // Products and squares of word vectors. Small operands take the schoolbook
-// rows on 64-bit limbs; above the thresholds of thresholds.h Karatsuba splits
+// kernels (rows on 64-bit limbs); above the thresholds of thresholds.h Karatsuba splits
 // in two and Toom-3 in three; a long operand times a much shorter one is cut
 // into pieces of the short one's length.
 //
@@ -35,14 +35,6 @@
 #include "thresholds.h"
 
 namespace {
-
-using u64 = std::uint64_t;
-
-inline u64 load_limb(const mr_digit* p) {
-    u64 v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
 
 inline void zero_words(mr_digit* z, int n) {
     if (n > 0) std::memset(z, 0, sizeof(mr_digit) * static_cast<std::size_t>(n));
