@@ -83,13 +83,6 @@ bool abs_diff(mr_digit* z, const mr_digit* x, int xn, const mr_digit* y, int yn)
     return true;
 }
 
-// Lengths with the top zero words dropped (at least 1 kept), so that the
-// pieces of a split do not reach a slower method for nothing.
-inline int trimmed(const mr_digit* x, int n) {
-    while (n > 1 && x[n - 1] == 0) --n;
-    return n;
-}
-
 // r = a * b over a long a cut into pieces of n words (n <= (m+1)/2).
 void unbalanced_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch) {
     mr_digit* piece = scratch;  // 2n words
