@@ -37,7 +37,7 @@ public:
 enum scratch_area : int {
     area_product,  // multiply_divide.cpp: subquadratic products and squares
     area_reduce,   // montgomery.cpp: reduction by multiplication
-    area_divide,   // multiply_divide.cpp: recursive division
+    area_divide,   // multiply_divide.cpp: division; gcd.cpp: matrix products between divisions
     area_convert,  // text.cpp: powers of the base and the split halves
     scratch_area_count
 };
