@@ -1,11 +1,13 @@
 // Bit length, powers of two and of small integers, powers of a number with
-// or without a modulus, and integer n-th roots by a Newton iteration whose
-// precision doubles until it covers the whole operand.
+// or without a modulus, and integer n-th roots with their remainders, from
+// the top bits of the operand down, the root's precision doubling at each
+// level.
 //
 // Workspace: power keeps its running square in scratch5 (double length);
-// nroot keeps its guess in scratch2, the previous guess in scratch3, the
-// truncated operand in scratch4 and the power of the guess in scratch6. None
-// of these may be passed in as an argument.
+// nroot keeps its root in scratch2, the remainder in scratch3, the truncated
+// operand in scratch4, powers and products of the root in scratch6 and the
+// step's numerator and new low bits in scratch7 and scratch8. None of these
+// may be passed in as an argument.
 #include <bit>
 #include <cmath>
 #include <cstdlib>
