@@ -43,10 +43,11 @@ inline constexpr int monty_multiply_reduce_min = 1 << 30;
 
 // Divisor words at or above which division finds the quotient in blocks by
 // recursion over multiply instead of by the schoolbook loop. Measured by
-// torvane-tune-divide on this machine with the Karatsuba and Toom-3
-// products (2n by n words, recursion at the top only): the recursion gains
-// 0.9-0.97 at 64-80 words, 1.06-1.14 at 96, 1.2 at 192, 1.5 at 1024.
-TORVANE_TUNABLE divide_recursive_words = 96;
+// torvane-tune-divide (Release build, AMD EPYC with 2 cores, Dec 2026, the
+// product thresholds above; 2n by n words, recursion at the top only,
+// medians of 11 interleaved runs, two runs): the recursion gains 0.94-0.98
+// at 40-48 words, 1.05-1.08 at 64, 1.1 at 80, 1.2 at 128, 1.6 at 1024.
+TORVANE_TUNABLE divide_recursive_words = 64;
 
 // ---- Text conversion (text.cpp) ----------------------------------------------
 
@@ -54,10 +55,11 @@ TORVANE_TUNABLE divide_recursive_words = 96;
 // the text's word radix splits it by powers of that radix instead of
 // running the quadratic Horner loop: out of full words (writing text, a
 // division at each split) and into them (reading text, a product at each
-// split). Measured by torvane-tune-divide on this machine with the
-// Karatsuba and Toom-3 products, in bases 10, 3 and 60 (one split at the
-// top): writing gains from 128-160 words, reading from 40-48.
-TORVANE_TUNABLE text_split_out_words = 128;
+// split). Measured by torvane-tune-divide as above, in bases 10, 3 and 60
+// (one split at the top, two runs): writing breaks even at 128-192 words
+// (0.96-1.10 at 160) and gains from there, reading from 40-64 (1.03-1.07
+// at 48).
+TORVANE_TUNABLE text_split_out_words = 160;
 TORVANE_TUNABLE text_split_in_words = 48;
 
 // ---- GCD and roots (gcd.cpp, powers.cpp) -------------------------------------
