@@ -387,8 +387,9 @@ void rows_product(mr_digit* r, const mr_digit* x, int m, const mr_digit* y, int 
 
 // The square's cross products of x's limbs, each once: the row of the limb
 // at word w runs over the words from w + 2 up and lands at 2w + 2, its
-// carry limb at m + w. Then doubled, and the limbs' squares added on the
-// diagonal; the cross sum is below x^2 / 2, so the doubling loses no bit.
+// carry limb at m + w. Then doubled, with the limbs' squares added on the
+// diagonal in the same pass; the cross sum is below x^2 / 2, so the
+// doubling loses no bit.
 template <u64 (*row)(mr_digit*, const mr_digit*, int, u64)>
 void rows_square(mr_digit* r, const mr_digit* x, int m) {
     std::memset(r, 0, sizeof(mr_digit) * 2 * static_cast<std::size_t>(m));
@@ -396,8 +397,7 @@ void rows_square(mr_digit* r, const mr_digit* x, int m) {
         const u64 c = row(r + 2 * w + 2, x + w + 2, m - w - 2, load_limb(x + w));
         store_limb(r + m + w, c);
     }
-    shl_vu(r, r, 2 * m, 1);
-    addsqr_vv(r, x, m);
+    dbl_addsqr_vv(r, x, m);
 }
 
 // One path: its row kernel and the two schoolbook methods built on it.
@@ -463,25 +463,33 @@ void mul_basecase_vv(mr_digit* r, const mr_digit* x, int m, const mr_digit* y, i
 
 void sqr_basecase_vv(mr_digit* r, const mr_digit* x, int m) { active->sqr_basecase(r, x, m); }
 
-mr_digit addsqr_vv(mr_digit* z, const mr_digit* x, int n) {
+mr_digit dbl_addsqr_vv(mr_digit* z, const mr_digit* x, int n) {
+    // One pass: each limb of z is doubled (its top bit carried into the
+    // next limb's doubling) and the square of x's limb added, two z limbs
+    // per x limb.
     u64 carry = 0;
+    u64 spill = 0;  // top bit of the z limb below, for the doubling
     int i = 0;
     for (; i + 1 < n; i += 2) {
         const u64 limb = load_limb(x + i);
         const u128 sq = static_cast<u128>(limb) * limb;
-        const u128 lo = static_cast<u128>(load_limb(z + 2 * i)) + static_cast<u64>(sq) + carry;
+        const u64 z0 = load_limb(z + 2 * i), z1 = load_limb(z + 2 * i + 2);
+        const u128 lo = static_cast<u128>((z0 << 1) | spill) + static_cast<u64>(sq) + carry;
         store_limb(z + 2 * i, static_cast<u64>(lo));
-        const u128 hi = static_cast<u128>(load_limb(z + 2 * i + 2)) + static_cast<u64>(sq >> 64) +
+        const u128 hi = static_cast<u128>((z1 << 1) | (z0 >> 63)) + static_cast<u64>(sq >> 64) +
                         static_cast<u64>(lo >> 64);
         store_limb(z + 2 * i + 2, static_cast<u64>(hi));
+        spill = z1 >> 63;
         carry = static_cast<u64>(hi >> 64);
     }
     if (i < n) {
-        const u128 s = static_cast<u128>(u64{x[i]} * x[i]) + load_limb(z + 2 * i) + carry;
+        const u64 z0 = load_limb(z + 2 * i);
+        const u128 s = static_cast<u128>(u64{x[i]} * x[i]) + ((z0 << 1) | spill) + carry;
         store_limb(z + 2 * i, static_cast<u64>(s));
+        spill = z0 >> 63;
         carry = static_cast<u64>(s >> 64);
     }
-    return static_cast<mr_digit>(carry);
+    return static_cast<mr_digit>(carry + spill);
 }
 
 void divexact3_vv(mr_digit* z, const mr_digit* x, int n) {

@@ -35,8 +35,8 @@ std::uint64_t mul_vvd(mr_digit* z, const mr_digit* x, int n, std::uint64_t y);
 std::uint64_t addmul_vvd(mr_digit* z, const mr_digit* x, int n, std::uint64_t y);
 // z -= x * y over n words (n even) for a two-word y; returns the two-word borrow out of the top.
 std::uint64_t submul_vvd(mr_digit* z, const mr_digit* x, int n, std::uint64_t y);
-// z[0 .. 2n-1] += x_k^2 * 2^(64k) for the two-word limbs x_k of x (an odd last word alone); returns the carry.
-mr_digit addsqr_vv(mr_digit* z, const mr_digit* x, int n);
+// z[0 .. 2n-1] = 2z + x_k^2 * 2^(64k) for the two-word limbs x_k of x (an odd last word alone); returns the carry.
+mr_digit dbl_addsqr_vv(mr_digit* z, const mr_digit* x, int n);
 // z = x / 3 over n words for an x that is a multiple of 3.
 void divexact3_vv(mr_digit* z, const mr_digit* x, int n);
 // r[0 .. m+n-1] = x * y for m >= n >= 1 (schoolbook rows); r is apart from x and y.

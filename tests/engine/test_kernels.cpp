@@ -73,8 +73,8 @@ TEST(Kernels, BothPathsAgreeWithWordArithmeticAtShortLengths) {
                 EXPECT_EQ(sum, want_sum);
                 EXPECT_EQ(sub_vv(back.data(), sum.data(), y.data(), n), carry);
                 EXPECT_EQ(back, x);
-                // divexact3_vv of 3 * x, and addsqr_vv against the product
-                // of each limb with itself.
+                // divexact3_vv of 3 * x, and dbl_addsqr_vv against twice z
+                // plus the product of each limb with itself.
                 if (n > 0) {
                     words thrice(static_cast<std::size_t>(n) + 1, 0), third(static_cast<std::size_t>(n) + 1);
                     add_product_ref(thrice, x, 3, 0);
@@ -84,11 +84,12 @@ TEST(Kernels, BothPathsAgreeWithWordArithmeticAtShortLengths) {
                 }
                 words sq = pattern(rng, 2 * n, kind / 3), want_sq = sq;
                 want_sq.push_back(0);
+                add_product_ref(want_sq, sq, 1, 0);
                 for (int i = 0; i < n; i += 2) {
                     const words limb(x.begin() + i, x.begin() + std::min(n, i + 2));
                     for (std::size_t k = 0; k < limb.size(); ++k) add_product_ref(want_sq, limb, limb[k], 2 * i + k);
                 }
-                EXPECT_EQ(addsqr_vv(sq.data(), x.data(), n), want_sq[2 * n]);
+                EXPECT_EQ(dbl_addsqr_vv(sq.data(), x.data(), n), want_sq[2 * n]);
                 want_sq.pop_back();
                 EXPECT_EQ(sq, want_sq);
             }
