@@ -8,16 +8,16 @@
 // Operand length (the shorter factor's) from which a product splits by
 // Karatsuba, and from which it splits by Toom-3; the same for squares.
 // Measured by torvane-tune-products (Release build, BMI2/ADX kernels, AMD
-// EPYC with 2 cores, Dec 2026; Karatsuba first, then Toom-3 with those
-// built in): the first length from which the faster method won there, at
-// the next three lengths scanned and at four in five up to the end of the
-// scan (steps of 4 words below Toom-3, 32 above), medians of 41 interleaved
-// runs. Two runs agreed within one step. Karatsuba gains about 15% at 100
-// words; Toom-3 only 3-10% below 1000 words, so those two sit in a flat
-// region where noise moves them by a few steps.
-inline constexpr int product_karatsuba_threshold = 56;
-inline constexpr int product_toom3_threshold = 544;
-inline constexpr int square_karatsuba_threshold = 112;
+// EPYC with 2 cores, Dec 2026): the first length from which the faster
+// method won there, at the next three lengths scanned and at four in five
+// up to the end of the scan (steps of 4 words below Toom-3, 32 above),
+// medians of 41 interleaved runs; three runs, the value most of them gave,
+// then confirmed with these built in. Karatsuba gains about 15% at 100
+// words. Toom-3 gains 7-13% on products from 192 words, but only 2-8% on
+// squares, whose threshold sits in a flat region (288 to 384 between runs).
+inline constexpr int product_karatsuba_threshold = 48;
+inline constexpr int product_toom3_threshold = 160;
+inline constexpr int square_karatsuba_threshold = 92;
 inline constexpr int square_toom3_threshold = 288;
 
 // ---- Montgomery reduction (montgomery.cpp) ---------------------------------
