@@ -157,7 +157,7 @@ enum routine_number : int {
 inline constexpr int routine_name_count = 173;
 // The name of routine number k (0 <= k < 173); "???" outside the table.
 const char* routine_name(int k);
-// The message of error code k, "Undefined error\n" outside 1..28.
+// The message of error code k, "Undefined error\n" outside 1..29.
 const char* error_message(int code);
 
 // ---- Instance (state.cpp) -------------------------------------------------
@@ -197,6 +197,28 @@ int digit_count(const bignum* x);
 void* engine_alloc(int count, int size);
 void engine_free(void* p);
 void report_error(int code);
+
+// ---- Cancel and progress (state.cpp) ----------------------------------------
+
+// The error a cancel request raises. request_cancel may be called from any
+// thread while another runs the engine: the engine's pending-error check
+// (every traced routine's first step, and the checks inside long loops)
+// sees the request, records this code, and every routine then unwinds as
+// after any other error. The request stays until clear_cancel_request, which
+// the thread that owns the engine calls once the computation has returned.
+inline constexpr int mr_error_cancelled = 29;
+void request_cancel();
+void clear_cancel_request();
+
+// Progress of the long loops (the exponent bits of the exponentiations, the
+// trials of the primality test): while a hook is set, each such loop calls
+// hook(context, depth, done, total) at the head of a step, with `done` of
+// `total` steps finished and `depth` the trace depth of the looping
+// routine, so that a listener can nest the loops of callees inside those of
+// their callers. The hook runs on the engine's thread; with none set a loop
+// pays one null test per step.
+using progress_hook = void (*)(void* context, int depth, int done, int total);
+void set_progress_hook(progress_hook hook, void* context);
 void put_text(const char* text);
 std::uint32_t random_word();
 

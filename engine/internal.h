@@ -3,15 +3,40 @@
 #ifndef TORVANE_ENGINE_INTERNAL_H
 #define TORVANE_ENGINE_INTERNAL_H
 
+#include <atomic>
+
 #include "engine.h"
 
 // The current instance; get_engine() returns it. Modules read it directly in
 // their loops instead of calling get_engine() per word.
 extern mr_state* engine_instance;
 
-// True while an engine error is recorded. Traced routines test this first and
-// return at once, touching none of their arguments.
-inline bool error_pending() { return engine_instance->error_number != 0; }
+// Set by request_cancel from any thread; read by error_pending.
+extern std::atomic<bool> cancel_requested;
+// Records the cancel request as the pending error; returns true.
+bool raise_cancel();
+
+// True while an engine error is recorded, or once a cancel request has been
+// made (which then becomes the recorded error). Traced routines test this
+// first and return at once, touching none of their arguments.
+inline bool error_pending() {
+    if (engine_instance->error_number != 0) return true;
+    return cancel_requested.load(std::memory_order_relaxed) && raise_cancel();
+}
+
+// The listener of the long loops' progress; see set_progress_hook.
+struct progress_listener {
+    progress_hook hook;
+    void* context;
+};
+extern progress_listener engine_progress;
+
+// Called at the head of each step of a long loop: `done` of `total` steps
+// are finished.
+inline void report_progress(int done, int total) {
+    if (engine_progress.hook != nullptr)
+        engine_progress.hook(engine_progress.context, engine_instance->trace_depth, done, total);
+}
 
 // One entry of the routine-call trace. A traced routine checks
 // error_pending() first, then declares one of these: the constructor pushes

@@ -125,8 +125,10 @@ void classical_powltr(int x, bignum* y, bignum* n, bignum* w) {
     if (error_pending()) return;
 
     const mr_digit f = normalise(n, n);
-    expb2(logb2(e) - 1, mask);
-    while (!is_zero(mask)) {
+    const int nb = logb2(e);
+    expb2(nb - 1, mask);
+    for (int bit = 0; !is_zero(mask); ++bit) {
+        report_progress(bit, nb);
         if (error_pending()) break;
         mad(w, w, w, n, n, w);
         if (compare_numbers(e, mask) >= 0) {
@@ -181,6 +183,7 @@ void nres_powmod(bignum* x, bignum* y, bignum* w) {
     if (nb <= 1) return;
     int i = nb - 2;  // the top bit is the initial w
     while (i >= 0) {
+        report_progress(nb - 2 - i, nb - 1);
         int nbs, nzs;
         const int v = exponent_window(e, i, &nbs, &nzs, 5);
         for (int k = 0; k < nbs; ++k) nres_modmult(w, w, w);
@@ -232,7 +235,9 @@ void nres_powmod2(bignum* x, bignum* y, bignum* a, bignum* b, bignum* w) {
     const int nb1 = logb2(e1);
     const int nb2 = logb2(e2);
     int i = (nb1 > nb2 ? nb1 : nb2) - 1;
+    const int steps = i + 1;
     while (i >= 0) {
+        report_progress(steps - 1 - i, steps);
         int nbs, nzs;
         const int v = exponent_window_pair(e1, e2, i, &nbs, &nzs);
         for (int k = 0; k < nbs; ++k) nres_modmult(w, w, w);
@@ -267,6 +272,7 @@ void nres_powltr(int x, bignum* y, bignum* w) {
     nres(w, w);
     if (nb <= 1) return;
     for (int i = nb - 2; i >= 0; --i) {
+        report_progress(nb - 2 - i, nb - 1);
         nres_modmult(w, w, w);
         if (test_bit(e, i)) {
             multiply_word_mod(w, x, s->modulus);
@@ -307,7 +313,9 @@ void powmod(bignum* x, bignum* y, bignum* n, bignum* w) {
 
     const mr_digit f = normalise(n, n);
     divide(g, n, n);
-    for (;;) {
+    const int nb = logb2(e);
+    for (int bit = 0;; ++bit) {
+        report_progress(bit, nb);
         if (subdiv(e, 2, e) != 0) mad(w, g, g, n, n, w);
         if (error_pending() || is_zero(e)) break;
         mad(g, g, g, n, n, g);

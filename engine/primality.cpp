@@ -121,6 +121,7 @@ int isprime(bignum* x) {
     const bool small = int_value(x) < (1 << 30);
     const int x_small = int_value(x);
     for (int trial = 0; trial < trials; ++trial) {
+        report_progress(trial, trials);
         // A base 2 <= a < min(x, 2^30). The remainders truncate, so words
         // with the top bit set give a <= 0 and are drawn again.
         int a;

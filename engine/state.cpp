@@ -76,7 +76,8 @@ struct routine_name_table {
 
 constexpr routine_name_table routine_names;
 
-// Messages of error codes 1 to 28, each ending with a line break.
+// Messages of error codes 1 to 29, each ending with a line break; 29 is a
+// cancel request (request_cancel), the rest the engine's own faults.
 constexpr const char* error_messages[] = {
     "Number base too big for representation\n",
     "Division by zero attempted\n",
@@ -106,9 +107,10 @@ constexpr const char* error_messages[] = {
     "Base must be binary\n",
     "No irreducible basis defined\n",
     "Composite modulus\n",
+    "Calculation cancelled\n",
 };
 constexpr int error_message_count = sizeof(error_messages) / sizeof(error_messages[0]);
-static_assert(error_message_count == 28);
+static_assert(error_message_count == mr_error_cancelled);
 
 // Bytes of one number slot holding `digits` digit words, rounded up so that
 // the next slot's header is aligned.
@@ -220,6 +222,24 @@ void report_error(int code) {
     std::fflush(stdout);
     std::exit(1);
 }
+
+// ---- Cancel and progress ------------------------------------------------------
+
+std::atomic<bool> cancel_requested{false};
+progress_listener engine_progress{nullptr, nullptr};
+
+void request_cancel() { cancel_requested.store(true, std::memory_order_relaxed); }
+
+void clear_cancel_request() { cancel_requested.store(false, std::memory_order_relaxed); }
+
+// Recorded directly, not through report_error: a cancel is the user's wish,
+// not a fault, and never ends the process with a report.
+bool raise_cancel() {
+    engine_instance->error_number = mr_error_cancelled;
+    return true;
+}
+
+void set_progress_hook(progress_hook hook, void* context) { engine_progress = {hook, context}; }
 
 // ---- Random words -------------------------------------------------------------
 

@@ -86,15 +86,22 @@ int op_factorial() {
         return result_ok;
     }
     set_from_int(n, work.answer);
-    for (int k = n - 1; k >= 2; --k) premult(work.answer, k, work.answer);
+    for (int k = n - 1; k >= 2; --k) {
+        core_progress(n - 1 - k, n - 2);
+        premult(work.answer, k, work.answer);
+    }
     return result_ok;
 }
 
 int op_product() {
     if (bits(X) + bits(Y) + bits(Z) + bits(A) + bits(B) > max_operand_bits) return result_over_sized;
+    core_progress(0, 4);
     multiply(X, Y, work.answer);
+    core_progress(1, 4);
     multiply(work.answer, Z, work.answer);
+    core_progress(2, 4);
     multiply(work.answer, A, work.answer);
+    core_progress(3, 4);
     multiply(work.answer, B, work.answer);
     return result_ok;
 }

@@ -1,4 +1,5 @@
-// Registers, the parse/render cycle and the operation frame.
+// Registers, the parse/render cycle, and the jobs: the operation frame and
+// the base switch.
 #include "calc.h"
 
 #include <cstdio>
@@ -19,6 +20,13 @@ bool show_b = false;
 namespace {
 
 constexpr int status_size = 256;
+
+// The running job's progress, while compute_job runs (on its thread only).
+progress_meter* active_meter = nullptr;
+
+void engine_progress_step(void* meter, int depth, int done, int total) {
+    static_cast<progress_meter*>(meter)->step(depth, done, total);
+}
 
 // The engine instance and every number of the core live from static
 // initialisation, before any window exists, to process exit.
@@ -42,7 +50,7 @@ private:
     static std::span<bignum** const> all_numbers() {
         static bignum** const list[] = {
             &registers.x, &registers.y,  &registers.z,  &registers.a,  &registers.b, &registers.ans,
-            &work.answer, &work.second,  &work.parsed,  &work.saved_ans, &work.saved_b,
+            &work.answer, &work.second,  &work.parsed,  &work.saved_ans,
             &work.m,      &work.t1,      &work.t2,      &work.t3,      &work.g,     &work.u,
             &work.v,      &work.r,       &work.c,       &work.ea,      &work.eb,    &work.q,
         };
@@ -81,14 +89,19 @@ private:
 
 bignum* register_of(int field_id) {
     switch (field_id) {
-    case 1000: return registers.x;
-    case 1001: return registers.y;
-    case 1002: return registers.z;
-    case 1003: return registers.a;
-    case 1005: return registers.b;
-    case 1006: return registers.ans;
+    case IDC_FIELD_X: return registers.x;
+    case IDC_FIELD_Y: return registers.y;
+    case IDC_FIELD_Z: return registers.z;
+    case IDC_FIELD_A: return registers.a;
+    case IDC_FIELD_B: return registers.b;
+    case IDC_FIELD_ANS: return registers.ans;
     default: return nullptr;
     }
+}
+
+void write_field_text(dialog_window& window, int field_id, const char* text) {
+    busy_scope busy;
+    window.write_field(field_id, text);
 }
 
 void configure_engine() {
@@ -98,17 +111,23 @@ void configure_engine() {
     set_io_buffer_size(engine_io_buffer_chars);
 }
 
-bool take_engine_error(char* status, int size) {
+int take_engine_error(char* status, int size) {
     mr_state* engine = get_engine();
-    if (engine->error_number == 0) return false;
-    set_status_text(status, size, error_message(engine->error_number));
+    const int code = engine->error_number;
+    if (code == 0) return 0;
+    if (code == mr_error_cancelled) {
+        set_status_text(status, size, "Cancelled.");
+        zero_number(engine->modulus);
+    } else {
+        set_status_text(status, size, error_message(code));
+    }
     engine->error_number = 0;
     engine->trace_depth = 0;
     // A routine that stops early on an error may not have reached the steps
     // that put these back; restore the working state between actions.
     engine->length_check = 1;
     if (engine->digit_base != 0 || engine->external_base != 16) set_digit_base(16);
-    return true;
+    return code;
 }
 
 void format_result_message(int code, char* out, int size) {
@@ -133,14 +152,16 @@ void format_bit_line(char* out, int size) {
                   logb2(registers.y), logb2(registers.z), logb2(registers.a), logb2(registers.b), logb2(registers.ans));
 }
 
-bool render_field(dialog_window& window, int field_id, int base) {
-    bignum* reg = register_of(field_id);
-    if (reg == nullptr) return true;
+namespace {
+
+// The field text of `value` in `base`, left in text_buffer. False when the
+// engine could not write it (its error is then pending).
+bool format_value(bignum* value, int base) {
     mr_state* engine = get_engine();
     const int saved_base = engine->io_base;
     engine->io_base = base == 64 ? 16 : base;
     std::memset(text_buffer, 0, sizeof text_buffer);
-    const bool written = register_text(reg, text_buffer);
+    const bool written = register_text(value, text_buffer);
     engine->io_base = saved_base;
     if (!written) return false;
     if (base == 64) {
@@ -156,10 +177,18 @@ bool render_field(dialog_window& window, int field_id, int base) {
         if (minus) text_buffer[0] = '-';
         base64_encode(byte_buffer, count, text_buffer + (minus ? 1 : 0));
     }
+    return true;
+}
+
+}  // namespace
+
+bool render_field(dialog_window& window, int field_id, int base) {
+    bignum* reg = register_of(field_id);
+    if (reg == nullptr) return true;
+    if (!format_value(reg, base)) return false;
     // Always written, even when empty: zero in base 256 is the empty text,
     // and the field must not keep the text of an earlier value.
-    busy_scope busy;
-    window.write_field(field_id, text_buffer);
+    write_field_text(window, field_id, text_buffer);
     return true;
 }
 
@@ -181,10 +210,7 @@ void parse_field(dialog_window& window, int field_id) {
 
     if (current_base != 256) {
         const int kept = filter_digits(text_buffer, current_base);
-        if (kept < length) {
-            busy_scope busy;
-            window.write_field(field_id, text_buffer);
-        }
+        if (kept < length) write_field_text(window, field_id, text_buffer);
     }
 
     mr_state* engine = get_engine();
@@ -225,12 +251,57 @@ void parse_field(dialog_window& window, int field_id) {
     window.write_status(status);
 }
 
-void run_operation(dialog_window& window, int opcode) {
-    char status[status_size] = {};
-    std::memset(text_buffer, 0, sizeof text_buffer);
-    if (window.read_field(1000, text_buffer, text_buffer_size) <= 0) return;
+int radio_of_base(int base) {
+    switch (base) {
+    case 2: return IDC_BASE_2;
+    case 8: return IDC_BASE_8;
+    case 10: return IDC_BASE_10;
+    case 36: return IDC_BASE_36;
+    case 60: return IDC_BASE_60;
+    case 64: return IDC_BASE_64;
+    case 256: return IDC_BASE_256;
+    default: return IDC_BASE_16;
+    }
+}
 
-    busy_marker = busy_value;
+// ---- Jobs -------------------------------------------------------------------
+
+void core_progress(int done, int total) {
+    if (active_meter != nullptr) active_meter->step(0, done, total);
+}
+
+bool begin_operation(dialog_window& window, int opcode, calc_job& job) {
+    std::memset(text_buffer, 0, sizeof text_buffer);
+    if (window.read_field(IDC_FIELD_X, text_buffer, text_buffer_size) <= 0) return false;
+    job.kind = job_kind::operation;
+    job.opcode = opcode;
+    return true;
+}
+
+bool begin_base_switch(int base, calc_job& job) {
+    if (base == current_base) return false;
+    job.kind = job_kind::base_switch;
+    job.base = base;
+    return true;
+}
+
+namespace {
+
+// Positions of Ans and B in field_list.
+constexpr int ans_index = 5;
+constexpr int b_index = 4;
+static_assert(field_list[ans_index] == IDC_FIELD_ANS && field_list[b_index] == IDC_FIELD_B);
+
+// The field text of `value` in `base` into `out`; false when the engine could
+// not write it.
+bool format_into(bignum* value, int base, std::string& out) {
+    if (!format_value(value, base)) return false;
+    out = text_buffer;
+    return true;
+}
+
+void compute_operation(calc_job& job) {
+    char status[status_size] = {};
     int result = result_ok;
     bool staged = false;  // whether the operation has results to commit
     bignum* const operands[] = {registers.x, registers.y, registers.z, registers.a, registers.b};
@@ -242,14 +313,13 @@ void run_operation(dialog_window& window, int opcode) {
     }
     if (result == result_ok) {
         show_b = false;
-        if (opcode == opcode_prime) {
+        if (job.opcode == opcode_prime) {
             prime_verdict(status, status_size);
             take_engine_error(status, status_size);
-            window.write_status(status);
-            busy_marker = 0;
+            job.status = status;
             return;
         }
-        if (const operation_entry* op = find_operation(opcode); op != nullptr && op->run != nullptr) {
+        if (const operation_entry* op = find_operation(job.opcode); op != nullptr && op->run != nullptr) {
             result = op->run();
             staged = true;
         }
@@ -259,28 +329,83 @@ void run_operation(dialog_window& window, int opcode) {
         // Nothing is committed: every register stays as it was.
     } else if (result == result_ok) {
         if (staged) {
-            copy_number(registers.ans, work.saved_ans);
-            copy_number(registers.b, work.saved_b);
-            copy_number(work.answer, registers.ans);
-            if (show_b) copy_number(work.second, registers.b);
-            bool shown = render_field(window, 1006, current_base);
-            if (shown && show_b) shown = render_field(window, 1005, current_base);
-            if (!shown) {
-                // The new values cannot be shown: go back to the old ones,
-                // whose text the fields still hold or receive again.
-                take_engine_error(status, status_size);
-                copy_number(work.saved_ans, registers.ans);
-                copy_number(work.saved_b, registers.b);
-                render_field(window, 1006, current_base);
-                render_field(window, 1005, current_base);
-                char ignored[status_size];
-                take_engine_error(ignored, status_size);
+            // Results that cannot be shown are not committed: the registers
+            // and fields keep the old values.
+            if (format_into(work.answer, current_base, job.text[ans_index]) && show_b)
+                format_into(work.second, current_base, job.text[b_index]);
+            if (!take_engine_error(status, status_size)) {
+                job.commit = true;
+                job.show_b = show_b;
             }
         }
-        if (status[0] == '\0') format_bit_line(status, status_size);
     } else {
         format_result_message(result, status, status_size);
     }
-    window.write_status(status);
-    busy_marker = 0;
+    job.status = status;
+}
+
+void compute_base_switch(calc_job& job) {
+    for (int k = 0; k < field_count; ++k) {
+        core_progress(k, field_count);
+        if (!format_into(register_of(field_list[k]), job.base, job.text[k])) {
+            // Some value cannot be written in the new base: the switch does
+            // not happen, and the status line says why.
+            char status[status_size] = {};
+            take_engine_error(status, status_size);
+            job.status = status;
+            return;
+        }
+    }
+    job.commit = true;
+}
+
+void commit_operation(dialog_window& window, const calc_job& job) {
+    if (job.commit) {
+        copy_number(work.answer, registers.ans);
+        write_field_text(window, IDC_FIELD_ANS, job.text[ans_index].c_str());
+        if (job.show_b) {
+            copy_number(work.second, registers.b);
+            write_field_text(window, IDC_FIELD_B, job.text[b_index].c_str());
+        }
+    }
+    if (job.status.empty()) {
+        char status[status_size] = {};
+        format_bit_line(status, status_size);
+        window.write_status(status);
+    } else {
+        window.write_status(job.status.c_str());
+    }
+}
+
+
+void commit_base_switch(dialog_window& window, const calc_job& job) {
+    if (!job.commit) {
+        // The old base stays, with its radio button checked again.
+        window.check_radio(IDC_BASE_2, IDC_BASE_256, radio_of_base(current_base));
+        window.write_status(job.status.c_str());
+        return;
+    }
+    current_base = job.base;
+    for (int k = 0; k < field_count; ++k) write_field_text(window, field_list[k], job.text[k].c_str());
+}
+
+}  // namespace
+
+void compute_job(calc_job& job) {
+    active_meter = &job.progress;
+    set_progress_hook(engine_progress_step, &job.progress);
+    if (job.kind == job_kind::operation)
+        compute_operation(job);
+    else
+        compute_base_switch(job);
+    set_progress_hook(nullptr, nullptr);
+    active_meter = nullptr;
+    job.progress.finish();
+}
+
+void commit_job(dialog_window& window, calc_job& job) {
+    if (job.kind == job_kind::operation)
+        commit_operation(window, job);
+    else
+        commit_base_switch(window, job);
 }

@@ -16,8 +16,11 @@
 #define TORVANE_APP_CALC_CALC_H
 
 #include <cstdint>
+#include <string>
 
 #include "engine.h"
+#include "progress.h"
+#include "resource.h"
 #include "window.h"
 
 // ---- Sizes ------------------------------------------------------------------
@@ -55,7 +58,7 @@ static_assert(text_buffer_size > field_typing_limit, "a field's whole typed text
 inline constexpr int byte_buffer_size = 65536;
 static_assert(byte_buffer_size >= (text_buffer_size / 4) * 3 + 4);
 
-// busy_marker's value while the program itself rewrites fields.
+// busy_marker's value while a job runs or the program itself rewrites fields.
 inline constexpr std::uint32_t busy_value = 0xDEADBEEF;
 
 // ---- Registers and state ----------------------------------------------------
@@ -71,15 +74,24 @@ struct register_set {
 extern register_set registers;
 
 // The value fields in the order of every loop over them: X, Y, Z, A, B, Ans.
-inline constexpr int field_list[6] = {1000, 1001, 1002, 1003, 1005, 1006};
+inline constexpr int field_list[6] = {IDC_FIELD_X, IDC_FIELD_Y, IDC_FIELD_Z, IDC_FIELD_A, IDC_FIELD_B, IDC_FIELD_ANS};
+inline constexpr int field_count = 6;
+
+// Whether `id` is one of the fields the user types operands into: X, Y, Z,
+// A and B (the answer field is read-only).
+constexpr bool is_operand_field(int id) {
+    return id == IDC_FIELD_X || id == IDC_FIELD_Y || id == IDC_FIELD_Z || id == IDC_FIELD_A || id == IDC_FIELD_B;
+}
 
 // The register of a value field id, or null for any other id.
 bignum* register_of(int field_id);
 
 // Radix of all field text: 2, 8, 10, 16, 36, 60, 64 or 256.
 extern int current_base;
-// busy_value while an operation, a base switch or another program write of
-// fields runs; field-changed events are not parsed meanwhile.
+// busy_value while a job (an operation or a base switch) runs and while the
+// program itself writes a field; field-changed events are not parsed
+// meanwhile. This is the one guard against the program's own writes: a
+// window may raise its field-changed event for them.
 extern std::uint32_t busy_marker;
 extern char text_buffer[text_buffer_size];
 extern std::uint8_t byte_buffer[byte_buffer_size];
@@ -123,11 +135,71 @@ void parse_field(dialog_window& window, int field_id);
 // write the text (its error is then pending; see take_engine_error).
 bool render_field(dialog_window& window, int field_id, int base);
 
-// Runs the operation of `opcode` (the operation table in operations.h).
-void run_operation(dialog_window& window, int opcode);
+// The radio button of `base`.
+int radio_of_base(int base);
 
-// When an engine error is pending: writes its message into `status`, clears
-// the engine's error state and returns true. Otherwise returns false.
-bool take_engine_error(char* status, int size);
+// Replaces the text of field `id` as the program (under busy_marker, so the
+// write starts no parse). Every program write of a value field goes here.
+void write_field_text(dialog_window& window, int field_id, const char* text);
+
+// When an engine error is pending: writes its message into `status` ("Cancelled."
+// for a cancel request), clears the engine's error state and returns the
+// error's code. Otherwise returns 0. After a cancel the installed Montgomery
+// modulus is dropped: the routine that was stopped may have been forming it.
+int take_engine_error(char* status, int size);
+
+// ---- Jobs -------------------------------------------------------------------
+//
+// An operation press and a base switch are jobs in three steps, so that the
+// long middle one can run away from the window's thread:
+//   begin_*      on the window's thread: decides whether there is anything
+//                to compute and takes what it needs from the fields;
+//   compute_job  on one other thread while nothing else touches the core or
+//                the engine: every computation and the text of the results,
+//                into the job and the staging numbers only, never into a
+//                register or a field;
+//   commit_job   on the window's thread: the registers, fields and status
+//                line as the action leaves them.
+// A failed or cancelled job commits nothing but its status line, so every
+// register and field stays as it was before the press.
+
+enum class job_kind { operation, base_switch };
+
+struct calc_job {
+    job_kind kind = job_kind::operation;
+    int opcode = 0;  // operation
+    int base = 0;    // base switch: the new base
+    // Written by compute_job:
+    bool commit = false;          // the results below replace the old ones
+    bool show_b = false;          // operation: B receives a second result
+    std::string text[field_count];  // new field texts, by field_list index
+    std::string status;           // empty: the bit-length line after commit
+    progress_meter progress;
+
+    // Back to a fresh job (the progress is reset when the job starts).
+    void clear() {
+        kind = job_kind::operation;
+        opcode = base = 0;
+        commit = show_b = false;
+        for (std::string& t : text) t.clear();
+        status.clear();
+    }
+};
+
+// Prepares an operation press; false when the X field is empty, and the
+// press then does nothing at all.
+bool begin_operation(dialog_window& window, int opcode, calc_job& job);
+
+// Prepares a switch to `base`; false when it is the current base already.
+bool begin_base_switch(int base, calc_job& job);
+
+void compute_job(calc_job& job);
+
+void commit_job(dialog_window& window, calc_job& job);
+
+// Step `done` of `total` of one of the core's own loops begins (the
+// factorial's multipliers, the five-fold product's factors, a base switch's
+// fields); counted into the running job's progress.
+void core_progress(int done, int total);
 
 #endif

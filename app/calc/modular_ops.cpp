@@ -172,7 +172,10 @@ int op_powmod2() {
     if (is_odd(m)) {
         powmod2(t1, work.ea, t2, work.eb, m, work.answer);
     } else {
+        // Two exponentiations, each half of the progress.
+        core_progress(0, 2);
         powmod(t1, work.ea, m, work.u);
+        core_progress(1, 2);
         powmod(t2, work.eb, m, work.v);
         // Both factors are below m; mad keeps their double-length product.
         mad(work.u, work.v, work.v, m, m, work.answer);

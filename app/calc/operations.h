@@ -21,8 +21,7 @@ struct work_numbers {
     bignum* answer;  // staged result for Ans
     bignum* second;  // staged result for B (remainder, LCM)
     bignum* parsed;  // value read from a field, before it reaches the register
-    bignum* saved_ans;
-    bignum* saved_b;
+    bignum* saved_ans;  // X while TO X tries the answer
     bignum* m;   // modulus
     bignum* t1;  // reduced operands, bounds, temporaries
     bignum* t2;

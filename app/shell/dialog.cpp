@@ -2,10 +2,18 @@
 // re-reads that field, a base button redraws every field in the new base, an
 // operation button runs one operation, and CL, CLEAR ALL, TO X, About and
 // Exit do their small jobs.
+//
+// Operations and base switches are jobs (calc.h): begun and committed here on
+// the window's thread, computed on a worker thread. The runner below is the
+// only threading in the program; the platform layers only carry wakeups back
+// to the window's thread.
 #include "dialog.h"
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "calc.h"
 #include "operations.h"
@@ -42,10 +50,6 @@ int field_of_clear_button(int id) {
     }
 }
 
-bool is_operand_field(int id) {
-    return id == IDC_FIELD_X || id == IDC_FIELD_Y || id == IDC_FIELD_Z || id == IDC_FIELD_A || id == IDC_FIELD_B;
-}
-
 // Base 256 writes magnitudes only: on the way into it, the status says which
 // registers have a sign the fields no longer show.
 void report_hidden_signs(dialog_window& window) {
@@ -62,29 +66,95 @@ void report_hidden_signs(dialog_window& window) {
     window.write_status(status);
 }
 
-void switch_base(dialog_window& window, int base) {
-    busy_marker = busy_value;
-    if (base != current_base) {
-        const int old_base = current_base;
-        current_base = base;
-        bool shown = true;
-        for (int id : field_list) shown = render_field(window, id, base) && shown;
-        if (!shown) {
-            // Some value cannot be written in the new base: stay in the old
-            // one, with every field showing its register as before.
-            char status[256];
-            take_engine_error(status, sizeof status);
-            current_base = old_base;
-            for (int id : field_list) render_field(window, id, old_base);
-            char ignored[256];
-            take_engine_error(ignored, sizeof ignored);
-            window.write_status(status);
-        } else if (base == 256) {
-            report_hidden_signs(window);
+// ---- The job runner ---------------------------------------------------------
+
+// A job shows no progress before this, so that ordinary presses look as
+// they always have.
+constexpr auto progress_delay = std::chrono::milliseconds(250);
+// The worker wakes the window's thread at most this often while it computes.
+constexpr auto progress_interval = std::chrono::milliseconds(100);
+
+// The one job that may run. Only the window's thread starts, finishes and
+// abandons it; the worker writes the job and then `finished`.
+struct job_runner {
+    calc_job job;
+    std::thread worker;
+    std::atomic<bool> finished{false};
+    bool running = false;
+    std::chrono::steady_clock::time_point started;
+
+    ~job_runner() {
+        // A window that went away without telling the logic: stop the worker
+        // before the process tears the engine down.
+        if (worker.joinable()) {
+            request_cancel();
+            worker.join();
         }
     }
+};
+job_runner runner;
+
+void post_from_worker(void* window) { static_cast<dialog_window*>(window)->post_wakeup(); }
+
+// Waits for the worker and leaves the busy state; commits the job's outcome
+// when `commit` is set.
+void finish_job(dialog_window& window, bool commit) {
+    runner.worker.join();
+    runner.running = false;
+    clear_cancel_request();
+    if (commit) {
+        commit_job(window, runner.job);
+        const calc_job& job = runner.job;
+        if (job.kind == job_kind::base_switch && job.commit && job.base == 256) report_hidden_signs(window);
+    }
+    window.set_busy(false);
     busy_marker = 0;
 }
+
+void start_job(dialog_window& window) {
+    busy_marker = busy_value;
+    window.set_busy(true);
+    clear_cancel_request();
+    const bool wakes = window.posts_wakeups();
+    runner.job.progress.reset(wakes ? post_from_worker : nullptr, &window, progress_interval);
+    runner.finished.store(false);
+    runner.running = true;
+    runner.started = std::chrono::steady_clock::now();
+    runner.worker = std::thread([&window, wakes] {
+        compute_job(runner.job);
+        runner.finished.store(true);
+        if (wakes) window.post_wakeup();
+    });
+    // A window without wakeups has each job done before the command returns.
+    if (!wakes) finish_job(window, true);
+}
+
+// Stops a running job at once, committing nothing.
+void abandon_job(dialog_window& window) {
+    if (!runner.running) return;
+    request_cancel();
+    finish_job(window, false);
+}
+
+void show_progress(dialog_window& window) {
+    if (std::chrono::steady_clock::now() - runner.started < progress_delay) return;
+    const int tenths = runner.job.progress.tenths_of_percent();
+    char status[64];
+    std::snprintf(status, sizeof status, "Working... %d.%d%%", tenths / 10, tenths % 10);
+    window.write_status(status);
+}
+
+void run_operation(dialog_window& window, int opcode) {
+    runner.job.clear();
+    if (begin_operation(window, opcode, runner.job)) start_job(window);
+}
+
+void switch_base(dialog_window& window, int base) {
+    runner.job.clear();
+    if (begin_base_switch(base, runner.job)) start_job(window);
+}
+
+// ---- The small jobs -----------------------------------------------------------
 
 const char* field_name(int field_id) {
     switch (field_id) {
@@ -106,12 +176,12 @@ void report_input_cut(dialog_window& window, int field_id) {
 }
 
 void clear_one(dialog_window& window, int field_id) {
-    window.write_field(field_id, "");
+    write_field_text(window, field_id, "");
     set_from_int(0, register_of(field_id));
 }
 
 void clear_all(dialog_window& window) {
-    for (int id : field_list) window.write_field(id, "");
+    for (int id : field_list) write_field_text(window, id, "");
     set_from_int(0, registers.ans);
     copy_number(registers.ans, registers.b);
     copy_number(registers.b, registers.a);
@@ -139,6 +209,7 @@ void answer_to_x(dialog_window& window) {
 bool streams_closed = false;
 
 void exit_dialog(dialog_window& window) {
+    abandon_job(window);
     if (!streams_closed) {
         streams_closed = true;
         std::fclose(stdin);
@@ -162,6 +233,14 @@ void button(dialog_window& window, int id) {
     }
 }
 
+// A press that a running job refuses. An automatic radio button has checked
+// itself already: the check goes back to the base the fields will show.
+void refuse_button(dialog_window& window, int id) {
+    if (id < IDC_BASE_2 || id > IDC_BASE_256) return;
+    const bool switching = runner.job.kind == job_kind::base_switch;
+    window.check_radio(IDC_BASE_2, IDC_BASE_256, radio_of_base(switching ? runner.job.base : current_base));
+}
+
 }  // namespace
 
 void dialog_initialise(dialog_window& window) {
@@ -177,11 +256,16 @@ void dialog_initialise(dialog_window& window) {
 
 void dialog_command(dialog_window& window, int id, int notification) {
     if (notification == notify_clicked && id >= IDC_BASE_2 && id <= IDC_TO_X) {
-        button(window, id);
+        if (runner.running)
+            refuse_button(window, id);
+        else
+            button(window, id);
     } else if (notification == notify_edit_changed && is_operand_field(id)) {
         parse_field(window, id);
     } else if (notification == notify_edit_full && is_operand_field(id)) {
         report_input_cut(window, id);
+    } else if (notification == notify_clicked && id == command_cancel && runner.running) {
+        request_cancel();
     }
     if (id == IDC_ABOUT) {
         window.message_box(about_caption, about_text);
@@ -191,3 +275,13 @@ void dialog_command(dialog_window& window, int id, int notification) {
 }
 
 void dialog_close(dialog_window& window) { exit_dialog(window); }
+
+void dialog_wakeup(dialog_window& window) {
+    if (!runner.running) return;
+    if (runner.finished.load())
+        finish_job(window, true);
+    else
+        show_progress(window);
+}
+
+void dialog_destroyed(dialog_window& window) { abandon_job(window); }

@@ -14,18 +14,39 @@ inline constexpr int notify_edit_changed = 0x300;  // EN_CHANGE
 // event of the same edit, if there was one.
 inline constexpr int notify_edit_full = 0x501;  // EN_MAXTEXT
 
+// The dialog manager's OK and Cancel commands: Enter and Esc.
+inline constexpr int command_ok = 1;
+inline constexpr int command_cancel = 2;
+
 // The window has been created: sets the start state (status "Idle...\n",
 // base 16 checked, typing limits, engine settings).
 void dialog_initialise(dialog_window& window);
 
 // A command from control `id`: a button click (notification 0), a change of
 // an edit field's text by the user (notify_edit_changed) or an edit cut at
-// the field's limit (notify_edit_full). The standard OK (1) and Cancel (2)
-// commands do nothing.
+// the field's limit (notify_edit_full). The standard OK (1) command does
+// nothing; Cancel (2) cancels a running job and otherwise does nothing.
+//
+// An operation button and a base button start a job: its computation runs on
+// a worker thread while the window's thread goes on with its events, and its
+// results are committed when the window's thread next calls dialog_wakeup
+// after the worker has finished. While a job runs the window is busy: field
+// edits, base and operation buttons, CL, CLEAR ALL and TO X are refused, the
+// status line shows "Working..." with the share done once the job has taken
+// more than a quarter of a second, Cancel stops the job (status "Cancelled.",
+// nothing else changed), and About and Exit work as ever.
 void dialog_command(dialog_window& window, int id, int notification);
 
 // The window's close box: the same as the Exit button.
 void dialog_close(dialog_window& window);
+
+// On the window's thread, after post_wakeup: commits a finished job, or
+// shows the running one's progress.
+void dialog_wakeup(dialog_window& window);
+
+// The window is being destroyed without Exit or close: a running job is
+// cancelled and waited for, and commits nothing.
+void dialog_destroyed(dialog_window& window);
 
 // The text of the About box.
 inline constexpr const char* about_caption = "About";

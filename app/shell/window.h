@@ -13,8 +13,9 @@ public:
     // an empty field.
     virtual int read_field(int id, char* buffer, int size) = 0;
 
-    // Replaces the whole text of control `id`. A program write never raises
-    // the field-changed event and is never cut to the typing limit.
+    // Replaces the whole text of control `id`. A program write is never cut
+    // to the typing limit. It may raise the field-changed event: the dialog
+    // logic ignores the events of its own writes.
     virtual void write_field(int id, const char* text) = 0;
 
     // Replaces the text of the one-line status field.
@@ -32,6 +33,22 @@ public:
 
     // Ends the dialog; the platform layer then leaves its event loop.
     virtual void end_dialog() = 0;
+
+    // ---- Jobs: operations and base switches computed on a worker thread ----
+
+    // Whether this window delivers wakeups (post_wakeup). A window that does
+    // not gets each job run to completion before the command that started
+    // it returns, as a script needs.
+    virtual bool posts_wakeups() const { return false; }
+
+    // Called on the worker thread: asks the window's thread to call
+    // dialog_wakeup (dialog.h) soon. Must not block.
+    virtual void post_wakeup() {}
+
+    // While busy, the operand fields refuse typing and pasting (read-only,
+    // looking as they always do). The buttons stay as they are: the dialog
+    // logic refuses their commands.
+    virtual void set_busy(bool /*busy*/) {}
 };
 
 #endif

@@ -261,7 +261,8 @@ TEST(StateNames, TablesOfRoutinesAndMessages) {
     EXPECT_EQ(named, 41);
     EXPECT_STREQ(error_message(19), "Illegal modulus \n");
     EXPECT_STREQ(error_message(28), "Composite modulus\n");
-    EXPECT_STREQ(error_message(29), "Undefined error\n");
+    EXPECT_STREQ(error_message(29), "Calculation cancelled\n");
+    EXPECT_STREQ(error_message(30), "Undefined error\n");
     EXPECT_STREQ(error_message(0), "Undefined error\n");
 }
 
