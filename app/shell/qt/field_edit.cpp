@@ -69,7 +69,7 @@ field_edit::field_edit(QWidget* parent) : QPlainTextEdit(parent)
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     connect(document(), &QTextDocument::contentsChanged, this, [this] {
-        if (!writing_ && on_user_edit)
+        if (on_user_edit)
             on_user_edit();
     });
 }
@@ -84,9 +84,7 @@ void field_edit::write_bytes(const char* bytes)
     const bool typing = hasFocus();
     const std::string old_bytes = typing ? read_bytes() : std::string();
     const int old_position = textCursor().position();
-    writing_ = true;
     setPlainText(text);
-    writing_ = false;
     if (typing) {
         QTextCursor cursor = textCursor();
         cursor.setPosition(std::clamp(caret_after_rewrite(old_bytes, old_position, bytes), 0, length()));

@@ -29,7 +29,8 @@ public:
     void set_limit(int count) { limit_ = count; }
     int limit() const { return limit_; }
 
-    // Replaces the text as the program; no user-edit notification.
+    // Replaces the text as the program. The user-edit notification follows
+    // as for any change; the dialog logic ignores those of its own writes.
     void write_bytes(const char* bytes);
     std::string read_bytes() const;
     int length() const;
@@ -54,7 +55,6 @@ private:
     void report_cut();
 
     int limit_ = -1;
-    bool writing_ = false;
 };
 
 #endif

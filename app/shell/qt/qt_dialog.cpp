@@ -20,9 +20,6 @@
 
 namespace {
 
-constexpr int field_changed = 0x300;  // the edit control's change notification
-constexpr int button_clicked = 0;
-
 QString latin1(const char* text)
 {
     return QString::fromLatin1(text);
@@ -122,6 +119,11 @@ qt_dialog::qt_dialog(QWidget* parent) : QDialog(parent)
     dialog_initialise(*this);
 }
 
+qt_dialog::~qt_dialog()
+{
+    dialog_destroyed(*this);
+}
+
 QWidget* qt_dialog::make_control(const template_control& entry)
 {
     const int id = entry.id;
@@ -140,7 +142,7 @@ QWidget* qt_dialog::make_control(const template_control& entry)
             edit->setReadOnly(true);
             show_as_read_only(edit);
         } else {
-            edit->on_user_edit = [this, id] { dialog_command(*this, id, field_changed); };
+            edit->on_user_edit = [this, id] { dialog_command(*this, id, notify_edit_changed); };
             edit->on_user_cut = [this, id] { dialog_command(*this, id, notify_edit_full); };
         }
         return edit;
@@ -154,7 +156,7 @@ QWidget* qt_dialog::make_control(const template_control& entry)
         return new QGroupBox(this);
     case control_kind::auto_radio: {
         auto* radio = new QRadioButton(latin1(entry.caption), this);
-        connect(radio, &QRadioButton::clicked, this, [this, id] { dialog_command(*this, id, button_clicked); });
+        connect(radio, &QRadioButton::clicked, this, [this, id] { dialog_command(*this, id, notify_clicked); });
         return radio;
     }
     case control_kind::push_button:
@@ -164,7 +166,7 @@ QWidget* qt_dialog::make_control(const template_control& entry)
         button->setAutoDefault(false);
         if (entry.kind == control_kind::flat_button)
             button->setFlat(true);
-        connect(button, &QPushButton::clicked, this, [this, id] { dialog_command(*this, id, button_clicked); });
+        connect(button, &QPushButton::clicked, this, [this, id] { dialog_command(*this, id, notify_clicked); });
         return button;
     }
     }
@@ -246,13 +248,30 @@ void qt_dialog::end_dialog()
     done(0);
 }
 
+void qt_dialog::post_wakeup()
+{
+    QMetaObject::invokeMethod(this, [this] { dialog_wakeup(*this); }, Qt::QueuedConnection);
+}
+
+void qt_dialog::set_busy(bool busy)
+{
+    busy_ = busy;
+    for (std::size_t i = 0; i < dialog_controls.size(); ++i)
+        if (dialog_controls[i].kind == control_kind::field_edit)
+            static_cast<field_edit*>(controls_[i])->setReadOnly(busy);
+}
+
 void qt_dialog::keyPressEvent(QKeyEvent* event)
 {
     switch (event->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
+        event->accept();
+        dialog_command(*this, command_ok, notify_clicked);
+        return;
     case Qt::Key_Escape:
-        event->accept();  // no default button and no cancel: nothing happens
+        event->accept();
+        dialog_command(*this, command_cancel, notify_clicked);
         return;
     default:
         QDialog::keyPressEvent(event);

@@ -19,6 +19,7 @@ class QLineEdit;
 class qt_dialog : public QDialog, public dialog_window {
 public:
     explicit qt_dialog(QWidget* parent = nullptr);
+    ~qt_dialog() override;
 
     // The dialog font: Courier New 9 pt, or its metric twin where it is
     // missing.
@@ -34,6 +35,9 @@ public:
     // line breaks).
     const std::string& status_text() const { return status_text_; }
 
+    // Whether a job runs (between set_busy(true) and set_busy(false)).
+    bool busy() const { return busy_; }
+
     int read_field(int id, char* buffer, int size) override;
     void write_field(int id, const char* text) override;
     void write_status(const char* text) override;
@@ -41,6 +45,9 @@ public:
     void limit_field(int id, int count) override;
     void message_box(const char* caption, const char* text) override;
     void end_dialog() override;
+    bool posts_wakeups() const override { return true; }
+    void post_wakeup() override;
+    void set_busy(bool busy) override;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -61,6 +68,7 @@ private:
     QLineEdit* status_ = nullptr;
     std::string status_text_;
     bool ended_ = false;
+    bool busy_ = false;
 };
 
 #endif

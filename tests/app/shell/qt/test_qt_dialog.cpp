@@ -3,6 +3,7 @@
 #include "shell/qt/field_edit.h"
 #include "shell/qt/qt_dialog.h"
 #include "shell/dialog.h"
+#include "calc.h"
 
 #include <gtest/gtest.h>
 
@@ -52,7 +53,13 @@ protected:
         return std::string(buffer.data(), static_cast<std::size_t>(n));
     }
     field_edit* edit(int id) { return static_cast<field_edit*>(dialog->control(id)); }
-    void click(int id) { QTest::mouseClick(dialog->control(id), Qt::LeftButton); }
+    // A click, and the job it may start run to its end.
+    void click(int id)
+    {
+        QTest::mouseClick(dialog->control(id), Qt::LeftButton);
+        settle();
+    }
+    void settle() { QTRY_VERIFY_WITH_TIMEOUT(!dialog->busy(), 30000); }
     void type(int id, const QString& keys)
     {
         QWidget* widget = dialog->control(id);
@@ -127,7 +134,7 @@ TEST_F(QtDialog, ProgramWritesAreNotParsed)
 {
     type(IDC_FIELD_X, "5");
     const std::string status = dialog->status_text();
-    dialog->write_field(IDC_FIELD_X, "7");
+    write_field_text(*dialog, IDC_FIELD_X, "7");
     EXPECT_EQ(dialog->status_text(), status);
     type(IDC_FIELD_Y, "3");
     click(IDC_OP_ADD);
@@ -186,7 +193,7 @@ TEST_F(QtDialog, TheCaretStaysWhereTheTypingLeftIt)
     type(IDC_FIELD_Y, "-987654321");
     EXPECT_EQ(text(IDC_FIELD_Y), "-987654321");
     // A "-" that stops being the sign goes from behind the caret.
-    dialog->write_field(IDC_FIELD_A, "-5");
+    write_field_text(*dialog, IDC_FIELD_A, "-5");
     edit(IDC_FIELD_A)->moveCursor(QTextCursor::Start);
     type(IDC_FIELD_A, "12");
     EXPECT_EQ(text(IDC_FIELD_A), "125");
@@ -195,7 +202,7 @@ TEST_F(QtDialog, TheCaretStaysWhereTheTypingLeftIt)
 TEST_F(QtDialog, ProgramWritesAreNeverCut)
 {
     const std::string long_text(69000, '1');
-    dialog->write_field(IDC_FIELD_X, long_text.c_str());
+    write_field_text(*dialog, IDC_FIELD_X, long_text.c_str());
     EXPECT_TRUE(text(IDC_FIELD_X) == long_text);
     edit(IDC_FIELD_X)->moveCursor(QTextCursor::End);
     type(IDC_FIELD_X, "1");
@@ -235,10 +242,12 @@ TEST_F(QtDialog, MnemonicsPressTheirButtons)
     type(IDC_FIELD_Y, "12");
     QTest::keyClick(dialog.get(), Qt::Key_G, Qt::AltModifier);
     QTRY_COMPARE(text(IDC_FIELD_ANS), std::string("6"));
+    settle();
     EXPECT_EQ(text(IDC_FIELD_B), "24");
     EXPECT_EQ(dialog->status_text(), "Bits: x- 4 y- 5 z- 0 a- 0 b- 6 ans- 3");
     QTest::keyClick(dialog.get(), Qt::Key_Plus, Qt::AltModifier);
     QTRY_COMPARE(text(IDC_FIELD_ANS), std::string("1E"));
+    settle();
     QTest::keyClick(dialog.get(), Qt::Key_T, Qt::AltModifier);
     QTRY_COMPARE(text(IDC_FIELD_X), std::string("1E"));
     EXPECT_EQ(dialog->status_text(), "Answer copied to X.");
@@ -283,6 +292,64 @@ TEST_F(QtDialog, EnterAndEscapeDoNothing)
     EXPECT_EQ(text(IDC_FIELD_ANS), "");
     EXPECT_TRUE(radio_checked(IDC_BASE_16));
     EXPECT_EQ(dialog->status_text(), status);
+}
+
+// X^Y MOD Z with a 32768-bit odd modulus and a 2000-bit exponent runs for
+// seconds.
+TEST_F(QtDialog, ALongJobKeepsTheWindowAliveRefusesInputAndStopsAtEscape)
+{
+    paste(IDC_FIELD_X, QString(8192, 'C'));
+    paste(IDC_FIELD_Y, QString(500, '9'));
+    paste(IDC_FIELD_Z, QString(8191, 'E') + "1");
+    click(IDC_OP_MUL);
+    std::vector<std::string> before;
+    for (int id : value_fields)
+        before.push_back(text(id));
+    ASSERT_NE(before.back(), "");
+
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start(10);
+    QTest::mouseClick(dialog->control(IDC_OP_POWMOD), Qt::LeftButton);
+    ASSERT_TRUE(dialog->busy());
+    QTRY_VERIFY_WITH_TIMEOUT(dialog->status_text().rfind("Working... ", 0) == 0, 30000);
+    EXPECT_GT(ticks, 0) << "the event loop ran while the job did";
+    ASSERT_TRUE(dialog->busy());
+
+    // Input is refused: typing, pasting, CL, a base and an operation.
+    type(IDC_FIELD_X, "1");
+    paste(IDC_FIELD_Y, "2");
+    QTest::mouseClick(dialog->control(IDC_CL_Z), Qt::LeftButton);
+    QTest::mouseClick(dialog->control(IDC_BASE_10), Qt::LeftButton);
+    QTest::mouseClick(dialog->control(IDC_OP_ADD), Qt::LeftButton);
+    EXPECT_TRUE(radio_checked(IDC_BASE_16));
+    for (std::size_t i = 0; i < before.size(); ++i)
+        EXPECT_EQ(text(value_fields[i]), before[i]) << value_fields[i];
+
+    QTest::keyClick(edit(IDC_FIELD_X), Qt::Key_Escape);
+    QTRY_COMPARE_WITH_TIMEOUT(dialog->status_text(), std::string("Cancelled."), 10000);
+    EXPECT_FALSE(dialog->busy());
+    for (std::size_t i = 0; i < before.size(); ++i)
+        EXPECT_EQ(text(value_fields[i]), before[i]) << value_fields[i];
+    // Typing works again.
+    type(IDC_FIELD_A, "5");
+    EXPECT_EQ(dialog->status_text(), "Bits: x- 32768 y- 2000 z- 32768 a- 3 b- 0 ans- 34767");
+}
+
+TEST_F(QtDialog, TheCloseBoxDuringAJobEndsTheDialog)
+{
+    EXPECT_EXIT(
+        {
+            paste(IDC_FIELD_X, QString(8192, 'C'));
+            paste(IDC_FIELD_Y, QString(500, '9'));
+            paste(IDC_FIELD_Z, QString(8191, 'E') + "1");
+            QTest::mouseClick(dialog->control(IDC_OP_POWMOD), Qt::LeftButton);
+            const bool running = dialog->busy();
+            const bool closed = dialog->close();
+            std::_Exit(running && closed && !dialog->isVisible() && !dialog->busy() ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(QtDialog, AboutIsAModalInformationBox)
@@ -342,9 +409,9 @@ TEST_F(QtDialog, Base256FieldsCarryRawBytes)
     std::string every_byte;
     for (int c = 1; c < 256; ++c)
         every_byte += static_cast<char>(c);
-    dialog->write_field(IDC_FIELD_A, every_byte.c_str());
+    write_field_text(*dialog, IDC_FIELD_A, every_byte.c_str());
     EXPECT_EQ(text(IDC_FIELD_A), every_byte);
-    dialog->write_field(IDC_FIELD_A, "a\r\nb\rc\n");
+    write_field_text(*dialog, IDC_FIELD_A, "a\r\nb\rc\n");
     EXPECT_EQ(text(IDC_FIELD_A), "a\r\nb\rc\n");
     // Typed characters with a Latin-1 code are that byte; others are dropped.
     type_characters(IDC_FIELD_X, QString::fromUtf8("\u00e9\u20ac\u00ff"));
