@@ -201,24 +201,29 @@ void report_error(int code);
 // ---- Cancel and progress (state.cpp) ----------------------------------------
 
 // The error a cancel request raises. request_cancel may be called from any
-// thread while another runs the engine: the engine's pending-error check
-// (every traced routine's first step, and the checks inside long loops)
-// sees the request, records this code, and every routine then unwinds as
-// after any other error. The request stays until clear_cancel_request, which
-// the thread that owns the engine calls once the computation has returned.
+// thread while another runs the engine: at the next step boundary of a long
+// loop (progress_step) the engine records this code as its pending error,
+// and every routine then unwinds as after any other error. The request
+// stays until clear_cancel_request, which the thread that runs the engine
+// calls once the computation has returned.
 inline constexpr int mr_error_cancelled = 29;
 void request_cancel();
 void clear_cancel_request();
 
 // Progress of the long loops (the exponent bits of the exponentiations, the
-// trials of the primality test): while a hook is set, each such loop calls
-// hook(context, depth, done, total) at the head of a step, with `done` of
-// `total` steps finished and `depth` the trace depth of the looping
-// routine, so that a listener can nest the loops of callees inside those of
-// their callers. The hook runs on the engine's thread; with none set a loop
-// pays one null test per step.
+// trials of the primality test, and the caller's own loops through
+// progress_step): while a hook is set, each step of such a loop begins with
+// hook(context, depth, done, total), `done` of `total` steps finished and
+// `depth` the trace depth of the looping routine (0 for the caller), so that
+// a listener can nest the loops of callees inside those of their callers.
+// The hook runs on the engine's thread; with none set a step costs one null
+// test and one relaxed atomic load.
 using progress_hook = void (*)(void* context, int depth, int done, int total);
 void set_progress_hook(progress_hook hook, void* context);
+
+// Step `done` of `total` of the caller's own long loop begins: reported to
+// the hook, and a step boundary at which a cancel request is taken.
+void progress_step(int done, int total);
 void put_text(const char* text);
 std::uint32_t random_word();
 

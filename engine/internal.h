@@ -11,18 +11,15 @@
 // their loops instead of calling get_engine() per word.
 extern mr_state* engine_instance;
 
-// Set by request_cancel from any thread; read by error_pending.
-extern std::atomic<bool> cancel_requested;
-// Records the cancel request as the pending error; returns true.
-bool raise_cancel();
+// True while an engine error is recorded. Traced routines test this first and
+// return at once, touching none of their arguments.
+inline bool error_pending() { return engine_instance->error_number != 0; }
 
-// True while an engine error is recorded, or once a cancel request has been
-// made (which then becomes the recorded error). Traced routines test this
-// first and return at once, touching none of their arguments.
-inline bool error_pending() {
-    if (engine_instance->error_number != 0) return true;
-    return cancel_requested.load(std::memory_order_relaxed) && raise_cancel();
-}
+// Set by request_cancel from any thread; read at the step boundaries of the
+// long loops (report_progress).
+extern std::atomic<bool> cancel_requested;
+// Records a cancel request as the pending error.
+void raise_cancel();
 
 // The listener of the long loops' progress; see set_progress_hook.
 struct progress_listener {
@@ -32,10 +29,16 @@ struct progress_listener {
 extern progress_listener engine_progress;
 
 // Called at the head of each step of a long loop: `done` of `total` steps
-// are finished.
+// are finished. Tells the progress hook, and turns a cancel request into
+// the pending error here, where the loop's state is whole: from then on
+// every traced routine returns at once, the loop's own calls included, and
+// the computation unwinds as after any other error. (A request is not taken
+// at every routine's entry check: some routines go on after a callee has
+// returned early and would then work on a half-made intermediate.)
 inline void report_progress(int done, int total) {
     if (engine_progress.hook != nullptr)
         engine_progress.hook(engine_progress.context, engine_instance->trace_depth, done, total);
+    if (cancel_requested.load(std::memory_order_relaxed)) raise_cancel();
 }
 
 // One entry of the routine-call trace. A traced routine checks

@@ -234,12 +234,13 @@ void clear_cancel_request() { cancel_requested.store(false, std::memory_order_re
 
 // Recorded directly, not through report_error: a cancel is the user's wish,
 // not a fault, and never ends the process with a report.
-bool raise_cancel() {
-    engine_instance->error_number = mr_error_cancelled;
-    return true;
+void raise_cancel() {
+    if (engine_instance->error_number == 0) engine_instance->error_number = mr_error_cancelled;
 }
 
 void set_progress_hook(progress_hook hook, void* context) { engine_progress = {hook, context}; }
+
+void progress_step(int done, int total) { report_progress(done, total); }
 
 // ---- Random words -------------------------------------------------------------
 

@@ -14,7 +14,7 @@ window=(qt6-base-dev fonts-liberation)
 # The Windows build: mingw-w64, and GoogleTest's sources to build it for Windows.
 windows=(mingw-w64 googletest)
 # Checking both windows for real: Xvfb, key events, screenshots, Wine.
-window_checks=(xvfb xauth xdotool imagemagick wine wine64)
+window_checks=(xvfb xauth xdotool xclip imagemagick wine wine64)
 # Packing the Debian package (dpkg-shlibdeps of dpkg-dev, with file, computes
 # its dependencies), and checking it: lintian, the menu entry's and the
 # metadata's validators, xprop and fc-query for the window's icon and font.

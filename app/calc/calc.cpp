@@ -21,9 +21,6 @@ namespace {
 
 constexpr int status_size = 256;
 
-// The running job's progress, while compute_job runs (on its thread only).
-progress_meter* active_meter = nullptr;
-
 void engine_progress_step(void* meter, int depth, int done, int total) {
     static_cast<progress_meter*>(meter)->step(depth, done, total);
 }
@@ -266,9 +263,7 @@ int radio_of_base(int base) {
 
 // ---- Jobs -------------------------------------------------------------------
 
-void core_progress(int done, int total) {
-    if (active_meter != nullptr) active_meter->step(0, done, total);
-}
+void core_progress(int done, int total) { progress_step(done, total); }
 
 bool begin_operation(dialog_window& window, int opcode, calc_job& job) {
     std::memset(text_buffer, 0, sizeof text_buffer);
@@ -392,14 +387,12 @@ void commit_base_switch(dialog_window& window, const calc_job& job) {
 }  // namespace
 
 void compute_job(calc_job& job) {
-    active_meter = &job.progress;
     set_progress_hook(engine_progress_step, &job.progress);
     if (job.kind == job_kind::operation)
         compute_operation(job);
     else
         compute_base_switch(job);
     set_progress_hook(nullptr, nullptr);
-    active_meter = nullptr;
     job.progress.finish();
 }
 

@@ -199,7 +199,8 @@ void commit_job(dialog_window& window, calc_job& job);
 
 // Step `done` of `total` of one of the core's own loops begins (the
 // factorial's multipliers, the five-fold product's factors, a base switch's
-// fields); counted into the running job's progress.
+// fields): counted into the running job's progress, and a point at which a
+// cancel request stops the job.
 void core_progress(int done, int total);
 
 #endif

@@ -262,7 +262,7 @@ void dialog_command(dialog_window& window, int id, int notification) {
             button(window, id);
     } else if (notification == notify_edit_changed && is_operand_field(id)) {
         parse_field(window, id);
-    } else if (notification == notify_edit_full && is_operand_field(id)) {
+    } else if (notification == notify_edit_full && is_operand_field(id) && busy_marker == 0) {
         report_input_cut(window, id);
     } else if (notification == notify_clicked && id == command_cancel && runner.running) {
         request_cancel();

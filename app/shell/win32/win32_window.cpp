@@ -7,6 +7,7 @@
 #include <commctrl.h>
 
 #include <string>
+#include "calc.h"
 
 namespace {
 
@@ -102,9 +103,7 @@ void win32_window::write_field(int id, const char* text)
     const bool typing = field != nullptr && GetFocus() == field;
     const std::string old_text = typing ? text_of(field) : std::string();
     const int old_caret = typing ? caret_of(field) : 0;
-    writing_ = true;
     SetDlgItemTextA(dialog_, id, text);
-    writing_ = false;
     if (typing) {
         const int caret = caret_after_rewrite(old_text, old_caret, text);
         SendMessageA(field, EM_SETSEL, static_cast<WPARAM>(caret), static_cast<LPARAM>(caret));
@@ -137,6 +136,19 @@ void win32_window::end_dialog()
     EndDialog(dialog_, 0);
 }
 
+void win32_window::post_wakeup()
+{
+    PostMessageA(dialog_, wm_torvane_wakeup, 0, 0);
+}
+
+void win32_window::set_busy(bool busy)
+{
+    busy_ = busy;
+    for (int id : field_list)
+        if (is_operand_field(id))
+            SendDlgItemMessageA(dialog_, id, EM_SETREADONLY, busy ? TRUE : FALSE, 0);
+}
+
 INT_PTR CALLBACK torvane_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)
 {
     win32_window& window = *current_window;
@@ -154,8 +166,6 @@ INT_PTR CALLBACK torvane_dialog_proc(HWND dialog, UINT message, WPARAM wparam, L
     case WM_COMMAND: {
         const int id = LOWORD(wparam);
         const int notification = HIWORD(wparam);
-        if ((notification == EN_CHANGE || notification == EN_MAXTEXT) && window.writing())
-            break;
         if (notification == EN_MAXTEXT) {
             // The edit control reports the cut before the change it still
             // makes; the report waits for that change to be handled.
@@ -180,11 +190,29 @@ INT_PTR CALLBACK torvane_dialog_proc(HWND dialog, UINT message, WPARAM wparam, L
     }
     case WM_CLOSE:
         // A multi-line edit control answers Esc by asking its dialog to
-        // close; Esc does nothing in this dialog, so only the close box,
+        // close; Esc is the dialog's Cancel command, so only the close box,
         // Alt+F4 and other requests end it.
         if (GetKeyState(VK_ESCAPE) < 0)
+            dialog_command(window, IDCANCEL, notify_clicked);
+        else
+            dialog_close(window);
+        break;
+    case wm_torvane_wakeup:
+        dialog_wakeup(window);
+        break;
+    case WM_CTLCOLORSTATIC: {
+        // A read-only edit is drawn like a label; the operand fields keep
+        // their usual look while a job makes them read-only for a moment.
+        const int id = GetDlgCtrlID(reinterpret_cast<HWND>(lparam));
+        if (!window.busy() || !is_operand_field(id))
             break;
-        dialog_close(window);
+        const HDC dc = reinterpret_cast<HDC>(wparam);
+        SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+        SetBkColor(dc, GetSysColor(COLOR_WINDOW));
+        return reinterpret_cast<INT_PTR>(GetSysColorBrush(COLOR_WINDOW));
+    }
+    case WM_DESTROY:
+        dialog_destroyed(window);
         break;
     default:
         break;

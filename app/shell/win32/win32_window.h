@@ -20,9 +20,8 @@ public:
     HWND handle() const { return dialog_; }
     void attach(HWND dialog) { dialog_ = dialog; }
 
-    // True while the program itself replaces a field's text; change
-    // notifications raised by such a write are not passed on.
-    bool writing() const { return writing_; }
+    // Whether a job runs: the operand fields are read-only meanwhile.
+    bool busy() const { return busy_; }
 
     // Called once the dialog's controls exist: tooltips on the operation
     // buttons, and the template's layout remembered for resizing.
@@ -40,11 +39,14 @@ public:
     void limit_field(int id, int count) override;
     void message_box(const char* caption, const char* text) override;
     void end_dialog() override;
+    bool posts_wakeups() const override { return true; }
+    void post_wakeup() override;
+    void set_busy(bool busy) override;
 
 private:
     HINSTANCE instance_;
     HWND dialog_ = nullptr;
-    bool writing_ = false;
+    bool busy_ = false;
     // The child controls in template order, where the dialog manager put
     // them, and the client size they were put in.
     std::array<HWND, dialog_controls.size()> controls_{};
@@ -57,6 +59,9 @@ private:
 // text at its limit, so that the report follows the field's own change
 // notification. wParam: the field's id.
 inline constexpr UINT wm_field_cut = WM_APP + 0x31;
+
+// The message a job's worker posts to the dialog to wake its thread.
+inline constexpr UINT wm_torvane_wakeup = WM_APP + 1;
 
 // The dialog procedure of template 101. It answers 0 to every message and
 // serves the window given to run_torvane_dialog.

@@ -1,13 +1,17 @@
-// torvane-probe: torvane with two test hooks, for the check of the real
+// torvane-probe: torvane with three test hooks, for the check of the real
 // window under Xvfb. It writes torvane-ready.txt into the current folder
-// once the dialog is shown, and, when the dialog ends, every value field and
-// the status field into torvane-fields.txt, one "id=text" line each. The
-// shipped program has neither hook.
+// once the dialog is shown; appends every status line it shows to
+// torvane-status.log as "SECONDS TEXT" (wall-clock seconds since 1970, so
+// that the script can compare them with the moments it pressed keys); and,
+// when the dialog ends, writes every value field and the status field into
+// torvane-fields.txt, one "id=text" line each. The shipped program has none
+// of the hooks.
 #include "shell/qt/qt_dialog.h"
 
 #include <QApplication>
 #include <QTimer>
 
+#include <chrono>
 #include <cstdio>
 #include <initializer_list>
 #include <vector>
@@ -16,6 +20,16 @@ namespace {
 
 class probe_dialog : public qt_dialog {
 public:
+    void write_status(const char* text) override
+    {
+        if (std::FILE* log = std::fopen("torvane-status.log", "ab")) {
+            const auto now = std::chrono::system_clock::now().time_since_epoch();
+            std::fprintf(log, "%.3f %s\n", std::chrono::duration<double>(now).count(), text);
+            std::fclose(log);
+        }
+        qt_dialog::write_status(text);
+    }
+
     void end_dialog() override
     {
         if (std::FILE* out = std::fopen("torvane-fields.txt", "wb")) {

@@ -1,12 +1,15 @@
-// torvane_probe.exe: torvane.exe with two test hooks, for the check under
+// torvane_probe.exe: torvane.exe with three test hooks, for the check under
 // Wine. It writes torvane-ready.txt into the current folder once the dialog
-// is initialised, and, when the dialog ends, every value field and the
-// status field into torvane-fields.txt, one "id=text" line each. The shipped
-// program has neither hook.
+// is initialised; appends every status line it shows to torvane-status.log
+// as "SECONDS TEXT" (wall-clock seconds since 1970, comparable with the
+// moments the script pressed keys); and, when the dialog ends, writes every
+// value field and the status field into torvane-fields.txt, one "id=text"
+// line each. The shipped program has none of the hooks.
 #include "shell/win32/win32_window.h"
 
 #include "../../../../resources/resource.h"
 
+#include <chrono>
 #include <cstdio>
 #include <initializer_list>
 
@@ -15,6 +18,16 @@ namespace {
 class probe_window : public win32_window {
 public:
     using win32_window::win32_window;
+
+    void write_status(const char* text) override
+    {
+        if (std::FILE* log = std::fopen("torvane-status.log", "ab")) {
+            const auto now = std::chrono::system_clock::now().time_since_epoch();
+            std::fprintf(log, "%.3f %s\n", std::chrono::duration<double>(now).count(), text);
+            std::fclose(log);
+        }
+        win32_window::write_status(text);
+    }
 
     void end_dialog() override
     {

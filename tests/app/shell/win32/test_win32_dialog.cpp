@@ -6,6 +6,7 @@
 #include "shell/dialog.h"
 #include "shell/dialog_template.h"
 #include "shell/win32/win32_window.h"
+#include "calc.h"
 
 #include <gtest/gtest.h>
 
@@ -49,7 +50,28 @@ protected:
         const int n = GetDlgItemTextA(dialog, id, buffer.data(), static_cast<int>(buffer.size()));
         return std::string(buffer.data(), static_cast<std::size_t>(n));
     }
-    void click(int id) { SendMessageA(item(id), BM_CLICK, 0, 0); }
+    // A click, and the job it may start run to its end.
+    void click(int id)
+    {
+        SendMessageA(item(id), BM_CLICK, 0, 0);
+        settle();
+    }
+    void settle()
+    {
+        ASSERT_TRUE(pump_until([this] { return !window->busy(); }));
+    }
+    // Runs the message loop until `done` holds; false after 30 s without.
+    template <class Done>
+    bool pump_until(Done done)
+    {
+        for (int waited = 0; waited < 30000; waited += 5) {
+            pump();
+            if (done())
+                return true;
+            Sleep(5);
+        }
+        return false;
+    }
     // Characters as the keyboard delivers them to the focused edit control.
     void type(int id, const std::string& characters)
     {
@@ -102,6 +124,8 @@ protected:
     {
         MSG message;
         while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_TIMER)
+                ++timer_ticks;
             if (IsWindow(dialog) && IsDialogMessageA(dialog, &message))
                 continue;
             TranslateMessage(&message);
@@ -112,6 +136,7 @@ protected:
 
     std::unique_ptr<win32_window> window;
     HWND dialog = nullptr;
+    int timer_ticks = 0;
     std::string initial_status;
     std::vector<std::string> initial_fields;
 };
@@ -137,7 +162,7 @@ TEST_F(Win32Dialog, TypingParsesTheFieldAndProgramWritesDoNot)
     type(IDC_FIELD_X, "1Fg");
     EXPECT_EQ(text(IDC_FIELD_X), "1F");
     EXPECT_EQ(text(IDC_STATUS), "Bits: x- 5 y- 0 z- 0 a- 0 b- 0 ans- 0");
-    window->write_field(IDC_FIELD_X, "7");
+    write_field_text(*window, IDC_FIELD_X, "7");
     EXPECT_EQ(text(IDC_STATUS), "Bits: x- 5 y- 0 z- 0 a- 0 b- 0 ans- 0");
     type(IDC_FIELD_Y, "3");
     click(IDC_OP_ADD);
@@ -151,7 +176,7 @@ TEST_F(Win32Dialog, TypingParsesTheFieldAndProgramWritesDoNot)
 TEST_F(Win32Dialog, TypingAndPastingStopAtTheLimitProgramWritesDoNot)
 {
     window->limit_field(IDC_FIELD_X, 10);
-    window->write_field(IDC_FIELD_X, "11111111");
+    write_field_text(*window, IDC_FIELD_X, "11111111");
     SendMessageA(item(IDC_FIELD_X), EM_SETSEL, 8, 8);
     type(IDC_FIELD_X, "2345");
     pump();
@@ -167,7 +192,7 @@ TEST_F(Win32Dialog, TypingAndPastingStopAtTheLimitProgramWritesDoNot)
     pump();
     EXPECT_EQ(text(IDC_STATUS), "Bits: x- 37 y- 5 z- 0 a- 0 b- 0 ans- 0") << "a paste that fits says nothing more";
     window->limit_field(IDC_FIELD_Z, 10);
-    window->write_field(IDC_FIELD_Z, "12345678901234567890");
+    write_field_text(*window, IDC_FIELD_Z, "12345678901234567890");
     EXPECT_EQ(text(IDC_FIELD_Z), "12345678901234567890");
     for (int id : {IDC_FIELD_X, IDC_FIELD_Y, IDC_FIELD_Z})
         window->limit_field(id, 16384);
@@ -264,6 +289,7 @@ TEST_F(Win32Dialog, MnemonicsPressTheirButtonsAndRadioButtonsSwitchTheBase)
     type(IDC_FIELD_X, "C");
     type(IDC_FIELD_Y, "12");
     press('G', true);
+    settle();
     EXPECT_EQ(text(IDC_FIELD_ANS), "6");
     EXPECT_EQ(text(IDC_FIELD_B), "24");
     click(IDC_BASE_10);
@@ -290,6 +316,50 @@ TEST_F(Win32Dialog, EnterAndEscapeDoNothing)
     EXPECT_EQ(text(IDC_STATUS), status);
 }
 
+// X^Y MOD Z with a 32768-bit odd modulus and a 2000-bit exponent runs for
+// seconds.
+TEST_F(Win32Dialog, ALongJobKeepsTheWindowAliveRefusesInputAndStopsAtEscape)
+{
+    paste(IDC_FIELD_X, std::string(8192, 'C'));
+    paste(IDC_FIELD_Y, std::string(500, '9'));
+    paste(IDC_FIELD_Z, std::string(8191, 'E') + "1");
+    click(IDC_OP_MUL);
+    std::vector<std::string> before;
+    for (int id : value_fields)
+        before.push_back(text(id));
+    ASSERT_NE(before.back(), "");
+
+    const UINT_PTR timer = SetTimer(nullptr, 0, 10, nullptr);
+    timer_ticks = 0;
+    SendMessageA(item(IDC_OP_POWMOD), BM_CLICK, 0, 0);
+    ASSERT_TRUE(window->busy());
+    ASSERT_TRUE(pump_until([this] { return text(IDC_STATUS).rfind("Working... ", 0) == 0; }));
+    KillTimer(nullptr, timer);
+    EXPECT_GT(timer_ticks, 0) << "the message loop ran while the job did";
+    ASSERT_TRUE(window->busy());
+
+    // Input is refused: typing, CL, a base and an operation.
+    type(IDC_FIELD_X, "1");
+    SendMessageA(item(IDC_CL_Z), BM_CLICK, 0, 0);
+    SendMessageA(item(IDC_BASE_10), BM_CLICK, 0, 0);
+    SendMessageA(item(IDC_OP_ADD), BM_CLICK, 0, 0);
+    pump();
+    EXPECT_TRUE(checked(IDC_BASE_16));
+    EXPECT_FALSE(checked(IDC_BASE_10));
+    for (std::size_t i = 0; i < before.size(); ++i)
+        EXPECT_EQ(text(value_fields[i]), before[i]) << value_fields[i];
+
+    SetFocus(item(IDC_FIELD_X));
+    press(VK_ESCAPE);
+    ASSERT_TRUE(pump_until([this] { return text(IDC_STATUS) == "Cancelled."; }));
+    EXPECT_FALSE(window->busy());
+    EXPECT_TRUE(IsWindowVisible(dialog));
+    for (std::size_t i = 0; i < before.size(); ++i)
+        EXPECT_EQ(text(value_fields[i]), before[i]) << value_fields[i];
+    type(IDC_FIELD_A, "5");
+    EXPECT_EQ(text(IDC_STATUS), "Bits: x- 32768 y- 2000 z- 32768 a- 3 b- 0 ans- 34767");
+}
+
 // Exit closes the process's standard streams, so each way out is tried in a
 // child process.
 TEST_F(Win32Dialog, ExitAndTheCloseBoxEndTheDialog)
@@ -304,6 +374,18 @@ TEST_F(Win32Dialog, ExitAndTheCloseBoxEndTheDialog)
         {
             SendMessageA(dialog, WM_CLOSE, 0, 0);
             std::_Exit(IsWindowVisible(dialog) ? 1 : 0);
+        },
+        ::testing::ExitedWithCode(0), "");
+    // And while a job runs.
+    EXPECT_EXIT(
+        {
+            paste(IDC_FIELD_X, std::string(8192, 'C'));
+            paste(IDC_FIELD_Y, std::string(500, '9'));
+            paste(IDC_FIELD_Z, std::string(8191, 'E') + "1");
+            SendMessageA(item(IDC_OP_POWMOD), BM_CLICK, 0, 0);
+            const bool running = window->busy();
+            SendMessageA(dialog, WM_CLOSE, 0, 0);
+            std::_Exit(running && !IsWindowVisible(dialog) && !window->busy() ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
 }
