@@ -2,7 +2,8 @@
 # Builds and runs every test on a fresh Debian 12 machine: installs what is
 # missing, then builds the suite twice (plain, and with AddressSanitizer and
 # UndefinedBehaviorSanitizer) and runs it in both builds (the quick tier of
-# the differential checks against GMP among the tests); runs each fuzz target
+# the differential checks against GMP among the tests); runs the job runner's
+# tests built with ThreadSanitizer; runs each fuzz target
 # for a minute and a valgrind memory check (scripts/verify.sh); then cross-compiles
 # the Windows program and its tests and checks them under Wine; and packs the
 # Debian package and the Windows zip from those builds and checks them as
@@ -28,6 +29,12 @@ echo "== AddressSanitizer + UndefinedBehaviorSanitizer build =="
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:halt_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 run_suite build/sanitize -DCMAKE_BUILD_TYPE=Debug -DTORVANE_SANITIZE=ON -DTORVANE_BENCH=OFF
+
+echo "== ThreadSanitizer build of the job runner's tests =="
+# Only what the worker thread touches: the core, the engine and their tests.
+cmake -S "$root" -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTORVANE_TSAN=ON -DTORVANE_BENCH=OFF
+cmake --build build/tsan -j "$jobs" --target test_jobs
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 build/tsan/tests/test_jobs --gtest_brief=1
 
 echo "== Fuzzing and the memory check =="
 scripts/verify.sh quick build/test
