@@ -3,23 +3,17 @@
 #include <algorithm>
 #include <cstring>
 
+#include "calc.h"
 #include "dialog.h"
 #include "resource.h"
 
 namespace {
-
-constexpr int control_id_ok = 1;      // the dialog manager's OK command (Enter)
-constexpr int control_id_cancel = 2;  // its Cancel command (Escape)
 
 int hex_value(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
-}
-
-bool is_editable_field(int id) {
-    return id == IDC_FIELD_X || id == IDC_FIELD_Y || id == IDC_FIELD_Z || id == IDC_FIELD_A || id == IDC_FIELD_B;
 }
 
 bool is_shown_control(int id) { return id >= IDC_FIELD_X && id <= IDC_STATUS && id != 1004; }
@@ -75,7 +69,7 @@ public:
             click(has_rest, rest);
         } else if (command == "key") {
             if (!has_rest || (rest != "enter" && rest != "escape")) return fail("key takes enter or escape");
-            dialog_command(window_, rest == "enter" ? control_id_ok : control_id_cancel, notify_clicked);
+            dialog_command(window_, rest == "enter" ? command_ok : command_cancel, notify_clicked);
         } else if (command == "close") {
             if (has_rest) return fail("close takes no argument");
             dialog_close(window_);
@@ -104,7 +98,7 @@ private:
             if (rest[used] != ' ') return fail("type takes a field id and a text");
             typed = rest.substr(used + 1);
         }
-        if (!is_editable_field(id)) {
+        if (!is_operand_field(id)) {
             if (id == IDC_FIELD_ANS || id == IDC_STATUS) return fail("field " + std::to_string(id) + " is read-only");
             return fail("no edit field " + std::to_string(id));
         }
