@@ -142,10 +142,11 @@ int radio_of_base(int base);
 // write starts no parse). Every program write of a value field goes here.
 void write_field_text(dialog_window& window, int field_id, const char* text);
 
-// When an engine error is pending: writes its message into `status` ("Cancelled."
-// for a cancel request), clears the engine's error state and returns the
-// error's code. Otherwise returns 0. After a cancel the installed Montgomery
-// modulus is dropped: the routine that was stopped may have been forming it.
+// When an engine error is pending: writes its message into `status`
+// ("Cancelled." for a cancel request), clears the engine's error state and
+// returns the error's code. Otherwise returns 0. After a cancel the
+// installed Montgomery modulus is dropped, so that whatever step the cancel
+// stopped, the next exponentiation installs its modulus afresh.
 int take_engine_error(char* status, int size);
 
 // ---- Jobs -------------------------------------------------------------------
