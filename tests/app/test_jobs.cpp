@@ -105,11 +105,11 @@ void start_session(job_window& w) {
     w.press(IDC_CLEAR_ALL);
 }
 
-// Operands whose X^Y MOD Z takes seconds: a 32768-bit odd modulus and a
-// 2000-bit exponent.
+// Operands whose X^Y MOD Z takes seconds: a 32768-bit odd modulus and an
+// 8000-bit exponent.
 void type_long_powmod(job_window& w) {
     w.type(IDC_FIELD_X, hex_digits(8192, 1, false));
-    w.type(IDC_FIELD_Y, hex_digits(500, 2, false));
+    w.type(IDC_FIELD_Y, hex_digits(2000, 2, false));
     w.type(IDC_FIELD_Z, hex_digits(8192, 3, true));
 }
 

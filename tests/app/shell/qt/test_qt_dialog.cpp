@@ -294,12 +294,12 @@ TEST_F(QtDialog, EnterAndEscapeDoNothing)
     EXPECT_EQ(dialog->status_text(), status);
 }
 
-// X^Y MOD Z with a 32768-bit odd modulus and a 2000-bit exponent runs for
+// X^Y MOD Z with a 32768-bit odd modulus and an 8000-bit exponent runs for
 // seconds.
 TEST_F(QtDialog, ALongJobKeepsTheWindowAliveRefusesInputAndStopsAtEscape)
 {
     paste(IDC_FIELD_X, QString(8192, 'C'));
-    paste(IDC_FIELD_Y, QString(500, '9'));
+    paste(IDC_FIELD_Y, QString(2000, '9'));
     paste(IDC_FIELD_Z, QString(8191, 'E') + "1");
     click(IDC_OP_MUL);
     std::vector<std::string> before;
@@ -334,7 +334,7 @@ TEST_F(QtDialog, ALongJobKeepsTheWindowAliveRefusesInputAndStopsAtEscape)
         EXPECT_EQ(text(value_fields[i]), before[i]) << value_fields[i];
     // Typing works again.
     type(IDC_FIELD_A, "5");
-    EXPECT_EQ(dialog->status_text(), "Bits: x- 32768 y- 2000 z- 32768 a- 3 b- 0 ans- 34767");
+    EXPECT_EQ(dialog->status_text(), "Bits: x- 32768 y- 8000 z- 32768 a- 3 b- 0 ans- 40767");
 }
 
 TEST_F(QtDialog, TheCloseBoxDuringAJobEndsTheDialog)
@@ -342,7 +342,7 @@ TEST_F(QtDialog, TheCloseBoxDuringAJobEndsTheDialog)
     EXPECT_EXIT(
         {
             paste(IDC_FIELD_X, QString(8192, 'C'));
-            paste(IDC_FIELD_Y, QString(500, '9'));
+            paste(IDC_FIELD_Y, QString(2000, '9'));
             paste(IDC_FIELD_Z, QString(8191, 'E') + "1");
             QTest::mouseClick(dialog->control(IDC_OP_POWMOD), Qt::LeftButton);
             const bool running = dialog->busy();

@@ -316,12 +316,12 @@ TEST_F(Win32Dialog, EnterAndEscapeDoNothing)
     EXPECT_EQ(text(IDC_STATUS), status);
 }
 
-// X^Y MOD Z with a 32768-bit odd modulus and a 2000-bit exponent runs for
+// X^Y MOD Z with a 32768-bit odd modulus and an 8000-bit exponent runs for
 // seconds.
 TEST_F(Win32Dialog, ALongJobKeepsTheWindowAliveRefusesInputAndStopsAtEscape)
 {
     paste(IDC_FIELD_X, std::string(8192, 'C'));
-    paste(IDC_FIELD_Y, std::string(500, '9'));
+    paste(IDC_FIELD_Y, std::string(2000, '9'));
     paste(IDC_FIELD_Z, std::string(8191, 'E') + "1");
     click(IDC_OP_MUL);
     std::vector<std::string> before;
@@ -357,7 +357,7 @@ TEST_F(Win32Dialog, ALongJobKeepsTheWindowAliveRefusesInputAndStopsAtEscape)
     for (std::size_t i = 0; i < before.size(); ++i)
         EXPECT_EQ(text(value_fields[i]), before[i]) << value_fields[i];
     type(IDC_FIELD_A, "5");
-    EXPECT_EQ(text(IDC_STATUS), "Bits: x- 32768 y- 2000 z- 32768 a- 3 b- 0 ans- 34767");
+    EXPECT_EQ(text(IDC_STATUS), "Bits: x- 32768 y- 8000 z- 32768 a- 3 b- 0 ans- 40767");
 }
 
 // Exit closes the process's standard streams, so each way out is tried in a
@@ -380,7 +380,7 @@ TEST_F(Win32Dialog, ExitAndTheCloseBoxEndTheDialog)
     EXPECT_EXIT(
         {
             paste(IDC_FIELD_X, std::string(8192, 'C'));
-            paste(IDC_FIELD_Y, std::string(500, '9'));
+            paste(IDC_FIELD_Y, std::string(2000, '9'));
             paste(IDC_FIELD_Z, std::string(8191, 'E') + "1");
             SendMessageA(item(IDC_OP_POWMOD), BM_CLICK, 0, 0);
             const bool running = window->busy();
