@@ -212,7 +212,7 @@ TEST_F(Win32Dialog, TheCaretStaysWhereTheTypingLeftIt)
     type(IDC_FIELD_Y, "-987654321");
     EXPECT_EQ(text(IDC_FIELD_Y), "-987654321");
     // A "-" that stops being the sign goes from behind the caret.
-    window->write_field(IDC_FIELD_A, "-5");
+    write_field_text(*window, IDC_FIELD_A, "-5");
     SetFocus(item(IDC_FIELD_A));
     SendMessageA(item(IDC_FIELD_A), EM_SETSEL, 0, 0);
     type(IDC_FIELD_A, "12");
