@@ -358,6 +358,10 @@ TEST_F(Win32Dialog, ALongJobKeepsTheWindowAliveRefusesInputAndStopsAtEscape)
         EXPECT_EQ(text(value_fields[i]), before[i]) << value_fields[i];
     type(IDC_FIELD_A, "5");
     EXPECT_EQ(text(IDC_STATUS), "Bits: x- 32768 y- 8000 z- 32768 a- 3 b- 0 ans- 40767");
+    // The next job runs as ever.
+    click(IDC_BASE_10);
+    EXPECT_EQ(text(IDC_FIELD_A), "5");
+    EXPECT_TRUE(checked(IDC_BASE_10));
 }
 
 // Exit closes the process's standard streams, so each way out is tried in a
