@@ -38,9 +38,8 @@
 // xgcd also carries the cofactors C1, C2 of x (as magnitudes) and the
 // parity of the number of steps, which gives the sign of the final cofactor.
 //
-// Workspace: R1 and R2 live in scratch1 and scratch2; xgcd keeps C1 and C2
-// in scratch3 and scratch4 and the quotient of a division step in scratch5;
-// multiply, divide and mad use the accumulator. None of these may be passed
+// Workspace: R1, R2, C1, C2 and the quotient of a division step live in
+// the workspace numbers workspace.h gives them, none of which may be passed
 // as an argument. Exchanging R1 and R2 (or C1 and C2) exchanges the local
 // pointers only. The matrix products are formed in the division scratch
 // area, which is free between divisions.

@@ -91,6 +91,11 @@ private:
     int saved_;
 };
 
+// Installs the odd modulus n >= 3 with its constants, as a successful
+// prepare_monty does, without its checks or trace: the exponentiations use
+// it to give a caller's modulus back.
+void install_modulus(const bignum* n);
+
 // The Montgomery methods by name, for the thresholds' tuning program; the
 // routines of montgomery.cpp choose between them by size.
 enum monty_method { monty_by_words, monty_by_multiplication };

@@ -21,70 +21,38 @@
 // Montgomery product: a residue times an ordinary integer is still a
 // residue. It is the exponentiation of every Miller-Rabin trial.
 //
-// For an even modulus there is no Montgomery form; powmod and powltr then
-// use square-and-multiply with truncating remainders (mad) on the modulus
-// scaled in place by normalise, so that every division runs on a normalised
-// divisor, and undo the scaling once at the end. The classical result keeps
-// the sign rule of divide: a negative x with an odd y gives a result in
-// (-n, 0].
+// For an even modulus there is no Montgomery form. powmod and powltr split
+// it as |n| = 2^j * m with m odd and find |x|^y modulo each part: modulo m
+// with the Montgomery cores above, modulo 2^j with products of which only
+// the low j bits are kept (for an odd x, y may be taken modulo 2^j, since
+// the odd residues modulo 2^j form a group whose order 2^(j-1) divides
+// 2^j; for an even x, x^y is 0 modulo 2^j once y >= j). The two residues
+// r_m and r_2 give the one value below |n| by the Chinese remainder theorem:
+// r = r_m + m * ((r_2 - r_m) * (1/m mod 2^j) mod 2^j). The result keeps the
+// classical sign rule of divide's truncating remainder: a negative x with
+// an odd y gives the value in (-n, 0], that is -r. The modulus the caller
+// had installed is given back afterwards, and n itself is never written.
 //
-// Workspace. Every routine copies its base(s) and exponent(s) into
-// workspace numbers before it writes w, so w may be any base or exponent.
-// prepare_monty (with xgcd) overwrites scratch1 to scratch8, and the
-// Montgomery routines and mad use the accumulator, so the numbers are laid
-// out as follows (the tables are formed after prepare_monty has run):
-//
-//   nres_powmod    x^1 x^3 x^5 x^7 in scratch1..4, x^11 x^13 x^15 in
-//                  scratch5..7, x^21 x^23 x^27 x^29 x^31 in scratch8..12,
-//                  x^2 in scratch13, the exponent in scratch14
-//   nres_powmod2   a in scratch1, x in scratch2, the products in scratch3..12
-//                  (slots 3, 5, 6, 7, 9, 10, 11, 13, 14, 15), the exponents
-//                  in scratch13 and scratch14
-//   nres_powltr    the exponent in scratch9
-//   classical      powmod: base scratch1, exponent scratch14;
-//                  powltr: exponent scratch9, bit mask scratch10
-//
-// The twelve powers, the square and the exponent take 14 of the 15 scratch
-// numbers, so the tables fit in the existing workspace and the block's spare
-// slots stay unassigned. scratch11 to scratch15 survive powltr, which is why
-// isprime keeps its values there.
+// Workspace: see workspace.h; every routine copies its base(s) and
+// exponent(s) into workspace numbers before it writes w, so w may be any
+// base or exponent.
 #include "internal.h"
+#include "kernels.h"
+#include "workspace.h"
 
 namespace {
-
-// The workspace numbers scratch1 .. scratch15 by index.
-bignum* scratch(int k) {
-    mr_state* s = engine_instance;
-    switch (k) {
-    case 1: return s->scratch1;
-    case 2: return s->scratch2;
-    case 3: return s->scratch3;
-    case 4: return s->scratch4;
-    case 5: return s->scratch5;
-    case 6: return s->scratch6;
-    case 7: return s->scratch7;
-    case 8: return s->scratch8;
-    case 9: return s->scratch9;
-    case 10: return s->scratch10;
-    case 11: return s->scratch11;
-    case 12: return s->scratch12;
-    case 13: return s->scratch13;
-    case 14: return s->scratch14;
-    default: return s->scratch15;
-    }
-}
 
 // The number that holds x^(2k+1) in nres_powmod's table (slot k), or null
 // for the four slots never formed.
 bignum* odd_power_slot(int k) {
     static constexpr int slot_scratch[16] = {1, 2, 3, 4, 0, 5, 6, 7, 0, 0, 8, 9, 0, 10, 11, 12};
-    return slot_scratch[k] == 0 ? nullptr : scratch(slot_scratch[k]);
+    return slot_scratch[k] == 0 ? nullptr : scratch_number(slot_scratch[k]);
 }
 
 // The number that holds slot k of nres_powmod2's table (see there).
 bignum* pair_slot(int k) {
     static constexpr int slot_scratch[16] = {0, 1, 2, 3, 0, 4, 5, 6, 0, 7, 8, 9, 0, 10, 11, 12};
-    return slot_scratch[k] == 0 ? nullptr : scratch(slot_scratch[k]);
+    return slot_scratch[k] == 0 ? nullptr : scratch_number(slot_scratch[k]);
 }
 
 bool is_odd(bignum* n) { return !is_zero(n) && (n->w[0] & 1u) != 0; }
@@ -140,6 +108,114 @@ void classical_powltr(int x, bignum* y, bignum* n, bignum* w) {
     if (f != 1) {
         divide_by_word(n, f, n);
         divide(w, n, n);
+    }
+}
+
+// x = x mod 2^j for x >= 0, in place.
+void keep_low_bits(bignum* x, int j) {
+    const int words = (j + 31) / 32;
+    const int len = length_of(x);
+    if (len < words) return;
+    for (int i = words; i < len; ++i) x->w[i] = 0;
+    if (j % 32 != 0) x->w[words - 1] &= (1u << (j % 32)) - 1;
+    x->len = static_cast<std::uint32_t>(words);
+    strip_leading_zeros(x);
+}
+
+// z = x * y mod 2^j for x, y >= 0, through the accumulator.
+void multiply_low(bignum* x, bignum* y, int j, bignum* z) {
+    bignum* acc = engine_instance->accumulator;
+    length_check_scope unchecked(0);
+    multiply(x, y, acc);
+    keep_low_bits(acc, j);
+    copy_number(acc, z);
+}
+
+// w = |x|^y mod |n| for an even n != 0 and y >= 1, with |x| in even_base
+// and y in even_exponent; small_base, when not 0, is |x| as a machine
+// integer, and the odd part then runs on nres_powltr (see the header
+// comment). The caller's installed modulus is left as found.
+void even_modulus_power(int small_base, bignum* n, bignum* w) {
+    mr_state* s = engine_instance;
+    bignum* base = workspace(ws_even_base);
+    bignum* e = workspace(ws_even_exponent);
+    bignum* low = workspace(ws_even_low);
+    bignum* p = workspace(ws_even_power);
+    bignum* m = workspace(ws_even_odd_part);
+
+    // |n| = 2^j * m.
+    abs_number(n, m);
+    int zero_words = 0;
+    while (m->w[zero_words] == 0) ++zero_words;
+    const unsigned zero_bits = static_cast<unsigned>(__builtin_ctz(m->w[zero_words]));
+    const int j = 32 * zero_words + static_cast<int>(zero_bits);
+    mr_shift(m, -zero_words, m);
+    shr_vu(m->w, m->w, length_of(m), zero_bits);
+    strip_leading_zeros(m);
+
+    // |x|^y mod 2^j, left to right over the exponent's bits.
+    set_from_int(1, low);
+    const bool odd_base = (base->w[0] & 1u) != 0;
+    int bits = logb2(e);
+    if (odd_base && bits > j) bits = j;  // y mod 2^j
+    if (!odd_base && int_value(e) >= j) {
+        zero_number(low);  // a multiple of 2^y
+    } else {
+        copy_number(base, p);
+        keep_low_bits(p, j);
+        for (int i = bits - 1; i >= 0; --i) {
+            report_progress(bits - 1 - i, bits);
+            if (error_pending()) break;
+            multiply_low(low, low, j, low);
+            if (test_bit(e, i)) multiply_low(low, p, j, low);
+        }
+    }
+    if (length_of(m) == 1 && m->w[0] == 1) {  // n = 2^j
+        copy_number(low, w);
+        return;
+    }
+
+    // |x|^y mod m, on the Montgomery cores under m.
+    bignum* saved = workspace(ws_saved_modulus);
+    copy_number(s->modulus, saved);
+    prepare_monty(m);
+    if (small_base != 0) {
+        nres_powltr(small_base, e, p);
+    } else {
+        bignum* g = odd_power_slot(0);
+        nres(base, g);
+        nres_powmod(g, e, p);
+    }
+    redc(p, p);
+
+    // r = r_m + m * ((r_2 - r_m) * (1/m mod 2^j) mod 2^j), below m * 2^j.
+    bignum* m_low = s->scratch6;
+    bignum* two_j = s->scratch7;
+    bignum* inverse = s->scratch8;
+    bignum* t = s->scratch9;
+    copy_number(m, m_low);
+    keep_low_bits(m_low, j);
+    expb2(j, two_j);
+    xgcd(m_low, two_j, inverse, inverse, inverse);
+    if (is_negative(inverse)) add(inverse, two_j, inverse);
+    copy_number(p, t);
+    keep_low_bits(t, j);
+    if (compare_numbers(low, t) < 0) add(low, two_j, low);
+    subtract(low, t, t);
+    multiply_low(t, inverse, j, t);
+    {
+        // m * t < n, but the factors' lengths may add up to more than a
+        // number holds.
+        length_check_scope unchecked(0);
+        multiply(m, t, t);
+    }
+    add(t, p, w);
+
+    if (compare_numbers(saved, s->modulus) != 0) {
+        if (is_zero(saved))
+            clear_modulus();
+        else
+            install_modulus(saved);
     }
 }
 
@@ -286,7 +362,6 @@ void nres_powltr(int x, bignum* y, bignum* w) {
 void powmod(bignum* x, bignum* y, bignum* n, bignum* w) {
     if (error_pending()) return;
     routine_trace trace(rn_powmod);
-    mr_state* s = engine_instance;
 
     if (is_odd(n)) {
         prepare_monty(n);
@@ -297,33 +372,24 @@ void powmod(bignum* x, bignum* y, bignum* n, bignum* w) {
         return;
     }
 
-    // Even n (or zero): square-and-multiply on the scaled modulus.
-    bignum* e = s->scratch14;
-    bignum* g = s->scratch1;
+    // Even n (or zero): the split modulus.
+    bignum* e = workspace(ws_even_exponent);
+    bignum* g = workspace(ws_even_base);
+    const bool negative = is_negative(x);
     copy_number(y, e);
-    copy_number(x, g);
+    abs_number(x, g);
     zero_number(w);
     if (is_zero(g)) return;
     set_from_int(1, w);
     if (is_zero(e)) return;
     if (is_negative(e)) report_error(10);
     if (w == n) report_error(7);
-    if (is_zero(n)) report_error(2);  // no scaling, no remainder of a zero divisor
+    if (is_zero(n)) report_error(2);  // no remainder of a zero divisor
     if (error_pending()) return;
 
-    const mr_digit f = normalise(n, n);
-    divide(g, n, n);
-    const int nb = logb2(e);
-    for (int bit = 0;; ++bit) {
-        report_progress(bit, nb);
-        if (subdiv(e, 2, e) != 0) mad(w, g, g, n, n, w);
-        if (error_pending() || is_zero(e)) break;
-        mad(g, g, g, n, n, g);
-    }
-    if (f != 1) {
-        divide_by_word(n, f, n);
-        divide(w, n, n);
-    }
+    even_modulus_power(0, n, w);
+    // Divide's truncating remainder of a negative power: -r.
+    if (negative && test_bit(e, 0) && !is_zero(w)) w->len |= mr_sign_bit;
 }
 
 void powmod2(bignum* x, bignum* y, bignum* a, bignum* b, bignum* n, bignum* w) {
@@ -343,9 +409,11 @@ void powltr(int x, bignum* y, bignum* n, bignum* w) {
     routine_trace trace(rn_powltr);
     mr_state* s = engine_instance;
 
+    // Where both paths give the same value (a positive base and exponent, w
+    // not n), the fast ones run; otherwise the classical path gives its own
+    // results and errors (0^0 = 0, signed remainders, error 7 or 10).
+    const bool plain = x > 0 && !is_zero(y) && !is_negative(y) && w != n;
     if (is_odd(n)) {
-        // Montgomery path unless another modulus is installed: that one is
-        // left alone for whoever installed it.
         const bool none_installed = is_zero(s->modulus);
         if (none_installed || compare_numbers(s->modulus, n) == 0) {
             prepare_monty(n);
@@ -354,6 +422,22 @@ void powltr(int x, bignum* y, bignum* n, bignum* w) {
             if (none_installed) clear_modulus();
             return;
         }
+        if (plain && int_value(n) > 2) {
+            // Another modulus is installed: install n for the call and give
+            // the caller's back.
+            bignum* saved = workspace(ws_saved_modulus);
+            copy_number(s->modulus, saved);
+            prepare_monty(n);
+            nres_powltr(x, y, w);
+            redc(w, w);
+            install_modulus(saved);
+            return;
+        }
+    } else if (plain && !is_zero(n)) {
+        set_from_int(x, workspace(ws_even_base));
+        copy_number(y, workspace(ws_even_exponent));
+        even_modulus_power(x, n, w);
+        return;
     }
     classical_powltr(x, y, n, w);
 }

@@ -43,9 +43,8 @@
 // operations on one modulus skip the set-up. Residues mean something only
 // under the modulus they were made with.
 //
-// Workspace (see workspace.h): the accumulator holds products and the value
-// being reduced; the reduce area holds n', the fused buffer and the copies
-// of reduction by multiplication.
+// Workspace: see workspace.h. The reduce area holds n', the fused buffer
+// and the copies of reduction by multiplication.
 #include "internal.h"
 #include "kernels.h"
 #include "thresholds.h"
@@ -284,6 +283,16 @@ void modmult_fused(bignum* x, bignum* y, bignum* w) {
     finish_reduction(area.work, n, k, w);
 }
 
+void install_modulus(const bignum* n) {
+    mr_state* s = engine_instance;
+    u64 low = n->w[0];
+    if (length_of(n) > 1) low |= u64{n->w[1]} << 32;
+    s->monty_constant_limb = negated_inverse(low);
+    s->monty_constant = static_cast<mr_digit>(s->monty_constant_limb);
+    copy_number(n, s->modulus);
+    *the_reduce_area().tag = 0;  // n' belongs to the modulus before
+}
+
 mr_digit prepare_monty(bignum* n) {
     if (error_pending()) return 0;
     mr_state* s = engine_instance;
@@ -296,12 +305,7 @@ mr_digit prepare_monty(bignum* n) {
         report_error(19);
         return 0;
     }
-    u64 low = n->w[0];
-    if (length_of(n) > 1) low |= u64{n->w[1]} << 32;
-    s->monty_constant_limb = negated_inverse(low);
-    s->monty_constant = static_cast<mr_digit>(s->monty_constant_limb);
-    copy_number(n, s->modulus);
-    *the_reduce_area().tag = 0;  // n' belongs to the modulus before
+    install_modulus(n);
     return s->monty_constant;
 }
 

@@ -3,11 +3,9 @@
 // the top bits of the operand down, the root's precision doubling at each
 // level.
 //
-// Workspace: power keeps its running square in scratch5 (double length);
-// nroot keeps its root in scratch2, the remainder in scratch3, the truncated
-// operand in scratch4, powers and products of the root in scratch6 and the
-// step's numerator and new low bits in scratch7 and scratch8. None of these
-// may be passed in as an argument.
+// Workspace: power's running square and nroot's root, remainder, truncated
+// operand and step values live in the workspace numbers workspace.h gives
+// them, none of which may be passed in as an argument.
 #include <bit>
 #include <cmath>
 #include <cstdlib>

@@ -16,9 +16,9 @@
 // instance is made, so every run tests the same candidates with the same
 // bases.
 //
-// Workspace: trial_division keeps its quotient in scratch11; isprime keeps
-// x - 1 in scratch12, d in scratch13 and the trial value in scratch14, none
-// of which powltr (nor the prepare_monty and xgcd beneath it) touches.
+// Workspace: trial_division's quotient and isprime's x - 1, d and trial
+// value live in workspace numbers that powltr and everything beneath it
+// leave alone (workspace.h).
 #include "internal.h"
 
 namespace {

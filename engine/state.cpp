@@ -9,7 +9,8 @@
 // The instance holds every setting, the sticky error state, a pool of random
 // words and 27 slots of preallocated workspace numbers in one further block.
 // Routines of the other modules use those workspace numbers as scratch, which
-// is why nothing in the engine allocates while it computes.
+// is why nothing in the engine allocates while it computes; workspace.h
+// names the users of each.
 
 #include <cstdio>
 #include <cstdlib>
