@@ -36,6 +36,8 @@
 // Workspace: see workspace.h; every routine copies its base(s) and
 // exponent(s) into workspace numbers before it writes w, so w may be any
 // base or exponent.
+#include <algorithm>
+
 #include "internal.h"
 #include "kernels.h"
 #include "workspace.h"
@@ -188,16 +190,36 @@ void even_modulus_power(int small_base, bignum* n, bignum* w) {
     }
     redc(p, p);
 
-    // r = r_m + m * ((r_2 - r_m) * (1/m mod 2^j) mod 2^j), below m * 2^j.
+    // 1/m mod 2^j by Newton's iteration v <- v*(2 - m*v), which doubles the
+    // number of correct low bits at each step, from the 64 bits of
+    // -monty_constant_limb (the inverse modulo 2^64 of m, now installed).
     bignum* m_low = s->scratch6;
     bignum* two_j = s->scratch7;
     bignum* inverse = s->scratch8;
     bignum* t = s->scratch9;
     copy_number(m, m_low);
     keep_low_bits(m_low, j);
+    const std::uint64_t v0 = 0 - s->monty_constant_limb;
+    zero_number(inverse);
+    inverse->w[0] = static_cast<mr_digit>(v0);
+    inverse->w[1] = static_cast<mr_digit>(v0 >> 32);
+    inverse->len = 2;
+    strip_leading_zeros(inverse);
+    keep_low_bits(inverse, j);
+    for (int bits_known = 64; bits_known < j;) {
+        const int next = std::min(2 * bits_known, j);
+        multiply_low(m_low, inverse, next, t);  // 1 mod 2^bits_known
+        expb2(next, two_j);
+        subtract(two_j, t, t);
+        set_from_int(2, two_j);
+        add(t, two_j, t);
+        keep_low_bits(t, next);  // 2 - m*v mod 2^next
+        multiply_low(inverse, t, next, inverse);
+        bits_known = next;
+    }
+
+    // r = r_m + m * ((r_2 - r_m) * (1/m mod 2^j) mod 2^j), below m * 2^j.
     expb2(j, two_j);
-    xgcd(m_low, two_j, inverse, inverse, inverse);
-    if (is_negative(inverse)) add(inverse, two_j, inverse);
     copy_number(p, t);
     keep_low_bits(t, j);
     if (compare_numbers(low, t) < 0) add(low, two_j, low);

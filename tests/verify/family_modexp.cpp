@@ -14,7 +14,10 @@
 // The cost of one case grows with the exponent's bits times the square of
 // the modulus's words; exponents are sized to a per-case budget so that
 // every modulus size is reached without the largest ones dominating.
+#include <algorithm>
+
 #include "oracle.h"
+#include "thresholds.h"
 
 using namespace oracle;
 
@@ -37,16 +40,53 @@ mpz_class powm(const mpz_class& b, const mpz_class& e, const mpz_class& n) {
     return v;
 }
 
+// A modulus length: mostly small, now and then next to a threshold of the
+// Montgomery reduction, or the largest a number holds.
+int modulus_words(context& c) {
+    const int L = c.state->max_length;
+    if (c.r.chance(1)) return L;
+    if (c.r.chance(5)) {
+        const int near = c.r.coin() && monty_multiply_reduce_min <= L ? monty_multiply_reduce_min : monty_fused_max;
+        return std::clamp(near + static_cast<int>(c.r.range(-1, 1)), 1, L);
+    }
+    return c.pick_length(profile::heavy, L);
+}
+
 mpz_class modulus(context& c, bool odd) {
-    mpz_class n = c.magnitude(c.pick_length(profile::heavy, c.state->max_length));
+    const int L = c.state->max_length;
+    mpz_class n = c.magnitude(modulus_words(c));
     if (c.r.chance(5)) n = c.r.range(2, 50);
     if (odd) {
         n |= 1;
         if (n < 3) n = 3;
-    } else {
-        n &= ~mpz_class(1);
-        if (n == 0) n = 2;
-        if (c.r.chance(5)) n = two_pow(static_cast<unsigned long>(c.r.range(1, 32 * words_of(n))));
+        return n;
+    }
+    n &= ~mpz_class(1);
+    if (n == 0) n = 2;
+    switch (c.r.below(8)) {
+        case 0:  // 2^j alone, j up to the room of a number
+            n = two_pow(static_cast<unsigned long>(c.r.range(1, 32 * std::min(words_of(n), L) - 1)));
+            break;
+        case 1: case 2: {  // 2^j * m with m odd, j small, a multiple of 32, or large
+            unsigned long j;
+            switch (c.r.below(3)) {
+                case 0: j = static_cast<unsigned long>(c.r.range(1, 31)); break;
+                case 1: j = 32ul * static_cast<unsigned long>(c.r.range(1, 4)) + (c.r.coin() ? 0ul : 1ul); break;
+                default:  // now and then up to the room of a number
+                    j = static_cast<unsigned long>(c.r.range(33, c.r.chance(10) ? 32 * L - 2 : 600));
+                    break;
+            }
+            mpz_class m = c.magnitude(c.pick_length(profile::heavy, L)) | 1;
+            n = m << j;
+            // Keep it within a number's room: shorten m from the top.
+            while (words_of(n) > L) {
+                m >>= 32;
+                m |= 1;
+                n = m << j;
+            }
+            break;
+        }
+        default: break;
     }
     return n;
 }
@@ -81,7 +121,10 @@ mpz_class exponent(context& c, const mpz_class& n, bool allow_negative) {
 mpz_class base(context& c, const mpz_class& n) {
     switch (c.r.below(16)) {
         case 0: return 0;
-        case 1: return n * c.r.range(1, 3);  // a multiple of n
+        case 1: {  // a multiple of n, within a number's room
+            mpz_class v = n * c.r.range(1, 3);
+            return words_of(v) <= c.state->max_length ? v : n;
+        }
         case 2: case 3: return c.r.coin() ? mpz_class(n - 1) : mpz_class(-1);
         default: return c.operand(profile::quadratic, c.state->max_length);
     }

@@ -1,6 +1,9 @@
 // Montgomery arithmetic against GMP: prepare_monty, nres, redc,
 // nres_modmult, with R = 2^(32k) for a k-word odd modulus n.
+#include <algorithm>
+
 #include "oracle.h"
+#include "thresholds.h"
 
 using namespace oracle;
 
@@ -12,9 +15,17 @@ mpz_class two_pow(unsigned long bits) {
     return v;
 }
 
+// A word count next to a threshold of the reduction (one below, at, one
+// above), or the largest.
+int threshold_words(context& c, int max_words) {
+    const int thresholds[] = {monty_fused_max, std::min(monty_multiply_reduce_min, max_words), max_words};
+    const int k = thresholds[c.r.below(3)] + static_cast<int>(c.r.range(-1, 1));
+    return std::clamp(k, 1, max_words);
+}
+
 // An odd modulus of at least 3 and at most max_words words.
 mpz_class odd_modulus(context& c, profile p, int max_words) {
-    mpz_class n = c.magnitude(c.pick_length(p, max_words));
+    mpz_class n = c.magnitude(c.r.chance(10) ? threshold_words(c, max_words) : c.pick_length(p, max_words));
     if (c.r.chance(3)) n = c.r.range(3, 40);
     n |= 1;
     if (n < 3) n = 3;
@@ -139,6 +150,8 @@ void run_modmult(context& c) {
         mpz_class v = c.operand(profile::quadratic, words_of(n), false);
         if (c.r.chance(5)) v = n - 1;
         mpz_tdiv_r(v.get_mpz_t(), v.get_mpz_t(), n.get_mpz_t());
+        // Now and then not reduced: below R but not below n.
+        if (c.r.chance(8) && words_of(v + n) == words_of(n)) v += n;
         return v;
     };
     mpz_class x = residue(), y = residue();

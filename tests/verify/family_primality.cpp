@@ -30,10 +30,11 @@ mpz_class prime_of(context& c, int bits) {
 
 int prime_bits(context& c) {
     // Mostly small and medium sizes; the largest now and then.
-    switch (c.r.below(20)) {
-        case 0: return static_cast<int>(c.r.range(513, 1024));
-        case 1: case 2: return static_cast<int>(c.r.range(257, 512));
-        case 3: case 4: case 5: return static_cast<int>(c.r.range(200, 290));  // where the trial count changes
+    switch (c.r.below(40)) {
+        case 0: case 1: case 2: return static_cast<int>(c.r.range(513, 1024));
+        case 3: case 4: case 5: case 6: return static_cast<int>(c.r.range(257, 512));
+        case 7: case 8: case 9: case 10: case 11: case 12:
+            return static_cast<int>(c.r.range(200, 290));  // where the trial count changes
         default: return static_cast<int>(c.r.range(11, 256));
     }
 }
@@ -78,6 +79,7 @@ void run_isprime(context& c) {
     bignum* pm = pool(8);
     bool installed = c.r.coin();
     mpz_class m = (c.r.word() | 1u) + 2;
+    if (c.r.coin()) m = c.magnitude(static_cast<int>(c.r.range(2, 80))) | 1;
     if (installed) {
         set_number(pm, m);
         prepare_monty(pm);
