@@ -47,6 +47,7 @@
 // and the copies of reduction by multiplication.
 #include "internal.h"
 #include "kernels.h"
+#include "products.h"
 #include "thresholds.h"
 
 #include <algorithm>
@@ -80,18 +81,64 @@ u64 negated_inverse(u64 n) {
 }
 
 // The reduce area: a tag word saying for which modulus length n' is held
-// (0: none), n' itself, and room for the working copies.
+// (0: none), n' itself, and room for the working copies and the products'
+// scratch.
 struct reduce_area {
     mr_digit* tag;
-    mr_digit* nprime;  // max_length words
-    mr_digit* work;    // 2 * max_length + 8 words
-    mr_digit* q;       // 2 * max_length + 8 words
+    mr_digit* nprime;   // max_length words
+    mr_digit* work;     // 2 * max_length + 8 words
+    mr_digit* q;        // 2 * max_length + 8 words
+    mr_digit* qn;       // 2 * max_length + 8 words
+    mr_digit* scratch;  // the rest
+    std::size_t scratch_size;
 };
 
 reduce_area the_reduce_area() {
     mr_digit* base = scratch_words(area_reduce);
-    const int L = engine_instance->max_length;
-    return {base, base + 4, base + 4 + L, base + 4 + L + 2 * L + 8};
+    const auto L = static_cast<std::size_t>(engine_instance->max_length);
+    const std::size_t used = 4 + L + 3 * (2 * L + 8);
+    return {base, base + 4, base + 4 + L, base + 4 + L + (2 * L + 8), base + 4 + L + 2 * (2 * L + 8), base + used,
+            scratch_words_size(area_reduce) - used};
+}
+
+// Words of scratch that low_product needs for n words.
+std::size_t low_product_scratch(int n) {
+    if (n < monty_low_product_split) return 0;
+    const int h = n / 2, l = n - h;
+    return std::max(2 * static_cast<std::size_t>(l) + product_scratch_words(l, l),
+                    static_cast<std::size_t>(h) + low_product_scratch(h));
+}
+
+// r[0 .. n-1] = a * b mod 2^(32n) for a, b of n words: the low half of the
+// product, at about half a full product's cost. With a = a1*B + a0 and
+// b = b1*B + b0 for B = 2^(32l), l = n - h >= h: a*b = a0*b0 + (a1*b0 +
+// a0*b1)*B mod 2^(32n), since B^2 is a multiple of 2^(32n); of the middle
+// terms only their low h words count.
+void low_product(mr_digit* r, const mr_digit* a, const mr_digit* b, int n, mr_digit* scratch) {
+    if (n < monty_low_product_split) {
+        // Row by row, a limb of b at a time; what carries out of word n-1
+        // is dropped.
+        std::memset(r, 0, sizeof(mr_digit) * static_cast<std::size_t>(n));
+        int i = 0;
+        for (; i + 1 < n; i += 2) addmul_vvd(r + i, a, n - i, load_limb(b + i));
+        if (i < n) addmul_vvw(r + i, a, n - i, b[i]);
+        return;
+    }
+    const int h = n / 2, l = n - h;
+    product_vv(scratch, a, l, b, l, scratch + 2 * l);
+    std::memcpy(r, scratch, sizeof(mr_digit) * static_cast<std::size_t>(n));
+    mr_digit* t = scratch;
+    low_product(t, a + l, b, h, scratch + h);
+    add_vv(r + l, r + l, t, h);
+    low_product(t, a, b + l, h, scratch + h);
+    add_vv(r + l, r + l, t, h);
+}
+
+// True when x[0 .. n-1] is all zero.
+bool all_zero(const mr_digit* x, int n) {
+    for (int i = 0; i < n; ++i)
+        if (x[i] != 0) return false;
+    return true;
 }
 
 // A number header over words that are not a number block, so that the
@@ -177,27 +224,27 @@ void make_nprime(const bignum* n, int k, const reduce_area& area) {
 }
 
 // T in t[0 .. 2k], T < 2^(64k), t[2k] = 0: leaves (T + q n) / R in
-// t[k .. 2k] like reduce_words. t must not be the accumulator, which the
-// products use.
+// t[k .. 2k] like reduce_words. t must not be the accumulator, which n' is
+// made in.
 void reduce_by_multiplication(mr_digit* t, const bignum* n, int k, const reduce_area& area) {
-    bignum* acc = engine_instance->accumulator;
     if (*area.tag != static_cast<mr_digit>(k)) make_nprime(n, k, area);
-    length_check_scope unchecked(0);
-    bignum low = view_of(t, k);
-    if (is_zero(&low)) return;  // q = 0; T / R is the high half already
-    bignum nprime = view_of(area.nprime, k);
-    multiply(&low, &nprime, acc);
-    const int qlen = std::min(length_of(acc), k);
-    std::memcpy(area.q, acc->w, sizeof(mr_digit) * static_cast<std::size_t>(qlen));
-    bignum q = view_of(area.q, qlen);
-    multiply(&q, const_cast<bignum*>(n), acc);  // q*n, its low half equal to -T mod R
+    if (all_zero(t, k)) return;  // q = 0; T / R is the high half already
+    // q = T * n' mod R.
+    if (low_product_scratch(k) <= area.scratch_size) {
+        low_product(area.q, t, area.nprime, k, area.scratch);
+    } else {
+        schoolbook_product(area.qn, t, k, area.nprime, k);
+        std::memcpy(area.q, area.qn, sizeof(mr_digit) * static_cast<std::size_t>(k));
+    }
+    // q*n, its low half equal to R - (T mod R).
+    if (product_scratch_words(k, k) <= area.scratch_size)
+        product_vv(area.qn, area.q, k, n->w, k, area.scratch);
+    else
+        schoolbook_product(area.qn, area.q, k, n->w, k);
     // T mod R is not zero, so the low halves sum to exactly R: a carry of
-    // 1 into word k. The high half of q*n (q >= 1, so q*n has at least k
-    // words) is added above it.
-    const int len = length_of(acc);
+    // 1 into word k, and the high half of q*n is added above it.
     mr_digit top = add_vw(t + k, t + k, k, 1);
-    const mr_digit carry = add_vv(t + k, t + k, acc->w + k, len - k);
-    top += add_vw(t + len, t + len, 2 * k - len, carry);
+    top += add_vv(t + k, t + k, area.qn + k, k);
     t[2 * k] += top;
 }
 

@@ -136,7 +136,7 @@ std::size_t area_size(scratch_area a, int max_length) {
     // words for any factors of m + n <= 2 max_length + 3 words, as in the
     // double-length accumulator; multiply checks and never needs more.
     case area_product: return 8 * n + 256;
-    case area_reduce: return 6 * n + 64;
+    case area_reduce: return 12 * n + 256;
     case area_divide: return 8 * n + 256;
     case area_convert: return 8 * n + 256;
     default: return 0;
