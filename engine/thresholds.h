@@ -30,10 +30,10 @@ inline constexpr int square_toom3_threshold = 288;
 // with 2 cores shared, Dec 2026; medians of 11 interleaved rounds in thread
 // CPU time): the fused product won by 5-25% up to 16 words and tied or lost
 // from 24 on; reduction by multiplication (with the low-half product below)
-// lost by 4-13% up to 448 words and won at every size scanned from 480 to
-// 1088 words in steps of 32, by 10-20% from 576 on.
+// tied with word by word (within 2%) from 320 to 384 words and won at every
+// size scanned from 416 to 800 words in steps of 32, by 5-20%.
 inline constexpr int monty_fused_max = 24;
-inline constexpr int monty_multiply_reduce_min = 480;
+inline constexpr int monty_multiply_reduce_min = 416;
 // Words from which the low half of a product (the quotient of reduction by
 // multiplication) splits into a full product of the low halves and two low
 // halves of half the size; below it runs row by row. Set to twice the
