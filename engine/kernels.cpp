@@ -24,14 +24,6 @@ namespace {
 using u64 = std::uint64_t;
 __extension__ typedef unsigned __int128 u128;  // GCC and Clang on x86-64
 
-inline u64 load_limb(const mr_digit* p) {
-    u64 v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-inline void store_limb(mr_digit* p, u64 v) { std::memcpy(p, &v, sizeof v); }
-
 }  // namespace
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))

@@ -13,7 +13,19 @@
 #ifndef TORVANE_ENGINE_KERNELS_H
 #define TORVANE_ENGINE_KERNELS_H
 
+#include <cstring>
+
 #include "engine.h"
+
+// The two words at p as one 64-bit limb, p[0] its low half; p need not be
+// 8-byte aligned.
+inline std::uint64_t load_limb(const mr_digit* p) {
+    std::uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+// Stores the limb v as the two words at p, its low half in p[0].
+inline void store_limb(mr_digit* p, std::uint64_t v) { std::memcpy(p, &v, sizeof v); }
 
 // z = x + y over n words; returns the carry out (0 or 1).
 mr_digit add_vv(mr_digit* z, const mr_digit* x, const mr_digit* y, int n);

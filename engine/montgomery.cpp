@@ -58,14 +58,6 @@ namespace {
 using u64 = std::uint64_t;
 __extension__ typedef unsigned __int128 u128;  // GCC and Clang on x86-64
 
-inline u64 load_limb(const mr_digit* p) {
-    u64 v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-inline void store_limb(mr_digit* p, u64 v) { std::memcpy(p, &v, sizeof v); }
-
 // Adds the limb c to p[0..1] and the carry out to p[2].
 inline void add_limb_carry(mr_digit* p, u64 c) {
     const u128 s = static_cast<u128>(load_limb(p)) + c;

@@ -23,9 +23,6 @@ __extension__ typedef unsigned __int128 u128;  // GCC and Clang on x86-64
 
 constexpr mr_digit all_ones = 0xFFFFFFFFu;
 
-inline mr_digit low_word(u64 v) { return static_cast<mr_digit>(v); }
-inline mr_digit high_word(u64 v) { return static_cast<mr_digit>(v >> 32); }
-
 // z = one word q with the given sign bit (zero when q is 0).
 void set_word(bignum* z, mr_digit q, std::uint32_t sign) {
     zero_number(z);
@@ -105,12 +102,6 @@ struct limb_divisor {
         return q1;
     }
 };
-
-inline u64 load_limb(const mr_digit* p) { return u64{p[0]} | (u64{p[1]} << 32); }
-inline void store_limb(mr_digit* p, u64 v) {
-    p[0] = low_word(v);
-    p[1] = high_word(v);
-}
 
 // The schoolbook loop above, on u (m limbs, 2m words) by the normalised v
 // (nl >= 1 limbs), with the top nl limbs of u below v. Leaves the m - nl
