@@ -74,14 +74,15 @@ int op_modular_divide() {
         divide(m, g, m);
     }
     xgcd(t1, m, work.u, work.v, g);
-    // r = ((t2*u) / g) mod m, formed as ((t2*u) mod g*m) / g: mad keeps the
-    // double-length product t2*u, which for a modulus of more than half the
-    // engine's words does not fit a number. g*m is at most |Z|.
+    // With the common factor of X, Y and Z divided out, a g = gcd(X, Z)
+    // above 1 would have to divide Y too for an answer to exist, and would
+    // then have been part of that common factor: there is no answer. (Going
+    // on would also form g*m, which can be longer than a number.)
+    if (compare_with_int(g, 1, work.c) != 0) return result_no_answer;
+    // r = (t2*u) mod m: mad keeps the double-length product t2*u, which for
+    // a modulus of more than half the engine's words does not fit a number.
     bignum* r = work.r;
-    bignum* gm = work.v;
-    multiply(g, m, gm);
-    mad(t2, work.u, work.u, gm, gm, r);  // no addend, remainder only
-    divide(r, g, r);
+    mad(t2, work.u, work.u, m, m, r);  // no addend, remainder only
 
     // The congruence r*X = Y (mod |Z|) holds exactly when the answer exists;
     // both sides are compared as residues in 0 ... |Z|-1 (r*X through mad,

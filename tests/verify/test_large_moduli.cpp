@@ -41,6 +41,20 @@ TEST(LargeModuli, ModularDivisionRefusesOnlyWithoutAnAnswer) {
     EXPECT_EQ(r.lines[0], "A*x = y (mod Z) has no answer ...\\n");
 }
 
+TEST(LargeModuli, ModularDivisionWithALongCommonFactorOfXAndZHasNoAnswer) {
+    // gcd(X, Z) = 2^40000 does not divide Y = 1; the product of that factor
+    // and Z is longer than a number, and once gave "Overflow" instead.
+    auto r = script()
+                 .type(X, two_40000)
+                 .type(Y, "1")
+                 .type(Z, "3" + two_40000.substr(1))
+                 .click(IDC_OP_MODDIV)
+                 .show(STATUS)
+                 .run();
+    ASSERT_EQ(r.lines.size(), 1u);
+    EXPECT_EQ(r.lines[0], "A*x = y (mod Z) has no answer ...\\n");
+}
+
 TEST(LargeModuli, PowerProductWithEvenZLongerThanHalfANumber) {
     // (2^40000 - 1) * (2^40000 - 1) = 1 (mod 2^40000).
     auto r = script()
