@@ -22,6 +22,11 @@
 //   montgomery.cpp       Montgomery residues and their products
 //   modexp.cpp           modular exponentiation
 //   primality.cpp        small-prime table, trial division, Miller-Rabin
+// and, inside the engine only:
+//   kernels.h/.cpp       word-vector kernels, the hot loops of all the above
+//   products.h/.cpp      Karatsuba and Toom-3 products and squares
+//   workspace.h          which routine uses which workspace number
+//   thresholds.h         the sizes at which a faster method takes over
 #ifndef TORVANE_ENGINE_ENGINE_H
 #define TORVANE_ENGINE_ENGINE_H
 
