@@ -35,6 +35,7 @@ namespace {
 constexpr const char* usage =
     "usage: torvane-bench [--sizes LIST] [--ops LIST] [--libs LIST] [--budget SECONDS]\n"
     "                     [--min-runs N] [--seed N] [--clock cpu|wall] [--csv FILE]\n"
+    "       torvane-bench --kernels\n"
     "  --sizes     operand sizes in bits, 16 to 65530 (default 1024,4096,16384,65530)\n"
     "  --ops       operations (default all): multiply, square, powmod, powmod_even,\n"
     "              powmod2, powltr2, divide, to_decimal, from_decimal, gcd, inverse,\n"
@@ -45,7 +46,9 @@ constexpr const char* usage =
     "  --min-runs  least number of rounds per cell (default 5)\n"
     "  --seed      seed of the operands (default 20261208)\n"
     "  --clock     cpu: CPU time of the thread (default); wall: elapsed time\n"
-    "  --csv       also write operation,bits,library,median_seconds rows to FILE\n";
+    "  --csv       also write operation,bits,library,median_seconds rows to FILE\n"
+    "  --kernels   instead of the table: cycles (rdtsc ticks) per limb product of the\n"
+    "              schoolbook product and square at 8, 16 and 32 limbs, on each kernel path\n";
 
 // A call slower than this may be timed once.
 constexpr double slow_call_seconds = 2.0;
@@ -63,6 +66,7 @@ struct options {
     std::uint64_t seed = 20261208;
     bool cpu_clock = true;
     std::string csv;
+    bool kernels = false;
 };
 
 using clock_type = std::chrono::steady_clock;
@@ -91,6 +95,10 @@ options parse(int argc, char** argv) {
         if (arg == "--help" || arg == "-h") {
             std::fputs(usage, stdout);
             std::exit(0);
+        }
+        if (arg == "--kernels") {
+            o.kernels = true;
+            continue;
         }
         if (k + 1 >= argc) usage_error("unknown or incomplete argument " + arg);
         const std::string value = argv[++k];
@@ -264,6 +272,8 @@ void print_cell(const std::string& text, int width = 11) {
 
 }  // namespace
 
+void report_kernel_cycles();  // kernel_cycles.cpp
+
 [[noreturn]] void bench_fail(const char* library, const std::string& what) {
     std::fprintf(stderr, "torvane-bench: %s: %s\n", library, what.c_str());
     std::exit(1);
@@ -271,6 +281,10 @@ void print_cell(const std::string& text, int width = 11) {
 
 int main(int argc, char** argv) {
     const options o = parse(argc, argv);
+    if (o.kernels) {
+        report_kernel_cycles();
+        return 0;
+    }
     use_cpu_clock = o.cpu_clock;
     std::FILE* csv = nullptr;
     if (!o.csv.empty()) {
