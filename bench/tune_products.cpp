@@ -1,18 +1,22 @@
 // torvane-tune-products: measures on this machine the operand lengths at
-// which Karatsuba overtakes the schoolbook product, and Toom-3 overtakes
-// Karatsuba, for products of two different numbers and for squares. It
-// prints the constants to put into engine/thresholds.h.
+// which Karatsuba overtakes the schoolbook product, Toom-3 overtakes
+// Karatsuba and Toom-4 overtakes Toom-3, for products of two different
+// numbers and for squares, and the length n of the shorter factor from
+// which Toom-4/2 overtakes the product in pieces when the longer has 2n
+// words. It prints the constants to put into engine/thresholds.h.
 //
 // For each length n (in 32-bit words) it times the two methods on the same
 // random n-word operands, taking turns, and keeps the median of many runs of
 // each. Each method runs once at the top and hands its pieces to the
 // dispatch, which uses the constants built in: tune the Karatsuba
-// thresholds first, build, then read the Toom-3 ones. A threshold is the
+// thresholds first, build, then read the Toom-3 ones, then Toom-4's and
+// Toom-4/2's (--methods picks the scans). A threshold is the
 // first length from which the faster method wins at that length and the
 // next three, and at four lengths in five to the end of the scan, so that
 // a lucky timing in a flat region does not move it.
 //
-//     torvane-tune-products [--runs N]     (default 41)
+//     torvane-tune-products [--runs N] [--methods karatsuba,toom3,toom4,toom42]
+//                                          (default 41 runs, every scan)
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -20,6 +24,7 @@
 #include <cstring>
 #include <functional>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "kernels.h"
@@ -103,42 +108,72 @@ int crossover(const char* what, int lo, int hi, int step, int runs,
 
 int main(int argc, char** argv) {
     int runs = 41;
+    std::string scans = "karatsuba,toom3,toom4,toom42";
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--runs") && i + 1 < argc) {
             runs = std::max(3, std::atoi(argv[++i]));
+        } else if (!std::strcmp(argv[i], "--methods") && i + 1 < argc) {
+            scans = argv[++i];
         } else {
-            std::fprintf(stderr, "usage: torvane-tune-products [--runs N]\n");
+            std::fprintf(stderr, "usage: torvane-tune-products [--runs N] [--methods karatsuba,toom3,toom4,toom42]\n");
             return 2;
         }
     }
+    scans = "," + scans + ",";
+    const auto scan = [&](const char* name) { return scans.find(std::string(",") + name + ",") != std::string::npos; };
     std::printf("kernels: %s\n\n",
                 current_kernel_path() == kernel_path::bmi2_adx ? "BMI2/ADX" : "portable");
-    buffers m(2048);
+    buffers m(4096);
     mr_digit* a = m.a.data();
     mr_digit* b = m.b.data();
     mr_digit* r = m.r.data();
     mr_digit* s = m.scratch.data();
 
-    const int kp = crossover("product: schoolbook -> Karatsuba", 8, 160, 4, runs, [&](int n) {
-        return std::pair<method, method>{[=] { schoolbook_product(r, a, n, b, n); },
-                                         [=] { karatsuba_product(r, a, n, b, n, s); }};
-    });
-    const int ks = crossover("square: schoolbook -> Karatsuba", 8, 192, 4, runs, [&](int n) {
-        return std::pair<method, method>{[=] { schoolbook_square(r, a, n); },
-                                         [=] { karatsuba_square(r, a, n, s); }};
-    });
-    const int tp = crossover("product: Karatsuba -> Toom-3", 64, 1024, 32, runs, [&](int n) {
-        return std::pair<method, method>{[=] { karatsuba_product(r, a, n, b, n, s); },
-                                         [=] { toom3_product(r, a, n, b, n, s); }};
-    });
-    const int ts = crossover("square: Karatsuba -> Toom-3", 64, 1024, 32, runs, [&](int n) {
-        return std::pair<method, method>{[=] { karatsuba_square(r, a, n, s); },
-                                         [=] { toom3_square(r, a, n, s); }};
-    });
-    std::printf("\nmeasured (built in now):\n");
+    int kp = 0, ks = 0, tp = 0, ts = 0, fp = 0, fs = 0, up = 0;
+    if (scan("karatsuba")) {
+        kp = crossover("product: schoolbook -> Karatsuba", 8, 160, 4, runs, [&](int n) {
+            return std::pair<method, method>{[=] { schoolbook_product(r, a, n, b, n); },
+                                             [=] { karatsuba_product(r, a, n, b, n, s); }};
+        });
+        ks = crossover("square: schoolbook -> Karatsuba", 8, 192, 4, runs, [&](int n) {
+            return std::pair<method, method>{[=] { schoolbook_square(r, a, n); },
+                                             [=] { karatsuba_square(r, a, n, s); }};
+        });
+    }
+    if (scan("toom3")) {
+        tp = crossover("product: Karatsuba -> Toom-3", 64, 1024, 32, runs, [&](int n) {
+            return std::pair<method, method>{[=] { karatsuba_product(r, a, n, b, n, s); },
+                                             [=] { toom3_product(r, a, n, b, n, s); }};
+        });
+        ts = crossover("square: Karatsuba -> Toom-3", 64, 1024, 32, runs, [&](int n) {
+            return std::pair<method, method>{[=] { karatsuba_square(r, a, n, s); },
+                                             [=] { toom3_square(r, a, n, s); }};
+        });
+    }
+    if (scan("toom4")) {
+        fp = crossover("product: Toom-3 -> Toom-4", 160, 2048, 32, runs, [&](int n) {
+            return std::pair<method, method>{[=] { toom3_product(r, a, n, b, n, s); },
+                                             [=] { toom4_product(r, a, n, b, n, s); }};
+        });
+        fs = crossover("square: Toom-3 -> Toom-4", 160, 2048, 32, runs, [&](int n) {
+            return std::pair<method, method>{[=] { toom3_square(r, a, n, s); },
+                                             [=] { toom4_square(r, a, n, s); }};
+        });
+    }
+    if (scan("toom42")) {
+        // The shorter factor's length n against a longer one of 2n words.
+        up = crossover("product of 2n by n words: pieces -> Toom-4/2", 48, 1024, 16, runs, [&](int n) {
+            return std::pair<method, method>{[=] { pieces_product(r, a, 2 * n, b, n, s); },
+                                             [=] { toom42_product(r, a, 2 * n, b, n, s); }};
+        });
+    }
+    std::printf("\nmeasured (built in now; 0: not scanned):\n");
     std::printf("constexpr int product_karatsuba_threshold = %d;  // %d\n", kp, product_karatsuba_threshold);
     std::printf("constexpr int product_toom3_threshold = %d;  // %d\n", tp, product_toom3_threshold);
     std::printf("constexpr int square_karatsuba_threshold = %d;  // %d\n", ks, square_karatsuba_threshold);
     std::printf("constexpr int square_toom3_threshold = %d;  // %d\n", ts, square_toom3_threshold);
+    std::printf("constexpr int product_toom4_threshold = %d;  // %d\n", fp, product_toom4_threshold);
+    std::printf("constexpr int square_toom4_threshold = %d;  // %d\n", fs, square_toom4_threshold);
+    std::printf("constexpr int product_toom42_threshold = %d;  // %d\n", up, product_toom42_threshold);
     return 0;
 }

@@ -1,7 +1,8 @@
 // Finds the two thresholds of Montgomery reduction (engine/thresholds.h,
 // "Montgomery reduction"): below which size a product of two different
-// residues is better fused with its reduction, and from which size
-// reduction by multiplication beats reduction word by word. It times each
+// residues is better fused with its reduction than formed and reduced word
+// by word in the reduce area, and from which size reduction by
+// multiplication beats the square formed and reduced word by word there. It times each
 // method on the same pseudo-random residues at moduli of growing word
 // counts and prints the medians and the first size where the second method
 // wins. It measures; it never asserts.
@@ -89,15 +90,9 @@ int main(int argc, char** argv) {
         fill(y, k, false);
         nres(x, x);
         nres(y, y);
-        const auto product = [&] {
-            multiply(x, y, acc);
-            reduce_with(acc, w, monty_by_words);
-        };
+        const auto product = [&] { modmult_in_area(x, y, w); };
         const auto fused_product = [&] { modmult_fused(x, y, w); };
-        const auto by_words = [&] {
-            multiply(x, x, acc);
-            reduce_with(acc, w, monty_by_words);
-        };
+        const auto by_words = [&] { modmult_in_area(x, x, w); };
         const auto by_multiplication = [&] {
             multiply(x, x, acc);
             reduce_with(acc, w, monty_by_multiplication);

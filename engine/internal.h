@@ -105,6 +105,9 @@ void reduce_with(bignum* t, bignum* y, monty_method method);
 // w = x*y*R^-1 mod n for residues x != y below n, the product fused with
 // its reduction.
 void modmult_fused(bignum* x, bignum* y, bignum* w);
+// The same for residues x, y below n (x may be y), the product formed and
+// reduced word by word in the reduce area.
+void modmult_in_area(bignum* x, bignum* y, bignum* w);
 
 // Length of x in words, without sign and denominator.
 inline int length_of(const bignum* x) { return static_cast<int>(x->len & mr_length_mask); }

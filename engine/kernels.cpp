@@ -1,8 +1,9 @@
 // The word-vector kernels of kernels.h, portable C++ over 64-bit limbs. With
 // GCC or Clang on x86-64, addition and subtraction run on add-with-carry
-// loops, and the product row (with the schoolbook product and square built
-// on it) has a second version for processors with BMI2 and ADX, chosen once
-// at start-up; the portable one stays for every other processor.
+// loops, and the product row (with the schoolbook product and square and the
+// Montgomery reduction, product and square built on it) has a second
+// version for processors with BMI2 and ADX, chosen once at start-up; the
+// portable one stays for every other processor.
 //
 // Two 32-bit words at even offsets from the start of a call form one 64-bit
 // limb (little-endian, so the lower word is the limb's low half). Limbs are
@@ -392,17 +393,95 @@ void rows_square(mr_digit* r, const mr_digit* x, int m) {
     dbl_addsqr_vv(r, x, m);
 }
 
-// One path: its row kernel and the two schoolbook methods built on it.
+// Adds the limb c to p[0..1] and the carry out to p[2].
+inline void add_limb_carry(mr_digit* p, u64 c) {
+    const u128 s = static_cast<u128>(load_limb(p)) + c;
+    store_limb(p, static_cast<u64>(s));
+    p[2] += static_cast<mr_digit>(s >> 64);
+}
+
+// Montgomery reduction, word by word on the path's row: one row per limb
+// of t from the bottom, each adding m*n with m = (lowest limb) * c64 mod
+// 2^64, which clears that limb; the row's carry limb goes into the limb
+// above the row's top, with the carry out of that sum kept for the next
+// row. An odd k ends with a one-word row under the word constant (the low
+// half of c64), so that the shift is 32k bits in all.
+template <u64 (*row)(mr_digit*, const mr_digit*, int, u64)>
+void rows_reduce(mr_digit* t, const mr_digit* n, int k, u64 c64) {
+    u64 carry = 0;  // 0 or 1, into the word above the next step's top
+    int i = 0;
+    for (; i + 1 < k; i += 2) {
+        mr_digit* r = t + i;
+        const u64 top = row(r, n, k, load_limb(r) * c64);
+        const u128 s = static_cast<u128>(load_limb(r + k)) + top + carry;
+        store_limb(r + k, static_cast<u64>(s));
+        carry = static_cast<u64>(s >> 64);
+    }
+    if (i < k) {  // the odd word of an odd k
+        mr_digit* r = t + i;
+        const mr_digit top = addmul_vvw(r, n, k, r[0] * static_cast<mr_digit>(c64));
+        const u64 s = u64{r[k]} + top + carry;
+        r[k] = static_cast<mr_digit>(s);
+        carry = s >> 32;
+    }
+    t[2 * k] = static_cast<mr_digit>(carry);
+}
+
+// The Montgomery product with its reduction interleaved row by row (the
+// coarsely integrated operand scanning order): each step adds x times a
+// limb of y, then m*n for the m that clears the step's lowest limb.
+// Between steps the value from buf + i up is below 2n < 2R: k words and one
+// bit in word k. A step adds x * (limb of y) and m * n, each below R * 2^64,
+// so it reaches word k + 2 and no further.
+template <u64 (*row)(mr_digit*, const mr_digit*, int, u64)>
+void rows_monty_product(const mr_digit* x, const mr_digit* y, const mr_digit* n, int k, u64 c64, mr_digit* buf) {
+    std::memset(buf, 0, sizeof(mr_digit) * static_cast<std::size_t>(2 * k + 4));
+    int i = 0;
+    for (; i + 1 < k; i += 2) {
+        mr_digit* r = buf + i;
+        add_limb_carry(r + k, row(r, x, k, load_limb(y + i)));
+        add_limb_carry(r + k, row(r, n, k, load_limb(r) * c64));
+    }
+    if (i < k) {
+        mr_digit* r = buf + i;
+        add_vw(r + k, r + k, 2, addmul_vvw(r, x, k, y[i]));
+        add_vw(r + k, r + k, 2, addmul_vvw(r, n, k, r[0] * static_cast<mr_digit>(c64)));
+    }
+}
+
+// The Montgomery square: the schoolbook square, then the reduction, in one
+// kernel so that both run on the path's row inline.
+template <u64 (*row)(mr_digit*, const mr_digit*, int, u64)>
+void rows_monty_square(const mr_digit* x, const mr_digit* n, int k, u64 c64, mr_digit* buf) {
+    rows_square<row>(buf, x, k);
+    buf[2 * k] = 0;
+    rows_reduce<row>(buf, n, k, c64);
+}
+
+// One path: its row kernel and the schoolbook and Montgomery methods built
+// on it.
 struct kernel_set {
     u64 (*addmul_vvd)(mr_digit*, const mr_digit*, int, u64);
     void (*mul_basecase)(mr_digit*, const mr_digit*, int, const mr_digit*, int);
     void (*sqr_basecase)(mr_digit*, const mr_digit*, int);
+    void (*monty_reduce)(mr_digit*, const mr_digit*, int, u64);
+    void (*monty_product)(const mr_digit*, const mr_digit*, const mr_digit*, int, u64, mr_digit*);
+    void (*monty_square)(const mr_digit*, const mr_digit*, int, u64, mr_digit*);
 };
 
-constexpr kernel_set portable_set{addmul_vvd_portable, rows_product<addmul_vvd_portable>,
-                                  rows_square<addmul_vvd_portable>};
+constexpr kernel_set portable_set{addmul_vvd_portable,
+                                  rows_product<addmul_vvd_portable>,
+                                  rows_square<addmul_vvd_portable>,
+                                  rows_reduce<addmul_vvd_portable>,
+                                  rows_monty_product<addmul_vvd_portable>,
+                                  rows_monty_square<addmul_vvd_portable>};
 #ifdef TORVANE_HAVE_ADX_PATH
-constexpr kernel_set adx_set{addmul_vvd_adx, rows_product<addmul_vvd_adx>, rows_square<addmul_vvd_adx>};
+constexpr kernel_set adx_set{addmul_vvd_adx,
+                             rows_product<addmul_vvd_adx>,
+                             rows_square<addmul_vvd_adx>,
+                             rows_reduce<addmul_vvd_adx>,
+                             rows_monty_product<addmul_vvd_adx>,
+                             rows_monty_square<addmul_vvd_adx>};
 #endif
 
 // The chosen set. Constant-initialised to the portable one, so it is valid
@@ -455,6 +534,17 @@ void mul_basecase_vv(mr_digit* r, const mr_digit* x, int m, const mr_digit* y, i
 
 void sqr_basecase_vv(mr_digit* r, const mr_digit* x, int m) { active->sqr_basecase(r, x, m); }
 
+void monty_reduce_vv(mr_digit* t, const mr_digit* n, int k, std::uint64_t c64) { active->monty_reduce(t, n, k, c64); }
+
+void monty_product_vv(const mr_digit* x, const mr_digit* y, const mr_digit* n, int k, std::uint64_t c64,
+                      mr_digit* buf) {
+    active->monty_product(x, y, n, k, c64, buf);
+}
+
+void monty_square_vv(const mr_digit* x, const mr_digit* n, int k, std::uint64_t c64, mr_digit* buf) {
+    active->monty_square(x, n, k, c64, buf);
+}
+
 mr_digit dbl_addsqr_vv(mr_digit* z, const mr_digit* x, int n) {
     // One pass: each limb of z is doubled (its top bit carried into the
     // next limb's doubling) and the square of x's limb added, two z limbs
@@ -502,15 +592,41 @@ void divexact3_vv(mr_digit* z, const mr_digit* x, int n) {
     if (i < n) z[i] = static_cast<mr_digit>((x[i] - static_cast<mr_digit>(c)) * 0xAAAAAAABu);
 }
 
+void divexact_vvw(mr_digit* z, const mr_digit* x, int n, mr_digit d) {
+    // As divexact3_vv, with the inverse of d modulo 2^64 from Newton's
+    // iteration (d is its own inverse to 3 bits; five steps give 96). What
+    // is owed upwards, the high half of q*d plus a borrow, stays at most d.
+    u64 inverse = d;
+    for (int k = 0; k < 5; ++k) inverse *= 2 - d * inverse;
+    u64 c = 0;
+    int i = 0;
+    for (; i + 1 < n; i += 2) {
+        const u64 v = load_limb(x + i);
+        const u64 q = (v - c) * inverse;
+        store_limb(z + i, q);
+        c = static_cast<u64>((static_cast<u128>(q) * d) >> 64) + (v < c);
+    }
+    if (i < n) z[i] = static_cast<mr_digit>((x[i] - static_cast<mr_digit>(c)) * static_cast<mr_digit>(inverse));
+}
+
 mr_digit shl_vu(mr_digit* z, const mr_digit* x, int n, unsigned s) {
     if (n == 0) return 0;
     if (s == 0) {
         if (z != x) std::memmove(z, x, sizeof(mr_digit) * static_cast<std::size_t>(n));
         return 0;
     }
+    // Downwards, a limb at a time (the word below each limb brings its
+    // top bits in), after an odd top word on its own; every word is read
+    // before the words at and above it are written, so z may sit at or
+    // above x.
     const mr_digit out = x[n - 1] >> (32 - s);
-    for (int i = n - 1; i > 0; --i) z[i] = (x[i] << s) | (x[i - 1] >> (32 - s));
-    z[0] = x[0] << s;
+    int i = n;
+    if (n & 1) {
+        --i;
+        z[i] = n > 1 ? (x[i] << s) | (x[i - 1] >> (32 - s)) : x[i] << s;
+    }
+    for (i -= 2; i >= 2; i -= 2) store_limb(z + i, (load_limb(x + i) << s) | (load_limb(x + i - 2) >> (64 - s)));
+    if (i == 0) store_limb(z, load_limb(x) << s);
     return out;
 }
 
@@ -520,8 +636,12 @@ mr_digit shr_vu(mr_digit* z, const mr_digit* x, int n, unsigned s) {
         if (z != x) std::memmove(z, x, sizeof(mr_digit) * static_cast<std::size_t>(n));
         return 0;
     }
+    // Upwards, a limb at a time while a whole limb lies above it, then word
+    // by word; z may sit at or below x.
     const mr_digit out = x[0] << (32 - s);
-    for (int i = 0; i + 1 < n; ++i) z[i] = (x[i] >> s) | (x[i + 1] << (32 - s));
+    int i = 0;
+    for (; i + 3 < n; i += 2) store_limb(z + i, (load_limb(x + i) >> s) | (load_limb(x + i + 2) << (64 - s)));
+    for (; i + 1 < n; ++i) z[i] = (x[i] >> s) | (x[i + 1] << (32 - s));
     z[n - 1] = x[n - 1] >> s;
     return out;
 }

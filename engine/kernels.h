@@ -51,10 +51,25 @@ std::uint64_t submul_vvd(mr_digit* z, const mr_digit* x, int n, std::uint64_t y)
 mr_digit dbl_addsqr_vv(mr_digit* z, const mr_digit* x, int n);
 // z = x / 3 over n words for an x that is a multiple of 3.
 void divexact3_vv(mr_digit* z, const mr_digit* x, int n);
+// z = x / d over n words for an odd word d that divides x.
+void divexact_vvw(mr_digit* z, const mr_digit* x, int n, mr_digit d);
 // r[0 .. m+n-1] = x * y for m >= n >= 1 (schoolbook rows); r is apart from x and y.
 void mul_basecase_vv(mr_digit* r, const mr_digit* x, int m, const mr_digit* y, int n);
 // r[0 .. 2m-1] = x^2 for m >= 1 (cross products once, doubled, plus the diagonal); r is apart from x.
 void sqr_basecase_vv(mr_digit* r, const mr_digit* x, int m);
+// Montgomery reduction word by word: for an odd n of k words, c64 = -1/n
+// mod 2^64 and T in t[0 .. 2k] (t[2k] = 0, T < 2^(64k)), leaves (T + q n) /
+// 2^(32k), below 2^(32k) + n, in t[k .. 2k], with the q < 2^(32k) that
+// makes T + q n a multiple of 2^(32k).
+void monty_reduce_vv(mr_digit* t, const mr_digit* n, int k, std::uint64_t c64);
+// The Montgomery product of x and y (k words each, zero-padded, below n)
+// with the reduction interleaved row by row: buf[0 .. 2k+3] is cleared and
+// left with x*y/2^(32k) mod n, plus 0 or n, in buf[k .. 2k].
+void monty_product_vv(const mr_digit* x, const mr_digit* y, const mr_digit* n, int k, std::uint64_t c64,
+                      mr_digit* buf);
+// The Montgomery square of x (k words, zero-padded, below n): buf[0 .. 2k]
+// is left with x^2/2^(32k) mod n, plus 0 or n, in buf[k .. 2k].
+void monty_square_vv(const mr_digit* x, const mr_digit* n, int k, std::uint64_t c64, mr_digit* buf);
 // z = x << s over n words, 0 <= s < 32; returns the bits shifted out, low-aligned.
 mr_digit shl_vu(mr_digit* z, const mr_digit* x, int n, unsigned s);
 // z = x >> s over n words, 0 <= s < 32; returns the bits shifted out, high-aligned.

@@ -19,7 +19,7 @@
 //   constant -1/n mod 2^32, so the total shift is 32k bits and R stays
 //   2^(32k). This costs k^2/4 limb products.
 //
-//   Fused with the product (fused_product): the same steps interleaved with
+//   Fused with the product (monty_product_vv): the same steps interleaved with
 //   the rows of x*y (one limb of y per step, then one reduction step), in
 //   the manner of the coarsely integrated operand scanning method. The
 //   running value stays below 2n between steps, so the buffer never holds
@@ -56,14 +56,6 @@
 namespace {
 
 using u64 = std::uint64_t;
-__extension__ typedef unsigned __int128 u128;  // GCC and Clang on x86-64
-
-// Adds the limb c to p[0..1] and the carry out to p[2].
-inline void add_limb_carry(mr_digit* p, u64 c) {
-    const u128 s = static_cast<u128>(load_limb(p)) + c;
-    store_limb(p, static_cast<u64>(s));
-    p[2] += static_cast<mr_digit>(s >> 64);
-}
 
 // -1/n mod 2^64 for an odd n (see the header comment).
 u64 negated_inverse(u64 n) {
@@ -142,46 +134,8 @@ bignum view_of(mr_digit* w, int len) {
 }
 
 // T in t[0 .. 2k], T < 2^(64k) and t[2k] = 0: leaves (T + q n) / R, below
-// 2^(32k) + n, in t[k .. 2k].
-void reduce_words(mr_digit* t, const mr_digit* n, int k, u64 c64) {
-    u64 carry = 0;  // 0 or 1, into the word above the next step's top
-    int i = 0;
-    for (; i + 1 < k; i += 2) {
-        mr_digit* row = t + i;
-        const u64 top = addmul_vvd(row, n, k, load_limb(row) * c64);
-        const u128 s = static_cast<u128>(load_limb(row + k)) + top + carry;
-        store_limb(row + k, static_cast<u64>(s));
-        carry = static_cast<u64>(s >> 64);
-    }
-    if (i < k) {  // the odd word of an odd k
-        mr_digit* row = t + i;
-        const mr_digit top = addmul_vvw(row, n, k, row[0] * static_cast<mr_digit>(c64));
-        const u64 s = u64{row[k]} + top + carry;
-        row[k] = static_cast<mr_digit>(s);
-        carry = s >> 32;
-    }
-    t[2 * k] = static_cast<mr_digit>(carry);
-}
-
-// buf[0 .. 2k+3] = x*y*R^-1 mod n + (0 or n) in buf[k .. 2k], for x, y of k
-// words (zero-padded) below n. buf is cleared here.
-void fused_product(const mr_digit* x, const mr_digit* y, const mr_digit* n, int k, u64 c64, mr_digit* buf) {
-    std::memset(buf, 0, sizeof(mr_digit) * static_cast<std::size_t>(2 * k + 4));
-    // Between steps the value from buf + i up is below 2n < 2R: k words and
-    // one bit in word k. A step adds x * (limb of y) and m * n, each below
-    // R * 2^64, so it reaches word k + 2 and no further.
-    int i = 0;
-    for (; i + 1 < k; i += 2) {
-        mr_digit* row = buf + i;
-        add_limb_carry(row + k, addmul_vvd(row, x, k, load_limb(y + i)));
-        add_limb_carry(row + k, addmul_vvd(row, n, k, load_limb(row) * c64));
-    }
-    if (i < k) {
-        mr_digit* row = buf + i;
-        add_vw(row + k, row + k, 2, addmul_vvw(row, x, k, y[i]));
-        add_vw(row + k, row + k, 2, addmul_vvw(row, n, k, row[0] * static_cast<mr_digit>(c64)));
-    }
-}
+// 2^(32k) + n, in t[k .. 2k] (the kernel's rows, inline on the chosen path).
+void reduce_words(mr_digit* t, const mr_digit* n, int k, u64 c64) { monty_reduce_vv(t, n, k, c64); }
 
 // n' = -1/n mod R (k words) into area.nprime, by Newton's iteration on
 // growing precisions: v <- v - v*(n*v - 1), each step doubling the words.
@@ -318,8 +272,51 @@ void modmult_fused(bignum* x, bignum* y, bignum* w) {
     std::memset(xw + lx, 0, sizeof(mr_digit) * (static_cast<std::size_t>(k) - lx));
     std::memcpy(yw, y->w, sizeof(mr_digit) * ly);
     std::memset(yw + ly, 0, sizeof(mr_digit) * (static_cast<std::size_t>(k) - ly));
-    fused_product(xw, yw, n->w, k, s->monty_constant_limb, area.work);
+    monty_product_vv(xw, yw, n->w, k, s->monty_constant_limb, area.work);
     finish_reduction(area.work, n, k, w);
+}
+
+// w = x*y*R^-1 mod n for residues x, y below n (x may be y), below the size
+// of reduction by multiplication: the product or square is formed in the
+// reduce area by the product methods directly and reduced there word by
+// word, without the accumulator's copies. A square below the Karatsuba
+// size runs on the Montgomery square kernel, square and reduction inline.
+void modmult_in_area(bignum* x, bignum* y, bignum* w) {
+    mr_state* s = engine_instance;
+    bignum* n = s->modulus;
+    const int k = length_of(n);
+    const reduce_area area = the_reduce_area();
+    mr_digit* t = area.work;
+    const int lx = length_of(x), ly = length_of(y);
+    if (x == y && k < square_karatsuba_threshold) {
+        mr_digit* xw = area.q;
+        std::memcpy(xw, x->w, sizeof(mr_digit) * static_cast<std::size_t>(lx));
+        std::memset(xw + lx, 0, sizeof(mr_digit) * static_cast<std::size_t>(k - lx));
+        monty_square_vv(xw, n->w, k, s->monty_constant_limb, t);
+        finish_reduction(t, n, k, w);
+        return;
+    }
+    int len;
+    if (x == y) {
+        if (square_scratch_words(lx) <= area.scratch_size)
+            square_vv(t, x->w, lx, area.scratch);
+        else
+            schoolbook_square(t, x->w, lx);
+        len = 2 * lx;
+    } else {
+        const bool x_longer = lx >= ly;
+        const bignum* a = x_longer ? x : y;
+        const bignum* b = x_longer ? y : x;
+        const int la = x_longer ? lx : ly, lb = x_longer ? ly : lx;
+        if (product_scratch_words(la, lb) <= area.scratch_size)
+            product_vv(t, a->w, la, b->w, lb, area.scratch);
+        else
+            schoolbook_product(t, a->w, la, b->w, lb);
+        len = la + lb;
+    }
+    std::memset(t + len, 0, sizeof(mr_digit) * static_cast<std::size_t>(2 * k + 1 - len));
+    reduce_words(t, n->w, k, s->monty_constant_limb);
+    finish_reduction(t, n, k, w);
 }
 
 void install_modulus(const bignum* n) {
@@ -395,8 +392,11 @@ void nres_modmult(bignum* x, bignum* y, bignum* w) {
     mr_state* s = engine_instance;
     bignum* n = s->modulus;
     const int k = length_of(n);
-    if (x != y && k < monty_fused_max && below_modulus(x, n, k) && below_modulus(y, n, k)) {
-        modmult_fused(x, y, w);
+    if (k < monty_multiply_reduce_min && below_modulus(x, n, k) && (x == y || below_modulus(y, n, k))) {
+        if (x != y && k < monty_fused_max)
+            modmult_fused(x, y, w);
+        else
+            modmult_in_area(x, y, w);
         return;
     }
     length_check_scope unchecked(0);

@@ -1,7 +1,9 @@
 // Products and squares of word vectors. Small operands take the schoolbook
 // kernels (rows on 64-bit limbs); above the thresholds of thresholds.h Karatsuba splits
-// in two and Toom-3 in three; a long operand times a much shorter one is cut
-// into pieces of the short one's length.
+// in two, Toom-3 in three and Toom-4 in four; a factor about twice to four
+// times as long as the other splits in four against two (Toom-4/2), and a
+// long operand times a much shorter one is cut into pieces of the short
+// one's length.
 //
 // Karatsuba, a = a1*B^h + a0 and b = b1*B^h + b0 with B = 2^32:
 //     a*b = z0 + (z0 + z2 - (a0-a1)(b0-b1)) * B^h + z2 * B^2h,
@@ -26,9 +28,38 @@
 // and after the second step every value is a non-negative vector again.
 // The evaluations are below 7 B^k, so each product is below 49 B^2k and
 // every value of the sequence fits the 2k + 2 words kept for it.
+//
+// Toom-4/2 splits a in four pieces and b in two: c(t) = a(t) b(t) again has
+// degree 4, and the same five points and the same interpolation serve. Here
+// a(2) < 15 B^k and b(2) < 3 B^k, so the values still fit 2k + 2 words.
+//
+// Toom-4, both factors in four pieces, c(t) of degree 6, evaluated at 0,
+// 1, -1, 2, -2, 1/2 and infinity (v_half = 64 c(1/2) = a~(1/2) b~(1/2) with
+// a~(1/2) = 8a0 + 4a1 + 2a2 + a3, so that every value is an integer):
+//     E1 = (v1 + vm1) / 2 = c0 + c2 + c4 + c6
+//     O1 = (v1 - vm1) / 2 = c1 + c3 + c5
+//     E2 = (v2 + vm2) / 2 = c0 + 4c2 + 16c4 + 64c6
+//     O2 = (v2 - vm2) / 4 = c1 + 4c3 + 16c5
+// The even coefficients follow from c0 and c6:
+//     E1 <- E1 - c0 - c6               = c2 + c4
+//     E2 <- (E2 - c0 - 64c6) / 4       = c2 + 4c4
+//     c4 = (E2 - E1) / 3,  c2 = E1 - c4
+// and the odd ones with v_half:
+//     H = (v_half - 64c0 - 16c2 - 4c4 - c6) / 2 = 16c1 + 4c3 + c5
+//     3X = O2 - O1 = 3c3 + 15c5,  3Y = H - O1 = 15c1 + 3c3
+//     c3 = (15 O1 - 3X - 3Y) / 9,  c5 = (3X - 3c3) / 15,  c1 = (3Y - 3c3) / 15
+// (three exact divisions, the last two in one pass).
+// Each step subtracts what is known from a sum of non-negative terms, so
+// every intermediate is non-negative; only vm1 and vm2 carry a sign, taken
+// into account in the first four lines. The evaluations are below 16 B^k,
+// the products below 256 B^2k, each coefficient (a sum of at most four
+// products of pieces) below 4 B^2k, and 2 v2 and 15 O1 below 2^32 B^2k: all
+// fit the 2k + 2 words kept for each value.
 #include "products.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <cstring>
 
 #include "kernels.h"
@@ -83,23 +114,6 @@ bool abs_diff(mr_digit* z, const mr_digit* x, int xn, const mr_digit* y, int yn)
     return true;
 }
 
-// r = a * b over a long a cut into pieces of n words (n <= (m+1)/2).
-void unbalanced_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch) {
-    mr_digit* piece = scratch;  // 2n words
-    mr_digit* rest = scratch + 2 * n;
-    product_vv(r, a, n, b, n, rest);
-    for (int at = n; at < m; at += n) {
-        const int p = std::min(n, m - at);
-        if (p == n)
-            product_vv(piece, a + at, n, b, n, rest);
-        else
-            product_vv(piece, b, n, a + at, p, rest);
-        // r holds words up to at + n; the piece's product starts at `at`.
-        const mr_digit c = add_vv(r + at, r + at, piece, n);
-        add_vw(r + at + n, piece + n, p, c);
-    }
-}
-
 // The evaluations of Toom-3 for one operand of m words split at k (m - 2k
 // words in the top piece, 1 <= m - 2k <= k); each value has k + 1 words.
 // a(1) = a0 + a1 + a2.
@@ -121,6 +135,183 @@ void eval_two(mr_digit* e, const mr_digit* a, int m, int k) {
     e[k] += add_nn(e, a + k, k, e, std::min(top + 1, k));
     shl_vu(e, e, k + 1, 1);
     add_nn(e, e, k + 1, a, k);
+}
+
+// The evaluations of Toom-4 for one operand of m words split at k (m - 3k
+// words in the top piece, 1 <= m - 3k <= k). Each value has k + 1 words;
+// t is k + 1 words of room. The pairs at +x and -x share their halves:
+// a(x) = P + Q and a(-x) = P - Q with P the even pieces' part, Q the odd.
+// |a(-x)| goes to em; returns true when a(-x) < 0.
+bool finish_pair(mr_digit* ep, mr_digit* em, mr_digit* t, int k) {
+    add_vv(ep, t, em, k + 1);  // below 16 B^k: no carry out
+    if (cmp_vv(t, em, k + 1) >= 0) {
+        sub_vv(em, t, em, k + 1);
+        return false;
+    }
+    sub_vv(em, em, t, k + 1);
+    return true;
+}
+// a(1) and |a(-1)|: P = a0 + a2, Q = a1 + a3.
+bool eval4_one(mr_digit* ep, mr_digit* em, mr_digit* t, const mr_digit* a, int m, int k) {
+    t[k] = add_vv(t, a, a + 2 * k, k);
+    em[k] = add_nn(em, a + k, k, a + 3 * k, m - 3 * k);
+    return finish_pair(ep, em, t, k);
+}
+// a(2) and |a(-2)|: P = a0 + 4 a2, Q = 2 (a1 + 4 a3).
+bool eval4_two(mr_digit* ep, mr_digit* em, mr_digit* t, const mr_digit* a, int m, int k) {
+    const int top = m - 3 * k;
+    t[k] = shl_vu(t, a + 2 * k, k, 2);
+    t[k] += add_vv(t, t, a, k);
+    em[top] = shl_vu(em, a + 3 * k, top, 2);
+    zero_words(em + top + 1, k - top);
+    em[k] += add_nn(em, a + k, k, em, std::min(top + 1, k));
+    shl_vu(em, em, k + 1, 1);
+    return finish_pair(ep, em, t, k);
+}
+// 8 a(1/2) = ((2 a0 + a1) 2 + a2) 2 + a3.
+void eval4_half(mr_digit* e, const mr_digit* a, int m, int k) {
+    e[k] = shl_vu(e, a, k, 1);
+    add_nn(e, e, k + 1, a + k, k);
+    shl_vu(e, e, k + 1, 1);
+    add_nn(e, e, k + 1, a + 2 * k, k);
+    shl_vu(e, e, k + 1, 1);
+    add_nn(e, e, k + 1, a + 3 * k, m - 3 * k);
+}
+// The same for a factor of n words in two pieces split at k (1 <= n - k <=
+// k): b(1), |b(-1)| (returns true when b(-1) < 0) and b(2).
+void eval2_one(mr_digit* e, const mr_digit* b, int n, int k) {
+    e[k] = add_nn(e, b, k, b + k, n - k);
+}
+bool eval2_minus_one(mr_digit* e, const mr_digit* b, int n, int k) {
+    e[k] = 0;
+    return abs_diff(e, b, k, b + k, n - k);
+}
+void eval2_two(mr_digit* e, const mr_digit* b, int n, int k) {
+    const int top = n - k;
+    e[top] = shl_vu(e, b + k, top, 1);
+    zero_words(e + top + 1, k - top);
+    e[k] += add_nn(e, b, k, e, std::min(top + 1, k));
+}
+
+// (x, y) <- (x + y, x - y) over n words, both known to be non-negative and
+// to fit: one pass, a limb at a time.
+void add_sub(mr_digit* x, mr_digit* y, int n) {
+    using u64 = std::uint64_t;
+    __extension__ typedef unsigned __int128 u128;
+    u64 carry = 0, borrow = 0;
+    int i = 0;
+    for (; i + 1 < n; i += 2) {
+        const u64 a = load_limb(x + i), b = load_limb(y + i);
+        const u128 sum = static_cast<u128>(a) + b + carry;
+        const u128 diff = static_cast<u128>(a) - b - borrow;
+        store_limb(x + i, static_cast<u64>(sum));
+        store_limb(y + i, static_cast<u64>(diff));
+        carry = static_cast<u64>(sum >> 64);
+        borrow = static_cast<u64>(diff >> 127);
+    }
+    if (i < n) {
+        const u64 a = x[i], b = y[i];
+        x[i] = static_cast<mr_digit>(a + b + carry);
+        y[i] = static_cast<mr_digit>(a - b - borrow);
+    }
+}
+
+// x = x / d and y = y / d over n words for an odd word d that divides both:
+// the two Hensel divisions of divexact_vvw side by side, so that their
+// chains of dependent products overlap.
+void divexact_pair(mr_digit* x, mr_digit* y, int n, mr_digit d) {
+    using u64 = std::uint64_t;
+    __extension__ typedef unsigned __int128 u128;
+    u64 inverse = d;
+    for (int k = 0; k < 5; ++k) inverse *= 2 - d * inverse;
+    u64 cx = 0, cy = 0;
+    int i = 0;
+    for (; i + 1 < n; i += 2) {
+        const u64 a = load_limb(x + i), b = load_limb(y + i);
+        const u64 qa = (a - cx) * inverse, qb = (b - cy) * inverse;
+        store_limb(x + i, qa);
+        store_limb(y + i, qb);
+        cx = static_cast<u64>((static_cast<u128>(qa) * d) >> 64) + (a < cx);
+        cy = static_cast<u64>((static_cast<u128>(qb) * d) >> 64) + (b < cy);
+    }
+    if (i < n) {
+        x[i] = static_cast<mr_digit>((x[i] - static_cast<mr_digit>(cx)) * static_cast<mr_digit>(inverse));
+        y[i] = static_cast<mr_digit>((y[i] - static_cast<mr_digit>(cy)) * static_cast<mr_digit>(inverse));
+    }
+}
+
+// z = (fz z + f[0] x[0] + ... + f[N-1] x[N-1]) >> shift over n words (n
+// even), in one pass a limb at a time, for a result known to be a
+// non-negative multiple of 2^shift that fits n words; the factors are small
+// and may be negative. z may be one of the x.
+template <std::size_t N>
+void combine(mr_digit* z, int n, std::int64_t fz, const std::array<const mr_digit*, N>& x,
+             const std::array<std::int64_t, N>& f, unsigned shift) {
+    using u64 = std::uint64_t;
+    __extension__ typedef __int128 i128;
+    i128 carry = 0;
+    u64 below = 0;  // the limb below, waiting for the bits the shift brings down
+    for (int i = 0; i < n; i += 2) {
+        i128 acc = carry + static_cast<i128>(fz) * load_limb(z + i);
+        for (std::size_t j = 0; j < N; ++j) acc += static_cast<i128>(f[j]) * load_limb(x[j] + i);
+        const u64 low = static_cast<u64>(acc);
+        carry = acc >> 64;
+        if (shift == 0)
+            store_limb(z + i, low);
+        else if (i > 0)
+            store_limb(z + i - 2, (below >> shift) | (low << (64 - shift)));
+        below = low;
+    }
+    if (shift != 0) store_limb(z + n - 2, below >> shift);
+}
+
+// The interpolation of Toom-4 from v1, vm1, v2, vm2 (signs in vm1_negative,
+// vm2_negative) and vh (v_half), each p = 2k + 2 words, with v0 and vinf
+// already in r; adds c1 .. c5 into r. rn = the product's length; `spare`
+// is p words of room.
+void toom4_interpolate(mr_digit* r, int rn, int k, mr_digit* v1, mr_digit* vm1, bool vm1_negative, mr_digit* v2,
+                       mr_digit* vm2, bool vm2_negative, mr_digit* vh, mr_digit* spare) {
+    const int p = 2 * k + 2;
+    // v0 and vinf as values of p words: v0 in r with the two free words
+    // above it cleared, vinf copied out with zeros above.
+    mr_digit* v0 = r;
+    v0[2 * k] = v0[2 * k + 1] = 0;
+    mr_digit* vinf = spare;
+    const int vinf_n = rn - 6 * k;
+    copy_words(vinf, r + 6 * k, vinf_n);
+    zero_words(vinf + vinf_n, p - vinf_n);
+    // v + v(-x) and v - v(-x) in one pass; with v(-x) < 0 the slots of the
+    // sum and the difference trade places.
+    add_sub(v1, vm1, p);
+    if (vm1_negative) std::swap(v1, vm1);
+    add_sub(v2, vm2, p);
+    if (vm2_negative) std::swap(v2, vm2);
+    // The even coefficients: v1 = (S1/2 - c0 - c6) = c2 + c4, v2 = (S2/2 -
+    // c0 - 64 c6) / 4 - v1 = 3 c4.
+    combine<2>(v1, p, 1, {v0, vinf}, {-2, -2}, 1);
+    combine<3>(v2, p, 1, {v0, vinf, v1}, {-2, -128, -8}, 3);
+    divexact3_vv(v2, v2, p);                           // c4
+    sub_vv(v1, v1, v2, p);                             // c2
+    // The odd ones, with O1 = D1/2 and O2 = D2/4:
+    // 3Y = (vh - 64c0 - 16c2 - 4c4 - c6) / 2 - O1 = 15c1 + 3c3,
+    // 3X = O2 - O1 = 3c3 + 15c5, 9 c3 = 15 O1 - 3X - 3Y.
+    combine<5>(vh, p, 1, {v0, v1, v2, vinf, vm1}, {-64, -16, -4, -1, -1}, 1);
+    shr_vu(vm1, vm1, p, 1);                            // O1
+    combine<1>(vm2, p, 1, {vm1}, {-4}, 2);             // 3X
+    combine<2>(vm1, p, 15, {vm2, vh}, {-1, -1}, 0);
+    divexact_vvw(vm1, vm1, p, 9);                      // c3
+    combine<1>(vm2, p, 1, {vm1}, {-3}, 0);
+    combine<1>(vh, p, 1, {vm1}, {-3}, 0);
+    divexact_pair(vm2, vh, p, 15);                     // c5 = (3X - 3c3) / 15, c1 = (3Y - 3c3) / 15
+    // r = v0 + c1 t + ... + c5 t^5 + vinf t^6: c2 and c4 are copied into
+    // the free words between v0 and vinf, their tops added.
+    copy_words(r + 2 * k, v1, 2 * k);
+    copy_words(r + 4 * k, v2, 2 * k);
+    add_at(r, rn, 4 * k, v1 + 2 * k, 2);
+    add_at(r, rn, 6 * k, v2 + 2 * k, 2);
+    add_at(r, rn, k, vh, p);
+    add_at(r, rn, 3 * k, vm1, p);
+    add_at(r, rn, 5 * k, vm2, p);
 }
 
 // The interpolation of Toom-3 from v1, vm1 (sign in vm1_negative) and v2,
@@ -163,6 +354,22 @@ void schoolbook_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b
 }
 
 void schoolbook_square(mr_digit* r, const mr_digit* a, int m) { sqr_basecase_vv(r, a, m); }
+
+void pieces_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch) {
+    mr_digit* piece = scratch;  // 2n words
+    mr_digit* rest = scratch + 2 * n;
+    product_vv(r, a, n, b, n, rest);
+    for (int at = n; at < m; at += n) {
+        const int p = std::min(n, m - at);
+        if (p == n)
+            product_vv(piece, a + at, n, b, n, rest);
+        else
+            product_vv(piece, b, n, a + at, p, rest);
+        // r holds words up to at + n; the piece's product starts at `at`.
+        const mr_digit c = add_vv(r + at, r + at, piece, n);
+        add_vw(r + at + n, piece + n, p, c);
+    }
+}
 
 void karatsuba_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch) {
     const int h = (m + 1) / 2;
@@ -245,49 +452,183 @@ void toom3_square(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch) {
     toom3_interpolate(r, 2 * m, k, v1, vm1, false, v2);
 }
 
-void product_vv(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch) {
-    if (n < product_karatsuba_threshold)
-        schoolbook_product(r, a, m, b, n);
-    else if (n <= (m + 1) / 2)
-        unbalanced_product(r, a, m, b, n, scratch);
-    else if (n < product_toom3_threshold || n <= 2 * ((m + 2) / 3))
-        karatsuba_product(r, a, m, b, n, scratch);
+// r = a * b for m > 3k, k = (m + 3) / 4, and k < n <= 2k.
+void toom42_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch) {
+    const int k = (m + 3) / 4;
+    const int p = 2 * k + 2;
+    mr_digit* v1 = scratch;
+    mr_digit* vm1 = scratch + p;
+    mr_digit* v2 = scratch + 2 * p;
+    mr_digit* ea = scratch + 3 * p;   // k + 1 words each
+    mr_digit* eam = ea + (k + 1);
+    mr_digit* eb = eam + (k + 1);
+    mr_digit* t = eb + (k + 1);
+    mr_digit* rest = t + (k + 1);
+    bool vm1_negative = eval4_one(ea, eam, t, a, m, k);
+    eval2_one(eb, b, n, k);
+    product_vv(v1, ea, k + 1, eb, k + 1, rest);
+    vm1_negative ^= eval2_minus_one(eb, b, n, k);
+    product_vv(vm1, eam, k + 1, eb, k + 1, rest);
+    eval4_two(ea, eam, t, a, m, k);
+    eval2_two(eb, b, n, k);
+    product_vv(v2, ea, k + 1, eb, k + 1, rest);
+    product_vv(r, a, k, b, k, rest);
+    const int top_a = m - 3 * k, top_b = n - k;
+    if (top_a >= top_b)
+        product_vv(r + 4 * k, a + 3 * k, top_a, b + k, top_b, rest);
     else
-        toom3_product(r, a, m, b, n, scratch);
+        product_vv(r + 4 * k, b + k, top_b, a + 3 * k, top_a, rest);
+    toom3_interpolate(r, m + n, k, v1, vm1, vm1_negative, v2);
+}
+
+void toom4_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch) {
+    const int k = (m + 3) / 4;
+    const int p = 2 * k + 2;
+    mr_digit* v1 = scratch;
+    mr_digit* vm1 = v1 + p;
+    mr_digit* v2 = vm1 + p;
+    mr_digit* vm2 = v2 + p;
+    mr_digit* vh = vm2 + p;
+    mr_digit* ea = vh + p;  // k + 1 words each
+    mr_digit* eam = ea + (k + 1);
+    mr_digit* eb = eam + (k + 1);
+    mr_digit* ebm = eb + (k + 1);
+    mr_digit* t = ebm + (k + 1);
+    mr_digit* rest = t + (k + 1);
+    bool vm1_negative = eval4_one(ea, eam, t, a, m, k);
+    vm1_negative ^= eval4_one(eb, ebm, t, b, n, k);
+    product_vv(v1, ea, k + 1, eb, k + 1, rest);
+    product_vv(vm1, eam, k + 1, ebm, k + 1, rest);
+    bool vm2_negative = eval4_two(ea, eam, t, a, m, k);
+    vm2_negative ^= eval4_two(eb, ebm, t, b, n, k);
+    product_vv(v2, ea, k + 1, eb, k + 1, rest);
+    product_vv(vm2, eam, k + 1, ebm, k + 1, rest);
+    eval4_half(ea, a, m, k);
+    eval4_half(eb, b, n, k);
+    product_vv(vh, ea, k + 1, eb, k + 1, rest);
+    product_vv(r, a, k, b, k, rest);
+    product_vv(r + 6 * k, a + 3 * k, m - 3 * k, b + 3 * k, n - 3 * k, rest);
+    toom4_interpolate(r, m + n, k, v1, vm1, vm1_negative, v2, vm2, vm2_negative, vh, ea);
+}
+
+void toom4_square(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch) {
+    const int k = (m + 3) / 4;
+    const int p = 2 * k + 2;
+    mr_digit* v1 = scratch;
+    mr_digit* vm1 = v1 + p;
+    mr_digit* v2 = vm1 + p;
+    mr_digit* vm2 = v2 + p;
+    mr_digit* vh = vm2 + p;
+    mr_digit* ea = vh + p;  // k + 1 words each
+    mr_digit* eam = ea + (k + 1);
+    mr_digit* t = eam + (k + 1);
+    mr_digit* rest = t + (k + 1);
+    eval4_one(ea, eam, t, a, m, k);
+    square_vv(v1, ea, k + 1, rest);
+    square_vv(vm1, eam, k + 1, rest);
+    eval4_two(ea, eam, t, a, m, k);
+    square_vv(v2, ea, k + 1, rest);
+    square_vv(vm2, eam, k + 1, rest);
+    eval4_half(ea, a, m, k);
+    square_vv(vh, ea, k + 1, rest);
+    square_vv(r, a, k, rest);
+    square_vv(r + 6 * k, a + 3 * k, m - 3 * k, rest);
+    toom4_interpolate(r, 2 * m, k, v1, vm1, false, v2, vm2, false, vh, ea);
+}
+
+namespace {
+
+enum class method { schoolbook, pieces, karatsuba, toom3, toom42, toom4 };
+
+// The method of the dispatch for m >= n >= 1 (and for a square, n = m).
+method product_method(int m, int n) {
+    if (n < product_karatsuba_threshold) return method::schoolbook;
+    if (n <= (m + 1) / 2)
+        return n >= product_toom42_threshold && n > (m + 3) / 4 ? method::toom42 : method::pieces;
+    if (n >= product_toom4_threshold && n > 3 * ((m + 3) / 4)) return method::toom4;
+    if (n < product_toom3_threshold || n <= 2 * ((m + 2) / 3)) return method::karatsuba;
+    return method::toom3;
+}
+
+method square_method(int m) {
+    if (m < square_karatsuba_threshold) return method::schoolbook;
+    if (m < square_toom3_threshold) return method::karatsuba;
+    if (m < square_toom4_threshold || m >= square_toom4_limit) return method::toom3;
+    return method::toom4;
+}
+
+}  // namespace
+
+void product_vv(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch) {
+    switch (product_method(m, n)) {
+    case method::schoolbook: schoolbook_product(r, a, m, b, n); break;
+    case method::pieces: pieces_product(r, a, m, b, n, scratch); break;
+    case method::karatsuba: karatsuba_product(r, a, m, b, n, scratch); break;
+    case method::toom3: toom3_product(r, a, m, b, n, scratch); break;
+    case method::toom42: toom42_product(r, a, m, b, n, scratch); break;
+    case method::toom4: toom4_product(r, a, m, b, n, scratch); break;
+    }
 }
 
 void square_vv(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch) {
-    if (m < square_karatsuba_threshold)
-        schoolbook_square(r, a, m);
-    else if (m < square_toom3_threshold)
-        karatsuba_square(r, a, m, scratch);
-    else
-        toom3_square(r, a, m, scratch);
+    switch (square_method(m)) {
+    case method::schoolbook: schoolbook_square(r, a, m); break;
+    case method::karatsuba: karatsuba_square(r, a, m, scratch); break;
+    case method::toom3: toom3_square(r, a, m, scratch); break;
+    default: toom4_square(r, a, m, scratch); break;
+    }
 }
 
 std::size_t product_scratch_words(int m, int n) {
-    if (n < product_karatsuba_threshold) return 0;
-    if (n <= (m + 1) / 2)
+    switch (product_method(m, n)) {
+    case method::schoolbook: return 0;
+    case method::pieces:
         return 2 * static_cast<std::size_t>(n) +
                std::max(product_scratch_words(n, n), m % n == 0 ? 0 : product_scratch_words(n, m % n));
-    if (n < product_toom3_threshold || n <= 2 * ((m + 2) / 3)) {
+    case method::karatsuba: {
         const int h = (m + 1) / 2;
         return 4 * static_cast<std::size_t>(h) + 1 +
                std::max(product_scratch_words(h, h), product_scratch_words(m - h, n - h));
     }
-    const int k = (m + 2) / 3;
-    return 8 * static_cast<std::size_t>(k) + 8 +
-           std::max({product_scratch_words(k + 1, k + 1), product_scratch_words(k, k),
-                     product_scratch_words(m - 2 * k, n - 2 * k)});
+    case method::toom3: {
+        const int k = (m + 2) / 3;
+        return 8 * static_cast<std::size_t>(k) + 8 +
+               std::max({product_scratch_words(k + 1, k + 1), product_scratch_words(k, k),
+                         product_scratch_words(m - 2 * k, n - 2 * k)});
+    }
+    case method::toom42: {
+        const int k = (m + 3) / 4;
+        const int top_a = m - 3 * k, top_b = n - k;
+        return 10 * static_cast<std::size_t>(k) + 10 +
+               std::max({product_scratch_words(k + 1, k + 1), product_scratch_words(k, k),
+                         product_scratch_words(std::max(top_a, top_b), std::min(top_a, top_b))});
+    }
+    case method::toom4: {
+        const int k = (m + 3) / 4;
+        return 15 * static_cast<std::size_t>(k) + 15 +
+               std::max({product_scratch_words(k + 1, k + 1), product_scratch_words(k, k),
+                         product_scratch_words(m - 3 * k, n - 3 * k)});
+    }
+    }
+    return 0;
 }
 
 std::size_t square_scratch_words(int m) {
-    if (m < square_karatsuba_threshold) return 0;
-    if (m < square_toom3_threshold) {
+    switch (square_method(m)) {
+    case method::karatsuba: {
         const int h = (m + 1) / 2;
         return 4 * static_cast<std::size_t>(h) + 1 + std::max(square_scratch_words(h), square_scratch_words(m - h));
     }
-    const int k = (m + 2) / 3;
-    return 8 * static_cast<std::size_t>(k) + 8 +
-           std::max({square_scratch_words(k + 1), square_scratch_words(k), square_scratch_words(m - 2 * k)});
+    case method::toom3: {
+        const int k = (m + 2) / 3;
+        return 8 * static_cast<std::size_t>(k) + 8 +
+               std::max({square_scratch_words(k + 1), square_scratch_words(k), square_scratch_words(m - 2 * k)});
+    }
+    case method::toom4: {
+        const int k = (m + 3) / 4;
+        return 13 * static_cast<std::size_t>(k) + 13 +
+               std::max({square_scratch_words(k + 1), square_scratch_words(k), square_scratch_words(m - 3 * k)});
+    }
+    default: return 0;
+    }
 }

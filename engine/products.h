@@ -1,5 +1,5 @@
-// Products and squares of word vectors: the schoolbook methods, Karatsuba and
-// Toom-3, and the dispatch that picks one by the thresholds of thresholds.h.
+// Products and squares of word vectors: the schoolbook methods, Karatsuba,
+// Toom-3, Toom-4 and Toom-4/2 (four pieces against two), and the dispatch that picks one by the thresholds of thresholds.h.
 // multiply (multiply_divide.cpp) and every other routine that needs a full
 // product of magnitudes comes through here.
 //
@@ -25,13 +25,20 @@ std::size_t square_scratch_words(int m);
 
 // The methods one by one, for the tuning program: each runs its own method
 // at the top level and the dispatch below it. Karatsuba needs
-// (m+1)/2 < n <= m, Toom-3 2*((m+2)/3) < n <= m; squares any m >= 2 (Toom-3
-// m >= 3).
+// (m+1)/2 < n <= m, Toom-3 2*((m+2)/3) < n <= m, Toom-4 3*((m+3)/4) < n <= m,
+// Toom-4/2 (m+3)/4 < n <= 2*((m+3)/4) with m >= 16; squares any m >= 2
+// (Toom-3 m >= 3, Toom-4 m >= 16).
 void schoolbook_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n);
 void schoolbook_square(mr_digit* r, const mr_digit* a, int m);
+// A long a cut into pieces of b's length n <= (m+1)/2, each piece's product
+// added in turn.
+void pieces_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch);
 void karatsuba_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch);
 void karatsuba_square(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch);
 void toom3_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch);
 void toom3_square(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch);
+void toom42_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch);
+void toom4_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch);
+void toom4_square(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch);
 
 #endif

@@ -132,9 +132,10 @@ bignum* place_number(void* at) {
 std::size_t area_size(scratch_area a, int max_length) {
     const auto n = static_cast<std::size_t>(max_length);
     switch (a) {
-    // Karatsuba and Toom-3 temporaries (products.cpp): at most 5.3 max_length
+    // Karatsuba and Toom temporaries (products.cpp): at most 5.6 max_length
     // words for any factors of m + n <= 2 max_length + 3 words, as in the
-    // double-length accumulator; multiply checks and never needs more.
+    // double-length accumulator (5.54 at the most, for a Toom-4/2 product of
+    // 3277 by 821 words); multiply checks and never needs more.
     case area_product: return 8 * n + 256;
     case area_reduce: return 12 * n + 256;
     case area_divide: return 8 * n + 256;

@@ -19,21 +19,41 @@ inline constexpr int product_karatsuba_threshold = 48;
 inline constexpr int product_toom3_threshold = 160;
 inline constexpr int square_karatsuba_threshold = 92;
 inline constexpr int square_toom3_threshold = 288;
+// Toom-4 and Toom-4/2 (four pieces against two), measured the same way
+// with --methods toom4,toom42 (Dec 2026, three runs of 21 and 41 medians,
+// steps of 32 words, then every length from 1504 to 2049 checked alone in
+// thread CPU time): Toom-4 products gain 4-7% from 1216 to 1568 words, lose
+// up to 9% from 1600 to 1728, and gain 1-7% again from 1984 on, where the
+// tuning rule puts the threshold. Toom-4 squares gain 7-11% from 1504 to
+// 1900 words and lose 2-10% from 2000 on (the sub-squares of 513 words fall
+// on a slower split there), so they run in that window only. Toom-4/2
+// against the product in pieces (2n by n words) gains 5-20% from n = 160
+// on. The linear work of Toom-4 (17 passes over the evaluations and the
+// interpolation, with three exact divisions) costs about what the two
+// saved sub-products do below these sizes.
+inline constexpr int product_toom4_threshold = 1984;
+inline constexpr int square_toom4_threshold = 1504;
+inline constexpr int square_toom4_limit = 1984;
+inline constexpr int product_toom42_threshold = 160;
 
 // ---- Montgomery reduction (montgomery.cpp) ---------------------------------
 
 // A product of two different residues under a modulus of fewer words than
-// this runs fused with its reduction; squares, and larger products, are
-// formed by multiply and reduced after. From this many words on, reduction
-// is by multiplication (two products) instead of word by word. Measured by
-// torvane-tune-reduce (Release build, BMI2/ADX product kernels, AMD EPYC
-// with 2 cores shared, Dec 2026; medians of 11 interleaved rounds in thread
-// CPU time): the fused product won by 5-25% up to 16 words and tied or lost
-// from 24 on; reduction by multiplication (with the low-half product below)
-// tied with word by word (within 2%) from 320 to 384 words and won at every
-// size scanned from 416 to 800 words in steps of 32, by 5-20%.
-inline constexpr int monty_fused_max = 24;
-inline constexpr int monty_multiply_reduce_min = 416;
+// monty_fused_max runs fused with its reduction (the kernel's interleaved
+// rows); below monty_multiply_reduce_min words other products and squares
+// are formed in the reduce area by the product methods and reduced word by
+// word there (the square kernel, square and reduction inline, below the
+// Karatsuba size of squares); from it on reduction is by multiplication
+// (two products). Measured by torvane-tune-reduce (Release build, BMI2/ADX
+// kernels, AMD EPYC with 2 cores shared, Dec 2026; medians of 11
+// interleaved rounds in thread CPU time): with both on the inline kernel
+// rows, the fused product ties with the product formed and reduced apart
+// at 2 words and is 1-10% slower from 4 words on, so it is kept for 1-3
+// words only; reduction by multiplication ties with word by word (within
+// 2%) from 352 to 416 words and wins at 448 and every size scanned from 480
+// to 800 in steps of 32, by 1-19%.
+inline constexpr int monty_fused_max = 4;
+inline constexpr int monty_multiply_reduce_min = 448;
 // Words from which the low half of a product (the quotient of reduction by
 // multiplication) splits into a full product of the low halves and two low
 // halves of half the size; below it runs row by row. Set to twice the

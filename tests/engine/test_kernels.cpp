@@ -1,7 +1,7 @@
 // The word-vector kernels on both of their paths (portable, and BMI2/ADX
 // where the processor has it) against plain one-word arithmetic, at every
-// short length: the odd last word, each of the four ways into the unrolled
-// loops, and carries that run through whole limbs.
+// length from 0 to 40: the odd last word, each of the four ways into the
+// unrolled loops, and carries that run through whole limbs.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -43,7 +43,7 @@ TEST(Kernels, BothPathsAgreeWithWordArithmeticAtShortLengths) {
     const u64 multipliers[] = {~u64{0}, 1, u64{1} << 32, 0xFFFFFFFFu, 0x9E3779B97F4A7C15ull};
     for (kernel_path path : paths) {
         ASSERT_TRUE(select_kernel_path(path));
-        for (int n = 0; n <= 21; ++n) {
+        for (int n = 0; n <= 40; ++n) {
             for (int kind = 0; kind < 9; ++kind) {
                 SCOPED_TRACE(testing::Message() << "path " << static_cast<int>(path) << " n " << n << " kind " << kind);
                 const words x = pattern(rng, n, kind % 3), y = pattern(rng, n, kind / 3);
@@ -82,6 +82,35 @@ TEST(Kernels, BothPathsAgreeWithWordArithmeticAtShortLengths) {
                     EXPECT_EQ(words(third.begin(), third.begin() + n), x);
                     EXPECT_EQ(third[static_cast<std::size_t>(n)], 0u);
                 }
+                // shl_vu and shr_vu by every shift against word arithmetic,
+                // in place and apart; divexact_vvw of d * x.
+                for (unsigned sh = 0; sh < 32; sh += 7) {
+                    words up(static_cast<std::size_t>(n)), down = x;
+                    mr_digit want_out = 0;
+                    for (int i = 0; i < n; ++i) {
+                        const u64 v = (u64{x[static_cast<std::size_t>(i)]} << sh) | want_out;
+                        up[static_cast<std::size_t>(i)] = static_cast<mr_digit>(v);
+                        want_out = static_cast<mr_digit>(v >> 32);
+                    }
+                    words z(static_cast<std::size_t>(n));
+                    EXPECT_EQ(shl_vu(z.data(), x.data(), n, sh), want_out);
+                    EXPECT_EQ(z, up);
+                    EXPECT_EQ(shr_vu(down.data(), down.data(), n, sh), n > 0 && sh > 0 ? x[0] << (32 - sh) : 0u);
+                    for (int i = 0; i < n; ++i) {
+                        const u64 v = u64{x[static_cast<std::size_t>(i)]} |
+                                      (i + 1 < n ? u64{x[static_cast<std::size_t>(i) + 1]} << 32 : 0);
+                        EXPECT_EQ(down[static_cast<std::size_t>(i)], static_cast<mr_digit>(v >> sh)) << "shr word " << i;
+                    }
+                }
+                if (n > 0) {
+                    for (mr_digit d : {3u, 5u, 9u, 15u, 0xFFFFFFFFu}) {
+                        words times(static_cast<std::size_t>(n) + 1, 0), back_d(static_cast<std::size_t>(n) + 1);
+                        add_product_ref(times, x, d, 0);
+                        divexact_vvw(back_d.data(), times.data(), n + 1, d);
+                        EXPECT_EQ(words(back_d.begin(), back_d.begin() + n), x) << "d " << d;
+                        EXPECT_EQ(back_d[static_cast<std::size_t>(n)], 0u);
+                    }
+                }
                 words sq = pattern(rng, 2 * n, kind / 3), want_sq = sq;
                 want_sq.push_back(0);
                 add_product_ref(want_sq, sq, 1, 0);
@@ -92,6 +121,64 @@ TEST(Kernels, BothPathsAgreeWithWordArithmeticAtShortLengths) {
                 EXPECT_EQ(dbl_addsqr_vv(sq.data(), x.data(), n), want_sq[2 * n]);
                 want_sq.pop_back();
                 EXPECT_EQ(sq, want_sq);
+            }
+        }
+    }
+    ASSERT_TRUE(select_kernel_path(paths.back()));
+}
+
+// (T + q n) / 2^(32k) one word at a time, q chosen word by word so that
+// each step clears the lowest word: the reference for the Montgomery
+// kernels, which work a limb at a time. Any q < 2^(32k) with T + q n a
+// multiple of 2^(32k) is the same q, so both give the same words.
+words reduce_ref(words t, const words& n) {
+    const std::size_t k = n.size();
+    mr_digit inv = n[0];  // -1/n mod 2^32 by Newton's iteration
+    for (int i = 0; i < 5; ++i) inv *= 2 - n[0] * inv;
+    inv = 0 - inv;
+    t.resize(2 * k + 2, 0);
+    for (std::size_t i = 0; i < k; ++i) add_product_ref(t, n, t[i] * inv, i);
+    return words(t.begin() + static_cast<std::ptrdiff_t>(k), t.begin() + static_cast<std::ptrdiff_t>(2 * k + 1));
+}
+
+TEST(Kernels, MontgomeryKernelsOnBothPathsAgreeWithWordByWordReduction) {
+    std::vector<kernel_path> paths{kernel_path::portable};
+    if (select_kernel_path(kernel_path::bmi2_adx)) paths.push_back(kernel_path::bmi2_adx);
+    std::mt19937 rng(2027);
+    for (kernel_path path : paths) {
+        ASSERT_TRUE(select_kernel_path(path));
+        for (int k = 1; k <= 40; ++k) {
+            for (int kind = 0; kind < 4; ++kind) {
+                SCOPED_TRACE(testing::Message() << "path " << static_cast<int>(path) << " k " << k << " kind " << kind);
+                // An odd modulus with its top word set (kind 0: all ones,
+                // the largest), and residues below it (all ones but the top
+                // word one less, or random below the top word).
+                words n = pattern(rng, k, kind == 0 ? 0 : 2);
+                n[0] |= 1;
+                n[static_cast<std::size_t>(k) - 1] |= 0x80000000u;
+                words x = pattern(rng, k, kind == 1 ? 0 : 2), y = pattern(rng, k, kind == 2 ? 0 : 2);
+                x[static_cast<std::size_t>(k) - 1] = n[static_cast<std::size_t>(k) - 1] - 1;
+                y[static_cast<std::size_t>(k) - 1] = (y[static_cast<std::size_t>(k) - 1] % n[static_cast<std::size_t>(k) - 1]);
+                u64 c64 = n[0] | (k > 1 ? u64{n[1]} << 32 : 0);
+                u64 inv = c64;
+                for (int i = 0; i < 6; ++i) inv *= 2 - c64 * inv;
+                c64 = 0 - inv;
+                // x * y and x^2 by schoolbook word rows.
+                words xy(2 * static_cast<std::size_t>(k) + 1, 0), xx = xy;
+                for (int i = 0; i < k; ++i) {
+                    add_product_ref(xy, x, y[static_cast<std::size_t>(i)], static_cast<std::size_t>(i));
+                    add_product_ref(xx, x, x[static_cast<std::size_t>(i)], static_cast<std::size_t>(i));
+                }
+                words t = xy;
+                monty_reduce_vv(t.data(), n.data(), k, c64);
+                const words want_xy = reduce_ref(xy, n);
+                EXPECT_EQ(words(t.begin() + k, t.end()), want_xy);
+                words buf(2 * static_cast<std::size_t>(k) + 4, 7);
+                monty_product_vv(x.data(), y.data(), n.data(), k, c64, buf.data());
+                EXPECT_EQ(words(buf.begin() + k, buf.begin() + 2 * k + 1), want_xy);
+                buf.assign(2 * static_cast<std::size_t>(k) + 4, 7);
+                monty_square_vv(x.data(), n.data(), k, c64, buf.data());
+                EXPECT_EQ(words(buf.begin() + k, buf.begin() + 2 * k + 1), reduce_ref(xx, n));
             }
         }
     }

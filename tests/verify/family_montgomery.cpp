@@ -2,6 +2,7 @@
 // nres_modmult, with R = 2^(32k) for a k-word odd modulus n.
 #include <algorithm>
 
+#include "kernels.h"
 #include "oracle.h"
 #include "thresholds.h"
 
@@ -15,11 +16,14 @@ mpz_class two_pow(unsigned long bits) {
     return v;
 }
 
-// A word count next to a threshold of the reduction (one below, at, one
-// above), or the largest.
+// A word count next to a threshold of the reduction (up to two below or
+// above): the fused product's, where the square kernel gives way to the
+// square methods and reduction apart, reduction by multiplication's, or
+// the largest.
 int threshold_words(context& c, int max_words) {
-    const int thresholds[] = {monty_fused_max, std::min(monty_multiply_reduce_min, max_words), max_words};
-    const int k = thresholds[c.r.below(3)] + static_cast<int>(c.r.range(-1, 1));
+    const int thresholds[] = {monty_fused_max, square_karatsuba_threshold,
+                              std::min(monty_multiply_reduce_min, max_words), max_words};
+    const int k = thresholds[c.r.below(4)] + static_cast<int>(c.r.range(-2, 2));
     return std::clamp(k, 1, max_words);
 }
 
@@ -159,6 +163,9 @@ void run_modmult(context& c) {
     static const char* forms[] = {"nres_modmult(x, y, w)", "nres_modmult(x, x, w) square", "nres_modmult(x, y, x)",
                                   "nres_modmult(x, y, y)", "nres_modmult(x, x, x) square in place"};
     c.form(forms[form]);
+    // Now and then on the portable kernels, so that the Montgomery kernels
+    // of both paths meet GMP; the best path is back for the next case.
+    const bool portable = c.r.chance(25) && select_kernel_path(kernel_path::portable);
     if (form == 1 || form == 4) y = x;
     c.note("n", n);
     c.note("x", x);
@@ -170,6 +177,7 @@ void run_modmult(context& c) {
     bignum* b = form == 1 || form == 4 ? px : py;
     bignum* out = form == 2 || form == 4 ? px : form == 3 ? py : pw;
     nres_modmult(px, b, out);
+    if (portable && !select_kernel_path(kernel_path::bmi2_adx)) select_kernel_path(kernel_path::portable);
     if (!c.no_error()) return;
     mpz_class R = montgomery_r(n), rinv;
     mpz_invert(rinv.get_mpz_t(), R.get_mpz_t(), n.get_mpz_t());

@@ -20,24 +20,38 @@ using namespace oracle;
 namespace {
 
 // Lengths (m, n) of factors where the product methods meet: just below, at
-// and above each threshold, the split boundaries of Karatsuba and Toom-3
-// (the shorter factor just above half, or two thirds, of the longer), long
-// factors cut into pieces of the short one's length with a short last piece,
-// and the largest sizes. With `square`, n is m. m + n stays within `room`.
-std::pair<int, int> method_edge_lengths(context& c, int room, bool square) {
+// and above each threshold, the split boundaries of Karatsuba, Toom-3 and
+// Toom-4 (the shorter factor just above half, two thirds or three quarters
+// of the longer), of Toom-4/2 against the product in pieces (the shorter
+// just above a quarter of the longer), long factors cut into pieces of the
+// short one's length with a short last piece, and the largest sizes. With
+// `square`, n is m. m + n stays within `room`, each within `most` words.
+std::pair<int, int> method_edge_lengths(context& c, int room, bool square, int most) {
     static const int thresholds[] = {product_karatsuba_threshold, product_toom3_threshold,
-                                     square_karatsuba_threshold, square_toom3_threshold};
-    const int t = thresholds[c.r.below(4)];
+                                     square_karatsuba_threshold,  square_toom3_threshold,
+                                     product_toom4_threshold,     square_toom4_threshold,
+                                     product_toom42_threshold,    2 * product_toom42_threshold,
+                                     square_toom4_limit};
+    const int t = thresholds[c.r.below(9)];
     int m = t + static_cast<int>(c.r.range(-2, 2)), n = m;
-    switch (square ? 0 : c.r.below(5)) {
+    switch (square ? 0 : c.r.below(7)) {
         case 0: break;
         case 1: n = (m + 1) / 2 + static_cast<int>(c.r.range(0, 2)); break;          // Karatsuba's split
         case 2: n = 2 * ((m + 2) / 3) + static_cast<int>(c.r.range(0, 2)); break;    // Toom-3's split
         case 3: m = n * static_cast<int>(c.r.range(2, 9)) + static_cast<int>(c.r.range(-2, 2)); break;  // pieces
-        default: m = room - n - static_cast<int>(c.r.below(3)); break;              // the largest
+        case 4: n = 3 * ((m + 3) / 4) + static_cast<int>(c.r.range(0, 2)); break;    // Toom-4's split
+        case 5: m = 2 * n + static_cast<int>(c.r.range(-2, 2)); break;              // Toom-4/2, n near its threshold
+        default:
+            if (c.r.coin()) {
+                n = (m + 3) / 4 + static_cast<int>(c.r.range(0, 2));  // Toom-4/2 against pieces
+            } else {
+                m = std::min(most, room - 1);  // the largest
+                n = room - m - static_cast<int>(c.r.below(3));
+            }
+            break;
     }
     if (c.r.chance(20)) m = square ? room / 2 : room - n;  // the largest sizes
-    m = std::max(1, std::min(m, square ? room / 2 : room - 1));
+    m = std::max(1, std::min({m, most, square ? room / 2 : room - 1}));
     n = square ? m : std::max(1, std::min({n, m, room - m}));
     return {m, n};
 }
@@ -97,7 +111,7 @@ void run_multiply(context& c) {
     mpz_class x, y;
     if (!overflow && c.r.chance(35)) {
         // Lengths where the product methods change, in either order.
-        auto [m, n] = method_edge_lengths(c, L, form >= 3);
+        auto [m, n] = method_edge_lengths(c, L, form >= 3, L);
         x = c.magnitude(m);
         y = form >= 3 ? x : c.magnitude(n);
         if (form < 3 && c.r.coin()) std::swap(x, y);
@@ -216,11 +230,27 @@ void run_mad(context& c) {
                                   "mad(x, y, z, w, q, q) quotient only", "mad(x, y, y, w, w, x) as powers use it",
                                   "mad(x, x, x, w, w, x) squaring, remainder only", "mad(x, y, z, w, q, w)"};
     c.form(forms[form]);
+    kernel_path_for_case path(c);
     mpz_class x = c.operand(profile::quadratic, L);
     mpz_class y = form == square_rem ? x : c.operand(profile::quadratic, L);
     mpz_class z = c.operand(profile::quadratic, L);
     mpz_class w = divisor(c, L);
     if (c.r.chance(2)) w = 0;
+    if (c.r.chance(25)) {
+        // Factors where the product methods meet, up to a product of 2L - 2
+        // words (mad forms x*y in the double-length accumulator), the only
+        // way to reach the methods above L/2 words on both factors; w long
+        // enough for the quotient to fit a number.
+        auto [m, n] = method_edge_lengths(c, 2 * L - 2, form == square_rem, L);
+        x = c.magnitude(m);
+        y = form == square_rem ? x : c.magnitude(n);
+        if (form != square_rem && c.r.coin()) std::swap(x, y);
+        if (c.r.coin()) x = -x;
+        if (form == square_rem) y = x;
+        else if (c.r.coin()) y = -y;
+        const int at_least = m + n - L + 2;
+        if (w != 0 && words_of(w) < at_least) w = c.magnitude(std::min(L, at_least + static_cast<int>(c.r.below(8))));
+    }
     if (c.r.chance(6) && form != square_rem) {
         // Factors with long runs of zero low words and a small addend: in the
         // double-length accumulator the addend's borrow or carry runs past
