@@ -1,6 +1,8 @@
 // The operations that need no modulus: X+Y, X-Y, X*Y, X/Y, X^n, X^(1/n), X!
 // and X*Y*Z*A*B. Each guards the size of what it is about to form with a
 // bound on bit lengths, so that no product or power exceeds max_operand_bits.
+// Factors and bases of 0, 1 and -1 give results whose size is known exactly
+// (0 or a change of sign at most), so they count for nothing in a bound.
 #include "calc.h"
 #include "operations.h"
 
@@ -18,6 +20,31 @@ int compare_with_int(bignum* v, int n, bignum* scratch) {
     return compare_numbers(v, scratch);
 }
 
+bool is_unit_or_zero(const bignum* v) {
+    return is_zero_number(v) || ((v->len & mr_length_mask) == 1 && v->w[0] == 1);
+}
+
+void unit_power(bignum* x, bignum* e, bignum* w) {
+    if (is_zero_number(e)) {
+        set_from_int(1, w);  // x^0 = 1, 0^0 included
+    } else if (is_zero_number(x)) {
+        zero_number(w);
+    } else {
+        // 1 stays 1; -1 keeps its sign for an odd exponent.
+        const bool odd = (e->w[0] & 1u) != 0;
+        set_from_int(is_negative_number(x) && odd ? -1 : 1, w);
+    }
+}
+
+int product_bits(std::initializer_list<bignum*> factors) {
+    int total = 0;
+    for (bignum* f : factors) {
+        if (is_zero_number(f)) return 0;
+        if (!is_unit_or_zero(f)) total += bits(f);
+    }
+    return total;
+}
+
 int op_add() {
     add(X, Y, work.answer);
     return result_ok;
@@ -29,7 +56,7 @@ int op_subtract() {
 }
 
 int op_multiply() {
-    if (bits(X) + bits(Y) > max_operand_bits) return result_over_sized;
+    if (product_bits({X, Y}) > max_operand_bits) return result_over_sized;
     multiply(X, Y, work.answer);
     return result_ok;
 }
@@ -44,6 +71,11 @@ int op_divide() {
 }
 
 int op_power() {
+    // 0, 1 and -1 to any n >= 0 need no bound, however large n is.
+    if (is_unit_or_zero(X) && !is_negative_number(Y)) {
+        unit_power(X, Y, work.answer);
+        return result_ok;
+    }
     // Y * bits(X) is formed as a number, since Y itself may be large; a
     // negative Y passes here and is refused by the engine.
     premult(Y, bits(X), work.t1);
@@ -54,33 +86,38 @@ int op_power() {
 
 int op_root() {
     if (compare_with_int(Y, 1, work.t1) <= 0) return result_invalid_y;
-    // The root and remainder are those of |X|, for every sign of X.
+    // Y >= 2 here, so its lowest word tells its parity.
+    const bool negative = is_negative_number(X);
+    if (negative && (Y->w[0] & 1u) == 0) return result_even_root_of_negative;
+    // The root is taken of |X| and given X's sign, which for an odd n is the
+    // root truncated towards zero; B = X - Ans^n then has X's sign, and
+    // X = Ans^n + B always holds.
     bignum* magnitude = work.t2;
     abs_number(X, magnitude);
     if (compare_with_int(Y, bits(magnitude) + 1, work.t1) > 0) {
-        // n exceeds the bit length: the root is 1, or 0 for X = 0.
+        // n exceeds the bit length: |root| is 1, or 0 for X = 0; Ans^n is Ans.
         if (is_zero_number(magnitude)) {
             zero_number(work.answer);
             zero_number(work.second);
         } else {
-            set_from_int(1, work.answer);
-            subtract(magnitude, work.answer, work.second);
+            set_from_int(negative ? -1 : 1, work.answer);
+            subtract(X, work.answer, work.second);
         }
     } else {
         const int n = int_value(Y);
         nroot(magnitude, n, work.answer);
+        if (negative) negate_number(work.answer, work.answer);
         power_of(work.answer, n, work.t1);
-        subtract(magnitude, work.t1, work.second);
+        subtract(X, work.t1, work.second);
     }
     show_b = true;
     return result_ok;
 }
 
 int op_factorial() {
-    bignum* magnitude = work.t1;
-    abs_number(X, magnitude);
-    if (compare_with_int(magnitude, max_factorial_argument, work.t2) > 0) return result_factorial_too_big;
-    const int n = int_value(magnitude);
+    if (is_negative_number(X)) return result_negative_factorial;
+    if (compare_with_int(X, max_factorial_argument, work.t2) > 0) return result_factorial_too_big;
+    const int n = int_value(X);
     if (n <= 1) {
         set_from_int(1, work.answer);
         return result_ok;
@@ -94,7 +131,15 @@ int op_factorial() {
 }
 
 int op_product() {
-    if (bits(X) + bits(Y) + bits(Z) + bits(A) + bits(B) > max_operand_bits) return result_over_sized;
+    if (product_bits({X, Y, Z, A, B}) > max_operand_bits) return result_over_sized;
+    // A factor 0 makes the product 0; the factors before it need no bound,
+    // so they are not multiplied.
+    for (bignum* f : {X, Y, Z, A, B}) {
+        if (is_zero_number(f)) {
+            zero_number(work.answer);
+            return result_ok;
+        }
+    }
     core_progress(0, 4);
     multiply(X, Y, work.answer);
     core_progress(1, 4);

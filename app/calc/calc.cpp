@@ -135,7 +135,10 @@ void format_result_message(int code, char* out, int size) {
     case result_invalid_x_or_y: std::snprintf(out, n, "Invalid x or y ...\n"); break;
     case result_invalid_z: std::snprintf(out, n, "Invalid z ...\n"); break;
     case result_no_answer: std::snprintf(out, n, "A*x = y (mod Z) has no answer ...\n"); break;
+    case result_even_root_of_negative: std::snprintf(out, n, "Even root of a negative x ...\n"); break;
+    case result_negative_factorial: std::snprintf(out, n, "Factorial of a negative x ...\n"); break;
     case result_over_sized: std::snprintf(out, n, "Over Sized ...\n"); break;
+    case result_lcm_too_long: std::snprintf(out, n, "LCM too long for B, B unchanged ...\n"); break;
     case result_factorial_too_big:
         std::snprintf(out, n, "OverSized, make sure: x <= %d (HEX: %x)!", max_factorial_argument, max_factorial_argument);
         break;
@@ -322,7 +325,7 @@ void compute_operation(calc_job& job) {
 
     if (take_engine_error(status, status_size)) {
         // Nothing is committed: every register stays as it was.
-    } else if (result == result_ok) {
+    } else if (result == result_ok || result_keeps_answer(result)) {
         if (staged) {
             // Results that cannot be shown are not committed: the registers
             // and fields keep the old values.
@@ -331,6 +334,7 @@ void compute_operation(calc_job& job) {
             if (!take_engine_error(status, status_size)) {
                 job.commit = true;
                 job.show_b = show_b;
+                if (result != result_ok) format_result_message(result, status, status_size);
             }
         }
     } else {

@@ -112,10 +112,18 @@ enum result_code : int {
     result_invalid_x_or_y = 3,
     result_invalid_z = 4,
     result_no_answer = 5,
+    result_even_root_of_negative = 6,
+    result_negative_factorial = 7,
     result_over_sized = 8,
+    result_lcm_too_long = 9,
     result_factorial_too_big = 16,
     result_invalid_exponents = 96,
 };
+
+// A result that keeps the operation's answer: Ans is committed as for
+// result_ok, B is not, and the status shows the code's message instead of
+// the bit-length line (GCD(X,Y) whose LCM is too long for B).
+constexpr bool result_keeps_answer(int code) { return code == result_lcm_too_long; }
 
 // Writes the status text of a non-zero result code into `out` (256 bytes).
 void format_result_message(int code, char* out, int size);

@@ -37,11 +37,15 @@ void reduce_non_negative(bignum* v, bignum* m) {
 int op_powmod() {
     bignum* m = work.m;
     if (!modulus_from_z(m)) return result_invalid_z;
-    abs_number(X, work.t1);
+    // The power of X itself: X brought into 0 ... |Z|-1 keeps its sign's
+    // meaning, so a negative X raised to an odd power stays negative mod Z.
+    copy_number(X, work.t1);
+    reduce_non_negative(work.t1, m);
     abs_number(Y, work.t2);
     if (is_negative_number(Y)) {
         // X^-k is (X^-1)^k; without an inverse there is no answer.
-        if (inverse_mod(X, m, work.t1) != 1) return result_invalid_x;
+        if (inverse_mod(work.t1, m, work.u) != 1) return result_invalid_x;
+        copy_number(work.u, work.t1);
     }
     if (is_zero_number(work.t2)) {
         // X^0 is 1 for every X, as X^n has it, whatever the modulus's parity.
@@ -105,6 +109,11 @@ int op_gcd() {
     // LCM = (X / GCD) * Y, with the sign of X*Y.
     copy_number(X, work.t1);
     divide(work.t1, work.answer, work.t1);
+    // The engine forms a product only when its factors' words together fit
+    // one number; a longer LCM leaves B as it is, and Ans still shows the
+    // GCD.
+    const int words = static_cast<int>((work.t1->len & mr_length_mask) + (Y->len & mr_length_mask));
+    if (words > get_engine()->max_length) return result_lcm_too_long;
     multiply(work.t1, Y, work.second);
     show_b = true;
     return result_ok;
@@ -132,8 +141,8 @@ void prime_verdict(char* status, int size) {
 }
 
 int op_linear_mod() {
-    if (bits(X) + bits(A) > max_operand_bits) return result_over_sized;
-    if (bits(Y) + bits(B) > max_operand_bits) return result_over_sized;
+    if (product_bits({X, A}) > max_operand_bits) return result_over_sized;
+    if (product_bits({Y, B}) > max_operand_bits) return result_over_sized;
     multiply(B, Y, work.t2);
     multiply(A, X, work.answer);
     add(work.answer, work.t2, work.answer);
@@ -185,21 +194,27 @@ int op_powmod2() {
 }
 
 int op_power_sum() {
-    premult(A, bits(X), work.t1);
-    if (compare_with_int(work.t1, max_operand_bits, work.c) > 0) return result_over_sized;
-    premult(B, bits(Y), work.t1);
-    if (compare_with_int(work.t1, max_operand_bits, work.c) > 0) return result_over_sized;
+    // Exponent times bit length bounds each power; a base of 0, 1 or -1 has
+    // powers of a known size and no bound.
+    if (!is_unit_or_zero(X)) {
+        premult(A, bits(X), work.t1);
+        if (compare_with_int(work.t1, max_operand_bits, work.c) > 0) return result_over_sized;
+    }
+    if (!is_unit_or_zero(Y)) {
+        premult(B, bits(Y), work.t1);
+        if (compare_with_int(work.t1, max_operand_bits, work.c) > 0) return result_over_sized;
+    }
     if (is_negative_number(A) || is_negative_number(B)) return result_invalid_exponents;
-    // A zero base contributes nothing, whatever its exponent.
-    zero_number(work.answer);
-    if (!is_zero_number(Y)) {
+    // 0^0 counts 1, as in every other power of the calculator.
+    if (is_unit_or_zero(Y))
+        unit_power(Y, B, work.t2);
+    else
         power_of(Y, int_value(B), work.t2);
-        add(work.answer, work.t2, work.answer);
-    }
-    if (!is_zero_number(X)) {
+    if (is_unit_or_zero(X))
+        unit_power(X, A, work.t1);
+    else
         power_of(X, int_value(A), work.t1);
-        add(work.answer, work.t1, work.answer);
-    }
+    add(work.t1, work.t2, work.answer);
     add(work.answer, Z, work.answer);
     return result_ok;
 }

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <initializer_list>
 
 #include "calc.h"
 #include "engine.h"
@@ -77,6 +78,19 @@ void prime_verdict(char* status, int size);
 // w = x^n for a machine int n: through expint when x fits in 30 bits, else
 // power without modulus. 1 for n = 0; engine error 10 for n < 0.
 void power_of(bignum* x, int n, bignum* w);
+
+// Whether v is 0, 1 or -1: a factor or base whose products and powers have
+// a size known without a bound.
+bool is_unit_or_zero(const bignum* v);
+
+// w = x^e for |x| <= 1 and e >= 0, for an e of any length: 1 for e = 0 (0^0
+// included), else x itself, or 1 for x = -1 and an even e.
+void unit_power(bignum* x, bignum* e, bignum* w);
+
+// A bound on the bit length of the product of `factors`: the sum of their
+// bit lengths, in which a factor of 1 or -1 counts for nothing (it changes
+// the sign at most) and a factor of 0 makes the bound 0 (the product is 0).
+int product_bits(std::initializer_list<bignum*> factors);
 
 // w = the inverse of x modulo n (n > 0) when gcd(x, n) = 1. Returns the GCD
 // as an int (2^30 for one of 2^30 or more); only a return of 1 makes w an

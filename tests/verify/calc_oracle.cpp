@@ -18,14 +18,17 @@
 //     in base 256, TO X renders X from the register,
 //   - an engine error shows the engine's message and changes nothing,
 //   - operand registers are never changed by an operation (B excepted),
-//   - Y/X MOD Z checks r*X = Y modulo |Z|,
-//   - X^(1/n) works on |X| (X = 0 gives 0 and 0).
+// The operations themselves are GMP's own answers (mpz_powm, mpz_gcd,
+// mpz_rootrem, mpz_invert, mpz_fac_ui); where the calculator departs from
+// plain integer arithmetic, the rule is listed once, with its reason, above
+// compute().
 #include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <map>
 #include <string>
 #include <vector>
@@ -233,6 +236,8 @@ std::vector<long>& small_primes() {
     return table;
 }
 
+// b^e mod n in 0 ... n-1 for n >= 2, any sign of b; a negative e raises
+// b's inverse (which the caller has made sure exists).
 mpz_class powm(const mpz_class& b, const mpz_class& e, const mpz_class& n) {
     mpz_class v;
     mpz_powm(v.get_mpz_t(), b.get_mpz_t(), e.get_mpz_t(), n.get_mpz_t());
@@ -245,20 +250,7 @@ mpz_class mod_non_negative(const mpz_class& a, const mpz_class& m) {
     return r;
 }
 
-mpz_class inverse_mod(const mpz_class& x, const mpz_class& n) { return oracle::derived_xgcd(x, n).xd; }
-
-// x^e mod m on the engine's classical path (even m), for x >= 0.
-mpz_class classical_powmod(const mpz_class& x, const mpz_class& e, const mpz_class& m) {
-    if (x == 0) return 0;
-    if (e == 0) return 1;
-    return powm(x, e, m);
-}
-
-// x^e mod m on the Montgomery path (odd m), for x >= 0.
-mpz_class montgomery_powmod(const mpz_class& x, const mpz_class& e, const mpz_class& m) {
-    if (e == 0) return 1;
-    return powm(x, e, m);
-}
+bool invertible(const mpz_class& x, const mpz_class& n) { return gcd(x, n) == 1; }
 
 mpz_class factorial(unsigned long n) {
     mpz_class v;
@@ -274,7 +266,7 @@ mpz_class ipow(const mpz_class& x, unsigned long n) {
 
 struct outcome {
     enum { nothing, refused, ok, status_only } kind = nothing;
-    std::string status;
+    std::string status;  // for ok: a message in place of the bit-length line
     mpz_class ans, b;
     bool show_b = false;
 };
@@ -289,6 +281,9 @@ std::string refusal(int code) {
         case 8: return "Over Sized ...\n";
         case 16: return "OverSized, make sure: x <= 5910 (HEX: 1716)!";
         case 96: return "Invalid A or B, make sure A, B >0 ...\n";
+        case 6: return "Even root of a negative x ...\n";
+        case 7: return "Factorial of a negative x ...\n";
+        case 9: return "LCM too long for B, B unchanged ...\n";
     }
     return "?";
 }
@@ -314,94 +309,125 @@ outcome answer2(const mpz_class& ans, const mpz_class& b) {
     return o;
 }
 
-outcome engine_overflow() {
-    outcome o;
-    o.kind = outcome::refused;  // an engine error: nothing changes
-    o.status = "Overflow - Number too big\n";
-    return o;
-}
-
-// One operation on register values r[X..B], by the operation's rules.
+// Where the calculator departs from plain integer arithmetic (Python's
+// int, pow, math.gcd), and why. Everything else in compute() is GMP's own
+// answer.
+//   [size]   Operands of more than 65530 bits are refused ("Over Sized"),
+//            and so are products and powers whose bound, the sum of the
+//            factors' bit lengths or exponent times bit length, is above
+//            65530: a register holds 2049 words, and the bound is checked
+//            before anything is formed. Factors and bases of 0, 1 and -1 are
+//            left out of the bound (their products and powers are known to
+//            fit), and a factor of 0 makes the bound 0.
+//   [neg-n]  X^n with n < 0 is the engine's error (no integer answer), also
+//            for bases 0, 1 and -1; X^A+Y^B+Z refuses a negative exponent.
+//   [root]   X^(1/n) needs n >= 2, refuses an even root of a negative X and
+//            gives the root truncated towards zero with B = X - Ans^n
+//            (mpz_rootrem's root and remainder).
+//   [fact]   X! is refused for X < 0 (no factorial) and X > 5910 (5911! is
+//            over the size bound).
+//   [mod]    The modular operations take |Z| as the modulus and refuse
+//            |Z| <= 1; answers lie in 0 ... |Z|-1 also for a negative Z
+//            (Python's % would give 0 ... Z+1). (AX+BY)%Z leaves the sum
+//            unreduced for Z = 0.
+//   [inv]    A negative exponent raises the inverse; a base without one is
+//            refused ("Invalid x", or "Invalid y" for Y in X^A*Y^B MOD Z)
+//            where Python raises ValueError.
+//   [moddiv] Y/X MOD Z refuses |X| <= 1 and gives the least non-negative
+//            solution modulo |Z|/gcd(X, Z).
+//   [gcd]    GCD(X,Y) refuses |X| <= 1 or |Y| <= 1; its LCM is (X/GCD)*Y
+//            with the sign of X*Y (math.lcm is never negative), and when the
+//            LCM's factors have more words together than a register holds,
+//            Ans still gets the GCD, B keeps its value and the status says
+//            so.
 outcome compute(int opcode, const mpz_class* r) {
     const mpz_class &x = r[X], &y = r[Y], &z = r[Z], &a = r[A], &b = r[B];
     const long limit = 65530;
+    auto unit = [](const mpz_class& v) { return abs(v) <= 1; };
+    // [size] the bound of a product: 0 with a factor 0, units count nothing.
+    auto product_bits = [&](std::initializer_list<const mpz_class*> factors) {
+        long total = 0;
+        for (const mpz_class* f : factors) {
+            if (*f == 0) return 0l;
+            if (!unit(*f)) total += bits(*f);
+        }
+        return total;
+    };
+    // x^e for e >= 0; a unit base for an exponent of any length.
+    auto power = [&](const mpz_class& base, const mpz_class& e) -> mpz_class {
+        if (unit(base) && e != 0) return base == -1 && mpz_even_p(e.get_mpz_t()) ? mpz_class(1) : base;
+        return ipow(base, e.get_ui());
+    };
     for (int i = X; i <= B; ++i)
-        if (bits(r[i]) > limit) return refuse(8);
+        if (bits(r[i]) > limit) return refuse(8);  // [size]
     switch (opcode) {
         case 1: return answer(x + y);
         case 2: return answer(x - y);
         case 3:
-            if (bits(x) + bits(y) > limit) return refuse(8);
+            if (product_bits({&x, &y}) > limit) return refuse(8);  // [size]
             return answer(x * y);
         case 4:
             if (y == 0) return refuse(2);
             return answer2(oracle::tquot(x, y), oracle::trem(x, y));
         case 5: {
-            if (y * bits(x) > limit) return refuse(8);
             if (y < 0) {
+                // [neg-n]: the engine's error; nothing changes.
                 outcome o;
-                o.kind = outcome::refused;  // an engine error: nothing changes
+                o.kind = outcome::refused;
                 o.status = "Raising integer to negative power\n";
                 return o;
             }
-            if (x == 0) return answer(y == 0 ? 1 : 0);
-            return answer(ipow(x, y.get_ui()));
+            if (!unit(x) && y * bits(x) > limit) return refuse(8);  // [size]
+            return answer(power(x, y));
         }
         case 6: {
-            if (y <= 1) return refuse(2);
-            mpz_class ax = abs(x);
-            if (ax == 0) return answer2(0, 0);
-            if (y > bits(ax) + 1) return answer2(1, ax - 1);
-            mpz_class root;
-            mpz_root(root.get_mpz_t(), ax.get_mpz_t(), y.get_ui());
-            return answer2(root, ax - ipow(root, y.get_ui()));
+            if (y <= 1) return refuse(2);                             // [root]
+            if (x < 0 && mpz_even_p(y.get_mpz_t())) return refuse(6);  // [root]
+            // The n-th root for any n above the bit length is the one for the
+            // least such n of the same parity: 0 or +-1.
+            mpz_class n = y;
+            if (n > bits(x) + 1) {
+                n = bits(x) + 1;
+                if (mpz_odd_p(n.get_mpz_t()) != mpz_odd_p(y.get_mpz_t())) n += 1;
+            }
+            mpz_class root, rem;
+            mpz_rootrem(root.get_mpz_t(), rem.get_mpz_t(), x.get_mpz_t(), n.get_ui());
+            return answer2(root, rem);
         }
         case 7: {
             mpz_class m = abs(z);
-            if (m <= 1) return refuse(4);
-            // The core's judgement calls (its tests name them): X^0 is 1 for
-            // every modulus, and a negative Y needs an inverse of X, else
-            // "Invalid x".
-            if (y == 0) return answer(1);
-            mpz_class t = abs(x), e = y;
-            if (y < 0) {
-                if (gcd(x, m) != 1) return refuse(1);
-                t = inverse_mod(x, m);
-                e = -y;
-            }
-            if (mpz_odd_p(m.get_mpz_t())) return answer(montgomery_powmod(t, e, m));
-            return answer(classical_powmod(t, e, m));
+            if (m <= 1) return refuse(4);                     // [mod]
+            if (y < 0 && !invertible(x, m)) return refuse(1);  // [inv]
+            return answer(powm(x, y, m));
         }
         case 8: {
-            if (abs(x) <= 1) return refuse(1);
+            if (abs(x) <= 1) return refuse(1);  // [moddiv]
             mpz_class m = abs(z);
-            if (m <= 1) return refuse(4);
-            mpz_class t1 = mod_non_negative(x, m), t2 = mod_non_negative(y, m);
-            mpz_class g = gcd(gcd(t1, t2), m);
-            if (g > 1) {
-                t1 /= g;
-                t2 /= g;
-                m /= g;
-            }
-            oracle::xgcd_result e = oracle::derived_xgcd(t1, m);
-            mpz_class q = oracle::tquot(t2 * e.xd, e.g);
-            mpz_class ans = oracle::trem(q, m);
-            if (mod_non_negative(ans * x - y, abs(z)) != 0) return refuse(5);
-            return answer(ans);
+            if (m <= 1) return refuse(4);  // [mod]
+            const mpz_class d = gcd(x, m);
+            if (mod_non_negative(y, d) != 0) return refuse(5);
+            const mpz_class md = m / d;
+            if (md == 1) return answer(0);
+            mpz_class inverse;
+            mpz_invert(inverse.get_mpz_t(), mpz_class(x / d).get_mpz_t(), md.get_mpz_t());
+            return answer(mod_non_negative(mpz_class(y / d) * inverse, md));  // [moddiv]
         }
         case 9: {
-            if (abs(x) <= 1 || abs(y) <= 1) return refuse(3);
-            mpz_class g = gcd(x, y);
-            // An LCM beyond the engine's numbers (its factors have more words
-            // together than a number holds) is the engine's overflow.
-            mpz_class q = oracle::tquot(x, g);
-            if (words(q) + words(y) > register_limit_words) return engine_overflow();
-            return answer2(g, q * y);
+            if (abs(x) <= 1 || abs(y) <= 1) return refuse(3);  // [gcd]
+            mpz_class g;
+            mpz_gcd(g.get_mpz_t(), x.get_mpz_t(), y.get_mpz_t());
+            const mpz_class q = x / g;  // exact
+            if (words(q) + words(y) > register_limit_words) {
+                outcome o = answer(g);  // [gcd]: the GCD without the LCM
+                o.status = refusal(9);
+                return o;
+            }
+            return answer2(g, q * y);  // [gcd]: the LCM with the sign of X*Y
         }
         case 10: {
-            mpz_class ax = abs(x);
-            if (ax > 5910) return refuse(16);
-            return answer(factorial(ax.get_ui()));
+            if (x < 0) return refuse(7);      // [fact]
+            if (x > 5910) return refuse(16);  // [fact]
+            return answer(factorial(x.get_ui()));
         }
         case 11: {
             outcome o;
@@ -426,46 +452,27 @@ outcome compute(int opcode, const mpz_class* r) {
             return o;
         }
         case 12: {
-            if (bits(x) + bits(a) > limit) return refuse(8);
-            if (bits(y) + bits(b) > limit) return refuse(8);
+            if (product_bits({&x, &a}) > limit) return refuse(8);  // [size]
+            if (product_bits({&y, &b}) > limit) return refuse(8);  // [size]
             mpz_class s = a * x + b * y;
-            if (z != 0) s = mod_non_negative(s, abs(z));
+            if (z != 0) s = mod_non_negative(s, abs(z));  // [mod]
             return answer(s);
         }
         case 13:
-            if (bits(x) + bits(y) + bits(z) + bits(a) + bits(b) > limit) return refuse(8);
+            if (product_bits({&x, &y, &z, &a, &b}) > limit) return refuse(8);  // [size]
             return answer(x * y * z * a * b);
         case 14: {
             mpz_class m = abs(z);
-            if (m <= 1) return refuse(4);
-            mpz_class t1 = mod_non_negative(x, m), t2 = mod_non_negative(y, m);
-            // The core's judgement calls: a negative exponent needs an inverse
-            // ("Invalid x", "Invalid y"), and a zero exponent makes its factor
-            // 1 even for a base that is a multiple of Z.
-            if (a < 0) {
-                if (gcd(t1, m) != 1) return refuse(1);
-                t1 = inverse_mod(t1, m);
-            }
-            if (b < 0) {
-                if (gcd(t2, m) != 1) return refuse(2);
-                t2 = inverse_mod(t2, m);
-            }
-            mpz_class ea = abs(a), eb = abs(b);
-            if (ea == 0) t1 = 1;
-            if (eb == 0) t2 = 1;
-            if (mpz_odd_p(m.get_mpz_t())) {
-                if (t1 % m == 0 || t2 % m == 0) return answer(0);
-                return answer(powm(t1, ea, m) * powm(t2, eb, m) % m);
-            }
-            return answer(classical_powmod(t1, ea, m) * classical_powmod(t2, eb, m) % m);
+            if (m <= 1) return refuse(4);                     // [mod]
+            if (a < 0 && !invertible(x, m)) return refuse(1);  // [inv]
+            if (b < 0 && !invertible(y, m)) return refuse(2);  // [inv]
+            return answer(powm(x, a, m) * powm(y, b, m) % m);
         }
         case 16: {
-            if (a * bits(x) > limit || b * bits(y) > limit) return refuse(8);
-            if (a < 0 || b < 0) return refuse(96);
-            mpz_class s = z;
-            if (x != 0) s += ipow(x, a.get_ui());
-            if (y != 0) s += ipow(y, b.get_ui());
-            return answer(s);
+            // [size] before [neg-n]: a negative exponent passes the bound.
+            if ((!unit(x) && a * bits(x) > limit) || (!unit(y) && b * bits(y) > limit)) return refuse(8);
+            if (a < 0 || b < 0) return refuse(96);  // [neg-n]
+            return answer(power(x, a) + power(y, b) + z);
         }
     }
     return answer(0);
@@ -581,7 +588,7 @@ public:
                     m_.reg[B] = o.b;
                     m_.field[B] = render(o.b, m_.base);
                 }
-                m_.status = bit_line(m_.reg);
+                m_.status = o.status.empty() ? bit_line(m_.reg) : o.status;
             } else {
                 m_.status = o.status;
             }
@@ -689,6 +696,15 @@ mpz_class general(rng& r, long long max_bits = 65530) {
 
 mpz_class small_value(rng& r, long lo, long hi) { return mpz_class(static_cast<long>(r.range(lo, hi))); }
 
+// 0, 1 or -1: a factor or base whose products and powers need no bound.
+mpz_class unit_value(rng& r) { return small_value(r, -1, 1); }
+
+// An operand at or near the bound, of either sign.
+mpz_class longest(rng& r) {
+    mpz_class v = random_bits_value(r, r.chance(50) ? 65530 : r.range(60000, 65530));
+    return r.coin() ? v : mpz_class(-v);
+}
+
 // Modulus and exponent sizes whose exponentiation stays cheap.
 mpz_class modulus_value(rng& r) {
     long long nb = r.chance(70) ? r.range(2, 256) : r.range(2, r.chance(10) ? 65530 : 4096);
@@ -721,6 +737,12 @@ void operands(rng& r, int opcode, mpz_class* v, bool* set) {
         case 1: case 2: case 3:
             use(X, general(r));
             use(Y, r.chance(10) ? mpz_class(r.coin() ? v[X] : mpz_class(-v[X])) : general(r));
+            if (r.chance(15)) {
+                // The longest operands times a unit.
+                use(X, longest(r));
+                use(Y, unit_value(r));
+                if (r.coin()) std::swap(v[X], v[Y]);
+            }
             break;
         case 4: {
             use(Y, r.chance(8) ? mpz_class(0) : general(r));
@@ -732,6 +754,11 @@ void operands(rng& r, int opcode, mpz_class* v, bool* set) {
         case 5:
             use(X, r.chance(50) ? small_value(r, -20, 20) : general(r, 4096));
             use(Y, r.chance(10) ? general(r, 40) : small_value(r, -3, bits(v[X]) == 0 ? 5000 : 70000 / bits(v[X])));
+            if (r.chance(15)) {
+                // A unit base to an exponent of any length and sign.
+                use(X, unit_value(r));
+                use(Y, general(r));
+            }
             break;
         case 6:
             use(X, general(r));
@@ -741,12 +768,13 @@ void operands(rng& r, int opcode, mpz_class* v, bool* set) {
                 // A perfect power and its neighbours.
                 long n = v[Y].get_si();
                 mpz_class root = random_bits_value(r, r.range(1, 65000 / n));
+                if (r.coin()) root = -root;
                 use(X, ipow(root, static_cast<unsigned long>(n)) + small_value(r, -1, 1));
             }
             break;
         case 7:
             use(Z, modulus_value(r));
-            use(X, general(r));
+            use(X, r.chance(10) ? small_value(r, -3, 3) : general(r));
             use(Y, exponent_value(r, v[Z]));
             break;
         case 8: {
@@ -767,6 +795,14 @@ void operands(rng& r, int opcode, mpz_class* v, bool* set) {
             use(X, g * general(r, 20000));
             use(Y, g * general(r, 20000));
             if (r.chance(10)) use(Y, small_value(r, -1, 1));
+            if (r.chance(15)) {
+                // Operands so long that their LCM may not fit a register.
+                const mpz_class h = r.coin() ? mpz_class(1) : general(r, 2000);
+                for (int i : {X, Y}) {
+                    const mpz_class v0 = h * random_bits_value(r, r.range(30000, 65530 - bits(h)));
+                    use(i, r.coin() ? v0 : mpz_class(-v0));
+                }
+            }
             break;
         }
         case 10:
@@ -799,9 +835,23 @@ void operands(rng& r, int opcode, mpz_class* v, bool* set) {
             use(B, general(r));
             use(Y, general(r));
             use(Z, r.chance(10) ? mpz_class(0) : general(r));
+            if (r.chance(15)) {
+                // Unit coefficients of the longest operands.
+                use(X, longest(r));
+                use(A, unit_value(r));
+            }
+            if (r.chance(15)) {
+                use(Y, longest(r));
+                use(B, unit_value(r));
+            }
             break;
         case 13:
             for (int i = X; i <= B; ++i) use(i, general(r, r.chance(50) ? 16000 : 65530));
+            if (r.chance(25)) {
+                // One long factor, the others mostly units.
+                for (int i = X; i <= B; ++i) use(i, r.chance(85) ? unit_value(r) : general(r, 64));
+                use(static_cast<int>(r.below(5)), longest(r));
+            }
             break;
         case 14:
             use(Z, modulus_value(r));
@@ -815,6 +865,9 @@ void operands(rng& r, int opcode, mpz_class* v, bool* set) {
             use(Y, r.chance(20) ? small_value(r, -1, 1) : general(r, 2000));
             use(A, r.chance(10) ? small_value(r, -2, 2) : small_value(r, 0, 70000 / (bits(v[X]) + 1)));
             use(B, r.chance(10) ? small_value(r, -2, 2) : small_value(r, 0, 70000 / (bits(v[Y]) + 1)));
+            // Unit bases to exponents of any length.
+            if (r.chance(20) && abs(v[X]) <= 1) use(A, general(r));
+            if (r.chance(20) && abs(v[Y]) <= 1) use(B, general(r));
             use(Z, general(r));
             break;
     }
