@@ -37,8 +37,8 @@ void reduce_non_negative(bignum* v, bignum* m) {
 int op_powmod() {
     bignum* m = work.m;
     if (!modulus_from_z(m)) return result_invalid_z;
-    // The power of X itself: X brought into 0 ... |Z|-1 keeps its sign's
-    // meaning, so a negative X raised to an odd power stays negative mod Z.
+    // The power of X itself, sign included: X is first brought into
+    // 0 ... |Z|-1 (-3 mod 7 is 4, so (-3)^3 gives 1, not the 6 of 3^3).
     copy_number(X, work.t1);
     reduce_non_negative(work.t1, m);
     abs_number(Y, work.t2);
