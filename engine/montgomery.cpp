@@ -27,8 +27,9 @@
 //   two different residues, where it saves the separate product pass.
 //
 //   By multiplication (reduce_by_multiplication): q = (T mod R) * n' mod R
-//   with one product and the high half of q*n with another, both through
-//   multiply and its subquadratic methods. n' is found once per modulus by
+//   with a low-half product, and the high half of q*n from q*n modulo
+//   R - 1 (a wrap-around product, about half a full product), since the
+//   low half is known: both on the subquadratic product methods. n' is found once per modulus by
 //   Newton's iteration and kept in the reduce area. Pays for large k only.
 //
 // The constants: -1/n mod 2^64 comes from Newton's iteration for the
@@ -169,6 +170,86 @@ void make_nprime(const bignum* n, int k, const reduce_area& area) {
     *area.tag = static_cast<mr_digit>(k);
 }
 
+// Words of scratch that wrapped_product needs for N words.
+std::size_t wrapped_product_scratch(int N) {
+    if (N % 2 != 0 || N < monty_wrap_split_min) return 2 * static_cast<std::size_t>(N) + product_scratch_words(N, N);
+    const int h = N / 2;
+    return 6 * static_cast<std::size_t>(h) + 4 +
+           std::max(product_scratch_words(h + 1, h + 1), wrapped_product_scratch(h));
+}
+
+// True when x[0 .. n-1] is all ones.
+bool all_ones(const mr_digit* x, int n) {
+    for (int i = 0; i < n; ++i)
+        if (x[i] != 0xFFFFFFFFu) return false;
+    return true;
+}
+
+// r[0 .. N-1] = a * b mod (B^N - 1), B = 2^32, in [0, B^N - 2], for a, b of
+// N words: the wrap-around product. For an even N = 2h from
+// monty_wrap_split_min on, B^N - 1 = (B^h - 1)(B^h + 1): u = a*b mod
+// (B^h - 1) comes from the halves' sums by the same method, v = a*b mod
+// (B^h + 1) from the halves' differences by one product of h + 1 words,
+// and the two join as x = v + (B^h + 1) t with t = (u - v)/2 mod (B^h - 1)
+// (B^h + 1 is 2 modulo B^h - 1). About half a full product's cost; below,
+// the full product folded.
+void wrapped_product(mr_digit* r, const mr_digit* a, const mr_digit* b, int N, mr_digit* scratch) {
+    if (N % 2 != 0 || N < monty_wrap_split_min) {
+        mr_digit* p = scratch;
+        product_vv(p, a, N, b, N, scratch + 2 * N);
+        // p < B^2N: p_lo + p_hi folds the carry around once, at most.
+        const mr_digit c = add_vv(r, p, p + N, N);
+        if (c != 0) add_vw(r, r, N, 1);
+        if (all_ones(r, N)) std::memset(r, 0, sizeof(mr_digit) * static_cast<std::size_t>(N));
+        return;
+    }
+    const int h = N / 2;
+    mr_digit* v = scratch;            // 2h + 2 words
+    mr_digit* a1 = v + 2 * h + 2;     // h words
+    mr_digit* b1 = a1 + h;            // h words
+    mr_digit* a2 = b1 + h;            // h + 1 words
+    mr_digit* b2 = a2 + h + 1;        // h + 1 words
+    mr_digit* rest = b2 + h + 1;
+    // Modulo B^h - 1: the halves' sums with the carry around (one fold
+    // suffices: a sum below 2B^h - 1 leaves at most B^h - 1).
+    if (add_vv(a1, a, a + h, h) != 0) add_vw(a1, a1, h, 1);
+    if (add_vv(b1, b, b + h, h) != 0) add_vw(b1, b1, h, 1);
+    wrapped_product(r, a1, b1, h, rest);  // u in r[0 .. h-1]
+    // Modulo B^h + 1: lo - hi, plus B^h + 1 when negative, in [0, B^h]. The
+    // h-word difference has wrapped by B^h then, so one more is added.
+    for (auto [e, x] : {std::pair{a2, a}, std::pair{b2, b}}) {
+        e[h] = 0;
+        if (sub_vv(e, x, x + h, h) != 0) add_vw(e, e, h + 1, 1);
+    }
+    product_vv(v, a2, h + 1, b2, h + 1, rest);  // v <= B^2h: v[2h+1] = 0, v[2h] <= 1
+    // v mod (B^h + 1) = v_lo - v_hi with v_hi = v[h .. 2h] <= B^h: the h
+    // low words of the difference, and when it is negative (a borrow out
+    // of them, or v_hi = B^h) one more, as above.
+    mr_digit* vm = a2;  // h + 1 words
+    const bool negative = (sub_vv(vm, v, v + h, h) | v[2 * h]) != 0;
+    vm[h] = 0;
+    if (negative) add_vw(vm, vm, h + 1, 1);
+    // t = (u - v) / 2 mod (B^h - 1), v taken modulo B^h - 1 first (v = B^h
+    // is 1 there).
+    mr_digit* t = r;
+    mr_digit* vl = b2;  // h words
+    std::memcpy(vl, vm, sizeof(mr_digit) * static_cast<std::size_t>(h));
+    if (vm[h] != 0) vl[0] = 1;  // vm = B^h: its low words are all zero
+    if (sub_vv(t, t, vl, h) != 0) sub_vw(t, t, h, 1);  // + (B^h - 1)
+    if (t[0] & 1u) {
+        t[0] -= 1;  // (t + B^h - 1) / 2 = (t - 1) / 2 + B^h / 2
+        shr_vu(t, t, h, 1);
+        t[h - 1] |= 0x80000000u;
+    } else {
+        shr_vu(t, t, h, 1);
+    }
+    if (all_ones(t, h)) std::memset(t, 0, sizeof(mr_digit) * static_cast<std::size_t>(h));
+    // x = v + t (B^h + 1) = v + t + t B^h < B^2h.
+    std::memcpy(r + h, t, sizeof(mr_digit) * static_cast<std::size_t>(h));
+    const mr_digit c = add_vv(r, r, vm, h);
+    add_vw(r + h, r + h, h, c + vm[h]);
+}
+
 // T in t[0 .. 2k], T < 2^(64k), t[2k] = 0: leaves (T + q n) / R in
 // t[k .. 2k] like reduce_words. t must not be the accumulator, which n' is
 // made in.
@@ -182,15 +263,23 @@ void reduce_by_multiplication(mr_digit* t, const bignum* n, int k, const reduce_
         schoolbook_product(area.qn, t, k, area.nprime, k);
         std::memcpy(area.q, area.qn, sizeof(mr_digit) * static_cast<std::size_t>(k));
     }
-    // q*n, its low half equal to R - (T mod R).
-    if (product_scratch_words(k, k) <= area.scratch_size)
-        product_vv(area.qn, area.q, k, n->w, k, area.scratch);
-    else
+    // T mod R is not zero, so the low halves of T and q*n sum to exactly R:
+    // a carry of 1 into word k, and the high half H of q*n is added above
+    // it. q*n = H R + (R - T mod R), so with w = q*n mod (R - 1), H = w +
+    // (T mod R) - 1 modulo R - 1, and H < n <= R - 2 fixes it.
+    mr_digit* high = area.qn + k;
+    if (wrapped_product_scratch(k) <= area.scratch_size) {
+        mr_digit* w = area.qn;
+        wrapped_product(w, area.q, n->w, k, area.scratch);
+        // S = w + (T mod R) = c R + s, between 1 and 2R - 2. With c = 0, H =
+        // s - 1; with c = 1, H = S - 1 - (R - 1) = s.
+        const mr_digit c = add_vv(high, w, t, k);
+        if (c == 0) sub_vw(high, high, k, 1);
+    } else {
         schoolbook_product(area.qn, area.q, k, n->w, k);
-    // T mod R is not zero, so the low halves sum to exactly R: a carry of
-    // 1 into word k, and the high half of q*n is added above it.
+    }
     mr_digit top = add_vw(t + k, t + k, k, 1);
-    top += add_vv(t + k, t + k, area.qn + k, k);
+    top += add_vv(t + k, t + k, high, k);
     t[2 * k] += top;
 }
 

@@ -137,7 +137,11 @@ std::size_t area_size(scratch_area a, int max_length) {
     // double-length accumulator (5.54 at the most, for a Toom-4/2 product of
     // 3277 by 821 words); multiply checks and never needs more.
     case area_product: return 8 * n + 256;
-    case area_reduce: return 12 * n + 256;
+    // Reduction by multiplication (montgomery.cpp): n' and three working
+    // copies, 7 max_length + 28 words, and the products' scratch after them,
+    // at most 6.8 max_length words (a wrap-around product of an odd length,
+    // which is a full product folded).
+    case area_reduce: return 14 * n + 256;
     case area_divide: return 8 * n + 256;
     case area_convert: return 8 * n + 256;
     default: return 0;

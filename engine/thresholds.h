@@ -49,17 +49,24 @@ inline constexpr int product_toom42_threshold = 160;
 // interleaved rounds in thread CPU time): with both on the inline kernel
 // rows, the fused product ties with the product formed and reduced apart
 // at 2 words and is 1-10% slower from 4 words on, so it is kept for 1-3
-// words only; reduction by multiplication ties with word by word (within
-// 2%) from 352 to 416 words and wins at 448 and every size scanned from 480
-// to 800 in steps of 32, by 1-19%.
+// words only. Reduction by multiplication, with the high half of q*n from
+// the wrap-around product below, ties with word by word at 160 words
+// (within 2%) and wins at every size scanned from 192 to 704 in steps of
+// 32, by 4% at 192 and 10-30% from 224 on (before the wrap-around product
+// it won only from 448).
 inline constexpr int monty_fused_max = 4;
-inline constexpr int monty_multiply_reduce_min = 448;
+inline constexpr int monty_multiply_reduce_min = 192;
 // Words from which the low half of a product (the quotient of reduction by
 // multiplication) splits into a full product of the low halves and two low
 // halves of half the size; below it runs row by row. Set to twice the
 // Karatsuba threshold of products, so that the full product of the halves
 // is a Karatsuba one (not tuned on its own).
 inline constexpr int monty_low_product_split = 2 * product_karatsuba_threshold;
+// Words from which the wrap-around product modulo B^N - 1 (the high half
+// of q*n in reduction by multiplication) splits an even N into products
+// modulo B^(N/2) - 1 and B^(N/2) + 1; below it, or for an odd N, the full
+// product is folded.
+inline constexpr int monty_wrap_split_min = 2 * product_karatsuba_threshold;
 
 // ---- Division (multiply_divide.cpp) ------------------------------------------
 
