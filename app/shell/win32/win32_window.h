@@ -32,6 +32,16 @@ public:
     // The least size of the whole window: its size at the start.
     POINT least_window_size() const { return least_window_size_; }
 
+    // Called once the controls are prepared: remembers the DPI the dialog
+    // was laid out for, leaves DPI changes to change_dpi, and gives every
+    // edit field Ctrl+A (win32_display.cpp).
+    void prepare_display();
+    // WM_DPICHANGED: the dialog laid out again with a font of `dpi`, the
+    // window moved and sized to `suggested` (never below its least size).
+    void change_dpi(UINT dpi, const RECT& suggested);
+    // The DPI the dialog is laid out for.
+    UINT dpi() const;
+
     int read_field(int id, char* buffer, int size) override;
     void write_field(int id, const char* text) override;
     void write_status(const char* text) override;
@@ -53,6 +63,10 @@ private:
     std::array<pixel_rect, dialog_controls.size()> template_rects_{};
     SIZE template_client_{};
     POINT least_window_size_{};
+    UINT dpi_ = 96;
+    // The dialog's font once a DPI change made it anew; it stays for the
+    // life of the process, as the dialog manager's own does.
+    HFONT font_ = nullptr;
 };
 
 // Posted to the dialog when an edit field refused or cut typed or pasted

@@ -1,6 +1,9 @@
-// torvane_probe.exe: torvane.exe with three test hooks, for the check under
+// torvane_probe.exe: torvane.exe with four test hooks, for the checks under
 // Wine. It writes torvane-ready.txt into the current folder once the dialog
-// is initialised; appends every status line it shows to torvane-status.log
+// is initialised, and beside it torvane-layout.txt: the DPI the dialog is
+// laid out for, the sizes of its client area and window, and every caption
+// of a label or button that its control cannot show whole ("clipped" lines,
+// by how many pixels across and down); appends every status line it shows to torvane-status.log
 // as "SECONDS TEXT" (wall-clock seconds since 1970, comparable with the
 // moments the script pressed keys); and, when the dialog ends, writes every
 // value field and the status field into torvane-fields.txt, one "id=text"
@@ -9,9 +12,13 @@
 
 #include "../../../../resources/resource.h"
 
+#include "shell/dialog_template.h"
+
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <initializer_list>
+#include <string>
 
 namespace {
 
@@ -43,10 +50,70 @@ public:
     }
 };
 
+probe_window* current_probe = nullptr;
+
+// Whether `caption` fits control `item` in the control's own font, as the
+// control draws it: a label wraps at words within its width, a button keeps
+// one line beside its frame (and a radio button beside its circle).
+// Returns the pixels missing across and down.
+SIZE overflow_of(HWND item, control_kind kind, const char* caption, UINT dpi)
+{
+    RECT client;
+    GetClientRect(item, &client);
+    const HDC dc = GetDC(item);
+    const HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(item, WM_GETFONT, 0, 0)));
+    int room = client.right;
+    RECT text = {0, 0, client.right, 0};
+    if (kind == control_kind::label) {
+        DrawTextA(dc, caption, -1, &text, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
+    } else {
+        const int frame = MulDiv(2, static_cast<int>(dpi), 96);
+        room -= 2 * frame;
+        if (kind == control_kind::auto_radio)
+            room -= GetSystemMetrics(SM_CXMENUCHECK) + MulDiv(2, static_cast<int>(dpi), 96);
+        DrawTextA(dc, caption, -1, &text, DT_CALCRECT | DT_SINGLELINE);
+    }
+    SelectObject(dc, old);
+    ReleaseDC(item, dc);
+    return {std::max<LONG>(0, text.right - room), std::max<LONG>(0, text.bottom - client.bottom)};
+}
+
+void write_layout(HWND dialog, UINT dpi)
+{
+    std::FILE* out = std::fopen("torvane-layout.txt", "wb");
+    if (out == nullptr)
+        return;
+    RECT client;
+    GetClientRect(dialog, &client);
+    RECT frame;
+    GetWindowRect(dialog, &frame);
+    std::fprintf(out, "dpi %u\nclient %ld %ld\nwindow %ld %ld\n", dpi, client.right, client.bottom,
+                 frame.right - frame.left, frame.bottom - frame.top);
+    HWND child = GetWindow(dialog, GW_CHILD);
+    for (const template_control& c : dialog_controls) {
+        const bool captioned = c.kind == control_kind::label || c.kind == control_kind::push_button
+                               || c.kind == control_kind::flat_button || c.kind == control_kind::auto_radio;
+        if (captioned && child != nullptr && c.caption[0] != '\0') {
+            const SIZE missing = overflow_of(child, c.kind, c.caption, dpi);
+            if (missing.cx > 0 || missing.cy > 0) {
+                std::string shown = c.caption;
+                for (char& ch : shown)
+                    if (ch == '\n')
+                        ch = '|';
+                std::fprintf(out, "clipped %ld %ld %s\n", missing.cx, missing.cy, shown.c_str());
+            }
+        }
+        if (child != nullptr)
+            child = GetWindow(child, GW_HWNDNEXT);
+    }
+    std::fclose(out);
+}
+
 INT_PTR CALLBACK probe_procedure(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)
 {
     const INT_PTR result = torvane_dialog_proc(dialog, message, wparam, lparam);
     if (message == WM_INITDIALOG) {
+        write_layout(dialog, current_probe->dpi());
         if (std::FILE* ready = std::fopen("torvane-ready.txt", "wb")) {
             std::fputs("ready\n", ready);
             std::fclose(ready);
@@ -60,6 +127,7 @@ INT_PTR CALLBACK probe_procedure(HWND dialog, UINT message, WPARAM wparam, LPARA
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
     probe_window window(instance);
+    current_probe = &window;
     run_torvane_dialog(window, probe_procedure);
     return 0;
 }

@@ -253,6 +253,119 @@ TEST_F(Win32Dialog, ResizingStretchesTheValueFields)
     EXPECT_EQ(rect_of(item(IDC_STATUS)).y, at_start[34].y + 120);
 }
 
+// Ctrl+A selects the whole text of every field, the read-only ones too,
+// and types nothing; what is typed next replaces the selection.
+TEST_F(Win32Dialog, CtrlASelectsAllOfAField)
+{
+    type(IDC_FIELD_X, "1F");
+    for (int id : {IDC_FIELD_Y, IDC_FIELD_Z, IDC_FIELD_A, IDC_FIELD_B})
+        type(id, "ABC");
+    click(IDC_OP_ADD);
+    std::vector<int> fields(std::begin(value_fields), std::end(value_fields));
+    fields.push_back(IDC_STATUS);
+    for (int id : fields) {
+        SCOPED_TRACE("field " + std::to_string(id));
+        const std::string before = text(id);
+        ASSERT_GT(before.size(), 1u);
+        SetFocus(item(id));
+        SendMessageA(item(id), EM_SETSEL, 1, 1);
+        BYTE keys[256];
+        GetKeyboardState(keys);
+        keys[VK_CONTROL] = 0x80;
+        SetKeyboardState(keys);
+        PostMessageA(item(id), WM_KEYDOWN, 'A', 1);
+        pump();
+        keys[VK_CONTROL] = 0;
+        SetKeyboardState(keys);
+        PostMessageA(item(id), WM_KEYUP, 'A', (1u << 30) | (1u << 31));
+        pump();
+        DWORD start = 99;
+        DWORD end = 0;
+        SendMessageA(item(id), EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+        EXPECT_EQ(start, 0u);
+        EXPECT_EQ(end, before.size());
+        EXPECT_EQ(text(id), before);
+    }
+    type(IDC_FIELD_X, "7");
+    EXPECT_EQ(text(IDC_FIELD_X), "7");
+    EXPECT_EQ(text(IDC_STATUS).rfind("Bits: x- 3 ", 0), 0u) << text(IDC_STATUS);
+}
+
+// Moved to a monitor of 144 DPI, the dialog is laid out again for it: a
+// font made for that DPI, every control about half as large again, the
+// window where Windows suggests; back at 96 DPI, every control is where
+// the dialog manager first put it.
+TEST_F(Win32Dialog, ADpiChangeLaysTheDialogOutAgain)
+{
+    const auto rect_of = [&](HWND control) {
+        RECT r;
+        GetWindowRect(control, &r);
+        MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
+        return pixel_rect{r.left, r.top, r.right - r.left, r.bottom - r.top};
+    };
+    const auto layout = [&] {
+        std::vector<pixel_rect> rects;
+        for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT))
+            rects.push_back(rect_of(child));
+        return rects;
+    };
+    const auto font_height = [&](HWND w) {
+        LOGFONTA font = {};
+        GetObjectA(reinterpret_cast<HFONT>(SendMessageA(w, WM_GETFONT, 0, 0)), sizeof font, &font);
+        return font.lfHeight;
+    };
+    const auto least_size = [&] {
+        MINMAXINFO limits = {};
+        SendMessageA(dialog, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&limits));
+        return limits.ptMinTrackSize;
+    };
+    ASSERT_EQ(window->dpi(), 96u) << "the test's prefix is at 96 DPI";
+    const std::vector<pixel_rect> at_96 = layout();
+    RECT frame;
+    GetWindowRect(dialog, &frame);
+    RECT client;
+    GetClientRect(dialog, &client);
+    const POINT least = least_size();
+    ASSERT_EQ(font_height(dialog), -12);
+
+    RECT suggested = {frame.left, frame.top, frame.left + (frame.right - frame.left) * 3 / 2,
+                      frame.top + (frame.bottom - frame.top) * 3 / 2};
+    SendMessageA(dialog, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
+    pump();
+    EXPECT_EQ(window->dpi(), 144u);
+    EXPECT_EQ(font_height(item(IDC_FIELD_X)), -18);
+    EXPECT_EQ(font_height(item(IDC_OP_ADD)), -18);
+    const auto about_half_again = [](long large, long small) {
+        return large * 100 >= small * 135 && large * 100 <= small * 165;
+    };
+    RECT grown;
+    GetClientRect(dialog, &grown);
+    EXPECT_TRUE(about_half_again(grown.right, client.right)) << grown.right << " from " << client.right;
+    EXPECT_TRUE(about_half_again(grown.bottom, client.bottom)) << grown.bottom << " from " << client.bottom;
+    EXPECT_TRUE(about_half_again(least_size().x, least.x));
+    EXPECT_TRUE(about_half_again(least_size().y, least.y));
+    const std::vector<pixel_rect> at_144 = layout();
+    ASSERT_EQ(at_144.size(), at_96.size());
+    for (std::size_t i = 0; i < at_96.size(); ++i) {
+        SCOPED_TRACE("control #" + std::to_string(i));
+        // Small sizes are rounded too much to compare.
+        const pixel_rect& a = at_96[i];
+        const pixel_rect& b = at_144[i];
+        EXPECT_TRUE(a.width < 20 || about_half_again(b.width, a.width)) << a.width << " -> " << b.width;
+        EXPECT_TRUE(a.height < 20 || about_half_again(b.height, a.height)) << a.height << " -> " << b.height;
+        EXPECT_TRUE(a.x < 20 || about_half_again(b.x, a.x)) << a.x << " -> " << b.x;
+        EXPECT_TRUE(a.y < 20 || about_half_again(b.y, a.y)) << a.y << " -> " << b.y;
+    }
+
+    SendMessageA(dialog, WM_DPICHANGED, MAKEWPARAM(96, 96), reinterpret_cast<LPARAM>(&frame));
+    pump();
+    EXPECT_EQ(window->dpi(), 96u);
+    EXPECT_EQ(font_height(item(IDC_FIELD_X)), -12);
+    EXPECT_EQ(layout(), at_96);
+    EXPECT_EQ(least_size().x, least.x);
+    EXPECT_EQ(least_size().y, least.y);
+}
+
 TEST_F(Win32Dialog, EveryOperationButtonHasItsTooltip)
 {
     struct found {
