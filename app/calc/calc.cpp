@@ -96,9 +96,36 @@ bignum* register_of(int field_id) {
     }
 }
 
+namespace {
+
+// The text each value field shows, as the program last wrote it or as the
+// last accepted edit left it: what a refused edit gives back to the field.
+std::string field_texts[field_count];
+
+std::string* field_text_of(int field_id) {
+    for (int k = 0; k < field_count; ++k)
+        if (field_list[k] == field_id) return &field_texts[k];
+    return nullptr;
+}
+
+}  // namespace
+
+const char* field_name(int field_id) {
+    switch (field_id) {
+    case IDC_FIELD_X: return "X";
+    case IDC_FIELD_Y: return "Y";
+    case IDC_FIELD_Z: return "Z";
+    case IDC_FIELD_A: return "A";
+    case IDC_FIELD_B: return "B";
+    case IDC_FIELD_ANS: return "Ans";
+    default: return "?";
+    }
+}
+
 void write_field_text(dialog_window& window, int field_id, const char* text) {
     busy_scope busy;
     window.write_field(field_id, text);
+    if (std::string* shown = field_text_of(field_id)) *shown = text;
 }
 
 void configure_engine() {
@@ -192,7 +219,50 @@ bool render_field(dialog_window& window, int field_id, int base) {
     return true;
 }
 
-void parse_field(dialog_window& window, int field_id) {
+namespace {
+
+// How a refused character is named in the status: 'c' for a printable
+// character, U+XXXX for any other.
+void name_character(unsigned long code, char* out, std::size_t size) {
+    if (code > 0x20 && code < 0x7F)
+        std::snprintf(out, size, "'%c'", static_cast<char>(code));
+    else
+        std::snprintf(out, size, "U+%04lX", code);
+}
+
+// Why `text[index]`, refused by the strict reading, is no part of a number
+// of the current base; `lead` goes in front ("X unchanged: ", "X: ").
+void format_refusal(const char* lead, unsigned long code, char* status, int size) {
+    const auto n = static_cast<std::size_t>(size);
+    if (code == '-') {
+        std::snprintf(status, n, "%s'-' is a sign only in front of the digits.", lead);
+        return;
+    }
+    char name[16];
+    name_character(code, name, sizeof name);
+    std::snprintf(status, n, "%s%s is not a base-%d digit.", lead, name, current_base);
+}
+
+// The status after an accepted edit of `field_id`: a register over the
+// operations' bound is told at once, otherwise the bit-length line.
+void format_edit_status(int field_id, char* status, int size) {
+    const int bits = logb2(register_of(field_id));
+    if (bits > max_operand_bits)
+        std::snprintf(status, static_cast<std::size_t>(size), "%s has %d bits; operations take at most %d.",
+                      field_name(field_id), bits, max_operand_bits);
+    else
+        format_bit_line(status, size);
+}
+
+// Gives field `field_id` back the text it showed before the edit.
+void restore_field(dialog_window& window, int field_id) {
+    const std::string previous = *field_text_of(field_id);
+    write_field_text(window, field_id, previous.c_str());
+}
+
+}  // namespace
+
+void parse_field(dialog_window& window, int field_id, bool pasted) {
     if (busy_marker != 0) return;
     bignum* reg = register_of(field_id);
     if (reg == nullptr || reg == registers.ans) return;
@@ -203,15 +273,39 @@ void parse_field(dialog_window& window, int field_id) {
     if (length <= 0) {
         // An emptied field holds 0, as every field does at start.
         zero_number(reg);
+        *field_text_of(field_id) = "";
         format_bit_line(status, status_size);
         window.write_status(status);
         return;
     }
 
-    if (current_base != 256) {
+    // A typed key that is no digit is dropped and named; a pasted text that
+    // is no number of the base is refused whole, so that no number changes
+    // without a word.
+    char hint[status_size] = {};
+    if (pasted) {
+        const int refused = filter_pasted_digits(text_buffer, current_base);
+        if (refused >= 0) {
+            char lead[32];
+            std::snprintf(lead, sizeof lead, "%s unchanged: ", field_name(field_id));
+            format_refusal(lead, static_cast<unsigned char>(text_buffer[refused]), status, status_size);
+            restore_field(window, field_id);
+            window.write_status(status);
+            return;
+        }
+        if (static_cast<int>(std::strlen(text_buffer)) < length) write_field_text(window, field_id, text_buffer);
+    } else if (current_base != 256) {
+        const int refused = first_refused_character(text_buffer, current_base);
+        if (refused >= 0) {
+            char lead[32];
+            std::snprintf(lead, sizeof lead, "%s: ", field_name(field_id));
+            format_refusal(lead, static_cast<unsigned char>(text_buffer[refused]), hint, status_size);
+        }
         const int kept = filter_digits(text_buffer, current_base);
         if (kept < length) write_field_text(window, field_id, text_buffer);
     }
+    // What the field now shows, kept once the read succeeds.
+    std::string accepted = text_buffer;
 
     mr_state* engine = get_engine();
     const int saved_base = engine->io_base;
@@ -239,16 +333,69 @@ void parse_field(dialog_window& window, int field_id) {
     const bool failed = take_engine_error(status, status_size);
     if (too_long) set_status_text(status, status_size, error_message(3));
     if (failed || too_long) {
-        // The register keeps its value; its field shows that value again
-        // instead of the text that could not be read.
-        render_field(window, field_id, current_base);
-        take_engine_error(status, status_size);
+        // The register keeps its value; its field shows again the text it
+        // showed before, instead of the text that could not be read.
+        restore_field(window, field_id);
         window.write_status(status);
         return;
     }
     copy_number(work.parsed, reg);
+    *field_text_of(field_id) = std::move(accepted);
+    format_edit_status(field_id, status, status_size);
+    if (hint[0] != '\0' && logb2(reg) <= max_operand_bits) set_status_text(status, status_size, hint);
+    window.write_status(status);
+}
+
+void refuse_unreadable_paste(dialog_window& window, int field_id, unsigned long code) {
+    if (busy_marker != 0 || !is_operand_field(field_id)) return;
+    char lead[32];
+    std::snprintf(lead, sizeof lead, "%s unchanged: ", field_name(field_id));
+    char status[status_size];
+    format_refusal(lead, code, status, status_size);
+    window.write_status(status);
+}
+
+void report_typing_limit(dialog_window& window, int field_id) {
+    if (busy_marker != 0 || !is_operand_field(field_id)) return;
+    const int length = window.read_field(field_id, text_buffer, text_buffer_size);
+    const char* name = field_name(field_id);
+    char status[status_size];
+    if (text_buffer == *field_text_of(field_id))
+        std::snprintf(status, sizeof status, "%s unchanged: %s takes at most %d characters.", name, name,
+                      field_typing_limit);
+    else
+        std::snprintf(status, sizeof status, "%s cut to %d characters: %s takes at most %d.", name, length, name,
+                      field_typing_limit);
+    window.write_status(status);
+}
+
+void show_bit_line(dialog_window& window) {
+    char status[status_size];
     format_bit_line(status, status_size);
     window.write_status(status);
+}
+
+void note_byte_cut(byte_cuts& cuts, int field_id, bignum* value, std::size_t text_length) {
+    const int total = (logb2(value) + 7) / 8;
+    if (static_cast<int>(text_length) >= total || cuts.count >= field_count) return;
+    cuts.fields[cuts.count++] = {field_id, static_cast<int>(text_length), total};
+}
+
+std::string byte_cut_notice(const byte_cuts& cuts) {
+    if (cuts.count == 0) return {};
+    std::string notice = cuts.count == 1 ? "Zero byte: " : "Zero bytes: ";
+    for (int k = 0; k < cuts.count; ++k) {
+        const byte_cuts::field_cut& c = cuts.fields[k];
+        char part[96];
+        if (k == 0)
+            std::snprintf(part, sizeof part, "%s shows only its first %d of %d bytes", field_name(c.field_id), c.shown,
+                          c.total);
+        else
+            std::snprintf(part, sizeof part, ", %s %d of %d", field_name(c.field_id), c.shown, c.total);
+        notice += part;
+    }
+    notice += cuts.count == 1 ? "; base 16 shows it whole." : "; base 16 shows them whole.";
+    return notice;
 }
 
 int radio_of_base(int base) {
@@ -270,7 +417,7 @@ void core_progress(int done, int total) { progress_step(done, total); }
 
 bool begin_operation(dialog_window& window, int opcode, calc_job& job) {
     std::memset(text_buffer, 0, sizeof text_buffer);
-    if (window.read_field(IDC_FIELD_X, text_buffer, text_buffer_size) <= 0) return false;
+    if (window.read_field(IDC_FIELD_X, text_buffer, text_buffer_size) <= 0 && current_base != 256) return false;
     job.kind = job_kind::operation;
     job.opcode = opcode;
     return true;
@@ -341,6 +488,15 @@ void compute_operation(calc_job& job) {
         format_result_message(result, status, status_size);
     }
     job.status = status;
+    if (job.commit && current_base == 256) {
+        // A result the field shows only up to a zero byte is not passed off
+        // as the whole value.
+        byte_cuts cuts;
+        if (job.show_b) note_byte_cut(cuts, IDC_FIELD_B, work.second, job.text[b_index].size());
+        note_byte_cut(cuts, IDC_FIELD_ANS, work.answer, job.text[ans_index].size());
+        const std::string notice = byte_cut_notice(cuts);
+        if (!notice.empty()) job.status = job.status.empty() ? notice : job.status + " " + notice;
+    }
 }
 
 void compute_base_switch(calc_job& job) {
@@ -356,6 +512,12 @@ void compute_base_switch(calc_job& job) {
         }
     }
     job.commit = true;
+    if (job.base == 256) {
+        byte_cuts cuts;
+        for (int k = 0; k < field_count; ++k)
+            note_byte_cut(cuts, field_list[k], register_of(field_list[k]), job.text[k].size());
+        job.status = byte_cut_notice(cuts);
+    }
 }
 
 void commit_operation(dialog_window& window, const calc_job& job) {
@@ -386,6 +548,25 @@ void commit_base_switch(dialog_window& window, const calc_job& job) {
     }
     current_base = job.base;
     for (int k = 0; k < field_count; ++k) write_field_text(window, field_list[k], job.text[k].c_str());
+    // The status speaks of the fields as the new base shows them: which
+    // registers base 256 shows without their sign and which only up to a
+    // zero byte, or else the bit lengths, replacing any older notice.
+    std::string status;
+    if (job.base == 256) {
+        std::string negative;
+        int count = 0;
+        for (int id : field_list) {
+            if (sign_of(register_of(id)) >= 0) continue;
+            if (count++ > 0) negative += ", ";
+            negative += field_name(id);
+        }
+        if (count > 0) status = "Base 256 shows no sign: " + negative + (count == 1 ? " is negative." : " are negative.");
+    }
+    if (!job.status.empty()) status += (status.empty() ? "" : " ") + job.status;
+    if (status.empty())
+        show_bit_line(window);
+    else
+        window.write_status(status.c_str());
 }
 
 }  // namespace

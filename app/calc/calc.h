@@ -15,6 +15,7 @@
 #ifndef TORVANE_APP_CALC_CALC_H
 #define TORVANE_APP_CALC_CALC_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -133,10 +134,54 @@ void format_bit_line(char* out, int size);
 
 // ---- The cycle --------------------------------------------------------------
 
+// The name of a value field in the status texts: "X", "Y", "Z", "A", "B"
+// or "Ans".
+const char* field_name(int field_id);
+
 // Reads the text of value field `field_id` (X, Y, Z, A or B) into its
 // register in the current base. Called for the user's edits; does nothing
-// while busy_marker is set.
-void parse_field(dialog_window& window, int field_id);
+// while busy_marker is set. A typed key that is no digit is dropped from the
+// field, with a hint in the status. `pasted` tells that the edit brought in
+// several characters at once (a paste, a drop, a script's text): then the
+// text is read strictly (filter_pasted_digits), and a text that is no
+// number of the current base is refused whole: the field gets back its
+// previous text, the register keeps its value, and the status names the
+// first character refused. A register over max_operand_bits is told at once.
+void parse_field(dialog_window& window, int field_id, bool pasted = false);
+
+// The user's paste into field `field_id` held a character the window's
+// field cannot hold (Unicode code point `code`): the window left the field
+// as it was, and the status says why.
+void refuse_unreadable_paste(dialog_window& window, int field_id, unsigned long code);
+
+// Typing or pasting into field `field_id` met its typing limit: the status
+// says whether the field was left unchanged or cut, and to what length.
+void report_typing_limit(dialog_window& window, int field_id);
+
+// The status line shows the bit lengths of the six registers, replacing a
+// notice that may no longer hold.
+void show_bit_line(dialog_window& window);
+
+// Base 256 text ends before a value's first zero byte, so a field in base
+// 256 may show only the first bytes of its register. A record of the fields
+// so cut, for the notice that names them.
+struct byte_cuts {
+    struct field_cut {
+        int field_id;
+        int shown;  // bytes the field shows
+        int total;  // bytes of the value's magnitude
+    };
+    field_cut fields[field_count];
+    int count = 0;
+};
+
+// Notes field `field_id` in `cuts` when its text of `value` in base 256,
+// `text_length` bytes long, is shorter than the value's bytes.
+void note_byte_cut(byte_cuts& cuts, int field_id, bignum* value, std::size_t text_length);
+
+// The status notice for `cuts` ("Zero byte: Ans shows only its first 3 of 9
+// bytes; base 16 shows it whole."), or the empty text when nothing is cut.
+std::string byte_cut_notice(const byte_cuts& cuts);
 
 // Writes the register of `field_id` into its field as text in `base`.
 // Returns false, leaving the field untouched, when the engine could not
@@ -196,7 +241,8 @@ struct calc_job {
 };
 
 // Prepares an operation press; false when the X field is empty, and the
-// press then does nothing at all.
+// press then does nothing at all. In base 256, where zero is the empty
+// text, an empty X field is the value 0 and the press goes on.
 bool begin_operation(dialog_window& window, int opcode, calc_job& job);
 
 // Prepares a switch to `base`; false when it is the current base already.

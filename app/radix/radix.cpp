@@ -77,10 +77,82 @@ int filter_digits(char* text, int base) {
         } else if (is_digit_of(c, base)) {
             *out++ = c;
         }
-        if (c != zero) only_zeros_before = false;
+        if (c != zero && !is_digit_separator(c)) only_zeros_before = false;
     }
     *out = '\0';
     return static_cast<int>(out - text);
+}
+
+bool is_digit_separator(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '_'; }
+
+namespace {
+
+// The letter of the prefix that base's numbers may start with after a 0,
+// or 0 for a base without one.
+char prefix_letter(int base) {
+    switch (base) {
+    case 2: return 'b';
+    case 8: return 'o';
+    case 16: return 'x';
+    default: return 0;
+    }
+}
+
+// One pass of the strict reading of a pasted text: returns the index of
+// the first refused character, or -1; with `write` set (only after a pass
+// without it has returned -1) the text is reduced to sign and digits.
+int read_pasted(char* text, int base, bool write) {
+    const char zero = base == 64 ? 'A' : '0';
+    const char letter = prefix_letter(base);
+    char* out = text;
+    bool only_zeros = true;  // every character so far a zero digit or a separator
+    bool sign = false;
+    bool prefix = false;
+    bool padding = false;
+    for (int i = 0; text[i] != '\0'; ++i) {
+        const char c = text[i];
+        if (is_digit_separator(c)) continue;
+        if (padding) {
+            if (c != '=') return i;
+        } else if (c == '-' && only_zeros && !sign && !prefix) {
+            sign = true;
+            if (write) {
+                out = text;
+                *out++ = '-';
+            }
+        } else if (letter != 0 && (c == letter || c == letter - 'a' + 'A') && only_zeros && !prefix && i > 0 &&
+                   text[i - 1] == '0') {
+            prefix = true;
+            if (write) --out;  // the 0 of the prefix, just written
+        } else if (base == 64 && c == '=') {
+            padding = true;
+        } else if (is_digit_of(c, base)) {
+            if (write) *out++ = c;
+            if (c != zero) only_zeros = false;
+        } else {
+            return i;
+        }
+    }
+    if (write) *out = '\0';
+    return -1;
+}
+
+bool strictly_read_base(int base) {
+    return base == 2 || base == 8 || base == 10 || base == 16 || base == 36 || base == 60 || base == 64;
+}
+
+}  // namespace
+
+int first_refused_character(const char* text, int base) {
+    if (!strictly_read_base(base)) return -1;
+    return read_pasted(const_cast<char*>(text), base, false);
+}
+
+int filter_pasted_digits(char* text, int base) {
+    if (!strictly_read_base(base)) return -1;
+    const int refused = read_pasted(text, base, false);
+    if (refused < 0) read_pasted(text, base, true);
+    return refused;
 }
 
 int base64_decode(const char* text, std::uint8_t* bytes) {

@@ -51,11 +51,34 @@ void fill_base64_table();
 // Filters the zero-terminated `text` in place for `base` (2, 8, 10, 16, 36,
 // 60 or 64): every character that is not a digit of the base is dropped,
 // and so is every "-" but one: a "-" preceded only by zero digits of the
-// base ("0", or "A" in base 64), none at all included, is the sign, kept in
-// front with those zeros dropped ("-7", "0-7" and "00-7" all give "-7").
-// Returns the new length, the sign included. Any other base leaves the text
-// as it is.
+// base ("0", or "A" in base 64) and separators, none at all included, is
+// the sign, kept in front with those zeros dropped ("-7", "0-7", "00-7" and
+// "  -7" all give "-7"). Returns the new length, the sign included. Any
+// other base leaves the text as it is.
 int filter_digits(char* text, int base);
+
+// The characters a number brought in whole (pasted) may carry between its
+// digits without changing it: blanks, tabs, line breaks and "_".
+bool is_digit_separator(char c);
+
+// Reads the zero-terminated `text` of one edit that brought in several
+// characters at once (a paste) strictly for `base` (2, 8, 10, 16, 36, 60 or
+// 64). The text is a number of the base when it holds nothing but
+//   - digits of the base and separators (is_digit_separator), anywhere;
+//   - one "-" sign with only zero digits and separators before it;
+//   - the prefix "0x" or "0X" in base 16, "0b" or "0B" in base 2, "0o" or
+//     "0O" in base 8, with only zero digits, separators and the sign before;
+//   - in base 64, "=" padding at the end.
+// Then the text is reduced in place to the sign and the digits (the prefix
+// and the zeros before the sign dropped, as filter_digits leaves typed text)
+// and -1 is returned. Otherwise the text is left as it is and the index of
+// its first character that is none of these is returned. Base 256 takes
+// every text as it is.
+int filter_pasted_digits(char* text, int base);
+
+// The index of the first character of `text` that filter_pasted_digits
+// refuses in `base`, or -1 when it takes the text; the text is not changed.
+int first_refused_character(const char* text, int base);
 
 // Decodes zero-terminated base-64 text into `bytes`, four characters at a
 // time, ending at the first character outside the alphabet (padding, a

@@ -13,12 +13,16 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <thread>
 
 #include "calc.h"
 #include "operations.h"
 #include "radix.h"
 #include "resource.h"
+
+static_assert(refused_while_busy(IDC_BASE_2) && refused_while_busy(IDC_TO_X) && !refused_while_busy(IDC_EXIT) &&
+              !refused_while_busy(IDC_ABOUT));
 
 const char* const about_text = "Torvane v1.x\nApr. 2008\ncontact me:\ntorvane@example.org";
 
@@ -48,22 +52,6 @@ int field_of_clear_button(int id) {
     case IDC_CL_ANS: return IDC_FIELD_ANS;
     default: return 0;
     }
-}
-
-// Base 256 writes magnitudes only: on the way into it, the status says which
-// registers have a sign the fields no longer show.
-void report_hidden_signs(dialog_window& window) {
-    static const char* const names[] = {"X", "Y", "Z", "A", "B", "Ans"};
-    char status[256] = "Base 256 shows no sign: ";
-    int negative = 0;
-    for (int i = 0; i < 6; ++i) {
-        if (sign_of(register_of(field_list[i])) >= 0) continue;
-        if (negative++ > 0) std::strcat(status, ", ");
-        std::strcat(status, names[i]);
-    }
-    if (negative == 0) return;
-    std::strcat(status, negative == 1 ? " is negative." : " are negative.");
-    window.write_status(status);
 }
 
 // ---- The job runner ---------------------------------------------------------
@@ -104,8 +92,6 @@ void finish_job(dialog_window& window, bool commit) {
     clear_cancel_request();
     if (commit) {
         commit_job(window, runner.job);
-        const calc_job& job = runner.job;
-        if (job.kind == job_kind::base_switch && job.commit && job.base == 256) report_hidden_signs(window);
     }
     window.set_busy(false);
     busy_marker = 0;
@@ -156,28 +142,10 @@ void switch_base(dialog_window& window, int base) {
 
 // ---- The small jobs -----------------------------------------------------------
 
-const char* field_name(int field_id) {
-    switch (field_id) {
-    case IDC_FIELD_X: return "X";
-    case IDC_FIELD_Y: return "Y";
-    case IDC_FIELD_Z: return "Z";
-    case IDC_FIELD_A: return "A";
-    default: return "B";
-    }
-}
-
-// The field kept only what fits under its limit: say so, rather than let a
-// shortened number pass for the one the user entered.
-void report_input_cut(dialog_window& window, int field_id) {
-    char status[256];
-    std::snprintf(status, sizeof status, "Input cut: %s takes at most %d characters ...\n", field_name(field_id),
-                  field_typing_limit);
-    window.write_status(status);
-}
-
 void clear_one(dialog_window& window, int field_id) {
     write_field_text(window, field_id, "");
     set_from_int(0, register_of(field_id));
+    show_bit_line(window);
 }
 
 void clear_all(dialog_window& window) {
@@ -203,7 +171,13 @@ void answer_to_x(dialog_window& window) {
         window.write_status(status);
         return;
     }
-    window.write_status("Answer copied to X.");
+    std::string status = "Answer copied to X.";
+    if (current_base == 256) {
+        byte_cuts cuts;
+        note_byte_cut(cuts, IDC_FIELD_X, registers.x, std::strlen(text_buffer));
+        if (cuts.count > 0) status += " " + byte_cut_notice(cuts);
+    }
+    window.write_status(status.c_str());
 }
 
 bool streams_closed = false;
@@ -255,15 +229,15 @@ void dialog_initialise(dialog_window& window) {
 }
 
 void dialog_command(dialog_window& window, int id, int notification) {
-    if (notification == notify_clicked && id >= IDC_BASE_2 && id <= IDC_TO_X) {
+    if (notification == notify_clicked && refused_while_busy(id)) {
         if (runner.running)
             refuse_button(window, id);
         else
             button(window, id);
-    } else if (notification == notify_edit_changed && is_operand_field(id)) {
-        parse_field(window, id);
-    } else if (notification == notify_edit_full && is_operand_field(id) && busy_marker == 0) {
-        report_input_cut(window, id);
+    } else if ((notification == notify_edit_changed || notification == notify_edit_pasted) && is_operand_field(id)) {
+        parse_field(window, id, notification == notify_edit_pasted);
+    } else if (notification == notify_edit_full && is_operand_field(id)) {
+        report_typing_limit(window, id);
     } else if (notification == notify_clicked && id == command_cancel && runner.running) {
         request_cancel();
     }
@@ -275,6 +249,10 @@ void dialog_command(dialog_window& window, int id, int notification) {
 }
 
 void dialog_close(dialog_window& window) { exit_dialog(window); }
+
+void dialog_paste_refused(dialog_window& window, int id, unsigned long code) {
+    if (!runner.running) refuse_unreadable_paste(window, id, code);
+}
 
 void dialog_wakeup(dialog_window& window) {
     if (!runner.running) return;

@@ -9,10 +9,19 @@
 // The notification code of a button click and of an edit field's change.
 inline constexpr int notify_clicked = 0;
 inline constexpr int notify_edit_changed = 0x300;  // EN_CHANGE
-// The user's typing or pasting met the field's typing limit and was cut (or
-// refused whole). A platform layer delivers it after the field-changed
+// The user's change of an edit field's text brought in several characters
+// at once: a paste, a drop, a script's text. Such a text is read strictly
+// and refused whole when it is no number of the current base.
+inline constexpr int notify_edit_pasted = 0x1300;
+// The user's typing or pasting met the field's typing limit and was refused
+// whole (or cut). A platform layer delivers it after the field-changed
 // event of the same edit, if there was one.
 inline constexpr int notify_edit_full = 0x501;  // EN_MAXTEXT
+
+// The buttons a running job refuses, which the windows show disabled
+// meanwhile: the base radio buttons, the operation buttons, CL, CLEAR ALL
+// and TO X (ids 1013 to 1068). About and Exit stay live.
+constexpr bool refused_while_busy(int id) { return id >= 1013 && id <= 1068; }
 
 // The dialog manager's OK and Cancel commands: Enter and Esc.
 inline constexpr int command_ok = 1;
@@ -23,8 +32,9 @@ inline constexpr int command_cancel = 2;
 void dialog_initialise(dialog_window& window);
 
 // A command from control `id`: a button click (notification 0), a change of
-// an edit field's text by the user (notify_edit_changed) or an edit cut at
-// the field's limit (notify_edit_full). The standard OK (1) command does
+// an edit field's text by the user (notify_edit_changed, or
+// notify_edit_pasted when it brought in several characters at once) or an
+// edit that met the field's limit (notify_edit_full). The standard OK (1) command does
 // nothing; Cancel (2) cancels a running job and otherwise does nothing.
 //
 // An operation button and a base button start a job: its computation runs on
@@ -36,6 +46,11 @@ void dialog_initialise(dialog_window& window);
 // more than a quarter of a second, Cancel stops the job (status "Cancelled.",
 // nothing else changed), and About and Exit work as ever.
 void dialog_command(dialog_window& window, int id, int notification);
+
+// The user's paste into edit field `id` held a character the window's
+// field cannot hold (Unicode code point `code`); the window left the field
+// as it was. The status says why.
+void dialog_paste_refused(dialog_window& window, int id, unsigned long code);
 
 // The window's close box: the same as the Exit button.
 void dialog_close(dialog_window& window);

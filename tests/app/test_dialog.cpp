@@ -44,7 +44,8 @@ TEST(DialogButtons, EnterAndEscapeDoNothing) {
     EXPECT_TRUE(r.errors.empty());
 }
 
-TEST(DialogButtons, ClearOneFieldZeroesItsRegisterAndLeavesTheStatus) {
+// The status then shows the bit lengths, so that no older notice stays.
+TEST(DialogButtons, ClearOneFieldZeroesItsRegisterAndShowsTheBitLengths) {
     struct Case {
         int button, field;
     };
@@ -56,10 +57,14 @@ TEST(DialogButtons, ClearOneFieldZeroesItsRegisterAndLeavesTheStatus) {
         const auto r = s.run();
         ASSERT_EQ(r.lines.size(), 9u);
         EXPECT_EQ(r.lines[1], "") << "the field is emptied";
-        EXPECT_EQ(r.lines[2], r.lines[0]) << "the status is not touched";
+        const int index = c.field == ANS ? 5 : c.field == B ? 4 : c.field - X;
+        int bits[6] = {4, 4, 4, 4, 4, 5};
+        bits[index] = 0;
+        EXPECT_EQ(r.lines[2], "Bits: x- " + std::to_string(bits[0]) + " y- " + std::to_string(bits[1]) + " z- " +
+                                  std::to_string(bits[2]) + " a- " + std::to_string(bits[3]) + " b- " +
+                                  std::to_string(bits[4]) + " ans- " + std::to_string(bits[5]));
         // Redrawn from the registers: only the cleared one is 0.
         lines expected{"B", "C", "D", "E", "F", "17"};
-        const int index = c.field == ANS ? 5 : c.field == B ? 4 : c.field - X;
         expected[static_cast<std::size_t>(index)] = "0";
         EXPECT_EQ(lines(r.lines.begin() + 3, r.lines.end()), expected);
     }
@@ -143,11 +148,36 @@ TEST(HeadlessProtocol, BadLinesReportAnErrorAndChangeNothing) {
     s.type(X, "5");
     for (const auto& line : bad) s.raw(line);
     s.show_all().raw("checked");
-    const auto r = s.run();
-    EXPECT_EQ(r.errors.size(), bad.size());
-    for (const auto& e : r.errors) EXPECT_EQ(e.rfind("error: ", 0), 0u) << e;
+    const auto r = run_headless(s.text());
+    ASSERT_EQ(r.errors.size(), bad.size());
+    for (std::size_t i = 0; i < bad.size(); ++i) {
+        const std::string head = "error: line " + std::to_string(i + 2) + ": ";
+        EXPECT_EQ(r.errors[i].rfind(head, 0), 0u) << r.errors[i];
+        EXPECT_EQ(r.errors[i].substr(r.errors[i].size() - escaped(bad[i]).size()), escaped(bad[i])) << "names the line";
+    }
     EXPECT_EQ(r.lines, (lines{"5", "", "", "", "", "", "Bits: x- 3 y- 0 z- 0 a- 0 b- 0 ans- 0", "1016"}));
-    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.exit_status, 1) << "a line not carried out fails the script";
+}
+
+// Names beside the ids, CR LF line ends, a long bad line quoted only in
+// part, a refusal by the calculator that is no failure, and --help.
+TEST(HeadlessProtocol, NamesCrLfLongLinesAndTheExitStatus) {
+    const auto r = run_headless("click base10\r\ntype X 12\r\ntype y 30\r\nclick GCD\r\nshow Ans\r\nshow B\r\n"
+                                "type X 1.5\r\nshow status\r\nchecked\r\n");
+    EXPECT_EQ(r.lines, (lines{"6", "60", "X unchanged: '.' is not a base-10 digit.", "1015"}));
+    EXPECT_TRUE(r.errors.empty());
+    EXPECT_EQ(r.exit_status, 0) << "a refusal by the calculator is an answer";
+
+    const auto bad = run_headless("show X\n" + std::string(100000, 'q') + "\nclick nothing\n");
+    ASSERT_EQ(bad.errors.size(), 2u);
+    EXPECT_EQ(bad.errors[0], "error: line 2: unknown command: " + std::string(80, 'q') + "...");
+    EXPECT_EQ(bad.errors[1], "error: line 3: click takes one button: click nothing");
+    EXPECT_EQ(bad.exit_status, 1);
+
+    const auto help = run_headless("", {"--help"});
+    EXPECT_EQ(help.exit_status, 0);
+    ASSERT_FALSE(help.lines.empty());
+    EXPECT_EQ(help.lines[0], "Usage: torvane-headless [--help]");
 }
 
 TEST(HeadlessProtocol, ArgumentsAreRefused) {
@@ -187,9 +217,9 @@ TEST(HeadlessProtocol, EscapesRoundTripRawBytes) {
 }
 
 // The longest operand in the longest base, a sign and 65530 binary digits,
-// is taken whole and reads back the same; one character more is cut at the
-// field's limit, and the status says so.
-TEST(HeadlessProtocol, AMaximalBinaryOperandFitsOneMoreCharacterIsCut) {
+// is taken whole and reads back the same; one character more is refused
+// whole at the field's limit, and the status says so.
+TEST(HeadlessProtocol, AMaximalBinaryOperandFitsOneMoreCharacterIsRefused) {
     const std::string longest = "-" + std::string(65530, '1');
     const auto r = script()
                        .base(2)
@@ -207,9 +237,9 @@ TEST(HeadlessProtocol, AMaximalBinaryOperandFitsOneMoreCharacterIsCut) {
     ASSERT_EQ(r.lines.size(), 5u);
     EXPECT_EQ(r.lines[0], "Bits: x- 65530 y- 0 z- 0 a- 0 b- 0 ans- 0");
     EXPECT_EQ(r.lines[1], longest) << "read back from the register";
-    EXPECT_EQ(r.lines[2], longest);
-    EXPECT_EQ(r.lines[3], "Input cut: Y takes at most 65531 characters ...\\n");
-    EXPECT_EQ(r.lines[4], "Bits: x- 65530 y- 65530 z- 0 a- 0 b- 0 ans- 0");
+    EXPECT_EQ(r.lines[2], "0") << "Y as the base switch drew it";
+    EXPECT_EQ(r.lines[3], "Y unchanged: Y takes at most 65531 characters.");
+    EXPECT_EQ(r.lines[4], "Bits: x- 65530 y- 0 z- 0 a- 0 b- 0 ans- 65530");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -76,7 +77,7 @@ TEST(DigitFilter, LeadingMinusIsKeptOthersDropped) {
         SCOPED_TRACE(base);
         EXPECT_EQ(filtered("-1-0-1", base), "-101");
         EXPECT_EQ(filtered("--1", base), "-1");
-        EXPECT_EQ(filtered(" -1", base), "1") << "a blank before the sign makes it no leading sign";
+        EXPECT_EQ(filtered(" \t-1", base), "-1") << "blanks before the sign keep it";
         EXPECT_EQ(filtered("-", base), "-");
         EXPECT_EQ(filtered("", base), "");
     }
@@ -91,12 +92,45 @@ TEST(DigitFilter, AMinusAfterOnlyZerosIsTheSign) {
         EXPECT_EQ(filtered("00-1", base), "-1");
         EXPECT_EQ(filtered("0-0-1", base), "-01") << "one sign only";
         EXPECT_EQ(filtered("01-1", base), "011") << "after a non-zero digit it is dropped";
-        EXPECT_EQ(filtered("0 -1", base), "01") << "so it is after anything but zeros";
+        EXPECT_EQ(filtered("0 -1", base), "-1") << "blanks between do not count";
+        EXPECT_EQ(filtered("0.-1", base), "01") << "anything else does";
     }
     EXPECT_EQ(filtered("0-7", 10), "-7");
     EXPECT_EQ(filtered("AA-QQ", 64), "-QQ") << "A is the zero digit of base 64";
     EXPECT_EQ(filtered("0-QQ", 64), "0QQ") << "and 0 is not";
     EXPECT_EQ(filtered("0-7", 256), "0-7");
+}
+
+// A pasted text is a number of the base, reduced to sign and digits, or it
+// is refused at its first character that is none of digit, separator, sign
+// in front, prefix or base-64 padding.
+TEST(PastedDigits, ReadStrictlyOrRefusedAtTheFirstStrayCharacter) {
+    struct Case {
+        int base;
+        const char* text;
+        const char* kept;  // null: refused
+        int refused;
+    };
+    const Case cases[] = {
+        {10, "1,000,000.00", nullptr, 1}, {10, "1.5", nullptr, 1},     {10, "1e6", nullptr, 1},
+        {10, "3-4", nullptr, 1},          {10, "0x1F", nullptr, 1},    {10, "--5", nullptr, 1},
+        {10, "+5", nullptr, 0},           {10, "  -5", "-5", -1},      {10, "- 5", "-5", -1},
+        {10, "0-7", "-7", -1},            {10, "0 0-7", "-7", -1},     {10, "1 000_000\r\n", "1000000", -1},
+        {10, "", "", -1},                 {16, "0x1F", "1F", -1},      {16, "-0X1f", "-1f", -1},
+        {16, "000x1F", "001F", -1},       {16, "0x-1F", nullptr, 2},  {16, "10x1F", nullptr, 2},
+        {16, "0x0x1", nullptr, 3},        {2, "0b101", "101", -1},     {2, "0B1 0", "10", -1},
+        {8, "0o17", "17", -1},            {8, "0x17", nullptr, 1},     {8, "18", nullptr, 1},
+        {36, "zz", nullptr, 0},           {36, "-Z_Z", "-ZZ", -1},     {60, "-x y", nullptr, 3},
+        {64, "/w==", "/w", -1},           {64, "AA-QQ", "-QQ", -1},    {64, "/w=A", nullptr, 3},
+        {64, "A.B", nullptr, 1},           {256, "1,0.\x01", "1,0.\x01", -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.base) + " \"" + c.text + "\"");
+        std::vector<char> buffer(c.text, c.text + std::strlen(c.text) + 1);
+        EXPECT_EQ(first_refused_character(buffer.data(), c.base), c.refused);
+        EXPECT_EQ(filter_pasted_digits(buffer.data(), c.base), c.refused);
+        EXPECT_STREQ(buffer.data(), c.kept != nullptr ? c.kept : c.text) << "a refused text is left as it was";
+    }
 }
 
 TEST(DigitFilter, TypicalTypedText) {

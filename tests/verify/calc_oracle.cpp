@@ -5,17 +5,23 @@
 //
 // A test window stands where the real one would: each case clears
 // everything, types random operand values into the fields in random bases
-// (as a user would: stray characters, padding, leading zeros, a sign typed
-// after a 0, text cut at the typing limit), switches the base, presses one
-// of the fifteen operation buttons and now and then TO X, CL or a further
-// base switch.
+// (as a user would: pastes with separators, prefixes, padding, leading
+// zeros, blanks before the sign, a sign typed after a 0; now and then first
+// a paste with stray characters, refused whole, or one stray key), switches
+// the base, presses one of the fifteen operation buttons and now and then
+// TO X, CL or a further base switch.
 // After every action all six fields, all six registers and the status line
 // are compared with a model of the calculator that computes with GMP:
 // parse and render of the eight bases, every operation's checks in order
 // with its refusal messages, and the core's rules that
 //   - Ans and B change only when an operation succeeds,
 //   - a field the user empties holds 0, a zero register empties its field
-//     in base 256, TO X renders X from the register,
+//     in base 256 (where an empty X is 0 for a press), TO X renders X from
+//     the register,
+//   - a pasted text is a number of the base or refused whole, naming its
+//     first stray character; an operand over 65530 bits is told at once;
+//     a base-256 field cut at a zero byte is named in the status; base
+//     switches and CL replace older notices,
 //   - an engine error shows the engine's message and changes nothing,
 //   - operand registers are never changed by an operation (B excepted),
 // The operations themselves are GMP's own answers (mpz_powm, mpz_gcd,
@@ -60,10 +66,13 @@ public:
     void message_box(const char* caption, const char* t) override { boxes.push_back(std::string(caption) + "|" + t); }
     void end_dialog() override { ended = true; }
 
-    // The user replaces the text; the field keeps at most its limit.
-    void type(int id, const std::string& t) {
+    // The user replaces the text, as a paste does; a text over the field's
+    // limit is refused whole. False when refused.
+    bool type(int id, const std::string& t) {
         auto l = limit.find(id);
-        text[id] = l == limit.end() ? t : t.substr(0, static_cast<std::size_t>(l->second));
+        if (l != limit.end() && t.size() > static_cast<std::size_t>(l->second)) return false;
+        text[id] = t;
+        return true;
     }
 
     std::map<int, std::string> text;
@@ -161,20 +170,6 @@ bool digit_of_base(unsigned char ch, int base) {
     return ch >= '0' && ch < '0' + base;
 }
 
-// The typed text as the field keeps it after its digits are filtered: the
-// digits of the base, and in front a sign if the text has a "-" with only
-// zero digits (or nothing) before it.
-std::string filtered(const std::string& t, int base) {
-    if (base == 256) return t;
-    const char zero = base == 64 ? 'A' : '0';
-    const std::size_t first_other = t.find_first_not_of(zero);
-    const bool sign = first_other != std::string::npos && t[first_other] == '-';
-    std::string out = sign ? "-" : "";
-    for (std::size_t i = sign ? first_other + 1 : 0; i < t.size(); ++i)
-        if (digit_of_base(static_cast<unsigned char>(t[i]), base)) out += t[i];
-    return out;
-}
-
 // The value a field's (filtered) text reads as.
 mpz_class value_of_text(const std::string& f, int base) {
     mpz_class v = 0;
@@ -218,6 +213,101 @@ mpz_class value_of_text(const std::string& f, int base) {
 
 int words(const mpz_class& v) { return oracle::words_of(v); }
 long bits(const mpz_class& v) { return v == 0 ? 0 : static_cast<long>(mpz_sizeinbase(v.get_mpz_t(), 2)); }
+
+bool separator(unsigned char ch) { return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n' || ch == '_'; }
+
+// A text brought in whole (a paste) as the calculator must read it: the
+// separators anywhere; then zeros and one "-" as the sign; then zeros and,
+// in bases 2, 8 and 16, a prefix 0b, 0o or 0x right behind a 0; then the
+// digits, and in base 64 "=" padding to the end. True with `kept` (sign and
+// digits); false with `bad` the first character that is none of these.
+bool strict_read(const std::string& t, int base, std::string& kept, unsigned char& bad) {
+    kept = t;
+    if (base == 256) return true;
+    std::vector<std::pair<unsigned char, std::size_t>> seq;  // characters and where they stood
+    for (std::size_t i = 0; i < t.size(); ++i)
+        if (!separator(static_cast<unsigned char>(t[i]))) seq.push_back({static_cast<unsigned char>(t[i]), i});
+    const unsigned char zero = base == 64 ? 'A' : '0';
+    std::size_t k = 0;
+    while (k < seq.size() && seq[k].first == zero) ++k;
+    std::string out;
+    std::size_t from = 0;
+    if (k < seq.size() && seq[k].first == '-') {
+        out = "-";
+        from = k + 1;
+    }
+    const char letter = base == 16 ? 'x' : base == 8 ? 'o' : base == 2 ? 'b' : 0;
+    std::size_t z = from;
+    while (z < seq.size() && seq[z].first == '0') ++z;
+    if (letter != 0 && z > from && z < seq.size() && std::tolower(seq[z].first) == letter &&
+        seq[z].second == seq[z - 1].second + 1) {
+        out += std::string(z - 1 - from, '0');
+        from = z + 1;
+    }
+    for (std::size_t i = from; i < seq.size(); ++i) {
+        const unsigned char ch = seq[i].first;
+        if (base == 64 && ch == '=') {
+            for (std::size_t j = i; j < seq.size(); ++j) {
+                if (seq[j].first != '=') {
+                    bad = seq[j].first;
+                    return false;
+                }
+            }
+            break;
+        }
+        if (!digit_of_base(ch, base)) {
+            bad = ch;
+            return false;
+        }
+        out += static_cast<char>(ch);
+    }
+    kept = out;
+    return true;
+}
+
+// Why a character is no part of a number of the base, as the status says.
+std::string refusal_reason(unsigned char ch, int base) {
+    if (ch == '-') return "'-' is a sign only in front of the digits.";
+    char name[16];
+    if (ch > 0x20 && ch < 0x7F)
+        std::snprintf(name, sizeof name, "'%c'", ch);
+    else
+        std::snprintf(name, sizeof name, "U+%04X", ch);
+    return std::string(name) + " is not a base-" + std::to_string(base) + " digit.";
+}
+
+const char* const field_names[6] = {"X", "Y", "Z", "A", "B", "Ans"};
+
+// How often a run reached the input rules, reported at its end so that a
+// change of the generators cannot silently stop reaching them.
+struct reach_counts {
+    long long refused_pastes = 0;
+    long long zero_byte_notices = 0;
+    long long base256_empty_x = 0;
+};
+reach_counts reached;
+
+// Base 256 fields end at a value's first zero byte: the notice that names
+// the fields of `which` (indices into the registers) so cut, or nothing.
+std::string cut_notice(const mpz_class* values, std::initializer_list<int> which) {
+    std::vector<std::string> parts;
+    for (int i : which) {
+        const std::size_t total = magnitude_bytes(abs(values[i])).size();
+        std::size_t shown = 0;
+        for (unsigned char ch : magnitude_bytes(abs(values[i]))) {
+            if (ch == 0) break;
+            ++shown;
+        }
+        if (shown == total) continue;
+        parts.push_back(std::string(field_names[i]) + (parts.empty() ? " shows only its first " : " ") +
+                        std::to_string(shown) + " of " + std::to_string(total) + (parts.empty() ? " bytes" : ""));
+    }
+    if (parts.empty()) return "";
+    ++reached.zero_byte_notices;
+    std::string notice = parts.size() == 1 ? "Zero byte: " : "Zero bytes: ";
+    for (std::size_t i = 0; i < parts.size(); ++i) notice += (i > 0 ? ", " : "") + parts[i];
+    return notice + (parts.size() == 1 ? "; base 16 shows it whole." : "; base 16 shows them whole.");
+}
 
 // ---- The model ------------------------------------------------------------
 
@@ -534,13 +624,21 @@ public:
         if (base != m_.base) {
             m_.base = base;
             for (int i = 0; i < 6; ++i) m_.field[i] = render(m_.reg[i], base);
-            std::string negative;
-            int count = 0;
-            static const char* names[6] = {"X", "Y", "Z", "A", "B", "Ans"};
-            for (int i = 0; i < 6; ++i)
-                if (m_.reg[i] < 0) negative += std::string(count++ > 0 ? ", " : "") + names[i];
-            if (base == 256 && count > 0)
-                m_.status = "Base 256 shows no sign: " + negative + (count == 1 ? " is negative." : " are negative.");
+            // The status speaks of the new base: which registers base 256
+            // shows without their sign and which only up to a zero byte;
+            // otherwise the bit lengths replace whatever it said.
+            std::string notice;
+            if (base == 256) {
+                std::string negative;
+                int count = 0;
+                for (int i = 0; i < 6; ++i)
+                    if (m_.reg[i] < 0) negative += std::string(count++ > 0 ? ", " : "") + field_names[i];
+                if (count > 0)
+                    notice = "Base 256 shows no sign: " + negative + (count == 1 ? " is negative." : " are negative.");
+                const std::string cuts = cut_notice(m_.reg, {X, Y, Z, A, B, ANS});
+                if (!cuts.empty()) notice += (notice.empty() ? "" : " ") + cuts;
+            }
+            m_.status = notice.empty() ? bit_line(m_.reg) : notice;
         }
         check("base switch");
     }
@@ -548,38 +646,60 @@ public:
     void type(int field, const std::string& text) {
         log("type " + std::to_string(field_ids[field]) + " \"" + printable(text) + "\" (" +
             std::to_string(text.size()) + " chars)");
-        // As a window does: the field keeps what fits, the change event
-        // follows, then the limit's event when the text was cut.
-        w_.type(field_ids[field], text);
-        dialog_command(w_, field_ids[field], notify_edit_changed);
-        const bool cut = text.size() > 65531;
-        if (cut) dialog_command(w_, field_ids[field], notify_edit_full);
-        std::string kept = text.substr(0, 65531);
-        m_.field[field] = kept;
-        if (kept.empty()) {
-            m_.reg[field] = 0;
-            m_.status = bit_line(m_.reg);
-        } else {
-            std::string f = filtered(kept, m_.base);
-            if (f.size() < kept.size()) m_.field[field] = f;
-            mpz_class v = value_of_text(f, m_.base);
-            if (words(v) > register_limit_words) {
-                m_.status = "Overflow - Number too big\n";
-                m_.field[field] = render(m_.reg[field], m_.base);
-            } else {
-                m_.reg[field] = v;
-                m_.status = bit_line(m_.reg);
-            }
+        // As a window does: a text of several characters comes in at once, as
+        // a paste; one over the field's limit is refused whole.
+        const std::string name = field_names[field];
+        if (!w_.type(field_ids[field], text)) {
+            dialog_command(w_, field_ids[field], notify_edit_full);
+            m_.status = name + " unchanged: " + name + " takes at most 65531 characters.";
+            check("typing");
+            return;
         }
-        static const char* names[5] = {"X", "Y", "Z", "A", "B"};
-        if (cut) m_.status = std::string("Input cut: ") + names[field] + " takes at most 65531 characters ...\n";
+        const bool pasted = text.size() > 1;
+        dialog_command(w_, field_ids[field], pasted ? notify_edit_pasted : notify_edit_changed);
+        std::string kept;
+        std::string hint;
+        if (text.empty()) {
+            kept = "";
+        } else if (pasted) {
+            unsigned char bad = 0;
+            if (!strict_read(text, m_.base, kept, bad)) {
+                // Refused whole: field and register as they were.
+                ++reached.refused_pastes;
+                m_.status = name + " unchanged: " + refusal_reason(bad, m_.base);
+                check("typing");
+                return;
+            }
+        } else {
+            // One key: a digit or the sign is kept, a separator dropped,
+            // anything else dropped with a hint.
+            const unsigned char ch = static_cast<unsigned char>(text[0]);
+            kept = m_.base == 256 || ch == '-' || digit_of_base(ch, m_.base) ? text : "";
+            std::string read;
+            unsigned char bad = 0;
+            if (kept.empty() && !strict_read(text, m_.base, read, bad)) hint = name + ": " + refusal_reason(bad, m_.base);
+        }
+        const mpz_class v = value_of_text(kept, m_.base);
+        if (words(v) > register_limit_words) {
+            // The engine cannot hold it: the field shows its old text again.
+            m_.status = "Overflow - Number too big\n";
+        } else {
+            m_.field[field] = kept;
+            m_.reg[field] = v;
+            if (bits(v) > 65530)
+                m_.status = name + " has " + std::to_string(bits(v)) + " bits; operations take at most 65530.";
+            else
+                m_.status = hint.empty() ? bit_line(m_.reg) : hint;
+        }
         check("typing");
     }
 
     void press(const operation& op) {
         log(std::string("click ") + std::to_string(op.button) + " " + op.name);
         dialog_command(w_, op.button, notify_clicked);
-        if (!m_.field[X].empty()) {
+        // An empty X field does nothing, but in base 256, where it is 0.
+        if (m_.field[X].empty() && m_.base == 256) ++reached.base256_empty_x;
+        if (!m_.field[X].empty() || m_.base == 256) {
             outcome o = compute(op.opcode, m_.reg);
             if (o.kind == outcome::ok) {
                 m_.reg[ANS] = o.ans;
@@ -588,7 +708,13 @@ public:
                     m_.reg[B] = o.b;
                     m_.field[B] = render(o.b, m_.base);
                 }
-                m_.status = o.status.empty() ? bit_line(m_.reg) : o.status;
+                std::string status = o.status;
+                if (m_.base == 256) {
+                    const std::string cuts =
+                        o.show_b ? cut_notice(m_.reg, {B, ANS}) : cut_notice(m_.reg, {ANS});
+                    if (!cuts.empty()) status += (status.empty() ? "" : " ") + cuts;
+                }
+                m_.status = status.empty() ? bit_line(m_.reg) : status;
             } else {
                 m_.status = o.status;
             }
@@ -602,6 +728,10 @@ public:
         m_.reg[X] = m_.reg[ANS];
         m_.field[X] = render(m_.reg[X], m_.base);
         m_.status = "Answer copied to X.";
+        if (m_.base == 256) {
+            const std::string cuts = cut_notice(m_.reg, {X});
+            if (!cuts.empty()) m_.status += " " + cuts;
+        }
         check("TO X");
     }
 
@@ -611,6 +741,7 @@ public:
         dialog_command(w_, cl[field], notify_clicked);
         m_.reg[field] = 0;
         m_.field[field] = "";
+        m_.status = bit_line(m_.reg);
         check("CL");
     }
 
@@ -874,7 +1005,7 @@ void operands(rng& r, int opcode, mpz_class* v, bool* set) {
 }
 
 // The text a user types for v in `base`, with the clutter users add.
-std::string typed_text(rng& r, const mpz_class& v, int base) {
+std::string typed_text(rng& r, const mpz_class& v, int base, bool clutter = false) {
     std::string t;
     if (base == 256) {
         for (unsigned char ch : magnitude_bytes(abs(v))) t += static_cast<char>(ch == 0 ? 1 + r.below(255) : ch);
@@ -882,26 +1013,36 @@ std::string typed_text(rng& r, const mpz_class& v, int base) {
     }
     if (base == 64) {
         t = v == 0 && r.coin() ? std::string("AA") : base64_of(magnitude_bytes(abs(v)));
+        if (v < 0 && r.chance(50)) t.insert(0, "-");
         if (r.chance(20)) t += t.size() % 4 == 2 ? "==" : "=";
         if (r.chance(10) && !t.empty()) t.insert(r.below(t.size()), "\r\n");
-        return t;
+    } else {
+        t = v.get_str(base <= 36 ? -base : base);
+        if (base == 16 && r.chance(30))
+            for (auto& ch : t)
+                if (ch >= 'A' && ch <= 'F' && r.coin()) ch = static_cast<char>(ch - 'A' + 'a');
+        if (r.chance(10)) t.insert(t[0] == '-' ? 1 : 0, std::string(static_cast<std::size_t>(r.range(1, 4)), '0'));
+        const char* prefix = base == 16 ? (r.coin() ? "0x" : "0X") : base == 8 ? "0o" : base == 2 ? "0b" : nullptr;
+        if (prefix != nullptr && r.chance(10)) t.insert(t[0] == '-' ? 1 : 0, prefix);
+        if (r.chance(5)) t.insert(0, std::string(static_cast<std::size_t>(r.range(1, 2)), '0'));  // typed after a 0
+        if (r.chance(10)) {
+            // Separators anywhere, blanks before the sign included.
+            static const char separators[] = " _\n\t";
+            const int n = static_cast<int>(r.range(1, 4));
+            for (int k = 0; k < n; ++k) t.insert(r.below(t.size() + 1), 1, separators[r.below(sizeof separators - 1)]);
+        }
     }
-    t = v.get_str(base <= 36 ? -base : base);
-    if (base == 16 && r.chance(30))
-        for (auto& ch : t)
-            if (ch >= 'A' && ch <= 'F' && r.coin()) ch = static_cast<char>(ch - 'A' + 'a');
-    if (r.chance(10)) t.insert(t[0] == '-' ? 1 : 0, std::string(static_cast<std::size_t>(r.range(1, 4)), '0'));
-    if (r.chance(5)) t.insert(0, std::string(static_cast<std::size_t>(r.range(1, 2)), '0'));  // typed after a 0
-    if (r.chance(15)) {
-        // Stray characters: blanks, separators, a "-" inside, letters that are
-        // no digits of the base.
-        static const char stray[] = " ,._-\n\t+zZ?";
-        int n = static_cast<int>(r.range(1, 4));
+    if (clutter) {
+        // Stray characters a paste may bring: separators of other writings,
+        // a "-" inside, letters that are no digits of the base.
+        static const char stray[] = ",.-+zZ?=e";
+        const int n = static_cast<int>(r.range(1, 3));
         for (int k = 0; k < n; ++k) {
             char ch = stray[r.below(sizeof stray - 1)];
-            if (base == 60 && (ch == 'z' || ch == 'Z')) ch = '?';
+            if (base == 60 && (ch == 'z' || ch == 'Z' || ch == 'e')) ch = '?';
             if (base == 36 && ch == 'Z') ch = 'z';
-            t.insert(1 + r.below(t.size()), 1, ch);
+            if (base == 64 && (ch == 'z' || ch == 'Z' || ch == 'e' || ch == '+')) ch = ',';
+            t.insert(r.below(t.size() + 1), 1, ch);
         }
     }
     return t;
@@ -936,6 +1077,10 @@ bool run_case(test_window& w, model& m, std::uint64_t seed, std::string& report)
     for (int i = X; i <= B && !run.failed(); ++i) {
         if (!set[i]) continue;
         run.switch_base(bases[r.below(8)]);
+        // Now and then a paste with stray characters (refused whole, unless
+        // they happen to make a number) or one stray key first.
+        if (!run.failed() && r.chance(8)) run.type(i, typed_text(r, v[i], m.base, true));
+        if (!run.failed() && r.chance(4)) run.type(i, std::string(1, "a.-x 5Z,"[r.below(8)]));
         if (!run.failed()) run.type(i, typed_text(r, v[i], m.base));
     }
     if (!run.failed() && r.chance(3)) run.type(X, "");  // an empty X: the press does nothing
@@ -1030,6 +1175,8 @@ int main(int argc, char** argv) {
     double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("torvane_calc_oracle: %lld cases in %.1f s, seed %llu\n", passed + failed, secs,
                 static_cast<unsigned long long>(seed));
+    std::printf("reached: %lld refused pastes, %lld zero-byte notices, %lld presses with an empty X in base 256\n",
+                reached.refused_pastes, reached.zero_byte_notices, reached.base256_empty_x);
     std::printf("%lld passed, %lld failed\n", passed, failed);
     return failed == 0 ? 0 : 1;
 }

@@ -1,6 +1,7 @@
 #include "headless_session.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 #include "calc.h"
@@ -25,21 +26,53 @@ bool is_button(int id) {
            (id >= IDC_CLEAR_ALL && id <= IDC_CL_B) || id == IDC_CL_ANS || id == IDC_TO_X;
 }
 
-// Reads one line without its line feed. False at end of input when nothing
-// was read.
+// Reads one line without its line end (a line feed, or a carriage return
+// and a line feed). False at end of input when nothing was read.
 bool read_line(std::FILE* in, std::string& line) {
     line.clear();
     int c;
     bool any = false;
     while ((c = std::getc(in)) != EOF) {
         any = true;
-        if (c == '\n') return true;
+        if (c == '\n') break;
         line += static_cast<char>(c);
     }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
     return any;
 }
 
-// Parses a control id of one to five decimal digits at the start of `text`;
+// The names a script may use beside the numeric control ids.
+struct control_name {
+    const char* name;
+    int id;
+};
+constexpr control_name control_names[] = {
+    {"X", IDC_FIELD_X},          {"Y", IDC_FIELD_Y},          {"Z", IDC_FIELD_Z},
+    {"A", IDC_FIELD_A},          {"B", IDC_FIELD_B},          {"Ans", IDC_FIELD_ANS},
+    {"status", IDC_STATUS},      {"about", IDC_ABOUT},        {"exit", IDC_EXIT},
+    {"base2", IDC_BASE_2},       {"base8", IDC_BASE_8},       {"base10", IDC_BASE_10},
+    {"base16", IDC_BASE_16},     {"base36", IDC_BASE_36},     {"base60", IDC_BASE_60},
+    {"base64", IDC_BASE_64},     {"base256", IDC_BASE_256},   {"add", IDC_OP_ADD},
+    {"sub", IDC_OP_SUB},         {"mul", IDC_OP_MUL},         {"div", IDC_OP_DIV},
+    {"power", IDC_OP_POWER},     {"root", IDC_OP_ROOT},       {"moddiv", IDC_OP_MODDIV},
+    {"powmod", IDC_OP_POWMOD},   {"linmod", IDC_OP_LINEAR_MOD}, {"powmod2", IDC_OP_POWMOD2},
+    {"factorial", IDC_OP_FACTORIAL}, {"gcd", IDC_OP_GCD},     {"product", IDC_OP_PRODUCT},
+    {"powsum", IDC_OP_POWER_SUM}, {"prime", IDC_OP_PRIME},    {"clearall", IDC_CLEAR_ALL},
+    {"clx", IDC_CL_X},           {"cly", IDC_CL_Y},           {"clz", IDC_CL_Z},
+    {"cla", IDC_CL_A},           {"clb", IDC_CL_B},           {"clans", IDC_CL_ANS},
+    {"tox", IDC_TO_X},
+};
+
+bool same_name(std::string_view a, const char* b) {
+    if (a.size() != std::strlen(b)) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+// Parses a control at the start of `text`: an id of one to five decimal
+// digits or a control's name (in any case), ended by a blank or the end;
 // `used` receives the number of characters taken.
 bool parse_id(std::string_view text, int& id, std::size_t& used) {
     used = 0;
@@ -48,16 +81,31 @@ bool parse_id(std::string_view text, int& id, std::size_t& used) {
         id = id * 10 + (text[used] - '0');
         ++used;
     }
-    return used > 0 && (used == text.size() || text[used] < '0' || text[used] > '9');
+    if (used > 0) return used == text.size() || text[used] < '0' || text[used] > '9';
+    const std::string_view word = text.substr(0, text.find(' '));
+    for (const control_name& c : control_names) {
+        if (same_name(word, c.name)) {
+            id = c.id;
+            used = word.size();
+            return true;
+        }
+    }
+    return false;
 }
+
+// At most this many characters of a bad line are quoted in its error.
+constexpr std::size_t quoted_line_length = 80;
 
 class session {
 public:
     session(std::FILE* out, std::FILE* err) : window_(out), out_(out), err_(err) {}
 
     headless_window& window() { return window_; }
+    bool any_failed() const { return failures_ > 0; }
 
     void handle(const std::string& line) {
+        ++line_number_;
+        line_ = &line;
         const std::string_view text(line);
         const std::size_t blank = text.find(' ');
         const std::string_view command = text.substr(0, blank);
@@ -75,7 +123,7 @@ public:
             dialog_close(window_);
         } else if (command == "show") {
             int id = 0;
-            if (!has_rest || !whole_id(rest, id)) return fail("show takes one control id");
+            if (!has_rest || !whole_id(rest, id)) return fail("show takes one control");
             if (!is_shown_control(id)) return fail("no text control " + std::to_string(id));
             print(escape_text(window_.text(id)) + "\n");
         } else if (command == "checked") {
@@ -84,7 +132,7 @@ public:
         } else if (command.empty()) {
             fail("empty command");
         } else {
-            fail("unknown command '" + escape_text(command) + "'");
+            fail("unknown command");
         }
     }
 
@@ -92,10 +140,10 @@ private:
     void type(bool has_rest, std::string_view rest) {
         int id = 0;
         std::size_t used = 0;
-        if (!has_rest || !parse_id(rest, id, used)) return fail("type takes a field id and a text");
+        if (!has_rest || !parse_id(rest, id, used)) return fail("type takes a field and a text");
         std::string_view typed;
         if (used < rest.size()) {
-            if (rest[used] != ' ') return fail("type takes a field id and a text");
+            if (rest[used] != ' ') return fail("type takes a field and a text");
             typed = rest.substr(used + 1);
         }
         if (!is_operand_field(id)) {
@@ -105,14 +153,17 @@ private:
         std::string value;
         std::string error;
         if (!unescape_text(typed, value, error)) return fail(error);
-        const bool cut = window_.type(id, value);
-        dialog_command(window_, id, notify_edit_changed);
-        if (cut) dialog_command(window_, id, notify_edit_full);
+        if (!window_.type(id, value)) {
+            dialog_command(window_, id, notify_edit_full);
+            return;
+        }
+        // A text of several characters comes in at once, as a paste does.
+        dialog_command(window_, id, value.size() > 1 ? notify_edit_pasted : notify_edit_changed);
     }
 
     void click(bool has_rest, std::string_view rest) {
         int id = 0;
-        if (!has_rest || !whole_id(rest, id)) return fail("click takes one control id");
+        if (!has_rest || !whole_id(rest, id)) return fail("click takes one button");
         if (!is_button(id)) return fail("no button " + std::to_string(id));
         if (is_radio_button(id)) window_.click_radio(id);
         dialog_command(window_, id, notify_clicked);
@@ -128,14 +179,23 @@ private:
         std::fflush(out_);
     }
 
+    // A line that could not be carried out: its number, the reason and the
+    // line's start (a script line may be megabytes long).
     void fail(const std::string& reason) {
-        std::fprintf(err_, "error: %s\n", reason.c_str());
+        ++failures_;
+        const std::string& line = *line_;
+        std::string quoted = escape_text(std::string_view(line).substr(0, quoted_line_length));
+        if (line.size() > quoted_line_length) quoted += "...";
+        std::fprintf(err_, "error: line %ld: %s: %s\n", line_number_, reason.c_str(), quoted.c_str());
         std::fflush(err_);
     }
 
     headless_window window_;
     std::FILE* out_;
     std::FILE* err_;
+    long line_number_ = 0;
+    const std::string* line_ = nullptr;
+    int failures_ = 0;
 };
 
 }  // namespace
@@ -231,12 +291,9 @@ void headless_window::message_box(const char* caption, const char* text) {
 
 bool headless_window::type(int id, const std::string& text) {
     const auto limit = limit_.find(id);
-    if (limit != limit_.end() && static_cast<int>(text.size()) > limit->second) {
-        text_[id] = text.substr(0, static_cast<std::size_t>(limit->second));
-        return true;
-    }
+    if (limit != limit_.end() && static_cast<int>(text.size()) > limit->second) return false;
     text_[id] = text;
-    return false;
+    return true;
 }
 
 int run_headless_session(std::FILE* in, std::FILE* out, std::FILE* err) {
@@ -250,5 +307,30 @@ int run_headless_session(std::FILE* in, std::FILE* out, std::FILE* err) {
         }
         s.handle(line);
     }
-    return 0;
+    return s.any_failed() ? 1 : 0;
 }
+
+const char* const headless_usage =
+    "Usage: torvane-headless [--help]\n"
+    "\n"
+    "Runs the Torvane calculator's dialog without a window, driven by commands\n"
+    "on standard input, one a line; answers go to standard output.\n"
+    "\n"
+    "  type FIELD TEXT  replace the whole text of FIELD with TEXT (everything\n"
+    "                   after the one blank); several characters come in as a\n"
+    "                   paste; 'type FIELD' alone empties the field\n"
+    "  click BUTTON     click a button or base radio button\n"
+    "  key enter        the dialog's OK command; 'key escape' its Cancel\n"
+    "  close            the window's close box\n"
+    "  show CONTROL     print the text of a field or of the status line\n"
+    "  checked          print the id of the checked base radio button\n"
+    "\n"
+    "Fields: X Y Z A B (1000-1003, 1005), Ans (1006), status (1007).\n"
+    "Buttons: add sub mul div power root powmod moddiv gcd factorial prime\n"
+    "  linmod product powmod2 powsum (1039-1053), base2 base8 base10 base16\n"
+    "  base36 base60 base64 base256 (1013-1020), clx cly clz cla clb clans\n"
+    "  clearall tox (1060-1068), about exit (1008, 1009).\n"
+    "Texts in and out use the escapes \\\\ \\n \\r \\t \\xHH.\n"
+    "\n"
+    "A line that cannot be carried out is named on standard error and changes\n"
+    "nothing; the exit status is then 1, else 0.\n";

@@ -2,12 +2,18 @@
 // input, one a line, with its answers on standard output. See
 // headless_session.h for the protocol.
 #include <cstdio>
+#include <cstring>
 
 #include "headless_session.h"
 
-int main(int argc, char** /*argv*/) {
+int main(int argc, char** argv) {
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(headless_usage, stdout);
+        return 0;
+    }
     if (argc > 1) {
-        std::fprintf(stderr, "error: torvane-headless takes no arguments; it reads commands from standard input\n");
+        std::fprintf(stderr,
+                     "error: torvane-headless takes no arguments but --help; it reads commands from standard input\n");
         return 2;
     }
     return run_headless_session(stdin, stdout, stderr);

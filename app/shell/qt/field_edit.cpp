@@ -61,6 +61,17 @@ QString typed_text_filter(const QString& typed)
     return kept;
 }
 
+bool find_unholdable(const QString& typed, char32_t& code)
+{
+    for (const char32_t c : typed.toUcs4()) {
+        if (c == 0 || (c > 0xFF && c != carriage_return_holder && c != line_feed_holder)) {
+            code = c;
+            return true;
+        }
+    }
+    return false;
+}
+
 field_edit::field_edit(QWidget* parent) : QPlainTextEdit(parent)
 {
     setTabChangesFocus(true);
@@ -70,7 +81,7 @@ field_edit::field_edit(QWidget* parent) : QPlainTextEdit(parent)
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     connect(document(), &QTextDocument::contentsChanged, this, [this] {
         if (on_user_edit)
-            on_user_edit();
+            on_user_edit(pasting_);
     });
 }
 
@@ -102,35 +113,41 @@ int field_edit::length() const
     return document()->characterCount() - 1;
 }
 
-QString field_edit::fitting_text(const QString& typed, bool& cut) const
+bool field_edit::accepts(const QString& typed)
 {
-    QString text = typed_text_filter(typed);
-    cut = false;
+    // Nothing of a text is dropped or cut without a word: a text the field
+    // cannot hold whole is refused whole.
+    char32_t code = 0;
+    if (find_unholdable(typed, code)) {
+        QApplication::beep();
+        if (on_unholdable)
+            on_unholdable(code);
+        return false;
+    }
     if (limit_ < 0)
-        return text;
+        return true;
     const QTextCursor cursor = textCursor();
     const int kept = length() - (cursor.selectionEnd() - cursor.selectionStart());
-    const int room = std::max(0, limit_ - kept);
-    if (text.size() > room) {
-        text.truncate(room);
-        cut = true;
-    }
-    return text;
-}
-
-void field_edit::report_cut()
-{
+    if (typed_text_filter(typed).size() <= limit_ - kept)
+        return true;
+    QApplication::beep();
     if (on_user_cut)
         on_user_cut();
+    return false;
 }
 
 void field_edit::insert_user_text(const QString& text)
 {
-    if (text.isEmpty()) {
-        QApplication::beep();
+    if (text.isEmpty())
         return;
-    }
-    textCursor().insertText(text);
+    // One change, reported once, for the whole text.
+    pasting_ = text.size() > 1;
+    QTextCursor cursor = textCursor();
+    cursor.beginEditBlock();
+    cursor.insertText(text);
+    cursor.endEditBlock();
+    setTextCursor(cursor);
+    pasting_ = false;
     ensureCursorVisible();
 }
 
@@ -154,26 +171,23 @@ void field_edit::keyPressEvent(QKeyEvent* event)
         QPlainTextEdit::keyPressEvent(event);
         return;
     }
-    bool cut = false;
-    const QString text = fitting_text(typed, cut);
-    if (text == typed) {
+    event->accept();
+    if (!accepts(typed))
+        return;
+    const QString text = typed_text_filter(typed);
+    if (text == typed && text.size() == 1) {
         QPlainTextEdit::keyPressEvent(event);
         return;
     }
-    event->accept();
     insert_user_text(text);
-    if (cut)
-        report_cut();
 }
 
 void field_edit::insertFromMimeData(const QMimeData* source)
 {
     if (isReadOnly() || source == nullptr || !source->hasText())
         return;
-    bool cut = false;
-    insert_user_text(fitting_text(source->text(), cut));
-    if (cut)
-        report_cut();
+    if (accepts(source->text()))
+        insert_user_text(typed_text_filter(source->text()));
 }
 
 void field_edit::inputMethodEvent(QInputMethodEvent* event)
@@ -183,11 +197,10 @@ void field_edit::inputMethodEvent(QInputMethodEvent* event)
         return;
     }
     QInputMethodEvent fitted(event->preeditString(), event->attributes());
-    bool cut = false;
-    fitted.setCommitString(fitting_text(event->commitString(), cut), event->replacementStart(),
-                           event->replacementLength());
+    const QString committed = accepts(event->commitString()) ? typed_text_filter(event->commitString()) : QString();
+    fitted.setCommitString(committed, event->replacementStart(), event->replacementLength());
+    pasting_ = committed.size() > 1;
     QPlainTextEdit::inputMethodEvent(&fitted);
+    pasting_ = false;
     event->accept();
-    if (cut)
-        report_cut();
 }

@@ -20,6 +20,10 @@ std::string bytes_from_field_text(const QString& raw_text);
 // feed.
 QString typed_text_filter(const QString& typed);
 
+// Whether `typed` holds a character a field cannot hold (no Latin-1 code,
+// or the zero character); `code` receives the first one's code point.
+bool find_unholdable(const QString& typed, char32_t& code);
+
 class field_edit : public QPlainTextEdit {
 public:
     explicit field_edit(QWidget* parent);
@@ -35,11 +39,15 @@ public:
     std::string read_bytes() const;
     int length() const;
 
-    // Called after every change the user makes to the text.
-    std::function<void()> on_user_edit;
-    // Called after typing or pasting that the limit cut or refused, once
-    // the change it made (if any) has been reported.
+    // Called after every change the user makes to the text; `pasted` tells
+    // that the change brought in several characters at once.
+    std::function<void(bool pasted)> on_user_edit;
+    // Called after typing or pasting that the limit refused; the field is
+    // as it was.
     std::function<void()> on_user_cut;
+    // Called after typing or pasting refused for a character the field
+    // cannot hold (its code point); the field is as it was.
+    std::function<void(char32_t code)> on_unholdable;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -47,14 +55,14 @@ protected:
     void inputMethodEvent(QInputMethodEvent* event) override;
 
 private:
-    // The filtered part of `typed` that still fits under the limit when it
-    // replaces the current selection; `cut` tells whether the limit took
-    // any of it.
-    QString fitting_text(const QString& typed, bool& cut) const;
+    // Whether `typed` may replace the current selection: it holds only
+    // characters a field can hold and fits under the limit. Otherwise the
+    // refusal is reported and the field left as it is.
+    bool accepts(const QString& typed);
     void insert_user_text(const QString& text);
-    void report_cut();
 
     int limit_ = -1;
+    bool pasting_ = false;  // an edit of several characters is under way
 };
 
 #endif

@@ -142,8 +142,11 @@ QWidget* qt_dialog::make_control(const template_control& entry)
             edit->setReadOnly(true);
             show_as_read_only(edit);
         } else {
-            edit->on_user_edit = [this, id] { dialog_command(*this, id, notify_edit_changed); };
+            edit->on_user_edit = [this, id](bool pasted) {
+                dialog_command(*this, id, pasted ? notify_edit_pasted : notify_edit_changed);
+            };
             edit->on_user_cut = [this, id] { dialog_command(*this, id, notify_edit_full); };
+            edit->on_unholdable = [this, id](char32_t code) { dialog_paste_refused(*this, id, code); };
         }
         return edit;
     }
@@ -256,9 +259,30 @@ void qt_dialog::post_wakeup()
 void qt_dialog::set_busy(bool busy)
 {
     busy_ = busy;
+    // The buttons the job refuses look disabled; the keyboard focus leaves
+    // them for the X field meanwhile (Esc still cancels from there) and
+    // comes back afterwards.
+    QWidget* focus = focusWidget();
+    bool focus_refused = false;
     for (std::size_t i = 0; i < dialog_controls.size(); ++i)
+        if (refused_while_busy(dialog_controls[i].id) && controls_[i] == focus)
+            focus_refused = true;
+    if (busy) {
+        focus_before_busy_ = focus_refused ? focus : nullptr;
+        if (focus_refused)
+            control(IDC_FIELD_X)->setFocus(Qt::OtherFocusReason);
+    }
+    for (std::size_t i = 0; i < dialog_controls.size(); ++i) {
         if (dialog_controls[i].kind == control_kind::field_edit)
             static_cast<field_edit*>(controls_[i])->setReadOnly(busy);
+        if (refused_while_busy(dialog_controls[i].id))
+            controls_[i]->setEnabled(!busy);
+    }
+    if (!busy && focus_before_busy_ != nullptr) {
+        if (focusWidget() == control(IDC_FIELD_X))
+            focus_before_busy_->setFocus(Qt::OtherFocusReason);
+        focus_before_busy_ = nullptr;
+    }
 }
 
 void qt_dialog::keyPressEvent(QKeyEvent* event)

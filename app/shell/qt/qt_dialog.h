@@ -8,6 +8,7 @@
 #include "../window.h"
 
 #include <QDialog>
+#include <QPointer>
 
 #include <array>
 #include <string>
@@ -69,6 +70,8 @@ private:
     std::string status_text_;
     bool ended_ = false;
     bool busy_ = false;
+    // The button that had the focus when a job began.
+    QPointer<QWidget> focus_before_busy_;
 };
 
 #endif

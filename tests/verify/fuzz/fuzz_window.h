@@ -25,9 +25,13 @@ public:
     void message_box(const char*, const char*) override {}
     void end_dialog() override {}
 
-    void type(int id, const std::string& t) {
+    // The user replaces the text, as a paste does; a text over the field's
+    // typing limit is refused whole. False when refused.
+    bool type(int id, const std::string& t) {
         auto l = limit.find(id);
-        text[id] = l == limit.end() ? t : t.substr(0, static_cast<std::size_t>(l->second));
+        if (l != limit.end() && t.size() > static_cast<std::size_t>(l->second)) return false;
+        text[id] = t;
+        return true;
     }
 
     std::map<int, std::string> text;

@@ -141,7 +141,7 @@ TEST_F(QtDialog, ProgramWritesAreNotParsed)
     EXPECT_EQ(text(IDC_FIELD_ANS), "8");  // X still holds the 5 typed
 }
 
-const char* const x_cut = "Input cut: X takes at most 65531 characters ...\n";
+const char* const x_cut = "X unchanged: X takes at most 65531 characters.";
 
 TEST_F(QtDialog, TypingStopsAtTheLimitAndTheStatusSaysSo)
 {
@@ -161,22 +161,46 @@ TEST_F(QtDialog, TypingStopsAtTheLimitAndTheStatusSaysSo)
 }
 
 // The longest operand, a sign and 65530 binary digits, pasted whole and read
-// back through its register; one character more is cut, and said to be.
-TEST_F(QtDialog, AMaximalBinaryOperandPastesWholeAndLatin1DropsTheRest)
+// back through its register; one character more is refused whole, and said
+// to be, as is a paste with a character no field can hold.
+TEST_F(QtDialog, AMaximalBinaryOperandPastesWholeOneMoreCharacterIsRefused)
 {
     click(IDC_BASE_2);
     const std::string longest = "-" + std::string(65530, '1');
     click(IDC_CL_Y);
     paste(IDC_FIELD_Y, QString::fromLatin1(longest + "1"));
-    EXPECT_TRUE(text(IDC_FIELD_Y) == longest);
-    EXPECT_EQ(dialog->status_text(), "Input cut: Y takes at most 65531 characters ...\n");
+    EXPECT_EQ(text(IDC_FIELD_Y), "");
+    EXPECT_EQ(dialog->status_text(), "Y unchanged: Y takes at most 65531 characters.");
+    paste(IDC_FIELD_Y, QString::fromLatin1(longest));
     click(IDC_BASE_16);
     click(IDC_BASE_2);
     EXPECT_TRUE(text(IDC_FIELD_Y) == longest) << "read back from the register";
     click(IDC_CL_Z);
     paste(IDC_FIELD_Z, QString::fromUtf8("1\u20ac0\u4e001"));
-    EXPECT_EQ(text(IDC_FIELD_Z), "101");
-    EXPECT_EQ(dialog->status_text(), "Bits: x- 0 y- 65530 z- 3 a- 0 b- 0 ans- 0");
+    EXPECT_EQ(text(IDC_FIELD_Z), "");
+    EXPECT_EQ(dialog->status_text(), "Z unchanged: U+20AC is not a base-2 digit.");
+}
+
+// A paste is one number or nothing: a stray character refuses it whole, the
+// field keeping its text and value; separators and a prefix are dropped.
+TEST_F(QtDialog, APasteWithAStrayCharacterIsRefusedWhole)
+{
+    click(IDC_BASE_10);
+    click(IDC_CL_X);
+    type(IDC_FIELD_X, "7");
+    paste(IDC_FIELD_X, "1,000,000.00");
+    EXPECT_EQ(text(IDC_FIELD_X), "7");
+    EXPECT_EQ(dialog->status_text(), "X unchanged: ',' is not a base-10 digit.");
+    edit(IDC_FIELD_X)->selectAll();
+    paste(IDC_FIELD_X, "  -1 000 000");
+    EXPECT_EQ(text(IDC_FIELD_X), "-1000000");
+    EXPECT_EQ(dialog->status_text(), "Bits: x- 20 y- 0 z- 0 a- 0 b- 0 ans- 0");
+    click(IDC_BASE_16);
+    edit(IDC_FIELD_Y)->selectAll();
+    paste(IDC_FIELD_Y, "0x1F");
+    EXPECT_EQ(text(IDC_FIELD_Y), "1F");
+    click(IDC_OP_ADD);
+    EXPECT_EQ(text(IDC_FIELD_ANS), "-F4221");
 }
 
 // The program rewrites the field after dropping characters; the caret stays
@@ -273,7 +297,9 @@ TEST_F(QtDialog, RadioButtonsSwitchTheBaseAndRedrawEveryField)
     EXPECT_EQ(text(IDC_FIELD_Z), "");
     type(IDC_FIELD_Z, "1012");
     EXPECT_EQ(text(IDC_FIELD_Z), "101");
-    EXPECT_EQ(dialog->status_text(), "Bits: x- 4 y- 5 z- 3 a- 0 b- 6 ans- 3");
+    EXPECT_EQ(dialog->status_text(), "Z: '2' is not a base-2 digit.") << "the key dropped, with a hint";
+    type(IDC_FIELD_Z, "1");
+    EXPECT_EQ(dialog->status_text(), "Bits: x- 4 y- 5 z- 4 a- 0 b- 6 ans- 3");
 }
 
 TEST_F(QtDialog, EnterAndEscapeDoNothing)
@@ -326,10 +352,16 @@ TEST_F(QtDialog, ALongJobKeepsTheWindowAliveRefusesInputAndStopsAtEscape)
     EXPECT_TRUE(radio_checked(IDC_BASE_16));
     for (std::size_t i = 0; i < before.size(); ++i)
         EXPECT_EQ(text(value_fields[i]), before[i]) << value_fields[i];
+    // The buttons the job refuses look disabled; About and Exit stay live.
+    for (int id : {IDC_OP_ADD, IDC_OP_POWMOD, IDC_CL_Z, IDC_BASE_10, IDC_TO_X, IDC_CLEAR_ALL})
+        EXPECT_FALSE(dialog->control(id)->isEnabled()) << id;
+    EXPECT_TRUE(dialog->control(IDC_ABOUT)->isEnabled());
+    EXPECT_TRUE(dialog->control(IDC_EXIT)->isEnabled());
 
     QTest::keyClick(edit(IDC_FIELD_X), Qt::Key_Escape);
     QTRY_COMPARE_WITH_TIMEOUT(dialog->status_text(), std::string("Cancelled."), 10000);
     EXPECT_FALSE(dialog->busy());
+    EXPECT_TRUE(dialog->control(IDC_OP_POWMOD)->isEnabled());
     for (std::size_t i = 0; i < before.size(); ++i)
         EXPECT_EQ(text(value_fields[i]), before[i]) << value_fields[i];
     // Typing works again.
