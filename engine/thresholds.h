@@ -15,25 +15,32 @@
 // then confirmed with these built in. Karatsuba gains about 15% at 100
 // words. Toom-3 gains 7-13% on products from 192 words, but only 2-8% on
 // squares, whose threshold sits in a flat region (288 to 384 between runs).
+// Measured again after the limb-wise shifts and Toom-4 (Dec 2026, 21
+// medians): the Karatsuba thresholds sit in flat regions (products within
+// 1% from 44 to 56 words, squares from 88 to 108) and stay; Toom-3 loses
+// 5-7% to Karatsuba on products from 192 to 288 words and wins 3-20% from
+// 320, and on squares loses 1-7% up to 384 and ties or wins from 416.
 inline constexpr int product_karatsuba_threshold = 48;
-inline constexpr int product_toom3_threshold = 160;
+inline constexpr int product_toom3_threshold = 320;
 inline constexpr int square_karatsuba_threshold = 92;
-inline constexpr int square_toom3_threshold = 288;
+inline constexpr int square_toom3_threshold = 416;
 // Toom-4 and Toom-4/2 (four pieces against two), measured the same way
-// with --methods toom4,toom42 (Dec 2026, three runs of 21 and 41 medians,
-// steps of 32 words, then every length from 1504 to 2049 checked alone in
-// thread CPU time): Toom-4 products gain 4-7% from 1216 to 1568 words, lose
-// up to 9% from 1600 to 1728, and gain 1-7% again from 1984 on, where the
-// tuning rule puts the threshold. Toom-4 squares gain 7-11% from 1504 to
-// 1900 words and lose 2-10% from 2000 on (the sub-squares of 513 words fall
-// on a slower split there), so they run in that window only. Toom-4/2
-// against the product in pieces (2n by n words) gains 5-20% from n = 160
-// on. The linear work of Toom-4 (17 passes over the evaluations and the
-// interpolation, with three exact divisions) costs about what the two
-// saved sub-products do below these sizes.
-inline constexpr int product_toom4_threshold = 1984;
-inline constexpr int square_toom4_threshold = 1504;
-inline constexpr int square_toom4_limit = 1984;
+// with --methods toom4,toom42 (Dec 2026, four runs of 21 and 41 medians in
+// steps of 32 words, and single lengths from 1024 to 2049 timed alone in
+// thread CPU time; the last run with the Toom-3 thresholds above). The
+// linear work of Toom-4 (17 passes over the evaluations and the
+// interpolation, with three exact divisions) costs about what the saved
+// sub-products do below these sizes. Products: Toom-4 wins by 2-10% at
+// most lengths from 1696 words on (the tuning rule's threshold), within a
+// few percent of Toom-3 below. Squares: Toom-4 wins by 1-5% from 1664 to
+// 2015 words in the last run and by 5-8% from 1504 to 1984 in the earlier
+// ones, but loses 4-9% at 2016 to 2048 in three of four runs (the
+// sub-squares of 513 words fall on a slower split), so squares take it in
+// that window only. Toom-4/2 against the product in pieces (2n by n words)
+// gains 5-20% from n = 160 on.
+inline constexpr int product_toom4_threshold = 1696;
+inline constexpr int square_toom4_threshold = 1664;
+inline constexpr int square_toom4_limit = 2016;
 inline constexpr int product_toom42_threshold = 160;
 
 // ---- Montgomery reduction (montgomery.cpp) ---------------------------------
