@@ -21,7 +21,7 @@
 //   gcd.cpp              Lehmer GCD, extended GCD and inverses
 //   montgomery.cpp       Montgomery residues and their products
 //   modexp.cpp           modular exponentiation
-//   primality.cpp        small-prime table, trial division, Miller-Rabin
+//   primality.cpp        small-prime table, trial division, Baillie-PSW
 // and, inside the engine only:
 //   kernels.h/.cpp       word-vector kernels, the hot loops of all the above
 //   products.h/.cpp      Karatsuba and Toom-3 products and squares
@@ -154,6 +154,8 @@ enum routine_number : int {
     rn_remain = 88,
     rn_nres_powmod2 = 99,
     rn_trial_division = 105,
+    rn_strong_probable_prime = 106,
+    rn_strong_lucas_probable_prime = 107,
     rn_set_io_buffer_size = 142,
     rn_expb2 = 149,
 };

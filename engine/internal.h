@@ -96,6 +96,15 @@ private:
 // it to give a caller's modulus back.
 void install_modulus(const bignum* n);
 
+// The two halves of isprime's test (primality.cpp), for an odd n >= 3 that
+// each installs as the Montgomery modulus and leaves installed (error 19
+// for any other n). strong_probable_prime: 1 when n is a strong probable
+// prime to the base a, 2 <= a < n. strong_lucas_probable_prime: 1 when n is
+// a strong Lucas probable prime with Selfridge's parameters (a perfect
+// square gives 0). Both give 0 for a composite they prove composite.
+int strong_probable_prime(int a, bignum* n);
+int strong_lucas_probable_prime(bignum* n);
+
 // The Montgomery methods by name, for the thresholds' tuning program; the
 // routines of montgomery.cpp choose between them by size.
 enum monty_method { monty_by_words, monty_by_multiplication };

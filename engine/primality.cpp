@@ -1,25 +1,56 @@
 // Primality: the small-prime table (gprime), trial division by it and the
-// probabilistic test isprime.
+// probable-prime test isprime.
 //
 // isprime first divides by the 168 primes below 1000. That decides every
 // number with a factor there, and every number below 997*998 (a number with
 // no prime factor up to p whose quotient by p is at most p is below p*(p+1),
-// so it is prime). The rest get Miller-Rabin trials: write x - 1 = 2^s * d
-// with d odd; for a prime x and any base a, the sequence a^d, a^2d, ...,
-// a^(2^s d) mod x either starts at 1 or reaches x - 1 before it reaches 1,
-// because 1 has no square roots but 1 and -1 modulo a prime. A base that
-// breaks this proves x composite; a composite passes one random trial with
-// probability below 1/4, far less for large x, which is why the number of
-// trials falls with the bit length.
+// so it is prime). The rest get the Baillie-PSW test, a strong probable-prime
+// test to base 2 followed by a strong Lucas probable-prime test; no
+// composite is known to pass both, and none below 2^64 does. The two halves
+// fail on different composites: the base-2 pseudoprimes (2047, 3277, ...)
+// are caught by the Lucas test and the Lucas pseudoprimes (5459, 5777, ...)
+// by base 2. The verdict is therefore the same on every call; the
+// Miller-Rabin trials with random bases that follow add assurance only.
 //
-// The bases come from random_word, seeded with fixed constants when the
-// instance is made, so every run tests the same candidates with the same
-// bases.
+// Strong probable prime to base a (strong_probable_prime): write
+// n - 1 = 2^s * d with d odd; for a prime n the sequence a^d, a^2d, ...,
+// a^(2^s d) mod n either starts at 1 or reaches n - 1 before it reaches 1,
+// because 1 has no square roots but 1 and -1 modulo a prime.
 //
-// Workspace: trial_division's quotient and isprime's x - 1, d and trial
-// value live in workspace numbers that powltr and everything beneath it
+// Strong Lucas probable prime (strong_lucas_probable_prime), with
+// Selfridge's parameters: D is the first of 5, -7, 9, -11, 13, ... with
+// Jacobi symbol (D/n) = -1, P = 1 and Q = (1 - D)/4. The Lucas sequences
+// U_0 = 0, U_1 = 1, V_0 = 2, V_1 = P, X_(k+1) = P X_k - Q X_(k-1), satisfy
+// U_(n+1) = 0 mod n for a prime n with (D/n) = -1, and the strong form of
+// that: with n + 1 = 2^s * m, m odd, either U_m = 0 or V_(m 2^r) = 0 mod n
+// for some 0 <= r < s. A perfect square has (D/n) = 1 or 0 for every D, so
+// squares are rejected before the search for D, which then always ends.
+// V is found by the ladder over the bits of m that keeps (V_k, V_(k+1),
+// Q^k):
+//     V_2k = V_k^2 - 2 Q^k,   V_(2k+1) = V_k V_(k+1) - P Q^k,
+// one product and two squares a bit (one square when Q = -1, whose powers
+// are +-1), and U_m follows from D U_k = 2 V_(k+1) - P V_k: since D is
+// prime to n, U_m = 0 exactly when 2 V_(m+1) = V_m. The strong steps then
+// square on: V_2k = V_k^2 - 2 Q^k, Q^2k = (Q^k)^2.
+//
+// Both tests run on Montgomery residues under n installed as the modulus;
+// isprime gives the caller's modulus (or none) back afterwards, as powltr
+// does. Multiplying a residue by a small integer (the base a, or Q) is one
+// word product and one division. The long loops report their steps, and a
+// cancel request is taken at those boundaries.
+//
+// The random bases come from random_word, seeded with fixed constants when
+// the instance is made, so every run tests the same candidates with the
+// same bases.
+//
+// Workspace: trial_division's quotient, the tests' values and isprime's
+// saved modulus live in workspace numbers that the routines beneath them
 // leave alone (workspace.h).
+#include <numeric>
+
 #include "internal.h"
+#include "kernels.h"
+#include "workspace.h"
 
 namespace {
 
@@ -27,6 +58,88 @@ constexpr int small_prime_bound = 1000;
 constexpr int max_prime_trials = 100;
 
 bool is_one(const bignum* x) { return x->len == 1 && x->w[0] == 1; }
+
+// x = 2^s * d with d odd, for an even x > 0: x becomes d, s is returned.
+int take_out_twos(bignum* x) {
+    int zero_words = 0;
+    while (x->w[zero_words] == 0) ++zero_words;
+    const auto zero_bits = static_cast<unsigned>(__builtin_ctz(x->w[zero_words]));
+    mr_shift(x, -zero_words, x);
+    if (zero_bits != 0) {
+        shr_vu(x->w, x->w, length_of(x), zero_bits);
+        strip_leading_zeros(x);
+    }
+    return 32 * zero_words + static_cast<int>(zero_bits);
+}
+
+// The residues below are under the installed modulus n and lie in [0, n).
+
+// w = the residue of the machine integer v.
+void residue_of(int v, bignum* w) {
+    set_from_int(v, w);
+    nres(w, w);
+}
+
+// w = x * v mod n for a residue x and a machine integer v: again a residue,
+// for one word product and one division (x * v can be a word longer than
+// a single-length number holds, so it is formed in the accumulator).
+void multiply_small(bignum* x, int v, bignum* w) {
+    mr_state* s = engine_instance;
+    bignum* acc = s->accumulator;
+    {
+        length_check_scope unchecked(0);
+        premult(x, v, acc);
+        divide(acc, s->modulus, s->modulus);
+    }
+    copy_number(acc, w);
+    if (is_negative(w)) add(w, s->modulus, w);
+}
+
+// w = x - y mod n.
+void subtract_mod(bignum* x, bignum* y, bignum* w) {
+    subtract(x, y, w);
+    if (is_negative(w)) add(w, engine_instance->modulus, w);
+}
+
+// The Jacobi symbol (a/m) for an odd m >= 1.
+int jacobi(std::uint32_t a, std::uint32_t m) {
+    a %= m;
+    int j = 1;
+    while (a != 0) {
+        while ((a & 1u) == 0) {
+            a >>= 1;
+            if ((m & 7u) == 3 || (m & 7u) == 5) j = -j;  // (2/m) = -1
+        }
+        std::uint32_t t = a;  // reciprocity: (a/m) = (m/a), negated when both are 3 mod 4
+        a = m;
+        m = t;
+        if ((a & 3u) == 3 && (m & 3u) == 3) j = -j;
+        a %= m;
+    }
+    return m == 1 ? j : 0;
+}
+
+// Whether v is a square modulo m.
+bool square_residue(int v, int m) {
+    for (int r = 0; r < m; ++r)
+        if (r * r % m == v) return true;
+    return false;
+}
+
+// Whether x > 0 is a perfect square. A square is one modulo 64, 63, 65 and
+// 11 (from one remainder by their product); only the 1 in 100 or so
+// non-squares that are squares modulo all four need the square root. The
+// root is left in `root`.
+bool is_perfect_square(bignum* x, bignum* root) {
+    const int r = remain(x, 64 * 63 * 65 * 11);
+    if (!square_residue(r % 64, 64) || !square_residue(r % 63, 63) || !square_residue(r % 65, 65) ||
+        !square_residue(r % 11, 11))
+        return false;
+    return nroot(x, 2, root);
+}
+
+// Whether x > d for a machine integer d > 0.
+bool above(const bignum* x, int d) { return length_of(x) > 1 || x->w[0] > static_cast<mr_digit>(d); }
 
 }  // namespace
 
@@ -90,6 +203,146 @@ int trial_division(bignum* x, [[maybe_unused]] bignum* y) {
     return 2;
 }
 
+int strong_probable_prime(int a, bignum* n) {
+    if (error_pending()) return 0;
+    routine_trace trace(rn_strong_probable_prime);
+    mr_state* s = engine_instance;
+    bignum* minus_one = s->scratch12;
+    bignum* d = s->scratch13;
+    bignum* t = s->scratch14;
+    bignum* one = s->scratch15;
+
+    prepare_monty(n);  // odd n >= 3, else error 19
+    if (error_pending()) return 0;
+    decr(n, 1, d);
+    const int shifts = take_out_twos(d);  // n - 1 = 2^shifts * d, shifts >= 1
+    residue_of(1, one);
+    subtract(n, one, minus_one);
+
+    // t = a^d, left to right, then up to shifts - 1 squarings: one step a
+    // squaring.
+    const int bits = logb2(d);
+    const int steps = bits - 1 + shifts - 1;
+    residue_of(a, t);
+    for (int i = bits - 2; i >= 0; --i) {
+        report_progress(bits - 2 - i, steps);
+        if (error_pending()) return 0;
+        nres_modmult(t, t, t);
+        if (test_bit(d, i)) multiply_small(t, a, t);
+    }
+    if (error_pending()) return 0;
+    if (compare_numbers(t, one) == 0 || compare_numbers(t, minus_one) == 0) return 1;
+    for (int j = 1; j < shifts; ++j) {
+        report_progress(bits - 2 + j, steps);
+        if (error_pending()) return 0;
+        nres_modmult(t, t, t);
+        if (compare_numbers(t, minus_one) == 0) return 1;
+        if (compare_numbers(t, one) == 0) return 0;  // 1 reached before -1
+    }
+    return 0;  // never reached -1
+}
+
+int strong_lucas_probable_prime(bignum* n) {
+    if (error_pending()) return 0;
+    routine_trace trace(rn_strong_lucas_probable_prime);
+    mr_state* s = engine_instance;
+    bignum* v = s->scratch1;        // V_k
+    bignum* v_next = s->scratch2;   // V_(k+1)
+    bignum* q_power = s->scratch3;  // Q^k
+    bignum* t = s->scratch4;
+    bignum* m = s->scratch10;
+    bignum* minus_one = s->scratch12;
+    bignum* one = s->scratch15;
+
+    prepare_monty(n);  // odd n >= 3, else error 19
+    if (error_pending()) return 0;
+    if (is_perfect_square(n, m)) return 0;
+
+    // D = 5, -7, 9, -11, ... until (D/n) = -1. For odd d > 0,
+    // (d/n) = (n/d) negated when d and n are both 3 mod 4, and
+    // (-1/n) = -1 when n is 3 mod 4.
+    const bool n_3_mod_4 = (n->w[0] & 3u) == 3;
+    int d = 5;
+    bool negative = false;
+    for (;; d += 2, negative = !negative) {
+        const int r = remain(n, d);
+        if (error_pending()) return 0;
+        int j = jacobi(static_cast<std::uint32_t>(r), static_cast<std::uint32_t>(d));
+        if ((d & 3) == 3 && n_3_mod_4) j = -j;
+        if (negative && n_3_mod_4) j = -j;
+        if (j == -1) break;
+        // (D/n) = 0: d and n have a common factor, a proper one unless n
+        // divides d.
+        if (j == 0 && (above(n, d) || d % static_cast<int>(n->w[0]) != 0)) return 0;
+    }
+    const int q = (1 - (negative ? -d : d)) / 4;
+    // A common factor of Q and n is a proper factor of n: n itself would
+    // divide Q and make D = 1 - 4Q a square modulo n.
+    const int q_magnitude = q < 0 ? -q : q;
+    if (q_magnitude > 1 && std::gcd(q_magnitude, remain(n, q_magnitude)) != 1) return 0;
+
+    // n + 1 = 2^shifts * m with m odd; (n + 1)/2 is formed first, so that
+    // n + 1 need not fit in a number.
+    copy_number(n, m);
+    shr_vu(m->w, m->w, length_of(m), 1);
+    strip_leading_zeros(m);
+    decr(m, -1, m);
+    const int shifts = 1 + ((m->w[0] & 1u) == 0 ? take_out_twos(m) : 0);
+
+    // k = 1: V_1 = P = 1, V_2 = P^2 - 2Q, Q^1. Then the ladder over the
+    // bits of m below its top, one step a bit.
+    residue_of(1, one);
+    subtract(n, one, minus_one);
+    copy_number(one, v);
+    residue_of(1 - 2 * q, v_next);
+    residue_of(q, q_power);
+    const int bits = logb2(m);
+    const int steps = bits - 1 + shifts - 1;
+    for (int i = bits - 2; i >= 0; --i) {
+        report_progress(bits - 2 - i, steps);
+        if (error_pending()) return 0;
+        const bool bit = test_bit(m, i) != 0;
+        nres_modmult(v, v_next, t);
+        if (bit) {  // k -> 2k + 1
+            subtract_mod(t, q_power, v);  // V_(2k+1) = V_k V_(k+1) - Q^k
+            multiply_small(q_power, q, t);  // Q^(k+1)
+            nres_modmult(v_next, v_next, v_next);
+            subtract_mod(v_next, t, v_next);
+            subtract_mod(v_next, t, v_next);  // V_(2k+2) = V_(k+1)^2 - 2 Q^(k+1)
+        } else {  // k -> 2k
+            subtract_mod(t, q_power, v_next);  // V_(2k+1)
+            nres_modmult(v, v, v);
+            subtract_mod(v, q_power, v);
+            subtract_mod(v, q_power, v);  // V_2k = V_k^2 - 2 Q^k
+        }
+        if (q == -1) {
+            copy_number(bit ? minus_one : one, q_power);  // (-1)^k for the new k
+        } else {
+            nres_modmult(q_power, q_power, q_power);
+            if (bit) multiply_small(q_power, q, q_power);
+        }
+    }
+    if (error_pending()) return 0;
+
+    // k = m. U_m = 0 exactly when 2 V_(m+1) = V_m, that is when
+    // V_m - V_(m+1) = V_(m+1).
+    subtract_mod(v, v_next, t);
+    if (compare_numbers(t, v_next) == 0 || is_zero(v)) return 1;
+    for (int r = 1; r < shifts; ++r) {
+        report_progress(bits - 2 + r, steps);
+        if (error_pending()) return 0;
+        nres_modmult(v, v, v);
+        subtract_mod(v, q_power, v);
+        subtract_mod(v, q_power, v);  // V_(2k) = V_k^2 - 2 Q^k
+        if (is_zero(v)) return error_pending() ? 0 : 1;
+        if (q == -1)
+            copy_number(one, q_power);  // k is even from here on
+        else
+            nres_modmult(q_power, q_power, q_power);
+    }
+    return 0;
+}
+
 int isprime(bignum* x) {
     if (error_pending()) return 1;
     if (int_value(x) <= 1) return 0;
@@ -101,27 +354,28 @@ int isprime(bignum* x) {
     if (decided == 1) return 1;
     if (error_pending()) return 0;
 
-    bignum* x_minus_1 = s->scratch12;
-    bignum* d = s->scratch13;
-    bignum* t = s->scratch14;
-
-    // x - 1 = 2^shifts * d with d odd; x is odd here, so shifts >= 1.
-    decr(x, 1, d);
-    int shifts = 0;
-    while (!is_zero(d) && (d->w[0] & 1u) == 0) {
-        subdiv(d, 2, d);
-        shifts++;
-    }
-
     int trials = s->prime_trials;
     if (trials > max_prime_trials) trials = max_prime_trials;
     const int bits = logb2(x);
     if (bits > 220) trials = (10 * trials) / (bits - 210) + 2;
 
+    // The tests install x as the modulus; the caller's (or none) is given
+    // back at the end.
+    bignum* saved = workspace(ws_saved_modulus);
+    copy_number(s->modulus, saved);
+
+    // Steps: base 2, the Lucas test, then the trials with random bases.
+    const int steps = trials + 2;
+    report_progress(0, steps);
+    int verdict = strong_probable_prime(2, x);
+    if (verdict != 0) {
+        report_progress(1, steps);
+        verdict = strong_lucas_probable_prime(x);
+    }
     const bool small = int_value(x) < (1 << 30);
     const int x_small = int_value(x);
-    for (int trial = 0; trial < trials; ++trial) {
-        report_progress(trial, trials);
+    for (int trial = 0; verdict != 0 && trial < trials; ++trial) {
+        report_progress(trial + 2, steps);
         // A base 2 <= a < min(x, 2^30). The remainders truncate, so words
         // with the top bit set give a <= 0 and are drawn again.
         int a;
@@ -129,16 +383,15 @@ int isprime(bignum* x) {
             a = static_cast<int>(random_word()) % (1 << 30);
             if (small) a %= x_small;
         } while (a < 2);
-
-        powltr(a, d, x, t);
-        decr(x, 1, x_minus_1);
-        for (int j = 0;; ++j) {
-            if (j == 0 && is_one(t)) break;
-            if (compare_numbers(t, x_minus_1) == 0) break;
-            if (j + 1 > 1 && is_one(t)) return 0;  // 1 reached before -1
-            if (j + 1 >= shifts) return 0;         // never reached -1
-            mad(t, t, t, x, x, t);
-        }
+        verdict = strong_probable_prime(a, x);
     }
-    return 1;
+
+    if (compare_numbers(saved, s->modulus) != 0) {
+        if (is_zero(saved))
+            clear_modulus();
+        else
+            install_modulus(saved);
+    }
+    if (error_pending()) return 0;
+    return verdict;
 }

@@ -70,6 +70,8 @@ struct routine_name_table {
         names[rn_remain] = "remain";
         names[rn_nres_powmod2] = "nres_powmod2";
         names[rn_trial_division] = "trial_division";
+        names[rn_strong_probable_prime] = "strong_probable_prime";
+        names[rn_strong_lucas_probable_prime] = "strong_lucas_probable_prime";
         names[rn_set_io_buffer_size] = "set_io_buffer_size";
         names[rn_expb2] = "expb2";
     }

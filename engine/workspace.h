@@ -5,9 +5,11 @@
 // A routine may use a number only as its row says, and must not be handed
 // one it uses as an argument. Routines that call one another keep their
 // values in different numbers: read a routine's row together with the rows
-// of everything it calls (isprime's values survive powltr because powltr
-// and what it calls stay below scratch11; nres_powmod's tables are formed
-// after prepare_monty, which uses no workspace number).
+// of everything it calls (the primality tests' values survive nres,
+// nres_modmult and the products and divisions beneath them, which use only
+// the accumulator, and the Lucas test finds its square root before it
+// stores a value; nres_powmod's tables are formed after prepare_monty,
+// which uses no workspace number).
 //
 //  number          room    users
 //  accumulator     double  multiply, divide, mad: products and quotients;
@@ -17,13 +19,16 @@
 //                          products modulo 2^j
 //  scratch1        single  egcd, xgcd: R1; nres_powmod: x^1 (table slot
 //                          0); nres_powmod2: a (slot 1); classical powmod:
-//                          the base
+//                          the base; strong_lucas_probable_prime: V_k
 //  scratch2        single  egcd, xgcd: R2; nroot: the root; nres_powmod:
-//                          x^3; nres_powmod2: x (slot 2)
+//                          x^3; nres_powmod2: x (slot 2);
+//                          strong_lucas_probable_prime: V_(k+1)
 //  scratch3        single  xgcd: C1; nroot: the remainder; nres_powmod:
-//                          x^5; nres_powmod2: x a (slot 3)
+//                          x^5; nres_powmod2: x a (slot 3);
+//                          strong_lucas_probable_prime: Q^k
 //  scratch4        single  xgcd: C2; nroot: the truncated operand;
-//                          nres_powmod: x^7; nres_powmod2: a^3 (slot 5)
+//                          nres_powmod: x^7; nres_powmod2: a^3 (slot 5);
+//                          strong_lucas_probable_prime: a product
 //  scratch5        double  xgcd: a division step's quotient; power: the
 //                          running square; cinstr, cotstr: the converted
 //                          value; nres_powmod: x^11; nres_powmod2: slot 6
@@ -40,20 +45,25 @@
 //                          nres_powltr, classical powltr: the exponent; the
 //                          even-modulus power: the combination
 //  scratch10       single  nres_powmod: x^27; nres_powmod2: slot 13;
-//                          classical powltr: the bit mask
+//                          classical powltr: the bit mask;
+//                          strong_lucas_probable_prime: the square root,
+//                          then the odd part m of n + 1
 //  scratch11       single  nres_powmod: x^29; nres_powmod2: slot 14;
 //                          trial_division: the quotient
 //  scratch12       single  nres_powmod: x^31; nres_powmod2: slot 15;
-//                          isprime: x - 1
+//                          strong_probable_prime,
+//                          strong_lucas_probable_prime: the residue of -1
 //  scratch13       single  nres_powmod: x^2; nres_powmod2: the first
-//                          exponent; isprime: d
+//                          exponent; strong_probable_prime: the odd part d
+//                          of n - 1
 //  scratch14       single  nres_powmod, classical powmod: the exponent;
-//                          nres_powmod2: the second exponent; isprime: the
-//                          trial value
-//  scratch15       single  (free)
+//                          nres_powmod2: the second exponent;
+//                          strong_probable_prime: the power of the base
+//  scratch15       single  strong_probable_prime,
+//                          strong_lucas_probable_prime: the residue of 1
 //  modulus         single  prepare_monty: the installed modulus
-//  saved_modulus   single  powltr, the even-modulus power: the caller's
-//                          modulus while they install their own
+//  saved_modulus   single  powltr, the even-modulus power, isprime: the
+//                          caller's modulus while they install their own
 //  even_base       single  the even-modulus power (powmod, powltr): |x|
 //  even_exponent   single  the even-modulus power: the exponent
 //  even_low        single  the even-modulus power: |x|^y mod 2^j

@@ -1,10 +1,12 @@
-// Primality: the small-prime table, trial division and the Miller-Rabin
-// trials, on known primes (Mersenne primes up to 4253 bits) and on
-// composites built to fool weaker tests (Carmichael numbers, strong
-// pseudoprimes to base 2, products of two large primes).
+// Primality: the small-prime table, trial division, the two halves of the
+// Baillie-PSW test and the Miller-Rabin trials, on known primes (Mersenne
+// primes up to 4253 bits) and on composites built to fool weaker tests
+// (Carmichael numbers, strong pseudoprimes to base 2 and Lucas
+// pseudoprimes, products of two large primes).
 #include <string>
 
 #include "engine_fixture.h"
+#include "internal.h"
 
 namespace {
 
@@ -168,6 +170,33 @@ TEST_F(PrimalityTest, ProductsOfLargePrimesAreComposite) {
     EXPECT_EQ(isprime(product(mersenne(1279), p1100)), 0);
 }
 
+TEST_F(PrimalityTest, EachHalfOfTheTestCatchesWhatTheOtherLetsThrough) {
+    bignum* n = num();
+    // Strong Lucas pseudoprimes (Selfridge's D = -7, Q = 2 for 5459; D = 5,
+    // Q = -1 for the others) that base 2 proves composite.
+    for (int v : {5459, 5777, 10877}) {
+        set_from_int(v, n);
+        EXPECT_EQ(strong_lucas_probable_prime(n), 1) << v;
+        EXPECT_EQ(strong_probable_prime(2, n), 0) << v;
+    }
+    // Strong pseudoprimes to base 2 that the Lucas test proves composite;
+    // 1093^2 is rejected as a square before any D is sought.
+    for (int v : {2047, 3277, 4033, 1194649}) {
+        set_from_int(v, n);
+        EXPECT_EQ(strong_probable_prime(2, n), 1) << v;
+        EXPECT_EQ(strong_lucas_probable_prime(n), 0) << v;
+    }
+    // Primes pass both, with D = 5 (Q = -1), -7, 17 and -11.
+    for (int v : {1000003, 1000039, 1000099, 1000171}) {
+        set_from_int(v, n);
+        EXPECT_EQ(strong_probable_prime(2, n), 1) << v;
+        EXPECT_EQ(strong_lucas_probable_prime(n), 1) << v;
+    }
+    EXPECT_EQ(compare_numbers(state->modulus, n), 0);  // n stays installed
+    EXPECT_EQ(state->error_number, 0);
+    EXPECT_EQ(state->trace_depth, 0);
+}
+
 TEST_F(PrimalityTest, TrialCountFollowsTheBitLength) {
     // Primes pass every trial, so the words drawn tell the number of trials.
     struct candidate {
@@ -222,6 +251,17 @@ TEST_F(PrimalityTest, InstalledModulusAndPendingError) {
     clear_modulus();  // none installed: none left behind
     EXPECT_EQ(isprime(p), 1);
     EXPECT_EQ(state->modulus->len, 0u);
+
+    // A cancel request stops the test at its first step, and the modulus
+    // installed before is given back all the same.
+    prepare_monty(other);
+    request_cancel();
+    isprime(p);
+    clear_cancel_request();
+    EXPECT_EQ(state->error_number, mr_error_cancelled);
+    EXPECT_EQ(state->trace_depth, 0);
+    EXPECT_EQ(compare_numbers(state->modulus, other), 0);
+    state->error_number = 0;
 
     // While an error is pending the answer is 1 without a test.
     bignum* x = num(9);
