@@ -19,7 +19,8 @@
 // nres_powltr is plain left-to-right square-and-multiply, but multiplies by
 // the small base with one word multiplication and one division instead of a
 // Montgomery product: a residue times an ordinary integer is still a
-// residue. It is the exponentiation of every Miller-Rabin trial.
+// residue. (isprime's probable-prime tests multiply by their small bases
+// the same way, in loops of their own that go on into the squarings.)
 //
 // For an even modulus there is no Montgomery form. powmod and powltr split
 // it as |n| = 2^j * m with m odd and find |x|^y modulo each part: modulo m
