@@ -13,7 +13,11 @@
 #    loaded the dialog font, Alt+E must end it with status 0, and it must write
 #    nothing into its home; a screenshot is left beside the package;
 # 6. with WINDOWS_BUILD_DIR (a built mingw-w64 folder): packs the Windows zip
-#    and checks that it holds torvane.exe, README.txt and LICENSE.txt.
+#    and checks that it holds torvane.exe, README.txt and LICENSE.txt;
+# 7. and makes the Windows installer and runs it under Wine: silent install
+#    for one user and for all, the Start menu shortcut and the uninstall
+#    key, 2^100 computed by the installed torvane.exe, silent uninstall
+#    (tests/app/shell/win32/installer_check.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=$(realpath "${1:-build/test}")
@@ -145,5 +149,10 @@ if [ -n "$windows_build" ]; then
     held=$(cmake -E tar tf "$zip" | sed 's|^[^/]*/||' | grep -v '^$' | LC_ALL=C sort | tr '\n' ' ')
     [ "$held" = "LICENSE.txt README.txt torvane.exe " ] || fail "the Windows zip holds: $held"
     echo "  $(basename "$zip"): $held"
+    scripts/make-installer.sh "$windows_build" "$work" >"$work/installer.log" 2>&1 ||
+        { cat "$work/installer.log" >&2; fail "makensis could not make the Windows installer"; }
+    setup=$(ls "$work"/torvane-*-windows-x86_64-setup.exe)
+    tests/app/shell/win32/installer_check.sh "$setup" "$windows_build/tests/torvane_drive.exe" "$work/installer-check" |
+        sed 's/^/  /' || fail "the Windows installer failed its check under Wine"
 fi
 echo "package check: passed"

@@ -4,7 +4,7 @@
 #   install-deps.sh run    what building and opening the calculator needs
 #   install-deps.sh windows  what cross-compiling torvane.exe needs
 #   install-deps.sh bench  what building torvane-bench needs
-#   install-deps.sh package  what building the Debian package and the Windows zip needs
+#   install-deps.sh package  what building the Debian package and the Windows downloads needs
 set -euo pipefail
 what=${1:-test}
 
@@ -16,9 +16,10 @@ windows=(mingw-w64 googletest)
 # Checking both windows for real: Xvfb, key events, screenshots, Wine.
 window_checks=(xvfb xauth xdotool xclip imagemagick wine wine64)
 # Packing the Debian package (dpkg-shlibdeps of dpkg-dev, with file, computes
-# its dependencies), and checking it: lintian, the menu entry's and the
-# metadata's validators, xprop and fc-query for the window's icon and font.
-packaging=(dpkg-dev file)
+# its dependencies) and the Windows installer (makensis of nsis), and checking
+# them: lintian, the menu entry's and the metadata's validators, xprop and
+# fc-query for the window's icon and font.
+packaging=(dpkg-dev file nsis)
 package_checks=(lintian desktop-file-utils appstream x11-utils fontconfig)
 # Verification: GMP as the oracle of the differential checks (tests only; the
 # program never links it), clang with libFuzzer for the fuzz targets, valgrind.

@@ -3,6 +3,7 @@
 # missing with apt-get first):
 #   build/package/torvane_VERSION_ARCH.deb         the Debian package
 #   build/package/torvane-VERSION-windows-x86_64.zip  torvane.exe, README.txt, LICENSE.txt
+#   build/package/torvane-VERSION-windows-x86_64-setup.exe  the same files in an installer
 # Install the first with: apt install ./build/package/torvane_VERSION_ARCH.deb
 # scripts/check-package.sh checks them (the test command runs it).
 set -euo pipefail
@@ -22,7 +23,8 @@ cpack --config build/package-linux/CPackConfig.cmake -G DEB -B "$out"
 # torvane.exe, cross-built as scripts/build-windows.sh builds it.
 scripts/build-windows.sh build/windows-release
 cpack --config build/windows-release/CPackConfig.cmake -G ZIP -B "$out"
+scripts/make-installer.sh build/windows-release "$out"
 
 rm -rf "$out/_CPack_Packages"
 echo "built:"
-ls -1 "$out"/torvane_*.deb "$out"/torvane-*-windows-*.zip
+ls -1 "$out"/torvane_*.deb "$out"/torvane-*-windows-*.zip "$out"/torvane-*-windows-*-setup.exe

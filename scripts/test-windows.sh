@@ -7,7 +7,9 @@
 #    counting their results; programs written against POSIX-only headers
 #    cannot be built for Windows and are listed, not run;
 # 3. opens the real dialog (torvane_probe.exe) under Wine on Xvfb, types
-#    into it with xdotool and checks the answer the program itself wrote.
+#    into it with xdotool and checks the answer the program itself wrote;
+# 4. opens it at 96 and at 144 DPI and compares the layouts it wrote
+#    (screenshots in BUILD_DIR/dpi).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -33,7 +35,7 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAK
     -DGMP_LIBRARY=not-for-windows -DGMPXX_LIBRARY=not-for-windows -DGMP_INCLUDE_DIR=not-for-windows >/dev/null
 
 echo "-- torvane.exe"
-cmake --build "$build" -j "$jobs" --target torvane torvane_probe
+cmake --build "$build" -j "$jobs" --target torvane torvane_probe torvane_drive
 exe=$build/app/shell/win32/torvane.exe
 dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr 'a-z' 'A-Z' | sort -u)
 for dll in $dlls; do
@@ -131,4 +133,7 @@ fi
 echo "-- the real dialog under Wine"
 "$root/tests/app/shell/real_window_check.sh" wine "$build/tests/torvane_probe.exe" "$out/real-window" \
     "$out/real-window/torvane-wine-screenshot.png"
+
+echo "-- the dialog at 96 and 144 DPI under Wine"
+"$root/tests/app/shell/win32/dpi_check.sh" "$build/tests/torvane_probe.exe" "$build/tests/torvane_drive.exe" "$out/dpi"
 echo "Windows build checked."
