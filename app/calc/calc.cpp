@@ -495,7 +495,10 @@ void compute_operation(calc_job& job) {
         if (job.show_b) note_byte_cut(cuts, IDC_FIELD_B, work.second, job.text[b_index].size());
         note_byte_cut(cuts, IDC_FIELD_ANS, work.answer, job.text[ans_index].size());
         const std::string notice = byte_cut_notice(cuts);
-        if (!notice.empty()) job.status = job.status.empty() ? notice : job.status + " " + notice;
+        if (!notice.empty()) {
+            if (!job.status.empty()) job.status += ' ';
+            job.status += notice;
+        }
     }
 }
 
@@ -560,9 +563,16 @@ void commit_base_switch(dialog_window& window, const calc_job& job) {
             if (count++ > 0) negative += ", ";
             negative += field_name(id);
         }
-        if (count > 0) status = "Base 256 shows no sign: " + negative + (count == 1 ? " is negative." : " are negative.");
+        if (count > 0) {
+            status = "Base 256 shows no sign: ";
+            status += negative;
+            status += count == 1 ? " is negative." : " are negative.";
+        }
     }
-    if (!job.status.empty()) status += (status.empty() ? "" : " ") + job.status;
+    if (!job.status.empty()) {
+        if (!status.empty()) status += ' ';
+        status += job.status;
+    }
     if (status.empty())
         show_bit_line(window);
     else

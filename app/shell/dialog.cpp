@@ -175,7 +175,10 @@ void answer_to_x(dialog_window& window) {
     if (current_base == 256) {
         byte_cuts cuts;
         note_byte_cut(cuts, IDC_FIELD_X, registers.x, std::strlen(text_buffer));
-        if (cuts.count > 0) status += " " + byte_cut_notice(cuts);
+        if (cuts.count > 0) {
+            status += ' ';
+            status += byte_cut_notice(cuts);
+        }
     }
     window.write_status(status.c_str());
 }

@@ -32,6 +32,66 @@ std::string text_of(HWND control)
     return text;
 }
 
+// ---- Pasting ------------------------------------------------------------------
+//
+// A paste is one edit: the dialog logic hears of it once, after the edit
+// control has put the whole text in, as a paste (notify_edit_pasted), so
+// that it reads the text strictly. One that would not fit under the
+// field's limit is refused whole, before the control could cut it.
+
+constexpr UINT_PTR paste_guard_id = 0x70617374;
+
+int pasting_field = 0;        // the field a paste is going into, or 0
+bool paste_changed = false;   // the paste has changed that field's text
+
+// The clipboard's text in the ANSI code page, or nothing.
+std::string clipboard_text(HWND owner)
+{
+    std::string text;
+    if (!IsClipboardFormatAvailable(CF_TEXT) || !OpenClipboard(owner))
+        return text;
+    if (HANDLE data = GetClipboardData(CF_TEXT)) {
+        if (const char* chars = static_cast<const char*>(GlobalLock(data))) {
+            text = chars;
+            GlobalUnlock(data);
+        }
+    }
+    CloseClipboard();
+    return text;
+}
+
+LRESULT CALLBACK paste_guard(HWND edit, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR, DWORD_PTR)
+{
+    if (message != WM_PASTE || current_window == nullptr || (GetWindowLongA(edit, GWL_STYLE) & ES_READONLY) != 0)
+        return DefSubclassProc(edit, message, wparam, lparam);
+    const std::string clip = clipboard_text(edit);
+    if (clip.size() < 2)
+        return DefSubclassProc(edit, message, wparam, lparam);  // nothing, or as one typed key
+    const int id = GetDlgCtrlID(edit);
+    DWORD start = 0;
+    DWORD end = 0;
+    SendMessageA(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    const auto limit = static_cast<std::size_t>(SendMessageA(edit, EM_GETLIMITTEXT, 0, 0));
+    const auto kept = static_cast<std::size_t>(GetWindowTextLengthA(edit)) - (end - start);
+    if (kept + clip.size() > limit) {
+        PostMessageA(GetParent(edit), wm_field_cut, static_cast<WPARAM>(id), 0);
+        return 0;
+    }
+    // The text read once is put in as the control's own paste would put
+    // it: a second read of the clipboard can cost seconds under Wine.
+    pasting_field = id;
+    paste_changed = false;
+    SendMessageA(edit, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(clip.c_str()));
+    pasting_field = 0;
+    if (paste_changed)
+        dialog_command(*current_window, id, notify_edit_pasted);
+    return 0;
+}
+
+// The control that had the keyboard focus when a job began, if the job
+// disabled it.
+HWND focus_before_busy = nullptr;
+
 // Replaces the text of multi-line edit `field`, `old_text`, with `text` by
 // replacing only the part between what the two have in common at the start
 // and at the end. The edit control lays its lines out again from the first
@@ -179,6 +239,25 @@ void win32_window::set_busy(bool busy)
     for (int id : field_list)
         if (is_operand_field(id))
             SendDlgItemMessageA(dialog_, id, EM_SETREADONLY, busy ? TRUE : FALSE, 0);
+    // The buttons the job refuses look disabled. A disabled control cannot
+    // keep the keyboard focus: it goes to the X field meanwhile (Esc still
+    // cancels from there) and comes back afterwards.
+    HWND focus = GetFocus();
+    HWND x_field = GetDlgItem(dialog_, IDC_FIELD_X);
+    if (busy) {
+        const int focus_id = focus != nullptr && GetParent(focus) == dialog_ ? GetDlgCtrlID(focus) : 0;
+        focus_before_busy = refused_while_busy(focus_id) ? focus : nullptr;
+        if (focus_before_busy != nullptr)
+            SendMessageA(dialog_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(x_field), TRUE);
+    }
+    for (const template_control& control : dialog_controls)
+        if (refused_while_busy(control.id))
+            EnableWindow(GetDlgItem(dialog_, control.id), busy ? FALSE : TRUE);
+    if (!busy && focus_before_busy != nullptr) {
+        if (GetFocus() == x_field)
+            SendMessageA(dialog_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(focus_before_busy), TRUE);
+        focus_before_busy = nullptr;
+    }
 }
 
 INT_PTR CALLBACK torvane_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)
@@ -193,6 +272,9 @@ INT_PTR CALLBACK torvane_dialog_proc(HWND dialog, UINT message, WPARAM wparam, L
         SendMessageA(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(large_icon));
         dialog_initialise(window);
         window.prepare_controls();
+        for (int id : field_list)
+            if (is_operand_field(id))
+                SetWindowSubclass(GetDlgItem(dialog, id), paste_guard, paste_guard_id, 0);
         window.prepare_display();
         break;
     }
@@ -206,6 +288,11 @@ INT_PTR CALLBACK torvane_dialog_proc(HWND dialog, UINT message, WPARAM wparam, L
             // The edit control reports the cut before the change it still
             // makes; the report waits for that change to be handled.
             PostMessageA(dialog, wm_field_cut, static_cast<WPARAM>(id), 0);
+            break;
+        }
+        if (notification == EN_CHANGE && id == pasting_field) {
+            // Reported once the whole paste is in (paste_guard).
+            paste_changed = true;
             break;
         }
         dialog_command(window, id, notification);

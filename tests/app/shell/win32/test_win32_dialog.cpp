@@ -159,11 +159,13 @@ TEST_F(Win32Dialog, StartsIdleInBase16WithEmptyFieldsAndTheIcon)
 
 TEST_F(Win32Dialog, TypingParsesTheFieldAndProgramWritesDoNot)
 {
-    type(IDC_FIELD_X, "1Fg");
+    type(IDC_FIELD_X, "1F");
+    EXPECT_EQ(text(IDC_STATUS), "Bits: x- 5 y- 0 z- 0 a- 0 b- 0 ans- 0");
+    type(IDC_FIELD_X, "g");
     EXPECT_EQ(text(IDC_FIELD_X), "1F");
-    EXPECT_EQ(text(IDC_STATUS), "Bits: x- 5 y- 0 z- 0 a- 0 b- 0 ans- 0");
+    EXPECT_EQ(text(IDC_STATUS), "X: 'g' is not a base-16 digit.") << "the key dropped, with a hint";
     write_field_text(*window, IDC_FIELD_X, "7");
-    EXPECT_EQ(text(IDC_STATUS), "Bits: x- 5 y- 0 z- 0 a- 0 b- 0 ans- 0");
+    EXPECT_EQ(text(IDC_STATUS), "X: 'g' is not a base-16 digit.");
     type(IDC_FIELD_Y, "3");
     click(IDC_OP_ADD);
     EXPECT_EQ(text(IDC_FIELD_ANS), "22");  // 1F + 3: X still holds what was typed
@@ -181,12 +183,12 @@ TEST_F(Win32Dialog, TypingAndPastingStopAtTheLimitProgramWritesDoNot)
     type(IDC_FIELD_X, "2345");
     pump();
     EXPECT_EQ(text(IDC_FIELD_X), "1111111123");
-    EXPECT_EQ(text(IDC_STATUS), "Input cut: X takes at most 65531 characters ...\n");
+    EXPECT_EQ(text(IDC_STATUS), "X unchanged: X takes at most 65531 characters.");
     window->limit_field(IDC_FIELD_Y, 10);
     paste(IDC_FIELD_Y, "ABCDEF0123456789");
     pump();
-    EXPECT_EQ(text(IDC_FIELD_Y), "ABCDEF0123");
-    EXPECT_EQ(text(IDC_STATUS), "Input cut: Y takes at most 65531 characters ...\n");
+    EXPECT_EQ(text(IDC_FIELD_Y), "") << "a paste that does not fit is refused whole";
+    EXPECT_EQ(text(IDC_STATUS), "Y unchanged: Y takes at most 65531 characters.");
     SendMessageA(item(IDC_FIELD_Y), EM_SETSEL, 0, -1);
     paste(IDC_FIELD_Y, "12");
     pump();
@@ -196,6 +198,28 @@ TEST_F(Win32Dialog, TypingAndPastingStopAtTheLimitProgramWritesDoNot)
     EXPECT_EQ(text(IDC_FIELD_Z), "12345678901234567890");
     for (int id : {IDC_FIELD_X, IDC_FIELD_Y, IDC_FIELD_Z})
         window->limit_field(id, 16384);
+}
+
+// A paste is one number or nothing: a stray character refuses it whole, the
+// field keeping its text and value; separators and a prefix are dropped.
+TEST_F(Win32Dialog, APasteWithAStrayCharacterIsRefusedWhole)
+{
+    click(IDC_BASE_10);
+    click(IDC_CL_X);
+    type(IDC_FIELD_X, "7");
+    paste(IDC_FIELD_X, "1,000,000.00");
+    EXPECT_EQ(text(IDC_FIELD_X), "7");
+    EXPECT_EQ(text(IDC_STATUS), "X unchanged: ',' is not a base-10 digit.");
+    SendMessageA(item(IDC_FIELD_X), EM_SETSEL, 0, -1);
+    paste(IDC_FIELD_X, "  -1 000 000");
+    EXPECT_EQ(text(IDC_FIELD_X), "-1000000");
+    EXPECT_EQ(text(IDC_STATUS), "Bits: x- 20 y- 0 z- 0 a- 0 b- 0 ans- 0");
+    click(IDC_BASE_16);
+    click(IDC_CL_Y);
+    paste(IDC_FIELD_Y, "0x1F");
+    EXPECT_EQ(text(IDC_FIELD_Y), "1F");
+    click(IDC_OP_ADD);
+    EXPECT_EQ(text(IDC_FIELD_ANS), "-F4221");
 }
 
 // The program rewrites the field after dropping characters; the caret stays
@@ -461,11 +485,17 @@ TEST_F(Win32Dialog, ALongJobKeepsTheWindowAliveRefusesInputAndStopsAtEscape)
     EXPECT_FALSE(checked(IDC_BASE_10));
     for (std::size_t i = 0; i < before.size(); ++i)
         EXPECT_EQ(text(value_fields[i]), before[i]) << value_fields[i];
+    // The buttons the job refuses look disabled; About and Exit stay live.
+    for (int id : {IDC_OP_ADD, IDC_OP_POWMOD, IDC_CL_Z, IDC_BASE_10, IDC_TO_X, IDC_CLEAR_ALL})
+        EXPECT_FALSE(IsWindowEnabled(item(id))) << id;
+    EXPECT_TRUE(IsWindowEnabled(item(IDC_ABOUT)));
+    EXPECT_TRUE(IsWindowEnabled(item(IDC_EXIT)));
 
     SetFocus(item(IDC_FIELD_X));
     press(VK_ESCAPE);
     ASSERT_TRUE(pump_until([this] { return text(IDC_STATUS) == "Cancelled."; }));
     EXPECT_FALSE(window->busy());
+    EXPECT_TRUE(IsWindowEnabled(item(IDC_OP_POWMOD)));
     EXPECT_TRUE(IsWindowVisible(dialog));
     for (std::size_t i = 0; i < before.size(); ++i)
         EXPECT_EQ(text(value_fields[i]), before[i]) << value_fields[i];
