@@ -362,6 +362,84 @@ u64 addmul_vvd_adx(mr_digit* z, const mr_digit* x, int n, u64 y) {
 }
 #endif
 
+mr_digit dbl_addsqr_portable(mr_digit* z, const mr_digit* x, int n) {
+    // One pass: each limb of z is doubled (its top bit carried into the
+    // next limb's doubling) and the square of x's limb added, two z limbs
+    // per x limb.
+    u64 carry = 0;
+    u64 spill = 0;  // top bit of the z limb below, for the doubling
+    int i = 0;
+    for (; i + 1 < n; i += 2) {
+        const u64 limb = load_limb(x + i);
+        const u128 sq = static_cast<u128>(limb) * limb;
+        const u64 z0 = load_limb(z + 2 * i), z1 = load_limb(z + 2 * i + 2);
+        const u128 lo = static_cast<u128>((z0 << 1) | spill) + static_cast<u64>(sq) + carry;
+        store_limb(z + 2 * i, static_cast<u64>(lo));
+        const u128 hi = static_cast<u128>((z1 << 1) | (z0 >> 63)) + static_cast<u64>(sq >> 64) +
+                        static_cast<u64>(lo >> 64);
+        store_limb(z + 2 * i + 2, static_cast<u64>(hi));
+        spill = z1 >> 63;
+        carry = static_cast<u64>(hi >> 64);
+    }
+    if (i < n) {
+        const u64 z0 = load_limb(z + 2 * i);
+        const u128 s = static_cast<u128>(u64{x[i]} * x[i]) + ((z0 << 1) | spill) + carry;
+        store_limb(z + 2 * i, static_cast<u64>(s));
+        spill = z0 >> 63;
+        carry = static_cast<u64>(s >> 64);
+    }
+    return static_cast<mr_digit>(carry + spill);
+}
+
+#ifdef TORVANE_HAVE_ADX_PATH
+// The same on the BMI2/ADX path: the doubling runs on one carry chain
+// (adcx of a limb to itself shifts it left, the top bit carried into the
+// next limb) and the squares' halves are added on the other (adox).
+mr_digit dbl_addsqr_adx(mr_digit* z, const mr_digit* x, int n) {
+    std::int64_t limbs = n / 2;
+    u64 spill = 0, carry = 0;
+    if (limbs > 0) {
+        const mr_digit* xp = x;
+        mr_digit* zp = z;
+        __asm__ volatile(
+            "xor %%r8d, %%r8d\n\t"  // CF = OF = 0
+            "1:\n\t"
+            "mov (%[x]), %%rdx\n\t"
+            "mulx %%rdx, %%r9, %%r10\n\t"
+            "mov (%[z]), %%r11\n\t"
+            "adcx %%r11, %%r11\n\t"
+            "adox %%r9, %%r11\n\t"
+            "mov %%r11, (%[z])\n\t"
+            "mov 8(%[z]), %%r11\n\t"
+            "adcx %%r11, %%r11\n\t"
+            "adox %%r10, %%r11\n\t"
+            "mov %%r11, 8(%[z])\n\t"
+            "lea 8(%[x]), %[x]\n\t"
+            "lea 16(%[z]), %[z]\n\t"
+            "lea -1(%[n]), %[n]\n\t"
+            "jrcxz 2f\n\t"
+            "jmp 1b\n\t"
+            "2:\n\t"
+            "mov $0, %k[s]\n\t"
+            "mov $0, %k[c]\n\t"
+            "setc %b[s]\n\t"
+            "seto %b[c]\n\t"
+            : [x] "+&r"(xp), [z] "+&r"(zp), [n] "+&c"(limbs), [s] "=&r"(spill), [c] "=&r"(carry)
+            :
+            : "rdx", "r8", "r9", "r10", "r11", "cc", "memory");
+    }
+    if (n & 1) {
+        const int i = n - 1;
+        const u64 z0 = load_limb(z + 2 * i);
+        const u128 s = static_cast<u128>(u64{x[i]} * x[i]) + ((z0 << 1) | spill) + carry;
+        store_limb(z + 2 * i, static_cast<u64>(s));
+        spill = z0 >> 63;
+        carry = static_cast<u64>(s >> 64);
+    }
+    return static_cast<mr_digit>(carry + spill);
+}
+#endif
+
 // The schoolbook product on rows of one limb of y each: a row adds x times
 // two words of y from word i up and stores its two carry words just above,
 // where no earlier row has written; an odd last word of y takes a one-word
@@ -467,6 +545,7 @@ struct kernel_set {
     void (*monty_reduce)(mr_digit*, const mr_digit*, int, u64);
     void (*monty_product)(const mr_digit*, const mr_digit*, const mr_digit*, int, u64, mr_digit*);
     void (*monty_square)(const mr_digit*, const mr_digit*, int, u64, mr_digit*);
+    mr_digit (*dbl_addsqr)(mr_digit*, const mr_digit*, int);
 };
 
 constexpr kernel_set portable_set{addmul_vvd_portable,
@@ -474,14 +553,16 @@ constexpr kernel_set portable_set{addmul_vvd_portable,
                                   rows_square<addmul_vvd_portable>,
                                   rows_reduce<addmul_vvd_portable>,
                                   rows_monty_product<addmul_vvd_portable>,
-                                  rows_monty_square<addmul_vvd_portable>};
+                                  rows_monty_square<addmul_vvd_portable>,
+                                  dbl_addsqr_portable};
 #ifdef TORVANE_HAVE_ADX_PATH
 constexpr kernel_set adx_set{addmul_vvd_adx,
                              rows_product<addmul_vvd_adx>,
                              rows_square<addmul_vvd_adx>,
                              rows_reduce<addmul_vvd_adx>,
                              rows_monty_product<addmul_vvd_adx>,
-                             rows_monty_square<addmul_vvd_adx>};
+                             rows_monty_square<addmul_vvd_adx>,
+                             dbl_addsqr_adx};
 #endif
 
 // The chosen set. Constant-initialised to the portable one, so it is valid
@@ -536,6 +617,8 @@ void sqr_basecase_vv(mr_digit* r, const mr_digit* x, int m) { active->sqr_baseca
 
 void monty_reduce_vv(mr_digit* t, const mr_digit* n, int k, std::uint64_t c64) { active->monty_reduce(t, n, k, c64); }
 
+mr_digit dbl_addsqr_vv(mr_digit* z, const mr_digit* x, int n) { return active->dbl_addsqr(z, x, n); }
+
 void monty_product_vv(const mr_digit* x, const mr_digit* y, const mr_digit* n, int k, std::uint64_t c64,
                       mr_digit* buf) {
     active->monty_product(x, y, n, k, c64, buf);
@@ -543,35 +626,6 @@ void monty_product_vv(const mr_digit* x, const mr_digit* y, const mr_digit* n, i
 
 void monty_square_vv(const mr_digit* x, const mr_digit* n, int k, std::uint64_t c64, mr_digit* buf) {
     active->monty_square(x, n, k, c64, buf);
-}
-
-mr_digit dbl_addsqr_vv(mr_digit* z, const mr_digit* x, int n) {
-    // One pass: each limb of z is doubled (its top bit carried into the
-    // next limb's doubling) and the square of x's limb added, two z limbs
-    // per x limb.
-    u64 carry = 0;
-    u64 spill = 0;  // top bit of the z limb below, for the doubling
-    int i = 0;
-    for (; i + 1 < n; i += 2) {
-        const u64 limb = load_limb(x + i);
-        const u128 sq = static_cast<u128>(limb) * limb;
-        const u64 z0 = load_limb(z + 2 * i), z1 = load_limb(z + 2 * i + 2);
-        const u128 lo = static_cast<u128>((z0 << 1) | spill) + static_cast<u64>(sq) + carry;
-        store_limb(z + 2 * i, static_cast<u64>(lo));
-        const u128 hi = static_cast<u128>((z1 << 1) | (z0 >> 63)) + static_cast<u64>(sq >> 64) +
-                        static_cast<u64>(lo >> 64);
-        store_limb(z + 2 * i + 2, static_cast<u64>(hi));
-        spill = z1 >> 63;
-        carry = static_cast<u64>(hi >> 64);
-    }
-    if (i < n) {
-        const u64 z0 = load_limb(z + 2 * i);
-        const u128 s = static_cast<u128>(u64{x[i]} * x[i]) + ((z0 << 1) | spill) + carry;
-        store_limb(z + 2 * i, static_cast<u64>(s));
-        spill = z0 >> 63;
-        carry = static_cast<u64>(s >> 64);
-    }
-    return static_cast<mr_digit>(carry + spill);
 }
 
 void divexact3_vv(mr_digit* z, const mr_digit* x, int n) {
