@@ -231,6 +231,13 @@ void set_progress_hook(progress_hook hook, void* context);
 // Step `done` of `total` of the caller's own long loop begins: reported to
 // the hook, and a step boundary at which a cancel request is taken.
 void progress_step(int done, int total);
+
+// A step boundary of a loop that reports no progress (the Euclid passes of
+// the GCDs, the blocks of a division, the splits of a text conversion, the
+// caller's own loops): a cancel request is taken here. True when an error
+// is pending, the request's or any other: the loop's cue to stop.
+bool cancel_point();
+
 void put_text(const char* text);
 std::uint32_t random_word();
 

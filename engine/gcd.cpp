@@ -231,7 +231,9 @@ int egcd(bignum* x, bignum* y, bignum* z) {
     abs_number(y, r2);
 
     lehmer_matrix m;  // the pending matrix; none at first
-    while (!is_zero(r2)) {
+    // Each pass, one division or one matrix, is a step at which a cancel
+    // request is taken.
+    while (!is_zero(r2) && !cancel_point()) {
         if (m.steps == 0) {
             divide(r1, r2, r2);  // r1 = r1 mod r2
             std::swap(r1, r2);
@@ -280,7 +282,7 @@ int xgcd(bignum* x, bignum* y, bignum* xd, bignum* yd, bignum* z) {
     int iter = 0;
     lehmer_matrix m;  // the pending matrix; none at first
 
-    while (!is_zero(r2)) {
+    while (!is_zero(r2) && !cancel_point()) {  // a cancel is taken between passes
         if (m.steps == 0) {
             divide(r1, r2, q_full);  // q_full = r1 / r2, r1 = r1 mod r2
             std::swap(r1, r2);

@@ -253,6 +253,9 @@ void recursive_divide(mr_digit* u, int m, const mr_digit* v, int nl, mr_digit* q
     const int k = nl / 2;
     int left = m - nl;  // quotient limbs still to find
     while (left > 0) {
+        // A cancel request is taken between blocks; what is left in u and q
+        // then means nothing, and the callers unwind on the pending error.
+        if (cancel_point()) return;
         const int kb = std::min(k, left);
         const int j = left - kb;
         if (!divide_block(u + 2 * j, v, nl, kb, q + 2 * j, space)) {

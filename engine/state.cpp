@@ -250,6 +250,11 @@ void set_progress_hook(progress_hook hook, void* context) { engine_progress = {h
 
 void progress_step(int done, int total) { report_progress(done, total); }
 
+bool cancel_point() {
+    if (cancel_requested.load(std::memory_order_relaxed)) raise_cancel();
+    return error_pending();
+}
+
 // ---- Random words -------------------------------------------------------------
 
 // A lagged subtract-with-borrow generator over a pool of 37 words: each refill

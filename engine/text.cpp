@@ -367,6 +367,10 @@ bool split_to_radix(bignum* x, int top, const power_table& t, mr_digit* out, int
     const std::size_t mark = space.mark();
     bool ok = true;
     while (length_of(x) > text_split_out_words && top >= 0) {
+        if (cancel_point()) {  // a cancel request is taken between splits
+            ok = false;
+            break;
+        }
         // The largest power about the square root of x, and below x.
         while (top > 0 && 2 * length_of(&t.p[top]) > length_of(x)) --top;
         if (compare_numbers(&t.p[top], x) > 0) break;
@@ -394,6 +398,7 @@ bool split_to_radix(bignum* x, int top, const power_table& t, mr_digit* out, int
 // out = the value of the radix-B words w[0 .. m-1], in full words; out has
 // room for m + 2 words. Splits by the powers P[0 .. top].
 void split_to_full_words(mr_digit* w, int m, int top, const power_table& t, bignum* out, convert_space& space) {
+    if (cancel_point()) return;  // a cancel request is taken before each split
     while (top >= 0 && 2 * t.words(top) > m) --top;
     const std::size_t mark = space.mark();
     mr_digit* hw = nullptr;
@@ -443,7 +448,8 @@ bool split_full_words_to_radix(const bignum* x, std::uint32_t to, bignum* y, int
     t.radix = to;
     t.h0 = std::max(text_split_in_words / 2, 1);
     const int n = length_of(x);
-    if (!make_powers(t, n / 2 + 1, space)) return horner_to_radix(x, scale_by_full_word{}, to, y, limit);
+    if (!make_powers(t, n / 2 + 1, space))
+        return !error_pending() && horner_to_radix(x, scale_by_full_word{}, to, y, limit);
     mr_digit* xw = space.take(n);
     if (xw == nullptr) return horner_to_radix(x, scale_by_full_word{}, to, y, limit);
     std::memcpy(xw, x->w, sizeof(mr_digit) * static_cast<std::size_t>(n));
@@ -464,7 +470,7 @@ bool split_radix_to_full_words(const bignum* x, std::uint32_t from, bignum* y, i
     t.radix = from;
     t.h0 = std::max(text_split_in_words / 2, 1);
     const int m = length_of(x);
-    if (!make_powers(t, m / 2 + 1, space)) return horner_to_full_words(x, from, y, limit);
+    if (!make_powers(t, m / 2 + 1, space)) return !error_pending() && horner_to_full_words(x, from, y, limit);
     mr_digit* out = space.take(m + 2);
     if (out == nullptr) return horner_to_full_words(x, from, y, limit);
     bignum result = view(out, 0);
@@ -568,7 +574,7 @@ void cbase(bignum* x, std::uint32_t oldbase, bignum* y) {
         // The partial sum may run to the limit; clear every word it used.
         sum->len = static_cast<std::uint32_t>(limit);
         zero_number(sum);
-        report_error(3);
+        if (!error_pending()) report_error(3);  // a cancel met on the way stays the error
         return;
     }
     const std::uint32_t sign = x->len & mr_sign_bit;

@@ -25,37 +25,16 @@ void engine_progress_step(void* meter, int depth, int done, int total) {
     static_cast<progress_meter*>(meter)->step(depth, done, total);
 }
 
-// The engine instance and every number of the core live from static
-// initialisation, before any window exists, to process exit.
-class core_lifetime {
-public:
-    core_lifetime() {
-        mirsys(engine_precision_digits, 16);
-        for (bignum** n : all_numbers()) *n = mirvar(0);
-    }
-    ~core_lifetime() {
-        for (bignum** n : all_numbers()) {
-            free_number(*n);
-            *n = nullptr;
-        }
-        release_engine();
-    }
-    core_lifetime(const core_lifetime&) = delete;
-    core_lifetime& operator=(const core_lifetime&) = delete;
-
-private:
-    static std::span<bignum** const> all_numbers() {
-        static bignum** const list[] = {
-            &registers.x, &registers.y,  &registers.z,  &registers.a,  &registers.b, &registers.ans,
-            &work.answer, &work.second,  &work.parsed,  &work.saved_ans,
-            &work.m,      &work.t1,      &work.t2,      &work.t3,      &work.g,     &work.u,
-            &work.v,      &work.r,       &work.c,       &work.ea,      &work.eb,    &work.q,
-        };
-        return list;
-    }
-};
-
-const core_lifetime lifetime;
+// Every number the core makes at start: the registers and the work numbers.
+std::span<bignum** const> core_numbers() {
+    static bignum** const list[] = {
+        &registers.x, &registers.y,  &registers.z,  &registers.a,  &registers.b, &registers.ans,
+        &work.answer, &work.second,  &work.parsed,  &work.saved_ans,
+        &work.m,      &work.t1,      &work.t2,      &work.t3,      &work.g,     &work.u,
+        &work.v,      &work.r,       &work.c,       &work.ea,      &work.eb,    &work.q,
+    };
+    return list;
+}
 
 void set_status_text(char* status, int size, const char* text) { std::snprintf(status, static_cast<std::size_t>(size), "%s", text); }
 
@@ -83,6 +62,19 @@ private:
 };
 
 }  // namespace
+
+core_state::core_state() {
+    mirsys(engine_precision_digits, 16);
+    for (bignum** n : core_numbers()) *n = mirvar(0);
+}
+
+core_state::~core_state() {
+    for (bignum** n : core_numbers()) {
+        free_number(*n);
+        *n = nullptr;
+    }
+    release_engine();
+}
 
 bignum* register_of(int field_id) {
     switch (field_id) {

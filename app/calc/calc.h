@@ -99,6 +99,19 @@ extern std::uint8_t byte_buffer[byte_buffer_size];
 // Set by an operation that has a second result for B.
 extern bool show_b;
 
+// The engine instance with every register and work number of the core:
+// made by the constructor, released by the destructor. The program has one,
+// made at static initialisation before any window exists and held by the
+// dialog logic beside its job runner (dialog.cpp), which stops a running
+// job before this is released.
+class core_state {
+public:
+    core_state();
+    ~core_state();
+    core_state(const core_state&) = delete;
+    core_state& operator=(const core_state&) = delete;
+};
+
 // Engine settings the core relies on while the window is open: the text
 // base 16 between conversions, errors recorded instead of fatal, and a text
 // buffer large enough for every register. Called when the window starts.

@@ -127,6 +127,7 @@ void prime_verdict(char* status, int size) {
         return;
     }
     for (const std::int32_t p : small_prime_table) {
+        if (cancel_point()) return;  // each division is a step; the caller reports the cancel
         if (subdiv(X, p, work.q) == 0) {
             if (compare_with_int(X, p, work.c) != 0) {
                 std::snprintf(status, n, "X is NOT Prime, exactly divided by %d (0x%X) !", static_cast<int>(p),

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -71,16 +72,37 @@ struct job_runner {
     bool running = false;
     std::chrono::steady_clock::time_point started;
 
-    ~job_runner() {
-        // A window that went away without telling the logic: stop the worker
-        // before the process tears the engine down.
-        if (worker.joinable()) {
-            request_cancel();
-            worker.join();
+    // The process is ending: a running job is cancelled and its worker
+    // joined, touching no window; the job commits nothing.
+    void stop() {
+        if (!worker.joinable()) return;
+        if (worker.get_id() == std::this_thread::get_id()) {
+            // exit() from inside the computation: nothing left to wait for.
+            worker.detach();
+            return;
         }
+        request_cancel();
+        worker.join();
     }
+    ~job_runner() { stop(); }
 };
-job_runner runner;
+
+// The one owner of what a job computes on and of the runner that computes
+// it, so that one order of teardown holds however the process ends:
+// members go in reverse, so the runner stops and joins its worker before
+// the core releases the registers, the work numbers and the engine.
+struct dialog_logic {
+    core_state core;
+    job_runner runner;
+};
+dialog_logic logic;
+job_runner& runner = logic.runner;
+
+// exit() runs the handlers registered with atexit before it destroys any
+// object made before their registration. Registered when the first job
+// starts, this one stops a running job while the toolkit's own objects, on
+// which the worker posts its wakeups, still exist.
+void stop_job_at_exit() { runner.stop(); }
 
 void post_from_worker(void* window) { static_cast<dialog_window*>(window)->post_wakeup(); }
 
@@ -98,6 +120,8 @@ void finish_job(dialog_window& window, bool commit) {
 }
 
 void start_job(dialog_window& window) {
+    static bool stop_registered = false;
+    if (!stop_registered) stop_registered = std::atexit(stop_job_at_exit) == 0;
     busy_marker = busy_value;
     window.set_busy(true);
     clear_cancel_request();
@@ -183,16 +207,10 @@ void answer_to_x(dialog_window& window) {
     window.write_status(status.c_str());
 }
 
-bool streams_closed = false;
-
+// The standard streams stay open: whatever is written on the way out, a
+// warning or a sanitizer's report, still reaches them.
 void exit_dialog(dialog_window& window) {
     abandon_job(window);
-    if (!streams_closed) {
-        streams_closed = true;
-        std::fclose(stdin);
-        std::fclose(stdout);
-        std::fclose(stderr);
-    }
     window.end_dialog();
 }
 

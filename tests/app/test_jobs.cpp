@@ -214,6 +214,25 @@ TEST(Jobs, ProgressRisesStepByStepToTheWhole) {
     expect_rises_to_the_whole(progress_of(w, 10), 900);
 }
 
+// Prime(X) takes a cancel request between its trial divisions: 65521, the
+// last prime of the table, is never reached.
+TEST(Jobs, CancelStopsTheTrialDivisionsOfPrime) {
+    job_window w;
+    start_session(w);
+    w.type(IDC_FIELD_X, "FFF1");
+    calc_job job;
+    job.clear();
+    ASSERT_TRUE(begin_operation(w, 11, job));  // Prime(X)
+    request_cancel();
+    compute_job(job);
+    clear_cancel_request();
+    commit_job(w, job);
+    EXPECT_EQ(w.text[IDC_STATUS], "Cancelled.");
+    w.press(IDC_OP_PRIME);
+    ASSERT_TRUE(w.pump_until([&] { return !w.busy; }));
+    EXPECT_EQ(w.text[IDC_STATUS], "X is Prime !");
+}
+
 TEST(Jobs, ExitDuringAJobEndsAtOnce) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
@@ -228,6 +247,29 @@ TEST(Jobs, ExitDuringAJobEndsAtOnce) {
             if (!w.ended || w.busy) std::_Exit(3);
             if (clock_type::now() - exit_at > std::chrono::seconds(10)) std::_Exit(4);
             std::exit(0);  // the engine and the registers are released as at every exit
+        },
+        testing::ExitedWithCode(0), "");
+}
+
+// exit() from anywhere while a job computes (a toolkit that loses its
+// display ends the process so): the job is stopped before the registers,
+// the work numbers and the engine it computes on are released. In the
+// sanitizer build a use after free ends the child with a report and a
+// non-zero status.
+TEST(Jobs, ExitFromAnywhereDuringAJobStopsItBeforeTheCoreGoes) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            job_window w;
+            start_session(w);
+            // X^Y MOD Z of 65530-bit operands: tens of seconds of work.
+            w.type(IDC_FIELD_X, "3" + hex_digits(16382, 11, false));
+            w.type(IDC_FIELD_Y, "3" + hex_digits(16382, 12, false));
+            w.type(IDC_FIELD_Z, "3" + hex_digits(16382, 13, true));
+            if (w.text[IDC_STATUS] != "Bits: x- 65530 y- 65530 z- 65530 a- 0 b- 0 ans- 0") std::_Exit(2);
+            w.press(IDC_OP_POWMOD);
+            if (!w.pump_until([&] { return shown_tenths(w.text[IDC_STATUS]) >= 0; })) std::_Exit(3);
+            std::exit(0);
         },
         testing::ExitedWithCode(0), "");
 }

@@ -3,9 +3,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "engine_fixture.h"
 
@@ -246,6 +249,85 @@ TEST_F(StateTest, RecordedErrorsAreStickyAndStopTracedRoutines) {
     // A later report replaces the recorded code.
     report_error(3);
     EXPECT_EQ(state->error_number, 3);
+}
+
+// The loops that report no progress take a cancel request too: the Euclid
+// passes of both GCDs, the blocks of a recursive division and the splits of
+// both text conversions. Each routine then stops with the cancel as its
+// error (not an overflow), and once the request and the error are cleared
+// the same call gives the whole result: nothing kept between calls, such as
+// the conversion's powers, was left half made.
+TEST_F(StateTest, CancelRequestStopsTheLoopsWithoutProgress) {
+    std::mt19937 gen(18);
+    std::vector<mr_digit> xw(2048), yw(1024);
+    for (mr_digit& w : xw) w = gen();
+    for (mr_digit& w : yw) w = gen();
+    xw.back() |= 1u << 31;
+    yw.back() |= 1u;
+    bignum* x = words(xw);
+    bignum* y = words(yw, true);
+    std::vector<char> text(70000);
+    state->io_base = 10;
+    ASSERT_GT(cotstr(x, text.data()), 19000);
+    const std::string decimal = text.data();
+    // Text of up to max_length words of 10^9 is read by splitting.
+    ASSERT_GT(cotstr(y, text.data()), 9000);
+    const std::string short_decimal = text.data();
+    state->io_base = 16;
+
+    bignum* out1 = num();
+    bignum* out2 = num();
+    bignum* out3 = num();
+    const std::vector<std::pair<const char*, std::function<void()>>> calls = {
+        {"egcd", [&] { egcd(x, y, out1); }},
+        {"xgcd", [&] { xgcd(x, y, out1, out2, out3); }},
+        {"divide", [&] {
+             copy_number(x, out1);
+             divide(out1, y, out2);
+         }},
+        {"cotstr", [&] {
+             state->io_base = 10;
+             std::fill(text.begin(), text.end(), '\0');
+             cotstr(x, text.data());
+             set_from_int(0, out1);
+             if (decimal == text.data()) set_from_int(1, out1);
+         }},
+        {"cinstr", [&] {
+             state->io_base = 10;
+             cinstr(out1, short_decimal.c_str());
+         }},
+    };
+    for (const auto& [name, call] : calls) {
+        SCOPED_TRACE(name);
+        zero_number(out1);
+        zero_number(out2);
+        zero_number(out3);
+        call();
+        state->io_base = 16;
+        ASSERT_EQ(state->error_number, 0);
+        const std::vector<mr_digit> want1 = words_of(out1), want2 = words_of(out2), want3 = words_of(out3);
+
+        request_cancel();
+        call();
+        clear_cancel_request();
+        state->io_base = 16;
+        EXPECT_EQ(state->error_number, mr_error_cancelled);
+        EXPECT_EQ(state->trace_depth, 0);
+        state->error_number = 0;
+        if (state->digit_base != 0 || state->external_base != 16) set_digit_base(16);
+
+        zero_number(out1);
+        zero_number(out2);
+        zero_number(out3);
+        call();
+        state->io_base = 16;
+        EXPECT_EQ(state->error_number, 0);
+        EXPECT_EQ(words_of(out1), want1);
+        EXPECT_EQ(words_of(out2), want2);
+        EXPECT_EQ(words_of(out3), want3);
+    }
+    EXPECT_EQ(compare_numbers(x, words(xw)), 0);
+    EXPECT_EQ(compare_numbers(y, words(yw, true)), 0);
 }
 
 TEST(StateNames, TablesOfRoutinesAndMessages) {

@@ -507,8 +507,7 @@ TEST_F(Win32Dialog, ALongJobKeepsTheWindowAliveRefusesInputAndStopsAtEscape)
     EXPECT_TRUE(checked(IDC_BASE_10));
 }
 
-// Exit closes the process's standard streams, so each way out is tried in a
-// child process.
+// Each way out is tried in a child process.
 TEST_F(Win32Dialog, ExitAndTheCloseBoxEndTheDialog)
 {
     EXPECT_EXIT(
