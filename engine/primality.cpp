@@ -25,17 +25,24 @@
 // that: with n + 1 = 2^s * m, m odd, either U_m = 0 or V_(m 2^r) = 0 mod n
 // for some 0 <= r < s. A perfect square has (D/n) = 1 or 0 for every D, so
 // squares are rejected before the search for D, which then always ends.
-// V is found by the ladder over the bits of m that keeps (V_k, V_(k+1),
-// Q^k):
-//     V_2k = V_k^2 - 2 Q^k,   V_(2k+1) = V_k V_(k+1) - P Q^k,
-// one product and two squares a bit (one square when Q = -1, whose powers
-// are +-1), and U_m follows from D U_k = 2 V_(k+1) - P V_k: since D is
-// prime to n, U_m = 0 exactly when 2 V_(m+1) = V_m. The strong steps then
-// square on: V_2k = V_k^2 - 2 Q^k, Q^2k = (Q^k)^2.
+//
+// The terms are found through the sequence with Q = 1 that the even ones
+// make. For the roots a, b of x^2 - Px + Q, A = a^2/Q and B = b^2/Q have
+// AB = 1 and A + B = P' = P^2/Q - 2, so V_2k = Q^k V'_k for the sequence V'
+// of (P', 1), whose ladder over the bits of k
+//     V'_2k = V'_k^2 - 2,   V'_(2k+1) = V'_k V'_(k+1) - P'
+// costs one product and one square a bit and needs no powers of Q. For the
+// odd m = 2j + 1, a^m = a Q^j A^j, and working that through (with P = 1
+// and D = 1 - 4Q) gives, up to the factors 2, Q and D, all prime to n:
+// U_m = 0 exactly when V'_(j+1) = V'_j, V_m = 0 exactly when
+// V'_(j+1) = -V'_j, and for r >= 1 V_(m 2^r) = 0 exactly when
+// V'_(m 2^(r-1)) = 0, where V'_m = V'_j V'_(j+1) - P' and each further
+// term is one square less 2. D is prime to n by its Jacobi symbol; a
+// common factor of Q and n proves n composite at once.
 //
 // Both tests run on Montgomery residues under n installed as the modulus;
 // isprime gives the caller's modulus (or none) back afterwards, as powltr
-// does. Multiplying a residue by a small integer (the base a, or Q) is one
+// does. Multiplying a residue by the small base a of a strong test is one
 // word product and one division. The long loops report their steps, and a
 // cancel request is taken at those boundaries.
 //
@@ -246,17 +253,16 @@ int strong_lucas_probable_prime(bignum* n) {
     if (error_pending()) return 0;
     routine_trace trace(rn_strong_lucas_probable_prime);
     mr_state* s = engine_instance;
-    bignum* v = s->scratch1;        // V_k
-    bignum* v_next = s->scratch2;   // V_(k+1)
-    bignum* q_power = s->scratch3;  // Q^k
+    bignum* v = s->scratch1;        // V'_k
+    bignum* v_next = s->scratch2;   // V'_(k+1)
+    bignum* p_prime = s->scratch3;  // P' = 1/Q - 2
     bignum* t = s->scratch4;
-    bignum* m = s->scratch10;
-    bignum* minus_one = s->scratch12;
-    bignum* one = s->scratch15;
+    bignum* j = s->scratch10;
+    bignum* two = s->scratch15;
 
     prepare_monty(n);  // odd n >= 3, else error 19
     if (error_pending()) return 0;
-    if (is_perfect_square(n, m)) return 0;
+    if (is_perfect_square(n, j)) return 0;
 
     // D = 5, -7, 9, -11, ... until (D/n) = -1. For odd d > 0,
     // (d/n) = (n/d) negated when d and n are both 3 mod 4, and
@@ -267,78 +273,82 @@ int strong_lucas_probable_prime(bignum* n) {
     for (;; d += 2, negative = !negative) {
         const int r = remain(n, d);
         if (error_pending()) return 0;
-        int j = jacobi(static_cast<std::uint32_t>(r), static_cast<std::uint32_t>(d));
-        if ((d & 3) == 3 && n_3_mod_4) j = -j;
-        if (negative && n_3_mod_4) j = -j;
-        if (j == -1) break;
+        int jacobi_symbol = jacobi(static_cast<std::uint32_t>(r), static_cast<std::uint32_t>(d));
+        if ((d & 3) == 3 && n_3_mod_4) jacobi_symbol = -jacobi_symbol;
+        if (negative && n_3_mod_4) jacobi_symbol = -jacobi_symbol;
+        if (jacobi_symbol == -1) break;
         // (D/n) = 0: d and n have a common factor, a proper one unless n
         // divides d.
-        if (j == 0 && (above(n, d) || d % static_cast<int>(n->w[0]) != 0)) return 0;
+        if (jacobi_symbol == 0 && (above(n, d) || d % static_cast<int>(n->w[0]) != 0)) return 0;
     }
     const int q = (1 - (negative ? -d : d)) / 4;
     // A common factor of Q and n is a proper factor of n: n itself would
     // divide Q and make D = 1 - 4Q a square modulo n.
     const int q_magnitude = q < 0 ? -q : q;
-    if (q_magnitude > 1 && std::gcd(q_magnitude, remain(n, q_magnitude)) != 1) return 0;
+    const int n_mod_q = remain(n, q_magnitude);
+    if (std::gcd(q_magnitude, n_mod_q) != 1) return 0;
 
-    // n + 1 = 2^shifts * m with m odd; (n + 1)/2 is formed first, so that
-    // n + 1 need not fit in a number.
-    copy_number(n, m);
-    shr_vu(m->w, m->w, length_of(m), 1);
-    strip_leading_zeros(m);
-    decr(m, -1, m);
-    const int shifts = 1 + ((m->w[0] & 1u) == 0 ? take_out_twos(m) : 0);
+    // 1/|Q| mod n = (n*u + 1)/|Q| for the u < |Q| that makes it whole:
+    // with n = c*|Q| + r, that is c*u + (r*u + 1)/|Q|, below n.
+    int u = 0;
+    while ((n_mod_q * u + 1) % q_magnitude != 0) ++u;
+    subdiv(n, q_magnitude, p_prime);
+    premult(p_prime, u, p_prime);
+    decr(p_prime, -((n_mod_q * u + 1) / q_magnitude), p_prime);
+    if (q < 0) subtract(n, p_prime, p_prime);  // 1/Q = -(1/|Q|)
+    nres(p_prime, p_prime);
+    residue_of(2, two);
+    subtract_mod(p_prime, two, p_prime);
 
-    // k = 1: V_1 = P = 1, V_2 = P^2 - 2Q, Q^1. Then the ladder over the
-    // bits of m below its top, one step a bit.
-    residue_of(1, one);
-    subtract(n, one, minus_one);
-    copy_number(one, v);
-    residue_of(1 - 2 * q, v_next);
-    residue_of(q, q_power);
-    const int bits = logb2(m);
-    const int steps = bits - 1 + shifts - 1;
-    for (int i = bits - 2; i >= 0; --i) {
-        report_progress(bits - 2 - i, steps);
+    // n + 1 = 2^shifts * m with m odd, and j = (m - 1)/2. (n + 1)/2 is
+    // formed first, so that n + 1 need not fit in a number.
+    copy_number(n, j);
+    shr_vu(j->w, j->w, length_of(j), 1);
+    strip_leading_zeros(j);
+    decr(j, -1, j);
+    const int shifts = 1 + ((j->w[0] & 1u) == 0 ? take_out_twos(j) : 0);
+    shr_vu(j->w, j->w, length_of(j), 1);  // m is odd, at least 1
+    strip_leading_zeros(j);
+
+    // The ladder from k = 0 (V'_0 = 2, V'_1 = P') over the bits of j, one
+    // step a bit, then the squarings of the strong test, one step each.
+    copy_number(two, v);
+    copy_number(p_prime, v_next);
+    const int bits = logb2(j);
+    const int steps = bits + shifts - 1;
+    for (int i = bits - 1; i >= 0; --i) {
+        report_progress(bits - 1 - i, steps);
         if (error_pending()) return 0;
-        const bool bit = test_bit(m, i) != 0;
         nres_modmult(v, v_next, t);
-        if (bit) {  // k -> 2k + 1
-            subtract_mod(t, q_power, v);  // V_(2k+1) = V_k V_(k+1) - Q^k
-            multiply_small(q_power, q, t);  // Q^(k+1)
+        subtract_mod(t, p_prime, t);  // V'_(2k+1) = V'_k V'_(k+1) - P'
+        if (test_bit(j, i)) {         // k -> 2k + 1
+            copy_number(t, v);
             nres_modmult(v_next, v_next, v_next);
-            subtract_mod(v_next, t, v_next);
-            subtract_mod(v_next, t, v_next);  // V_(2k+2) = V_(k+1)^2 - 2 Q^(k+1)
-        } else {  // k -> 2k
-            subtract_mod(t, q_power, v_next);  // V_(2k+1)
+            subtract_mod(v_next, two, v_next);  // V'_(2k+2) = V'_(k+1)^2 - 2
+        } else {                                 // k -> 2k
+            copy_number(t, v_next);
             nres_modmult(v, v, v);
-            subtract_mod(v, q_power, v);
-            subtract_mod(v, q_power, v);  // V_2k = V_k^2 - 2 Q^k
-        }
-        if (q == -1) {
-            copy_number(bit ? minus_one : one, q_power);  // (-1)^k for the new k
-        } else {
-            nres_modmult(q_power, q_power, q_power);
-            if (bit) multiply_small(q_power, q, q_power);
+            subtract_mod(v, two, v);  // V'_2k = V'_k^2 - 2
         }
     }
     if (error_pending()) return 0;
 
-    // k = m. U_m = 0 exactly when 2 V_(m+1) = V_m, that is when
-    // V_m - V_(m+1) = V_(m+1).
-    subtract_mod(v, v_next, t);
-    if (compare_numbers(t, v_next) == 0 || is_zero(v)) return 1;
+    // k = j. U_m = 0 when V'_(j+1) = V'_j, V_m = 0 when V'_(j+1) = -V'_j.
+    if (compare_numbers(v_next, v) == 0) return 1;
+    subtract_mod(n, v, t);  // -V'_j, n when V'_j = 0
+    if (compare_numbers(v_next, t) == 0 || (is_zero(v) && is_zero(v_next))) return 1;
+    // V_(m 2^r) = 0 when V'_(m 2^(r-1)) = 0, for 1 <= r < shifts, from
+    // V'_m = V'_j V'_(j+1) - P' on by V'_2k = V'_k^2 - 2.
+    nres_modmult(v, v_next, t);
+    subtract_mod(t, p_prime, t);
     for (int r = 1; r < shifts; ++r) {
-        report_progress(bits - 2 + r, steps);
+        report_progress(bits + r - 1, steps);
         if (error_pending()) return 0;
-        nres_modmult(v, v, v);
-        subtract_mod(v, q_power, v);
-        subtract_mod(v, q_power, v);  // V_(2k) = V_k^2 - 2 Q^k
-        if (is_zero(v)) return error_pending() ? 0 : 1;
-        if (q == -1)
-            copy_number(one, q_power);  // k is even from here on
-        else
-            nres_modmult(q_power, q_power, q_power);
+        if (is_zero(t)) return 1;
+        if (r + 1 < shifts) {
+            nres_modmult(t, t, t);
+            subtract_mod(t, two, t);
+        }
     }
     return 0;
 }

@@ -19,13 +19,13 @@
 //                          products modulo 2^j
 //  scratch1        single  egcd, xgcd: R1; nres_powmod: x^1 (table slot
 //                          0); nres_powmod2: a (slot 1); classical powmod:
-//                          the base; strong_lucas_probable_prime: V_k
+//                          the base; strong_lucas_probable_prime: V'_k
 //  scratch2        single  egcd, xgcd: R2; nroot: the root; nres_powmod:
 //                          x^3; nres_powmod2: x (slot 2);
-//                          strong_lucas_probable_prime: V_(k+1)
+//                          strong_lucas_probable_prime: V'_(k+1)
 //  scratch3        single  xgcd: C1; nroot: the remainder; nres_powmod:
 //                          x^5; nres_powmod2: x a (slot 3);
-//                          strong_lucas_probable_prime: Q^k
+//                          strong_lucas_probable_prime: P'
 //  scratch4        single  xgcd: C2; nroot: the truncated operand;
 //                          nres_powmod: x^7; nres_powmod2: a^3 (slot 5);
 //                          strong_lucas_probable_prime: a product
@@ -47,20 +47,19 @@
 //  scratch10       single  nres_powmod: x^27; nres_powmod2: slot 13;
 //                          classical powltr: the bit mask;
 //                          strong_lucas_probable_prime: the square root,
-//                          then the odd part m of n + 1
+//                          then the odd part m of n + 1 and (m - 1)/2
 //  scratch11       single  nres_powmod: x^29; nres_powmod2: slot 14;
 //                          trial_division: the quotient
 //  scratch12       single  nres_powmod: x^31; nres_powmod2: slot 15;
-//                          strong_probable_prime,
-//                          strong_lucas_probable_prime: the residue of -1
+//                          strong_probable_prime: the residue of -1
 //  scratch13       single  nres_powmod: x^2; nres_powmod2: the first
 //                          exponent; strong_probable_prime: the odd part d
 //                          of n - 1
 //  scratch14       single  nres_powmod, classical powmod: the exponent;
 //                          nres_powmod2: the second exponent;
 //                          strong_probable_prime: the power of the base
-//  scratch15       single  strong_probable_prime,
-//                          strong_lucas_probable_prime: the residue of 1
+//  scratch15       single  strong_probable_prime: the residue of 1;
+//                          strong_lucas_probable_prime: the residue of 2
 //  modulus         single  prepare_monty: the installed modulus
 //  saved_modulus   single  powltr, the even-modulus power, isprime: the
 //                          caller's modulus while they install their own
