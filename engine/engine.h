@@ -24,7 +24,7 @@
 //   primality.cpp        small-prime table, trial division, Baillie-PSW
 // and, inside the engine only:
 //   kernels.h/.cpp       word-vector kernels, the hot loops of all the above
-//   products.h/.cpp      Karatsuba and Toom-3 products and squares
+//   products.h/.cpp      Karatsuba, Toom-3, Toom-4 and Toom-4/2 products and squares
 //   workspace.h          which routine uses which workspace number
 //   thresholds.h         the sizes at which a faster method takes over
 #ifndef TORVANE_ENGINE_ENGINE_H
