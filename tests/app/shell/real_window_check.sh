@@ -84,11 +84,13 @@ big() {  # a pseudo-random digit string from a seed
     while [ ${#digits} -lt 16382 ]; do digits=$digits$digits; done
     printf '3%s' "${digits:0:16382}" | tr 'a-f' 'A-F'
 }
-paste_field() {  # text, then x y w h of the field and of its CL button
-    printf '%s' "$1" | xclip -selection clipboard -i
+paste_field() {  # text, the status text the paste leads to, then x y w h of the field and of its CL button
+    local text=$1 expected=$2
+    shift
+    printf '%s' "$text" | xclip -selection clipboard -i
     # The new clipboard owner answers before the program is asked for it.
     for _ in $(seq 1 50); do
-        [ "$(xclip -selection clipboard -o 2>/dev/null)" = "$1" ] && break
+        [ "$(xclip -selection clipboard -o 2>/dev/null)" = "$text" ] && break
         sleep 0.1
     done
     # Wine looks at the X clipboard again only two seconds after it last did.
@@ -96,12 +98,18 @@ paste_field() {  # text, then x y w h of the field and of its CL button
     click_field "$6" "$7" "$8" "$9"   # CL empties the field
     click_field "$2" "$3" "$4" "$5"
     xdotool key ctrl+v
-    sleep 1
+    # Laying a pasted field out may take a loaded machine a minute or more
+    # (Wine's edit control): the program's own status line says when the
+    # paste is in, before the clipboard may change again.
+    for _ in $(seq 1 3000); do
+        grep -qF " $expected" torvane-status.log && return 0
+        sleep 0.1
+    done
+    fail "the paste did not lead to \"$expected\""
 }
-paste_field "$(big x)" 30 15 289 28 17 32 11 11
-paste_field "$(big y)" 30 44 289 26 17 59 11 11
-paste_field "$(big z | sed 's/.$/B/')" 30 71 289 29 17 88 11 11
-grep -qF " Bits: x- 65530 y- 65530 z- 65530 a- 0 b- 0 ans- 0" torvane-status.log || fail "the operands were not pasted"
+paste_field "$(big x)" "Bits: x- 65530 y- 0 z- 0 a- 0 b- 0 ans- 0" 30 15 289 28 17 32 11 11
+paste_field "$(big y)" "Bits: x- 65530 y- 65530 z- 0 a- 0 b- 0 ans- 0" 30 44 289 26 17 59 11 11
+paste_field "$(big z | sed 's/.$/B/')" "Bits: x- 65530 y- 65530 z- 65530 a- 0 b- 0 ans- 0" 30 71 289 29 17 88 11 11
 xdotool key alt+m
 # "Working..." with a share that rises.
 shares() { sed -n 's/^[0-9.]* Working\.\.\. \([0-9.]*\)%$/\1/p' torvane-status.log; }
