@@ -74,17 +74,20 @@ void win32_window::prepare_display()
     dpi_ = dpi_of(dialog_);
     // Windows 10 rescales a dialog of its own accord on a DPI change, but
     // not the layout of a window that has grown: the program does it all.
-    using dialog_behaviour = BOOL(WINAPI*)(HWND, int, int);
+    using dialog_behaviour = BOOL(WINAPI*)(HWND, DIALOG_DPI_CHANGE_BEHAVIORS, DIALOG_DPI_CHANGE_BEHAVIORS);
     static const auto set_behaviour = user32_function<dialog_behaviour>("SetDialogDpiChangeBehavior");
     if (set_behaviour != nullptr)
-        set_behaviour(dialog_, 3, 3);  // DDC_DISABLE_ALL
-    using control_behaviour = BOOL(WINAPI*)(HWND, int, int);
+        set_behaviour(dialog_, DDC_DISABLE_ALL, DDC_DISABLE_ALL);
+    using control_behaviour = BOOL(WINAPI*)(HWND, DIALOG_CONTROL_DPI_CHANGE_BEHAVIORS,
+                                            DIALOG_CONTROL_DPI_CHANGE_BEHAVIORS);
     static const auto set_control_behaviour = user32_function<control_behaviour>("SetDialogControlDpiChangeBehavior");
+    const auto keep_font_and_place =
+        static_cast<DIALOG_CONTROL_DPI_CHANGE_BEHAVIORS>(DCDC_DISABLE_FONT_UPDATE | DCDC_DISABLE_RELAYOUT);
     for (HWND control : controls_) {
         if (control == nullptr)
             continue;
         if (set_control_behaviour != nullptr)
-            set_control_behaviour(control, 3, 3);  // DCDC_DISABLE_FONTUPDATE | DCDC_DISABLE_RELAYOUT
+            set_control_behaviour(control, keep_font_and_place, keep_font_and_place);
         char class_name[16] = {};
         GetClassNameA(control, class_name, sizeof class_name);
         if (lstrcmpiA(class_name, "Edit") == 0)
