@@ -1,9 +1,9 @@
 // Products and squares of word vectors. Small operands take the schoolbook
 // kernels (rows on 64-bit limbs); above the thresholds of thresholds.h Karatsuba splits
-// in two, Toom-3 in three and Toom-4 in four; a factor about twice to four
-// times as long as the other splits in four against two (Toom-4/2), and a
-// long operand times a much shorter one is cut into pieces of the short
-// one's length.
+// in two, Toom-3 in three and Toom-4 in four; a factor two to two and a
+// half times as long as the other splits in four against two (Toom-4/2),
+// and a long operand times a much shorter one is cut into pieces of the
+// short one's length.
 //
 // Karatsuba, a = a1*B^h + a0 and b = b1*B^h + b0 with B = 2^32:
 //     a*b = z0 + (z0 + z2 - (a0-a1)(b0-b1)) * B^h + z2 * B^2h,
@@ -543,8 +543,11 @@ enum class method { schoolbook, pieces, karatsuba, toom3, toom42, toom4 };
 // The method of the dispatch for m >= n >= 1 (and for a square, n = m).
 method product_method(int m, int n) {
     if (n < product_karatsuba_threshold) return method::schoolbook;
+    // Toom-4/2 takes five products of about m/4 words where the pieces take
+    // m/n of n words: it pays for n from 2m/5 up (at m = 2n it needs 5
+    // products of n/2 words against 2 of n).
     if (n <= (m + 1) / 2)
-        return n >= product_toom42_threshold && n > (m + 3) / 4 ? method::toom42 : method::pieces;
+        return n >= product_toom42_threshold && 5 * n >= 2 * m ? method::toom42 : method::pieces;
     if (n >= product_toom4_threshold && n > 3 * ((m + 3) / 4)) return method::toom4;
     if (n < product_toom3_threshold || n <= 2 * ((m + 2) / 3)) return method::karatsuba;
     return method::toom3;

@@ -23,7 +23,7 @@ namespace {
 // and above each threshold, the split boundaries of Karatsuba, Toom-3 and
 // Toom-4 (the shorter factor just above half, two thirds or three quarters
 // of the longer), of Toom-4/2 against the product in pieces (the shorter
-// just above a quarter of the longer), long factors cut into pieces of the
+// near two fifths of the longer), long factors cut into pieces of the
 // short one's length with a short last piece, and the largest sizes. With
 // `square`, n is m. m + n stays within `room`, each within `most` words.
 std::pair<int, int> method_edge_lengths(context& c, int room, bool square, int most) {
@@ -43,7 +43,7 @@ std::pair<int, int> method_edge_lengths(context& c, int room, bool square, int m
         case 5: m = 2 * n + static_cast<int>(c.r.range(-2, 2)); break;              // Toom-4/2, n near its threshold
         default:
             if (c.r.coin()) {
-                n = (m + 3) / 4 + static_cast<int>(c.r.range(0, 2));  // Toom-4/2 against pieces
+                n = (2 * m + 4) / 5 + static_cast<int>(c.r.range(-2, 2));  // Toom-4/2 against pieces
             } else {
                 m = std::min(most, room - 1);  // the largest
                 n = room - m - static_cast<int>(c.r.below(3));
