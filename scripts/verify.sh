@@ -4,52 +4,113 @@
 # differential checks runs under CTest in both builds of scripts/test.sh.)
 #
 #   verify.sh quick BUILD_DIR   what scripts/test.sh runs after its builds:
-#                               each fuzz target for 60 seconds from the
-#                               corpus in tests/verify/fuzz/corpus, and the
+#                               each fuzz target for 60 seconds, and the
 #                               valgrind memcheck of a torvane-headless
 #                               session (BUILD_DIR holds the plain build)
-#   verify.sh fuzz SECONDS      each fuzz target for SECONDS, one after the
-#                               other, with its findings kept in build/fuzz-runs
+#   verify.sh fuzz SECONDS      each fuzz target for SECONDS, the three side
+#                               by side, with their findings kept in
+#                               build/fuzz-runs
 #   verify.sh long [SEED]       the long tier: millions of engine cases and
 #                               200,000 calculator cases, seeded (default: the
 #                               current time), in build/verify-long
 #   verify.sh memcheck BUILD_DIR   the memory check alone
 #
+# Every fuzz run takes inputs up to the target's real limit (-max_len). Half
+# its time starts from the small corpus in tests/verify/fuzz/corpus, with
+# libFuzzer's length cap growing from short inputs; the other half adds the
+# seeds of the largest sizes each target must take (65530-bit numbers in
+# every base, a 65531-character field, scripts typing such operands),
+# written afresh by the make_seeds program of the fuzz build, and runs
+# with -len_control=0, every length from the start.
+#
 # Any crash, leak, sanitizer report, stuck input (60 s for one input), wrong
 # result or memcheck error ends the script with a non-zero status.
+# TORVANE_FUZZ_BUILD names another folder for the fuzz build (default
+# build/fuzz).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 jobs=$(nproc)
 
+fuzz_build=${TORVANE_FUZZ_BUILD:-$root/build/fuzz}
+targets="cinstr field headless"
+
 build_fuzzers() {
-    cmake -S "$root/tests/verify/fuzz" -B "$root/build/fuzz" -G Ninja \
+    cmake -S "$root/tests/verify/fuzz" -B "$fuzz_build" -G Ninja \
         -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
-    cmake --build "$root/build/fuzz" -j "$jobs"
+    cmake --build "$fuzz_build" -j "$jobs"
+    rm -rf "$fuzz_build/seeds"
+    mkdir -p "$fuzz_build/seeds/cinstr" "$fuzz_build/seeds/field" "$fuzz_build/seeds/headless"
+    "$fuzz_build/make_seeds" "$fuzz_build/seeds"
 }
 
-# fuzz_one TARGET SECONDS WORKDIR: runs one target from the kept corpus; new
-# inputs go to WORKDIR, never into the repository.
-fuzz_one() {
-    local target=$1 seconds=$2 work=$3 max_len
-    case "$target" in
-        cinstr) max_len=70000 ;;
-        field) max_len=20000 ;;
-        headless) max_len=1024 ;;
+# The longest input each target takes: fuzz_cinstr reads at most 70000
+# bytes; a field takes 65531 characters after its two bytes of base and
+# field, and one more reaches the refusal of a longer paste; a script may
+# type five operands at that limit amid a kilobyte of other commands.
+max_len_of() {
+    case "$1" in
+        cinstr) echo 70000 ;;
+        field) echo 65534 ;;
+        headless) echo 330000 ;;
     esac
-    mkdir -p "$work/$target"
-    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-        "$root/build/fuzz/fuzz_$target" -max_total_time="$seconds" -max_len="$max_len" -timeout=60 \
-        -rss_limit_mb=4096 -print_final_stats=1 -artifact_prefix="$work/$target-" \
-        "$work/$target" "$root/tests/verify/fuzz/corpus/$target" > "$work/$target.log" 2>&1
 }
 
+# run_fuzzer TARGET SECONDS WORKDIR LEN_CONTROL PHASE [SEEDS]: one libFuzzer
+# run from the kept corpus (and the seeds); new inputs go to WORKDIR, never
+# into the repository.
+run_fuzzer() {
+    local target=$1 seconds=$2 work=$3 len_control=$4 phase=$5 seeds=${6:-}
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+        "$fuzz_build/fuzz_$target" -max_total_time="$seconds" -max_len="$(max_len_of "$target")" \
+        -len_control="$len_control" -timeout=60 -rss_limit_mb=4096 -print_final_stats=1 \
+        -artifact_prefix="$work/$target-" "$work/$target" "$root/tests/verify/fuzz/corpus/$target" \
+        $seeds > "$work/$target.$phase.log" 2>&1
+}
+
+# fuzz_one TARGET SECONDS WORKDIR: half the time from the small corpus with
+# the length cap growing (libFuzzer's default), where short inputs run
+# fast; then half with the seeds of the largest sizes and every length up
+# to the limit allowed at once.
+fuzz_one() {
+    local target=$1 seconds=$2 work=$3
+    local half=$(( seconds / 2 ))
+    mkdir -p "$work/$target"
+    run_fuzzer "$target" "$half" "$work" 100 grow &&
+        run_fuzzer "$target" "$(( seconds - half ))" "$work" 0 full "$fuzz_build/seeds/$target"
+}
+
+# fuzz_all SECONDS WORKDIR: the three targets side by side; a report of
+# each, and on a fault the end of its logs.
+fuzz_all() {
+    local seconds=$1 work=$2 status=0 pids="" p target
+    for target in $targets; do
+        fuzz_one "$target" "$seconds" "$work" &
+        pids="$pids $!"
+    done
+    for p in $pids; do wait "$p" || status=1; done
+    fuzz_report "$work"
+    if [ $status -ne 0 ]; then
+        for target in $targets; do tail -n 40 "$work/$target".*.log; done
+        ls "$work"/*-* 2>/dev/null || true
+        echo "fuzzing found a fault; the inputs are in $work"
+    fi
+    return $status
+}
+
+# Executions of both halves; the length cap the growing half reached; the
+# longest input the run added to its corpus, and the longest seed.
 fuzz_report() {
-    local work=$1 target
-    for target in cinstr field headless; do
-        printf '  fuzz_%-9s %s, %s\n' "$target" \
-            "$(grep -o 'stat::number_of_executed_units: [0-9]*' "$work/$target.log" | grep -o '[0-9]*$') executions" \
-            "$(grep -o 'cov: [0-9]* ft: [0-9]*' "$work/$target.log" | tail -1)"
+    local work=$1 target runs cap longest seed
+    for target in $targets; do
+        runs=$(cat "$work/$target".*.log 2>/dev/null | grep -o 'stat::number_of_executed_units: [0-9]*' |
+            awk '{ n += $2 } END { print n + 0 }' || true)
+        cap=$(grep -o 'lim: [0-9]*' "$work/$target.grow.log" 2>/dev/null | tail -1 | grep -o '[0-9]*$' || true)
+        longest=$(find "$work/$target" -type f -printf '%s\n' 2>/dev/null | sort -n | tail -1 || true)
+        seed=$(find "$fuzz_build/seeds/$target" -type f -printf '%s\n' 2>/dev/null | sort -n | tail -1 || true)
+        printf '  fuzz_%-9s %s executions; length cap %s bytes when growing; longest new input %s bytes, longest seed %s bytes; %s\n' \
+            "$target" "$runs" "${cap:-?}" "${longest:-0}" "${seed:-0}" \
+            "$(grep -ho 'cov: [0-9]* ft: [0-9]*' "$work/$target".*.log 2>/dev/null | tail -1 || true)"
     done
 }
 
@@ -83,19 +144,8 @@ case "${1:-}" in
         echo "== fuzz targets (clang, AddressSanitizer + UndefinedBehaviorSanitizer), 60 s each =="
         build_fuzzers
         work=$(mktemp -d)
-        status=0
         # The three run side by side: a minute in all.
-        fuzz_one cinstr 60 "$work" & p1=$!
-        fuzz_one field 60 "$work" & p2=$!
-        fuzz_one headless 60 "$work" & p3=$!
-        for p in $p1 $p2 $p3; do wait "$p" || status=1; done
-        fuzz_report "$work"
-        if [ $status -ne 0 ]; then
-            for t in cinstr field headless; do tail -40 "$work/$t.log"; done
-            ls "$work"/*-* 2>/dev/null || true
-            echo "fuzzing found a fault; the inputs are in $work"
-            exit 1
-        fi
+        fuzz_all 60 "$work" || exit 1
         rm -rf "$work"
         memcheck "$build"
         ;;
@@ -104,11 +154,8 @@ case "${1:-}" in
         build_fuzzers
         work="$root/build/fuzz-runs"
         mkdir -p "$work"
-        for t in cinstr field headless; do
-            echo "== fuzz_$t for $seconds s =="
-            fuzz_one "$t" "$seconds" "$work" || { tail -40 "$work/$t.log"; exit 1; }
-        done
-        fuzz_report "$work"
+        echo "== fuzz targets side by side, $seconds s each =="
+        fuzz_all "$seconds" "$work" || exit 1
         ;;
     long)
         seed=${2:-$(date +%s)}
@@ -132,7 +179,7 @@ case "${1:-}" in
         memcheck "${2:?usage: verify.sh memcheck BUILD_DIR}"
         ;;
     *)
-        sed -n '2,18p' "$0"
+        sed -n '2,29p' "$0"
         exit 2
         ;;
 esac
