@@ -164,6 +164,43 @@ enum routine_number : int {
 inline constexpr int routine_name_count = 173;
 // The name of routine number k (0 <= k < 173); "???" outside the table.
 const char* routine_name(int k);
+
+// The engine's error codes: what report_error records in error_number, each
+// with its fixed message (error_message). The codes marked "unused" belong
+// to the table but are raised by no routine of this engine.
+enum mr_error : int {
+    mr_error_base_too_big = 1,              // "Number base too big for representation"
+    mr_error_division_by_zero = 2,          // "Division by zero attempted"
+    mr_error_overflow = 3,                  // "Overflow - Number too big"
+    mr_error_negative_result = 4,           // "Internal result is negative"
+    mr_error_input_format = 5,              // "Input format error"
+    mr_error_illegal_base = 6,              // "Illegal number base"
+    mr_error_illegal_parameters = 7,        // "Illegal parameter usage"
+    mr_error_out_of_space = 8,              // "Out of space"
+    mr_error_even_root_of_negative = 9,     // "Even root of a negative number"
+    mr_error_negative_power = 10,           // "Raising integer to negative power"
+    mr_error_illegal_root = 11,             // "Attempt to take illegal root"
+    mr_error_flash_number = 12,             // "Integer operation attempted on Flash number"
+    mr_error_flash_overflow = 13,           // "Flash overflow" (unused)
+    mr_error_numbers_too_big = 14,          // "Numbers too big"
+    mr_error_log_of_non_positive = 15,      // "Log of a non-positive number" (unused)
+    mr_error_flash_to_double = 16,          // "Flash to double conversion failure" (unused)
+    mr_error_io_buffer_overflow = 17,       // "I/O buffer overflow"
+    mr_error_not_initialised = 18,          // "Engine not initialised - no call to mirsys()"
+    mr_error_illegal_modulus = 19,          // "Illegal modulus "
+    mr_error_no_modulus = 20,               // "No modulus defined"
+    mr_error_exponent_too_big = 21,         // "Exponent too big" (unused)
+    mr_error_unsupported_feature = 22,      // "Unsupported Feature - check build options" (unused)
+    mr_error_double_length_type = 23,       // "Specified double length type isn't double length" (unused)
+    mr_error_basis_not_irreducible = 24,    // "Specified basis is NOT irreducible" (unused)
+    mr_error_floating_point_rounding = 25,  // "Unable to control Floating-point rounding" (unused)
+    mr_error_base_not_binary = 26,          // "Base must be binary" (unused)
+    mr_error_no_irreducible_basis = 27,     // "No irreducible basis defined" (unused)
+    mr_error_composite_modulus = 28,        // "Composite modulus" (unused)
+    // A cancel request taken at a step boundary (request_cancel below):
+    // "Calculation cancelled".
+    mr_error_cancelled = 29,
+};
 // The message of error code k, "Undefined error\n" outside 1..29.
 const char* error_message(int code);
 
@@ -203,17 +240,18 @@ int digit_count(const bignum* x);
 
 void* engine_alloc(int count, int size);
 void engine_free(void* p);
+// Records or reports error `code` (one of mr_error; any other int reports
+// "Undefined error").
 void report_error(int code);
 
 // ---- Cancel and progress (state.cpp) ----------------------------------------
 
-// The error a cancel request raises. request_cancel may be called from any
-// thread while another runs the engine: at the next step boundary of a long
-// loop (progress_step) the engine records this code as its pending error,
+// request_cancel may be called from any thread while another runs the
+// engine: at the next step boundary of a long loop (progress_step) the
+// engine records mr_error_cancelled as its pending error,
 // and every routine then unwinds as after any other error. The request
 // stays until clear_cancel_request, which the thread that runs the engine
 // calls once the computation has returned.
-inline constexpr int mr_error_cancelled = 29;
 void request_cancel();
 void clear_cancel_request();
 

@@ -188,7 +188,7 @@ void apply_cofactors(bignum* c1, bignum* c2, const lehmer_matrix& m) {
     int len = ne + 2;
     while (len > 0 && t1[len - 1] == 0 && t2[len - 1] == 0) --len;
     if (len > engine_instance->max_length) {
-        report_error(3);
+        report_error(mr_error_overflow);
         return;
     }
     std::memcpy(c1->w, t1, sizeof(mr_digit) * static_cast<std::size_t>(len));
@@ -223,6 +223,7 @@ mr_digit small_quotient(std::uint64_t u, std::uint64_t v) {
 int egcd(bignum* x, bignum* y, bignum* z) {
     if (error_pending()) return 0;
     routine_trace trace(rn_egcd);
+    TORVANE_EXPECTS(fits_room(x) && fits_room(y));
     mr_state* s = engine_instance;
 
     bignum* r1 = s->scratch1;
@@ -264,6 +265,7 @@ int egcd(bignum* x, bignum* y, bignum* z) {
 int xgcd(bignum* x, bignum* y, bignum* xd, bignum* yd, bignum* z) {
     if (error_pending()) return 0;
     routine_trace trace(rn_xgcd);
+    TORVANE_EXPECTS(fits_room(x) && fits_room(y));
     mr_state* s = engine_instance;
 
     bignum* r1 = s->scratch1;

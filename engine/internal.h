@@ -15,6 +15,25 @@ extern mr_state* engine_instance;
 // return at once, touching none of their arguments.
 inline bool error_pending() { return engine_instance->error_number != 0; }
 
+// Preconditions that the routines' contracts state and that no error code
+// covers (arguments that must differ, a modulus that must be installed, a
+// quotient that must fit a word, lengths within their room): checked at the
+// routine's entry in debug builds, where a broken one ends the process with
+// the condition, file and line; compiled to nothing when NDEBUG is defined.
+[[noreturn]] void engine_precondition_failed(const char* condition, const char* file, int line);
+#ifdef NDEBUG
+#define TORVANE_EXPECTS(condition) static_cast<void>(0)
+#else
+#define TORVANE_EXPECTS(condition) \
+    ((condition) ? static_cast<void>(0) : engine_precondition_failed(#condition, __FILE__, __LINE__))
+#endif
+
+// Whether x's length is within the largest room a number of this instance
+// has, the 2 max_length + 3 words of a double-length workspace number (an
+// operand over max_length words is an error some routines report, not a
+// broken precondition). A length beyond it was never a finished number.
+inline bool fits_room(const bignum* x) { return stored_length(x) <= 2 * engine_instance->max_length + 3; }
+
 // Set by request_cancel from any thread; read at the step boundaries of the
 // long loops (report_progress).
 extern std::atomic<bool> cancel_requested;

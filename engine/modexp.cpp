@@ -90,9 +90,9 @@ void classical_powltr(int x, bignum* y, bignum* n, bignum* w) {
     if (x == 0) return;
     set_from_int(1, w);
     if (is_zero(e)) return;
-    if (is_negative(e)) report_error(10);
-    if (w == n) report_error(7);
-    if (is_zero(n)) report_error(2);  // no scaling, no remainder of a zero divisor
+    if (is_negative(e)) report_error(mr_error_negative_power);
+    if (w == n) report_error(mr_error_illegal_parameters);
+    if (is_zero(n)) report_error(mr_error_division_by_zero);  // no scaling, no remainder of a zero divisor
     if (error_pending()) return;
 
     const mr_digit f = normalise(n, n);
@@ -252,6 +252,7 @@ void nres_powmod(bignum* x, bignum* y, bignum* w) {
     copy_number(y, e);
     copy_number(x, g);
     routine_trace trace(rn_nres_powmod);
+    TORVANE_EXPECTS(!is_zero(engine_instance->modulus));  // residues of the installed modulus
     zero_number(w);
 
     if (is_zero(g)) {
@@ -260,7 +261,7 @@ void nres_powmod(bignum* x, bignum* y, bignum* w) {
     }
     residue_of_one(w);
     if (is_zero(e)) return;
-    if (is_negative(e)) report_error(10);
+    if (is_negative(e)) report_error(mr_error_negative_power);
     if (error_pending()) return;
 
     // The odd powers: each filled slot is the previous filled one times x^2
@@ -310,7 +311,7 @@ void nres_powmod2(bignum* x, bignum* y, bignum* a, bignum* b, bignum* w) {
     routine_trace trace(rn_nres_powmod2);
     residue_of_one(w);
     if (is_zero(e1) && is_zero(e2)) return;
-    if (is_negative(e1) || is_negative(e2)) report_error(10);
+    if (is_negative(e1) || is_negative(e2)) report_error(mr_error_negative_power);
     if (error_pending()) return;
 
     // Slot k = 8*y1 + 4*b1 + 2*y0 + b0 holds x^(2*y1+y0) * a^(2*b1+b0). The
@@ -355,6 +356,7 @@ void nres_powltr(int x, bignum* y, bignum* w) {
     bignum* e = s->scratch9;
     copy_number(y, e);
     routine_trace trace(rn_nres_powltr);
+    TORVANE_EXPECTS(!is_zero(s->modulus));
     zero_number(w);
 
     if (x == 0) {
@@ -363,7 +365,7 @@ void nres_powltr(int x, bignum* y, bignum* w) {
     }
     residue_of_one(w);
     if (is_zero(e)) return;
-    if (is_negative(e)) report_error(10);
+    if (is_negative(e)) report_error(mr_error_negative_power);
     if (error_pending()) return;
 
     const int nb = logb2(e);
@@ -385,6 +387,7 @@ void nres_powltr(int x, bignum* y, bignum* w) {
 void powmod(bignum* x, bignum* y, bignum* n, bignum* w) {
     if (error_pending()) return;
     routine_trace trace(rn_powmod);
+    TORVANE_EXPECTS(fits_room(x) && fits_room(y) && fits_room(n));
 
     if (is_odd(n)) {
         prepare_monty(n);
@@ -405,9 +408,9 @@ void powmod(bignum* x, bignum* y, bignum* n, bignum* w) {
     if (is_zero(g)) return;
     set_from_int(1, w);
     if (is_zero(e)) return;
-    if (is_negative(e)) report_error(10);
-    if (w == n) report_error(7);
-    if (is_zero(n)) report_error(2);  // no remainder of a zero divisor
+    if (is_negative(e)) report_error(mr_error_negative_power);
+    if (w == n) report_error(mr_error_illegal_parameters);
+    if (is_zero(n)) report_error(mr_error_division_by_zero);  // no remainder of a zero divisor
     if (error_pending()) return;
 
     even_modulus_power(0, n, w);
@@ -418,6 +421,7 @@ void powmod(bignum* x, bignum* y, bignum* n, bignum* w) {
 void powmod2(bignum* x, bignum* y, bignum* a, bignum* b, bignum* n, bignum* w) {
     if (error_pending()) return;
     routine_trace trace(rn_powmod2);
+    TORVANE_EXPECTS(fits_room(x) && fits_room(y) && fits_room(a) && fits_room(b) && fits_room(n));
     prepare_monty(n);
     bignum* g1 = pair_slot(2);
     bignum* g2 = pair_slot(1);
@@ -430,6 +434,7 @@ void powmod2(bignum* x, bignum* y, bignum* a, bignum* b, bignum* n, bignum* w) {
 void powltr(int x, bignum* y, bignum* n, bignum* w) {
     if (error_pending()) return;
     routine_trace trace(rn_powltr);
+    TORVANE_EXPECTS(fits_room(y) && fits_room(n));
     mr_state* s = engine_instance;
 
     // Where both paths give the same value (a positive base and exponent, w

@@ -427,7 +427,7 @@ mr_digit prepare_monty(bignum* n) {
     // n <= 2, or even (its lowest word, a multiple of 2^32 included, has no
     // inverse modulo 2^32).
     if (int_value(n) <= 2 || (n->w[0] & 1u) == 0) {
-        report_error(19);
+        report_error(mr_error_illegal_modulus);
         return 0;
     }
     install_modulus(n);
@@ -440,7 +440,7 @@ void nres(bignum* x, bignum* y) {
     mr_state* s = engine_instance;
     bignum* n = s->modulus;
     if (is_zero(n)) {
-        report_error(20);
+        report_error(mr_error_no_modulus);
         return;
     }
 
@@ -463,7 +463,7 @@ void redc(bignum* x, bignum* y) {
     routine_trace trace(rn_redc);
     if (is_zero(engine_instance->modulus)) {
         // Without a modulus there is no R to divide by.
-        report_error(20);
+        report_error(mr_error_no_modulus);
         return;
     }
     reduce_with(x, y, length_of(engine_instance->modulus) >= monty_multiply_reduce_min ? monty_by_multiplication : monty_by_words);

@@ -310,12 +310,13 @@ void long_divide(const bignum* a, const bignum* y, bignum* q, bignum* r) {
 void multiply(bignum* x, bignum* y, bignum* z) {
     if (error_pending()) return;
     routine_trace trace(rn_multiply);
+    TORVANE_EXPECTS(fits_room(x) && fits_room(y));
     if (is_zero(x) || is_zero(y)) {
         zero_number(z);
         return;
     }
     if (is_flash_number(x) || is_flash_number(y)) {
-        report_error(12);
+        report_error(mr_error_flash_number);
         return;
     }
     mr_state* s = engine_instance;
@@ -325,7 +326,7 @@ void multiply(bignum* x, bignum* y, bignum* z) {
     const int n = length_of(y);
     zero_number(acc);
     if (s->length_check && m + n > s->max_length) {
-        report_error(3);
+        report_error(mr_error_overflow);
         return;
     }
     // The product is built in the accumulator, which is never a factor; the
@@ -372,9 +373,10 @@ mr_digit normalise(bignum* x, bignum* y) {
 void divide(bignum* x, bignum* y, bignum* z) {
     if (error_pending()) return;
     routine_trace trace(rn_divide);
-    if (x == y) report_error(7);
-    if (is_flash_number(x) || is_flash_number(y)) report_error(12);
-    if (is_zero(y)) report_error(2);
+    TORVANE_EXPECTS(fits_room(x) && fits_room(y));
+    if (x == y) report_error(mr_error_illegal_parameters);
+    if (is_flash_number(x) || is_flash_number(y)) report_error(mr_error_flash_number);
+    if (is_zero(y)) report_error(mr_error_division_by_zero);
     if (error_pending()) return;
 
     mr_state* s = engine_instance;
@@ -391,7 +393,7 @@ void divide(bignum* x, bignum* y, bignum* z) {
     int t = length_of(acc);
     const int n = length_of(y);
     if (s->length_check && t - n + 1 > s->max_length) {
-        report_error(3);
+        report_error(mr_error_overflow);
         x->len |= xsign;
         y->len |= ysign;
         return;
@@ -447,10 +449,11 @@ void divide(bignum* x, bignum* y, bignum* z) {
 void mad(bignum* x, bignum* y, bignum* z, bignum* w, bignum* q, bignum* r) {
     if (error_pending()) return;
     routine_trace trace(rn_mad);
+    TORVANE_EXPECTS(fits_room(x) && fits_room(y) && fits_room(z) && fits_room(w));
     mr_state* s = engine_instance;
     length_check_scope unchecked(0);
     if (w == r) {
-        report_error(7);
+        report_error(mr_error_illegal_parameters);
         return;
     }
     bignum* acc = s->accumulator;

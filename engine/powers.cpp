@@ -27,7 +27,7 @@ void expb2(int n, bignum* x) {
     set_from_int(1, x);
     if (n == 0) return;
     if (n < 0) {
-        report_error(10);
+        report_error(mr_error_negative_power);
         return;
     }
     const int bits = engine_instance->bits_per_digit;
@@ -44,7 +44,7 @@ void expint(int b, int n, bignum* x) {
     set_from_int(1, x);
     if (n == 0) return;
     if (n < 0) {
-        report_error(10);
+        report_error(mr_error_negative_power);
         return;
     }
     if (b == 2) {
@@ -70,10 +70,11 @@ void power(bignum* x, int n, bignum* z, bignum* w) {
     zero_number(w);
     if (error_pending() || is_zero(b)) return;
     routine_trace trace(rn_power);
+    TORVANE_EXPECTS(fits_room(x));
     set_from_int(1, w);
     if (n == 0) return;
     if (n < 0) {
-        report_error(10);
+        report_error(mr_error_negative_power);
         return;
     }
 
@@ -234,13 +235,14 @@ void remainder_by_power(bignum* top, bignum* g, int n, bignum* t, bignum* rem) {
 bool nroot(bignum* x, int n, bignum* w) {
     if (error_pending()) return false;
     routine_trace trace(rn_nroot);
+    TORVANE_EXPECTS(fits_room(x));
     if (is_zero(x) || n == 1) {
         copy_number(x, w);
         return true;
     }
-    if (n < 1) report_error(11);
+    if (n < 1) report_error(mr_error_illegal_root);
     const int sx = sign_of(x);
-    if (n % 2 == 0 && sx < 0) report_error(9);
+    if (n % 2 == 0 && sx < 0) report_error(mr_error_even_root_of_negative);
     if (error_pending()) return false;
 
     mr_state* s = engine_instance;

@@ -155,7 +155,7 @@ void gprime(int bound) {
     routine_trace trace(rn_gprime);
     mr_state* s = engine_instance;
     if (bound >= (1 << 30)) {
-        report_error(14);
+        report_error(mr_error_numbers_too_big);
         return;
     }
     if (bound < small_prime_bound) bound = small_prime_bound;
@@ -164,7 +164,7 @@ void gprime(int bound) {
     const int m = (bound + 1) / 2;
     auto* sieve = static_cast<unsigned char*>(engine_alloc(m, 1));
     if (sieve == nullptr) {
-        if (!error_pending()) report_error(8);
+        if (!error_pending()) report_error(mr_error_out_of_space);
         return;
     }
     for (int i = 0; i < m; ++i) sieve[i] = 1;
@@ -181,7 +181,7 @@ void gprime(int bound) {
     auto* table = static_cast<int*>(engine_alloc(count + 2, static_cast<int>(sizeof(int))));
     if (table == nullptr) {
         engine_free(sieve);
-        if (!error_pending()) report_error(8);
+        if (!error_pending()) report_error(mr_error_out_of_space);
         return;
     }
     int k = 0;
@@ -213,6 +213,7 @@ int trial_division(bignum* x, [[maybe_unused]] bignum* y) {
 int strong_probable_prime(int a, bignum* n) {
     if (error_pending()) return 0;
     routine_trace trace(rn_strong_probable_prime);
+    TORVANE_EXPECTS(a >= 2);  // a base of n or more counts modulo n
     mr_state* s = engine_instance;
     bignum* minus_one = s->scratch12;
     bignum* d = s->scratch13;
@@ -357,6 +358,7 @@ int isprime(bignum* x) {
     if (error_pending()) return 1;
     if (int_value(x) <= 1) return 0;
     routine_trace trace(rn_isprime);
+    TORVANE_EXPECTS(fits_room(x));
     mr_state* s = engine_instance;
 
     const int decided = trial_division(x, x);

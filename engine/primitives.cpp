@@ -93,7 +93,7 @@ void magnitude_add(bignum* x, bignum* y, bignum* z) {
     }
     if (carry != 0) {
         if (s->length_check && longer >= s->max_length) {
-            report_error(3);
+            report_error(mr_error_overflow);
             return;
         }
         zw[longer] = 1;
@@ -107,7 +107,7 @@ void magnitude_subtract(bignum* x, bignum* y, bignum* z) {
     mr_state* s = engine_instance;
     int lx = length_of(x), ly = length_of(y);
     if (ly > lx) {
-        report_error(4);
+        report_error(mr_error_negative_result);
         return;
     }
     int bound = ly;
@@ -130,13 +130,13 @@ void magnitude_subtract(bignum* x, bignum* y, bignum* z) {
         // z holds x's words from bound up (it is x, or a copy of it).
         if (bound < lx) borrow = sub_vw(zw + bound, zw + bound, lx - bound, borrow);
         if (borrow != 0) {
-            report_error(4);
+            report_error(mr_error_negative_result);
             return;
         }
     } else {
         for (int i = 0; i < bound || borrow != 0; ++i) {
             if (i >= lx) {
-                report_error(4);
+                report_error(mr_error_negative_result);
                 return;
             }
             zw[i] = subtract_digits(xw[i], i < bound ? yw[i] : 0, borrow, base);
@@ -150,8 +150,9 @@ void magnitude_subtract(bignum* x, bignum* y, bignum* z) {
 // from the larger, and the sign of the result is set from the table of the
 // four sign cases. The operands get their signs back afterwards.
 void signed_add(bignum* x, int d, bignum* y, bignum* z) {
+    TORVANE_EXPECTS(fits_room(x) && fits_room(y));
     if (is_flash_number(x) || is_flash_number(y)) {
-        report_error(12);
+        report_error(mr_error_flash_number);
         return;
     }
     int sx = sign_of(x), sy = sign_of(y);
@@ -196,6 +197,7 @@ void subtract(bignum* x, bignum* y, bignum* z) {
 void decr(bignum* x, int n, bignum* z) {
     if (error_pending()) return;
     routine_trace trace(rn_decr);
+    TORVANE_EXPECTS(x != engine_instance->accumulator && z != engine_instance->accumulator);
     set_from_int(n, engine_instance->accumulator);
     signed_add(x, -1, engine_instance->accumulator, z);
 }
@@ -218,7 +220,7 @@ void multiply_by_word(bignum* x, mr_digit n, bignum* z) {
         len = m;
         if (carry != 0) {
             if (m >= s->max_length && s->length_check) {
-                report_error(3);
+                report_error(mr_error_overflow);
                 return;
             }
             zw[m] = carry;
@@ -229,7 +231,7 @@ void multiply_by_word(bignum* x, mr_digit n, bignum* z) {
         int i = 0;
         while (i < m || carry != 0) {
             if (i >= s->max_length && s->length_check) {
-                report_error(3);
+                report_error(mr_error_overflow);
                 return;
             }
             carry = mul_add_div_word(xw[i], n, carry, s->digit_base, &zw[i]);
@@ -244,8 +246,9 @@ void multiply_by_word(bignum* x, mr_digit n, bignum* z) {
 void premult(bignum* x, int n, bignum* z) {
     if (error_pending()) return;
     routine_trace trace(rn_premult);
+    TORVANE_EXPECTS(fits_room(x));
     if (is_flash_number(x)) {
-        report_error(12);
+        report_error(mr_error_flash_number);
         return;
     }
     if (n == 0) {
@@ -263,6 +266,7 @@ void premult(bignum* x, int n, bignum* z) {
 
 // z = x / n truncated, z keeps x's sign; returns |x| mod n. n is not 0.
 mr_digit divide_by_word(bignum* x, mr_digit n, bignum* z) {
+    TORVANE_EXPECTS(n != 0);
     mr_state* s = engine_instance;
     mr_digit r = 0;
     int m = length_of(x);
@@ -288,8 +292,9 @@ mr_digit divide_by_word(bignum* x, mr_digit n, bignum* z) {
 int subdiv(bignum* x, int n, bignum* z) {
     if (error_pending()) return 0;
     routine_trace trace(rn_subdiv);
-    if (is_flash_number(x)) report_error(12);
-    if (n == 0) report_error(2);
+    TORVANE_EXPECTS(fits_room(x));
+    if (is_flash_number(x)) report_error(mr_error_flash_number);
+    if (n == 0) report_error(mr_error_division_by_zero);
     if (error_pending()) return 0;
     if (is_zero(x)) {
         zero_number(z);
@@ -340,7 +345,7 @@ void mr_shift(bignum* x, int n, bignum* w) {
     routine_trace trace(rn_mr_shift);
     mr_state* s = engine_instance;
     if (is_flash_number(w)) {
-        report_error(12);
+        report_error(mr_error_flash_number);
         return;
     }
     std::uint32_t sign = w->len & mr_sign_bit;
@@ -349,7 +354,7 @@ void mr_shift(bignum* x, int n, bignum* w) {
         zero_number(w);
         return;
     }
-    if (len > s->max_length && s->length_check) report_error(3);
+    if (len > s->max_length && s->length_check) report_error(mr_error_overflow);
     if (error_pending()) return;
     mr_digit* ww = w->w;
     if (n > 0) {
@@ -364,11 +369,13 @@ void mr_shift(bignum* x, int n, bignum* w) {
 
 mr_digit mul_add_div_word(mr_digit a, mr_digit b, mr_digit c, mr_digit m, mr_digit* r) {
     std::uint64_t v = std::uint64_t{a} * b + c;
+    TORVANE_EXPECTS(m != 0 && (v >> 32) < m);  // the quotient fits a word
     *r = static_cast<mr_digit>(v % m);
     return static_cast<mr_digit>(v / m);
 }
 
 mr_digit div_double_word(mr_digit hi, mr_digit lo, mr_digit m, mr_digit* r) {
+    TORVANE_EXPECTS(hi < m);
     std::uint64_t v = (std::uint64_t{hi} << 32) | lo;
     *r = static_cast<mr_digit>(v % m);
     return static_cast<mr_digit>(v / m);

@@ -182,7 +182,7 @@ void* engine_alloc(int count, int size) {
     if (engine_instance == nullptr) return std::calloc(static_cast<std::size_t>(count), static_cast<std::size_t>(size));
     if (error_pending()) return nullptr;
     void* p = std::calloc(static_cast<std::size_t>(count), static_cast<std::size_t>(size));
-    if (p == nullptr) report_error(8);
+    if (p == nullptr) report_error(mr_error_out_of_space);
     return p;
 }
 
@@ -229,6 +229,12 @@ void report_error(int code) {
     put_text(error_message(code));
     std::fflush(stdout);
     std::exit(1);
+}
+
+void engine_precondition_failed(const char* condition, const char* file, int line) {
+    std::fprintf(stderr, "%s:%d: engine precondition failed: %s\n", file, line, condition);
+    std::fflush(stderr);
+    std::abort();
 }
 
 // ---- Cancel and progress ------------------------------------------------------
@@ -329,7 +335,7 @@ mr_state* init_engine(mr_state* s, int digits, std::uint32_t base) {
     s->trace[1] = rn_mirsys;
     s->error_continue = 0;
     if (base == 1 || base > 0x80000000u) {
-        report_error(6);
+        report_error(mr_error_illegal_base);
         s->trace_depth--;
         return s;
     }
@@ -375,7 +381,7 @@ mr_state* init_engine(mr_state* s, int digits, std::uint32_t base) {
     // its double slots have room for double-length intermediate results.
     s->max_length = 2 * s->max_length + 1;
     if (s->max_length > static_cast<int>(mr_length_mask)) {
-        report_error(14);
+        report_error(mr_error_numbers_too_big);
         s->max_length = (s->max_length - 1) / 2;
         s->trace_depth--;
         return s;
@@ -432,7 +438,7 @@ bignum* mirvar(int value) {
     if (error_pending()) return nullptr;
     routine_trace trace(rn_mirvar);
     if (!engine_instance->initialised) {
-        report_error(18);
+        report_error(mr_error_not_initialised);
         return nullptr;
     }
     void* block = engine_alloc(1, static_cast<int>(slot_bytes(engine_instance->max_length)));
@@ -576,6 +582,7 @@ int compare_numbers(const bignum* x, const bignum* y) {
 
 int get_digit(const bignum* x, int k) {
     const mr_state* s = engine_instance;
+    TORVANE_EXPECTS(k >= 1);
     std::uint32_t w = x->w[(k - 1) / s->digits_per_word];
     if (s->digits_per_word == 1) return static_cast<int>(w);
     for (int i = 0; i < (k - 1) % s->digits_per_word; ++i) w /= s->external_base;

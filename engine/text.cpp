@@ -69,11 +69,11 @@ bool valid_text_base(std::uint32_t base) { return base >= 2 && base <= 256; }
 // text schemes know (error 1) and an initialised engine (error 18).
 bool ready_for_text(const mr_state* s, std::uint32_t base) {
     if (!valid_text_base(base)) {
-        report_error(1);
+        report_error(mr_error_base_too_big);
         return false;
     }
     if (!s->initialised) {
-        report_error(18);
+        report_error(mr_error_not_initialised);
         return false;
     }
     return true;
@@ -543,7 +543,7 @@ void cbase(bignum* x, std::uint32_t oldbase, bignum* y) {
     const int limit = word_limit(s);
     if (oldbase == s->digit_base) {
         if (length_of(x) > limit) {
-            report_error(3);
+            report_error(mr_error_overflow);
             return;
         }
         copy_number(x, y);
@@ -574,7 +574,7 @@ void cbase(bignum* x, std::uint32_t oldbase, bignum* y) {
         // The partial sum may run to the limit; clear every word it used.
         sum->len = static_cast<std::uint32_t>(limit);
         zero_number(sum);
-        if (!error_pending()) report_error(3);  // a cancel met on the way stays the error
+        if (!error_pending()) report_error(mr_error_overflow);  // a cancel met on the way stays the error
         return;
     }
     const std::uint32_t sign = x->len & mr_sign_bit;
@@ -593,7 +593,7 @@ void putdig(int n, bignum* x, int i) {
     const int j = (i - 1) / s->digits_per_word;
     const int k = (i - 1) % s->digits_per_word;
     if (j >= s->max_length && (s->length_check || j >= 2 * s->max_length)) {
-        report_error(3);
+        report_error(mr_error_overflow);
         return;
     }
     mr_digit place = 1;
@@ -625,7 +625,7 @@ int instr(bignum* x, const char* text) {
         while (length < bound && text[length] != '\0' && !(alphanumeric && text[length] == '\n')) ++length;
     }
     if (own_buffer && length >= s->io_buffer_size) {
-        report_error(17);
+        report_error(mr_error_io_buffer_overflow);
         return 0;
     }
 
@@ -654,13 +654,13 @@ int instr(bignum* x, const char* text) {
         const auto c = static_cast<unsigned char>(text[p]);
         const std::uint32_t v = alphanumeric ? alphanumeric_value(c, base) : c;
         if (v >= base) {
-            report_error(5);
+            report_error(mr_error_input_format);
             ok = false;
             break;
         }
         if (v != 0) {
             if (word >= limit) {
-                report_error(3);
+                report_error(mr_error_overflow);
                 ok = false;
                 break;
             }
@@ -689,7 +689,7 @@ int otstr(bignum* x, char* text) {
     const std::uint32_t base = s->external_base;
     if (!ready_for_text(s, base)) return 0;
     if (text == nullptr) {  // no buffer at all: nothing fits
-        report_error(17);
+        report_error(mr_error_io_buffer_overflow);
         return 0;
     }
     const bool alphanumeric = base <= 60;
@@ -723,7 +723,7 @@ int otstr(bignum* x, char* text) {
             if (leading && d == 0) continue;
             leading = false;
             if (pos >= capacity) {
-                report_error(17);
+                report_error(mr_error_io_buffer_overflow);
                 return pos;
             }
             text[pos++] = alphanumeric ? alphanumeric_char(d) : static_cast<char>(d);
@@ -745,7 +745,7 @@ int cinstr(bignum* x, const char* text) {
     mr_state* s = engine_instance;
     const auto io_base = static_cast<std::uint32_t>(s->io_base);
     if (!valid_text_base(io_base)) {
-        report_error(1);
+        report_error(mr_error_base_too_big);
         return 0;
     }
     const radix_settings working = current_radix(s);
@@ -769,10 +769,11 @@ int cinstr(bignum* x, const char* text) {
 int cotstr(bignum* x, char* text) {
     if (error_pending()) return 0;
     routine_trace trace(rn_cotstr);
+    TORVANE_EXPECTS(fits_room(x));
     mr_state* s = engine_instance;
     const auto io_base = static_cast<std::uint32_t>(s->io_base);
     if (!valid_text_base(io_base)) {
-        report_error(1);
+        report_error(mr_error_base_too_big);
         return 0;
     }
     const radix_settings working = current_radix(s);
@@ -802,7 +803,7 @@ void set_io_buffer_size(int len) {
     char* fresh = nullptr;
     if (len > 0) {
         if (len == INT_MAX) {
-            report_error(8);
+            report_error(mr_error_out_of_space);
             return;
         }
         fresh = static_cast<char*>(engine_alloc(len + 1, 1));

@@ -80,6 +80,7 @@
 // scratch1 .. scratch15 by number, for the routines that index their
 // tables: scratch_number(k) is scratch<k>, 1 <= k <= 15.
 inline bignum* scratch_number(int k) {
+    TORVANE_EXPECTS(k >= 1 && k <= 15);
     static constexpr bignum* mr_state::*numbers[15] = {
         &mr_state::scratch1,  &mr_state::scratch2,  &mr_state::scratch3,  &mr_state::scratch4,  &mr_state::scratch5,
         &mr_state::scratch6,  &mr_state::scratch7,  &mr_state::scratch8,  &mr_state::scratch9,  &mr_state::scratch10,
