@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "bench_case.h"
-#include "engine.h"
+#include "internal.h"
 
 namespace {
 

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "engine.h"
+#include "internal.h"
 #include "thresholds.h"
 
 namespace {

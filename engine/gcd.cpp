@@ -220,7 +220,7 @@ mr_digit small_quotient(std::uint64_t u, std::uint64_t v) {
     return q < two_31 ? static_cast<mr_digit>(q) : 0;
 }
 
-int egcd(bignum* x, bignum* y, bignum* z) {
+int egcd(const bignum* x, const bignum* y, bignum* z) {
     if (error_pending()) return 0;
     routine_trace trace(rn_egcd);
     TORVANE_EXPECTS(fits_room(x) && fits_room(y));
@@ -262,7 +262,7 @@ int egcd(bignum* x, bignum* y, bignum* z) {
     return int_value(r1);
 }
 
-int xgcd(bignum* x, bignum* y, bignum* xd, bignum* yd, bignum* z) {
+int xgcd(const bignum* x, const bignum* y, bignum* xd, bignum* yd, bignum* z) {
     if (error_pending()) return 0;
     routine_trace trace(rn_xgcd);
     TORVANE_EXPECTS(fits_room(x) && fits_room(y));

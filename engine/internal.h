@@ -1,11 +1,160 @@
-// Helpers shared by the engine's modules. Not part of the public interface:
-// the front end includes engine.h only.
+// The engine's private interface: the instance record and what every module
+// shares (the trace, the error plumbing, the scratch areas, the number
+// blocks), declared for the engine's sources, its tests and its benchmarks.
+// The calculator includes engine.h only. Each arithmetic module's routines
+// for the engine's own use are in a header of its own, all included at the
+// end of this one; the kernels (kernels.h), the product methods
+// (products.h), the thresholds (thresholds.h) and the workspace table
+// (workspace.h) are included where they are used.
 #ifndef TORVANE_ENGINE_INTERNAL_H
 #define TORVANE_ENGINE_INTERNAL_H
 
 #include <atomic>
+#include <cstddef>
+#include <cstdint>
 
 #include "engine.h"
+
+// Byte size of a number's header; its digits start right after it. Every
+// block size below is derived from it, so the layout holds for any pointer
+// width.
+inline constexpr std::size_t number_header_bytes = sizeof(bignum);
+inline constexpr std::size_t number_header_words = number_header_bytes / sizeof(mr_digit);
+
+// Depth of the routine-call trace and size of the random pool.
+inline constexpr int mr_trace_depth_max = 24;
+inline constexpr int mr_random_pool_size = 37;
+
+// The engine instance. Field order and meaning are fixed; see state.cpp.
+struct mr_state {
+    std::uint32_t digit_base;      // radix of one word, 0 standing for 2^32
+    std::uint32_t external_base;   // base whose digits are packed into words
+    int digits_per_word;           // external_base digits per word
+    int bits_per_digit;            // floor(log2 radix)
+    std::uint32_t digit_base_pow2; // 2^bits_per_digit, 0 when that is 2^32
+    int max_length;                // largest integer length in words
+    int trace_depth;               // depth of the call trace
+    int trace[mr_trace_depth_max]; // routine number at each depth
+    int length_check;              // 1: results above max_length are error 3
+    int initialised;               // set once the workspace exists
+    std::uint32_t random_pool[mr_random_pool_size];
+    int random_index;              // index of the last pool word handed out
+    std::uint32_t random_borrow;   // borrow carried between pool refills
+    std::uint32_t monty_constant;  // -1/n mod 2^32 of the installed modulus
+    bignum* modulus;               // installed Montgomery modulus, zero: none
+    bignum* accumulator;           // double-length scratch of products
+    bignum* scratch1;
+    bignum* scratch2;
+    bignum* scratch3;
+    bignum* scratch4;
+    bignum* scratch5;              // double length
+    bignum* scratch6;              // double length
+    bignum* scratch7;              // double length
+    bignum* scratch8;
+    bignum* scratch9;
+    bignum* scratch10;
+    bignum* scratch11;
+    bignum* scratch12;
+    bignum* scratch13;
+    bignum* scratch14;
+    bignum* scratch15;
+    int io_buffer_size;            // usable characters of io_buffer
+    int error_continue;            // 1: errors are only recorded
+    int error_number;              // 0, or the code of the last error
+    int prime_trials;              // Miller-Rabin rounds
+    int io_base;                   // radix of text input and output
+    int* prime_table;              // small primes, zero-terminated, or null
+    char* io_buffer;               // the text buffer of the text routines
+    void* workspace_block;         // the block that holds all workspace numbers
+    mr_digit* scratch_area_block;  // word arrays of the fast algorithms
+    std::uint64_t monty_constant_limb;  // -1/n mod 2^64; its low half is monty_constant
+    std::uint32_t instance_base;   // the base given to mirsys; clear_engine_error puts it back
+};
+
+// Number of slots in the workspace block.
+inline constexpr int workspace_slot_count = 27;
+
+// Routine numbers: indexes into the routine-name table used by error reports.
+enum routine_number : int {
+    rn_your_program = 0,
+    rn_normalise = 4,
+    rn_multiply = 5,
+    rn_divide = 6,
+    rn_decr = 8,
+    rn_premult = 9,
+    rn_subdiv = 10,
+    rn_egcd = 12,
+    rn_cbase = 13,
+    rn_nroot = 16,
+    rn_power = 17,
+    rn_powmod = 18,
+    rn_isprime = 22,
+    rn_mirvar = 23,
+    rn_mad = 24,
+    rn_putdig = 26,
+    rn_add = 27,
+    rn_subtract = 28,
+    rn_mirsys = 29,
+    rn_xgcd = 30,
+    rn_mr_shift = 33,
+    rn_logb2 = 49,
+    rn_expint = 50,
+    rn_gprime = 70,
+    rn_powltr = 71,
+    rn_otstr = 75,
+    rn_instr = 76,
+    rn_cotstr = 77,
+    rn_cinstr = 78,
+    rn_powmod2 = 79,
+    rn_prepare_monty = 80,
+    rn_nres = 81,
+    rn_redc = 82,
+    rn_nres_modmult = 83,
+    rn_nres_powmod = 84,
+    rn_nres_powltr = 86,
+    rn_remain = 88,
+    rn_nres_powmod2 = 99,
+    rn_trial_division = 105,
+    rn_strong_probable_prime = 106,
+    rn_strong_lucas_probable_prime = 107,
+    rn_set_io_buffer_size = 142,
+    rn_expb2 = 149,
+};
+
+// Number of entries in the routine-name table.
+inline constexpr int routine_name_count = 173;
+// The name of routine number k (0 <= k < 173); "???" outside the table.
+const char* routine_name(int k);
+
+// ---- Instance (state.cpp) -------------------------------------------------
+
+mr_state* init_engine(mr_state* state, int digits, std::uint32_t base);
+mr_state* alloc_engine_record();
+mr_state* get_engine();
+void set_digit_base(std::uint32_t base);
+
+// ---- Numbers (state.cpp) --------------------------------------------------
+
+void* alloc_number_block(int count);
+void free_number_block(void* block, int count);
+bignum* number_in_block(void* block, int index, int length);
+bignum* workspace_number(void* block, int index);
+int stored_length(const bignum* x);
+int is_flash_number(const bignum* x);
+void set_sign(int s, bignum* x);
+void strip_leading_zeros(bignum* x);
+int get_digit(const bignum* x, int k);
+int digit_count(const bignum* x);
+
+// ---- Memory, errors, random words (state.cpp) ------------------------------
+
+void* engine_alloc(int count, int size);
+void engine_free(void* p);
+// Records or reports error `code` (one of mr_error; any other int reports
+// "Undefined error").
+void report_error(int code);
+void put_text(const char* text);
+std::uint32_t random_word();
 
 // The current instance; get_engine() returns it. Modules read it directly in
 // their loops instead of calling get_engine() per word.
@@ -110,38 +259,17 @@ private:
     int saved_;
 };
 
-// Installs the odd modulus n >= 3 with its constants, as a successful
-// prepare_monty does, without its checks or trace: the exponentiations use
-// it to give a caller's modulus back.
-void install_modulus(const bignum* n);
-
-// The two halves of isprime's test (primality.cpp), for an odd n >= 3 that
-// each installs as the Montgomery modulus and leaves installed (error 19
-// for any other n). strong_probable_prime: 1 when n is a strong probable
-// prime to the base a, 2 <= a < n. strong_lucas_probable_prime: 1 when n is
-// a strong Lucas probable prime with Selfridge's parameters (a perfect
-// square gives 0). Both give 0 for a composite they prove composite.
-int strong_probable_prime(int a, bignum* n);
-int strong_lucas_probable_prime(bignum* n);
-
-// The Montgomery methods by name, for the thresholds' tuning program; the
-// routines of montgomery.cpp choose between them by size.
-enum monty_method { monty_by_words, monty_by_multiplication };
-// y = t*R^-1 mod n under the installed modulus (sign of t ignored), by the
-// given method; t may be the accumulator.
-void reduce_with(bignum* t, bignum* y, monty_method method);
-// w = x*y*R^-1 mod n for residues x != y below n, the product fused with
-// its reduction.
-void modmult_fused(bignum* x, bignum* y, bignum* w);
-// The same for residues x, y below n (x may be y), the product formed and
-// reduced word by word in the reduce area.
-void modmult_in_area(bignum* x, bignum* y, bignum* w);
-
-// Length of x in words, without sign and denominator.
-inline int length_of(const bignum* x) { return static_cast<int>(x->len & mr_length_mask); }
 // Length word without the sign bit.
 inline std::uint32_t unsigned_length_word(const bignum* x) { return x->len & mr_magnitude_mask; }
-inline bool is_negative(const bignum* x) { return (x->len & mr_sign_bit) != 0; }
-inline bool is_zero(const bignum* x) { return x->len == 0; }
+
+// The arithmetic modules' routines for one another.
+#include "primitives.h"
+#include "multiply_divide.h"
+#include "text.h"
+#include "powers.h"
+#include "gcd.h"
+#include "montgomery.h"
+#include "modexp.h"
+#include "primality.h"
 
 #endif

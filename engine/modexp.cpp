@@ -58,7 +58,6 @@ bignum* pair_slot(int k) {
     return slot_scratch[k] == 0 ? nullptr : scratch_number(slot_scratch[k]);
 }
 
-bool is_odd(bignum* n) { return !is_zero(n) && (n->w[0] & 1u) != 0; }
 
 // w = the residue of 1.
 void residue_of_one(bignum* w) {

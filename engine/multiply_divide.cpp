@@ -193,13 +193,24 @@ private:
     mr_digit* end_;
 };
 
-// A number header over `words` words, for multiply.
-bignum view(const mr_digit* w, int words) {
-    bignum x{};
-    x.w = const_cast<mr_digit*>(w);
-    x.len = static_cast<std::uint32_t>(words);
-    strip_leading_zeros(&x);
-    return x;
+// The number of words of w[0 .. words-1] below its leading zero words.
+int significant_words(const mr_digit* w, int words) {
+    while (words > 0 && w[words - 1] == 0) --words;
+    return words;
+}
+
+// r[0 .. m+n-1] = x * y for m, n >= 1, by the methods of products.cpp in the
+// product area (the schoolbook rows when the area is too small for the
+// shape); r is apart from x and y.
+void product_words(mr_digit* r, const mr_digit* x, int m, const mr_digit* y, int n) {
+    const bool x_longer = m >= n;
+    const mr_digit* a = x_longer ? x : y;
+    const mr_digit* b = x_longer ? y : x;
+    const int la = x_longer ? m : n, lb = x_longer ? n : m;
+    if (product_scratch_words(la, lb) <= scratch_words_size(area_product))
+        product_vv(r, a, la, b, lb, scratch_words(area_product));
+    else
+        schoolbook_product(r, a, la, b, lb);
 }
 
 void recursive_divide(mr_digit* u, int m, const mr_digit* v, int nl, mr_digit* q, divide_space& space);
@@ -224,11 +235,13 @@ bool divide_block(mr_digit* w, const mr_digit* v, int nl, int k, mr_digit* q, di
         wh[2 * k] = carry;  // W now fits nl + 1 limbs
     }
     // W -= Q^ * V_l, over nl + 1 limbs; a borrow out of them means negative.
-    bignum qv = view(q, 2 * k);
-    bignum vl = view(v, 2 * s);
-    bignum pv = view(product, 0);
-    multiply(&qv, &vl, &pv);
-    const int pn = length_of(&pv);
+    const int qn = significant_words(q, 2 * k);
+    const int vn = significant_words(v, 2 * s);
+    int pn = 0;
+    if (qn > 0 && vn > 0) {
+        product_words(product, q, qn, v, vn);
+        pn = significant_words(product, qn + vn);
+    }
     const int wn = 2 * (nl + 1);
     mr_digit borrow = sub_vv(w, w, product, pn);
     borrow = sub_vw(w + pn, w + pn, wn - pn, borrow);
@@ -307,7 +320,7 @@ void long_divide(const bignum* a, const bignum* y, bignum* q, bignum* r) {
 
 }  // namespace
 
-void multiply(bignum* x, bignum* y, bignum* z) {
+void multiply(const bignum* x, const bignum* y, bignum* z) {
     if (error_pending()) return;
     routine_trace trace(rn_multiply);
     TORVANE_EXPECTS(fits_room(x) && fits_room(y));
@@ -339,14 +352,7 @@ void multiply(bignum* x, bignum* y, bignum* z) {
         else
             schoolbook_square(acc->w, x->w, m);
     } else {
-        const bool x_longer = m >= n;
-        const mr_digit* a = x_longer ? x->w : y->w;
-        const mr_digit* b = x_longer ? y->w : x->w;
-        const int la = x_longer ? m : n, lb = x_longer ? n : m;
-        if (product_scratch_words(la, lb) <= room)
-            product_vv(acc->w, a, la, b, lb, scratch);
-        else
-            schoolbook_product(acc->w, a, la, b, lb);
+        product_words(acc->w, x->w, m, y->w, n);
     }
     acc->len = static_cast<std::uint32_t>(m + n) | sign;
     strip_leading_zeros(acc);
@@ -369,8 +375,9 @@ mr_digit normalise(bignum* x, bignum* y) {
 
 // z = x / y truncated towards zero, x = the remainder (sign of x).
 // z == x: x receives the quotient only. z == y: only the remainder is formed,
-// in x, and y keeps its value. x == y is error 7.
-void divide(bignum* x, bignum* y, bignum* z) {
+// in x, and y keeps its value. x == y is error 7. |y| is read through a copy
+// of y's header, so y itself is never written.
+void divide(bignum* x, const bignum* y, bignum* z) {
     if (error_pending()) return;
     routine_trace trace(rn_divide);
     TORVANE_EXPECTS(fits_room(x) && fits_room(y));
@@ -384,23 +391,23 @@ void divide(bignum* x, bignum* y, bignum* z) {
     const bool quotient_only = (z == x);
     const bool remainder_only = (z == y);
     const std::uint32_t xsign = x->len & mr_sign_bit;
-    const std::uint32_t ysign = y->len & mr_sign_bit;
-    const std::uint32_t qsign = xsign ^ ysign;
+    const std::uint32_t qsign = xsign ^ (y->len & mr_sign_bit);
     x->len &= ~mr_sign_bit;
-    y->len &= ~mr_sign_bit;
+    bignum y_magnitude = *y;
+    y_magnitude.len &= ~mr_sign_bit;
+    const bignum* const ym = &y_magnitude;
 
     copy_number(x, acc);
     int t = length_of(acc);
-    const int n = length_of(y);
+    const int n = length_of(ym);
     if (s->length_check && t - n + 1 > s->max_length) {
         report_error(mr_error_overflow);
         x->len |= xsign;
-        y->len |= ysign;
         return;
     }
 
     mr_digit* a = acc->w;
-    const mr_digit* yw = y->w;
+    const mr_digit* yw = ym->w;
 
     // Short cases: one-word operands, an equal-length dividend whose
     // quotient is small, a dividend below the divisor, a one-word divisor.
@@ -410,18 +417,17 @@ void divide(bignum* x, bignum* y, bignum* z) {
         a[0] %= yw[0];
         strip_leading_zeros(acc);
     } else if (t == n && t > 1 && (a[t - 1] >> 2) < yw[n - 1]) {
-        while (compare_numbers(acc, y) >= 0) {
-            magnitude_subtract(acc, y, acc);
+        while (compare_numbers(acc, ym) >= 0) {
+            magnitude_subtract(acc, &y_magnitude, acc);
             ++q;
         }
     }
-    if (compare_numbers(acc, y) < 0) {
+    if (compare_numbers(acc, ym) < 0) {
         if (!quotient_only) {
             copy_number(acc, x);
             give_sign(x, xsign);
         }
         if (!remainder_only) set_word(z, q, qsign);
-        y->len |= ysign;
         return;
     }
     if (n == 1) {
@@ -431,22 +437,20 @@ void divide(bignum* x, bignum* y, bignum* z) {
             give_sign(z, qsign);
         }
         if (!quotient_only) set_word(x, r, xsign);
-        y->len |= ysign;
         return;
     }
 
     // Long division: n >= 2 and x >= y.
-    long_divide(acc, y, remainder_only ? nullptr : z, quotient_only ? nullptr : x);
+    long_divide(acc, ym, remainder_only ? nullptr : z, quotient_only ? nullptr : x);
     if (!remainder_only) give_sign(z, qsign);
     if (!quotient_only) give_sign(x, xsign);
-    y->len |= ysign;
 }
 
 // q = (x*y + z) / w, r = the remainder. z is added only when it differs from
 // both x and y; q == w forms only the remainder, q == r only the quotient;
 // w == r is error 7. Runs with length_check clear, so x*y may have up to
 // twice max_length words; the caller makes sure the quotient fits in q.
-void mad(bignum* x, bignum* y, bignum* z, bignum* w, bignum* q, bignum* r) {
+void mad(const bignum* x, const bignum* y, const bignum* z, const bignum* w, bignum* q, bignum* r) {
     if (error_pending()) return;
     routine_trace trace(rn_mad);
     TORVANE_EXPECTS(fits_room(x) && fits_room(y) && fits_room(z) && fits_room(w));

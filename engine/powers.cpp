@@ -13,7 +13,7 @@
 #include "internal.h"
 #include "kernels.h"
 
-int logb2(bignum* x) {
+int logb2(const bignum* x) {
     if (error_pending() || int_value(x) == 0) return 0;
     routine_trace trace(rn_logb2);
     const int k = length_of(x);
@@ -63,7 +63,7 @@ void expint(int b, int n, bignum* x) {
 }
 
 // w = x^n mod z; z == w means no modulus, w = x^n. x may be w.
-void power(bignum* x, int n, bignum* z, bignum* w) {
+void power(const bignum* x, int n, bignum* z, bignum* w) {
     mr_state* s = engine_instance;
     bignum* b = s->scratch5;
     copy_number(x, b);

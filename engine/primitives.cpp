@@ -145,49 +145,55 @@ void magnitude_subtract(bignum* x, bignum* y, bignum* z) {
     strip_leading_zeros(z);
 }
 
-// z = x + d*y, d = +1 or -1: the body of add, subtract and decr. The signs
-// are taken off both operands, the smaller magnitude is added to or taken
-// from the larger, and the sign of the result is set from the table of the
-// four sign cases. The operands get their signs back afterwards.
-void signed_add(bignum* x, int d, bignum* y, bignum* z) {
+// z = x + d*y, d = +1 or -1: the body of add, subtract and decr. The smaller
+// magnitude is added to or taken from the larger, and the sign of the
+// result is set from the table of the four sign cases. The magnitudes are
+// read through copies of the operands' headers (the digits are shared), so
+// neither operand is written; where z is an operand, it is that operand's
+// copy that the magnitude routines see, and z takes its length word after.
+void signed_add(const bignum* x, int d, const bignum* y, bignum* z) {
     TORVANE_EXPECTS(fits_room(x) && fits_room(y));
     if (is_flash_number(x) || is_flash_number(y)) {
         report_error(mr_error_flash_number);
         return;
     }
     int sx = sign_of(x), sy = sign_of(y);
-    x->len &= mr_magnitude_mask;
-    y->len &= mr_magnitude_mask;
-    int c = compare_numbers(x, y);
+    bignum x_magnitude = *x, y_magnitude = *y;
+    x_magnitude.len &= mr_magnitude_mask;
+    y_magnitude.len &= mr_magnitude_mask;
+    // The same aliasing among xm, ym and zm as among x, y and z.
+    bignum* const xm = &x_magnitude;
+    bignum* const ym = y == x ? xm : &y_magnitude;
+    bignum* const zm = z == x ? xm : z == y ? ym : z;
+    int c = compare_numbers(xm, ym);
     int e = sy * d;
     bool negative_result = false;
     if (sx == e) {
         // Same effective signs: add the magnitudes.
         if (c >= 0)
-            magnitude_add(x, y, z);
+            magnitude_add(xm, ym, zm);
         else
-            magnitude_add(y, x, z);
+            magnitude_add(ym, xm, zm);
         negative_result = sx < 0;
     } else if (c > 0 || (c == 0 && sx > 0)) {
         // |x| is larger (or equal with x the positive one): x's sign wins.
-        magnitude_subtract(x, y, z);
+        magnitude_subtract(xm, ym, zm);
         negative_result = sx < 0;
     } else {
-        magnitude_subtract(y, x, z);
+        magnitude_subtract(ym, xm, zm);
         negative_result = e < 0;
     }
+    if (zm != z) z->len = zm->len;
     if (negative_result && z->len != 0) z->len |= mr_sign_bit;
-    if (x != z && sx < 0) x->len |= mr_sign_bit;
-    if (y != z && y != x && sy < 0) y->len |= mr_sign_bit;
 }
 
-void add(bignum* x, bignum* y, bignum* z) {
+void add(const bignum* x, const bignum* y, bignum* z) {
     if (error_pending()) return;
     routine_trace trace(rn_add);
     signed_add(x, 1, y, z);
 }
 
-void subtract(bignum* x, bignum* y, bignum* z) {
+void subtract(const bignum* x, const bignum* y, bignum* z) {
     if (error_pending()) return;
     routine_trace trace(rn_subtract);
     signed_add(x, -1, y, z);
@@ -203,7 +209,7 @@ void decr(bignum* x, int n, bignum* z) {
 }
 
 // z = x * n for an unsigned word n; z keeps the sign of x.
-void multiply_by_word(bignum* x, mr_digit n, bignum* z) {
+void multiply_by_word(const bignum* x, mr_digit n, bignum* z) {
     mr_state* s = engine_instance;
     if (x != z) zero_number(z);
     if (n == 0) {
@@ -243,7 +249,7 @@ void multiply_by_word(bignum* x, mr_digit n, bignum* z) {
     if (len != 0) z->len |= sign;
 }
 
-void premult(bignum* x, int n, bignum* z) {
+void premult(const bignum* x, int n, bignum* z) {
     if (error_pending()) return;
     routine_trace trace(rn_premult);
     TORVANE_EXPECTS(fits_room(x));
@@ -265,7 +271,7 @@ void premult(bignum* x, int n, bignum* z) {
 }
 
 // z = x / n truncated, z keeps x's sign; returns |x| mod n. n is not 0.
-mr_digit divide_by_word(bignum* x, mr_digit n, bignum* z) {
+mr_digit divide_by_word(const bignum* x, mr_digit n, bignum* z) {
     TORVANE_EXPECTS(n != 0);
     mr_state* s = engine_instance;
     mr_digit r = 0;
@@ -289,7 +295,7 @@ mr_digit divide_by_word(bignum* x, mr_digit n, bignum* z) {
 }
 
 // z = x / n truncated toward zero; returns the remainder, with x's sign.
-int subdiv(bignum* x, int n, bignum* z) {
+int subdiv(const bignum* x, int n, bignum* z) {
     if (error_pending()) return 0;
     routine_trace trace(rn_subdiv);
     TORVANE_EXPECTS(fits_room(x));

@@ -340,6 +340,7 @@ mr_state* init_engine(mr_state* s, int digits, std::uint32_t base) {
         return s;
     }
     set_digit_base(base);
+    s->instance_base = base;
 
     s->bits_per_digit = 0;
     s->digit_base_pow2 = 1;
@@ -431,6 +432,28 @@ void release_engine() {
     engine_free(s);
     engine_instance = nullptr;
 }
+
+// ---- Settings -------------------------------------------------------------------
+
+void set_error_continue(int on) { engine_instance->error_continue = on; }
+
+int engine_error() { return engine_instance->error_number; }
+
+void clear_engine_error() {
+    mr_state* s = engine_instance;
+    s->error_number = 0;
+    s->trace_depth = 0;
+    s->length_check = 1;
+    set_digit_base(s->instance_base);
+}
+
+int get_io_base() { return engine_instance->io_base; }
+
+void set_io_base(int base) { engine_instance->io_base = base; }
+
+char* get_io_buffer() { return engine_instance->io_buffer; }
+
+int get_max_length() { return engine_instance->max_length; }
 
 // ---- Numbers --------------------------------------------------------------------
 

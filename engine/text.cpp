@@ -351,7 +351,7 @@ bool make_powers(power_table& t, int limit, convert_space& space) {
         mr_digit* next = space.take(2 * length_of(&last));
         if (next == nullptr) break;
         bignum sq = view(next, 0);
-        multiply(const_cast<bignum*>(&last), const_cast<bignum*>(&last), &sq);
+        multiply(&last, &last, &sq);
         if (error_pending()) return false;
         keep(sq, next);
         ++needed;
@@ -378,7 +378,7 @@ bool split_to_radix(bignum* x, int top, const power_table& t, mr_digit* out, int
         mr_digit* qw = space.take(length_of(x) - length_of(&t.p[top]) + 2);
         if (qw == nullptr || h > slot) break;
         bignum q = view(qw, 0);
-        divide(x, const_cast<bignum*>(&t.p[top]), &q);  // x = the remainder
+        divide(x, &t.p[top], &q);  // x = the remainder
         if (error_pending() || !split_to_radix(x, top - 1, t, out, h, space)) {
             ok = false;
             break;
@@ -418,7 +418,7 @@ void split_to_full_words(mr_digit* w, int m, int top, const power_table& t, bign
     bignum low = view(lw, 0);
     split_to_full_words(w + h, m - h, top, t, &high, space);
     split_to_full_words(w, h, top - 1, t, &low, space);
-    multiply(&high, const_cast<bignum*>(&t.p[top]), out);
+    multiply(&high, &t.p[top], out);
     add(out, &low, out);
     space.release(mark);
 }
@@ -536,7 +536,7 @@ char alphanumeric_char(std::uint32_t v) {
 
 // y = x, whose words are digits of radix oldbase (0 standing for 2^32),
 // expressed in the current digit_base. x and y may be the same number.
-void cbase(bignum* x, std::uint32_t oldbase, bignum* y) {
+void cbase(const bignum* x, std::uint32_t oldbase, bignum* y) {
     if (error_pending()) return;
     routine_trace trace(rn_cbase);
     mr_state* s = engine_instance;
@@ -682,7 +682,7 @@ int instr(bignum* x, const char* text) {
 // of characters written. Into the engine's own buffer at most
 // io_buffer_size - 5 characters are written; a longer text is error 17 and
 // stops there, unterminated.
-int otstr(bignum* x, char* text) {
+int otstr(const bignum* x, char* text) {
     if (error_pending()) return 0;
     routine_trace trace(rn_otstr);
     mr_state* s = engine_instance;
@@ -766,7 +766,7 @@ int cinstr(bignum* x, const char* text) {
 
 // Writes x in io_base into text; returns the number of characters written.
 // x is not changed.
-int cotstr(bignum* x, char* text) {
+int cotstr(const bignum* x, char* text) {
     if (error_pending()) return 0;
     routine_trace trace(rn_cotstr);
     TORVANE_EXPECTS(fits_room(x));

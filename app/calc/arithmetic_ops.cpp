@@ -21,25 +21,25 @@ int compare_with_int(bignum* v, int n, bignum* scratch) {
 }
 
 bool is_unit_or_zero(const bignum* v) {
-    return is_zero_number(v) || ((v->len & mr_length_mask) == 1 && v->w[0] == 1);
+    const int small = int_value(v);  // +-2^30 for any larger magnitude
+    return small >= -1 && small <= 1;
 }
 
 void unit_power(bignum* x, bignum* e, bignum* w) {
-    if (is_zero_number(e)) {
+    if (is_zero(e)) {
         set_from_int(1, w);  // x^0 = 1, 0^0 included
-    } else if (is_zero_number(x)) {
+    } else if (is_zero(x)) {
         zero_number(w);
     } else {
         // 1 stays 1; -1 keeps its sign for an odd exponent.
-        const bool odd = (e->w[0] & 1u) != 0;
-        set_from_int(is_negative_number(x) && odd ? -1 : 1, w);
+        set_from_int(is_negative(x) && is_odd(e) ? -1 : 1, w);
     }
 }
 
 int product_bits(std::initializer_list<bignum*> factors) {
     int total = 0;
     for (bignum* f : factors) {
-        if (is_zero_number(f)) return 0;
+        if (is_zero(f)) return 0;
         if (!is_unit_or_zero(f)) total += bits(f);
     }
     return total;
@@ -62,7 +62,7 @@ int op_multiply() {
 }
 
 int op_divide() {
-    if (is_zero_number(Y)) return result_invalid_y;
+    if (is_zero(Y)) return result_invalid_y;
     // Quotient truncated towards zero; the remainder has the sign of X.
     copy_number(X, work.second);
     divide(work.second, Y, work.answer);
@@ -72,7 +72,7 @@ int op_divide() {
 
 int op_power() {
     // 0, 1 and -1 to any n >= 0 need no bound, however large n is.
-    if (is_unit_or_zero(X) && !is_negative_number(Y)) {
+    if (is_unit_or_zero(X) && !is_negative(Y)) {
         unit_power(X, Y, work.answer);
         return result_ok;
     }
@@ -86,9 +86,8 @@ int op_power() {
 
 int op_root() {
     if (compare_with_int(Y, 1, work.t1) <= 0) return result_invalid_y;
-    // Y >= 2 here, so its lowest word tells its parity.
-    const bool negative = is_negative_number(X);
-    if (negative && (Y->w[0] & 1u) == 0) return result_even_root_of_negative;
+    const bool negative = is_negative(X);
+    if (negative && !is_odd(Y)) return result_even_root_of_negative;
     // The root is taken of |X| and given X's sign, which for an odd n is the
     // root truncated towards zero; B = X - Ans^n then has X's sign, and
     // X = Ans^n + B always holds.
@@ -96,7 +95,7 @@ int op_root() {
     abs_number(X, magnitude);
     if (compare_with_int(Y, bits(magnitude) + 1, work.t1) > 0) {
         // n exceeds the bit length: |root| is 1, or 0 for X = 0; Ans^n is Ans.
-        if (is_zero_number(magnitude)) {
+        if (is_zero(magnitude)) {
             zero_number(work.answer);
             zero_number(work.second);
         } else {
@@ -115,7 +114,7 @@ int op_root() {
 }
 
 int op_factorial() {
-    if (is_negative_number(X)) return result_negative_factorial;
+    if (is_negative(X)) return result_negative_factorial;
     if (compare_with_int(X, max_factorial_argument, work.t2) > 0) return result_factorial_too_big;
     const int n = int_value(X);
     if (n <= 1) {
@@ -135,7 +134,7 @@ int op_product() {
     // A factor 0 makes the product 0; the factors before it need no bound,
     // so they are not multiplied.
     for (bignum* f : {X, Y, Z, A, B}) {
-        if (is_zero_number(f)) {
+        if (is_zero(f)) {
             zero_number(work.answer);
             return result_ok;
         }

@@ -42,10 +42,10 @@ void set_status_text(char* status, int size, const char* text) { std::snprintf(s
 // engine's buffer into `out` with its terminator. False when the engine
 // failed to write it.
 bool register_text(bignum* reg, char* out) {
-    mr_state* engine = get_engine();
-    const int n = cotstr(reg, engine->io_buffer);
-    if (engine->error_number != 0) return false;
-    std::memcpy(out, engine->io_buffer, static_cast<std::size_t>(n) + 1);
+    char* const engine_text = get_io_buffer();
+    const int n = cotstr(reg, engine_text);
+    if (engine_error() != 0) return false;
+    std::memcpy(out, engine_text, static_cast<std::size_t>(n) + 1);
     return true;
 }
 
@@ -121,15 +121,13 @@ void write_field_text(dialog_window& window, int field_id, const char* text) {
 }
 
 void configure_engine() {
-    mr_state* engine = get_engine();
-    engine->io_base = 16;
-    engine->error_continue = 1;
+    set_io_base(16);
+    set_error_continue(1);
     set_io_buffer_size(engine_io_buffer_chars);
 }
 
 int take_engine_error(char* status, int size) {
-    mr_state* engine = get_engine();
-    const int code = engine->error_number;
+    const int code = engine_error();
     if (code == 0) return 0;
     if (code == mr_error_cancelled) {
         set_status_text(status, size, "Cancelled.");
@@ -137,12 +135,9 @@ int take_engine_error(char* status, int size) {
     } else {
         set_status_text(status, size, error_message(code));
     }
-    engine->error_number = 0;
-    engine->trace_depth = 0;
-    // A routine that stops early on an error may not have reached the steps
-    // that put these back; restore the working state between actions.
-    engine->length_check = 1;
-    if (engine->digit_base != 0 || engine->external_base != 16) set_digit_base(16);
+    // The engine also puts back what a routine stopped early by the error
+    // may have left changed (its trace, length check and digit base).
+    clear_engine_error();
     return code;
 }
 
@@ -176,12 +171,11 @@ namespace {
 // The field text of `value` in `base`, left in text_buffer. False when the
 // engine could not write it (its error is then pending).
 bool format_value(bignum* value, int base) {
-    mr_state* engine = get_engine();
-    const int saved_base = engine->io_base;
-    engine->io_base = base == 64 ? 16 : base;
+    const int saved_base = get_io_base();
+    set_io_base(base == 64 ? 16 : base);
     std::memset(text_buffer, 0, sizeof text_buffer);
     const bool written = register_text(value, text_buffer);
-    engine->io_base = saved_base;
+    set_io_base(saved_base);
     if (!written) return false;
     if (base == 64) {
         // Hexadecimal text to magnitude bytes to base-64 text. Base 64 has no
@@ -299,8 +293,7 @@ void parse_field(dialog_window& window, int field_id, bool pasted) {
     // What the field now shows, kept once the read succeeds.
     std::string accepted = text_buffer;
 
-    mr_state* engine = get_engine();
-    const int saved_base = engine->io_base;
+    const int saved_base = get_io_base();
     bool too_long = false;
     if (current_base == 64) {
         // A leading "-" (the digit filter keeps it) makes the value negative.
@@ -314,13 +307,13 @@ void parse_field(dialog_window& window, int field_id, bool pasted) {
         } else {
             if (minus) text_buffer[0] = '-';
             hex_encode(byte_buffer, count, text_buffer + (minus ? 1 : 0), false);
-            engine->io_base = 16;
+            set_io_base(16);
         }
     } else {
-        engine->io_base = current_base;
+        set_io_base(current_base);
     }
     if (!too_long) cinstr(work.parsed, text_buffer);
-    engine->io_base = saved_base;
+    set_io_base(saved_base);
 
     const bool failed = take_engine_error(status, status_size);
     if (too_long) set_status_text(status, status_size, error_message(3));

@@ -20,8 +20,6 @@ bool modulus_from_z(bignum* m) {
     return compare_with_int(m, 1, work.c) > 0;
 }
 
-// m is odd.
-bool is_odd(bignum* m) { return !is_zero_number(m) && (m->w[0] & 1u) != 0; }
 }  // namespace
 
 int inverse_mod(bignum* x, bignum* n, bignum* w) {
@@ -31,7 +29,7 @@ int inverse_mod(bignum* x, bignum* n, bignum* w) {
 
 void reduce_non_negative(bignum* v, bignum* m) {
     divide(v, m, m);  // the quotient argument equal to the divisor: remainder only
-    if (is_negative_number(v)) add(v, m, v);
+    if (is_negative(v)) add(v, m, v);
 }
 
 int op_powmod() {
@@ -42,12 +40,12 @@ int op_powmod() {
     copy_number(X, work.t1);
     reduce_non_negative(work.t1, m);
     abs_number(Y, work.t2);
-    if (is_negative_number(Y)) {
+    if (is_negative(Y)) {
         // X^-k is (X^-1)^k; without an inverse there is no answer.
         if (inverse_mod(work.t1, m, work.u) != 1) return result_invalid_x;
         copy_number(work.u, work.t1);
     }
-    if (is_zero_number(work.t2)) {
+    if (is_zero(work.t2)) {
         // X^0 is 1 for every X, as X^n has it, whatever the modulus's parity.
         set_from_int(1, work.answer);
         return result_ok;
@@ -112,8 +110,7 @@ int op_gcd() {
     // The engine forms a product only when its factors' words together fit
     // one number; a longer LCM leaves B as it is, and Ans still shows the
     // GCD.
-    const int words = static_cast<int>((work.t1->len & mr_length_mask) + (Y->len & mr_length_mask));
-    if (words > get_engine()->max_length) return result_lcm_too_long;
+    if (length_of(work.t1) + length_of(Y) > get_max_length()) return result_lcm_too_long;
     multiply(work.t1, Y, work.second);
     show_b = true;
     return result_ok;
@@ -147,7 +144,7 @@ int op_linear_mod() {
     multiply(B, Y, work.t2);
     multiply(A, X, work.answer);
     add(work.answer, work.t2, work.answer);
-    if (!is_zero_number(Z)) {
+    if (!is_zero(Z)) {
         // Remainder by the signed Z has the sign of the sum; brought into
         // 0 ... |Z|-1.
         abs_number(Z, work.m);
@@ -168,18 +165,18 @@ int op_powmod2() {
     copy_number(Y, t2);
     reduce_non_negative(t2, m);
     // A negative exponent raises the inverse; without one there is no answer.
-    if (is_negative_number(A)) {
+    if (is_negative(A)) {
         if (inverse_mod(t1, m, work.u) != 1) return result_invalid_x;
         copy_number(work.u, t1);
     }
-    if (is_negative_number(B)) {
+    if (is_negative(B)) {
         if (inverse_mod(t2, m, work.u) != 1) return result_invalid_y;
         copy_number(work.u, t2);
     }
     // A zero exponent makes its factor 1, also for a base that is a
     // multiple of Z.
-    if (is_zero_number(work.ea)) set_from_int(1, t1);
-    if (is_zero_number(work.eb)) set_from_int(1, t2);
+    if (is_zero(work.ea)) set_from_int(1, t1);
+    if (is_zero(work.eb)) set_from_int(1, t2);
     if (is_odd(m)) {
         powmod2(t1, work.ea, t2, work.eb, m, work.answer);
     } else {
@@ -205,7 +202,7 @@ int op_power_sum() {
         premult(B, bits(Y), work.t1);
         if (compare_with_int(work.t1, max_operand_bits, work.c) > 0) return result_over_sized;
     }
-    if (is_negative_number(A) || is_negative_number(B)) return result_invalid_exponents;
+    if (is_negative(A) || is_negative(B)) return result_invalid_exponents;
     // 0^0 counts 1, as in every other power of the calculator.
     if (is_unit_or_zero(Y))
         unit_power(Y, B, work.t2);

@@ -111,8 +111,6 @@ inline bignum* const& B = registers.b;
 
 // Helpers shared by the operations.
 inline int bits(bignum* v) { return logb2(v); }
-inline bool is_zero_number(const bignum* v) { return v->len == 0; }
-inline bool is_negative_number(const bignum* v) { return (v->len & mr_sign_bit) != 0; }
 // Sign-aware comparison of a number with a machine int, through `scratch`.
 int compare_with_int(bignum* v, int n, bignum* scratch);
 // v = v mod |m| brought into 0 ... |m|-1, for a positive m (m unchanged).

@@ -151,7 +151,7 @@ TEST(Jobs, CancelAfterATenthLeavesEverythingAsBeforeAndTheNextPressWorks) {
         EXPECT_EQ(compare_numbers(register_of(field_list[k]), before[static_cast<std::size_t>(k)]), 0) << field_list[k];
         free_number(before[static_cast<std::size_t>(k)]);
     }
-    EXPECT_EQ(get_engine()->error_number, 0);
+    EXPECT_EQ(engine_error(), 0);
 
     // The same modulus again: 2^16 mod Z.
     w.type(IDC_FIELD_X, "2");

@@ -11,7 +11,7 @@
 #include <random>
 #include <vector>
 
-#include "engine.h"
+#include "internal.h"
 
 class EngineTest : public ::testing::Test {
 protected:

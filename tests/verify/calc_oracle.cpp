@@ -614,7 +614,7 @@ public:
         if (w_.text[status_id] != m_.status)
             fail(after, "status \"" + printable(w_.text[status_id]) + "\", want \"" + printable(m_.status) + "\"");
         if (w_.checked != radio_of(m_.base)) fail(after, "checked radio " + std::to_string(w_.checked));
-        if (get_engine()->error_number != 0) fail(after, "engine error left pending");
+        if (engine_error() != 0) fail(after, "engine error left pending");
     }
 
     void switch_base(int base) {

@@ -237,7 +237,7 @@ int words_of(const mpz_class& v) {
 }
 
 void set_number(bignum* x, const mpz_class& v) {
-    int room = get_engine()->max_length;
+    int room = get_max_length();
     // The whole room, not just the old length: a failed call may have left
     // words above its length.
     std::memset(x->w, 0, sizeof(mr_digit) * static_cast<std::size_t>(room));

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "engine.h"
+#include "internal.h"
 
 namespace oracle {
 

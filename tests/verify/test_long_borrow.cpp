@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "engine.h"
+#include "internal.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <vector>
 
-#include "engine.h"
+#include "internal.h"
 
 namespace {
 

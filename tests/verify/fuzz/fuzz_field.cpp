@@ -64,12 +64,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         dialog_command(*window, field, text.size() > 1 ? notify_edit_pasted : notify_edit_changed);
         if (window->text[1007].find(" unchanged: ") != std::string::npos) registers_unchanged();
     }
-    require(get_engine()->error_number == 0);
+    require(engine_error() == 0);
 
     save_registers();
     for (int j = 0; j < 8; ++j) {
         switch_to((k + 1 + j) % 8);
-        require(get_engine()->error_number == 0);
+        require(engine_error() == 0);
         registers_unchanged();
         const int base = bases[(k + 1 + j) % 8];
         const std::string shown = window->text[field];
@@ -78,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             // (when a user could type it: within the field's typing limit).
             window->type(field, shown);
             dialog_command(*window, field, shown.size() > 1 ? notify_edit_pasted : notify_edit_changed);
-            require(get_engine()->error_number == 0);
+            require(engine_error() == 0);
             registers_unchanged();
         }
     }
