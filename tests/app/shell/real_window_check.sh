@@ -14,6 +14,7 @@
 # within half a second (screenshot
 # SCREENSHOT-cancelled.png), then empties X, Y and Z with CL.
 set -euo pipefail
+source "$(dirname "$(realpath "${BASH_SOURCE[0]}")")/private_display.sh"
 kind=$1
 probe=$(realpath "$2")
 work=$3
@@ -39,14 +40,7 @@ fail() {
 }
 
 # A display of our own; Xvfb names a free one.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>display.txt >xvfb.log 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 1 100); do
-    [ -s display.txt ] && break
-    sleep 0.1
-done
-[ -s display.txt ] || fail "Xvfb did not start"
-export DISPLAY=:$(head -n1 display.txt)
+start_private_display 1024x768x24
 
 case "$kind" in
     qt) env -u QT_QPA_PLATFORM "$probe" >probe.log 2>&1 & ;;

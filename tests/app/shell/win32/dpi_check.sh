@@ -11,6 +11,7 @@
 # cut at 144 DPI that is not cut as much at 96 (where the template's own
 # widths decide).
 set -euo pipefail
+source "$(dirname "$(realpath "${BASH_SOURCE[0]}")")/../private_display.sh"
 probe=$(realpath "$1")
 drive=$(realpath "$2")
 work=$(realpath -m "$3")
@@ -37,14 +38,7 @@ fail() {
     exit 1
 }
 
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>display.txt >xvfb.log 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 1 100); do
-    [ -s display.txt ] && break
-    sleep 0.1
-done
-[ -s display.txt ] || fail "Xvfb did not start"
-export DISPLAY=:$(head -n1 display.txt)
+start_private_display 1280x1024x24
 
 for dpi in 96 144; do
     wine reg add "$desktop" /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1

@@ -16,6 +16,7 @@
 # 4. the silent uninstall leaves neither the folder, nor the shortcut, nor
 #    the key.
 set -euo pipefail
+source "$(dirname "$(realpath "${BASH_SOURCE[0]}")")/../private_display.sh"
 installer=$(realpath "$1")
 drive=$(realpath "$2")
 work=$(realpath -m "$3")
@@ -42,14 +43,7 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wineboot -i >/dev/null 2>&1
 fi
 wineserver -w
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>display.txt >xvfb.log 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 1 100); do
-    [ -s display.txt ] && break
-    sleep 0.1
-done
-[ -s display.txt ] || fail "Xvfb did not start"
-export DISPLAY=:$(head -n1 display.txt)
+start_private_display 1024x768x24
 
 uninstall_key='Software\Microsoft\Windows\CurrentVersion\Uninstall\Torvane'
 user=$(wine cmd /c 'echo %USERNAME%' 2>/dev/null | tr -d '\r')
