@@ -110,7 +110,8 @@ fuzz_report() {
         seed=$(find "$fuzz_build/seeds/$target" -type f -printf '%s\n' 2>/dev/null | sort -n | tail -1 || true)
         printf '  fuzz_%-9s %s executions; length cap %s bytes when growing; longest new input %s bytes, longest seed %s bytes; %s\n' \
             "$target" "$runs" "${cap:-?}" "${longest:-0}" "${seed:-0}" \
-            "$(grep -ho 'cov: [0-9]* ft: [0-9]*' "$work/$target".*.log 2>/dev/null | tail -1 || true)"
+            "$(cat "$work/$target.grow.log" "$work/$target.full.log" 2>/dev/null | grep -o 'cov: [0-9]* ft: [0-9]*' |
+                tail -1 || true)"
     done
 }
 
