@@ -621,10 +621,12 @@ mr_digit dbl_addsqr_vv(mr_digit* z, const mr_digit* x, int n) { return active->d
 
 void monty_product_vv(const mr_digit* x, const mr_digit* y, const mr_digit* n, int k, std::uint64_t c64,
                       mr_digit* buf) {
+    if (monty_ifma_in_use(k) && monty_product_ifma(x, y, n, k, c64, buf)) return;
     active->monty_product(x, y, n, k, c64, buf);
 }
 
 void monty_square_vv(const mr_digit* x, const mr_digit* n, int k, std::uint64_t c64, mr_digit* buf) {
+    if (monty_ifma_in_use(k) && monty_product_ifma(x, x, n, k, c64, buf)) return;
     active->monty_square(x, n, k, c64, buf);
 }
 

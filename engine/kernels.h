@@ -77,6 +77,23 @@ mr_digit shr_vu(mr_digit* z, const mr_digit* x, int n, unsigned s);
 // The sign of x - y over n words: -1, 0 or 1.
 int cmp_vv(const mr_digit* x, const mr_digit* y, int n);
 
+// The Montgomery product of monty_product_vv on AVX-512 IFMA (52-bit
+// multiply-add on eight lanes), for 1 <= k <= monty_ifma_max words: the
+// same words in buf[k .. 2k] (the rest of buf untouched). Returns false,
+// doing nothing, where the processor lacks the instructions or k is out
+// of range.
+bool monty_product_ifma(const mr_digit* x, const mr_digit* y, const mr_digit* n, int k, std::uint64_t c64,
+                        mr_digit* buf);
+// monty_product_vv and monty_square_vv run on the IFMA product for moduli
+// of monty_ifma_min to monty_ifma_max words when it is selected, which it is
+// from start-up on processors that have it; select_monty_ifma(false) keeps
+// them on their rows (tests compare). Returns false, changing nothing, when
+// IFMA is asked for and the processor lacks it.
+bool select_monty_ifma(bool use);
+// True when the Montgomery kernels run on IFMA for a k-word modulus, where
+// the fused product pays for squares and products alike.
+bool monty_ifma_in_use(int k);
+
 // Which implementation the kernels above run on: the portable one, or the one
 // for processors with the BMI2 and ADX instructions (mulx, adcx, adox). The
 // best one this processor has is chosen once at start-up; tests and the

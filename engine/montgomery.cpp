@@ -482,7 +482,7 @@ void nres_modmult(bignum* x, bignum* y, bignum* w) {
     bignum* n = s->modulus;
     const int k = length_of(n);
     if (k < monty_multiply_reduce_min && below_modulus(x, n, k) && (x == y || below_modulus(y, n, k))) {
-        if (x != y && k < monty_fused_max)
+        if (monty_ifma_in_use(k) || (x != y && k < monty_fused_max))
             modmult_fused(x, y, w);
         else
             modmult_in_area(x, y, w);

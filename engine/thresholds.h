@@ -62,6 +62,18 @@ inline constexpr int product_toom42_threshold = 160;
 // 32, by 4% at 192 and 10-30% from 224 on (before the wrap-around product
 // it won only from 448).
 inline constexpr int monty_fused_max = 4;
+// Moduli of monty_ifma_min to monty_ifma_max words (and below
+// monty_multiply_reduce_min) run every product and square of residues fused
+// on the AVX-512 IFMA kernel where the processor has it. Measured against
+// the rows (product or square formed in the reduce area, reduced word by
+// word) on the same residues, medians of 11 interleaved rounds in thread
+// CPU time (Release, BMI2/ADX rows, AMD EPYC with 2 cores shared, Dec
+// 2026): the IFMA product is 2.1x slower at 8 words, 1.16 (products) and
+// 1.27 (squares) at 32, ties products at 40 and squares at about 46, and
+// wins from 48 on: 0.83/0.95 at 48, 0.67/0.77 at 64, 0.40/0.46 at 128,
+// 0.27/0.33 at 192. The maximum is the largest length the kernel takes.
+inline constexpr int monty_ifma_min = 48;
+inline constexpr int monty_ifma_max = 256;
 inline constexpr int monty_multiply_reduce_min = 192;
 // Words from which the low half of a product (the quotient of reduction by
 // multiplication) splits into a full product of the low halves and two low

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "kernels.h"
+#include "thresholds.h"
 
 namespace {
 
@@ -147,7 +148,10 @@ TEST(Kernels, MontgomeryKernelsOnBothPathsAgreeWithWordByWordReduction) {
     std::mt19937 rng(2027);
     for (kernel_path path : paths) {
         ASSERT_TRUE(select_kernel_path(path));
-        for (int k = 1; k <= 40; ++k) {
+        std::vector<int> lengths;
+        for (int k = 1; k <= 40; ++k) lengths.push_back(k);
+        lengths.push_back(monty_ifma_max);  // the IFMA kernel's largest, where its lanes grow most
+        for (int k : lengths) {
             for (int kind = 0; kind < 4; ++kind) {
                 SCOPED_TRACE(testing::Message() << "path " << static_cast<int>(path) << " k " << k << " kind " << kind);
                 // An odd modulus with its top word set (kind 0: all ones,
@@ -179,6 +183,15 @@ TEST(Kernels, MontgomeryKernelsOnBothPathsAgreeWithWordByWordReduction) {
                 buf.assign(2 * static_cast<std::size_t>(k) + 4, 7);
                 monty_square_vv(x.data(), n.data(), k, c64, buf.data());
                 EXPECT_EQ(words(buf.begin() + k, buf.begin() + 2 * k + 1), reduce_ref(xx, n));
+                // The IFMA product, called directly at every length (the
+                // kernels above take it only in its range), where the
+                // processor has it.
+                buf.assign(2 * static_cast<std::size_t>(k) + 4, 7);
+                if (monty_product_ifma(x.data(), y.data(), n.data(), k, c64, buf.data())) {
+                    EXPECT_EQ(words(buf.begin() + k, buf.begin() + 2 * k + 1), want_xy) << "IFMA";
+                    monty_product_ifma(x.data(), x.data(), n.data(), k, c64, buf.data());
+                    EXPECT_EQ(words(buf.begin() + k, buf.begin() + 2 * k + 1), reduce_ref(xx, n)) << "IFMA square";
+                }
             }
         }
     }

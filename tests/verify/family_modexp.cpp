@@ -17,6 +17,7 @@
 #include <algorithm>
 
 #include "oracle.h"
+#include "kernels.h"
 #include "thresholds.h"
 
 using namespace oracle;
@@ -46,7 +47,8 @@ int modulus_words(context& c) {
     const int L = c.state->max_length;
     if (c.r.chance(1)) return L;
     if (c.r.chance(5)) {
-        const int near = c.r.coin() && monty_multiply_reduce_min <= L ? monty_multiply_reduce_min : monty_fused_max;
+        const int thresholds[] = {monty_multiply_reduce_min, monty_fused_max, monty_ifma_min, monty_ifma_max};
+        const int near = std::min(thresholds[c.r.below(4)], L);
         return std::clamp(near + static_cast<int>(c.r.range(-1, 1)), 1, L);
     }
     return c.pick_length(profile::heavy, L);
@@ -157,7 +159,10 @@ void run_powmod(context& c) {
     if (form == 1) { set_number(pw, x); a = pw; old_w = x; }
     if (form == 2) { set_number(pw, y); e = pw; old_w = y; }
     if (form == 3) { set_number(pw, n); m = pw; old_w = n; }
+    // Now and then on the rows where the IFMA kernel would run.
+    const bool rows = c.r.chance(20) && select_monty_ifma(false);
     powmod(a, e, m, pw);
+    if (rows) select_monty_ifma(true);
     if (bad_modulus) {
         c.tally("odd modulus below 3 (error 19)");
         if (c.error(19)) c.value("w unchanged", pw, old_w);
