@@ -33,6 +33,7 @@
 // when it fits, so an overflow leaves the destination as it was.
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <climits>
 #include <cstring>
@@ -225,6 +226,189 @@ bool horner_to_radix(const bignum* x, Scale from, std::uint32_t to, bignum* y, i
     return true;
 }
 
+// ---- Horner's rule on 64-bit limbs -------------------------------------------
+//
+// Between full words and a radix B <= 2^31 the loops above run on 64-bit
+// limbs when the result has at most limb_horner_words words: two full words
+// make one limb, two words of radix B one limb of radix B^2 (below 2^62), so
+// each step covers four word steps with one limb product (reading) or one
+// limb division by a reciprocal (writing). The limbs are built in a buffer
+// on the stack and written out as words only when they fit.
+
+constexpr int limb_horner_words = 1024;
+constexpr int limb_horner_limbs = limb_horner_words / 2 + 1;
+
+// Division of a 128-bit value whose high limb is below d, by a fixed d below
+// 2^63, with a reciprocal of d shifted up to its top bit: one product
+// estimates the quotient, one more forms the remainder, and at most two
+// corrections follow.
+class limb_divisor {
+public:
+    explicit limb_divisor(std::uint64_t d)
+        : shift_(std::countl_zero(d)),
+          d_(d << shift_),
+          // floor((2^128 - 1) / d_) - 2^64
+          v_(static_cast<std::uint64_t>(((static_cast<uint128>(~(d << shift_)) << 64) | UINT64_MAX) /
+                                        (d << shift_))) {}
+    // (hi*2^64 + lo) / d with its remainder, for hi < d.
+    std::uint64_t divide(std::uint64_t hi, std::uint64_t lo, std::uint64_t& remainder) const {
+        const std::uint64_t u1 = (hi << shift_) | (lo >> (64 - shift_));  // shift_ >= 1
+        const std::uint64_t u0 = lo << shift_;
+        const uint128 p = static_cast<uint128>(v_) * u1 + ((static_cast<uint128>(u1) << 64) | u0);
+        std::uint64_t q = static_cast<std::uint64_t>(p >> 64) + 1;
+        std::uint64_t r = u0 - q * d_;
+        if (r > static_cast<std::uint64_t>(p)) {
+            --q;
+            r += d_;
+        }
+        if (r >= d_) {
+            ++q;
+            r -= d_;
+        }
+        remainder = r >> shift_;
+        return q;
+    }
+
+private:
+    int shift_;
+    std::uint64_t d_;
+    std::uint64_t v_;
+};
+
+// The source words w[0 .. n-1] as limbs, the lowest first; an odd last word
+// makes a limb of its own.
+std::uint64_t limb_at(const mr_digit* w, int n, int i) {
+    return 2 * i + 1 < n ? load_limb(w + 2 * i) : w[2 * i];
+}
+
+// y = y * 2^64 + c over the len limbs of y in radix D (a step of writing),
+// appending limbs for the final carry. False when the buffer is full.
+bool limb_step_radix(std::uint64_t* y, int& len, std::uint64_t c, const limb_divisor& d) {
+    std::uint64_t r;
+    for (int j = 0; j < len; ++j) {
+        c = d.divide(y[j], c, r);
+        y[j] = r;
+    }
+    while (c != 0) {
+        if (len >= limb_horner_limbs) return false;
+        c = d.divide(0, c, r);
+        y[len++] = r;
+    }
+    return true;
+}
+
+// Two steps in one pass, y = (y*2^64 + high)*2^64 + low; the second step's
+// chain of divisions runs one limb behind the first's, and the processor
+// overlaps the two.
+bool limb_step_radix_twice(std::uint64_t* y, int& len, std::uint64_t high, std::uint64_t low,
+                           const limb_divisor& d) {
+    if (len == 0) return limb_step_radix(y, len, high, d) && limb_step_radix(y, len, low, d);
+    std::uint64_t c1 = high, c2 = low, r1, r2;
+    c1 = d.divide(y[0], c1, r1);
+    std::uint64_t pending = r1;  // first step's limb j - 1, not yet through the second
+    int j = 1;
+    for (; j < len; ++j) {
+        c1 = d.divide(y[j], c1, r1);
+        c2 = d.divide(pending, c2, r2);
+        y[j - 1] = r2;
+        pending = r1;
+    }
+    for (; c1 != 0; ++j) {  // the first step's carry limbs
+        if (j >= limb_horner_limbs) return false;
+        c1 = d.divide(0, c1, r1);
+        c2 = d.divide(pending, c2, r2);
+        y[j - 1] = r2;
+        pending = r1;
+    }
+    c2 = d.divide(pending, c2, r2);
+    y[j - 1] = r2;
+    for (; c2 != 0; ++j) {  // the second step's carry limbs
+        if (j >= limb_horner_limbs) return false;
+        c2 = d.divide(0, c2, r2);
+        y[j] = r2;
+    }
+    len = j;
+    return true;
+}
+
+// True when the words of n full words, in a radix B > 2^23 (every word
+// radix of a base that is no power of two), fit the limb buffer.
+bool limb_horner_fits(int n) { return n <= limb_horner_words * 2 / 3; }
+
+// y (zero on entry) = x's full words in words of radix `to` (at most 2^31),
+// on limbs; x must pass limb_horner_fits. False when y would need more than
+// `limit` words.
+bool limb_horner_to_radix(const bignum* x, std::uint32_t to, bignum* y, int limit) {
+    std::uint64_t buffer[limb_horner_limbs];
+    const limb_divisor d(static_cast<std::uint64_t>(to) * to);
+    const int n = length_of(x);
+    int len = 0;
+    int i = (n + 1) / 2 - 1;  // the top limb
+    if (i % 2 == 0 && i >= 0 && !limb_step_radix(buffer, len, limb_at(x->w, n, i--), d)) return false;
+    for (; i > 0; i -= 2)
+        if (!limb_step_radix_twice(buffer, len, limb_at(x->w, n, i), limb_at(x->w, n, i - 1), d)) return false;
+    // Each limb of radix B^2 gives two words of radix B.
+    const word_divisor word(to);
+    std::uint64_t low;
+    const int words = len == 0 ? 0 : 2 * len - (word.divide(buffer[len - 1], low) == 0 ? 1 : 0);
+    if (words > limit) return false;
+    for (int j = 0; j < len; ++j) {
+        const std::uint64_t high = word.divide(buffer[j], low);
+        y->w[2 * j] = static_cast<mr_digit>(low);
+        if (2 * j + 1 < words) y->w[2 * j + 1] = static_cast<mr_digit>(high);
+    }
+    y->len = static_cast<std::uint32_t>(words);
+    return true;
+}
+
+// y (zero on entry) = the value of x's words in radix `from` (at most
+// 2^31), in full words, on limbs: y = y*from^2 + (x[i]*from + x[i-1]).
+// False when y would need more than `limit` words.
+bool limb_horner_to_full_words(const bignum* x, std::uint64_t from, bignum* y, int limit) {
+    std::uint64_t buffer[limb_horner_limbs];
+    const mr_digit* xw = x->w;
+    const std::uint64_t from2 = from * from;
+    int len = 0;
+    int i = length_of(x) - 1;
+    auto step = [&](std::uint64_t c) {
+        for (int j = 0; j < len; ++j) {
+            const uint128 t = static_cast<uint128>(buffer[j]) * from2 + c;
+            buffer[j] = static_cast<std::uint64_t>(t);
+            c = static_cast<std::uint64_t>(t >> 64);
+        }
+        if (c == 0) return true;
+        if (len >= limb_horner_limbs) return false;
+        buffer[len++] = c;
+        return true;
+    };
+    if (i % 2 == 0) {
+        buffer[0] = xw[i--];
+        len = buffer[0] != 0 ? 1 : 0;
+    }
+    for (; i > 0; i -= 2)
+        if (!step(xw[i] * from + xw[i - 1])) return false;
+    int words = 2 * len;
+    if (len > 0 && buffer[len - 1] >> 32 == 0) --words;
+    if (words > limit) return false;
+    for (int j = 0; j < len; ++j) {
+        y->w[2 * j] = static_cast<mr_digit>(buffer[j]);
+        if (2 * j + 1 < words) y->w[2 * j + 1] = static_cast<mr_digit>(buffer[j] >> 32);
+    }
+    y->len = static_cast<std::uint32_t>(words);
+    return true;
+}
+
+// The quadratic changes of radix between full words and a radix of at most
+// 2^31, on limbs where the result fits the limb buffer.
+bool quadratic_to_radix(const bignum* x, std::uint32_t to, bignum* y, int limit) {
+    return limb_horner_fits(length_of(x)) ? limb_horner_to_radix(x, to, y, limit)
+                                          : horner_to_radix(x, scale_by_full_word{}, to, y, limit);
+}
+bool quadratic_to_full_words(const bignum* x, std::uint64_t from, bignum* y, int limit) {
+    return from <= 0x80000000u && length_of(x) <= limb_horner_words ? limb_horner_to_full_words(x, from, y, limit)
+                                                                    : horner_to_full_words(x, from, y, limit);
+}
+
 // ---- Divide and conquer ----------------------------------------------------
 //
 // Above text_split_out_words words (writing) or text_split_in_words words
@@ -389,7 +573,7 @@ bool split_to_radix(bignum* x, int top, const power_table& t, mr_digit* out, int
     }
     if (ok) {
         bignum y = view(out, 0);
-        ok = horner_to_radix(x, scale_by_full_word{}, t.radix, &y, slot);
+        ok = quadratic_to_radix(x, t.radix, &y, slot);
     }
     space.release(mark);
     return ok;
@@ -409,7 +593,7 @@ void split_to_full_words(mr_digit* w, int m, int top, const power_table& t, bign
     }
     if (lw == nullptr) {
         const bignum x = view(w, m);
-        horner_to_full_words(&x, t.radix, out, m + 2);
+        quadratic_to_full_words(&x, t.radix, out, m + 2);
         space.release(mark);
         return;
     }
@@ -449,9 +633,9 @@ bool split_full_words_to_radix(const bignum* x, std::uint32_t to, bignum* y, int
     t.h0 = std::max(text_split_in_words / 2, 1);
     const int n = length_of(x);
     if (!make_powers(t, n / 2 + 1, space))
-        return !error_pending() && horner_to_radix(x, scale_by_full_word{}, to, y, limit);
+        return !error_pending() && quadratic_to_radix(x, to, y, limit);
     mr_digit* xw = space.take(n);
-    if (xw == nullptr) return horner_to_radix(x, scale_by_full_word{}, to, y, limit);
+    if (xw == nullptr) return quadratic_to_radix(x, to, y, limit);
     std::memcpy(xw, x->w, sizeof(mr_digit) * static_cast<std::size_t>(n));
     bignum copy = view(xw, n);
     if (!split_to_radix(&copy, t.count - 1, t, y->w, limit, space)) return false;
@@ -470,9 +654,9 @@ bool split_radix_to_full_words(const bignum* x, std::uint32_t from, bignum* y, i
     t.radix = from;
     t.h0 = std::max(text_split_in_words / 2, 1);
     const int m = length_of(x);
-    if (!make_powers(t, m / 2 + 1, space)) return !error_pending() && horner_to_full_words(x, from, y, limit);
+    if (!make_powers(t, m / 2 + 1, space)) return !error_pending() && quadratic_to_full_words(x, from, y, limit);
     mr_digit* out = space.take(m + 2);
-    if (out == nullptr) return horner_to_full_words(x, from, y, limit);
+    if (out == nullptr) return quadratic_to_full_words(x, from, y, limit);
     bignum result = view(out, 0);
     split_to_full_words(x->w, m, t.count - 1, t, &result, space);
     if (error_pending() || length_of(&result) > limit) return false;
@@ -525,6 +709,99 @@ std::uint32_t alphanumeric_value(unsigned char c, std::uint32_t base) {
     return 256;
 }
 
+// The nine decimal digits of w mod 10^9 at out, the most significant first
+// (what nine divisions by 10 would give), through a table of digit pairs.
+void nine_digits(std::uint32_t w, char* out) {
+    static constexpr auto pairs = [] {
+        std::array<char, 200> t{};
+        for (int i = 0; i < 100; ++i) {
+            t[2 * i] = static_cast<char>('0' + i / 10);
+            t[2 * i + 1] = static_cast<char>('0' + i % 10);
+        }
+        return t;
+    }();
+    w %= 1000000000u;
+    const std::uint32_t low8 = w % 100000000u;
+    const std::uint32_t high4 = low8 / 10000, low4 = low8 % 10000;
+    out[0] = static_cast<char>('0' + w / 100000000u);
+    std::memcpy(out + 1, &pairs[2 * (high4 / 100)], 2);
+    std::memcpy(out + 3, &pairs[2 * (high4 % 100)], 2);
+    std::memcpy(out + 5, &pairs[2 * (low4 / 100)], 2);
+    std::memcpy(out + 7, &pairs[2 * (low4 % 100)], 2);
+}
+
+// The value of the eight decimal digit characters at p, the first the most
+// significant, all at once in one limb; `valid` tells whether all eight are
+// digits.
+std::uint32_t eight_digits(const char* p, bool& valid) {
+    std::uint64_t x;
+    std::memcpy(&x, p, sizeof x);
+    // Every byte 0x30-0x3F, and still so with 6 added: 0x30-0x39.
+    valid = (x & 0xF0F0F0F0F0F0F0F0u) == 0x3030303030303030u &&
+            ((x + 0x0606060606060606u) & 0xF0F0F0F0F0F0F0F0u) == 0x3030303030303030u;
+    x -= 0x3030303030303030u;
+    x = (x * (10 * 256 + 1)) >> 8;                                  // pairs of digits in every other byte
+    x = ((x & 0x00FF00FF00FF00FFu) * (100 * 65536 + 1)) >> 16;      // fours in every other 16 bits
+    x = ((x & 0x0000FFFF0000FFFFu) * (10000 * (1ull << 32) + 1)) >> 32;  // all eight
+    return static_cast<std::uint32_t>(x);
+}
+
+// instr's reading of decimal text, as read_digit_text below: whole words of
+// nine digits by eight_digits and the one before them.
+bool read_decimal_text(const char* text, int first, int length, int limit, bignum* x) {
+    int p = first;
+    while (p < length && text[p] == '0') ++p;
+    const int words = (length - p + 8) / 9;
+    if (words > limit) return false;
+    bool valid = true;
+    int j = 0;
+    for (int end = length; end - 9 >= p; end -= 9, ++j) {
+        bool eight_valid;
+        const auto top = static_cast<std::uint32_t>(static_cast<unsigned char>(text[end - 9]) - '0');
+        x->w[j] = top * 100000000u + eight_digits(text + end - 8, eight_valid);
+        valid = valid && eight_valid && top <= 9;
+    }
+    if (j < words) {  // the top word, of fewer than nine digits
+        mr_digit v = 0;
+        for (int q = p; q < length - 9 * j; ++q) {
+            const auto d = static_cast<std::uint32_t>(static_cast<unsigned char>(text[q]) - '0');
+            valid = valid && d <= 9;
+            v = v * 10 + d;
+        }
+        x->w[j++] = v;
+    }
+    if (!valid) {
+        std::memset(x->w, 0, sizeof(mr_digit) * static_cast<std::size_t>(j));
+        return false;
+    }
+    x->len = static_cast<std::uint32_t>(words);
+    return true;
+}
+
+// instr's reading of text in a base up to 10 whose characters
+// text[first .. length-1] are all digits of the base and whose value fits
+// `limit` words: each word's per_word digits by Horner's rule. False, with
+// x untouched, otherwise; the
+// digit-by-digit loop then finds the error.
+bool read_digit_text(const char* text, int first, int length, std::uint32_t base, int per_word, int limit,
+                     bignum* x) {
+    int p = first;
+    while (p < length && text[p] == '0') ++p;  // leading zeros take no room
+    for (int q = p; q < length; ++q)
+        if (static_cast<std::uint32_t>(static_cast<unsigned char>(text[q]) - '0') >= base) return false;
+    const int words = (length - p + per_word - 1) / per_word;
+    if (words > limit) return false;
+    for (int j = 0; j < words; ++j) {
+        const int end = length - j * per_word;
+        mr_digit v = 0;
+        for (int q = std::max(p, end - per_word); q < end; ++q)
+            v = v * base + static_cast<mr_digit>(text[q] - '0');
+        x->w[j] = v;
+    }
+    x->len = static_cast<std::uint32_t>(words);
+    return true;
+}
+
 // The character of digit v in bases up to 60.
 char alphanumeric_char(std::uint32_t v) {
     if (v < 10) return static_cast<char>('0' + v);
@@ -553,21 +830,23 @@ void cbase(const bignum* x, std::uint32_t oldbase, bignum* y) {
     zero_number(sum);
     const std::uint64_t from = oldbase == 0 ? 0x100000000u : oldbase;
     bool fits;
-    // Splitting pays above the thresholds; it needs the whole of x to fit
-    // one number's room so that its pieces fit the conversion area.
+    // Splitting pays above the thresholds. Reading takes words up to the
+    // limit without length_check (a full-length number's decimal text has
+    // more words of 10^9 than the number has full words), and where the
+    // conversion area runs out a piece falls back to the quadratic loop.
     const int n = length_of(x);
     const int from_bits = radix_bits(from);
     const int to_bits = radix_bits(s->digit_base == 0 ? 0x100000000u : s->digit_base);
     if (from_bits != 0 && to_bits != 0)
         fits = regroup_bits(x, from_bits, sum, to_bits, limit);
     else if (s->digit_base == 0)
-        fits = n > text_split_in_words && n <= s->max_length && from <= 0x80000000u
+        fits = n > text_split_in_words && from <= 0x80000000u
                    ? split_radix_to_full_words(x, oldbase, sum, limit)
-                   : horner_to_full_words(x, from, sum, limit);
+                   : quadratic_to_full_words(x, from, sum, limit);
     else if (oldbase == 0)
         fits = n > text_split_out_words && n <= s->max_length
                    ? split_full_words_to_radix(x, s->digit_base, sum, limit)
-                   : horner_to_radix(x, scale_by_full_word{}, s->digit_base, sum, limit);
+                   : quadratic_to_radix(x, s->digit_base, sum, limit);
     else
         fits = horner_to_radix(x, scale_by_radix{oldbase}, s->digit_base, sum, limit);
     if (!fits) {
@@ -622,7 +901,10 @@ int instr(bignum* x, const char* text) {
     int length = 0;
     if (text != nullptr) {
         const int bound = own_buffer ? s->io_buffer_size : INT_MAX;
-        while (length < bound && text[length] != '\0' && !(alphanumeric && text[length] == '\n')) ++length;
+        length = static_cast<int>(strnlen(text, static_cast<std::size_t>(bound)));
+        if (alphanumeric)
+            if (const void* feed = std::memchr(text, '\n', static_cast<std::size_t>(length)))
+                length = static_cast<int>(static_cast<const char*>(feed) - text);
     }
     if (own_buffer && length >= s->io_buffer_size) {
         report_error(mr_error_io_buffer_overflow);
@@ -644,10 +926,15 @@ int instr(bignum* x, const char* text) {
     // its place value. Zero digits change nothing and are only counted, so
     // leading zeros never take room.
     const int per_word = s->digits_per_word;
+    const int limit = word_limit(s);
+    if (base <= 10 && (base == 10 && per_word == 9 ? read_decimal_text(text, first, length, limit, x)
+                                                   : read_digit_text(text, first, length, base, per_word, limit, x))) {
+        if (negative && x->len != 0) x->len |= mr_sign_bit;
+        return length;
+    }
     mr_digit place_value[32];
     place_value[0] = 1;
     for (int k = 1; k < per_word; ++k) place_value[k] = place_value[k - 1] * base;
-    const int limit = word_limit(s);
     int word = 0, place = 0, top = -1;
     bool ok = true;
     for (int p = length - 1; p >= first; --p) {
@@ -707,8 +994,14 @@ int otstr(const bignum* x, char* text) {
     const mr_digit mask = full_word ? (mr_digit{1} << bits) - 1 : 0;
     std::uint32_t digits[32];
     bool leading = true;
+    const bool decimal = !full_word && base == 10 && per_word == 9;
     for (int i = length_of(x) - 1; i >= 0; --i) {
         mr_digit w = x->w[i];
+        if (decimal && !leading && pos + 9 <= capacity) {  // a whole word of decimal digits at once
+            nine_digits(w, text + pos);
+            pos += 9;
+            continue;
+        }
         for (int k = 0; k < per_word; ++k) {
             if (full_word) {
                 digits[k] = w & mask;
