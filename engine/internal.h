@@ -25,7 +25,16 @@ inline constexpr std::size_t number_header_words = number_header_bytes / sizeof(
 inline constexpr int mr_trace_depth_max = 24;
 inline constexpr int mr_random_pool_size = 37;
 
+// The listener of the long loops' progress; see set_progress_hook.
+struct progress_listener {
+    progress_hook hook;
+    void* context;
+};
+
 // The engine instance. Field order and meaning are fixed; see state.cpp.
+// Everything a computation writes lives here, so each thread computes on an
+// instance of its own (engine_instance below) and threads never share one
+// at the same time.
 struct mr_state {
     std::uint32_t digit_base;      // radix of one word, 0 standing for 2^32
     std::uint32_t external_base;   // base whose digits are packed into words
@@ -69,6 +78,11 @@ struct mr_state {
     mr_digit* scratch_area_block;  // word arrays of the fast algorithms
     std::uint64_t monty_constant_limb;  // -1/n mod 2^64; its low half is monty_constant
     std::uint32_t instance_base;   // the base given to mirsys; clear_engine_error puts it back
+    std::atomic<bool> own_cancel;  // a cancel request for this instance
+    // The request this instance takes at its step boundaries: own_cancel, or
+    // the one of the instance it shares its requests with (share_cancel).
+    std::atomic<bool>* cancel;
+    progress_listener progress;    // the progress hook of this instance's loops
 };
 
 // Number of slots in the workspace block.
@@ -156,9 +170,12 @@ void report_error(int code);
 void put_text(const char* text);
 std::uint32_t random_word();
 
-// The current instance; get_engine() returns it. Modules read it directly in
-// their loops instead of calling get_engine() per word.
-extern mr_state* engine_instance;
+// The calling thread's instance, made by mirsys on that thread or handed to
+// it by use_engine; get_engine() returns it. Modules read it directly in
+// their loops instead of calling get_engine() per word. Constant-initialised
+// (null), so every use is a plain thread-local load with no initialiser
+// check.
+extern constinit thread_local mr_state* engine_instance;
 
 // True while an engine error is recorded. Traced routines test this first and
 // return at once, touching none of their arguments.
@@ -183,30 +200,40 @@ inline bool error_pending() { return engine_instance->error_number != 0; }
 // broken precondition). A length beyond it was never a finished number.
 inline bool fits_room(const bignum* x) { return stored_length(x) <= 2 * engine_instance->max_length + 3; }
 
-// Set by request_cancel from any thread; read at the step boundaries of the
+// Set by request_cancel from any thread: a request that reaches every
+// instance. An instance also takes the request of its own `cancel` flag
+// (request_instance_cancel). Both are read at the step boundaries of the
 // long loops (report_progress).
 extern std::atomic<bool> cancel_requested;
 // Records a cancel request as the pending error.
 void raise_cancel();
 
-// The listener of the long loops' progress; see set_progress_hook.
-struct progress_listener {
-    progress_hook hook;
-    void* context;
-};
-extern progress_listener engine_progress;
+// Whether a cancel request reaches instance s.
+inline bool cancel_pending(const mr_state* s) {
+    return cancel_requested.load(std::memory_order_relaxed) || s->cancel->load(std::memory_order_relaxed);
+}
+
+// A cancel request for instance s alone (and the instances that share its
+// requests), from any thread; cleared by clear_instance_cancel.
+void request_instance_cancel(mr_state* s);
+void clear_instance_cancel(mr_state* s);
+// Instance s takes the cancel requests of `from` from now on instead of its
+// own: a request for `from` stops both. `from` must outlive s's use of it;
+// share_cancel(s, s) gives s its own requests back.
+void share_cancel(mr_state* s, mr_state* from);
 
 // Called at the head of each step of a long loop: `done` of `total` steps
-// are finished. Tells the progress hook, and turns a cancel request into
-// the pending error here, where the loop's state is whole: from then on
-// every traced routine returns at once, the loop's own calls included, and
-// the computation unwinds as after any other error. (A request is not taken
-// at every routine's entry check: some routines go on after a callee has
-// returned early and would then work on a half-made intermediate.)
+// are finished. Tells the instance's progress hook, and turns a cancel
+// request into the pending error here, where the loop's state is whole:
+// from then on every traced routine returns at once, the loop's own calls
+// included, and the computation unwinds as after any other error. (A
+// request is not taken at every routine's entry check: some routines go on
+// after a callee has returned early and would then work on a half-made
+// intermediate.)
 inline void report_progress(int done, int total) {
-    if (engine_progress.hook != nullptr)
-        engine_progress.hook(engine_progress.context, engine_instance->trace_depth, done, total);
-    if (cancel_requested.load(std::memory_order_relaxed)) raise_cancel();
+    mr_state* s = engine_instance;
+    if (s->progress.hook != nullptr) s->progress.hook(s->progress.context, s->trace_depth, done, total);
+    if (cancel_pending(s)) raise_cancel();
 }
 
 // One entry of the routine-call trace. A traced routine checks

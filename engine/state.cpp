@@ -15,10 +15,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "internal.h"
 
-mr_state* engine_instance = nullptr;
+constinit thread_local mr_state* engine_instance = nullptr;
 
 // ---- Routine names and error messages -------------------------------------
 
@@ -240,11 +241,21 @@ void engine_precondition_failed(const char* condition, const char* file, int lin
 // ---- Cancel and progress ------------------------------------------------------
 
 std::atomic<bool> cancel_requested{false};
-progress_listener engine_progress{nullptr, nullptr};
 
 void request_cancel() { cancel_requested.store(true, std::memory_order_relaxed); }
 
-void clear_cancel_request() { cancel_requested.store(false, std::memory_order_relaxed); }
+// The process-wide request, and the request of the calling thread's
+// instance when it has one.
+void clear_cancel_request() {
+    cancel_requested.store(false, std::memory_order_relaxed);
+    if (engine_instance != nullptr) clear_instance_cancel(engine_instance);
+}
+
+void request_instance_cancel(mr_state* s) { s->cancel->store(true, std::memory_order_relaxed); }
+
+void clear_instance_cancel(mr_state* s) { s->cancel->store(false, std::memory_order_relaxed); }
+
+void share_cancel(mr_state* s, mr_state* from) { s->cancel = from->cancel; }
 
 // Recorded directly, not through report_error: a cancel is the user's wish,
 // not a fault, and never ends the process with a report.
@@ -252,12 +263,14 @@ void raise_cancel() {
     if (engine_instance->error_number == 0) engine_instance->error_number = mr_error_cancelled;
 }
 
-void set_progress_hook(progress_hook hook, void* context) { engine_progress = {hook, context}; }
+void set_progress_hook(progress_hook hook, void* context) {
+    if (engine_instance != nullptr) engine_instance->progress = {hook, context};
+}
 
 void progress_step(int done, int total) { report_progress(done, total); }
 
 bool cancel_point() {
-    if (cancel_requested.load(std::memory_order_relaxed)) raise_cancel();
+    if (cancel_pending(engine_instance)) raise_cancel();
     return error_pending();
 }
 
@@ -286,6 +299,12 @@ std::uint32_t random_word() {
 // ---- Instance -------------------------------------------------------------------
 
 mr_state* get_engine() { return engine_instance; }
+
+mr_state* use_engine(mr_state* s) {
+    mr_state* before = engine_instance;
+    engine_instance = s;
+    return before;
+}
 
 // Derives the digit base fields from a requested base. Powers of two up to
 // 2^16 that divide 32 bits evenly use full words; every other base b packs
@@ -329,6 +348,9 @@ mr_state* mirsys(int digits, std::uint32_t base) {
 mr_state* init_engine(mr_state* s, int digits, std::uint32_t base) {
     if (s == nullptr) return nullptr;
     engine_instance = s;
+    new (&s->own_cancel) std::atomic<bool>(false);
+    s->cancel = &s->own_cancel;
+    s->progress = {nullptr, nullptr};
     s->trace_depth = 0;
     s->trace[0] = rn_your_program;
     s->trace_depth = 1;

@@ -61,10 +61,14 @@ private:
     std::uint32_t saved_;
 };
 
+// The core's engine instance, made on the thread that makes the core and
+// lent to the thread that runs a job (compute_job).
+mr_state* core_engine = nullptr;
+
 }  // namespace
 
 core_state::core_state() {
-    mirsys(engine_precision_digits, 16);
+    core_engine = mirsys(engine_precision_digits, 16);
     for (bignum** n : core_numbers()) *n = mirvar(0);
 }
 
@@ -74,6 +78,7 @@ core_state::~core_state() {
         *n = nullptr;
     }
     release_engine();
+    core_engine = nullptr;
 }
 
 bignum* register_of(int field_id) {
@@ -567,12 +572,16 @@ void commit_base_switch(dialog_window& window, const calc_job& job) {
 }  // namespace
 
 void compute_job(calc_job& job) {
+    // The job's thread computes on the core's instance while the window's
+    // thread waits for it, and gives it back when done.
+    mr_state* before = use_engine(core_engine);
     set_progress_hook(engine_progress_step, &job.progress);
     if (job.kind == job_kind::operation)
         compute_operation(job);
     else
         compute_base_switch(job);
     set_progress_hook(nullptr, nullptr);
+    use_engine(before);
     job.progress.finish();
 }
 

@@ -8,8 +8,11 @@
 // declared in the private headers beside the sources (internal.h and one
 // per module); engine/README.md draws the layers.
 //
-// The engine is a single process-wide instance created by mirsys() and torn
-// down by release_engine(); all routines are free functions that take their
+// The engine computes on the calling thread's instance, created on that
+// thread by mirsys() and torn down by release_engine(), or lent to it by
+// use_engine(); threads with instances of their own compute at the same
+// time without touching one another's. All routines are free functions that
+// take their
 // operands first and their results last, in numbers the caller supplies.
 // Passing the same number for two parameters is allowed unless a routine
 // says otherwise. Inputs a routine never writes are const. Nothing here
@@ -97,8 +100,14 @@ const char* error_message(int code);
 // Makes the instance with room for `digits` digits of `base` (mirsys(16384,
 // 16): numbers of up to 2049 words) and returns it; release_engine() frees
 // everything mirsys made. Numbers made by mirvar are their owners' to free.
+// Both work on the calling thread's instance: mirsys makes it that
+// thread's instance, release_engine frees it and leaves the thread none.
 mr_state* mirsys(int digits, std::uint32_t base);
 void release_engine();
+// Makes s (made by mirsys, or null) the calling thread's instance and
+// returns the one it had: a thread computes on an instance another thread
+// made, which must not compute on it meanwhile.
+mr_state* use_engine(mr_state* s);
 
 // 1: an error is only recorded; 0 (after mirsys): it is printed and the
 // process ends.
@@ -148,23 +157,25 @@ inline bool is_odd(const bignum* x) { return !is_zero(x) && (x->w[0] & 1u) != 0;
 
 // ---- Cancel and progress (state.cpp) ----------------------------------------
 
-// request_cancel may be called from any thread while another runs the
-// engine: at the next step boundary of a long loop (progress_step) the
-// engine records mr_error_cancelled as its pending error, and every routine
-// then unwinds as after any other error. The request stays until
+// request_cancel may be called from any thread while others run the
+// engine: at the next step boundary of a long loop (progress_step) every
+// instance records mr_error_cancelled as its pending error, and every
+// routine then unwinds as after any other error. The request stays until
 // clear_cancel_request, which the thread that runs the engine calls once
-// the computation has returned.
+// the computation has returned; it clears the process-wide request and the
+// calling thread's instance's own.
 void request_cancel();
 void clear_cancel_request();
 
 // Progress of the long loops (the exponent bits of the exponentiations, the
 // trials of the primality test, and the caller's own loops through
-// progress_step): while a hook is set, each step of such a loop begins with
-// hook(context, depth, done, total), `done` of `total` steps finished and
-// `depth` the trace depth of the looping routine (0 for the caller), so that
-// a listener can nest the loops of callees inside those of their callers.
-// The hook runs on the engine's thread; with none set a step costs one null
-// test and one relaxed atomic load.
+// progress_step): while a hook is set on the calling thread's instance,
+// each step of such a loop begins with hook(context, depth, done, total),
+// `done` of `total` steps finished and `depth` the trace depth of the
+// looping routine (0 for the caller), so that a listener can nest the loops
+// of callees inside those of their callers. The hook runs on the engine's
+// thread; with none set a step costs one null test and two relaxed atomic
+// loads.
 using progress_hook = void (*)(void* context, int depth, int done, int total);
 void set_progress_hook(progress_hook hook, void* context);
 
