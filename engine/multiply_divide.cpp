@@ -103,6 +103,26 @@ struct limb_divisor {
     }
 };
 
+// z -= x * q over n words (n even) for a one-limb q; returns the borrow
+// limb out of the top. One carry chain instead of a carry and a borrow:
+// each limb's product takes the carry into its low half, and the borrow of
+// the subtraction joins the high half. x*q + carry <= (2^64-1)*2^64, so
+// that high half is at most 2^64-1, and only with a low half of 0, which
+// subtracts without a borrow: the carry always fits one limb.
+u64 submul_row(mr_digit* z, const mr_digit* x, int n, u64 q) {
+    u64 carry = 0;
+    for (int i = 0; i + 1 < n; i += 2) {
+        const u128 p = static_cast<u128>(load_limb(x + i)) * q;
+        const u64 low = static_cast<u64>(p) + carry;
+        carry = static_cast<u64>(p >> 64) + (low < carry);
+        const u64 zl = load_limb(z + i);
+        const u64 d = zl - low;
+        carry += d > zl;
+        store_limb(z + i, d);
+    }
+    return carry;
+}
+
 // The schoolbook loop above, on u (m limbs, 2m words) by the normalised v
 // (nl >= 1 limbs), with the top nl limbs of u below v. Leaves the m - nl
 // quotient limbs in q and the remainder in u's low nl limbs (the words
@@ -137,7 +157,7 @@ void schoolbook_divide(mr_digit* u, int m, const mr_digit* v, int nl, mr_digit* 
             }
         }
         if (qhat != 0) {
-            const u64 borrow = submul_vvd(uj, v, 2 * nl, qhat);
+            const u64 borrow = submul_row(uj, v, 2 * nl, qhat);
             if (borrow > u2) {
                 add_vv(uj, uj, v, 2 * nl);  // the carry out cancels the borrow
                 --qhat;
@@ -337,26 +357,30 @@ void multiply(const bignum* x, const bignum* y, bignum* z) {
     const std::uint32_t sign = (x->len ^ y->len) & mr_sign_bit;
     const int m = length_of(x);
     const int n = length_of(y);
-    zero_number(acc);
     if (s->length_check && m + n > s->max_length) {
+        zero_number(acc);
         report_error(mr_error_overflow);
         return;
     }
-    // The product is built in the accumulator, which is never a factor; the
-    // larger factor goes first. The squaring method starts at six words.
-    mr_digit* scratch = scratch_words(area_product);
-    const std::size_t room = scratch_words_size(area_product);
+    // The product is built in z when z shares no words with a factor, else
+    // in the accumulator, which is never a factor, and copied. The larger
+    // factor goes first. The squaring method starts at six words.
+    bignum* const target = (z->w == x->w || z->w == y->w) ? static_cast<bignum*>(acc) : z;
+    const int old_words = stored_length(target);
     if (x == y && m > 5) {
-        if (square_scratch_words(m) <= room)
-            square_vv(acc->w, x->w, m, scratch);
+        mr_digit* scratch = scratch_words(area_product);
+        if (square_scratch_words(m) <= scratch_words_size(area_product))
+            square_vv(target->w, x->w, m, scratch);
         else
-            schoolbook_square(acc->w, x->w, m);
+            schoolbook_square(target->w, x->w, m);
     } else {
-        product_words(acc->w, x->w, m, y->w, n);
+        product_words(target->w, x->w, m, y->w, n);
     }
-    acc->len = static_cast<std::uint32_t>(m + n) | sign;
-    strip_leading_zeros(acc);
-    copy_number(acc, z);
+    // The words above the product that the old value held are cleared.
+    for (int i = m + n; i < old_words; ++i) target->w[i] = 0;
+    target->len = static_cast<std::uint32_t>(m + n) | sign;
+    strip_leading_zeros(target);
+    if (target != z) copy_number(acc, z);
 }
 
 mr_digit normalise(bignum* x, bignum* y) {
