@@ -53,10 +53,13 @@
 // Workspace: trial_division's quotient, the tests' values and isprime's
 // saved modulus live in workspace numbers that the routines beneath them
 // leave alone (workspace.h).
+#include <atomic>
 #include <numeric>
 
 #include "internal.h"
 #include "kernels.h"
+#include "pool.h"
+#include "thresholds.h"
 #include "workspace.h"
 
 namespace {
@@ -149,6 +152,10 @@ bool is_perfect_square(bignum* x, bignum* root) {
 bool above(const bignum* x, int d) { return length_of(x) > 1 || x->w[0] > static_cast<mr_digit>(d); }
 
 }  // namespace
+
+// The tests of isprime at once on the worker pool (end of this file); false
+// when they do not run there.
+bool parallel_trials(bignum* x, int bits, int trials, int* verdict);
 
 void gprime(int bound) {
     if (error_pending()) return;
@@ -371,6 +378,8 @@ int isprime(bignum* x) {
     const int bits = logb2(x);
     if (bits > 220) trials = (10 * trials) / (bits - 210) + 2;
 
+    if (int verdict = 0; parallel_trials(x, bits, trials, &verdict)) return verdict;
+
     // The tests install x as the modulus; the caller's (or none) is given
     // back at the end.
     bignum* saved = workspace(ws_saved_modulus);
@@ -406,4 +415,162 @@ int isprime(bignum* x) {
     }
     if (error_pending()) return 0;
     return verdict;
+}
+
+// ---- The tests on the worker pool ------------------------------------------
+//
+// From parallel_prime_bits bits on, with the pool on, isprime's tests run at
+// once, one task each on an instance of the pool (never the caller's, whose
+// installed modulus therefore stays as it was): the Lucas test, the longest,
+// first, then the strong test to base 2, then the trials with random bases.
+// The bases are drawn before the run, in the order and from the words the
+// tests one after another would draw them; the verdict is 1 when every test
+// passes, as there. A test that fails stops those that its failure makes
+// needless through their instances' cancel flags: a failing half of
+// Baillie-PSW stops every other test (one after another, no base would have
+// been drawn), a failing trial stops the trials after it only, so that the
+// first failing trial is known. The random pool is then left as the tests
+// one after another leave it: the words of the bases up to that first
+// failing trial drawn, or of all when every test passed, or of none when
+// Baillie-PSW failed. A cancel request (request_cancel, or the caller's
+// own) reaches every task and becomes the caller's pending error when it
+// stopped a test whose verdict was still needed.
+
+namespace {
+
+// Tests in one run: the two halves of Baillie-PSW and the random trials.
+constexpr int max_parallel_tests = max_prime_trials + 2;
+
+struct prime_tests {
+    bignum* x;
+    int count;                                 // 2 + trials
+    int bases[max_parallel_tests];             // bases[k] for test k >= 2
+    std::atomic<bool> stop[max_parallel_tests];
+    int result[max_parallel_tests];            // 1 passed, 0 failed, -1 stopped, -2 another error
+    int error[max_parallel_tests];             // that error's code
+    std::atomic<int> finished{0};
+    mr_state* caller;                          // for the progress of the caller's tasks
+    int caller_depth;
+};
+
+void prime_test_task(void* context, int index, const pool_executor& executor) {
+    auto& t = *static_cast<prime_tests*>(context);
+    mr_state* s = executor.instance;  // this thread's instance (engine_instance)
+    clear_engine_error();
+    s->cancel = &t.stop[index];
+    if (executor.index == 0) {
+        // The caller's tasks report into its progress, as steps of isprime.
+        s->progress = t.caller->progress;
+        s->trace_depth = t.caller_depth;
+        report_progress(t.finished.load(std::memory_order_relaxed), t.count);
+    }
+    int verdict = 0;
+    if (!error_pending()) {
+        if (index == 0)
+            verdict = strong_lucas_probable_prime(t.x);
+        else
+            verdict = strong_probable_prime(index == 1 ? 2 : t.bases[index], t.x);
+    }
+    if (s->error_number == mr_error_cancelled) {
+        t.result[index] = -1;
+    } else if (s->error_number != 0) {
+        t.result[index] = -2;
+        t.error[index] = s->error_number;
+    } else {
+        t.result[index] = verdict;
+        if (verdict == 0)
+            for (int k = index < 2 ? 0 : index + 1; k < t.count; ++k) t.stop[k].store(true, std::memory_order_relaxed);
+    }
+    s->progress = {nullptr, nullptr};
+    s->cancel = &s->own_cancel;
+    clear_engine_error();
+    t.finished.fetch_add(1, std::memory_order_relaxed);
+}
+
+}  // namespace
+
+bool parallel_trials(bignum* x, int bits, int trials, int* verdict) {
+    if (bits < parallel_prime_bits || !pool_available()) return false;
+    mr_state* s = engine_instance;
+    if (cancel_pending(s)) {
+        raise_cancel();
+        *verdict = 0;
+        return true;
+    }
+    static thread_local prime_tests t;  // no allocation while computing
+    t.x = x;
+    t.count = 2 + trials;
+    t.caller = s;
+    t.caller_depth = s->trace_depth;
+    t.finished.store(0, std::memory_order_relaxed);
+    for (int k = 0; k < t.count; ++k) {
+        t.stop[k].store(false, std::memory_order_relaxed);
+        t.result[k] = -1;
+        t.error[k] = 0;
+    }
+
+    // The bases, as the trials one after another draw them (see isprime),
+    // with the number of words each took.
+    const std::uint32_t saved_pool_index = static_cast<std::uint32_t>(s->random_index);
+    std::uint32_t saved_pool[mr_random_pool_size];
+    for (int k = 0; k < mr_random_pool_size; ++k) saved_pool[k] = s->random_pool[k];
+    const std::uint32_t saved_borrow = s->random_borrow;
+    int words_drawn[max_parallel_tests] = {};
+    const bool small = int_value(x) < (1 << 30);
+    const int x_small = int_value(x);
+    for (int k = 2; k < t.count; ++k) {
+        int a;
+        do {
+            a = static_cast<int>(random_word()) % (1 << 30);
+            if (small) a %= x_small;
+            ++words_drawn[k];
+        } while (a < 2);
+        t.bases[k] = a;
+    }
+
+    if (!pool_run(t.count, prime_test_task, &t)) {
+        // The pool was taken meanwhile: the random pool as it was, and the
+        // tests one after another.
+        for (int k = 0; k < mr_random_pool_size; ++k) s->random_pool[k] = saved_pool[k];
+        s->random_index = static_cast<int>(saved_pool_index);
+        s->random_borrow = saved_borrow;
+        return false;
+    }
+
+    // Test by test in the order of isprime: the first that failed decides.
+    int decided = -1;  // the index of the first failing test, or count when all passed
+    for (int k = 0; k < t.count && decided < 0; ++k) {
+        const int order = k == 0 ? 1 : k == 1 ? 0 : k;  // base 2 before Lucas
+        if (t.result[order] == 0) decided = order;
+        if (t.result[order] < 0) break;  // stopped or failed with an error: not decided in order
+    }
+    const bool bpsw_failed = t.result[0] == 0 || t.result[1] == 0;
+    int words = 0;
+    if (!bpsw_failed) {
+        const int last = decided >= 2 ? decided : t.count - 1;
+        for (int k = 2; k <= last; ++k) words += words_drawn[k];
+    }
+    for (int k = 0; k < mr_random_pool_size; ++k) s->random_pool[k] = saved_pool[k];
+    s->random_index = static_cast<int>(saved_pool_index);
+    s->random_borrow = saved_borrow;
+    for (int k = 0; k < words; ++k) random_word();
+
+    if (bpsw_failed || decided >= 2) {
+        *verdict = 0;
+        return true;
+    }
+    for (int k = 0; k < t.count; ++k) {
+        if (t.result[k] == -2) {
+            report_error(t.error[k]);
+            *verdict = 0;
+            return true;
+        }
+        if (t.result[k] == -1) {  // a cancel request stopped a test still needed
+            raise_cancel();
+            *verdict = 0;
+            return true;
+        }
+    }
+    *verdict = 1;
+    return true;
 }

@@ -62,8 +62,16 @@
 #include <cstdint>
 #include <cstring>
 
+#include "internal.h"
 #include "kernels.h"
+#include "pool.h"
 #include "thresholds.h"
+
+// The top Toom-3 and Toom-4 levels with their point products on the worker
+// pool (end of this file); false when they do not run there. A square
+// passes b = nullptr.
+bool parallel_toom3(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch);
+bool parallel_toom4(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch);
 
 namespace {
 
@@ -411,6 +419,7 @@ void karatsuba_square(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch) 
 }
 
 void toom3_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch) {
+    if (parallel_toom3(r, a, m, b, n, scratch)) return;
     const int k = (m + 2) / 3;
     const int p = 2 * k + 2;
     mr_digit* v1 = scratch;
@@ -434,6 +443,7 @@ void toom3_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int
 }
 
 void toom3_square(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch) {
+    if (parallel_toom3(r, a, m, nullptr, m, scratch)) return;
     const int k = (m + 2) / 3;
     const int p = 2 * k + 2;
     mr_digit* v1 = scratch;
@@ -482,6 +492,7 @@ void toom42_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, in
 }
 
 void toom4_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch) {
+    if (parallel_toom4(r, a, m, b, n, scratch)) return;
     const int k = (m + 3) / 4;
     const int p = 2 * k + 2;
     mr_digit* v1 = scratch;
@@ -512,6 +523,7 @@ void toom4_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int
 }
 
 void toom4_square(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch) {
+    if (parallel_toom4(r, a, m, nullptr, m, scratch)) return;
     const int k = (m + 3) / 4;
     const int p = 2 * k + 2;
     mr_digit* v1 = scratch;
@@ -634,4 +646,185 @@ std::size_t square_scratch_words(int m) {
     }
     default: return 0;
     }
+}
+
+// ---- Point products on the worker pool -------------------------------------
+//
+// Above parallel_product_threshold words the point products of the top
+// Toom level run at once on the pool (pool.h): one task a point, each
+// evaluating both factors at its point into scratch of its own thread (the
+// caller's is the serial method's evaluation room and what follows it, a
+// worker's its instance's product area) and multiplying into the value's
+// place, which the serial method uses too. The interpolation then runs on
+// the calling thread, as without the pool. Evaluations of a pair at +x and
+// -x are made twice, once by each of the two tasks: linear work beside the
+// products. Tasks run in order of index, the long products first.
+
+namespace {
+
+enum class toom_kind { toom3_product, toom3_square, toom4_product, toom4_square };
+
+struct toom_points {
+    toom_kind kind;
+    mr_digit* r;
+    const mr_digit* a;
+    int m;
+    const mr_digit* b;
+    int n;
+    int k;
+    mr_digit* values[5];         // v1, vm1, v2, vm2, vh (Toom-3: the first three)
+    mr_digit* caller_room;       // the caller's evaluation room and scratch
+    bool negative[5];            // sign of the value, where one can be negative
+};
+
+// Words of evaluation room a point task needs before its product's scratch.
+int evaluation_words(toom_kind kind, int k) {
+    switch (kind) {
+    case toom_kind::toom3_product: return 2 * (k + 1);
+    case toom_kind::toom3_square: return k + 1;
+    case toom_kind::toom4_product: return 5 * (k + 1);
+    case toom_kind::toom4_square: return 3 * (k + 1);
+    }
+    return 0;
+}
+
+std::size_t point_task_words(toom_kind kind, int k) {
+    const bool square = kind == toom_kind::toom3_square || kind == toom_kind::toom4_square;
+    const std::size_t product = square ? square_scratch_words(k + 1) : product_scratch_words(k + 1, k + 1);
+    return static_cast<std::size_t>(evaluation_words(kind, k)) + product;
+}
+
+void toom3_point(toom_points& t, int index, mr_digit* room) {
+    const int k = t.k, m = t.m, n = t.n;
+    mr_digit* ea = room;
+    if (t.kind == toom_kind::toom3_square) {
+        mr_digit* rest = ea + (k + 1);
+        switch (index) {
+        case 0: eval_one(ea, t.a, m, k); square_vv(t.values[0], ea, k + 1, rest); break;
+        case 1: eval_minus_one(ea, t.a, m, k); square_vv(t.values[1], ea, k + 1, rest); break;
+        case 2: eval_two(ea, t.a, m, k); square_vv(t.values[2], ea, k + 1, rest); break;
+        case 3: square_vv(t.r, t.a, k, rest); break;
+        default: square_vv(t.r + 4 * k, t.a + 2 * k, m - 2 * k, rest); break;
+        }
+        return;
+    }
+    mr_digit* eb = ea + (k + 1);
+    mr_digit* rest = eb + (k + 1);
+    switch (index) {
+    case 0:
+        eval_one(ea, t.a, m, k);
+        eval_one(eb, t.b, n, k);
+        product_vv(t.values[0], ea, k + 1, eb, k + 1, rest);
+        break;
+    case 1:
+        t.negative[1] = eval_minus_one(ea, t.a, m, k) != eval_minus_one(eb, t.b, n, k);
+        product_vv(t.values[1], ea, k + 1, eb, k + 1, rest);
+        break;
+    case 2:
+        eval_two(ea, t.a, m, k);
+        eval_two(eb, t.b, n, k);
+        product_vv(t.values[2], ea, k + 1, eb, k + 1, rest);
+        break;
+    case 3: product_vv(t.r, t.a, k, t.b, k, rest); break;
+    default: product_vv(t.r + 4 * k, t.a + 2 * k, m - 2 * k, t.b + 2 * k, n - 2 * k, rest); break;
+    }
+}
+
+void toom4_point(toom_points& t, int index, mr_digit* room) {
+    const int k = t.k, m = t.m, n = t.n;
+    mr_digit* ea = room;
+    mr_digit* eam = ea + (k + 1);
+    if (t.kind == toom_kind::toom4_square) {
+        mr_digit* u = eam + (k + 1);
+        mr_digit* rest = u + (k + 1);
+        switch (index) {
+        case 0: eval4_one(ea, eam, u, t.a, m, k); square_vv(t.values[0], ea, k + 1, rest); break;
+        case 1: eval4_one(ea, eam, u, t.a, m, k); square_vv(t.values[1], eam, k + 1, rest); break;
+        case 2: eval4_two(ea, eam, u, t.a, m, k); square_vv(t.values[2], ea, k + 1, rest); break;
+        case 3: eval4_two(ea, eam, u, t.a, m, k); square_vv(t.values[3], eam, k + 1, rest); break;
+        case 4: eval4_half(ea, t.a, m, k); square_vv(t.values[4], ea, k + 1, rest); break;
+        case 5: square_vv(t.r, t.a, k, rest); break;
+        default: square_vv(t.r + 6 * k, t.a + 3 * k, m - 3 * k, rest); break;
+        }
+        return;
+    }
+    mr_digit* eb = eam + (k + 1);
+    mr_digit* ebm = eb + (k + 1);
+    mr_digit* u = ebm + (k + 1);
+    mr_digit* rest = u + (k + 1);
+    switch (index) {
+    case 0:
+    case 1: {
+        const bool negative = eval4_one(ea, eam, u, t.a, m, k) != eval4_one(eb, ebm, u, t.b, n, k);
+        if (index == 0)
+            product_vv(t.values[0], ea, k + 1, eb, k + 1, rest);
+        else {
+            t.negative[1] = negative;
+            product_vv(t.values[1], eam, k + 1, ebm, k + 1, rest);
+        }
+        break;
+    }
+    case 2:
+    case 3: {
+        const bool negative = eval4_two(ea, eam, u, t.a, m, k) != eval4_two(eb, ebm, u, t.b, n, k);
+        if (index == 2)
+            product_vv(t.values[2], ea, k + 1, eb, k + 1, rest);
+        else {
+            t.negative[3] = negative;
+            product_vv(t.values[3], eam, k + 1, ebm, k + 1, rest);
+        }
+        break;
+    }
+    case 4:
+        eval4_half(ea, t.a, m, k);
+        eval4_half(eb, t.b, n, k);
+        product_vv(t.values[4], ea, k + 1, eb, k + 1, rest);
+        break;
+    case 5: product_vv(t.r, t.a, k, t.b, k, rest); break;
+    default: product_vv(t.r + 6 * k, t.a + 3 * k, m - 3 * k, t.b + 3 * k, n - 3 * k, rest); break;
+    }
+}
+
+void point_task(void* context, int index, const pool_executor& executor) {
+    auto& t = *static_cast<toom_points*>(context);
+    mr_digit* room = executor.scratch != nullptr ? executor.scratch : t.caller_room;
+    if (t.kind == toom_kind::toom3_product || t.kind == toom_kind::toom3_square)
+        toom3_point(t, index, room);
+    else
+        toom4_point(t, index, room);
+}
+
+// Runs the point products of one Toom level on the pool; false (nothing
+// done) when the pool cannot take them or a worker's room is too small.
+bool run_points(toom_points& t) {
+    if (t.m < parallel_product_threshold || !pool_available() || engine_instance == nullptr) return false;
+    if (point_task_words(t.kind, t.k) > scratch_words_size(area_product)) return false;
+    const int count = t.kind == toom_kind::toom3_product || t.kind == toom_kind::toom3_square ? 5 : 7;
+    return pool_run(count, point_task, &t);
+}
+
+}  // namespace
+
+bool parallel_toom3(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch) {
+    const int k = (m + 2) / 3;
+    const int p = 2 * k + 2;
+    const bool square = b == nullptr;
+    toom_points t{square ? toom_kind::toom3_square : toom_kind::toom3_product,
+                  r, a, m, b, n, k, {scratch, scratch + p, scratch + 2 * p, nullptr, nullptr}, scratch + 3 * p, {}};
+    if (!run_points(t)) return false;
+    toom3_interpolate(r, m + (square ? m : n), k, t.values[0], t.values[1], t.negative[1], t.values[2]);
+    return true;
+}
+
+bool parallel_toom4(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch) {
+    const int k = (m + 3) / 4;
+    const int p = 2 * k + 2;
+    const bool square = b == nullptr;
+    toom_points t{square ? toom_kind::toom4_square : toom_kind::toom4_product,
+                  r, a, m, b, n, k,
+                  {scratch, scratch + p, scratch + 2 * p, scratch + 3 * p, scratch + 4 * p}, scratch + 5 * p, {}};
+    if (!run_points(t)) return false;
+    toom4_interpolate(r, m + (square ? m : n), k, t.values[0], t.values[1], t.negative[1], t.values[2],
+                      t.values[3], t.negative[3], t.values[4], t.caller_room);
+    return true;
 }

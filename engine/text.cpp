@@ -297,43 +297,37 @@ bool limb_step_radix(std::uint64_t* y, int& len, std::uint64_t c, const limb_div
     return true;
 }
 
-// K steps in one pass, y = (..((y*2^64 + c[0])*2^64 + c[1])..)*2^64 +
-// c[K-1]. Each step is a chain of dependent divisions; step k runs k limbs
-// behind step 0, so the processor overlaps the K chains. False when the
-// buffer is full.
-template <int K>
-bool limb_steps_radix(std::uint64_t* y, int& len, const std::uint64_t* in, const limb_divisor& d) {
-    std::uint64_t c[K];
-    std::uint64_t pending[K] = {};  // pending[k]: step k-1's last limb, not yet through step k
-    for (int k = 0; k < K; ++k) c[k] = in[k];
-    // One position of the pass: step k at limb t - k, the last step first
-    // so that each takes its predecessor's limb of the position before.
-    auto position = [&](int t, bool edge) {
-        for (int k = K - 1; k >= 0; --k) {
-            const int p = t - k;
-            if (edge && p < 0) continue;
-            const std::uint64_t v = k > 0 ? pending[k] : !edge || p < len ? y[p] : 0;
-            std::uint64_t r;
-            c[k] = d.divide(v, c[k], r);
-            if (k == K - 1)
-                y[p] = r;
-            else
-                pending[k + 1] = r;
-        }
-    };
-    int t = 0;
-    for (; t < K - 1; ++t) position(t, true);
-    for (; t < len; ++t) position(t, false);
-    // The carries run on past the old length.
-    for (;; ++t) {
-        bool done = true;
-        for (int k = 0; k < K; ++k) done = done && c[k] == 0 && (k == 0 || pending[k] == 0);
-        if (done && t - (K - 1) >= len) break;
-        if (t - (K - 1) >= limb_horner_limbs) return false;
-        position(t, true);
+// Two steps in one pass, y = (y*2^64 + high)*2^64 + low; the second step's
+// chain of divisions runs one limb behind the first's, and the processor
+// overlaps the two.
+bool limb_step_radix_twice(std::uint64_t* y, int& len, std::uint64_t high, std::uint64_t low,
+                           const limb_divisor& d) {
+    if (len == 0) return limb_step_radix(y, len, high, d) && limb_step_radix(y, len, low, d);
+    std::uint64_t c1 = high, c2 = low, r1, r2;
+    c1 = d.divide(y[0], c1, r1);
+    std::uint64_t pending = r1;  // first step's limb j - 1, not yet through the second
+    int j = 1;
+    for (; j < len; ++j) {
+        c1 = d.divide(y[j], c1, r1);
+        c2 = d.divide(pending, c2, r2);
+        y[j - 1] = r2;
+        pending = r1;
     }
-    len = std::max(len, t - (K - 1));
-    while (len > 0 && y[len - 1] == 0) --len;
+    for (; c1 != 0; ++j) {  // the first step's carry limbs
+        if (j >= limb_horner_limbs) return false;
+        c1 = d.divide(0, c1, r1);
+        c2 = d.divide(pending, c2, r2);
+        y[j - 1] = r2;
+        pending = r1;
+    }
+    c2 = d.divide(pending, c2, r2);
+    y[j - 1] = r2;
+    for (; c2 != 0; ++j) {  // the second step's carry limbs
+        if (j >= limb_horner_limbs) return false;
+        c2 = d.divide(0, c2, r2);
+        y[j] = r2;
+    }
+    len = j;
     return true;
 }
 
@@ -350,12 +344,9 @@ bool limb_horner_to_radix(const bignum* x, std::uint32_t to, bignum* y, int limi
     const int n = length_of(x);
     int len = 0;
     int i = (n + 1) / 2 - 1;  // the top limb
-    for (; i >= 0 && (i + 1) % 2 != 0; --i)
-        if (!limb_step_radix(buffer, len, limb_at(x->w, n, i), d)) return false;
-    for (; i > 0; i -= 2) {  // two chains overlap as well as four do
-        const std::uint64_t in[2] = {limb_at(x->w, n, i), limb_at(x->w, n, i - 1)};
-        if (!limb_steps_radix<2>(buffer, len, in, d)) return false;
-    }
+    if (i % 2 == 0 && i >= 0 && !limb_step_radix(buffer, len, limb_at(x->w, n, i--), d)) return false;
+    for (; i > 0; i -= 2)
+        if (!limb_step_radix_twice(buffer, len, limb_at(x->w, n, i), limb_at(x->w, n, i - 1), d)) return false;
     // Each limb of radix B^2 gives two words of radix B.
     const word_divisor word(to);
     std::uint64_t low;

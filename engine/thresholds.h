@@ -43,6 +43,14 @@ inline constexpr int square_toom4_threshold = 1664;
 inline constexpr int square_toom4_limit = 2016;
 inline constexpr int product_toom42_threshold = 160;
 
+// Top Toom-3 and Toom-4 levels of at least this many words (the longer
+// factor) run their point products on the worker pool when it is on
+// (pool.h); below it, or without a pool, nothing changes.
+inline constexpr int parallel_product_threshold = 1024;
+// isprime runs its tests at once on the worker pool for candidates of at
+// least this many bits.
+inline constexpr int parallel_prime_bits = 512;
+
 // ---- Montgomery reduction (montgomery.cpp) ---------------------------------
 
 // A product of two different residues under a modulus of fewer words than
@@ -115,21 +123,9 @@ TORVANE_TUNABLE divide_recursive_words = 64;
 // split). Measured by torvane-tune-divide as above, in bases 10, 3 and 60
 // (one split at the top, two runs): writing breaks even at 128-192 words
 // (0.96-1.10 at 160) and gains from there, reading from 40-64 (1.03-1.07
-// at 48). Measured again once the quadratic loops ran on 64-bit limbs
-// (torvane-bench, to_decimal and from_decimal at 16384 and 65530 bits
-// against GMP, two runs of each build; Dec 2026): writing at 96, 128, 160,
-// 256 and 384 words gave 1.43-1.45, 1.43-1.45, 1.44-1.46, 1.55 and 1.66-1.72
-// of GMP at 16384 bits, and 1.81-1.86, 1.83-1.86, 1.83-1.85, 2.13 and
-// 2.70-2.90 at 65530: a split still pays from 160 words as a whole (the
-// tuning program's one split at the top, with the quadratic loop below,
-// breaks even only at 320-384 words). Reading at 32, 48, 64, 96 and 160
-// words: 1.16-1.17, 1.12-1.27, 1.16 and 1.25-1.29, 1.31-1.34 of GMP at
-// 16384 bits, 1.34-1.35, 1.44-1.52, 1.32-1.33, 1.52-1.53 and 1.48-1.51 at
-// 65530. The reading threshold also sets the table of powers (half of it
-// is the exponent of the smallest power), and with 64 its powers split the
-// largest numbers into even halves.
+// at 48).
 TORVANE_TUNABLE text_split_out_words = 160;
-TORVANE_TUNABLE text_split_in_words = 64;
+TORVANE_TUNABLE text_split_in_words = 48;
 
 // ---- GCD and roots (gcd.cpp, powers.cpp) -------------------------------------
 

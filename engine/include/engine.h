@@ -189,6 +189,21 @@ void progress_step(int done, int total);
 // is pending, the request's or any other: the loop's cue to stop.
 bool cancel_point();
 
+// ---- Worker threads (pool.cpp) ------------------------------------------------
+
+// Starts the engine's worker threads, once per process, from a thread with
+// an instance: `threads` threads in all with the calling one (0: the
+// TORVANE_THREADS variable when set, else the processor count; 1 or less:
+// no pool). Each worker gets an instance of the calling instance's size.
+// Long products and squares, the primality test's trials and the two
+// powers of an even modulus then run on several threads, with the same
+// results as on one. Returns the number of threads now in use (1: none
+// started). stop_pool ends them; no computation may be running then.
+int start_pool(int threads);
+void stop_pool();
+// Threads a computation may use: 1 without a pool.
+int pool_threads();
+
 // ---- Arithmetic ---------------------------------------------------------------
 
 // z = x + y, z = x - y (primitives.cpp).

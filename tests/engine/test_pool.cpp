@@ -1,0 +1,146 @@
+// The worker pool: the parallel paths give what one thread gives (products
+// and squares above the pool's threshold, the primality test with the
+// random pool left as one thread leaves it), and a cancel request stops
+// every thread of a parallel primality test at its next step. Built with
+// ThreadSanitizer as well (scripts/test.sh).
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "internal.h"
+#include "pool.h"
+#include "thresholds.h"
+
+namespace {
+
+// A reproducible pseudo-random number of `words` words.
+void fill(bignum* x, int words, std::uint32_t seed) {
+    zero_number(x);
+    for (int k = 0; k < words; ++k) {
+        seed = seed * 1664525u + 1013904223u;
+        x->w[k] = seed ^ (seed >> 13);
+    }
+    x->w[words - 1] |= 0x80000000u;
+    x->len = static_cast<std::uint32_t>(words);
+}
+
+// 2^p - 1.
+void mersenne(int p, bignum* x) {
+    expb2(p, x);
+    decr(x, 1, x);
+}
+
+class PoolTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        mirsys(2 * 16384 + 16, 16);  // room for the product of two 65530-bit numbers
+        set_error_continue(1);
+        ASSERT_EQ(start_pool(3), 3);  // two workers: more threads than this machine's cores
+    }
+    void TearDown() override {
+        stop_pool();
+        release_engine();
+    }
+};
+
+// Products and squares at, around and far above the threshold, in each of
+// the parallel Toom levels, against the same routines without the pool.
+TEST_F(PoolTest, ProductsAndSquaresMatchOneThread) {
+    bignum* a = mirvar(0);
+    bignum* b = mirvar(0);
+    bignum* one = mirvar(0);
+    bignum* many = mirvar(0);
+    const int t = parallel_product_threshold;
+    for (int words : {t - 1, t, t + 1, 1500, square_toom4_threshold + 3, product_toom4_threshold + 1, 2048}) {
+        for (int shorter : {words, words - words / 5}) {
+            fill(a, words, static_cast<std::uint32_t>(words));
+            fill(b, shorter, static_cast<std::uint32_t>(shorter) * 7u);
+            pool_use_here(false);
+            multiply(a, b, one);
+            pool_use_here(true);
+            multiply(a, b, many);
+            EXPECT_EQ(compare_numbers(one, many), 0) << words << " by " << shorter << " words";
+        }
+        pool_use_here(false);
+        multiply(a, a, one);
+        pool_use_here(true);
+        multiply(a, a, many);
+        EXPECT_EQ(compare_numbers(one, many), 0) << "square of " << words << " words";
+    }
+    EXPECT_EQ(engine_error(), 0);
+    for (bignum* x : {a, b, one, many}) free_number(x);
+}
+
+// Primes and composites above the threshold, each tested by two instances
+// made alike, one with the pool and one without: the same verdicts, and
+// the same random words drawn afterwards.
+TEST_F(PoolTest, PrimalityMatchesOneThread) {
+    mr_state* mine = get_engine();
+    mr_state* serial = mirsys(16384, 16);
+    set_error_continue(1);
+    mr_state* parallel = mirsys(16384, 16);
+    set_error_continue(1);
+    use_engine(mine);
+
+    const auto run = [](mr_state* s, bool pool) {
+        use_engine(s);
+        pool_use_here(pool);
+        std::vector<int> verdicts;
+        bignum* x = mirvar(0);
+        for (int p : {521, 607, 1279, 2203}) {
+            mersenne(p, x);
+            verdicts.push_back(isprime(x));
+            decr(x, -2, x);  // 2^p + 1, divisible by 3: trial division
+            verdicts.push_back(isprime(x));
+            fill(x, p / 32, static_cast<std::uint32_t>(p));
+            x->w[0] |= 1;  // odd, almost surely composite past trial division
+            verdicts.push_back(isprime(x));
+        }
+        verdicts.push_back(static_cast<int>(random_word()));
+        verdicts.push_back(engine_error());
+        free_number(x);
+        pool_use_here(true);
+        return verdicts;
+    };
+    const std::vector<int> one = run(serial, false);
+    const std::vector<int> many = run(parallel, true);
+    EXPECT_EQ(one, many);
+    EXPECT_EQ(one[0], 1);
+
+    for (mr_state* s : {serial, parallel}) {
+        use_engine(s);
+        release_engine();
+    }
+    use_engine(mine);
+}
+
+// A cancel request during a parallel test of a large prime stops every
+// thread at its next step: the test, whose every trial alone takes many
+// seconds, returns at once with the cancel as its pending error, and the
+// pool is free again.
+TEST_F(PoolTest, CancelStopsEveryWorker) {
+    bignum* x = mirvar(0);
+    mersenne(44497, x);
+    using clock = std::chrono::steady_clock;
+    clock::time_point requested{};
+    std::thread canceller([&requested] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        requested = clock::now();
+        request_cancel();
+    });
+    const int verdict = isprime(x);
+    const auto stopped = clock::now();
+    canceller.join();
+    EXPECT_EQ(verdict, 0);
+    EXPECT_EQ(engine_error(), mr_error_cancelled);
+    EXPECT_LT(std::chrono::duration<double>(stopped - requested).count(), 5.0);
+    EXPECT_TRUE(pool_available());
+    clear_cancel_request();
+    clear_engine_error();
+    free_number(x);
+}
+
+}  // namespace
