@@ -123,6 +123,61 @@ u64 submul_row(mr_digit* z, const mr_digit* x, int n, u64 q) {
     return carry;
 }
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define TORVANE_HAVE_ADX_ROW 1
+// The same row with BMI2 and ADX, for limbs >= 1: mulx forms the limb
+// products, the product row runs on the carry flag's chain (adcx) and z +
+// ~row + 1 = z - row + B^limbs on the overflow flag's chain (adox), which
+// starts at 1; so the two chains run side by side, one cycle a limb each,
+// where the one chain above costs three. The row's top limb plus 1 less
+// the overflow flag out is the borrow. Two limbs a turn, an odd count
+// entering at the second; the index climbs to zero through lea and jrcxz,
+// which leave the flags alone.
+u64 submul_row_adx(mr_digit* z, const mr_digit* x, std::int64_t limbs, u64 q) {
+    const std::int64_t odd = limbs & 1;
+    const char* xe = reinterpret_cast<const char*>(x) + 8 * limbs;
+    char* ze = reinterpret_cast<char*>(z) + 8 * limbs;
+    std::int64_t i = -(limbs + odd);
+    u64 top = 0;
+    u64 no_borrow = 0;
+    __asm__ volatile(
+        "xor %%r10d, %%r10d\n\t"
+        "xor %%r11d, %%r11d\n\t"
+        "test %[odd], %[odd]\n\t"
+        "mov $0x7fffffffffffffff, %%r8\n\t"
+        "jnz 11f\n\t"
+        "add $1, %%r8\n\t"  // OF = 1, CF = 0
+        "jmp 1f\n\t"
+        "11:\n\t"
+        "add $1, %%r8\n\t"
+        "jmp 5f\n\t"
+        "1:\n\t"
+        "mulx (%[x],%[i],8), %%r9, %%r11\n\t"
+        "adcx %%r10, %%r9\n\t"
+        "not %%r9\n\t"
+        "adox (%[z],%[i],8), %%r9\n\t"
+        "mov %%r9, (%[z],%[i],8)\n\t"
+        "5:\n\t"
+        "mulx 8(%[x],%[i],8), %%r9, %%r10\n\t"
+        "adcx %%r11, %%r9\n\t"
+        "not %%r9\n\t"
+        "adox 8(%[z],%[i],8), %%r9\n\t"
+        "mov %%r9, 8(%[z],%[i],8)\n\t"
+        "lea 2(%[i]), %[i]\n\t"
+        "jrcxz 2f\n\t"
+        "jmp 1b\n\t"
+        "2:\n\t"
+        "mov $0, %%r8d\n\t"
+        "adcx %%r8, %%r10\n\t"
+        "seto %b[nb]\n\t"
+        "mov %%r10, %[top]\n\t"
+        : [top] "+&r"(top), [i] "+&c"(i), [nb] "+&r"(no_borrow)
+        : [x] "r"(xe), [z] "r"(ze), [odd] "r"(odd), "d"(q)
+        : "r8", "r9", "r10", "r11", "cc", "memory");
+    return top + 1 - no_borrow;
+}
+#endif
+
 // The schoolbook loop above, on u (m limbs, 2m words) by the normalised v
 // (nl >= 1 limbs), with the top nl limbs of u below v. Leaves the m - nl
 // quotient limbs in q and the remainder in u's low nl limbs (the words
@@ -131,6 +186,9 @@ void schoolbook_divide(mr_digit* u, int m, const mr_digit* v, int nl, mr_digit* 
     const u64 vtop = load_limb(v + 2 * (nl - 1));
     const u64 vnext = nl > 1 ? load_limb(v + 2 * (nl - 2)) : 0;
     const limb_divisor top(vtop);
+#ifdef TORVANE_HAVE_ADX_ROW
+    const bool adx = current_kernel_path() == kernel_path::bmi2_adx;
+#endif
     for (int j = m - nl - 1; j >= 0; --j) {
         mr_digit* uj = u + 2 * j;
         const u64 u2 = load_limb(uj + 2 * nl);
@@ -157,7 +215,11 @@ void schoolbook_divide(mr_digit* u, int m, const mr_digit* v, int nl, mr_digit* 
             }
         }
         if (qhat != 0) {
+#ifdef TORVANE_HAVE_ADX_ROW
+            const u64 borrow = adx ? submul_row_adx(uj, v, nl, qhat) : submul_row(uj, v, 2 * nl, qhat);
+#else
             const u64 borrow = submul_row(uj, v, 2 * nl, qhat);
+#endif
             if (borrow > u2) {
                 add_vv(uj, uj, v, 2 * nl);  // the carry out cancels the borrow
                 --qhat;

@@ -177,6 +177,7 @@ void run_divide(context& c) {
     bool same = c.r.chance(2);
     if (same) c.form("divide(x, x, z)");
     else c.form(forms[form]);
+    kernel_path_for_case path(c);  // the division's row on both kernel paths
     c.note("x", x);
     c.note("y", y);
     bignum *px = pool(0), *py = pool(1), *pz = pool(2);
