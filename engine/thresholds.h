@@ -75,12 +75,13 @@ inline constexpr int monty_fused_max = 4;
 // on the AVX-512 IFMA kernel where the processor has it. Measured against
 // the rows (product or square formed in the reduce area, reduced word by
 // word) on the same residues, medians of 11 interleaved rounds in thread
-// CPU time (Release, BMI2/ADX rows, AMD EPYC with 2 cores shared, Dec
-// 2026): the IFMA product is 2.1x slower at 8 words, 1.16 (products) and
-// 1.27 (squares) at 32, ties products at 40 and squares at about 46, and
-// wins from 48 on: 0.83/0.95 at 48, 0.67/0.77 at 64, 0.40/0.46 at 128,
-// 0.27/0.33 at 192. The maximum is the largest length the kernel takes.
-inline constexpr int monty_ifma_min = 48;
+// CPU time, two runs (Release, BMI2/ADX rows, AMD EPYC with 2 cores shared,
+// Dec 2026), IFMA/rows for products and squares: 1.45/1.5 at 16 words,
+// 1.1/1.16 at 24, 1.03/1.1-1.15 at 28, 0.9/1.0 at 32, 0.8/0.9 at 36,
+// 0.62/0.72 at 48, 0.51/0.59 at 64, 0.37/0.42 at 128, 0.4/0.45 at 192.
+// Squares tie at 32 words, products win there, both win from 36. The
+// maximum is the largest length the kernel takes.
+inline constexpr int monty_ifma_min = 32;
 inline constexpr int monty_ifma_max = 256;
 inline constexpr int monty_multiply_reduce_min = 192;
 // Words from which the low half of a product (the quotient of reduction by
