@@ -143,6 +143,11 @@ namespace {
 // used directly.
 constexpr int start_bits = 50;
 constexpr int exact_start_bits = 24;
+// Bits by which the root of the level under the top one exceeds half the
+// top root's bits, for square and cube roots: then H is about 2^top_guard
+// times smaller than rho*2^((n-1)d), so that the top remainder is nearly
+// always seen to be positive from bit lengths alone.
+constexpr int top_guard = 32;
 
 // y = x >> bits (x >= 0). y may be x.
 void shift_down(bignum* x, long bits, bignum* y) {
@@ -222,6 +227,19 @@ void divisor_of_step(bignum* g, int n, bignum* t) {
     premult(t, n, t);
 }
 
+// For n = 2 or 3, after a step up to g = u + t with the remainder rho of the
+// division in `rho`: true when R = rho*2^((n-1)d) + (L mod 2^((n-1)d)) - H
+// is surely positive, with rho*2^((n-1)d) >= 2^(bits(rho) - 1 + (n-1)d)
+// and H below 2^(2 bits(t)) for n = 2, below 2^(2 bits(t) + bits(g) + 2)
+// for n = 3 (3u + t < 4g). Then g is the root and not exact.
+bool remainder_surely_positive(const bignum* rho, const bignum* t, const bignum* g, int n, int d) {
+    const long rho_bits = logb2(rho);
+    if (rho_bits == 0) return false;
+    const long below = rho_bits - 1 + static_cast<long>(n - 1) * d;
+    const long h_bits = 2L * logb2(t) + (n == 3 ? logb2(g) + 2L : 0L);
+    return below >= h_bits;
+}
+
 // rem = top - g^n by a power (t is scratch).
 void remainder_by_power(bignum* top, bignum* g, int n, bignum* t, bignum* rem) {
     power(g, n, t, t);
@@ -287,7 +305,10 @@ bool nroot(bignum* x, int n, bignum* w) {
         int count = 1;
         levels[0] = k;
         while (levels[count - 1] > start_bits && count < 40) {
-            levels[count] = (levels[count - 1] + guard + 1) / 2;
+            // Square and cube roots leave top_guard bits at the top level
+            // (see below), the levels under it guard bits.
+            const int g = count == 1 && n <= 3 ? top_guard : guard;
+            levels[count] = (levels[count - 1] + g + 1) / 2;
             ++count;
         }
         // The lowest level: a root from double precision, made exact.
@@ -307,6 +328,7 @@ bool nroot(bignum* x, int n, bignum* w) {
             subtract(top, t, rem);
         }
 
+        bool positive = false;  // the top level's remainder is known to be positive
         for (int i = count - 2; i >= 0 && !error_pending(); --i) {
             const int d = levels[i] - ki;
             const long low = static_cast<long>(n - 1) * d;
@@ -327,6 +349,10 @@ bool nroot(bignum* x, int n, bignum* w) {
                 remainder_by_power(top, g, n, t, rem);
             } else if (n <= 3) {
                 add(g, b, g);
+                if (i == 0 && remainder_surely_positive(a, b, g, n, d)) {
+                    positive = true;  // the root, and no remainder to form
+                    continue;
+                }
                 // R = rho*2^((n-1)d) + (L mod 2^((n-1)d)) - H
                 copy_number(a, rem);
                 shift_up(rem, low);
@@ -352,7 +378,7 @@ bool nroot(bignum* x, int n, bignum* w) {
                 remainder_by_power(top, g, n, t, rem);
             }
         }
-        exact = is_zero(rem);
+        exact = !positive && is_zero(rem);
     }
     x->len |= xsign;
     if (error_pending()) return false;
