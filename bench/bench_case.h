@@ -24,8 +24,9 @@ enum class bench_op {
     inverse,        // x^-1 mod m, m odd and gcd(x, m) = 1
     cube_root,      // floor(a^(1/3))
     factorial5910,  // 5910!, the largest factorial the calculator forms
+    isprime,        // the primality test of a prime p (see make_operands)
 };
-inline constexpr int bench_op_count = 13;
+inline constexpr int bench_op_count = 14;
 
 // The CSV name of an operation; op_from_name returns false for an unknown one.
 const char* op_name(bench_op op);
@@ -47,7 +48,7 @@ struct operand_set {
     words d;     // dividend of divide
     words x, y;  // bases, below m
     words e, f;  // exponents of n bits
-    words m;     // modulus of n bits
+    words m;     // modulus of n bits (isprime: the prime)
     std::string decimal;  // a in decimal, for from_decimal
 };
 
@@ -68,15 +69,17 @@ struct bench_case {
     std::shared_ptr<void> state;  // keeps the library's numbers alive
 };
 
-// The libraries, in table order.
-enum class bench_library { torvane, gmp, openssl, tommath };
-inline constexpr int bench_library_count = 4;
+// The libraries, in table order. torvane_mt is the engine with its worker
+// pool (torvane-bench --threads), timed beside the engine on one thread.
+enum class bench_library { torvane, gmp, openssl, tommath, torvane_mt };
+inline constexpr int bench_library_count = 5;
 const char* library_name(bench_library lib);
 
 // A case of `op` for one library, or an empty case (run unset) when the
 // library has no such operation. torvane's needs the engine made by
 // start_torvane_engine.
 bench_case make_torvane_case(bench_op op, const operand_set& in);
+bench_case make_torvane_mt_case(bench_op op, const operand_set& in);
 bench_case make_gmp_case(bench_op op, const operand_set& in);
 bench_case make_openssl_case(bench_op op, const operand_set& in);
 bench_case make_tommath_case(bench_op op, const operand_set& in);

@@ -71,6 +71,23 @@ bench_case make_gmp_case(bench_op op, const operand_set& in) {
     case bench_op::gcd: c.run = [p] { mpz_gcd(p->r, p->a, p->b); }; break;
     case bench_op::inverse: c.run = [p] { mpz_invert(p->r, p->x, p->m); }; break;
     case bench_op::cube_root: c.run = [p] { mpz_root(p->r, p->a, 3); }; break;
+    // The same work as the engine's test at the sizes of the table (a
+    // strong test to base 2, a Lucas test of about two powers' cost and,
+    // above 270 bits, two trials with random bases): six powers
+    // a^(p-1) mod p with small bases, all 1 for a prime.
+    case bench_op::isprime:
+        c.run = [p] {
+            static constexpr unsigned long bases[] = {2, 3, 5, 7, 11, 13};
+            mpz_sub_ui(p->t1, p->m, 1);
+            bool all_one = true;
+            for (unsigned long a : bases) {
+                mpz_set_ui(p->t2, a);
+                mpz_powm(p->r, p->t2, p->t1, p->m);
+                all_one = all_one && mpz_cmp_ui(p->r, 1) == 0;
+            }
+            mpz_set_ui(p->r, all_one ? 1 : 0);
+        };
+        break;
     // GMP's own factorial (not a product loop: it splits into prime powers).
     case bench_op::factorial5910: c.run = [p] { mpz_fac_ui(p->r, factorial_argument); }; break;
     }

@@ -89,6 +89,7 @@ bench_case make_openssl_case(bench_op op, const operand_set& in) {
     case bench_op::gcd: c.run = [p] { p->ok &= BN_gcd(p->r, p->a, p->b, p->ctx) == 1; }; break;
     case bench_op::inverse: c.run = [p] { p->ok &= BN_mod_inverse(p->r, p->x, p->m, p->ctx) != nullptr; }; break;
     case bench_op::cube_root: break;
+    case bench_op::isprime: break;  // compared with GMP's powers only
     case bench_op::factorial5910:
         // No factorial in BN: the product loop n * (n-1) * ... * 2 by words.
         c.run = [p] {

@@ -78,6 +78,7 @@ bench_case make_tommath_case(bench_op op, const operand_set& in) {
     case bench_op::gcd: c.run = [p] { p->note(mp_gcd(&p->a, &p->b, &p->r)); }; break;
     case bench_op::inverse: c.run = [p] { p->note(mp_invmod(&p->x, &p->m, &p->r)); }; break;
     case bench_op::cube_root: c.run = [p] { p->note(mp_root_u32(&p->a, 3, &p->r)); }; break;
+    case bench_op::isprime: break;  // compared with GMP's powers only
     case bench_op::factorial5910:
         // No factorial in LibTomMath: the product loop n * (n-1) * ... * 2
         // by single digits.

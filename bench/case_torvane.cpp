@@ -5,6 +5,7 @@
 
 #include "bench_case.h"
 #include "internal.h"
+#include "pool.h"
 
 namespace {
 
@@ -65,6 +66,7 @@ void start_torvane_engine() {
     if (s == nullptr || s->initialised == 0) bench_fail("torvane", "mirsys failed");
     s->error_continue = 1;
     set_io_buffer_size(text_buffer_chars);
+    pool_use_here(false);
     check_engine("start");
 }
 
@@ -140,6 +142,8 @@ bench_case make_torvane_case(bench_op op, const operand_set& in) {
     // xgcd with its three outputs the same number forms only the inverse.
     case bench_op::inverse: c.run = [p] { xgcd(p->x, p->m, p->r, p->r, p->r); }; break;
     case bench_op::cube_root: c.run = [p] { nroot(p->a, 3, p->r); }; break;
+    // The calculator's Prime(X) after its own trial division: isprime.
+    case bench_op::isprime: c.run = [p] { set_from_int(isprime(p->m), p->r); }; break;
     case bench_op::factorial5910:
         // The engine calls of the calculator's X! (op_factorial in
         // app/calc/arithmetic_ops.cpp): n, then one premult per factor from
@@ -150,5 +154,17 @@ bench_case make_torvane_case(bench_op op, const operand_set& in) {
         };
         break;
     }
+    return c;
+}
+
+// The same case with the worker pool: the benchmark's thread keeps the pool
+// off (start_torvane_engine) and lends it to these calls alone.
+bench_case make_torvane_mt_case(bench_op op, const operand_set& in) {
+    bench_case c = make_torvane_case(op, in);
+    c.run = [run = std::move(c.run)] {
+        pool_use_here(true);
+        run();
+        pool_use_here(false);
+    };
     return c;
 }

@@ -12,7 +12,7 @@ namespace {
 
 constexpr const char* op_names[bench_op_count] = {
     "multiply", "square",     "powmod", "powmod_even", "powmod2",  "powltr2",      "divide",
-    "to_decimal", "from_decimal", "gcd", "inverse",    "cube_root", "factorial5910",
+    "to_decimal", "from_decimal", "gcd", "inverse",    "cube_root", "factorial5910", "isprime",
 };
 
 // A random number of exactly `bits` bits.
@@ -67,6 +67,45 @@ std::string decimal_of(const words& a) {
     return text.data();
 }
 
+// Exponents p of the Mersenne primes 2^p - 1 above 4096 bits and below
+// 65531 bits.
+constexpr int mersenne_exponents[] = {4253, 4423, 9689, 9941, 11213, 19937, 21701, 23209, 44497};
+// 3 * 2^59973 + 1, a prime of 59975 bits, the largest of the table.
+constexpr int proth_exponent = 59973;
+
+// The prime that isprime tests in a row of `bits` bits: up to 4096 bits the
+// first prime from a random number of exactly that size on (GMP finds it
+// in a second); above, where that search would take hours, the largest
+// prime of at most `bits` bits among the Mersenne primes and 3 * 2^59973 + 1
+// (that one in the 65530-bit row).
+words prime_of(std::mt19937_64& rng, int bits) {
+    gmp_number p(random_bits(rng, bits));
+    if (bits <= 4096) {
+        mpz_nextprime(p.z, p.z);
+        if (mpz_sizeinbase(p.z, 2) > static_cast<std::size_t>(bits)) {
+            mpz_set_ui(p.z, 1);
+            mpz_mul_2exp(p.z, p.z, static_cast<mp_bitcnt_t>(bits - 1));
+            mpz_nextprime(p.z, p.z);  // a prime just above 2^(bits-1)
+        }
+    } else if (bits >= proth_exponent + 2) {
+        mpz_set_ui(p.z, 3);
+        mpz_mul_2exp(p.z, p.z, proth_exponent);
+        mpz_add_ui(p.z, p.z, 1);
+    } else {
+        int e = 0;
+        for (int x : mersenne_exponents)
+            if (x <= bits) e = x;
+        mpz_set_ui(p.z, 1);
+        mpz_mul_2exp(p.z, p.z, static_cast<mp_bitcnt_t>(e));
+        mpz_sub_ui(p.z, p.z, 1);
+    }
+    words w((mpz_sizeinbase(p.z, 2) + 31) / 32);
+    std::size_t count = 0;
+    mpz_export(w.data(), &count, -1, sizeof(std::uint32_t), 0, 0, p.z);
+    w.resize(count);
+    return w;
+}
+
 }  // namespace
 
 const char* op_name(bench_op op) { return op_names[static_cast<int>(op)]; }
@@ -82,7 +121,8 @@ bool op_from_name(const std::string& name, bench_op* op) {
 }
 
 const char* library_name(bench_library lib) {
-    static constexpr const char* names[bench_library_count] = {"torvane", "gmp", "openssl", "tommath"};
+    static constexpr const char* names[bench_library_count] = {"torvane", "gmp", "openssl", "tommath",
+                                                                           "torvane_mt"};
     return names[static_cast<int>(lib)];
 }
 
@@ -127,5 +167,6 @@ operand_set make_operands(bench_op op, int bits, std::uint64_t seed) {
     in.e = random_bits(rng, bits);
     in.f = random_bits(rng, bits);
     if (op == bench_op::from_decimal) in.decimal = decimal_of(in.a);
+    if (op == bench_op::isprime) in.m = prime_of(rng, bits);
     return in;
 }

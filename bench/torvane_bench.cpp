@@ -25,9 +25,11 @@
 #include <ctime>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench_case.h"
+#include "engine.h"
 #include "operands.h"
 
 namespace {
@@ -35,18 +37,25 @@ namespace {
 constexpr const char* usage =
     "usage: torvane-bench [--sizes LIST] [--ops LIST] [--libs LIST] [--budget SECONDS]\n"
     "                     [--min-runs N] [--seed N] [--clock cpu|wall] [--csv FILE]\n"
+    "                     [--threads N]\n"
     "       torvane-bench --kernels\n"
     "  --sizes     operand sizes in bits, 16 to 65530 (default 1024,4096,16384,65530)\n"
     "  --ops       operations (default all): multiply, square, powmod, powmod_even,\n"
     "              powmod2, powltr2, divide, to_decimal, from_decimal, gcd, inverse,\n"
     "              cube_root, factorial5910 (one fixed size, reported as 65530 bits;\n"
-    "              run whenever it is selected)\n"
+    "              run whenever it is selected), isprime (a prime of the size; above\n"
+    "              4096 bits a known prime that fits: 3*2^59973+1 at 65530)\n"
     "  --libs      libraries (default all): torvane, gmp, openssl, tommath\n"
     "  --budget    seconds of timing per cell, all libraries together (default 1)\n"
     "  --min-runs  least number of rounds per cell (default 5)\n"
     "  --seed      seed of the operands (default 20261208)\n"
     "  --clock     cpu: CPU time of the thread (default); wall: elapsed time\n"
     "  --csv       also write operation,bits,library,median_seconds rows to FILE\n"
+    "  --threads   threads of the engine's pool (default 1: no pool, every library\n"
+    "              on one core; 0: TORVANE_THREADS or the processor count); more\n"
+    "              than one adds the column torvane_mt, the engine with the pool,\n"
+    "              timed in turn with the rest, and the ratio torvane/torvane_mt,\n"
+    "              all in wall time\n"
     "  --kernels   instead of the table: cycles (rdtsc ticks) per limb product of the\n"
     "              schoolbook product and square at 8, 16 and 32 limbs, on each kernel path\n";
 
@@ -67,6 +76,7 @@ struct options {
     bool cpu_clock = true;
     std::string csv;
     bool kernels = false;
+    int threads = 1;
 };
 
 using clock_type = std::chrono::steady_clock;
@@ -139,6 +149,9 @@ options parse(int argc, char** argv) {
         } else if (arg == "--clock") {
             if (value != "cpu" && value != "wall") usage_error("unknown clock " + value);
             o.cpu_clock = value == "cpu";
+        } else if (arg == "--threads") {
+            o.threads = static_cast<int>(std::strtol(value.c_str(), &end, 10));
+            if (*end != '\0' || o.threads < 0) usage_error("bad thread count " + value);
         } else if (arg == "--csv") {
             o.csv = value;
         } else {
@@ -150,6 +163,16 @@ options parse(int argc, char** argv) {
         for (int k = 0; k < bench_op_count; ++k) o.ops.push_back(static_cast<bench_op>(k));
     if (o.libs.empty())
         for (int l = 0; l < bench_library_count; ++l) o.libs.push_back(static_cast<bench_library>(l));
+    // The pool's column comes with --threads N > 1 (and the engine's with it,
+    // for the ratio), and only then.
+    std::erase(o.libs, bench_library::torvane_mt);
+    if (o.threads != 1) {
+        if (std::find(o.libs.begin(), o.libs.end(), bench_library::torvane) == o.libs.end())
+            o.libs.insert(o.libs.begin(), bench_library::torvane);
+        o.libs.push_back(bench_library::torvane_mt);
+        // Threads' time is not one thread's CPU time.
+        o.cpu_clock = false;
+    }
     return o;
 }
 
@@ -159,6 +182,7 @@ bench_case make_case(bench_library lib, bench_op op, const operand_set& in) {
     case bench_library::gmp: return make_gmp_case(op, in);
     case bench_library::openssl: return make_openssl_case(op, in);
     case bench_library::tommath: return make_tommath_case(op, in);
+    case bench_library::torvane_mt: return make_torvane_mt_case(op, in);
     }
     return {};
 }
@@ -293,15 +317,20 @@ int main(int argc, char** argv) {
         std::fprintf(csv, "operation,bits,library,median_seconds\n");
     }
     start_torvane_engine();
+    const int threads = o.threads == 1 ? 1 : start_pool(o.threads);
 
     char date[32];
     const std::time_t now = std::time(nullptr);
     std::strftime(date, sizeof date, "%Y-%m-%d %H:%M UTC", std::gmtime(&now));
     std::printf("torvane-bench, %s; GMP %s, %s, LibTomMath; budget %g s per cell, at least %d runs\n", date,
                 gmp_version, OpenSSL_version(OPENSSL_VERSION), o.budget, o.min_runs);
-    std::printf("median %s time per call\n\n%-14s %6s", o.cpu_clock ? "CPU" : "wall", "operation", "bits");
+    std::printf("median %s time per call; the engine on %d thread%s of %u processors\n\n%-14s %6s",
+                o.cpu_clock ? "CPU" : "wall", threads, threads == 1 ? "" : "s", std::thread::hardware_concurrency(),
+                "operation", "bits");
     for (bench_library lib : o.libs) std::printf("%11s", library_name(lib));
-    std::printf("%13s %6s\n", "torvane/gmp", "runs");
+    std::printf("%13s", "torvane/gmp");
+    if (threads > 1) std::printf("%13s", "1 thread/mt");
+    std::printf(" %6s\n", "runs");
 
     for (bench_op op : o.ops) {
         std::vector<int> sizes = o.sizes;
@@ -317,7 +346,7 @@ int main(int argc, char** argv) {
             const int rounds = measure(op, bits, cell, o);
 
             std::printf("%-14s %6d", op_name(op), bits);
-            double engine = 0, gmp = 0;
+            double engine = 0, gmp = 0, engine_mt = 0;
             for (bench_library lib : o.libs) {
                 auto it = std::find_if(cell.begin(), cell.end(), [lib](const entry& e) { return e.lib == lib; });
                 if (it == cell.end()) {
@@ -327,18 +356,25 @@ int main(int argc, char** argv) {
                 const double m = median(it->samples);
                 if (lib == bench_library::torvane) engine = m;
                 if (lib == bench_library::gmp) gmp = m;
+                if (lib == bench_library::torvane_mt) engine_mt = m;
                 print_cell(format_time(m));
                 if (csv != nullptr) std::fprintf(csv, "%s,%d,%s,%.6g\n", op_name(op), bits, library_name(lib), m);
             }
             char ratio[16] = "—";
             if (engine > 0 && gmp > 0) std::snprintf(ratio, sizeof ratio, "%.2f", engine / gmp);
             print_cell(ratio, 13);
+            if (threads > 1) {
+                char speedup[16] = "—";
+                if (engine > 0 && engine_mt > 0) std::snprintf(speedup, sizeof speedup, "%.2f", engine / engine_mt);
+                print_cell(speedup, 13);
+            }
             std::printf(" %6d\n", rounds);
             std::fflush(stdout);
             if (csv != nullptr) std::fflush(csv);
         }
     }
     if (csv != nullptr) std::fclose(csv);
+    stop_pool();
     stop_torvane_engine();
     return 0;
 }
