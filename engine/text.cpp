@@ -36,6 +36,7 @@
 #include <array>
 #include <bit>
 #include <climits>
+#include <cmath>
 #include <cstring>
 
 #include "internal.h"
@@ -297,37 +298,43 @@ bool limb_step_radix(std::uint64_t* y, int& len, std::uint64_t c, const limb_div
     return true;
 }
 
-// Two steps in one pass, y = (y*2^64 + high)*2^64 + low; the second step's
-// chain of divisions runs one limb behind the first's, and the processor
-// overlaps the two.
-bool limb_step_radix_twice(std::uint64_t* y, int& len, std::uint64_t high, std::uint64_t low,
-                           const limb_divisor& d) {
-    if (len == 0) return limb_step_radix(y, len, high, d) && limb_step_radix(y, len, low, d);
-    std::uint64_t c1 = high, c2 = low, r1, r2;
-    c1 = d.divide(y[0], c1, r1);
-    std::uint64_t pending = r1;  // first step's limb j - 1, not yet through the second
-    int j = 1;
-    for (; j < len; ++j) {
-        c1 = d.divide(y[j], c1, r1);
-        c2 = d.divide(pending, c2, r2);
-        y[j - 1] = r2;
-        pending = r1;
+// K steps in one pass, y = (..((y*2^64 + c[0])*2^64 + c[1])..)*2^64 +
+// c[K-1]. Each step is a chain of dependent divisions; step k runs k limbs
+// behind step 0, so the processor overlaps the K chains. False when the
+// buffer is full.
+template <int K>
+bool limb_steps_radix(std::uint64_t* y, int& len, const std::uint64_t* in, const limb_divisor& d) {
+    std::uint64_t c[K];
+    std::uint64_t pending[K] = {};  // pending[k]: step k-1's last limb, not yet through step k
+    for (int k = 0; k < K; ++k) c[k] = in[k];
+    // One position of the pass: step k at limb t - k, the last step first
+    // so that each takes its predecessor's limb of the position before.
+    auto position = [&](int t, bool edge) {
+        for (int k = K - 1; k >= 0; --k) {
+            const int p = t - k;
+            if (edge && p < 0) continue;
+            const std::uint64_t v = k > 0 ? pending[k] : !edge || p < len ? y[p] : 0;
+            std::uint64_t r;
+            c[k] = d.divide(v, c[k], r);
+            if (k == K - 1)
+                y[p] = r;
+            else
+                pending[k + 1] = r;
+        }
+    };
+    int t = 0;
+    for (; t < K - 1; ++t) position(t, true);
+    for (; t < len; ++t) position(t, false);
+    // The carries run on past the old length.
+    for (;; ++t) {
+        bool done = true;
+        for (int k = 0; k < K; ++k) done = done && c[k] == 0 && (k == 0 || pending[k] == 0);
+        if (done && t - (K - 1) >= len) break;
+        if (t - (K - 1) >= limb_horner_limbs) return false;
+        position(t, true);
     }
-    for (; c1 != 0; ++j) {  // the first step's carry limbs
-        if (j >= limb_horner_limbs) return false;
-        c1 = d.divide(0, c1, r1);
-        c2 = d.divide(pending, c2, r2);
-        y[j - 1] = r2;
-        pending = r1;
-    }
-    c2 = d.divide(pending, c2, r2);
-    y[j - 1] = r2;
-    for (; c2 != 0; ++j) {  // the second step's carry limbs
-        if (j >= limb_horner_limbs) return false;
-        c2 = d.divide(0, c2, r2);
-        y[j] = r2;
-    }
-    len = j;
+    len = std::max(len, t - (K - 1));
+    while (len > 0 && y[len - 1] == 0) --len;
     return true;
 }
 
@@ -344,9 +351,12 @@ bool limb_horner_to_radix(const bignum* x, std::uint32_t to, bignum* y, int limi
     const int n = length_of(x);
     int len = 0;
     int i = (n + 1) / 2 - 1;  // the top limb
-    if (i % 2 == 0 && i >= 0 && !limb_step_radix(buffer, len, limb_at(x->w, n, i--), d)) return false;
-    for (; i > 0; i -= 2)
-        if (!limb_step_radix_twice(buffer, len, limb_at(x->w, n, i), limb_at(x->w, n, i - 1), d)) return false;
+    for (; i >= 0 && (i + 1) % 2 != 0; --i)
+        if (!limb_step_radix(buffer, len, limb_at(x->w, n, i), d)) return false;
+    for (; i > 0; i -= 2) {  // two chains overlap as well as four do
+        const std::uint64_t in[2] = {limb_at(x->w, n, i), limb_at(x->w, n, i - 1)};
+        if (!limb_steps_radix<2>(buffer, len, in, d)) return false;
+    }
     // Each limb of radix B^2 gives two words of radix B.
     const word_divisor word(to);
     std::uint64_t low;
@@ -422,9 +432,10 @@ bool quadratic_to_full_words(const bignum* x, std::uint64_t from, bignum* y, int
 //   - into full words: the words w[h..] and w[0..h-1] give H and L, and the
 //     value is H * B^h + L (one product and an addition).
 //
-// The powers B^h come from one table, P[i] = B^(h0 * 2^i) with h0 half the
-// reading threshold (P[i+1] = P[i]^2), the same in both directions, so each
-// split is as even as the table allows and the pieces at the bottom are
+// The powers B^h come from one table, P[i] = B^(h0 * 2^i) (P[i+1] = P[i]^2),
+// with h0 the number's length in radix-B words halved until it is at most
+// half the reading threshold: then the top power has about half the
+// number's words, every split is even, and the pieces at the bottom are
 // converted by the quadratic loops.
 // The cost is that of the products and divisions at the top, so it falls
 // with every faster multiply and divide. The table, the copy of x and the
@@ -473,6 +484,13 @@ private:
     std::size_t size_;
     std::size_t used_;
 };
+
+// The exponent h0 of the smallest power for a number of m radix-B words.
+int smallest_power_exponent(int m) {
+    const int leaf = std::max(text_split_in_words / 2, 1);
+    while (m > leaf) m /= 2;
+    return std::max(m, 1);
+}
 
 // A number header over words of the conversion area, for multiply and divide.
 bignum view(mr_digit* w, int len) {
@@ -630,8 +648,8 @@ bool split_full_words_to_radix(const bignum* x, std::uint32_t to, bignum* y, int
     convert_space space;
     power_table t;
     t.radix = to;
-    t.h0 = std::max(text_split_in_words / 2, 1);
     const int n = length_of(x);
+    t.h0 = smallest_power_exponent(static_cast<int>(32.0 * n / std::log2(static_cast<double>(to))));
     if (!make_powers(t, n / 2 + 1, space))
         return !error_pending() && quadratic_to_radix(x, to, y, limit);
     mr_digit* xw = space.take(n);
@@ -652,8 +670,8 @@ bool split_radix_to_full_words(const bignum* x, std::uint32_t from, bignum* y, i
     convert_space space;
     power_table t;
     t.radix = from;
-    t.h0 = std::max(text_split_in_words / 2, 1);
     const int m = length_of(x);
+    t.h0 = smallest_power_exponent(m);
     if (!make_powers(t, m / 2 + 1, space)) return !error_pending() && quadratic_to_full_words(x, from, y, limit);
     mr_digit* out = space.take(m + 2);
     if (out == nullptr) return quadratic_to_full_words(x, from, y, limit);
