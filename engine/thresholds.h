@@ -124,7 +124,16 @@ TORVANE_TUNABLE divide_recursive_words = 64;
 // split). Measured by torvane-tune-divide as above, in bases 10, 3 and 60
 // (one split at the top, two runs): writing breaks even at 128-192 words
 // (0.96-1.10 at 160) and gains from there, reading from 40-64 (1.03-1.07
-// at 48).
+// at 48). Measured again once the quadratic loops ran on 64-bit limbs
+// (torvane-bench, to_decimal and from_decimal at 4096, 16384 and 65530
+// bits against GMP, two runs of each build, Dec 2026): writing at 96, 128,
+// 160, 256 and 384 words gave 1.43-1.45, 1.43-1.45, 1.44-1.46, 1.55 and
+// 1.66-1.72 of GMP at 16384 bits, and 1.81-1.86, 1.83-1.86, 1.83-1.85,
+// 2.13 and 2.70-2.90 at 65530: splitting still pays from 160 words as a
+// whole (the tuning program's one split at the top, with the quadratic
+// loop below, breaks even only at 320-384 words). Reading, with powers
+// that halve each number evenly, at 48, 64 and 96 words ties within 2-3%
+// at every size.
 TORVANE_TUNABLE text_split_out_words = 160;
 TORVANE_TUNABLE text_split_in_words = 48;
 
