@@ -240,6 +240,33 @@ bool remainder_surely_positive(const bignum* rho, const bignum* t, const bignum*
     return below >= h_bits;
 }
 
+// The top step of a square or cube root from the top bits of the division
+// alone. With a = a'*2^s + a0 and t = t'*2^s + t0 (a0, t0 < 2^s), t' of
+// d + 64 bits, q' = floor(a'/t') and r' = a' - q'*t':
+//     a - q'*t = r'*2^s + a0 - q'*t0  lies in  [(r' - q')*2^s, (r' + 1)*2^s),
+// so when r' >= q' the quotient t^ is q' and rho is at least
+// (r' - q')*2^s, below t. Returns true, with t^ in q, when t^ < 2^d and
+// the remainder of the new root is then surely positive (as in
+// remainder_surely_positive, with the root g*2^d + t^ below 2^(bits(g)+d));
+// otherwise false, with t formed again, for the exact step. `scratch` is
+// used; a is kept.
+bool top_step_by_truncation(bignum* a, bignum* g, int n, int d, bignum* t, bignum* q, bignum* scratch) {
+    const long s = static_cast<long>(logb2(t)) - (d + 64);
+    if (s < 256) return false;  // too little to save
+    shift_down(a, s, scratch);
+    shift_down(t, s, t);
+    divide(scratch, t, q);  // q', and r' in scratch
+    bool known = false;
+    if (!error_pending() && logb2(q) <= d && compare_numbers(scratch, q) > 0) {
+        subtract(scratch, q, scratch);  // r' - q' > 0
+        const long below = logb2(scratch) + s - 1 + static_cast<long>(n - 1) * d;
+        const long h_bits = 2L * logb2(q) + (n == 3 ? logb2(g) + static_cast<long>(d) + 2 : 0L);
+        known = below >= h_bits;
+    }
+    if (!known) divisor_of_step(g, n, t);
+    return known;
+}
+
 // rem = top - g^n by a power (t is scratch).
 void remainder_by_power(bignum* top, bignum* g, int n, bignum* t, bignum* rem) {
     power(g, n, t, t);
@@ -340,6 +367,12 @@ bool nroot(bignum* x, int n, bignum* w) {
             keep_low_bits(a, d);
             shift_up(rem, d);
             add(rem, a, a);
+            if (i == 0 && n <= 3 && top_step_by_truncation(a, g, n, d, t, b, rem)) {
+                shift_up(g, d);
+                add(g, b, g);
+                positive = true;  // the root, and no remainder to form
+                continue;
+            }
             divide(a, t, b);
             shift_up(g, d);
             if (logb2(b) > d) {  // t^ reached 2^d: take 2^d - 1
