@@ -20,8 +20,16 @@
 // 1% from 44 to 56 words, squares from 88 to 108) and stay; Toom-3 loses
 // 5-7% to Karatsuba on products from 192 to 288 words and wins 3-20% from
 // 320, and on squares loses 1-7% up to 384 and ties or wins from 416.
+// Measured again with Karatsuba's even split (products.cpp; Dec 2026, 21
+// medians, then each build against the other in one process on the same
+// operands): Toom-3 products lose 3-12% to Karatsuba from 96 to 352 words
+// and again 8% at 512, and win 4-7% from 640 on; with Toom-3 from 640
+// instead of 320, products take 0.93-0.94 of the time at 342 to 1024 words
+// (0.97 at 2048, whose sub-products are Toom-3's no more). Squares, though
+// the scan put them at 832, lose 3-6% at 513 and 600 words with it and
+// stay at 416.
 inline constexpr int product_karatsuba_threshold = 48;
-inline constexpr int product_toom3_threshold = 320;
+inline constexpr int product_toom3_threshold = 640;
 inline constexpr int square_karatsuba_threshold = 92;
 inline constexpr int square_toom3_threshold = 416;
 // Toom-4 and Toom-4/2 (four pieces against two), measured the same way
