@@ -6,6 +6,7 @@
 // Workspace: power's running square and nroot's root, remainder, truncated
 // operand and step values live in the workspace numbers workspace.h gives
 // them, none of which may be passed in as an argument.
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdlib>
@@ -187,6 +188,18 @@ void keep_low_bits(bignum* x, long bits) {
     strip_leading_zeros(x);
 }
 
+// y = (x >> from) mod 2^count (x >= 0), from the words that hold those bits.
+void bit_field(const bignum* x, long from, long count, bignum* y) {
+    zero_number(y);
+    const int first = static_cast<int>(from / 32);
+    const int words = std::min(length_of(x) - first, static_cast<int>((count + 31) / 32) + 1);
+    if (words <= 0) return;
+    shr_vu(y->w, x->w + first, words, static_cast<unsigned>(from % 32));
+    y->len = static_cast<std::uint32_t>(words);
+    keep_low_bits(y, count);
+    strip_leading_zeros(y);
+}
+
 // log2(x) for x > 0, from its bit length and top 64 bits.
 double log2_of(const bignum* x) {
     const int n = length_of(x);
@@ -360,11 +373,18 @@ bool nroot(bignum* x, int n, bignum* w) {
             const int d = levels[i] - ki;
             const long low = static_cast<long>(n - 1) * d;
             ki = levels[i];
-            shift_down(x, static_cast<long>(n) * (k - ki), top);
+            // L is the n*d bits of x from `base` on; x at this level's
+            // precision, x >> base, is formed only for a remainder by a power.
+            const long base = static_cast<long>(n) * (k - ki);
+            bool top_formed = false;
+            auto level_top = [&]() -> bignum* {
+                if (!top_formed) shift_down(x, base, top);
+                top_formed = true;
+                return top;
+            };
             // t^ = floor((R*2^d + (L >> (n-1)d)) / (n*r^(n-1))), rho in a.
             divisor_of_step(g, n, t);
-            shift_down(top, low, a);
-            keep_low_bits(a, d);
+            bit_field(x, base + low, d, a);
             shift_up(rem, d);
             add(rem, a, a);
             if (i == 0 && n <= 3 && top_step_by_truncation(a, g, n, d, t, b, rem)) {
@@ -379,7 +399,7 @@ bool nroot(bignum* x, int n, bignum* w) {
                 expb2(d, b);
                 decr(b, 1, b);
                 add(g, b, g);
-                remainder_by_power(top, g, n, t, rem);
+                remainder_by_power(level_top(), g, n, t, rem);
             } else if (n <= 3) {
                 add(g, b, g);
                 if (i == 0 && remainder_surely_positive(a, b, g, n, d)) {
@@ -389,8 +409,7 @@ bool nroot(bignum* x, int n, bignum* w) {
                 // R = rho*2^((n-1)d) + (L mod 2^((n-1)d)) - H
                 copy_number(a, rem);
                 shift_up(rem, low);
-                copy_number(top, a);
-                keep_low_bits(a, low);
+                bit_field(x, base, low, a);
                 add(rem, a, rem);
                 if (n == 3) {  // H = t^2 * (3u + t) = t^2 * (3g - 2t)
                     premult(g, 3, a);
@@ -404,11 +423,11 @@ bool nroot(bignum* x, int n, bignum* w) {
                 subtract(rem, t, rem);
             } else {
                 add(g, b, g);
-                remainder_by_power(top, g, n, t, rem);
+                remainder_by_power(level_top(), g, n, t, rem);
             }
             while (!error_pending() && sign_of(rem) < 0) {
                 decr(g, 1, g);
-                remainder_by_power(top, g, n, t, rem);
+                remainder_by_power(level_top(), g, n, t, rem);
             }
         }
         exact = !positive && is_zero(rem);
