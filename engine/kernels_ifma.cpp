@@ -11,7 +11,7 @@
 // two products at its own position and the high halves of the two from the
 // lane below, so it grows by less than 2^54 a step. A value moves down one
 // lane a step and leaves at lane 0 after at most 8V steps (V vectors), so
-// for V <= 20 no lane passes 2^62. Only lane 0's carry is taken each step,
+// for V <= 40 no lane passes 2^63. Only lane 0's carry is taken each step,
 // in a general register, from where the next step's m is found.
 //
 // R is 2^(32k), as for the other kernels, and 32k need not be a multiple of
@@ -48,9 +48,9 @@ __extension__ typedef unsigned __int128 u128;  // GCC and Clang on x86-64
 #ifdef TORVANE_HAVE_IFMA_PATH
 
 constexpr u64 mask52 = (u64{1} << 52) - 1;
-// Vectors of eight digits at most: 160 digits, 8320 bits, enough for
+// Vectors of eight digits at most: 320 digits, 16640 bits, enough for
 // monty_ifma_max words (checked below) and within the lane bound above.
-constexpr int max_vectors = 20;
+constexpr int max_vectors = 40;
 static_assert(32 * monty_ifma_max <= 52 * 8 * max_vectors, "the IFMA kernel's vectors hold the largest modulus");
 
 // d digits of 52 bits from x[0 .. k-1] into out[0 .. 8V-1], zero above.

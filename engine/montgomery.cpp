@@ -481,7 +481,8 @@ void nres_modmult(bignum* x, bignum* y, bignum* w) {
     mr_state* s = engine_instance;
     bignum* n = s->modulus;
     const int k = length_of(n);
-    if (k < monty_multiply_reduce_min && below_modulus(x, n, k) && (x == y || below_modulus(y, n, k))) {
+    if ((k < monty_multiply_reduce_min || monty_ifma_in_use(k)) && below_modulus(x, n, k) &&
+        (x == y || below_modulus(y, n, k))) {
         if (monty_ifma_in_use(k) || (x != y && k < monty_fused_max))
             modmult_fused(x, y, w);
         else

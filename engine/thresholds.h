@@ -87,10 +87,14 @@ inline constexpr int monty_fused_max = 4;
 // Dec 2026), IFMA/rows for products and squares: 1.45/1.5 at 16 words,
 // 1.1/1.16 at 24, 1.03/1.1-1.15 at 28, 0.9/1.0 at 32, 0.8/0.9 at 36,
 // 0.62/0.72 at 48, 0.51/0.59 at 64, 0.37/0.42 at 128, 0.4/0.45 at 192.
-// Squares tie at 32 words, products win there, both win from 36. The
-// maximum is the largest length the kernel takes.
+// Squares tie at 32 words, products win there, both win from 36. Above
+// monty_multiply_reduce_min it runs instead of reduction by
+// multiplication: 0.32-0.34 of the square and its reduction by
+// multiplication from 192 to 256 words, 0.37 at 384, 0.65 at 512 (its
+// vectors no longer fit the registers there). The maximum is the largest
+// length the kernel takes.
 inline constexpr int monty_ifma_min = 32;
-inline constexpr int monty_ifma_max = 256;
+inline constexpr int monty_ifma_max = 512;
 inline constexpr int monty_multiply_reduce_min = 192;
 // Words from which the low half of a product (the quotient of reduction by
 // multiplication) splits into a full product of the low halves and two low
