@@ -221,10 +221,15 @@ void run_nroot(context& c) {
     // correction step of the iteration.
     if (n >= 2 && n <= 1000 && c.r.chance(40)) {
         // Roots of every size, and of the sizes where the iteration starts
-        // from double precision directly or through levels (24 and 40 bits).
+        // from double precision directly or through levels (24 and 50
+        // bits, the levels under the top one from 51), and where the top
+        // step of a cube root starts to divide only the top bits (537).
         const int most = (32 * L - 8) / n;
         int root_bits = static_cast<int>(c.r.range(1, most));
-        if (c.r.chance(30)) root_bits = std::min(most, static_cast<int>(c.r.coin() ? c.r.range(22, 26) : c.r.range(38, 44)));
+        if (c.r.chance(30)) {
+            static const int edges[] = {24, 40, 51, 537};
+            root_bits = std::min(most, edges[c.r.below(4)] + static_cast<int>(c.r.range(-3, 3)));
+        }
         mpz_class r = c.magnitude((root_bits + 31) / 32) >> ((32 - root_bits % 32) % 32);
         if (r == 0) r = 1;
         x = pow_of(r, static_cast<unsigned long>(n)) + c.r.range(-1, 1);
