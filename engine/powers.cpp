@@ -280,6 +280,45 @@ bool top_step_by_truncation(bignum* a, bignum* g, int n, int d, bignum* t, bignu
     return known;
 }
 
+// For n = 2 or 3 and top below 2^(64*3), with g a root of top within a
+// few units (below 2^51): g = the root and rem = top - g^n, on limbs.
+void small_root_exact(const bignum* top, int n, bignum* g, bignum* rem) {
+    __extension__ typedef unsigned __int128 u128;
+    std::uint64_t v[3] = {};  // top
+    for (int i = 0; i < length_of(top) && i < 6; ++i)
+        v[i / 2] |= static_cast<std::uint64_t>(top->w[i]) << (32 * (i % 2));
+    // p = r^n in three limbs, and whether it is at most top.
+    auto fits = [&](std::uint64_t r, std::uint64_t p[3]) {
+        const u128 sq = static_cast<u128>(r) * r;
+        if (n == 2) {
+            p[0] = static_cast<std::uint64_t>(sq);
+            p[1] = static_cast<std::uint64_t>(sq >> 64);
+            p[2] = 0;
+        } else {
+            const u128 low = static_cast<u128>(static_cast<std::uint64_t>(sq)) * r;
+            const u128 high = static_cast<u128>(static_cast<std::uint64_t>(sq >> 64)) * r + (low >> 64);
+            p[0] = static_cast<std::uint64_t>(low);
+            p[1] = static_cast<std::uint64_t>(high);
+            p[2] = static_cast<std::uint64_t>(high >> 64);
+        }
+        for (int i = 2; i >= 0; --i)
+            if (p[i] != v[i]) return p[i] < v[i];
+        return true;
+    };
+    std::uint64_t r = static_cast<std::uint64_t>(g->w[0]) | (length_of(g) > 1 ? std::uint64_t{g->w[1]} << 32 : 0);
+    std::uint64_t p[3];
+    while (r > 0 && !fits(r, p)) --r;
+    while (fits(r + 1, p)) ++r;
+    fits(r, p);
+    // top - r^n is below n*(r+1)^(n-1) < 2^104: two limbs.
+    const u128 diff = ((static_cast<u128>(v[1]) << 64) | v[0]) - ((static_cast<u128>(p[1]) << 64) | p[0]);
+    set_u64(r, g);
+    zero_number(rem);
+    for (int i = 0; i < 4; ++i) rem->w[i] = static_cast<mr_digit>(diff >> (32 * i));
+    rem->len = 4;
+    strip_leading_zeros(rem);
+}
+
 // rem = top - g^n by a power (t is scratch).
 void remainder_by_power(bignum* top, bignum* g, int n, bignum* t, bignum* rem) {
     power(g, n, t, t);
@@ -355,17 +394,21 @@ bool nroot(bignum* x, int n, bignum* w) {
         int ki = levels[count - 1];
         shift_down(x, static_cast<long>(n) * (k - ki), top);
         set_u64(static_cast<std::uint64_t>(std::exp2(log2_of(top) / n) + 0.5), g);
-        remainder_by_power(top, g, n, t, rem);
-        while (!error_pending() && sign_of(rem) < 0) {
-            decr(g, 1, g);
+        if (n <= 3) {
+            small_root_exact(top, n, g, rem);  // at most 150 bits: on limbs
+        } else {
             remainder_by_power(top, g, n, t, rem);
-        }
-        for (;;) {  // step up while (g+1)^n <= top
-            decr(g, -1, a);
-            power(a, n, t, t);
-            if (error_pending() || compare_numbers(t, top) > 0) break;
-            copy_number(a, g);
-            subtract(top, t, rem);
+            while (!error_pending() && sign_of(rem) < 0) {
+                decr(g, 1, g);
+                remainder_by_power(top, g, n, t, rem);
+            }
+            for (;;) {  // step up while (g+1)^n <= top
+                decr(g, -1, a);
+                power(a, n, t, t);
+                if (error_pending() || compare_numbers(t, top) > 0) break;
+                copy_number(a, g);
+                subtract(top, t, rem);
+            }
         }
 
         bool positive = false;  // the top level's remainder is known to be positive
