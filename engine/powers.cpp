@@ -200,6 +200,21 @@ void bit_field(const bignum* x, long from, long count, bignum* y) {
     strip_leading_zeros(y);
 }
 
+// y = v*2^bits + ((x >> from) mod 2^bits), for v >= 0 and y apart from v
+// and x: the bit field with v's words shifted in above it.
+void shift_in(const bignum* v, long bits, const bignum* x, long from, bignum* y) {
+    bit_field(x, from, bits, y);
+    const int n = length_of(v);
+    if (n == 0) return;
+    const int words = static_cast<int>(bits / 32);
+    const mr_digit below = y->w[words];  // the field's bits under v's lowest
+    const mr_digit out = shl_vu(y->w + words, v->w, n, static_cast<unsigned>(bits % 32));
+    y->w[words] |= below;
+    y->w[words + n] = out;
+    y->len = static_cast<std::uint32_t>(words + n + 1);
+    strip_leading_zeros(y);
+}
+
 // log2(x) for x > 0, from its bit length and top 64 bits.
 double log2_of(const bignum* x) {
     const int n = length_of(x);
@@ -427,9 +442,7 @@ bool nroot(bignum* x, int n, bignum* w) {
             };
             // t^ = floor((R*2^d + (L >> (n-1)d)) / (n*r^(n-1))), rho in a.
             divisor_of_step(g, n, t);
-            bit_field(x, base + low, d, a);
-            shift_up(rem, d);
-            add(rem, a, a);
+            shift_in(rem, d, x, base + low, a);
             if (i == 0 && n <= 3 && top_step_by_truncation(a, g, n, d, t, b, rem)) {
                 shift_up(g, d);
                 add(g, b, g);
@@ -450,10 +463,7 @@ bool nroot(bignum* x, int n, bignum* w) {
                     continue;
                 }
                 // R = rho*2^((n-1)d) + (L mod 2^((n-1)d)) - H
-                copy_number(a, rem);
-                shift_up(rem, low);
-                bit_field(x, base, low, a);
-                add(rem, a, rem);
+                shift_in(a, low, x, base, rem);
                 if (n == 3) {  // H = t^2 * (3u + t) = t^2 * (3g - 2t)
                     premult(g, 3, a);
                     premult(b, 2, t);
