@@ -49,6 +49,7 @@
 #include <utility>
 
 #include "internal.h"
+#include "workspace.h"
 #include "kernels.h"
 
 namespace {
@@ -153,7 +154,8 @@ inline void put_limb(mr_digit* w, u64 v) {
 void apply_matrix(bignum* x, bignum* y, const lehmer_matrix& m) {
     const int n = length_of(x);
     const int ne = n + (n & 1);  // whole limbs; the words above x's length are 0
-    mr_digit* t1 = scratch_words(area_divide);
+    const scratch_claim area(area_divide);
+    mr_digit* t1 = area.words();
     mr_digit* t2 = t1 + ne;
     if (m.dplus) {
         mul_vvd(t1, x->w, ne, m.a);
@@ -180,7 +182,8 @@ void apply_matrix(bignum* x, bignum* y, const lehmer_matrix& m) {
 void apply_cofactors(bignum* c1, bignum* c2, const lehmer_matrix& m) {
     const int n = std::max(length_of(c1), length_of(c2));
     const int ne = n + (n & 1);
-    mr_digit* t1 = scratch_words(area_divide);
+    const scratch_claim area(area_divide);
+    mr_digit* t1 = area.words();
     mr_digit* t2 = t1 + ne + 2;
     // Each sum is below 2^64 * 2^(32*ne), so its two carries add up to one limb.
     put_limb(t1 + ne, mul_vvd(t1, c1->w, ne, m.a) + addmul_vvd(t1, c2->w, ne, m.b));
@@ -224,10 +227,9 @@ int egcd(const bignum* x, const bignum* y, bignum* z) {
     if (error_pending()) return 0;
     routine_trace trace(rn_egcd);
     TORVANE_EXPECTS(fits_room(x) && fits_room(y));
-    mr_state* s = engine_instance;
-
-    bignum* r1 = s->scratch1;
-    bignum* r2 = s->scratch2;
+    const workspace_claim claim_r1(ws::scratch1), claim_r2(ws::scratch2);
+    bignum* r1 = claim_r1;
+    bignum* r2 = claim_r2;
     abs_number(x, r1);
     abs_number(y, r2);
 
@@ -266,13 +268,13 @@ int xgcd(const bignum* x, const bignum* y, bignum* xd, bignum* yd, bignum* z) {
     if (error_pending()) return 0;
     routine_trace trace(rn_xgcd);
     TORVANE_EXPECTS(fits_room(x) && fits_room(y));
-    mr_state* s = engine_instance;
-
-    bignum* r1 = s->scratch1;
-    bignum* r2 = s->scratch2;
-    bignum* c1 = s->scratch3;
-    bignum* c2 = s->scratch4;
-    bignum* q_full = s->scratch5;
+    const workspace_claim claim_r1(ws::scratch1), claim_r2(ws::scratch2);
+    const workspace_claim claim_c1(ws::scratch3), claim_c2(ws::scratch4);
+    const workspace_claim q_full(ws::scratch5);
+    bignum* r1 = claim_r1;
+    bignum* r2 = claim_r2;
+    bignum* c1 = claim_c1;
+    bignum* c2 = claim_c2;
     abs_number(x, r1);
     abs_number(y, r2);
     const bool x_negative = is_negative(x);
@@ -293,8 +295,9 @@ int xgcd(const bignum* x, const bignum* y, bignum* xd, bignum* yd, bignum* z) {
             // operands (the accumulator has double room).
             {
                 length_check_scope unchecked(0);
-                multiply(q_full, c2, s->accumulator);
-                add(c1, s->accumulator, c1);
+                const workspace_claim acc(ws::accumulator);
+                multiply(q_full, c2, acc);
+                add(c1, acc, c1);
             }
             std::swap(c1, c2);
             iter++;
@@ -312,7 +315,7 @@ int xgcd(const bignum* x, const bignum* y, bignum* xd, bignum* yd, bignum* z) {
     if (x_negative) iter++;
     if (iter % 2 != 0) subtract(y, c1, c1);
 
-    bignum* y_cofactor = q_full;
+    bignum* y_cofactor = q_full.get();
     if (xd != yd) {
         // y's cofactor from the identity: (g - x*xd) / y, exactly.
         negate_number(x, r2);

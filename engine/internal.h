@@ -83,6 +83,7 @@ struct mr_state {
     // the one of the instance it shares its requests with (share_cancel).
     std::atomic<bool>* cancel;
     progress_listener progress;    // the progress hook of this instance's loops
+    std::uint32_t live_claims;     // debug builds: the workspace numbers and areas claimed (workspace.h)
 };
 
 // Number of slots in the workspace block.

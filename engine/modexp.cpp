@@ -49,13 +49,13 @@ namespace {
 // for the four slots never formed.
 bignum* odd_power_slot(int k) {
     static constexpr int slot_scratch[16] = {1, 2, 3, 4, 0, 5, 6, 7, 0, 0, 8, 9, 0, 10, 11, 12};
-    return slot_scratch[k] == 0 ? nullptr : scratch_number(slot_scratch[k]);
+    return slot_scratch[k] == 0 ? nullptr : scratch_number(slot_scratch[k]);  // under nres_powmod's claims
 }
 
 // The number that holds slot k of nres_powmod2's table (see there).
 bignum* pair_slot(int k) {
     static constexpr int slot_scratch[16] = {0, 1, 2, 3, 0, 4, 5, 6, 0, 7, 8, 9, 0, 10, 11, 12};
-    return slot_scratch[k] == 0 ? nullptr : scratch_number(slot_scratch[k]);
+    return slot_scratch[k] == 0 ? nullptr : scratch_number(slot_scratch[k]);  // under nres_powmod2's claims
 }
 
 
@@ -69,8 +69,7 @@ void residue_of_one(bignum* w) {
 // accumulator: w * x can be a word longer than any single-length number
 // holds. The remainder takes the sign of the product.
 void multiply_word_mod(bignum* w, int x, bignum* n) {
-    mr_state* s = engine_instance;
-    bignum* acc = s->accumulator;
+    const workspace_claim acc(ws::accumulator);
     {
         length_check_scope unchecked(0);
         premult(w, x, acc);
@@ -82,8 +81,8 @@ void multiply_word_mod(bignum* w, int x, bignum* n) {
 // The classical path of powltr: w = x^y mod n by square-and-multiply on the
 // scaled modulus, the exponent's bits taken with a one-bit mask.
 void classical_powltr(int x, bignum* y, bignum* n, bignum* w) {
-    bignum* e = engine_instance->scratch9;
-    bignum* mask = engine_instance->scratch10;
+    const workspace_claim e(ws::scratch9);
+    const workspace_claim mask(ws::scratch10);
     copy_number(y, e);
     zero_number(w);
     if (x == 0) return;
@@ -126,7 +125,7 @@ void keep_low_bits(bignum* x, int j) {
 
 // z = x * y mod 2^j for x, y >= 0, through the accumulator.
 void multiply_low(bignum* x, bignum* y, int j, bignum* z) {
-    bignum* acc = engine_instance->accumulator;
+    const workspace_claim acc(ws::accumulator);
     length_check_scope unchecked(0);
     multiply(x, y, acc);
     keep_low_bits(acc, j);
@@ -139,11 +138,11 @@ void multiply_low(bignum* x, bignum* y, int j, bignum* z) {
 // comment). The caller's installed modulus is left as found.
 void even_modulus_power(int small_base, bignum* n, bignum* w) {
     mr_state* s = engine_instance;
-    bignum* base = workspace(ws_even_base);
-    bignum* e = workspace(ws_even_exponent);
-    bignum* low = workspace(ws_even_low);
-    bignum* p = workspace(ws_even_power);
-    bignum* m = workspace(ws_even_odd_part);
+    const workspace_claim base(ws::even_base, true);  // filled by the caller, under its claims
+    const workspace_claim e(ws::even_exponent, true);
+    const workspace_claim low(ws::even_low);
+    const workspace_claim p(ws::even_power);
+    const workspace_claim m(ws::even_odd_part);
 
     // |n| = 2^j * m.
     abs_number(n, m);
@@ -178,13 +177,13 @@ void even_modulus_power(int small_base, bignum* n, bignum* w) {
     }
 
     // |x|^y mod m, on the Montgomery cores under m.
-    bignum* saved = workspace(ws_saved_modulus);
+    const workspace_claim saved(ws::saved_modulus);
     copy_number(s->modulus, saved);
     prepare_monty(m);
     if (small_base != 0) {
         nres_powltr(small_base, e, p);
     } else {
-        bignum* g = odd_power_slot(0);
+        const workspace_claim g(ws::scratch1);  // slot 0 of nres_powmod's table
         nres(base, g);
         nres_powmod(g, e, p);
     }
@@ -193,10 +192,10 @@ void even_modulus_power(int small_base, bignum* n, bignum* w) {
     // 1/m mod 2^j by Newton's iteration v <- v*(2 - m*v), which doubles the
     // number of correct low bits at each step, from the 64 bits of
     // -monty_constant_limb (the inverse modulo 2^64 of m, now installed).
-    bignum* m_low = s->scratch6;
-    bignum* two_j = s->scratch7;
-    bignum* inverse = s->scratch8;
-    bignum* t = s->scratch9;
+    const workspace_claim m_low(ws::scratch6);
+    const workspace_claim two_j(ws::scratch7);
+    const workspace_claim inverse(ws::scratch8);
+    const workspace_claim t(ws::scratch9);
     copy_number(m, m_low);
     keep_low_bits(m_low, j);
     const std::uint64_t v0 = 0 - s->monty_constant_limb;
@@ -245,9 +244,10 @@ void even_modulus_power(int small_base, bignum* n, bignum* w) {
 
 void nres_powmod(bignum* x, bignum* y, bignum* w) {
     if (error_pending()) return;
-    bignum* e = engine_instance->scratch14;
-    bignum* g = odd_power_slot(0);
-    bignum* square = engine_instance->scratch13;
+    const workspace_claim g(ws::scratch1, {x});  // slot 0 of the table; x may be it
+    const scratch_run_claim table(2, 12);
+    const workspace_claim square(ws::scratch13);
+    const workspace_claim e(ws::scratch14);
     copy_number(y, e);
     copy_number(x, g);
     routine_trace trace(rn_nres_powmod);
@@ -295,11 +295,11 @@ void nres_powmod(bignum* x, bignum* y, bignum* w) {
 
 void nres_powmod2(bignum* x, bignum* y, bignum* a, bignum* b, bignum* w) {
     if (error_pending()) return;
-    mr_state* s = engine_instance;
-    bignum* e1 = s->scratch13;
-    bignum* e2 = s->scratch14;
-    bignum* g1 = pair_slot(2);
-    bignum* g2 = pair_slot(1);
+    const workspace_claim g2(ws::scratch1, {a});  // slots 1 and 2 of the table; a and x may be them
+    const workspace_claim g1(ws::scratch2, {x});
+    const scratch_run_claim table(3, 12);
+    const workspace_claim e1(ws::scratch13);
+    const workspace_claim e2(ws::scratch14);
     copy_number(y, e1);
     copy_number(x, g1);
     copy_number(b, e2);
@@ -352,7 +352,7 @@ void nres_powmod2(bignum* x, bignum* y, bignum* a, bignum* b, bignum* w) {
 void nres_powltr(int x, bignum* y, bignum* w) {
     if (error_pending()) return;
     mr_state* s = engine_instance;
-    bignum* e = s->scratch9;
+    const workspace_claim e(ws::scratch9);
     copy_number(y, e);
     routine_trace trace(rn_nres_powltr);
     TORVANE_EXPECTS(!is_zero(s->modulus));
@@ -390,7 +390,7 @@ void powmod(bignum* x, bignum* y, bignum* n, bignum* w) {
 
     if (is_odd(n)) {
         prepare_monty(n);
-        bignum* g = odd_power_slot(0);
+        const workspace_claim g(ws::scratch1);  // slot 0 of nres_powmod's table
         nres(x, g);
         nres_powmod(g, y, w);
         redc(w, w);
@@ -398,8 +398,8 @@ void powmod(bignum* x, bignum* y, bignum* n, bignum* w) {
     }
 
     // Even n (or zero): the split modulus.
-    bignum* e = workspace(ws_even_exponent);
-    bignum* g = workspace(ws_even_base);
+    const workspace_claim e(ws::even_exponent);
+    const workspace_claim g(ws::even_base);
     const bool negative = is_negative(x);
     copy_number(y, e);
     abs_number(x, g);
@@ -422,8 +422,8 @@ void powmod2(bignum* x, bignum* y, bignum* a, bignum* b, bignum* n, bignum* w) {
     routine_trace trace(rn_powmod2);
     TORVANE_EXPECTS(fits_room(x) && fits_room(y) && fits_room(a) && fits_room(b) && fits_room(n));
     prepare_monty(n);
-    bignum* g1 = pair_slot(2);
-    bignum* g2 = pair_slot(1);
+    const workspace_claim g1(ws::scratch2);  // slots 2 and 1 of nres_powmod2's table
+    const workspace_claim g2(ws::scratch1);
     nres(x, g1);
     nres(a, g2);
     nres_powmod2(g1, y, g2, b, w);
@@ -452,7 +452,7 @@ void powltr(int x, bignum* y, bignum* n, bignum* w) {
         if (plain && int_value(n) > 2) {
             // Another modulus is installed: install n for the call and give
             // the caller's back.
-            bignum* saved = workspace(ws_saved_modulus);
+            const workspace_claim saved(ws::saved_modulus);
             copy_number(s->modulus, saved);
             prepare_monty(n);
             nres_powltr(x, y, w);
@@ -461,8 +461,10 @@ void powltr(int x, bignum* y, bignum* n, bignum* w) {
             return;
         }
     } else if (plain && !is_zero(n)) {
-        set_from_int(x, workspace(ws_even_base));
-        copy_number(y, workspace(ws_even_exponent));
+        const workspace_claim g(ws::even_base);
+        const workspace_claim e(ws::even_exponent);
+        set_from_int(x, g);
+        copy_number(y, e);
         even_modulus_power(x, n, w);
         return;
     }

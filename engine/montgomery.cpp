@@ -47,6 +47,7 @@
 // Workspace: see workspace.h. The reduce area holds n', the fused buffer
 // and the copies of reduction by multiplication.
 #include "internal.h"
+#include "workspace.h"
 #include "kernels.h"
 #include "products.h"
 #include "thresholds.h"
@@ -78,12 +79,13 @@ struct reduce_area {
     std::size_t scratch_size;
 };
 
-reduce_area the_reduce_area() {
-    mr_digit* base = scratch_words(area_reduce);
+// The parts of the reduce area, under the caller's claim of it.
+reduce_area the_reduce_area(const scratch_claim& claim) {
+    mr_digit* base = claim.words();
     const auto L = static_cast<std::size_t>(engine_instance->max_length);
     const std::size_t used = 4 + L + 3 * (2 * L + 8);
     return {base, base + 4, base + 4 + L, base + 4 + L + (2 * L + 8), base + 4 + L + 2 * (2 * L + 8), base + used,
-            scratch_words_size(area_reduce) - used};
+            claim.size() - used};
 }
 
 // Words of scratch that low_product needs for n words.
@@ -144,7 +146,7 @@ void make_nprime(const bignum* n, int k, const reduce_area& area) {
     mr_state* s = engine_instance;
     mr_digit* v = area.nprime;
     mr_digit* t = area.q;
-    bignum* acc = s->accumulator;
+    const workspace_claim acc(ws::accumulator);
     std::memset(v, 0, sizeof(mr_digit) * static_cast<std::size_t>(k));
     const u64 inverse = 0 - s->monty_constant_limb;
     v[0] = static_cast<mr_digit>(inverse);
@@ -294,7 +296,8 @@ void finish_reduction(mr_digit* t, const bignum* n, int k, bignum* y) {
         v = view_of(r, k + 1);
         // Still not below n only when T was at least n*R.
         if (compare_numbers(&v, n) >= 0) {
-            bignum* acc = engine_instance->accumulator;
+            // t may be the words of the accumulator, under the caller's claim.
+            const workspace_claim acc(ws::accumulator, t == engine_instance->accumulator->w);
             if (r != acc->w) copy_number(&v, acc);
             divide(acc, const_cast<bignum*>(n), const_cast<bignum*>(n));
             copy_number(acc, y);
@@ -317,7 +320,7 @@ bool below_modulus(const bignum* x, const bignum* n, int k) {
 void reduce_with(bignum* t, bignum* y, monty_method method) {
     mr_state* s = engine_instance;
     bignum* n = s->modulus;
-    bignum* acc = s->accumulator;
+    workspace_claim acc(ws::accumulator, {t});
     const int k = length_of(n);
     copy_number(t, acc);
     acc->len &= ~mr_sign_bit;  // the sign is not looked at
@@ -329,10 +332,12 @@ void reduce_with(bignum* t, bignum* y, monty_method method) {
     }
     const int len = length_of(acc);
     if (method == monty_by_multiplication) {
-        const reduce_area area = the_reduce_area();
+        const scratch_claim claim(area_reduce);
+        const reduce_area area = the_reduce_area(claim);
         mr_digit* w = area.work;
         std::memcpy(w, acc->w, sizeof(mr_digit) * static_cast<std::size_t>(len));
         std::memset(w + len, 0, sizeof(mr_digit) * static_cast<std::size_t>(2 * k + 1 - len));
+        acc.end();  // n' is made in the accumulator
         reduce_by_multiplication(w, n, k, area);
         finish_reduction(w, n, k, y);
         return;
@@ -352,7 +357,8 @@ void modmult_fused(bignum* x, bignum* y, bignum* w) {
     mr_state* s = engine_instance;
     bignum* n = s->modulus;
     const int k = length_of(n);
-    const reduce_area area = the_reduce_area();
+    const scratch_claim claim(area_reduce);
+    const reduce_area area = the_reduce_area(claim);
     mr_digit* xw = area.q;
     mr_digit* yw = area.q + k;
     const auto lx = static_cast<std::size_t>(length_of(x));
@@ -374,7 +380,8 @@ void modmult_in_area(bignum* x, bignum* y, bignum* w) {
     mr_state* s = engine_instance;
     bignum* n = s->modulus;
     const int k = length_of(n);
-    const reduce_area area = the_reduce_area();
+    const scratch_claim claim(area_reduce);
+    const reduce_area area = the_reduce_area(claim);
     mr_digit* t = area.work;
     const int lx = length_of(x), ly = length_of(y);
     if (x == y && k < square_karatsuba_threshold) {
@@ -415,7 +422,8 @@ void install_modulus(const bignum* n) {
     s->monty_constant_limb = negated_inverse(low);
     s->monty_constant = static_cast<mr_digit>(s->monty_constant_limb);
     copy_number(n, s->modulus);
-    *the_reduce_area().tag = 0;  // n' belongs to the modulus before
+    const scratch_claim claim(area_reduce);
+    *the_reduce_area(claim).tag = 0;  // n' belongs to the modulus before
 }
 
 mr_digit prepare_monty(bignum* n) {
@@ -449,7 +457,7 @@ void nres(bignum* x, bignum* y) {
     if (is_negative(y)) add(y, n, y);
 
     // y*R mod n: shift up by k words in the double-length accumulator.
-    bignum* acc = s->accumulator;
+    const workspace_claim acc(ws::accumulator);
     {
         length_check_scope unchecked(0);
         mr_shift(y, length_of(n), acc);
@@ -490,8 +498,9 @@ void nres_modmult(bignum* x, bignum* y, bignum* w) {
         return;
     }
     length_check_scope unchecked(0);
-    multiply(x, y, s->accumulator);  // squares when x is y
-    reduce_with(s->accumulator, w, k >= monty_multiply_reduce_min ? monty_by_multiplication : monty_by_words);
+    const workspace_claim acc(ws::accumulator);
+    multiply(x, y, acc);  // squares when x is y
+    reduce_with(acc, w, k >= monty_multiply_reduce_min ? monty_by_multiplication : monty_by_words);
 }
 
 void clear_modulus() { zero_number(engine_instance->modulus); }

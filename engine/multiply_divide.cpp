@@ -12,6 +12,7 @@
 #include <bit>
 
 #include "internal.h"
+#include "workspace.h"
 #include "kernels.h"
 #include "products.h"
 #include "thresholds.h"
@@ -259,8 +260,7 @@ void schoolbook_divide(mr_digit* u, int m, const mr_digit* v, int nl, mr_digit* 
 // the area is used up.
 class divide_space {
 public:
-    explicit divide_space(mr_digit* start)
-        : next_(start), end_(scratch_words(area_divide) + scratch_words_size(area_divide)) {}
+    divide_space(mr_digit* start, mr_digit* end) : next_(start), end_(end) {}
     mr_digit* take(int limbs) {
         if (end_ - next_ < 2 * limbs) return nullptr;
         mr_digit* p = next_;
@@ -289,8 +289,9 @@ void product_words(mr_digit* r, const mr_digit* x, int m, const mr_digit* y, int
     const mr_digit* a = x_longer ? x : y;
     const mr_digit* b = x_longer ? y : x;
     const int la = x_longer ? m : n, lb = x_longer ? n : m;
-    if (product_scratch_words(la, lb) <= scratch_words_size(area_product))
-        product_vv(r, a, la, b, lb, scratch_words(area_product));
+    const scratch_claim area(area_product);
+    if (product_scratch_words(la, lb) <= area.size())
+        product_vv(r, a, la, b, lb, area.words());
     else
         schoolbook_product(r, a, la, b, lb);
 }
@@ -371,7 +372,8 @@ void long_divide(const bignum* a, const bignum* y, bignum* q, bignum* r) {
     const int shift = std::countl_zero(y->w[n - 1]);
     const int nl = (n + pad) / 2;               // divisor limbs
     const int m = (t + pad + 1 + 1) / 2;        // dividend limbs, with room for the shifted-out bits
-    mr_digit* v = scratch_words(area_divide);
+    const scratch_claim area(area_divide);
+    mr_digit* v = area.words();
     mr_digit* u = v + 2 * nl;
     mr_digit* quotient = u + 2 * m;
 
@@ -381,7 +383,7 @@ void long_divide(const bignum* a, const bignum* y, bignum* q, bignum* r) {
     u[2 * m - 1] = 0;
     u[t + pad] = shl_vu(u + pad, a->w, t, static_cast<unsigned>(shift));
 
-    divide_space space(quotient + 2 * (m - nl));
+    divide_space space(quotient + 2 * (m - nl), area.words() + area.size());
     length_check_scope unchecked(0);  // the block products may pass max_length words
     recursive_divide(u, m, v, nl, quotient, space);
 
@@ -415,7 +417,7 @@ void multiply(const bignum* x, const bignum* y, bignum* z) {
         return;
     }
     mr_state* s = engine_instance;
-    bignum* acc = s->accumulator;
+    const workspace_claim acc(ws::accumulator, {z});
     const std::uint32_t sign = (x->len ^ y->len) & mr_sign_bit;
     const int m = length_of(x);
     const int n = length_of(y);
@@ -430,9 +432,9 @@ void multiply(const bignum* x, const bignum* y, bignum* z) {
     bignum* const target = (z->w == x->w || z->w == y->w) ? static_cast<bignum*>(acc) : z;
     const int old_words = stored_length(target);
     if (x == y && m > 5) {
-        mr_digit* scratch = scratch_words(area_product);
-        if (square_scratch_words(m) <= scratch_words_size(area_product))
-            square_vv(target->w, x->w, m, scratch);
+        const scratch_claim area(area_product);
+        if (square_scratch_words(m) <= area.size())
+            square_vv(target->w, x->w, m, area.words());
         else
             schoolbook_square(target->w, x->w, m);
     } else {
@@ -473,7 +475,7 @@ void divide(bignum* x, const bignum* y, bignum* z) {
     if (error_pending()) return;
 
     mr_state* s = engine_instance;
-    bignum* acc = s->accumulator;
+    const workspace_claim acc(ws::accumulator, {x});
     const bool quotient_only = (z == x);
     const bool remainder_only = (z == y);
     const std::uint32_t xsign = x->len & mr_sign_bit;
@@ -540,13 +542,12 @@ void mad(const bignum* x, const bignum* y, const bignum* z, const bignum* w, big
     if (error_pending()) return;
     routine_trace trace(rn_mad);
     TORVANE_EXPECTS(fits_room(x) && fits_room(y) && fits_room(z) && fits_room(w));
-    mr_state* s = engine_instance;
     length_check_scope unchecked(0);
     if (w == r) {
         report_error(mr_error_illegal_parameters);
         return;
     }
-    bignum* acc = s->accumulator;
+    const workspace_claim acc(ws::accumulator);
     multiply(x, y, acc);
     if (z != x && z != y) add(acc, z, acc);
     divide(acc, w, q);

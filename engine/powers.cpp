@@ -12,6 +12,7 @@
 #include <cstdlib>
 
 #include "internal.h"
+#include "workspace.h"
 #include "kernels.h"
 
 int logb2(const bignum* x) {
@@ -65,8 +66,7 @@ void expint(int b, int n, bignum* x) {
 
 // w = x^n mod z; z == w means no modulus, w = x^n. x may be w.
 void power(const bignum* x, int n, bignum* z, bignum* w) {
-    mr_state* s = engine_instance;
-    bignum* b = s->scratch5;
+    const workspace_claim b(ws::scratch5);
     copy_number(x, b);
     zero_number(w);
     if (error_pending() || is_zero(b)) return;
@@ -357,7 +357,6 @@ bool nroot(bignum* x, int n, bignum* w) {
     if (n % 2 == 0 && sx < 0) report_error(mr_error_even_root_of_negative);
     if (error_pending()) return false;
 
-    mr_state* s = engine_instance;
     const std::uint32_t xsign = x->len & mr_sign_bit;
     x->len &= ~mr_sign_bit;
     const int bits = logb2(x);
@@ -367,12 +366,12 @@ bool nroot(bignum* x, int n, bignum* w) {
         return bits == 1;
     }
 
-    bignum* g = s->scratch2;    // the root of the level
-    bignum* rem = s->scratch3;  // its remainder
-    bignum* top = s->scratch4;  // x at the precision of the level
-    bignum* t = s->scratch6;    // powers, the divisor, products
-    bignum* a = s->scratch7;    // the numerator, then scratch
-    bignum* b = s->scratch8;    // the new low bits t
+    const workspace_claim g(ws::scratch2);    // the root of the level
+    const workspace_claim rem(ws::scratch3);  // its remainder
+    const workspace_claim top(ws::scratch4);  // x at the precision of the level
+    const workspace_claim t(ws::scratch6);    // powers, the divisor, products
+    const workspace_claim a(ws::scratch7);    // the numerator, then scratch
+    const workspace_claim b(ws::scratch8);    // the new low bits t
     length_check_scope unchecked(0);
 
     const int k = (bits + n - 1) / n;

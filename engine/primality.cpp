@@ -95,7 +95,7 @@ void residue_of(int v, bignum* w) {
 // a single-length number holds, so it is formed in the accumulator).
 void multiply_small(bignum* x, int v, bignum* w) {
     mr_state* s = engine_instance;
-    bignum* acc = s->accumulator;
+    const workspace_claim acc(ws::accumulator);
     {
         length_check_scope unchecked(0);
         premult(x, v, acc);
@@ -208,7 +208,7 @@ int trial_division(bignum* x, [[maybe_unused]] bignum* y) {
     if (s->prime_table == nullptr) gprime(small_prime_bound);
     if (s->prime_table == nullptr) return 2;  // no table: not decided (an error is pending)
 
-    bignum* q = s->scratch11;
+    const workspace_claim q(ws::scratch11);
     for (const int* p = s->prime_table; *p != 0; ++p) {
         const int r = subdiv(x, *p, q);
         if (r == 0) return is_one(q) ? 1 : 0;
@@ -221,11 +221,10 @@ int strong_probable_prime(int a, bignum* n) {
     if (error_pending()) return 0;
     routine_trace trace(rn_strong_probable_prime);
     TORVANE_EXPECTS(a >= 2);  // a base of n or more counts modulo n
-    mr_state* s = engine_instance;
-    bignum* minus_one = s->scratch12;
-    bignum* d = s->scratch13;
-    bignum* t = s->scratch14;
-    bignum* one = s->scratch15;
+    const workspace_claim minus_one(ws::scratch12);
+    const workspace_claim d(ws::scratch13);
+    const workspace_claim t(ws::scratch14);
+    const workspace_claim one(ws::scratch15);
 
     prepare_monty(n);  // odd n >= 3, else error 19
     if (error_pending()) return 0;
@@ -260,17 +259,16 @@ int strong_probable_prime(int a, bignum* n) {
 int strong_lucas_probable_prime(bignum* n) {
     if (error_pending()) return 0;
     routine_trace trace(rn_strong_lucas_probable_prime);
-    mr_state* s = engine_instance;
-    bignum* v = s->scratch1;        // V'_k
-    bignum* v_next = s->scratch2;   // V'_(k+1)
-    bignum* p_prime = s->scratch3;  // P' = 1/Q - 2
-    bignum* t = s->scratch4;
-    bignum* j = s->scratch10;
-    bignum* two = s->scratch15;
+    const workspace_claim j(ws::scratch10);
+    const workspace_claim two(ws::scratch15);
 
     prepare_monty(n);  // odd n >= 3, else error 19
     if (error_pending()) return 0;
-    if (is_perfect_square(n, j)) return 0;
+    if (is_perfect_square(n, j)) return 0;  // through nroot, before these hold values:
+    const workspace_claim v(ws::scratch1);        // V'_k
+    const workspace_claim v_next(ws::scratch2);   // V'_(k+1)
+    const workspace_claim p_prime(ws::scratch3);  // P' = 1/Q - 2
+    const workspace_claim t(ws::scratch4);
 
     // D = 5, -7, 9, -11, ... until (D/n) = -1. For odd d > 0,
     // (d/n) = (n/d) negated when d and n are both 3 mod 4, and
@@ -382,7 +380,7 @@ int isprime(bignum* x) {
 
     // The tests install x as the modulus; the caller's (or none) is given
     // back at the end.
-    bignum* saved = workspace(ws_saved_modulus);
+    const workspace_claim saved(ws::saved_modulus);
     copy_number(s->modulus, saved);
 
     // Steps: base 2, the Lucas test, then the trials with random bases.

@@ -15,6 +15,7 @@
 // zero words above its length instead, which every number keeps clear.
 
 #include "internal.h"
+#include "workspace.h"
 #include "kernels.h"
 
 namespace {
@@ -204,8 +205,9 @@ void decr(bignum* x, int n, bignum* z) {
     if (error_pending()) return;
     routine_trace trace(rn_decr);
     TORVANE_EXPECTS(x != engine_instance->accumulator && z != engine_instance->accumulator);
-    set_from_int(n, engine_instance->accumulator);
-    signed_add(x, -1, engine_instance->accumulator, z);
+    const workspace_claim acc(ws::accumulator);
+    set_from_int(n, acc);
+    signed_add(x, -1, acc, z);
 }
 
 // z = x * n for an unsigned word n; z keeps the sign of x.
@@ -337,8 +339,9 @@ int remain(bignum* x, int n) {
         if ((x->w[0] & 1) == 0) return 0;
         return is_negative(x) ? -1 : 1;
     }
-    copy_number(x, s->accumulator);
-    return subdiv(s->accumulator, n, s->accumulator);
+    const workspace_claim acc(ws::accumulator);
+    copy_number(x, acc);
+    return subdiv(acc, n, acc);
 }
 
 int word_divides(bignum* x, int n) { return remain(x, n) == 0 ? 1 : 0; }

@@ -40,6 +40,7 @@
 #include <cstring>
 
 #include "internal.h"
+#include "workspace.h"
 #include "kernels.h"
 #include "thresholds.h"
 
@@ -464,7 +465,7 @@ constexpr int cache_words = cache_offset + max_powers;
 // used up, and the caller then converts what it has with the quadratic loop.
 class convert_space {
 public:
-    convert_space() : base_(scratch_words(area_convert)), size_(scratch_words_size(area_convert)) {
+    convert_space() : area_(area_convert), base_(area_.words()), size_(area_.size()) {
         used_ = base_[cache_radix] != 0 ? base_[cache_end] : cache_words;
     }
     mr_digit* take(int words) {
@@ -480,6 +481,7 @@ public:
     mr_digit* cache() { return base_; }
 
 private:
+    scratch_claim area_;
     mr_digit* base_;
     std::size_t size_;
     std::size_t used_;
@@ -844,7 +846,10 @@ void cbase(const bignum* x, std::uint32_t oldbase, bignum* y) {
         copy_number(x, y);
         return;
     }
-    bignum* sum = x == s->scratch6 ? s->scratch7 : s->scratch6;
+    // The sum is formed in scratch6, or scratch7 when x is scratch6; it may
+    // be y itself, which the caller's claim then covers.
+    const bool x_in_scratch6 = x == workspace_at(ws::scratch6);
+    const workspace_claim sum(x_in_scratch6 ? ws::scratch7 : ws::scratch6, {y});
     zero_number(sum);
     const std::uint64_t from = oldbase == 0 ? 0x100000000u : oldbase;
     bool fits;
@@ -1062,16 +1067,17 @@ int cinstr(bignum* x, const char* text) {
     const radix_settings working = current_radix(s);
     set_digit_base(io_base);
     const std::uint32_t text_radix = s->digit_base;
+    const workspace_claim value(ws::scratch5);
     int count;
     {
         length_check_scope unchecked(0);
-        count = instr(s->scratch5, text);
+        count = instr(value, text);
     }
     restore_radix(s, working);
     // With length_check set, cbase refuses (error 3) a value that needs more
     // than max_length words in the working radix.
-    cbase(s->scratch5, text_radix, x);
-    zero_number(s->scratch5);
+    cbase(value, text_radix, x);
+    zero_number(value);
     return error_pending() ? 0 : count;
 }
 
@@ -1093,12 +1099,13 @@ int cotstr(const bignum* x, char* text) {
     if (s->digit_base == working.digit_base) {
         count = otstr(x, text);  // the words already are digits of the text base
     } else {
+        const workspace_claim value(ws::scratch5);
         {
             length_check_scope unchecked(0);
-            cbase(x, working.digit_base, s->scratch5);
+            cbase(x, working.digit_base, value);
         }
-        count = otstr(s->scratch5, text);
-        zero_number(s->scratch5);
+        count = otstr(value, text);
+        zero_number(value);
     }
     restore_radix(s, working);
     return count;

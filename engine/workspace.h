@@ -1,92 +1,271 @@
-// The instance's workspace numbers and which routine may use which.
+// Temporaries of the engine's routines: the workspace numbers and the word
+// areas of the fast algorithms, made once by mirsys, reached only through
+// scoped claims.
 //
-// mirsys makes them once, in one block: the accumulator, scratch1 to
-// scratch15, the installed modulus and the numbers of the last rows below.
-// A routine may use a number only as its row says, and must not be handed
-// one it uses as an argument. Routines that call one another keep their
-// values in different numbers: read a routine's row together with the rows
-// of everything it calls (the primality tests' values survive nres,
-// nres_modmult and the products and divisions beneath them, which use only
-// the accumulator, and the Lucas test finds its square root before it
-// stores a value; nres_powmod's tables are formed after prepare_monty,
-// which uses no workspace number).
+// A routine that keeps a value in a workspace number claims it first, for as
+// long as the value lives:
 //
-//  number          room    users
-//  accumulator     double  multiply, divide, mad: products and quotients;
-//                          decr, remain: their working copy; xgcd: a
-//                          cofactor product; nres, redc, nres_modmult: the
-//                          value being reduced; the even-modulus power:
-//                          products modulo 2^j
-//  scratch1        single  egcd, xgcd: R1; nres_powmod: x^1 (table slot
-//                          0); nres_powmod2: a (slot 1); classical powmod:
-//                          the base; strong_lucas_probable_prime: V'_k
-//  scratch2        single  egcd, xgcd: R2; nroot: the root; nres_powmod:
-//                          x^3; nres_powmod2: x (slot 2);
-//                          strong_lucas_probable_prime: V'_(k+1)
-//  scratch3        single  xgcd: C1; nroot: the remainder; nres_powmod:
-//                          x^5; nres_powmod2: x a (slot 3);
-//                          strong_lucas_probable_prime: P'
-//  scratch4        single  xgcd: C2; nroot: the truncated operand;
-//                          nres_powmod: x^7; nres_powmod2: a^3 (slot 5);
-//                          strong_lucas_probable_prime: a product
-//  scratch5        double  xgcd: a division step's quotient; power: the
-//                          running square; cinstr, cotstr: the converted
-//                          value; nres_powmod: x^11; nres_powmod2: slot 6
-//  scratch6        double  nroot: powers and products of the root; cbase:
-//                          the sum; nres_powmod: x^13; nres_powmod2: slot
-//                          7; the even-modulus power: m mod 2^j
-//  scratch7        double  nroot: the step's numerator; cbase: the sum
-//                          when scratch6 is its operand; nres_powmod: x^15;
-//                          nres_powmod2: slot 9; the even-modulus power: 2^j
-//  scratch8        single  nroot: the step's new low bits; nres_powmod:
-//                          x^21; nres_powmod2: slot 10; the even-modulus
-//                          power: 1/m mod 2^j
-//  scratch9        single  nres_powmod: x^23; nres_powmod2: slot 11;
-//                          nres_powltr, classical powltr: the exponent; the
-//                          even-modulus power: the combination
-//  scratch10       single  nres_powmod: x^27; nres_powmod2: slot 13;
-//                          classical powltr: the bit mask;
-//                          strong_lucas_probable_prime: the square root,
-//                          then the odd part m of n + 1 and (m - 1)/2
-//  scratch11       single  nres_powmod: x^29; nres_powmod2: slot 14;
-//                          trial_division: the quotient
-//  scratch12       single  nres_powmod: x^31; nres_powmod2: slot 15;
-//                          strong_probable_prime: the residue of -1
-//  scratch13       single  nres_powmod: x^2; nres_powmod2: the first
-//                          exponent; strong_probable_prime: the odd part d
-//                          of n - 1
-//  scratch14       single  nres_powmod, classical powmod: the exponent;
-//                          nres_powmod2: the second exponent;
-//                          strong_probable_prime: the power of the base
-//  scratch15       single  strong_probable_prime: the residue of 1;
-//                          strong_lucas_probable_prime: the residue of 2
-//  modulus         single  prepare_monty: the installed modulus
-//  saved_modulus   single  powltr, the even-modulus power, isprime: the
-//                          caller's modulus while they install their own
-//  even_base       single  the even-modulus power (powmod, powltr): |x|
-//  even_exponent   single  the even-modulus power: the exponent
-//  even_low        single  the even-modulus power: |x|^y mod 2^j
-//  even_power      single  the even-modulus power: the running power
-//                          modulo 2^j, then |x|^y mod m
-//  even_odd_part   single  the even-modulus power: m, the odd part of n
+//     workspace_claim e(ws::scratch14);   // e converts to bignum*
 //
-// The word arrays of the fast algorithms (products, reduction, division,
-// text) are separate: the scratch areas of internal.h.
+// and a routine that works in a scratch area claims the area:
+//
+//     scratch_claim area(area_product);   // area.words(), area.size()
+//
+// A claim ends with its scope, on every way out. In debug builds a second
+// live claim of the same number or area ends the process with the name of
+// both and the place of the second: a routine may not use a number that
+// one of its callers holds a value in, whatever the call path. In release
+// builds a claim is the plain pointer and costs nothing.
+//
+// The accumulator is where multiply, divide and the Montgomery reductions
+// build their results, and some of them may be handed it as an argument
+// (multiply's product, divide's dividend, a reduction's input): they claim
+// it with the numbers handed in, and when one of those is the accumulator
+// the caller's claim covers it and none is made.
+//
+// Which routine claims which number or area is read from the code, not kept
+// here: scripts/workspace_table.sh lists it, routine by routine.
 #ifndef TORVANE_ENGINE_WORKSPACE_H
 #define TORVANE_ENGINE_WORKSPACE_H
 
+#include <cstdio>
+#include <initializer_list>
+#include <source_location>
+
 #include "internal.h"
 
-// scratch1 .. scratch15 by number, for the routines that index their
-// tables: scratch_number(k) is scratch<k>, 1 <= k <= 15.
+// The workspace numbers by their slot in the workspace block. The double
+// numbers (the accumulator, scratch5 to scratch7) also fill the slot after
+// theirs; the installed modulus (slot 21) is not a temporary and has no
+// claim.
+enum class ws : int {
+    accumulator = 0,  // double
+    scratch1 = 2,
+    scratch2 = 3,
+    scratch3 = 4,
+    scratch4 = 5,
+    scratch5 = 6,   // double
+    scratch6 = 8,   // double
+    scratch7 = 10,  // double
+    scratch8 = 12,
+    scratch9 = 13,
+    scratch10 = 14,
+    scratch11 = 15,
+    scratch12 = 16,
+    scratch13 = 17,
+    scratch14 = 18,
+    scratch15 = 19,
+    saved_modulus = 20,
+    even_base = 22,
+    even_exponent = 23,
+    even_low = 24,
+    even_power = 25,
+    even_odd_part = 26,
+};
+static_assert(static_cast<int>(ws::even_odd_part) < workspace_slot_count);
+
+// scratch1 .. scratch15 by number: scratch_slot(k) is ws::scratch<k>, for
+// the routines that index their tables.
+constexpr ws scratch_slot(int k) {
+    constexpr ws slots[15] = {ws::scratch1,  ws::scratch2,  ws::scratch3,  ws::scratch4,  ws::scratch5,
+                              ws::scratch6,  ws::scratch7,  ws::scratch8,  ws::scratch9,  ws::scratch10,
+                              ws::scratch11, ws::scratch12, ws::scratch13, ws::scratch14, ws::scratch15};
+    return slots[k - 1];
+}
+
+// The number in `slot`: the instance's field where it has one, so that a
+// claim of a constant slot compiles to one load.
+inline bignum* workspace_at(ws slot) {
+    mr_state* s = engine_instance;
+    switch (slot) {
+    case ws::accumulator: return s->accumulator;
+    case ws::scratch1: return s->scratch1;
+    case ws::scratch2: return s->scratch2;
+    case ws::scratch3: return s->scratch3;
+    case ws::scratch4: return s->scratch4;
+    case ws::scratch5: return s->scratch5;
+    case ws::scratch6: return s->scratch6;
+    case ws::scratch7: return s->scratch7;
+    case ws::scratch8: return s->scratch8;
+    case ws::scratch9: return s->scratch9;
+    case ws::scratch10: return s->scratch10;
+    case ws::scratch11: return s->scratch11;
+    case ws::scratch12: return s->scratch12;
+    case ws::scratch13: return s->scratch13;
+    case ws::scratch14: return s->scratch14;
+    case ws::scratch15: return s->scratch15;
+    default: return number_in_block(s->workspace_block, static_cast<int>(slot), s->max_length - 1);
+    }
+}
+
+// The debug bookkeeping: bit k of the instance's live_claims is workspace
+// slot k, bit workspace_slot_count + a is scratch area a. take_claim ends
+// the process when the bit is already set.
+inline constexpr int area_claim_bit = workspace_slot_count;
+static_assert(area_claim_bit + scratch_area_count <= 32);
+#ifndef NDEBUG
+// The name of what bit `bit` stands for.
+inline const char* claim_name(int bit) {
+    static constexpr const char* slots[workspace_slot_count] = {
+        "the accumulator", "the accumulator", "scratch1",      "scratch2",      "scratch3",         "scratch4",
+        "scratch5",        "scratch5",        "scratch6",      "scratch6",      "scratch7",         "scratch7",
+        "scratch8",        "scratch9",        "scratch10",     "scratch11",     "scratch12",        "scratch13",
+        "scratch14",       "scratch15",       "saved_modulus", "the modulus",   "even_base",        "even_exponent",
+        "even_low",        "even_power",      "even_odd_part"};
+    static constexpr const char* areas[scratch_area_count] = {"the product area", "the reduction area",
+                                                              "the division area", "the conversion area"};
+    return bit < area_claim_bit ? slots[bit] : areas[bit - area_claim_bit];
+}
+
+[[noreturn]] inline void claim_failed(int bit, const std::source_location& where) {
+    static char text[160];
+    std::snprintf(text, sizeof text, "%s claimed here while a caller still holds it (in %s)", claim_name(bit),
+                  where.function_name());
+    engine_precondition_failed(text, where.file_name(), static_cast<int>(where.line()));
+}
+
+inline void take_claim(int bit, const std::source_location& where) {
+    std::uint32_t& live = engine_instance->live_claims;
+    if ((live >> bit) & 1u) claim_failed(bit, where);
+    live |= 1u << bit;
+}
+
+inline void give_back_claim(int bit) { engine_instance->live_claims &= ~(1u << bit); }
+#endif
+
+// A claim of one workspace number for the life of the scope, or until
+// end(); converts to the number.
+class workspace_claim {
+public:
+    explicit workspace_claim(ws slot, const std::source_location& where = std::source_location::current())
+        : workspace_claim(slot, false, where) {}
+    // The claim of a routine that may be handed the number itself as one of
+    // `handed`: then the caller's claim covers it, and none is taken here.
+    workspace_claim(ws slot, std::initializer_list<const bignum*> handed,
+                    const std::source_location& where = std::source_location::current())
+        : workspace_claim(slot, is_handed(slot, handed), where) {}
+    // The same when the caller says whether its own claim covers the number.
+    workspace_claim(ws slot, bool held_by_caller, const std::source_location& where = std::source_location::current())
+        : number_(workspace_at(slot)) {
+#ifndef NDEBUG
+        bit_ = static_cast<int>(slot);
+        if (held_by_caller)
+            held_by_caller_ = true;
+        else
+            take_claim(bit_, where);
+#else
+        static_cast<void>(held_by_caller);
+        static_cast<void>(where);
+#endif
+    }
+#ifndef NDEBUG
+    ~workspace_claim() {
+        if (!held_by_caller_ && !ended_) give_back_claim(bit_);
+    }
+#endif
+    workspace_claim(const workspace_claim&) = delete;
+    workspace_claim& operator=(const workspace_claim&) = delete;
+
+    // The value in the number is used up: the routine goes on without it,
+    // and the routines it calls may claim the number. A number handed in
+    // under the caller's claim is used up for the caller too, who must not
+    // read it afterwards.
+    void end() {
+#ifndef NDEBUG
+        if (!ended_) give_back_claim(bit_);
+        ended_ = true;
+#endif
+    }
+
+    operator bignum*() const { return number_; }
+    bignum* operator->() const { return number_; }
+    bignum* get() const { return number_; }
+
+private:
+    static bool is_handed(ws slot, std::initializer_list<const bignum*> handed) {
+#ifndef NDEBUG
+        const bignum* number = workspace_at(slot);
+        for (const bignum* h : handed)
+            if (h == number) return true;
+#else
+        static_cast<void>(slot);
+        static_cast<void>(handed);
+#endif
+        return false;
+    }
+
+    bignum* number_;
+#ifndef NDEBUG
+    int bit_ = 0;
+    bool held_by_caller_ = false;
+    bool ended_ = false;
+#endif
+};
+
+// A claim of scratch<first> .. scratch<last>, for the routines that keep a
+// table in them and reach it by index (scratch_number).
+class scratch_run_claim {
+public:
+    scratch_run_claim(int first, int last, const std::source_location& where = std::source_location::current()) {
+#ifndef NDEBUG
+        first_ = first;
+        last_ = last;
+        for (int k = first; k <= last; ++k) take_claim(static_cast<int>(scratch_slot(k)), where);
+#else
+        static_cast<void>(first);
+        static_cast<void>(last);
+        static_cast<void>(where);
+#endif
+    }
+#ifndef NDEBUG
+    ~scratch_run_claim() {
+        for (int k = first_; k <= last_; ++k) give_back_claim(static_cast<int>(scratch_slot(k)));
+    }
+#endif
+    scratch_run_claim(const scratch_run_claim&) = delete;
+    scratch_run_claim& operator=(const scratch_run_claim&) = delete;
+
+private:
+#ifndef NDEBUG
+    int first_;
+    int last_;
+#endif
+};
+
+// A claim of one scratch area for the life of the scope.
+class scratch_claim {
+public:
+    explicit scratch_claim(scratch_area a, const std::source_location& where = std::source_location::current())
+        : words_(scratch_words(a)), size_(scratch_words_size(a)) {
+#ifndef NDEBUG
+        bit_ = area_claim_bit + static_cast<int>(a);
+        take_claim(bit_, where);
+#else
+        static_cast<void>(where);
+#endif
+    }
+#ifndef NDEBUG
+    ~scratch_claim() { give_back_claim(bit_); }
+#endif
+    scratch_claim(const scratch_claim&) = delete;
+    scratch_claim& operator=(const scratch_claim&) = delete;
+
+    mr_digit* words() const { return words_; }
+    std::size_t size() const { return size_; }
+
+private:
+    mr_digit* words_;
+    std::size_t size_;
+#ifndef NDEBUG
+    int bit_;
+#endif
+};
+
+// scratch<k> (1 <= k <= 15), under a claim its user holds (scratch_run_claim
+// or workspace_claim).
 inline bignum* scratch_number(int k) {
     TORVANE_EXPECTS(k >= 1 && k <= 15);
-    static constexpr bignum* mr_state::*numbers[15] = {
-        &mr_state::scratch1,  &mr_state::scratch2,  &mr_state::scratch3,  &mr_state::scratch4,  &mr_state::scratch5,
-        &mr_state::scratch6,  &mr_state::scratch7,  &mr_state::scratch8,  &mr_state::scratch9,  &mr_state::scratch10,
-        &mr_state::scratch11, &mr_state::scratch12, &mr_state::scratch13, &mr_state::scratch14, &mr_state::scratch15,
-    };
-    return engine_instance->*numbers[k - 1];
+    return workspace_at(scratch_slot(k));
 }
 
 // The workspace numbers without a field in mr_state, by their slot in the

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "engine_fixture.h"
+#include "workspace.h"
 
 using StateTest = EngineTest;
 
@@ -436,3 +437,37 @@ TEST(StateErrorReport, IllegalBaseEndsMirsys) {
     EXPECT_NE(big.out.find("Numbers too big\n"), std::string::npos);
     EXPECT_EQ(big.status, 1);
 }
+
+#ifndef NDEBUG
+// Debug builds stop a routine that claims a workspace number or scratch area
+// that a caller still holds a value in (here scratch5, where power keeps its
+// running square, and the product area of multiply's squares), instead of
+// letting it overwrite that value. A routine's claims end on every way out,
+// an early error return included.
+TEST_F(StateTest, SecondLiveClaimOfScratchEndsTheProcess) {
+    bignum* x = num(3);
+    bignum* w = num();
+    power(x, -1, w, w);  // error 10, after power has claimed scratch5
+    EXPECT_EQ(engine_error(), mr_error_negative_power);
+    clear_engine_error();
+    {
+        const workspace_claim free_again(ws::scratch5);
+    }
+    power(x, 5, w, w);
+    EXPECT_EQ(int_value(w), 243);
+
+    EXPECT_DEATH(
+        {
+            const workspace_claim held(ws::scratch5);
+            power(x, 5, w, w);
+        },
+        "scratch5 claimed here while a caller still holds it");
+    bignum* big = words(std::vector<mr_digit>(64, 0x9E3779B9u));
+    EXPECT_DEATH(
+        {
+            const scratch_claim held(area_product);
+            multiply(big, big, w);
+        },
+        "the product area claimed here while a caller still holds it");
+}
+#endif
