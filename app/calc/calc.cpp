@@ -12,7 +12,6 @@
 register_set registers{};
 work_numbers work{};
 int current_base = 16;
-std::uint32_t busy_marker = 0;
 char text_buffer[text_buffer_size];
 std::uint8_t byte_buffer[byte_buffer_size];
 bool show_b = false;
@@ -49,16 +48,19 @@ bool register_text(bignum* reg, char* out) {
     return true;
 }
 
-// Sets busy_marker for the length of a scope and puts back what it held.
+busy_state busy = busy_state::idle;
+
+// The core is busy with `state` for the length of a scope, and then again
+// as it was.
 class busy_scope {
 public:
-    busy_scope() : saved_(busy_marker) { busy_marker = busy_value; }
-    ~busy_scope() { busy_marker = saved_; }
+    explicit busy_scope(busy_state state) : saved_(set_core_busy(state)) {}
+    ~busy_scope() { set_core_busy(saved_); }
     busy_scope(const busy_scope&) = delete;
     busy_scope& operator=(const busy_scope&) = delete;
 
 private:
-    std::uint32_t saved_;
+    busy_state saved_;
 };
 
 // The core's engine instance, made on the thread that makes the core and
@@ -81,16 +83,17 @@ core_state::~core_state() {
     core_engine = nullptr;
 }
 
+busy_state core_busy() { return busy; }
+
+busy_state set_core_busy(busy_state next) {
+    const busy_state previous = busy;
+    busy = next;
+    return previous;
+}
+
 bignum* register_of(int field_id) {
-    switch (field_id) {
-    case IDC_FIELD_X: return registers.x;
-    case IDC_FIELD_Y: return registers.y;
-    case IDC_FIELD_Z: return registers.z;
-    case IDC_FIELD_A: return registers.a;
-    case IDC_FIELD_B: return registers.b;
-    case IDC_FIELD_ANS: return registers.ans;
-    default: return nullptr;
-    }
+    const int k = value_field_index(field_id);
+    return k < 0 ? nullptr : registers.*value_fields[k].value;
 }
 
 namespace {
@@ -100,27 +103,19 @@ namespace {
 std::string field_texts[field_count];
 
 std::string* field_text_of(int field_id) {
-    for (int k = 0; k < field_count; ++k)
-        if (field_list[k] == field_id) return &field_texts[k];
-    return nullptr;
+    const int k = value_field_index(field_id);
+    return k < 0 ? nullptr : &field_texts[k];
 }
 
 }  // namespace
 
 const char* field_name(int field_id) {
-    switch (field_id) {
-    case IDC_FIELD_X: return "X";
-    case IDC_FIELD_Y: return "Y";
-    case IDC_FIELD_Z: return "Z";
-    case IDC_FIELD_A: return "A";
-    case IDC_FIELD_B: return "B";
-    case IDC_FIELD_ANS: return "Ans";
-    default: return "?";
-    }
+    const int k = value_field_index(field_id);
+    return k < 0 ? "?" : value_fields[k].name;
 }
 
 void write_field_text(dialog_window& window, int field_id, const char* text) {
-    busy_scope busy;
+    const busy_scope writing(busy_state::program_write);
     window.write_field(field_id, text);
     if (std::string* shown = field_text_of(field_id)) *shown = text;
 }
@@ -254,7 +249,7 @@ void restore_field(dialog_window& window, int field_id) {
 }  // namespace
 
 void parse_field(dialog_window& window, int field_id, bool pasted) {
-    if (busy_marker != 0) return;
+    if (core_busy() != busy_state::idle) return;
     bignum* reg = register_of(field_id);
     if (reg == nullptr || reg == registers.ans) return;
 
@@ -337,7 +332,7 @@ void parse_field(dialog_window& window, int field_id, bool pasted) {
 }
 
 void refuse_unreadable_paste(dialog_window& window, int field_id, unsigned long code) {
-    if (busy_marker != 0 || !is_operand_field(field_id)) return;
+    if (core_busy() != busy_state::idle || !is_operand_field(field_id)) return;
     char lead[32];
     std::snprintf(lead, sizeof lead, "%s unchanged: ", field_name(field_id));
     char status[status_size];
@@ -346,7 +341,7 @@ void refuse_unreadable_paste(dialog_window& window, int field_id, unsigned long 
 }
 
 void report_typing_limit(dialog_window& window, int field_id) {
-    if (busy_marker != 0 || !is_operand_field(field_id)) return;
+    if (core_busy() != busy_state::idle || !is_operand_field(field_id)) return;
     const int length = window.read_field(field_id, text_buffer, text_buffer_size);
     const char* name = field_name(field_id);
     char status[status_size];
@@ -423,9 +418,8 @@ bool begin_base_switch(int base, calc_job& job) {
 namespace {
 
 // Positions of Ans and B in field_list.
-constexpr int ans_index = 5;
-constexpr int b_index = 4;
-static_assert(field_list[ans_index] == IDC_FIELD_ANS && field_list[b_index] == IDC_FIELD_B);
+constexpr int ans_index = value_field_index(IDC_FIELD_ANS);
+constexpr int b_index = value_field_index(IDC_FIELD_B);
 
 // The field text of `value` in `base` into `out`; false when the engine could
 // not write it.
@@ -439,9 +433,8 @@ void compute_operation(calc_job& job) {
     char status[status_size] = {};
     int result = result_ok;
     bool staged = false;  // whether the operation has results to commit
-    bignum* const operands[] = {registers.x, registers.y, registers.z, registers.a, registers.b};
-    for (bignum* operand : operands) {
-        if (logb2(operand) > max_operand_bits) {
+    for (const value_field& field : value_fields) {
+        if (field.operand && logb2(registers.*field.value) > max_operand_bits) {
             result = result_over_sized;
             break;
         }

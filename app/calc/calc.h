@@ -22,6 +22,7 @@
 #include "engine.h"
 #include "progress.h"
 #include "resource.h"
+#include "value_fields.h"
 #include "window.h"
 
 // ---- Sizes ------------------------------------------------------------------
@@ -59,41 +60,30 @@ static_assert(text_buffer_size > field_typing_limit, "a field's whole typed text
 inline constexpr int byte_buffer_size = 65536;
 static_assert(byte_buffer_size >= (text_buffer_size / 4) * 3 + 4);
 
-// busy_marker's value while a job runs or the program itself rewrites fields.
-inline constexpr std::uint32_t busy_value = 0xDEADBEEF;
-
 // ---- Registers and state ----------------------------------------------------
 
-struct register_set {
-    bignum* x;
-    bignum* y;
-    bignum* z;
-    bignum* a;
-    bignum* b;
-    bignum* ans;
-};
+// The registers of the value fields (value_fields.h names each field's).
 extern register_set registers;
-
-// The value fields in the order of every loop over them: X, Y, Z, A, B, Ans.
-inline constexpr int field_list[6] = {IDC_FIELD_X, IDC_FIELD_Y, IDC_FIELD_Z, IDC_FIELD_A, IDC_FIELD_B, IDC_FIELD_ANS};
-inline constexpr int field_count = 6;
-
-// Whether `id` is one of the fields the user types operands into: X, Y, Z,
-// A and B (the answer field is read-only).
-constexpr bool is_operand_field(int id) {
-    return id == IDC_FIELD_X || id == IDC_FIELD_Y || id == IDC_FIELD_Z || id == IDC_FIELD_A || id == IDC_FIELD_B;
-}
 
 // The register of a value field id, or null for any other id.
 bignum* register_of(int field_id);
 
 // Radix of all field text: 2, 8, 10, 16, 36, 60, 64 or 256.
 extern int current_base;
-// busy_value while a job (an operation or a base switch) runs and while the
-// program itself writes a field; field-changed events are not parsed
-// meanwhile. This is the one guard against the program's own writes: a
-// window may raise its field-changed event for them.
-extern std::uint32_t busy_marker;
+
+// What keeps the core from reading the fields' change events: a job (an
+// operation or a base switch) that runs, or the program writing a field
+// itself. While the core is not idle, field-changed events are not parsed.
+// This is the one guard against the program's own writes: a window may
+// raise its field-changed event for them.
+enum class busy_state { idle, job, program_write };
+
+busy_state core_busy();
+// Sets the core's busy state and returns the one it replaces; the state's
+// only writer. The dialog logic marks a job from its start to its commit,
+// write_field_text the length of each of its writes.
+busy_state set_core_busy(busy_state next);
+
 extern char text_buffer[text_buffer_size];
 extern std::uint8_t byte_buffer[byte_buffer_size];
 // Set by an operation that has a second result for B.
@@ -114,7 +104,8 @@ public:
 
 // Engine settings the core relies on while the window is open: the text
 // base 16 between conversions, errors recorded instead of fatal, and a text
-// buffer large enough for every register. Called when the window starts.
+// buffer large enough for every register; and the engine's worker threads,
+// which the destructor of core_state stops. Called when the window starts.
 void configure_engine();
 
 // ---- Result codes -----------------------------------------------------------
@@ -148,12 +139,12 @@ void format_bit_line(char* out, int size);
 // ---- The cycle --------------------------------------------------------------
 
 // The name of a value field in the status texts: "X", "Y", "Z", "A", "B"
-// or "Ans".
+// or "Ans" (value_fields), and "?" for any other id.
 const char* field_name(int field_id);
 
 // Reads the text of value field `field_id` (X, Y, Z, A or B) into its
 // register in the current base. Called for the user's edits; does nothing
-// while busy_marker is set. A typed key that is no digit is dropped from the
+// while the core is busy. A typed key that is no digit is dropped from the
 // field, with a hint in the status. `pasted` tells that the edit brought in
 // several characters at once (a paste, a drop, a script's text): then the
 // text is read strictly (filter_pasted_digits), and a text that is no
@@ -204,8 +195,9 @@ bool render_field(dialog_window& window, int field_id, int base);
 // The radio button of `base`.
 int radio_of_base(int base);
 
-// Replaces the text of field `id` as the program (under busy_marker, so the
-// write starts no parse). Every program write of a value field goes here.
+// Replaces the text of field `id` as the program (busy with
+// busy_state::program_write, so the write starts no parse). Every program
+// write of a value field goes here.
 void write_field_text(dialog_window& window, int field_id, const char* text);
 
 // When an engine error is pending: writes its message into `status`

@@ -43,18 +43,6 @@ int base_of_button(int id) {
     }
 }
 
-int field_of_clear_button(int id) {
-    switch (id) {
-    case IDC_CL_X: return IDC_FIELD_X;
-    case IDC_CL_Y: return IDC_FIELD_Y;
-    case IDC_CL_Z: return IDC_FIELD_Z;
-    case IDC_CL_A: return IDC_FIELD_A;
-    case IDC_CL_B: return IDC_FIELD_B;
-    case IDC_CL_ANS: return IDC_FIELD_ANS;
-    default: return 0;
-    }
-}
-
 // ---- The job runner ---------------------------------------------------------
 
 // A job shows no progress before this, so that ordinary presses look as
@@ -63,106 +51,137 @@ constexpr auto progress_delay = std::chrono::milliseconds(250);
 // The worker wakes the window's thread at most this often while it computes.
 constexpr auto progress_interval = std::chrono::milliseconds(100);
 
+void post_from_worker(void* window) { static_cast<dialog_window*>(window)->post_wakeup(); }
+
 // The one job that may run. Only the window's thread starts, finishes and
 // abandons it; the worker writes the job and then `finished`.
-struct job_runner {
-    calc_job job;
-    std::thread worker;
-    std::atomic<bool> finished{false};
-    bool running = false;
-    std::chrono::steady_clock::time_point started;
+class job_runner {
+public:
+    job_runner() = default;
+    job_runner(const job_runner&) = delete;
+    job_runner& operator=(const job_runner&) = delete;
+    ~job_runner() { stop(); }
+
+    bool running() const { return running_; }
+    // The job being prepared or run.
+    calc_job& job() { return job_; }
+
+    // Runs the prepared job: the core and the window are busy until it is
+    // finished. A window without wakeups has the job done (and committed)
+    // before this returns.
+    void start(dialog_window& window) {
+        set_core_busy(busy_state::job);
+        window.set_busy(true);
+        clear_cancel_request();
+        const bool wakes = window.posts_wakeups();
+        job_.progress.reset(wakes ? post_from_worker : nullptr, &window, progress_interval);
+        finished_.store(false);
+        running_ = true;
+        started_ = std::chrono::steady_clock::now();
+        worker_ = std::thread([this, &window, wakes] {
+            compute_job(job_);
+            finished_.store(true);
+            if (wakes) window.post_wakeup();
+        });
+        if (!wakes) finish(window, true);
+    }
+
+    // On a wakeup: commits a finished job, or shows the running one's
+    // progress.
+    void wakeup(dialog_window& window) {
+        if (!running_) return;
+        if (finished_.load())
+            finish(window, true);
+        else
+            show_progress(window);
+    }
+
+    // Stops a running job at once, committing nothing.
+    void abandon(dialog_window& window) {
+        if (!running_) return;
+        request_cancel();
+        finish(window, false);
+    }
 
     // The process is ending: a running job is cancelled and its worker
     // joined, touching no window; the job commits nothing.
     void stop() {
-        if (!worker.joinable()) return;
-        if (worker.get_id() == std::this_thread::get_id()) {
+        if (!worker_.joinable()) return;
+        if (worker_.get_id() == std::this_thread::get_id()) {
             // exit() from inside the computation: nothing left to wait for.
-            worker.detach();
+            worker_.detach();
             return;
         }
         request_cancel();
-        worker.join();
+        worker_.join();
     }
-    ~job_runner() { stop(); }
+
+private:
+    // Waits for the worker and leaves the busy state; commits the job's
+    // outcome when `commit` is set.
+    void finish(dialog_window& window, bool commit) {
+        worker_.join();
+        running_ = false;
+        clear_cancel_request();
+        if (commit) commit_job(window, job_);
+        window.set_busy(false);
+        set_core_busy(busy_state::idle);
+    }
+
+    void show_progress(dialog_window& window) const {
+        if (std::chrono::steady_clock::now() - started_ < progress_delay) return;
+        const int tenths = job_.progress.tenths_of_percent();
+        char status[64];
+        std::snprintf(status, sizeof status, "Working... %d.%d%%", tenths / 10, tenths % 10);
+        window.write_status(status);
+    }
+
+    calc_job job_;
+    std::thread worker_;
+    std::atomic<bool> finished_{false};
+    bool running_ = false;
+    std::chrono::steady_clock::time_point started_;
 };
 
-// The one owner of what a job computes on and of the runner that computes
-// it, so that one order of teardown holds however the process ends:
-// members go in reverse, so the runner stops and joins its worker before
-// the core releases the registers, the work numbers and the engine.
-struct dialog_logic {
-    core_state core;
-    job_runner runner;
+// The dialog logic: the one owner of what a job computes on and of the
+// runner that computes it, so that one order of teardown holds however the
+// process ends: members go in reverse, so the runner stops and joins its
+// worker before the core releases the registers, the work numbers and the
+// engine. Nothing it tears down lives in another file.
+class dialog_logic {
+public:
+    job_runner& runner() { return runner_; }
+
+    // Prepares and starts an operation press or a base switch.
+    void run_operation(dialog_window& window, int opcode) {
+        runner_.job().clear();
+        if (begin_operation(window, opcode, runner_.job())) start(window);
+    }
+    void switch_base(dialog_window& window, int base) {
+        runner_.job().clear();
+        if (begin_base_switch(base, runner_.job())) start(window);
+    }
+
+private:
+    // exit() runs the handlers registered with atexit before it destroys
+    // any object made before their registration. Registered when the first
+    // job starts, this one stops a running job while the toolkit's own
+    // objects, on which the worker posts its wakeups, still exist.
+    static void stop_at_exit();
+
+    void start(dialog_window& window) {
+        if (!stop_registered_) stop_registered_ = std::atexit(stop_at_exit) == 0;
+        runner_.start(window);
+    }
+
+    core_state core_;
+    job_runner runner_;
+    bool stop_registered_ = false;
 };
+
 dialog_logic logic;
-job_runner& runner = logic.runner;
 
-// exit() runs the handlers registered with atexit before it destroys any
-// object made before their registration. Registered when the first job
-// starts, this one stops a running job while the toolkit's own objects, on
-// which the worker posts its wakeups, still exist.
-void stop_job_at_exit() { runner.stop(); }
-
-void post_from_worker(void* window) { static_cast<dialog_window*>(window)->post_wakeup(); }
-
-// Waits for the worker and leaves the busy state; commits the job's outcome
-// when `commit` is set.
-void finish_job(dialog_window& window, bool commit) {
-    runner.worker.join();
-    runner.running = false;
-    clear_cancel_request();
-    if (commit) {
-        commit_job(window, runner.job);
-    }
-    window.set_busy(false);
-    busy_marker = 0;
-}
-
-void start_job(dialog_window& window) {
-    static bool stop_registered = false;
-    if (!stop_registered) stop_registered = std::atexit(stop_job_at_exit) == 0;
-    busy_marker = busy_value;
-    window.set_busy(true);
-    clear_cancel_request();
-    const bool wakes = window.posts_wakeups();
-    runner.job.progress.reset(wakes ? post_from_worker : nullptr, &window, progress_interval);
-    runner.finished.store(false);
-    runner.running = true;
-    runner.started = std::chrono::steady_clock::now();
-    runner.worker = std::thread([&window, wakes] {
-        compute_job(runner.job);
-        runner.finished.store(true);
-        if (wakes) window.post_wakeup();
-    });
-    // A window without wakeups has each job done before the command returns.
-    if (!wakes) finish_job(window, true);
-}
-
-// Stops a running job at once, committing nothing.
-void abandon_job(dialog_window& window) {
-    if (!runner.running) return;
-    request_cancel();
-    finish_job(window, false);
-}
-
-void show_progress(dialog_window& window) {
-    if (std::chrono::steady_clock::now() - runner.started < progress_delay) return;
-    const int tenths = runner.job.progress.tenths_of_percent();
-    char status[64];
-    std::snprintf(status, sizeof status, "Working... %d.%d%%", tenths / 10, tenths % 10);
-    window.write_status(status);
-}
-
-void run_operation(dialog_window& window, int opcode) {
-    runner.job.clear();
-    if (begin_operation(window, opcode, runner.job)) start_job(window);
-}
-
-void switch_base(dialog_window& window, int base) {
-    runner.job.clear();
-    if (begin_base_switch(base, runner.job)) start_job(window);
-}
+void dialog_logic::stop_at_exit() { logic.runner_.stop(); }
 
 // ---- The small jobs -----------------------------------------------------------
 
@@ -210,15 +229,15 @@ void answer_to_x(dialog_window& window) {
 // The standard streams stay open: whatever is written on the way out, a
 // warning or a sanitizer's report, still reaches them.
 void exit_dialog(dialog_window& window) {
-    abandon_job(window);
+    logic.runner().abandon(window);
     window.end_dialog();
 }
 
 void button(dialog_window& window, int id) {
     if (const int base = base_of_button(id); base != 0) {
-        switch_base(window, base);
+        logic.switch_base(window, base);
     } else if (const operation_entry* op = find_operation_by_button(id); op != nullptr) {
-        run_operation(window, op->opcode);
+        logic.run_operation(window, op->opcode);
     } else if (const int field = field_of_clear_button(id); field != 0) {
         clear_one(window, field);
     } else if (id == IDC_CLEAR_ALL) {
@@ -232,8 +251,9 @@ void button(dialog_window& window, int id) {
 // itself already: the check goes back to the base the fields will show.
 void refuse_button(dialog_window& window, int id) {
     if (id < IDC_BASE_2 || id > IDC_BASE_256) return;
-    const bool switching = runner.job.kind == job_kind::base_switch;
-    window.check_radio(IDC_BASE_2, IDC_BASE_256, radio_of_base(switching ? runner.job.base : current_base));
+    const calc_job& job = logic.runner().job();
+    const bool switching = job.kind == job_kind::base_switch;
+    window.check_radio(IDC_BASE_2, IDC_BASE_256, radio_of_base(switching ? job.base : current_base));
 }
 
 }  // namespace
@@ -251,7 +271,7 @@ void dialog_initialise(dialog_window& window) {
 
 void dialog_command(dialog_window& window, int id, int notification) {
     if (notification == notify_clicked && refused_while_busy(id)) {
-        if (runner.running)
+        if (logic.runner().running())
             refuse_button(window, id);
         else
             button(window, id);
@@ -259,7 +279,7 @@ void dialog_command(dialog_window& window, int id, int notification) {
         parse_field(window, id, notification == notify_edit_pasted);
     } else if (notification == notify_edit_full && is_operand_field(id)) {
         report_typing_limit(window, id);
-    } else if (notification == notify_clicked && id == command_cancel && runner.running) {
+    } else if (notification == notify_clicked && id == command_cancel && logic.runner().running()) {
         request_cancel();
     }
     if (id == IDC_ABOUT) {
@@ -272,15 +292,9 @@ void dialog_command(dialog_window& window, int id, int notification) {
 void dialog_close(dialog_window& window) { exit_dialog(window); }
 
 void dialog_paste_refused(dialog_window& window, int id, unsigned long code) {
-    if (!runner.running) refuse_unreadable_paste(window, id, code);
+    if (!logic.runner().running()) refuse_unreadable_paste(window, id, code);
 }
 
-void dialog_wakeup(dialog_window& window) {
-    if (!runner.running) return;
-    if (runner.finished.load())
-        finish_job(window, true);
-    else
-        show_progress(window);
-}
+void dialog_wakeup(dialog_window& window) { logic.runner().wakeup(window); }
 
-void dialog_destroyed(dialog_window& window) { abandon_job(window); }
+void dialog_destroyed(dialog_window& window) { logic.runner().abandon(window); }

@@ -7,6 +7,7 @@
 #define TORVANE_APP_SHELL_DIALOG_TEMPLATE_H
 
 #include "../../resources/resource.h"
+#include "../calc/value_fields.h"
 
 #include <array>
 
@@ -196,23 +197,12 @@ inline constexpr pixel_rect to_pixels(int x, int y, int width, int height, dialo
 //
 // The window starts at the template's size and may grow, never shrink. The
 // six value fields take all the extra room: each the whole extra width and
-// a sixth of the extra height, stacked in field-list order. A control
-// beside a field (its label, its CL button, TO X beside the answer) moves
-// down with that field; the frame around the fields grows with them;
+// a sixth of the extra height, stacked in the order of value_fields. A
+// control beside a field (its label, its CL button, TO X beside the answer)
+// moves down with that field; the frame around the fields grows with them;
 // everything below the fields moves down by the whole extra height, and the
 // frame of the operation buttons, as wide as the field frame, grows with
 // the width. Nothing else moves or changes size.
-
-// Index of a value field in the field list X, Y, Z, A, B, Ans; -1 for any
-// other control.
-inline constexpr int value_field_index(int id)
-{
-    constexpr int fields[6] = {IDC_FIELD_X, IDC_FIELD_Y, IDC_FIELD_Z, IDC_FIELD_A, IDC_FIELD_B, IDC_FIELD_ANS};
-    for (int i = 0; i < 6; ++i)
-        if (fields[i] == id)
-            return i;
-    return -1;
-}
 
 inline constexpr const template_control& template_entry(int id)
 {

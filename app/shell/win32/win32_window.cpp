@@ -8,7 +8,7 @@
 
 #include <cstring>
 #include <string>
-#include "calc.h"
+#include "value_fields.h"
 
 namespace {
 
@@ -236,9 +236,9 @@ void win32_window::post_wakeup()
 void win32_window::set_busy(bool busy)
 {
     busy_ = busy;
-    for (int id : field_list)
-        if (is_operand_field(id))
-            SendDlgItemMessageA(dialog_, id, EM_SETREADONLY, busy ? TRUE : FALSE, 0);
+    for (const value_field& field : value_fields)
+        if (field.operand)
+            SendDlgItemMessageA(dialog_, field.id, EM_SETREADONLY, busy ? TRUE : FALSE, 0);
     // The buttons the job refuses look disabled. A disabled control cannot
     // keep the keyboard focus: it goes to the X field meanwhile (Esc still
     // cancels from there) and comes back afterwards.
@@ -272,9 +272,9 @@ INT_PTR CALLBACK torvane_dialog_proc(HWND dialog, UINT message, WPARAM wparam, L
         SendMessageA(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(large_icon));
         dialog_initialise(window);
         window.prepare_controls();
-        for (int id : field_list)
-            if (is_operand_field(id))
-                SetWindowSubclass(GetDlgItem(dialog, id), paste_guard, paste_guard_id, 0);
+        for (const value_field& field : value_fields)
+            if (field.operand)
+                SetWindowSubclass(GetDlgItem(dialog, field.id), paste_guard, paste_guard_id, 0);
         window.prepare_display();
         break;
     }

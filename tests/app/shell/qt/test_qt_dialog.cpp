@@ -29,7 +29,6 @@
 namespace {
 
 const char* const bits_5 = "Bits: x- 5 y- 0 z- 0 a- 0 b- 0 ans- 0";
-const int value_fields[] = {IDC_FIELD_X, IDC_FIELD_Y, IDC_FIELD_Z, IDC_FIELD_A, IDC_FIELD_B, IDC_FIELD_ANS};
 
 class QtDialog : public ::testing::Test {
 protected:
@@ -37,7 +36,7 @@ protected:
     {
         dialog = std::make_unique<qt_dialog>();
         initial_status = dialog->status_text();
-        for (int id : value_fields)
+        for (int id : field_list)
             initial_fields.push_back(text(id));
         dialog->show();
         dialog->activateWindow();
@@ -288,7 +287,7 @@ TEST_F(QtDialog, RadioButtonsSwitchTheBaseAndRedrawEveryField)
     EXPECT_FALSE(radio_checked(IDC_BASE_16));
     const std::vector<std::string> decimal = {"12", "18", "0", "0", "36", "6"};
     for (std::size_t i = 0; i < decimal.size(); ++i)
-        EXPECT_EQ(text(value_fields[i]), decimal[i]) << value_fields[i];
+        EXPECT_EQ(text(field_list[i]), decimal[i]) << field_list[i];
     EXPECT_EQ(dialog->status_text(), status);
     click(IDC_BASE_2);
     EXPECT_EQ(text(IDC_FIELD_X), "1100");
@@ -329,7 +328,7 @@ TEST_F(QtDialog, ALongJobKeepsTheWindowAliveRefusesInputAndStopsAtEscape)
     paste(IDC_FIELD_Z, QString(8191, 'E') + "1");
     click(IDC_OP_MUL);
     std::vector<std::string> before;
-    for (int id : value_fields)
+    for (int id : field_list)
         before.push_back(text(id));
     ASSERT_NE(before.back(), "");
 
@@ -351,7 +350,7 @@ TEST_F(QtDialog, ALongJobKeepsTheWindowAliveRefusesInputAndStopsAtEscape)
     QTest::mouseClick(dialog->control(IDC_OP_ADD), Qt::LeftButton);
     EXPECT_TRUE(radio_checked(IDC_BASE_16));
     for (std::size_t i = 0; i < before.size(); ++i)
-        EXPECT_EQ(text(value_fields[i]), before[i]) << value_fields[i];
+        EXPECT_EQ(text(field_list[i]), before[i]) << field_list[i];
     // The buttons the job refuses look disabled; About and Exit stay live.
     for (int id : {IDC_OP_ADD, IDC_OP_POWMOD, IDC_CL_Z, IDC_BASE_10, IDC_TO_X, IDC_CLEAR_ALL})
         EXPECT_FALSE(dialog->control(id)->isEnabled()) << id;
@@ -363,7 +362,7 @@ TEST_F(QtDialog, ALongJobKeepsTheWindowAliveRefusesInputAndStopsAtEscape)
     EXPECT_FALSE(dialog->busy());
     EXPECT_TRUE(dialog->control(IDC_OP_POWMOD)->isEnabled());
     for (std::size_t i = 0; i < before.size(); ++i)
-        EXPECT_EQ(text(value_fields[i]), before[i]) << value_fields[i];
+        EXPECT_EQ(text(field_list[i]), before[i]) << field_list[i];
     // Typing works again.
     type(IDC_FIELD_A, "5");
     EXPECT_EQ(dialog->status_text(), "Bits: x- 32768 y- 8000 z- 32768 a- 3 b- 0 ans- 40767");

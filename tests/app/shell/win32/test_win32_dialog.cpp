@@ -20,7 +20,6 @@
 
 namespace {
 
-const int value_fields[] = {IDC_FIELD_X, IDC_FIELD_Y, IDC_FIELD_Z, IDC_FIELD_A, IDC_FIELD_B, IDC_FIELD_ANS};
 
 class Win32Dialog : public ::testing::Test {
 protected:
@@ -31,7 +30,7 @@ protected:
         ASSERT_NE(dialog, nullptr);
         ShowWindow(dialog, SW_SHOW);
         initial_status = text(IDC_STATUS);
-        for (int id : value_fields)
+        for (int id : field_list)
             initial_fields.push_back(text(id));
         // The registers outlive one dialog: start every test from zero.
         click(IDC_CLEAR_ALL);
@@ -153,7 +152,7 @@ TEST_F(Win32Dialog, StartsIdleInBase16WithEmptyFieldsAndTheIcon)
     EXPECT_STREQ(title, "Torvane v1.14");
     EXPECT_NE(SendMessageA(dialog, WM_GETICON, ICON_SMALL, 0), 0);
     EXPECT_NE(SendMessageA(dialog, WM_GETICON, ICON_BIG, 0), 0);
-    for (int id : value_fields)
+    for (int id : field_list)
         EXPECT_EQ(SendMessageA(item(id), EM_GETLIMITTEXT, 0, 0), 65531) << id;
 }
 
@@ -285,7 +284,7 @@ TEST_F(Win32Dialog, CtrlASelectsAllOfAField)
     for (int id : {IDC_FIELD_Y, IDC_FIELD_Z, IDC_FIELD_A, IDC_FIELD_B})
         type(id, "ABC");
     click(IDC_OP_ADD);
-    std::vector<int> fields(std::begin(value_fields), std::end(value_fields));
+    std::vector<int> fields(std::begin(field_list), std::end(field_list));
     fields.push_back(IDC_STATUS);
     for (int id : fields) {
         SCOPED_TRACE("field " + std::to_string(id));
@@ -434,7 +433,7 @@ TEST_F(Win32Dialog, MnemonicsPressTheirButtonsAndRadioButtonsSwitchTheBase)
     EXPECT_FALSE(checked(IDC_BASE_16));
     const std::vector<std::string> decimal = {"12", "18", "0", "0", "36", "6"};
     for (std::size_t i = 0; i < decimal.size(); ++i)
-        EXPECT_EQ(text(value_fields[i]), decimal[i]) << value_fields[i];
+        EXPECT_EQ(text(field_list[i]), decimal[i]) << field_list[i];
     EXPECT_EQ(text(IDC_STATUS), "Bits: x- 4 y- 5 z- 0 a- 0 b- 6 ans- 3");
 }
 
@@ -462,7 +461,7 @@ TEST_F(Win32Dialog, ALongJobKeepsTheWindowAliveRefusesInputAndStopsAtEscape)
     paste(IDC_FIELD_Z, std::string(8191, 'E') + "1");
     click(IDC_OP_MUL);
     std::vector<std::string> before;
-    for (int id : value_fields)
+    for (int id : field_list)
         before.push_back(text(id));
     ASSERT_NE(before.back(), "");
 
@@ -484,7 +483,7 @@ TEST_F(Win32Dialog, ALongJobKeepsTheWindowAliveRefusesInputAndStopsAtEscape)
     EXPECT_TRUE(checked(IDC_BASE_16));
     EXPECT_FALSE(checked(IDC_BASE_10));
     for (std::size_t i = 0; i < before.size(); ++i)
-        EXPECT_EQ(text(value_fields[i]), before[i]) << value_fields[i];
+        EXPECT_EQ(text(field_list[i]), before[i]) << field_list[i];
     // The buttons the job refuses look disabled; About and Exit stay live.
     for (int id : {IDC_OP_ADD, IDC_OP_POWMOD, IDC_CL_Z, IDC_BASE_10, IDC_TO_X, IDC_CLEAR_ALL})
         EXPECT_FALSE(IsWindowEnabled(item(id))) << id;
@@ -498,7 +497,7 @@ TEST_F(Win32Dialog, ALongJobKeepsTheWindowAliveRefusesInputAndStopsAtEscape)
     EXPECT_TRUE(IsWindowEnabled(item(IDC_OP_POWMOD)));
     EXPECT_TRUE(IsWindowVisible(dialog));
     for (std::size_t i = 0; i < before.size(); ++i)
-        EXPECT_EQ(text(value_fields[i]), before[i]) << value_fields[i];
+        EXPECT_EQ(text(field_list[i]), before[i]) << field_list[i];
     type(IDC_FIELD_A, "5");
     EXPECT_EQ(text(IDC_STATUS), "Bits: x- 32768 y- 8000 z- 32768 a- 3 b- 0 ans- 40767");
     // The next job runs as ever.
