@@ -13,29 +13,16 @@
 
 #include "calc.h"
 #include "dialog.h"
+#include "memory_window.h"
 
 namespace {
 
 using clock_type = std::chrono::steady_clock;
 
-class job_window : public dialog_window {
+// The memory window with wakeups: the test's thread plays the window's
+// thread and delivers them (pump_until).
+class job_window : public memory_window {
 public:
-    int read_field(int id, char* buffer, int size) override {
-        const std::string& t = text[id];
-        const int n = std::min(static_cast<int>(t.size()), size - 1);
-        t.copy(buffer, static_cast<std::size_t>(n));
-        buffer[n] = '\0';
-        return n;
-    }
-    void write_field(int id, const char* t) override { text[id] = t; }
-    void write_status(const char* t) override {
-        text[IDC_STATUS] = t;
-        statuses.push_back(t);
-    }
-    void check_radio(int, int, int id) override { checked = id; }
-    void limit_field(int, int) override {}
-    void message_box(const char*, const char*) override {}
-    void end_dialog() override { ended = true; }
     bool posts_wakeups() const override { return true; }
     void post_wakeup() override {
         const std::lock_guard lock(mutex_);
@@ -60,15 +47,11 @@ public:
     }
 
     void type(int id, const std::string& t) {
-        text[id] = t;
+        ASSERT_TRUE(memory_window::type(id, t)) << "over the typing limit of field " << id;
         dialog_command(*this, id, notify_edit_changed);
     }
     void press(int id) { dialog_command(*this, id, notify_clicked); }
 
-    std::map<int, std::string> text;
-    std::vector<std::string> statuses;
-    int checked = 0;
-    bool ended = false;
     bool busy = false;
 
 private:
@@ -120,33 +103,34 @@ TEST(Jobs, CancelAfterATenthLeavesEverythingAsBeforeAndTheNextPressWorks) {
     w.type(IDC_FIELD_A, "5");
     w.press(IDC_OP_MUL);  // X*Y into Ans, so that the answer field holds text
     ASSERT_TRUE(w.pump_until([&] { return !w.busy; }));
-    ASSERT_EQ(w.text[IDC_FIELD_ANS].empty(), false);
+    ASSERT_EQ(w.text(IDC_FIELD_ANS).empty(), false);
 
     std::vector<bignum*> before;
     for (int id : field_list) {
         before.push_back(mirvar(0));
         copy_number(register_of(id), before.back());
     }
-    const auto fields_before = w.text;
+    std::map<int, std::string> fields_before;
+    for (int id : field_list) fields_before[id] = w.text(id);
 
     w.press(IDC_OP_POWMOD);
     ASSERT_TRUE(w.busy);
-    ASSERT_TRUE(w.pump_until([&] { return shown_tenths(w.text[IDC_STATUS]) > 100 || !w.busy; }));
+    ASSERT_TRUE(w.pump_until([&] { return shown_tenths(w.text(IDC_STATUS)) > 100 || !w.busy; }));
     ASSERT_TRUE(w.busy) << "the job ended before a tenth of it was shown";
     // Input is refused while it runs.
     w.press(IDC_CL_X);
     w.press(IDC_BASE_10);
     w.press(IDC_OP_ADD);
-    EXPECT_EQ(w.text[IDC_FIELD_X], fields_before.at(IDC_FIELD_X));
-    EXPECT_EQ(w.checked, IDC_BASE_16);
+    EXPECT_EQ(w.text(IDC_FIELD_X), fields_before.at(IDC_FIELD_X));
+    EXPECT_EQ(w.checked(), IDC_BASE_16);
 
     const auto cancelled_at = clock_type::now();
     w.press(command_cancel);
     ASSERT_TRUE(w.pump_until([&] { return !w.busy; }));
     EXPECT_LT(clock_type::now() - cancelled_at, std::chrono::seconds(10));
 
-    EXPECT_EQ(w.text[IDC_STATUS], "Cancelled.");
-    for (int id : field_list) EXPECT_EQ(w.text[id], fields_before.at(id)) << id;
+    EXPECT_EQ(w.text(IDC_STATUS), "Cancelled.");
+    for (int id : field_list) EXPECT_EQ(w.text(id), fields_before.at(id)) << id;
     for (int k = 0; k < field_count; ++k) {
         EXPECT_EQ(compare_numbers(register_of(field_list[k]), before[static_cast<std::size_t>(k)]), 0) << field_list[k];
         free_number(before[static_cast<std::size_t>(k)]);
@@ -158,8 +142,8 @@ TEST(Jobs, CancelAfterATenthLeavesEverythingAsBeforeAndTheNextPressWorks) {
     w.type(IDC_FIELD_Y, "10");
     w.press(IDC_OP_POWMOD);
     ASSERT_TRUE(w.pump_until([&] { return !w.busy; }));
-    EXPECT_EQ(w.text[IDC_FIELD_ANS], "10000");
-    EXPECT_EQ(w.text[IDC_STATUS], "Bits: x- 2 y- 5 z- 32768 a- 3 b- 0 ans- 17");
+    EXPECT_EQ(w.text(IDC_FIELD_ANS), "10000");
+    EXPECT_EQ(w.text(IDC_STATUS), "Bits: x- 2 y- 5 z- 32768 a- 3 b- 0 ans- 17");
 }
 
 // Runs `opcode` on this thread with a progress tick after every step, and
@@ -208,7 +192,7 @@ TEST(Jobs, ProgressRisesStepByStepToTheWhole) {
     // Prime(X) of the prime 2^521 - 1: trials, each through the exponent's bits.
     w.type(IDC_FIELD_X, "1" + std::string(130, 'F'));
     expect_rises_to_the_whole(progress_of(w, 11), 100);
-    EXPECT_EQ(w.text[IDC_STATUS], "X is Prime !");
+    EXPECT_EQ(w.text(IDC_STATUS), "X is Prime !");
     // X!: the multipliers.
     w.type(IDC_FIELD_X, "3E8");
     expect_rises_to_the_whole(progress_of(w, 10), 900);
@@ -227,10 +211,10 @@ TEST(Jobs, CancelStopsTheTrialDivisionsOfPrime) {
     compute_job(job);
     clear_cancel_request();
     commit_job(w, job);
-    EXPECT_EQ(w.text[IDC_STATUS], "Cancelled.");
+    EXPECT_EQ(w.text(IDC_STATUS), "Cancelled.");
     w.press(IDC_OP_PRIME);
     ASSERT_TRUE(w.pump_until([&] { return !w.busy; }));
-    EXPECT_EQ(w.text[IDC_STATUS], "X is Prime !");
+    EXPECT_EQ(w.text(IDC_STATUS), "X is Prime !");
 }
 
 TEST(Jobs, ExitDuringAJobEndsAtOnce) {
@@ -241,10 +225,10 @@ TEST(Jobs, ExitDuringAJobEndsAtOnce) {
             start_session(w);
             type_long_powmod(w);
             w.press(IDC_OP_POWMOD);
-            if (!w.pump_until([&] { return shown_tenths(w.text[IDC_STATUS]) >= 0; })) std::_Exit(2);
+            if (!w.pump_until([&] { return shown_tenths(w.text(IDC_STATUS)) >= 0; })) std::_Exit(2);
             const auto exit_at = clock_type::now();
             w.press(IDC_EXIT);
-            if (!w.ended || w.busy) std::_Exit(3);
+            if (!w.ended() || w.busy) std::_Exit(3);
             if (clock_type::now() - exit_at > std::chrono::seconds(10)) std::_Exit(4);
             std::exit(0);  // the engine and the registers are released as at every exit
         },
@@ -266,9 +250,9 @@ TEST(Jobs, ExitFromAnywhereDuringAJobStopsItBeforeTheCoreGoes) {
             w.type(IDC_FIELD_X, "3" + hex_digits(16382, 11, false));
             w.type(IDC_FIELD_Y, "3" + hex_digits(16382, 12, false));
             w.type(IDC_FIELD_Z, "3" + hex_digits(16382, 13, true));
-            if (w.text[IDC_STATUS] != "Bits: x- 65530 y- 65530 z- 65530 a- 0 b- 0 ans- 0") std::_Exit(2);
+            if (w.text(IDC_STATUS) != "Bits: x- 65530 y- 65530 z- 65530 a- 0 b- 0 ans- 0") std::_Exit(2);
             w.press(IDC_OP_POWMOD);
-            if (!w.pump_until([&] { return shown_tenths(w.text[IDC_STATUS]) >= 0; })) std::_Exit(3);
+            if (!w.pump_until([&] { return shown_tenths(w.text(IDC_STATUS)) >= 0; })) std::_Exit(3);
             std::exit(0);
         },
         testing::ExitedWithCode(0), "");

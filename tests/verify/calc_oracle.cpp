@@ -3,7 +3,7 @@
 //   torvane_calc_oracle --cases N [--seed S]
 //   torvane_calc_oracle --replay SEED
 //
-// A test window stands where the real one would: each case clears
+// The memory window stands where the real one would: each case clears
 // everything, types random operand values into the fields in random bases
 // (as a user would: pastes with separators, prefixes, padding, leading
 // zeros, blanks before the sign, a sign typed after a 0; now and then first
@@ -41,46 +41,12 @@
 
 #include "calc.h"
 #include "dialog.h"
+#include "memory_window.h"
 #include "oracle.h"
-#include "window.h"
 
 using oracle::rng;
 
 namespace {
-
-// ---- The test window --------------------------------------------------------
-
-class test_window : public dialog_window {
-public:
-    int read_field(int id, char* buffer, int size) override {
-        const std::string& t = text[id];
-        int n = static_cast<int>(t.size()) < size - 1 ? static_cast<int>(t.size()) : size - 1;
-        std::memcpy(buffer, t.data(), static_cast<std::size_t>(n));
-        buffer[n] = 0;
-        return n;
-    }
-    void write_field(int id, const char* t) override { text[id] = t; }
-    void write_status(const char* t) override { text[1007] = t; }
-    void check_radio(int, int, int id) override { checked = id; }
-    void limit_field(int id, int count) override { limit[id] = count; }
-    void message_box(const char* caption, const char* t) override { boxes.push_back(std::string(caption) + "|" + t); }
-    void end_dialog() override { ended = true; }
-
-    // The user replaces the text, as a paste does; a text over the field's
-    // limit is refused whole. False when refused.
-    bool type(int id, const std::string& t) {
-        auto l = limit.find(id);
-        if (l != limit.end() && t.size() > static_cast<std::size_t>(l->second)) return false;
-        text[id] = t;
-        return true;
-    }
-
-    std::map<int, std::string> text;
-    std::map<int, int> limit;
-    std::vector<std::string> boxes;
-    int checked = 0;
-    bool ended = false;
-};
 
 constexpr int field_ids[6] = {1000, 1001, 1002, 1003, 1005, 1006};
 enum { X, Y, Z, A, B, ANS };
@@ -586,7 +552,7 @@ struct model {
 
 class runner {
 public:
-    runner(test_window& w, model& m) : w_(w), m_(m) {}
+    runner(memory_window& w, model& m) : w_(w), m_(m) {}
 
     bool failed() const { return failed_; }
     const std::string& report() const { return report_; }
@@ -599,8 +565,8 @@ public:
     void check(const char* after) {
         if (failed_) return;
         for (int i = 0; i < 6; ++i) {
-            if (w_.text[field_ids[i]] != m_.field[i]) {
-                fail(after, "field " + std::to_string(field_ids[i]) + " shows \"" + printable(w_.text[field_ids[i]]) +
+            if (w_.text(field_ids[i]) != m_.field[i]) {
+                fail(after, "field " + std::to_string(field_ids[i]) + " shows \"" + printable(w_.text(field_ids[i])) +
                                 "\", want \"" + printable(m_.field[i]) + "\"");
                 return;
             }
@@ -611,15 +577,15 @@ public:
                 return;
             }
         }
-        if (w_.text[status_id] != m_.status)
-            fail(after, "status \"" + printable(w_.text[status_id]) + "\", want \"" + printable(m_.status) + "\"");
-        if (w_.checked != radio_of(m_.base)) fail(after, "checked radio " + std::to_string(w_.checked));
+        if (w_.text(status_id) != m_.status)
+            fail(after, "status \"" + printable(w_.text(status_id)) + "\", want \"" + printable(m_.status) + "\"");
+        if (w_.checked() != radio_of(m_.base)) fail(after, "checked radio " + std::to_string(w_.checked()));
         if (engine_error() != 0) fail(after, "engine error left pending");
     }
 
     void switch_base(int base) {
         log("base " + std::to_string(base));
-        w_.checked = radio_of(base);  // an automatic radio button checks itself
+        w_.click_radio(radio_of(base));  // an automatic radio button checks itself
         dialog_command(w_, radio_of(base), notify_clicked);
         if (base != m_.base) {
             m_.base = base;
@@ -784,7 +750,7 @@ private:
         for (auto& l : log_) report_ += "\n    " + l;
     }
 
-    test_window& w_;
+    memory_window& w_;
     model& m_;
     bool failed_ = false;
     std::string report_;
@@ -1056,14 +1022,14 @@ std::vector<int>& op_choice() {
 
 const char* last_operation = "";
 
-bool run_case(test_window& w, model& m, std::uint64_t seed, std::string& report) {
+bool run_case(memory_window& w, model& m, std::uint64_t seed, std::string& report) {
     rng r(seed);
     runner run(w, m);
     // Every case starts alike, in base 16 with every field empty, so that its
     // seed alone replays it (after a failed case the model takes the
     // window's base again first).
     for (int b : bases)
-        if (radio_of(b) == w.checked) m.base = b;
+        if (radio_of(b) == w.checked()) m.base = b;
     run.switch_base(16);
     run.clear_all();
     int op_index = static_cast<int>(r.below(15));
@@ -1139,10 +1105,10 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    test_window w;
+    memory_window w;
     dialog_initialise(w);
     model m;
-    for (int i = 0; i < 6; ++i) m.field[i] = w.text[field_ids[i]];
+    for (int i = 0; i < 6; ++i) m.field[i] = w.text(field_ids[i]);
     long long passed = 0, failed = 0;
     auto start = std::chrono::steady_clock::now();
     if (replay) {

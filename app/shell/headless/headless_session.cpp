@@ -1,12 +1,11 @@
 #include "headless_session.h"
 
-#include <algorithm>
 #include <cctype>
 #include <cstring>
 
-#include "calc.h"
 #include "dialog.h"
 #include "resource.h"
+#include "value_fields.h"
 
 namespace {
 
@@ -17,13 +16,13 @@ int hex_value(char c) {
     return -1;
 }
 
-bool is_shown_control(int id) { return id >= IDC_FIELD_X && id <= IDC_STATUS && id != 1004; }
+bool is_shown_control(int id) { return value_field_index(id) >= 0 || id == IDC_STATUS; }
 
 bool is_radio_button(int id) { return id >= IDC_BASE_2 && id <= IDC_BASE_256; }
 
 bool is_button(int id) {
     return id == IDC_ABOUT || id == IDC_EXIT || is_radio_button(id) || (id >= IDC_OP_ADD && id <= IDC_OP_PRIME) ||
-           (id >= IDC_CLEAR_ALL && id <= IDC_CL_B) || id == IDC_CL_ANS || id == IDC_TO_X;
+           id == IDC_CLEAR_ALL || field_of_clear_button(id) != 0 || id == IDC_TO_X;
 }
 
 // Reads one line without its line end (a line feed, or a carriage return
@@ -41,14 +40,13 @@ bool read_line(std::FILE* in, std::string& line) {
     return any;
 }
 
-// The names a script may use beside the numeric control ids.
+// The names a script may use beside the numeric control ids; those of the
+// value fields and their CL buttons are in value_fields.
 struct control_name {
     const char* name;
     int id;
 };
 constexpr control_name control_names[] = {
-    {"X", IDC_FIELD_X},          {"Y", IDC_FIELD_Y},          {"Z", IDC_FIELD_Z},
-    {"A", IDC_FIELD_A},          {"B", IDC_FIELD_B},          {"Ans", IDC_FIELD_ANS},
     {"status", IDC_STATUS},      {"about", IDC_ABOUT},        {"exit", IDC_EXIT},
     {"base2", IDC_BASE_2},       {"base8", IDC_BASE_8},       {"base10", IDC_BASE_10},
     {"base16", IDC_BASE_16},     {"base36", IDC_BASE_36},     {"base60", IDC_BASE_60},
@@ -58,8 +56,6 @@ constexpr control_name control_names[] = {
     {"powmod", IDC_OP_POWMOD},   {"linmod", IDC_OP_LINEAR_MOD}, {"powmod2", IDC_OP_POWMOD2},
     {"factorial", IDC_OP_FACTORIAL}, {"gcd", IDC_OP_GCD},     {"product", IDC_OP_PRODUCT},
     {"powsum", IDC_OP_POWER_SUM}, {"prime", IDC_OP_PRIME},    {"clearall", IDC_CLEAR_ALL},
-    {"clx", IDC_CL_X},           {"cly", IDC_CL_Y},           {"clz", IDC_CL_Z},
-    {"cla", IDC_CL_A},           {"clb", IDC_CL_B},           {"clans", IDC_CL_ANS},
     {"tox", IDC_TO_X},
 };
 
@@ -83,13 +79,17 @@ bool parse_id(std::string_view text, int& id, std::size_t& used) {
     }
     if (used > 0) return used == text.size() || text[used] < '0' || text[used] > '9';
     const std::string_view word = text.substr(0, text.find(' '));
-    for (const control_name& c : control_names) {
-        if (same_name(word, c.name)) {
-            id = c.id;
-            used = word.size();
-            return true;
-        }
+    const auto found = [&](int control) {
+        id = control;
+        used = word.size();
+        return true;
+    };
+    for (const value_field& f : value_fields) {
+        if (same_name(word, f.name)) return found(f.id);
+        if (same_name(word, f.clear_name)) return found(f.clear_button);
     }
+    for (const control_name& c : control_names)
+        if (same_name(word, c.name)) return found(c.id);
     return false;
 }
 
@@ -264,36 +264,10 @@ bool unescape_text(std::string_view text, std::string& out, std::string& error) 
     return true;
 }
 
-int headless_window::read_field(int id, char* buffer, int size) {
-    if (size <= 0) return 0;
-    const std::string& t = text_[id];
-    const int n = std::min(static_cast<int>(t.size()), size - 1);
-    std::memcpy(buffer, t.data(), static_cast<std::size_t>(n));
-    buffer[n] = '\0';
-    return n;
-}
-
-void headless_window::write_field(int id, const char* text) { text_[id] = text; }
-
-void headless_window::write_status(const char* text) { text_[IDC_STATUS] = text; }
-
-void headless_window::check_radio(int first, int last, int id) {
-    if (id >= first && id <= last) checked_ = id;
-}
-
-void headless_window::limit_field(int id, int count) { limit_[id] = count; }
-
 void headless_window::message_box(const char* caption, const char* text) {
     const std::string line = "messagebox " + escape_text(caption) + "|" + escape_text(text) + "\n";
     std::fwrite(line.data(), 1, line.size(), out_);
     std::fflush(out_);
-}
-
-bool headless_window::type(int id, const std::string& text) {
-    const auto limit = limit_.find(id);
-    if (limit != limit_.end() && static_cast<int>(text.size()) > limit->second) return false;
-    text_[id] = text;
-    return true;
 }
 
 int run_headless_session(std::FILE* in, std::FILE* out, std::FILE* err) {

@@ -1,5 +1,5 @@
-// The headless platform layer: a dialog_window that keeps each control's
-// text in memory, and the line protocol that drives it.
+// The headless platform layer: the memory window (memory_window.h) and the
+// line protocol that drives it.
 //
 // One command a line (a line may end in CR LF):
 //   type ID TEXT   the user replaces the whole text of edit field ID and the
@@ -23,11 +23,10 @@
 #define TORVANE_APP_SHELL_HEADLESS_HEADLESS_SESSION_H
 
 #include <cstdio>
-#include <map>
 #include <string>
 #include <string_view>
 
-#include "window.h"
+#include "memory_window.h"
 
 // `text` with the protocol's escapes applied.
 std::string escape_text(std::string_view text);
@@ -36,35 +35,16 @@ std::string escape_text(std::string_view text);
 // with the reason in `error`.
 bool unescape_text(std::string_view text, std::string& out, std::string& error);
 
-class headless_window : public dialog_window {
+// The memory window of the session: a message box prints
+// "messagebox CAPTION|TEXT" on the session's output.
+class headless_window : public memory_window {
 public:
     explicit headless_window(std::FILE* out) : out_(out) {}
 
-    int read_field(int id, char* buffer, int size) override;
-    void write_field(int id, const char* text) override;
-    void write_status(const char* text) override;
-    void check_radio(int first, int last, int id) override;
-    void limit_field(int id, int count) override;
     void message_box(const char* caption, const char* text) override;
-    void end_dialog() override { ended_ = true; }
-
-    // What the user does: replaces a field's text. A text over the field's
-    // typing limit is refused whole, as a paste into a real field is:
-    // returns false and leaves the field as it was.
-    bool type(int id, const std::string& text);
-    // A click on a radio button checks it, as an automatic radio does.
-    void click_radio(int id) { checked_ = id; }
-
-    const std::string& text(int id) { return text_[id]; }
-    int checked() const { return checked_; }
-    bool ended() const { return ended_; }
 
 private:
     std::FILE* out_;
-    std::map<int, std::string> text_;
-    std::map<int, int> limit_;
-    int checked_ = 0;
-    bool ended_ = false;
 };
 
 // Runs one session: opens the dialog, reads commands from `in` until the

@@ -15,11 +15,11 @@
 
 #include "calc.h"
 #include "dialog.h"
-#include "fuzz_window.h"
+#include "memory_window.h"
 
 namespace {
 
-fuzz_window* window = nullptr;
+memory_window* window = nullptr;
 constexpr int bases[8] = {2, 8, 10, 16, 36, 60, 64, 256};
 constexpr int radios[8] = {1013, 1014, 1015, 1016, 1018, 1017, 1019, 1020};
 constexpr int operand_fields[5] = {1000, 1001, 1002, 1003, 1005};
@@ -30,7 +30,7 @@ void require(bool ok) {
 }
 
 void switch_to(int k) {
-    window->checked = radios[k];
+    window->click_radio(radios[k]);
     dialog_command(*window, radios[k], notify_clicked);
 }
 
@@ -45,7 +45,7 @@ void registers_unchanged() {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    window = new fuzz_window;
+    window = new memory_window;
     dialog_initialise(*window);
     for (auto& s : saved) s = mirvar(0);
     return 0;
@@ -62,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     save_registers();
     if (window->type(field, text)) {
         dialog_command(*window, field, text.size() > 1 ? notify_edit_pasted : notify_edit_changed);
-        if (window->text[1007].find(" unchanged: ") != std::string::npos) registers_unchanged();
+        if (window->text(1007).find(" unchanged: ") != std::string::npos) registers_unchanged();
     }
     require(engine_error() == 0);
 
@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         require(engine_error() == 0);
         registers_unchanged();
         const int base = bases[(k + 1 + j) % 8];
-        const std::string shown = window->text[field];
+        const std::string shown = window->text(field);
         if (base <= 60 && shown.size() <= static_cast<std::size_t>(field_typing_limit)) {
             // The rendered text of the edited field reads back as its register
             // (when a user could type it: within the field's typing limit).

@@ -15,7 +15,7 @@
 
 #include "calc.h"
 #include "dialog.h"
-#include "fuzz_window.h"
+#include "memory_window.h"
 
 namespace {
 
@@ -47,7 +47,7 @@ std::string hex_number(int digits, unsigned seed) {
 }
 
 // The text of `hex` (base 16) in each of the eight bases, as X shows it.
-std::vector<std::string> in_every_base(fuzz_window& w, const std::string& hex) {
+std::vector<std::string> in_every_base(memory_window& w, const std::string& hex) {
     dialog_command(w, 1060, notify_clicked);  // CLEAR ALL
     dialog_command(w, radios[3], notify_clicked);
     w.type(1000, hex);
@@ -55,7 +55,7 @@ std::vector<std::string> in_every_base(fuzz_window& w, const std::string& hex) {
     std::vector<std::string> texts(8);
     for (int k = 0; k < 8; ++k) {
         dialog_command(w, radios[k], notify_clicked);
-        texts[static_cast<std::size_t>(k)] = w.text[1000];
+        texts[static_cast<std::size_t>(k)] = w.text(1000);
     }
     dialog_command(w, radios[3], notify_clicked);
     return texts;
@@ -71,7 +71,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     dir = argv[1];
-    fuzz_window w;
+    memory_window w;
     dialog_initialise(w);
 
     const std::string x = hex_number(16382, 1);
