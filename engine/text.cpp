@@ -651,7 +651,8 @@ bool split_full_words_to_radix(const bignum* x, std::uint32_t to, bignum* y, int
     power_table t;
     t.radix = to;
     const int n = length_of(x);
-    t.h0 = smallest_power_exponent(static_cast<int>(32.0 * n / std::log2(static_cast<double>(to))));
+    const int words = static_cast<int>(32.0 * n / std::log2(static_cast<double>(to)));  // of radix B, or one less
+    t.h0 = smallest_power_exponent(words);
     if (!make_powers(t, n / 2 + 1, space))
         return !error_pending() && quadratic_to_radix(x, to, y, limit);
     mr_digit* xw = space.take(n);
@@ -659,7 +660,9 @@ bool split_full_words_to_radix(const bignum* x, std::uint32_t to, bignum* y, int
     std::memcpy(xw, x->w, sizeof(mr_digit) * static_cast<std::size_t>(n));
     bignum copy = view(xw, n);
     if (!split_to_radix(&copy, t.count - 1, t, y->w, limit, space)) return false;
-    y->len = static_cast<std::uint32_t>(limit);
+    // The words of the result lie below n*32/log2(B) + 1 (the rest of y is
+    // zero): strip from there, not from the limit.
+    y->len = static_cast<std::uint32_t>(std::min(limit, words + 2));
     strip_leading_zeros(y);
     return true;
 }
