@@ -145,8 +145,12 @@ TORVANE_TUNABLE divide_recursive_words = 64;
 // whole (the tuning program's one split at the top, with the quadratic
 // loop below, breaks even only at 320-384 words). Reading, with powers
 // that halve each number evenly, at 48, 64 and 96 words ties within 2-3%
-// at every size.
-TORVANE_TUNABLE text_split_out_words = 160;
+// at every size. Writing again after the division's schoolbook loop moved
+// to mulx (same measure, three interleaved runs on a loaded machine): at
+// 64, 96 and 160 words 0.96, 0.85-0.99 and 0.99-1.11 of GMP at 4096 bits,
+// 1.14-1.15, 0.97-1.17 and 1.05-1.26 at 16384, 1.35-1.48, 1.34-1.50 and
+// 1.59-1.68 at 65530: small pieces now pay.
+TORVANE_TUNABLE text_split_out_words = 64;
 TORVANE_TUNABLE text_split_in_words = 48;
 
 // ---- GCD and roots (gcd.cpp, powers.cpp) -------------------------------------
