@@ -125,6 +125,10 @@ inline constexpr int monty_wrap_split_min = 2 * product_karatsuba_threshold;
 // product thresholds above; 2n by n words, recursion at the top only,
 // medians of 11 interleaved runs, two runs): the recursion gains 0.94-0.98
 // at 40-48 words, 1.05-1.08 at 64, 1.1 at 80, 1.2 at 128, 1.6 at 1024.
+// Measured again once the schoolbook loop's row ran on two flag chains
+// (--quick, Dec 2026): the two tie within 3% from 64 to 128 words (0.97 to
+// 1.03), the recursion gains 1.09 at 160, 1.11 at 256 and 1.35-1.40 at 512
+// and 1024; the value stays in that flat region.
 TORVANE_TUNABLE divide_recursive_words = 64;
 
 // ---- Text conversion (text.cpp) ----------------------------------------------
