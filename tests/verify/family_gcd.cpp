@@ -164,7 +164,9 @@ void run_xgcd(context& c) {
     c.value("y after the call", py, y);
 }
 
-registrar r1("gcd", "egcd", run_egcd, 1);
-registrar r2("gcd", "xgcd", run_xgcd, 1);
-
 }  // namespace
+
+const family oracle::gcd_family{"gcd", {
+    {"egcd", run_egcd, 1},
+    {"xgcd", run_xgcd, 1},
+}};

@@ -353,9 +353,11 @@ void run_cores(context& c) {
     c.value("w", pw, want);
 }
 
-registrar r1("modexp", "powmod", run_powmod, 4);
-registrar r2("modexp", "powmod2", run_powmod2, 3);
-registrar r3("modexp", "powltr", run_powltr, 2);
-registrar r4("modexp", "nres_cores", run_cores, 1);
-
 }  // namespace
+
+const family oracle::modexp_family{"modexp", {
+    {"powmod", run_powmod, 4},
+    {"powmod2", run_powmod2, 3},
+    {"powltr", run_powltr, 2},
+    {"nres_cores", run_cores, 1},
+}};

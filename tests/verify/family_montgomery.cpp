@@ -207,10 +207,12 @@ void run_round_trip(context& c) {
     c.value("x mod n", px, want);
 }
 
-registrar r1("montgomery", "prepare_monty", run_prepare, 1);
-registrar r2("montgomery", "nres", run_nres, 1);
-registrar r3("montgomery", "redc", run_redc, 1);
-registrar r4("montgomery", "nres_modmult", run_modmult, 2);
-registrar r5("montgomery", "nres_redc_round_trip", run_round_trip, 1);
-
 }  // namespace
+
+const family oracle::montgomery_family{"montgomery", {
+    {"prepare_monty", run_prepare, 1},
+    {"nres", run_nres, 1},
+    {"redc", run_redc, 1},
+    {"nres_modmult", run_modmult, 2},
+    {"nres_redc_round_trip", run_round_trip, 1},
+}};

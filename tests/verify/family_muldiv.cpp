@@ -345,9 +345,11 @@ void run_normalise(context& c) {
     if (!in_place) c.value("x after the call", px, x);
 }
 
-registrar r1("muldiv", "multiply", run_multiply, 3);
-registrar r2("muldiv", "divide", run_divide, 3);
-registrar r3("muldiv", "mad", run_mad, 2);
-registrar r4("muldiv", "normalise", run_normalise, 1);
-
 }  // namespace
+
+const family oracle::muldiv_family{"muldiv", {
+    {"multiply", run_multiply, 3},
+    {"divide", run_divide, 3},
+    {"mad", run_mad, 2},
+    {"normalise", run_normalise, 1},
+}};

@@ -268,10 +268,12 @@ void run_nroot(context& c) {
     if (!in_place) c.value("x after the call", px, x);
 }
 
-registrar r1("powers", "logb2", run_logb2, 1);
-registrar r2("powers", "expb2", run_expb2, 1);
-registrar r3("powers", "expint", run_expint, 2);
-registrar r4("powers", "power", run_power, 3);
-registrar r5("powers", "nroot", run_nroot, 3);
-
 }  // namespace
+
+const family oracle::powers_family{"powers", {
+    {"logb2", run_logb2, 1},
+    {"expb2", run_expb2, 1},
+    {"expint", run_expint, 2},
+    {"power", run_power, 3},
+    {"nroot", run_nroot, 3},
+}};

@@ -352,7 +352,9 @@ void run_halves(context& c) {
     c.value("installed modulus afterwards", c.state->modulus, n);
 }
 
-registrar r1("primality", "isprime", run_isprime, 1);
-registrar r2("primality", "halves", run_halves, 0.5);
-
 }  // namespace
+
+const family oracle::primality_family{"primality", {
+    {"isprime", run_isprime, 1},
+    {"halves", run_halves, 0.5},
+}};

@@ -202,12 +202,14 @@ void run_shift(context& c) {
     if (!in_place) c.value("x after the call", px, x);
 }
 
-registrar r1("primitives", "add", run_add, 3);
-registrar r2("primitives", "subtract", run_subtract, 3);
-registrar r3("primitives", "decr", run_decr, 1);
-registrar r4("primitives", "premult", run_premult, 2);
-registrar r5("primitives", "subdiv", run_subdiv, 2);
-registrar r6("primitives", "remain", run_remain, 1);
-registrar r7("primitives", "mr_shift", run_shift, 1);
-
 }  // namespace
+
+const family oracle::primitives_family{"primitives", {
+    {"add", run_add, 3},
+    {"subtract", run_subtract, 3},
+    {"decr", run_decr, 1},
+    {"premult", run_premult, 2},
+    {"subdiv", run_subdiv, 2},
+    {"remain", run_remain, 1},
+    {"mr_shift", run_shift, 1},
+}};

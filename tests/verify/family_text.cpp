@@ -299,8 +299,10 @@ void run_round_trip(context& c) {
     c.value("value read back", py, x);
 }
 
-registrar r1("text", "cotstr", run_cotstr, 3);
-registrar r2("text", "cinstr", run_cinstr, 3);
-registrar r3("text", "text_round_trip", run_round_trip, 1);
-
 }  // namespace
+
+const family oracle::text_family{"text", {
+    {"cotstr", run_cotstr, 3},
+    {"cinstr", run_cinstr, 3},
+    {"text_round_trip", run_round_trip, 1},
+}};

@@ -357,9 +357,4 @@ void context::tally(const char* path) {
     tallies().push_back({path, 1});
 }
 
-std::vector<routine>& registry() {
-    static std::vector<routine> routines;
-    return routines;
-}
-
 }  // namespace oracle

@@ -1,10 +1,11 @@
 // Differential checking of the engine against GMP.
 //
 // Each engine routine with a mathematical result has one or more "routines"
-// registered here: a function that runs one case (draws operands, calls the
-// engine, computes the answer with GMP, compares). The runner in
-// oracle_main.cpp calls them with a per-case seed derived from the run's
-// master seed, so every failure prints the one line that replays it.
+// in its module's family table: a function that runs one case (draws
+// operands, calls the engine, computes the answer with GMP, compares). The
+// runner in oracle_main.cpp walks the families and calls them with a
+// per-case seed derived from the run's master seed, so every failure prints
+// the one line that replays it.
 //
 // GMP is an oracle only: nothing in the product links it. Values cross
 // between the two worlds word by word (to_mpz / set_number), without using
@@ -16,7 +17,6 @@
 #include <gmpxx.h>
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -165,25 +165,34 @@ struct xgcd_result {
 xgcd_result reference_xgcd(const mpz_class& x, const mpz_class& y);
 xgcd_result derived_xgcd(const mpz_class& x, const mpz_class& y);
 
-// ---- Registry -------------------------------------------------------------
+// ---- Families ---------------------------------------------------------------
 
+// One routine's cases: `run` checks one case; `share` is its relative number
+// of cases within its family.
 struct routine {
-    const char* family;
     const char* name;
-    std::function<void(context&)> run;
-    double share;  // relative number of cases within its family
+    void (*run)(context&);
+    double share;
 };
 
-std::vector<routine>& registry();
+// The routines of one engine module. Each family_*.cpp defines one; the
+// runner (oracle_main.cpp) walks the table of all of them.
+struct family {
+    const char* name;
+    std::vector<routine> routines;
+};
+
+extern const family gcd_family;
+extern const family modexp_family;
+extern const family montgomery_family;
+extern const family muldiv_family;
+extern const family powers_family;
+extern const family primality_family;
+extern const family primitives_family;
+extern const family text_family;
+
 // Path counts of the routine being run, by path name.
 std::vector<std::pair<std::string, long long>>& tallies();
-
-struct registrar {
-    registrar(const char* family, const char* name, std::function<void(context&)> run,
-              double share = 1.0) {
-        registry().push_back({family, name, std::move(run), share});
-    }
-};
 
 }  // namespace oracle
 
