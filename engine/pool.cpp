@@ -40,7 +40,10 @@ struct pool_job {
 constexpr int max_pool_threads = 64;
 
 std::mutex start_mutex;  // start_pool and stop_pool
-std::vector<std::thread> workers;
+// Made by start_pool and freed by stop_pool. A process that ends without
+// stop_pool (exit() on an error) leaves it alone: destroying the threads of
+// a running pool would end the process with std::terminate instead.
+std::vector<std::thread>* workers = nullptr;
 std::vector<mr_state*> worker_instances;  // written by each worker before it reports ready
 mr_state* caller_instance = nullptr;      // lent to the calling thread for its tasks
 int worker_count = 0;
@@ -162,8 +165,9 @@ int start_pool(int threads) {
     stopping.store(false, std::memory_order_relaxed);
     ready.store(0, std::memory_order_relaxed);
     worker_instances.assign(static_cast<std::size_t>(worker_count), nullptr);
-    workers.reserve(static_cast<std::size_t>(worker_count));
-    for (int k = 1; k <= worker_count; ++k) workers.emplace_back(worker_main, k, shape);
+    workers = new std::vector<std::thread>;
+    workers->reserve(static_cast<std::size_t>(worker_count));
+    for (int k = 1; k <= worker_count; ++k) workers->emplace_back(worker_main, k, shape);
     for (int r = ready.load(std::memory_order_acquire); r < worker_count; r = ready.load(std::memory_order_acquire))
         ready.wait(r, std::memory_order_acquire);
     pool_on.store(true, std::memory_order_release);
@@ -179,8 +183,9 @@ void stop_pool() {
     stopping.store(true, std::memory_order_release);
     wake_workers();
     generation.notify_all();
-    for (auto& t : workers) t.join();
-    workers.clear();
+    for (auto& t : *workers) t.join();
+    delete workers;
+    workers = nullptr;
     worker_instances.clear();
     worker_count = 0;
     mr_state* mine = use_engine(caller_instance);

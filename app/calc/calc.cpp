@@ -79,6 +79,7 @@ core_state::~core_state() {
         free_number(*n);
         *n = nullptr;
     }
+    stop_pool();
     release_engine();
     core_engine = nullptr;
 }
@@ -124,6 +125,9 @@ void configure_engine() {
     set_io_base(16);
     set_error_continue(1);
     set_io_buffer_size(engine_io_buffer_chars);
+    // The engine's worker threads (TORVANE_THREADS, else one per
+    // processor): started once, stopped before the instance goes.
+    start_pool(0);
 }
 
 int take_engine_error(char* status, int size) {

@@ -1,5 +1,4 @@
-// Runner of the differential checks against GMP: walks the table of the
-// families (oracle.h) and runs each routine's share of the cases.
+// Runner of the differential checks against GMP.
 //
 //   torvane_oracle --family NAME[,NAME...] --cases N [--seed S]
 //   torvane_oracle --all --cases N [--seed S]
@@ -9,7 +8,10 @@
 // --cases is the number of cases of each family, shared out among its
 // routines. The seed (default 20261208, so the quick tier is the same on
 // every run) is printed first; each failing case prints the line that
-// replays it alone. Exit status 1 when any case failed.
+// replays it alone. Exit status 1 when any case failed. The engine's worker
+// pool is on as the environment says (TORVANE_THREADS; the processor count
+// when unset), so that the same cases check the one-thread and the
+// parallel paths; the thread count is printed with the seed.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -30,26 +32,6 @@ struct options {
     int max_failures = 10;
     bool verbose = false;
 };
-
-// The families in the order a run takes them (each family's routines in
-// the order of its table).
-const oracle::family* const families[] = {
-    &oracle::gcd_family,    &oracle::modexp_family,    &oracle::montgomery_family, &oracle::muldiv_family,
-    &oracle::powers_family, &oracle::primality_family, &oracle::primitives_family, &oracle::text_family,
-};
-
-const oracle::family* find_family(const std::string& name) {
-    for (const oracle::family* f : families)
-        if (name == f->name) return f;
-    return nullptr;
-}
-
-const oracle::routine* find_routine(const std::string& name) {
-    for (const oracle::family* f : families)
-        for (const oracle::routine& r : f->routines)
-            if (name == r.name) return &r;
-    return nullptr;
-}
 
 [[noreturn]] void usage() {
     std::fprintf(stderr,
@@ -109,8 +91,7 @@ int main(int argc, char** argv) {
         } else if (a == "--verbose") {
             o.verbose = true;
         } else if (a == "--list") {
-            for (const oracle::family* f : families)
-                for (const oracle::routine& r : f->routines) std::printf("%s %s\n", f->name, r.name);
+            for (auto& r : oracle::registry()) std::printf("%s %s\n", r.family, r.name);
             return 0;
         } else {
             usage();
@@ -118,6 +99,7 @@ int main(int argc, char** argv) {
     }
 
     mr_state* s = fresh_engine();
+    const int threads = start_pool(0);
 
     if (!o.replay.empty()) {
         std::size_t c1 = o.replay.find(':'), c2 = o.replay.rfind(':');
@@ -125,33 +107,40 @@ int main(int argc, char** argv) {
         std::string name = o.replay.substr(0, c1);
         std::uint64_t seed = std::strtoull(o.replay.substr(c1 + 1, c2 - c1 - 1).c_str(), nullptr, 0);
         int cls = std::atoi(o.replay.substr(c2 + 1).c_str());
-        if (const oracle::routine* r = find_routine(name)) {
-            bool ok = run_case(*r, seed, cls, s);
-            oracle::release_pool();
-            release_engine();
-            std::printf("%s\n", ok ? "1 passed, 0 failed" : "0 passed, 1 failed");
-            return ok ? 0 : 1;
-        }
+        for (auto& r : oracle::registry())
+            if (name == r.name) {
+                bool ok = run_case(r, seed, cls, s);
+                oracle::release_pool();
+                stop_pool();
+                release_engine();
+                std::printf("%s\n", ok ? "1 passed, 0 failed" : "0 passed, 1 failed");
+                return ok ? 0 : 1;
+            }
         std::fprintf(stderr, "no routine %s\n", name.c_str());
         return 2;
     }
     if (!o.all && o.families.empty()) usage();
 
-    std::printf("torvane_oracle: seed %llu (0x%llx), %lld cases per family\n",
-                static_cast<unsigned long long>(o.seed), static_cast<unsigned long long>(o.seed), o.cases);
+    std::printf("torvane_oracle: seed %llu (0x%llx), %lld cases per family, %d thread%s\n",
+                static_cast<unsigned long long>(o.seed), static_cast<unsigned long long>(o.seed), o.cases, threads,
+                threads == 1 ? "" : "s");
     long long passed = 0, failed = 0;
     auto start_all = std::chrono::steady_clock::now();
-    for (const std::string& name : o.families) {
-        if (find_family(name) == nullptr) {
-            std::printf("no family %s\n", name.c_str());
+    std::set<std::string> seen;
+    for (auto& r : oracle::registry()) {
+        if (!o.all && !o.families.count(r.family)) continue;
+        seen.insert(r.family);
+    }
+    for (auto& fam : o.all ? seen : o.families) {
+        if (!seen.count(fam)) {
+            std::printf("no family %s\n", fam.c_str());
             return 2;
         }
-    }
-    for (const oracle::family* fam : families) {
-        if (!o.all && !o.families.count(fam->name)) continue;
         double total_share = 0;
-        for (const oracle::routine& r : fam->routines) total_share += r.share;
-        for (const oracle::routine& r : fam->routines) {
+        for (auto& r : oracle::registry())
+            if (fam == r.family) total_share += r.share;
+        for (auto& r : oracle::registry()) {
+            if (fam != r.family) continue;
             long long n = static_cast<long long>(static_cast<double>(o.cases) * r.share / total_share + 0.5);
             if (n < oracle::size_class_count) n = oracle::size_class_count;
             std::uint64_t base = oracle::mix(o.seed, oracle::hash_name(r.name));
@@ -168,7 +157,7 @@ int main(int argc, char** argv) {
                 }
             }
             double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-            std::printf("  %-10s %-24s %9lld cases %4lld failed %8.2f s\n", fam->name, r.name, ok + bad, bad, secs);
+            std::printf("  %-10s %-24s %9lld cases %4lld failed %8.2f s\n", r.family, r.name, ok + bad, bad, secs);
             if (o.verbose)
                 for (auto& [path, count] : oracle::tallies()) std::printf("      %-40s %lld\n", path.c_str(), count);
             std::fflush(stdout);
@@ -177,6 +166,7 @@ int main(int argc, char** argv) {
         }
     }
     oracle::release_pool();
+    stop_pool();
     release_engine();
     double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_all).count();
     std::printf("torvane_oracle: %lld cases in %.1f s, seed %llu\n", passed + failed, secs,
