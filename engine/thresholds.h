@@ -129,6 +129,10 @@ inline constexpr int monty_wrap_split_min = 2 * product_karatsuba_threshold;
 // product thresholds above; 2n by n words, recursion at the top only,
 // medians of 11 interleaved runs, two runs): the recursion gains 0.94-0.98
 // at 40-48 words, 1.05-1.08 at 64, 1.1 at 80, 1.2 at 128, 1.6 at 1024.
+// Measured again once the schoolbook loop's row ran on two flag chains
+// (--quick, Dec 2026): the two tie within 3% from 64 to 128 words (0.97 to
+// 1.03), the recursion gains 1.09 at 160, 1.11 at 256 and 1.35-1.40 at 512
+// and 1024; the value stays in that flat region.
 TORVANE_TUNABLE divide_recursive_words = 64;
 
 // ---- Text conversion (text.cpp) ----------------------------------------------
@@ -149,8 +153,12 @@ TORVANE_TUNABLE divide_recursive_words = 64;
 // whole (the tuning program's one split at the top, with the quadratic
 // loop below, breaks even only at 320-384 words). Reading, with powers
 // that halve each number evenly, at 48, 64 and 96 words ties within 2-3%
-// at every size.
-TORVANE_TUNABLE text_split_out_words = 160;
+// at every size. Writing again after the division's schoolbook loop moved
+// to mulx (same measure, three interleaved runs on a loaded machine): at
+// 64, 96 and 160 words 0.96, 0.85-0.99 and 0.99-1.11 of GMP at 4096 bits,
+// 1.14-1.15, 0.97-1.17 and 1.05-1.26 at 16384, 1.35-1.48, 1.34-1.50 and
+// 1.59-1.68 at 65530: small pieces now pay.
+TORVANE_TUNABLE text_split_out_words = 64;
 TORVANE_TUNABLE text_split_in_words = 48;
 
 // ---- GCD and roots (gcd.cpp, powers.cpp) -------------------------------------
