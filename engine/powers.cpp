@@ -200,6 +200,14 @@ void bit_field(const bignum* x, long from, long count, bignum* y) {
     strip_leading_zeros(y);
 }
 
+// x = x + y for x, y >= 0 where y lies below x's lowest set bit: the words
+// of y are set into x.
+void or_low(bignum* x, const bignum* y) {
+    const int n = length_of(y);
+    for (int i = 0; i < n; ++i) x->w[i] |= y->w[i];
+    if (n > length_of(x)) x->len = static_cast<std::uint32_t>(n);
+}
+
 // y = v*2^bits + ((x >> from) mod 2^bits), for v >= 0 and y apart from v
 // and x: the bit field with v's words shifted in above it.
 void shift_in(const bignum* v, long bits, const bignum* x, long from, bignum* y) {
@@ -444,7 +452,7 @@ bool nroot(bignum* x, int n, bignum* w) {
             shift_in(rem, d, x, base + low, a);
             if (i == 0 && n <= 3 && top_step_by_truncation(a, g, n, d, t, b, rem)) {
                 shift_up(g, d);
-                add(g, b, g);
+                or_low(g, b);
                 positive = true;  // the root, and no remainder to form
                 continue;
             }
@@ -456,18 +464,19 @@ bool nroot(bignum* x, int n, bignum* w) {
                 add(g, b, g);
                 remainder_by_power(level_top(), g, n, t, rem);
             } else if (n <= 3) {
-                add(g, b, g);
+                // u = g*2^d and 3u have their low d bits clear, where t
+                // goes: u + t and 3u + t are u and 3u with t's bits set.
+                if (n == 3) premult(g, 3, t);
+                or_low(g, b);
                 if (i == 0 && remainder_surely_positive(a, b, g, n, d)) {
                     positive = true;  // the root, and no remainder to form
                     continue;
                 }
                 // R = rho*2^((n-1)d) + (L mod 2^((n-1)d)) - H
                 shift_in(a, low, x, base, rem);
-                if (n == 3) {  // H = t^2 * (3u + t) = t^2 * (3g - 2t)
-                    premult(g, 3, a);
-                    premult(b, 2, t);
-                    subtract(a, t, a);
-                    multiply(b, b, t);
+                if (n == 3) {  // H = t^2 * (3u + t)
+                    or_low(t, b);
+                    multiply(b, b, a);
                     multiply(t, a, t);
                 } else {  // H = t^2
                     multiply(b, b, t);
