@@ -17,23 +17,36 @@
 // magnitudes are kept, with a flag dplus for the even pattern).
 //
 // Why the quotients are right. The true values are R1 = U*2^p and
-// R2 = V*2^p with u <= U < u+1 and v <= V < v+1. After an even number of
-// steps the true remainders, at this scale, are aU - bV and dV - cU, which
-// lie in (u' - b, u' + a) and (v' - c, v' + d), where u', v' are what the
-// same steps give on u and v. Their ratio therefore lies between
-// (u'-b)/(v'+d) and (u'+a)/(v'-c) (after an odd count, between
-// (u'-a)/(v'+c) and (u'+b)/(v'-d)). When both ends have the same integer
-// part q, q is the true quotient. When they differ, or an end cannot be
-// formed, or a cofactor would reach 2^63, the pass stops and the matrix is
-// applied to the full numbers through the limb kernels. When R1 has at most
-// four words, u and v are R1 and R2 themselves and every quotient is exact.
-// When no step could be proven at all, one ordinary division step is made.
+// R2 = V*2^p with U = u + e1, V = v + e2, 0 <= e1, e2 < 1. The pass runs
+// Euclid on u and v themselves, one quotient a step, and keeps a step only
+// when it can prove it is a step of the true values too. Write the
+// remainders of the leading values as r_i = +-(x_i*u - y_i*v) (x_i, y_i >= 0,
+// the sign alternating); the true remainders at this scale are then
+// r_i + x_i*e1 - y_i*e2 for even i and r_i - x_i*e1 + y_i*e2 for odd i.
+// The quotient q of r_i by r_(i+1) is the true one when the true r_(i+2)
+// lies in [0, true r_(i+1)). For even i+2 that holds when
+// r_(i+2) >= y_(i+2) and r_(i+1) - r_(i+2) >= x_(i+1) + x_(i+2), for odd
+// i+2 when r_(i+2) >= x_(i+2) and r_(i+1) - r_(i+2) >= y_(i+1) + y_(i+2)
+// (Jebelean's condition). In the matrix, (a, b) are (x, y) of the current
+// R1' and (c, d) those of R2'. When the condition fails, or a cofactor
+// would reach 2^63, the pass stops and the matrix is applied to the full
+// numbers. When R1 has at most four words, u and
+// v are R1 and R2 themselves and every quotient is exact. When no step
+// could be proven at all, one ordinary division step is made.
 //
 // With 128-bit leading values and cofactors up to 2^63, one pass takes
 // about 62 bits off the remainders, and the matrix is applied with 64-bit
 // limb multipliers. Every step taken is a step of Euclid's algorithm on the
 // full numbers, so the remainders, the cofactors and the step count are
 // those of the plain algorithm, whatever the number of steps per pass.
+//
+// Remainders of hgcd_threshold words or more (thresholds.h) first go
+// through blocks of steps found on their leading halves and applied by the
+// fast products (hgcd.cpp), under the same condition; the passes and
+// divisions take what is left.
+//
+// A pass's matrix is applied in one loop over the limbs that forms both new
+// remainders (or both cofactors) at once, reading each limb once.
 //
 // xgcd also carries the cofactors C1, C2 of x (as magnitudes) and the
 // parity of the number of steps, which gives the sign of the final cofactor.
@@ -51,6 +64,8 @@
 #include "internal.h"
 #include "workspace.h"
 #include "kernels.h"
+#include "hgcd.h"
+#include "thresholds.h"
 
 namespace {
 
@@ -60,25 +75,25 @@ __extension__ typedef unsigned __int128 u128;  // GCC and Clang on x86-64
 constexpr u64 two_31 = u64{1} << 31;
 constexpr u64 two_63 = u64{1} << 63;
 
-// The matrix of one Lehmer pass: cofactor magnitudes, the sign pattern and
-// the number of Euclid steps it holds (0: no step was proven).
-struct lehmer_matrix {
-    u64 a = 1, b = 0, c = 0, d = 1;
-    bool dplus = true;
-    int steps = 0;
-};
-
-// floor(u / v) for 0 < v <= u when that is below 2^63, else 0 (also for
-// v = 0 or u < v: no step can be taken then).
-u64 wide_quotient(u128 u, u128 v) {
-    if (v == 0 || u < v) return 0;
+// q = floor(u / v) and r = u - q*v for 0 < v <= u; false when q would reach
+// 2^63 (no step can be taken then).
+inline bool wide_divide(u128 u, u128 v, u64& q, u128& r) {
     // Most Euclid quotients are small: a few subtractions beat a division.
+    u -= v;
     for (u64 k = 1; k <= 8; ++k) {
+        if (u < v) {
+            q = k;
+            r = u;
+            return true;
+        }
         u -= v;
-        if (u < v) return k;
     }
-    const u128 q = 8 + ((u >> 64) == 0 ? u128{static_cast<u64>(u) / static_cast<u64>(v)} : u / v);
-    return q < two_63 ? static_cast<u64>(q) : 0;
+    // u is now the original minus 9v.
+    const u128 t = (u >> 64) == 0 && (v >> 64) == 0 ? u128{static_cast<u64>(u) / static_cast<u64>(v)} : u / v;
+    if (t >= two_63 - 9) return false;
+    q = 9 + static_cast<u64>(t);
+    r = u - t * v;
+    return true;
 }
 
 // The value of the words w[k-4 .. k-1] shifted left by s bits, with the top
@@ -90,64 +105,6 @@ u128 top_bits(const mr_digit* w, int k, int s) {
     return (v << s) | (w[k - 5] >> (32 - s));
 }
 
-// The Lehmer pass over the leading values of R1 >= R2 > 0 (see the top).
-lehmer_matrix lehmer_pass(const bignum* r1, const bignum* r2) {
-    const int n = length_of(r1);
-    const mr_digit* w1 = r1->w;
-    const mr_digit* w2 = r2->w;  // its words above its length are 0
-    u128 u, v;
-    const bool exact = n <= 4;
-    if (exact) {
-        u = 0;
-        v = 0;
-        for (int i = n - 1; i >= 0; --i) {
-            u = (u << 32) | w1[i];
-            v = (v << 32) | w2[i];
-        }
-    } else {
-        const int s = std::countl_zero(w1[n - 1]);
-        u = top_bits(w1, n, s);
-        v = top_bits(w2, n, s);
-    }
-
-    lehmer_matrix m;
-    for (;;) {
-        u64 q;
-        if (exact) {
-            q = wide_quotient(u, v);
-        } else if (m.dplus) {
-            if (v <= m.c || u < m.b) break;
-            q = wide_quotient(u + m.a, v - m.c);
-            if (q != wide_quotient(u - m.b, v + m.d)) break;
-        } else {
-            if (v <= m.d || u < m.a) break;
-            q = wide_quotient(u - m.a, v + m.c);
-            if (q != wide_quotient(u + m.b, v - m.d)) break;
-        }
-        // a <= b and c <= d from the first step on, so b + q*d < 2^63
-        // bounds all four new cofactors.
-        if (q == 0 || q > (two_63 - 1 - m.b) / m.d) break;
-        u64 t = m.a + q * m.c;
-        m.a = m.c;
-        m.c = t;
-        t = m.b + q * m.d;
-        m.b = m.d;
-        m.d = t;
-        const u128 tv = u - q * v;
-        u = v;
-        v = tv;
-        m.dplus = !m.dplus;
-        m.steps++;
-    }
-    return m;
-}
-
-// The two words of limb v into w[0], w[1].
-inline void put_limb(mr_digit* w, u64 v) {
-    w[0] = static_cast<mr_digit>(v);
-    w[1] = static_cast<mr_digit>(v >> 32);
-}
-
 // x, y = the matrix applied to the remainders x >= y (see the top). Euclid
 // guarantees that both results are non-negative and no longer than x, so
 // the high parts of the products cancel and the low words are the result.
@@ -157,17 +114,7 @@ void apply_matrix(bignum* x, bignum* y, const lehmer_matrix& m) {
     const scratch_claim area(area_divide);
     mr_digit* t1 = area.words();
     mr_digit* t2 = t1 + ne;
-    if (m.dplus) {
-        mul_vvd(t1, x->w, ne, m.a);
-        submul_vvd(t1, y->w, ne, m.b);
-        mul_vvd(t2, y->w, ne, m.d);
-        submul_vvd(t2, x->w, ne, m.c);
-    } else {
-        mul_vvd(t1, y->w, ne, m.b);
-        submul_vvd(t1, x->w, ne, m.a);
-        mul_vvd(t2, x->w, ne, m.c);
-        submul_vvd(t2, y->w, ne, m.d);
-    }
+    matrix_remainders(x->w, y->w, ne / 2, m, t1, t2);
     std::memcpy(x->w, t1, sizeof(mr_digit) * static_cast<std::size_t>(n));
     std::memcpy(y->w, t2, sizeof(mr_digit) * static_cast<std::size_t>(n));
     x->len = static_cast<std::uint32_t>(n);
@@ -185,9 +132,7 @@ void apply_cofactors(bignum* c1, bignum* c2, const lehmer_matrix& m) {
     const scratch_claim area(area_divide);
     mr_digit* t1 = area.words();
     mr_digit* t2 = t1 + ne + 2;
-    // Each sum is below 2^64 * 2^(32*ne), so its two carries add up to one limb.
-    put_limb(t1 + ne, mul_vvd(t1, c1->w, ne, m.a) + addmul_vvd(t1, c2->w, ne, m.b));
-    put_limb(t2 + ne, mul_vvd(t2, c2->w, ne, m.d) + addmul_vvd(t2, c1->w, ne, m.c));
+    matrix_cofactors(c1->w, c2->w, ne / 2, m, t1, t2);
     int len = ne + 2;
     while (len > 0 && t1[len - 1] == 0 && t2[len - 1] == 0) --len;
     if (len > engine_instance->max_length) {
@@ -202,6 +147,61 @@ void apply_cofactors(bignum* c1, bignum* c2, const lehmer_matrix& m) {
     strip_leading_zeros(c2);
 }
 
+// One limb of s*p - t*q + the carries: the two products' high limbs carry
+// apart (hp, hq) and the difference's borrow (bw).
+inline u64 mul_sub_limb(u64 s, u64 p, u64 t, u64 q, u64& hp, u64& hq, u64& bw) {
+    const u128 x = u128{s} * p + hp;
+    const u128 y = u128{t} * q + hq;
+    hp = static_cast<u64>(x >> 64);
+    hq = static_cast<u64>(y >> 64);
+    const u64 xl = static_cast<u64>(x), yl = static_cast<u64>(y);
+    const u64 r = xl - yl - bw;
+    bw = (xl < yl) | ((xl - yl) < bw);
+    return r;
+}
+
+// One limb of s*p + t*q + the carry (hc, the high limb of the sum's
+// carry, and the two-limb carry fits: s, t < 2^63).
+inline u64 mul_add_limb(u64 s, u64 p, u64 t, u64 q, u64& hc) {
+    const u128 x = u128{s} * p + u128{t} * q + hc;
+    hc = static_cast<u64>(x >> 64);
+    return static_cast<u64>(x);
+}
+
+}  // namespace
+
+void matrix_remainders(const mr_digit* x, const mr_digit* y, int limbs, const lehmer_matrix& m, mr_digit* ox,
+                       mr_digit* oy) {
+    u64 h1 = 0, h2 = 0, b1 = 0, h3 = 0, h4 = 0, b2 = 0;
+    if (m.dplus) {
+        for (int i = 0; i < limbs; ++i) {
+            const u64 xi = load_limb(x + 2 * i), yi = load_limb(y + 2 * i);
+            store_limb(ox + 2 * i, mul_sub_limb(m.a, xi, m.b, yi, h1, h2, b1));
+            store_limb(oy + 2 * i, mul_sub_limb(m.d, yi, m.c, xi, h3, h4, b2));
+        }
+    } else {
+        for (int i = 0; i < limbs; ++i) {
+            const u64 xi = load_limb(x + 2 * i), yi = load_limb(y + 2 * i);
+            store_limb(ox + 2 * i, mul_sub_limb(m.b, yi, m.a, xi, h1, h2, b1));
+            store_limb(oy + 2 * i, mul_sub_limb(m.c, xi, m.d, yi, h3, h4, b2));
+        }
+    }
+}
+
+void matrix_cofactors(const mr_digit* p, const mr_digit* q, int limbs, const lehmer_matrix& m, mr_digit* op,
+                      mr_digit* oq) {
+    u64 h1 = 0, h2 = 0;
+    for (int i = 0; i < limbs; ++i) {
+        const u64 pi = load_limb(p + 2 * i), qi = load_limb(q + 2 * i);
+        store_limb(op + 2 * i, mul_add_limb(m.a, pi, m.b, qi, h1));
+        store_limb(oq + 2 * i, mul_add_limb(m.d, qi, m.c, pi, h2));
+    }
+    store_limb(op + 2 * limbs, h1);
+    store_limb(oq + 2 * limbs, h2);
+}
+
+namespace {
+
 // x = the one-word value v.
 void set_word(bignum* x, mr_digit v) {
     zero_number(x);
@@ -211,6 +211,55 @@ void set_word(bignum* x, mr_digit v) {
 }
 
 }  // namespace
+
+// The Lehmer pass over the leading values of R1 >= R2 > 0 (see the top).
+lehmer_matrix lehmer_pass(const mr_digit* w1, const mr_digit* w2, int n) {
+    u128 u, v;
+    const bool exact = n <= 4;
+    if (exact) {
+        u = 0;
+        v = 0;
+        for (int i = n - 1; i >= 0; --i) {
+            u = (u << 32) | w1[i];
+            v = (v << 32) | w2[i];
+        }
+    } else {
+        const int s = std::countl_zero(w1[n - 1]);
+        u = top_bits(w1, n, s);
+        v = top_bits(w2, n, s);
+    }
+
+    // u and v are the last two remainders of Euclid run on the leading
+    // values themselves; (a, b) and (c, d) their cofactors (see the top).
+    lehmer_matrix m;
+    while (v != 0) {
+        u64 q;
+        u128 w;
+        if (!wide_divide(u, v, q, w)) break;
+        // The next cofactors; a step whose cofactors reach 2^63 is not taken.
+        const u128 na = u128{m.a} + u128{q} * m.c;
+        const u128 nb = u128{m.b} + u128{q} * m.d;
+        if (nb >= two_63 || na >= two_63) break;
+        if (!exact) {
+            // w is the next remainder of the leading values; the true one
+            // (at this scale) differs from it by less than its cofactor of
+            // the sign that can make it negative, and the true v - w from v -
+            // w by less than the sum of the cofactors of that sign of v and
+            // w. While w and v - w stay at or above those bounds, the true
+            // remainder lies in [0, V), so q was the true quotient.
+            if (m.dplus ? (w < nb || v - w < u128{m.c} + na) : (w < na || v - w < u128{m.d} + nb)) break;
+        }
+        m.a = m.c;
+        m.c = static_cast<u64>(na);
+        m.b = m.d;
+        m.d = static_cast<u64>(nb);
+        u = v;
+        v = w;
+        m.dplus = !m.dplus;
+        m.steps++;
+    }
+    return m;
+}
 
 mr_digit small_quotient(std::uint64_t u, std::uint64_t v) {
     // Most Euclid quotients are small: a few subtractions beat a division.
@@ -257,7 +306,12 @@ int egcd(const bignum* x, const bignum* y, bignum* z) {
             set_word(r1, sw);
             break;
         }
-        m = lehmer_pass(r1, r2);
+        // Long remainders: blocks of steps found on their leading halves
+        // (hgcd.cpp), each a step at which a cancel request is taken.
+        while (length_of(r1) >= hgcd_threshold && !cancel_point() && hgcd_block(r1, r2, nullptr, nullptr) > 0) {
+        }
+        if (error_pending()) break;
+        m = lehmer_pass(r1->w, r2->w, length_of(r1));
     }
 
     copy_number(r1, z);
@@ -307,7 +361,13 @@ int xgcd(const bignum* x, const bignum* y, bignum* xd, bignum* yd, bignum* z) {
             iter = (iter + m.steps) % 2;
         }
         if (error_pending() || is_zero(r2)) break;
-        m = lehmer_pass(r1, r2);
+        while (length_of(r1) >= hgcd_threshold && !cancel_point()) {
+            const long long steps = hgcd_block(r1, r2, c1, c2);
+            if (steps == 0) break;
+            iter = static_cast<int>((iter + steps) % 2);
+        }
+        if (error_pending()) break;
+        m = lehmer_pass(r1->w, r2->w, length_of(r1));
     }
 
     // C1 is the magnitude of x's cofactor; an odd step count (one more for a

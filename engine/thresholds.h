@@ -99,6 +99,10 @@ inline constexpr int monty_fused_max = 4;
 // length the kernel takes.
 inline constexpr int monty_ifma_min = 32;
 inline constexpr int monty_ifma_max = 512;
+// Moduli of a multiple of 8 words from monty_adx_min words (and below
+// monty_ifma_min where IFMA is in use) run the Montgomery product, square
+// and word-by-word reduction on the BMI2/ADX blocks of kernels_adx.cpp.
+inline constexpr int monty_adx_min = 8;
 inline constexpr int monty_multiply_reduce_min = 192;
 // Words from which the low half of a product (the quotient of reduction by
 // multiplication) splits into a full product of the low halves and two low
@@ -162,5 +166,16 @@ TORVANE_TUNABLE text_split_out_words = 64;
 TORVANE_TUNABLE text_split_in_words = 48;
 
 // ---- GCD and roots (gcd.cpp, powers.cpp) -------------------------------------
+
+// Words of the larger remainder from which the GCDs take blocks of Euclid
+// steps found on the leading halves (the half-GCD, hgcd.cpp) instead of
+// Lehmer passes; inside a block, a block needs this many words too.
+// Measured with torvane-bench against GMP in one process (Release build,
+// AMD EPYC with 2 cores shared, Dec 2026; egcd and xgcd's inverse, three
+// interleaved rounds each) with engines built at 384, 768 and 1024 and
+// without blocks: at 384 egcd loses 5-10% at 512 and 768 words; at 768
+// both tie with the passes at 768 and 1024 words and win at 1536 (inverse
+// 5%) and 2048 (egcd 5-8%, inverse 10-12%); 1024 gains a little less there.
+inline constexpr int hgcd_threshold = 768;
 
 #endif

@@ -8,9 +8,11 @@
 // the engine's leading-word steps must reproduce exactly; it also checks
 // the Bezout identity and, for coprime operands, that the cofactor is GMP's
 // inverse.
+#include <algorithm>
 #include <climits>
 
 #include "oracle.h"
+#include "thresholds.h"
 
 using namespace oracle;
 
@@ -22,10 +24,19 @@ long long int_value_of(const mpz_class& v) {
     return v < 0 ? -(1ll << 30) : (1ll << 30);
 }
 
+// A length at which the half-GCD changes course, give or take two words:
+// its threshold (a block at the top), twice it (a block inside a block)
+// and the largest numbers.
+int threshold_length(context& c, int max_words) {
+    const int points[] = {hgcd_threshold, 2 * hgcd_threshold, max_words};
+    const int words = points[c.r.below(3)] + static_cast<int>(c.r.below(5)) - 2;
+    return std::clamp(words, 1, max_words);
+}
+
 // Pairs that matter for Euclid: shared factors of every size, consecutive
 // Fibonacci numbers (every quotient 1), multiples, equal values, zeros.
 void gcd_pair(context& c, mpz_class& x, mpz_class& y, int max_words) {
-    switch (c.r.below(8)) {
+    switch (c.r.below(9)) {
         case 0: {
             mpz_class g = c.magnitude(c.pick_length(profile::quadratic, max_words / 2 + 1));
             int room = max_words - words_of(g);
@@ -58,7 +69,8 @@ void gcd_pair(context& c, mpz_class& x, mpz_class& y, int max_words) {
             static const unsigned long long runs[] = {1, 2, 3, 1000, 0x7FFFFFFFull, 0x80000000ull, 0xFFFFFFFFull,
                                                       0x7FFFFFFFFFFFFFFFull, 0x8000000000000000ull,
                                                       0xFFFFFFFFFFFFFFFFull};
-            const int words = c.pick_length(profile::quadratic, max_words);
+            const int words =
+                c.r.chance(10) ? threshold_length(c, max_words) : c.pick_length(profile::quadratic, max_words);
             mpz_class a = 1, b = 0, q;
             const unsigned long long run = runs[c.r.below(sizeof runs / sizeof runs[0])];
             for (;;) {
@@ -71,6 +83,20 @@ void gcd_pair(context& c, mpz_class& x, mpz_class& y, int max_words) {
             }
             x = a;
             y = b;
+            break;
+        }
+        case 8: {
+            // Random remainders of the lengths above, now and then with a
+            // common factor of up to half their length.
+            const int words = threshold_length(c, max_words);
+            x = c.magnitude(words);
+            y = c.magnitude(std::max(1, words - static_cast<int>(c.r.below(3))));
+            if (words > 2 && c.r.coin()) {
+                const int gw = static_cast<int>(c.r.range(1, words / 2));
+                const mpz_class g = c.magnitude(gw);
+                x = g * c.magnitude(words - gw);
+                y = g * c.magnitude(std::max(1, words - gw - static_cast<int>(c.r.below(3))));
+            }
             break;
         }
         default:
