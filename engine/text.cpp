@@ -29,6 +29,11 @@
 //     quotient and about half the cost of a hardware division. Each step is
 //     a chain of dependent divisions, so two steps run in one pass, the
 //     second one word behind the first, and the processor overlaps them.
+// Between full words and a radix B <= 2^31 these loops run on 64-bit limbs
+// (two full words, or two words of radix B as one limb of radix B^2), which
+// quarters the steps; the word loops remain for other pairs of radixes and
+// for results too long for the limb buffer. Above a threshold the number is
+// split by powers of B instead (divide and conquer, below).
 // The result is built in a double-length scratch number and copied out only
 // when it fits, so an overflow leaves the destination as it was.
 
@@ -425,7 +430,7 @@ bool quadratic_to_full_words(const bignum* x, std::uint64_t from, bignum* y, int
 // Above text_split_out_words words (writing) or text_split_in_words words
 // (reading) the change of radix between full words and a radix B = b^k (the
 // text's word radix) splits the number in two by a power of B and converts
-// the halves on their own, as Go's natconv.go does:
+// the halves on their own:
 //
 //   - into radix B: x = q * B^h + r with r < B^h (one division), so r gives
 //     exactly the h low words of the result (with leading zero words) and q
