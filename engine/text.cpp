@@ -30,10 +30,11 @@
 //     a chain of dependent divisions, so two steps run in one pass, the
 //     second one word behind the first, and the processor overlaps them.
 // Between full words and a radix B <= 2^31 these loops run on 64-bit limbs
-// (two full words, or two words of radix B as one limb of radix B^2), which
-// quarters the steps; the word loops remain for other pairs of radixes and
-// for results too long for the limb buffer. Above a threshold the number is
-// split by powers of B instead (divide and conquer, below).
+// (two full words, or two words of radix B as one limb of radix B^2): half
+// the steps of reading and a quarter of those of writing; the word loops
+// remain for other pairs of radixes and for results too long for the limb
+// buffer. Above a threshold the number is split by powers of B instead
+// (divide and conquer, below).
 // The result is built in a double-length scratch number and copied out only
 // when it fits, so an overflow leaves the destination as it was.
 
