@@ -615,18 +615,23 @@ void mul_basecase_vv(mr_digit* r, const mr_digit* x, int m, const mr_digit* y, i
 
 void sqr_basecase_vv(mr_digit* r, const mr_digit* x, int m) { active->sqr_basecase(r, x, m); }
 
-void monty_reduce_vv(mr_digit* t, const mr_digit* n, int k, std::uint64_t c64) { active->monty_reduce(t, n, k, c64); }
+void monty_reduce_vv(mr_digit* t, const mr_digit* n, int k, std::uint64_t c64) {
+    if (monty_adx_in_use(k) && monty_reduce_adx(t, n, k, c64)) return;
+    active->monty_reduce(t, n, k, c64);
+}
 
 mr_digit dbl_addsqr_vv(mr_digit* z, const mr_digit* x, int n) { return active->dbl_addsqr(z, x, n); }
 
 void monty_product_vv(const mr_digit* x, const mr_digit* y, const mr_digit* n, int k, std::uint64_t c64,
                       mr_digit* buf) {
     if (monty_ifma_in_use(k) && monty_product_ifma(x, y, n, k, c64, buf)) return;
+    if (monty_adx_in_use(k) && monty_product_adx(x, y, n, k, c64, buf)) return;
     active->monty_product(x, y, n, k, c64, buf);
 }
 
 void monty_square_vv(const mr_digit* x, const mr_digit* n, int k, std::uint64_t c64, mr_digit* buf) {
     if (monty_ifma_in_use(k) && monty_product_ifma(x, x, n, k, c64, buf)) return;
+    if (monty_adx_in_use(k) && monty_square_adx(x, n, k, c64, buf)) return;
     active->monty_square(x, n, k, c64, buf);
 }
 

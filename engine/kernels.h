@@ -94,6 +94,24 @@ bool select_monty_ifma(bool use);
 // the fused product pays for squares and products alike.
 bool monty_ifma_in_use(int k);
 
+// The Montgomery product, square and reduction of monty_product_vv,
+// monty_square_vv and monty_reduce_vv on BMI2/ADX with every step of the
+// rows in one block of assembly, for k a positive multiple of 8 words: the
+// same words in buf[k .. 2k] (t[k .. 2k] for the reduction). Return false,
+// doing nothing, where the processor lacks the instructions or k does not
+// fit.
+bool monty_product_adx(const mr_digit* x, const mr_digit* y, const mr_digit* n, int k, std::uint64_t c64,
+                       mr_digit* buf);
+bool monty_square_adx(const mr_digit* x, const mr_digit* n, int k, std::uint64_t c64, mr_digit* buf);
+bool monty_reduce_adx(mr_digit* t, const mr_digit* n, int k, std::uint64_t c64);
+// The Montgomery kernels run on the three above for moduli that fit them,
+// from monty_adx_min words, where IFMA is not in use; selected from
+// start-up on processors with BMI2 and ADX. select_monty_adx(false) keeps
+// them on their rows (tests compare); it returns false, changing nothing,
+// when the processor lacks the instructions.
+bool select_monty_adx(bool use);
+bool monty_adx_in_use(int k);
+
 // Which implementation the kernels above run on: the portable one, or the one
 // for processors with the BMI2 and ADX instructions (mulx, adcx, adox). The
 // best one this processor has is chosen once at start-up; tests and the

@@ -192,6 +192,17 @@ TEST(Kernels, MontgomeryKernelsOnBothPathsAgreeWithWordByWordReduction) {
                     monty_product_ifma(x.data(), x.data(), n.data(), k, c64, buf.data());
                     EXPECT_EQ(words(buf.begin() + k, buf.begin() + 2 * k + 1), reduce_ref(xx, n)) << "IFMA square";
                 }
+                // The BMI2/ADX blocks likewise, at every length they take.
+                buf.assign(2 * static_cast<std::size_t>(k) + 4, 7);
+                if (monty_product_adx(x.data(), y.data(), n.data(), k, c64, buf.data())) {
+                    EXPECT_EQ(words(buf.begin() + k, buf.begin() + 2 * k + 1), want_xy) << "ADX";
+                    buf.assign(2 * static_cast<std::size_t>(k) + 4, 7);
+                    ASSERT_TRUE(monty_square_adx(x.data(), n.data(), k, c64, buf.data()));
+                    EXPECT_EQ(words(buf.begin() + k, buf.begin() + 2 * k + 1), reduce_ref(xx, n)) << "ADX square";
+                    t = xy;
+                    ASSERT_TRUE(monty_reduce_adx(t.data(), n.data(), k, c64));
+                    EXPECT_EQ(words(t.begin() + k, t.end()), want_xy) << "ADX reduction";
+                }
             }
         }
     }

@@ -47,8 +47,9 @@ int modulus_words(context& c) {
     const int L = c.state->max_length;
     if (c.r.chance(1)) return L;
     if (c.r.chance(5)) {
-        const int thresholds[] = {monty_multiply_reduce_min, monty_fused_max, monty_ifma_min, monty_ifma_max};
-        const int near = std::min(thresholds[c.r.below(4)], L);
+        const int thresholds[] = {monty_multiply_reduce_min, monty_fused_max, monty_ifma_min, monty_ifma_max,
+                                  monty_adx_min};
+        const int near = std::min(thresholds[c.r.below(5)], L);
         return std::clamp(near + static_cast<int>(c.r.range(-1, 1)), 1, L);
     }
     return c.pick_length(profile::heavy, L);
@@ -159,10 +160,13 @@ void run_powmod(context& c) {
     if (form == 1) { set_number(pw, x); a = pw; old_w = x; }
     if (form == 2) { set_number(pw, y); e = pw; old_w = y; }
     if (form == 3) { set_number(pw, n); m = pw; old_w = n; }
-    // Now and then on the rows where the IFMA kernel would run.
+    // Now and then on the rows where the IFMA kernel or the BMI2/ADX
+    // blocks would run.
     const bool rows = c.r.chance(20) && select_monty_ifma(false);
+    const bool no_adx = c.r.chance(20) && select_monty_adx(false);
     powmod(a, e, m, pw);
     if (rows) select_monty_ifma(true);
+    if (no_adx) select_monty_adx(true);
     if (bad_modulus) {
         c.tally("odd modulus below 3 (error 19)");
         if (c.error(19)) c.value("w unchanged", pw, old_w);

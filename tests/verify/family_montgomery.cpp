@@ -19,12 +19,13 @@ mpz_class two_pow(unsigned long bits) {
 // A word count next to a threshold of the reduction (up to two below or
 // above): the fused product's, where the square kernel gives way to the
 // square methods and reduction apart, reduction by multiplication's, the
-// IFMA kernel's range, or the largest.
+// IFMA kernel's range, the BMI2/ADX blocks' first, or the largest.
 int threshold_words(context& c, int max_words) {
     const int thresholds[] = {monty_fused_max, square_karatsuba_threshold,
                               std::min(monty_multiply_reduce_min, max_words), max_words,
-                              std::min(monty_ifma_min, max_words), std::min(monty_ifma_max, max_words)};
-    const int k = thresholds[c.r.below(6)] + static_cast<int>(c.r.range(-2, 2));
+                              std::min(monty_ifma_min, max_words), std::min(monty_ifma_max, max_words),
+                              std::min(monty_adx_min, max_words)};
+    const int k = thresholds[c.r.below(7)] + static_cast<int>(c.r.range(-2, 2));
     return std::clamp(k, 1, max_words);
 }
 
@@ -169,6 +170,8 @@ void run_modmult(context& c) {
     const bool portable = c.r.chance(25) && select_kernel_path(kernel_path::portable);
     // The same for the IFMA kernel: now and then the rows where it would run.
     const bool rows = c.r.chance(25) && select_monty_ifma(false);
+    // And the BMI2/ADX blocks: now and then the rows where they would run.
+    const bool no_adx = c.r.chance(25) && select_monty_adx(false);
     if (form == 1 || form == 4) y = x;
     c.note("n", n);
     c.note("x", x);
@@ -182,6 +185,7 @@ void run_modmult(context& c) {
     nres_modmult(px, b, out);
     if (portable && !select_kernel_path(kernel_path::bmi2_adx)) select_kernel_path(kernel_path::portable);
     if (rows) select_monty_ifma(true);
+    if (no_adx) select_monty_adx(true);
     if (!c.no_error()) return;
     mpz_class R = montgomery_r(n), rinv;
     mpz_invert(rinv.get_mpz_t(), R.get_mpz_t(), n.get_mpz_t());
