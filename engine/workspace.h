@@ -262,26 +262,15 @@ private:
 };
 
 // scratch<k> (1 <= k <= 15), under a claim its user holds (scratch_run_claim
-// or workspace_claim).
+// or workspace_claim); one indexed load.
 inline bignum* scratch_number(int k) {
     TORVANE_EXPECTS(k >= 1 && k <= 15);
-    return workspace_at(scratch_slot(k));
-}
-
-// The workspace numbers without a field in mr_state, by their slot in the
-// workspace block (slots the fields' numbers leave free).
-enum workspace_slot : int {
-    ws_saved_modulus = 20,
-    ws_even_base = 22,
-    ws_even_exponent = 23,
-    ws_even_low = 24,
-    ws_even_power = 25,
-    ws_even_odd_part = 26,
-};
-static_assert(ws_even_odd_part < workspace_slot_count);
-
-inline bignum* workspace(workspace_slot slot) {
-    return number_in_block(engine_instance->workspace_block, slot, engine_instance->max_length - 1);
+    static constexpr bignum* mr_state::*numbers[15] = {
+        &mr_state::scratch1,  &mr_state::scratch2,  &mr_state::scratch3,  &mr_state::scratch4,  &mr_state::scratch5,
+        &mr_state::scratch6,  &mr_state::scratch7,  &mr_state::scratch8,  &mr_state::scratch9,  &mr_state::scratch10,
+        &mr_state::scratch11, &mr_state::scratch12, &mr_state::scratch13, &mr_state::scratch14, &mr_state::scratch15,
+    };
+    return engine_instance->*numbers[k - 1];
 }
 
 #endif
