@@ -96,7 +96,7 @@ bool monty_ifma_in_use(int k);
 
 // The Montgomery product, square and reduction of monty_product_vv,
 // monty_square_vv and monty_reduce_vv on BMI2/ADX with every step of the
-// rows in one block of assembly, for k a positive multiple of 8 words: the
+// rows in one block of assembly, for a positive even k: the
 // same words in buf[k .. 2k] (t[k .. 2k] for the reduction). Return false,
 // doing nothing, where the processor lacks the instructions or k does not
 // fit.

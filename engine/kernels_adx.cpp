@@ -1,5 +1,5 @@
 // The Montgomery product and reduction on BMI2/ADX (mulx, adcx, adox), for
-// moduli of a whole number of four-limb blocks (k a multiple of 8 words).
+// moduli of a whole number of 64-bit limbs (k even).
 //
 // The product runs in the coarsely integrated operand scanning order, with
 // every step of both rows in one block of assembly: step i adds x * y_i to
@@ -7,8 +7,9 @@
 // window's lowest limb) * c64 mod 2^64, which clears that limb; the next
 // step's window starts one limb up, so nothing is shifted. Each row runs
 // on two carry chains, the product's high halves on adcx and the window's
-// limbs on adox, four limbs a pass, the index climbing to zero through lea
-// and jrcxz, which leave both flags alone. Between steps the window holds
+// limbs on adox, the L mod 4 lowest limbs one at a time and the rest four
+// a pass, the index climbing to zero through lea and jrcxz, which leave
+// both flags alone. Between steps the window holds
 // a value below 2n < 2R in its lower L + 1 limbs; a step adds less than
 // 2 * 2^64 R, so its carries end in limb L + 1, which no earlier step has
 // written (buf is cleared first).
@@ -35,33 +36,68 @@ using u64 = std::uint64_t;
 
 #ifdef TORVANE_HAVE_ADX_MONTY
 
-// One row on the limbs below label %[lab]: z[-L .. -1] += src[-L .. -1] * rdx
-// (z and src point past the row's top, rcx = -L, a multiple of four), the
-// carry limb out in r11. Expects r8 = 0 and both flags clear (xor r11d).
-#define TORVANE_ADX_ROW(src, z, lab)                         \
-    "xor %%r11d, %%r11d\n\t"                                  \
-    lab ":\n\t"                                               \
-    "mulx (" src ",%%rcx,8), %%r9, %%r10\n\t"                 \
-    "adcx %%r11, %%r9\n\t"                                    \
-    "adox (" z ",%%rcx,8), %%r9\n\t"                          \
-    "mov %%r9, (" z ",%%rcx,8)\n\t"                           \
-    "mulx 8(" src ",%%rcx,8), %%r9, %%r11\n\t"                \
-    "adcx %%r10, %%r9\n\t"                                    \
-    "adox 8(" z ",%%rcx,8), %%r9\n\t"                         \
-    "mov %%r9, 8(" z ",%%rcx,8)\n\t"                          \
-    "mulx 16(" src ",%%rcx,8), %%r9, %%r10\n\t"               \
-    "adcx %%r11, %%r9\n\t"                                    \
-    "adox 16(" z ",%%rcx,8), %%r9\n\t"                        \
-    "mov %%r9, 16(" z ",%%rcx,8)\n\t"                         \
-    "mulx 24(" src ",%%rcx,8), %%r9, %%r11\n\t"               \
-    "adcx %%r10, %%r9\n\t"                                    \
-    "adox 24(" z ",%%rcx,8), %%r9\n\t"                        \
-    "mov %%r9, 24(" z ",%%rcx,8)\n\t"                         \
-    "lea 4(%%rcx), %%rcx\n\t"                                 \
-    "jrcxz " lab "f\n\t"                                      \
-    "jmp " lab "b\n\t"                                        \
-    lab ":\n\t"                                               \
-    "adcx %%r8, %%r11\n\t"                                    \
+// One limb of a row at index rcx: the product's low half plus the carry
+// limb in r11 (adcx), plus z's limb (adox); its high half becomes the
+// carry limb.
+#define TORVANE_ADX_LIMB(src, z)                 \
+    "mulx (" src ",%%rcx,8), %%r9, %%r10\n\t"   \
+    "adcx %%r11, %%r9\n\t"                      \
+    "adox (" z ",%%rcx,8), %%r9\n\t"            \
+    "mov %%r9, (" z ",%%rcx,8)\n\t"             \
+    "mov %%r10, %%r11\n\t"                      \
+    "lea 1(%%rcx), %%rcx\n\t"
+
+// One row: z[-L .. -1] += src[-L .. -1] * rdx (z and src point past the
+// row's top, rcx = -L, L >= 1, %[rem] = L mod 4), the carry limb out in
+// r11. The L mod 4 limbs at the bottom run one at a time, then the rest
+// four a pass. Expects r8 = 0; every entry clears both flags with its xor.
+// lab is a two-digit label prefix, distinct for each row of a block.
+#define TORVANE_ADX_ROW(src, z, lab)                          \
+    "cmp $2, %[rem]\n\t"                                     \
+    "je " lab "2f\n\t"                                       \
+    "ja " lab "3f\n\t"                                       \
+    "test %[rem], %[rem]\n\t"                                \
+    "jnz " lab "1f\n\t"                                      \
+    "xor %%r11d, %%r11d\n\t"                                 \
+    "jmp " lab "5f\n\t"                                      \
+    lab "3:\n\t"                                             \
+    "xor %%r11d, %%r11d\n\t"                                 \
+    TORVANE_ADX_LIMB(src, z)                                  \
+    TORVANE_ADX_LIMB(src, z)                                  \
+    TORVANE_ADX_LIMB(src, z)                                  \
+    "jmp " lab "4f\n\t"                                      \
+    lab "2:\n\t"                                             \
+    "xor %%r11d, %%r11d\n\t"                                 \
+    TORVANE_ADX_LIMB(src, z)                                  \
+    TORVANE_ADX_LIMB(src, z)                                  \
+    "jmp " lab "4f\n\t"                                      \
+    lab "1:\n\t"                                             \
+    "xor %%r11d, %%r11d\n\t"                                 \
+    TORVANE_ADX_LIMB(src, z)                                  \
+    lab "4:\n\t"                                             \
+    "jrcxz " lab "6f\n\t"                                    \
+    lab "5:\n\t"                                             \
+    "mulx (" src ",%%rcx,8), %%r9, %%r10\n\t"                \
+    "adcx %%r11, %%r9\n\t"                                   \
+    "adox (" z ",%%rcx,8), %%r9\n\t"                         \
+    "mov %%r9, (" z ",%%rcx,8)\n\t"                          \
+    "mulx 8(" src ",%%rcx,8), %%r9, %%r11\n\t"               \
+    "adcx %%r10, %%r9\n\t"                                   \
+    "adox 8(" z ",%%rcx,8), %%r9\n\t"                        \
+    "mov %%r9, 8(" z ",%%rcx,8)\n\t"                         \
+    "mulx 16(" src ",%%rcx,8), %%r9, %%r10\n\t"              \
+    "adcx %%r11, %%r9\n\t"                                   \
+    "adox 16(" z ",%%rcx,8), %%r9\n\t"                       \
+    "mov %%r9, 16(" z ",%%rcx,8)\n\t"                        \
+    "mulx 24(" src ",%%rcx,8), %%r9, %%r11\n\t"              \
+    "adcx %%r10, %%r9\n\t"                                   \
+    "adox 24(" z ",%%rcx,8), %%r9\n\t"                       \
+    "mov %%r9, 24(" z ",%%rcx,8)\n\t"                        \
+    "lea 4(%%rcx), %%rcx\n\t"                                \
+    "jrcxz " lab "6f\n\t"                                    \
+    "jmp " lab "5b\n\t"                                      \
+    lab "6:\n\t"                                             \
+    "adcx %%r8, %%r11\n\t"                                   \
     "adox %%r8, %%r11\n\t"
 
 bool adx_present() {
@@ -74,7 +110,7 @@ bool adx_present() {
 const bool adx_available = adx_present();
 bool adx_selected = adx_available;
 
-bool fits(int k) { return adx_available && k > 0 && k % 8 == 0; }
+bool fits(int k) { return adx_available && k > 0 && k % 2 == 0; }
 
 #endif
 
@@ -90,7 +126,7 @@ bool monty_product_adx(const mr_digit* x, const mr_digit* y, const mr_digit* n, 
     const char* ne = reinterpret_cast<const char*>(n) + 8 * limbs;
     const char* yp = reinterpret_cast<const char*>(y);
     char* re = reinterpret_cast<char*>(buf) + 8 * limbs;  // the window's top, limb L
-    const std::int64_t neg = -limbs;
+    const std::int64_t neg = -limbs, rem = limbs % 4;
     for (std::int64_t i = 0; i < limbs; ++i) {
         __asm__ volatile(
             "xor %%r8d, %%r8d\n\t"
@@ -106,7 +142,7 @@ bool monty_product_adx(const mr_digit* x, const mr_digit* y, const mr_digit* n, 
             "add %%r11, (%[r])\n\t"
             "adc %%r8, 8(%[r])\n\t"
             :
-            : [x] "r"(xe), [n] "r"(ne), [y] "r"(yp), [r] "r"(re), [neg] "r"(neg), [k0] "r"(c64)
+            : [x] "r"(xe), [n] "r"(ne), [y] "r"(yp), [r] "r"(re), [neg] "r"(neg), [k0] "r"(c64), [rem] "r"(rem)
             : "rcx", "rdx", "r8", "r9", "r10", "r11", "cc", "memory");
         yp += 8;
         re += 8;
@@ -124,7 +160,7 @@ bool monty_reduce_adx(mr_digit* t, const mr_digit* n, int k, std::uint64_t c64) 
     const std::int64_t limbs = k / 2;
     const char* ne = reinterpret_cast<const char*>(n) + 8 * limbs;
     char* re = reinterpret_cast<char*>(t) + 8 * limbs;
-    const std::int64_t neg = -limbs;
+    const std::int64_t neg = -limbs, rem = limbs % 4;
     u64 carry = 0;  // 0 or 1, into the next step's top limb
     for (std::int64_t i = 0; i < limbs; ++i) {
         __asm__ volatile(
@@ -138,7 +174,7 @@ bool monty_reduce_adx(mr_digit* t, const mr_digit* n, int k, std::uint64_t c64) 
             "setc %b[cy]\n\t"
             "movzbl %b[cy], %k[cy]\n\t"
             : [cy] "+&q"(carry)
-            : [n] "r"(ne), [r] "r"(re), [neg] "r"(neg), [k0] "r"(c64)
+            : [n] "r"(ne), [r] "r"(re), [neg] "r"(neg), [k0] "r"(c64), [rem] "r"(rem)
             : "rcx", "rdx", "r8", "r9", "r10", "r11", "cc", "memory");
         re += 8;
     }
