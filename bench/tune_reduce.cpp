@@ -90,12 +90,13 @@ int main(int argc, char** argv) {
         fill(y, k, false);
         nres(x, x);
         nres(y, y);
-        const auto product = [&] { modmult_in_area(x, y, w); };
-        const auto fused_product = [&] { modmult_fused(x, y, w); };
-        const auto by_words = [&] { modmult_in_area(x, x, w); };
+        monty_context& c = installed_context();
+        const auto product = [&] { modmult_in_area(c, x, y, w); };
+        const auto fused_product = [&] { modmult_fused(c, x, y, w); };
+        const auto by_words = [&] { modmult_in_area(c, x, x, w); };
         const auto by_multiplication = [&] {
             multiply(x, x, acc);
-            reduce_with(acc, w, monty_by_multiplication);
+            reduce_with(c, acc, w, monty_by_multiplication);
         };
         double fused = 0, separate = 0;
         if (k <= 256) {

@@ -14,6 +14,7 @@
 #include <cstdint>
 
 #include "engine.h"
+#include "montgomery.h"
 
 // Byte size of a number's header; its digits start right after it. Every
 // block size below is derived from it, so the layout holds for any pointer
@@ -49,8 +50,7 @@ struct mr_state {
     std::uint32_t random_pool[mr_random_pool_size];
     int random_index;              // index of the last pool word handed out
     std::uint32_t random_borrow;   // borrow carried between pool refills
-    std::uint32_t monty_constant;  // -1/n mod 2^32 of the installed modulus
-    bignum* modulus;               // installed Montgomery modulus, zero: none
+    bignum* modulus;               // the installed context's modulus, zero: none
     bignum* accumulator;           // double-length scratch of products
     bignum* scratch1;
     bignum* scratch2;
@@ -76,7 +76,6 @@ struct mr_state {
     char* io_buffer;               // the text buffer of the text routines
     void* workspace_block;         // the block that holds all workspace numbers
     mr_digit* scratch_area_block;  // word arrays of the fast algorithms
-    std::uint64_t monty_constant_limb;  // -1/n mod 2^64; its low half is monty_constant
     std::uint32_t instance_base;   // the base given to mirsys; clear_engine_error puts it back
     std::atomic<bool> own_cancel;  // a cancel request for this instance
     // The request this instance takes at its step boundaries: own_cancel, or
@@ -84,6 +83,7 @@ struct mr_state {
     std::atomic<bool>* cancel;
     progress_listener progress;    // the progress hook of this instance's loops
     std::uint32_t live_claims;     // debug builds: the workspace numbers and areas claimed (workspace.h)
+    monty_context monty;           // the installed Montgomery context, over `modulus`
 };
 
 // Number of slots in the workspace block.

@@ -31,8 +31,12 @@
 // r_m and r_2 give the one value below |n| by the Chinese remainder theorem:
 // r = r_m + m * ((r_2 - r_m) * (1/m mod 2^j) mod 2^j). The result keeps the
 // classical sign rule of divide's truncating remainder: a negative x with
-// an odd y gives the value in (-n, 0], that is -r. The modulus the caller
-// had installed is given back afterwards, and n itself is never written.
+// an odd y gives the value in (-n, 0], that is -r. The cores run under a
+// Montgomery context of m's own, so the modulus the caller had installed
+// stays as it was, and n itself is never written.
+//
+// The nres_ cores take the context they run under; their forms without one
+// run under the installed context.
 //
 // Workspace: see workspace.h; every routine copies its base(s) and
 // exponent(s) into workspace numbers before it writes w, so w may be any
@@ -59,10 +63,10 @@ bignum* pair_slot(int k) {
 }
 
 
-// w = the residue of 1.
-void residue_of_one(bignum* w) {
+// w = the residue of 1 under c.
+void residue_of_one(monty_context& c, bignum* w) {
     set_from_int(1, w);
-    nres(w, w);
+    nres(c, w, w);
 }
 
 // w = (w * x) mod n for a machine integer x, through the double-length
@@ -135,9 +139,8 @@ void multiply_low(bignum* x, bignum* y, int j, bignum* z) {
 // w = |x|^y mod |n| for an even n != 0 and y >= 1, with |x| in even_base
 // and y in even_exponent; small_base, when not 0, is |x| as a machine
 // integer, and the odd part then runs on nres_powltr (see the header
-// comment). The caller's installed modulus is left as found.
+// comment). The installed context is not used and stays as it was.
 void even_modulus_power(int small_base, bignum* n, bignum* w) {
-    mr_state* s = engine_instance;
     const workspace_claim base(ws::even_base, true);  // filled by the caller, under its claims
     const workspace_claim e(ws::even_exponent, true);
     const workspace_claim low(ws::even_low);
@@ -176,29 +179,30 @@ void even_modulus_power(int small_base, bignum* n, bignum* w) {
         return;
     }
 
-    // |x|^y mod m, on the Montgomery cores under m.
-    const workspace_claim saved(ws::saved_modulus);
-    copy_number(s->modulus, saved);
-    prepare_monty(m);
+    // |x|^y mod m, on the Montgomery cores under a context of m's own (m
+    // is odd and above 1, so at least 3).
+    const workspace_claim nprime_room(ws::context_nprime);
+    monty_context mc;
+    make_context(m, nprime_room, mc);
     if (small_base != 0) {
-        nres_powltr(small_base, e, p);
+        nres_powltr(mc, small_base, e, p);
     } else {
         const workspace_claim g(ws::scratch1);  // slot 0 of nres_powmod's table
-        nres(base, g);
-        nres_powmod(g, e, p);
+        nres(mc, base, g);
+        nres_powmod(mc, g, e, p);
     }
-    redc(p, p);
+    redc(mc, p, p);
 
     // 1/m mod 2^j by Newton's iteration v <- v*(2 - m*v), which doubles the
     // number of correct low bits at each step, from the 64 bits of
-    // -monty_constant_limb (the inverse modulo 2^64 of m, now installed).
+    // -constant_limb (the inverse modulo 2^64 of m).
     const workspace_claim m_low(ws::scratch6);
     const workspace_claim two_j(ws::scratch7);
     const workspace_claim inverse(ws::scratch8);
     const workspace_claim t(ws::scratch9);
     copy_number(m, m_low);
     keep_low_bits(m_low, j);
-    const std::uint64_t v0 = 0 - s->monty_constant_limb;
+    const std::uint64_t v0 = 0 - mc.constant_limb;
     zero_number(inverse);
     inverse->w[0] = static_cast<mr_digit>(v0);
     inverse->w[1] = static_cast<mr_digit>(v0 >> 32);
@@ -231,18 +235,19 @@ void even_modulus_power(int small_base, bignum* n, bignum* w) {
         multiply(m, t, t);
     }
     add(t, p, w);
-
-    if (compare_numbers(saved, s->modulus) != 0) {
-        if (is_zero(saved))
-            clear_modulus();
-        else
-            install_modulus(saved);
-    }
 }
 
 }  // namespace
 
-void nres_powmod(bignum* x, bignum* y, bignum* w) {
+void nres_powmod(bignum* x, bignum* y, bignum* w) { nres_powmod(installed_context(), x, y, w); }
+
+void nres_powmod2(bignum* x, bignum* y, bignum* a, bignum* b, bignum* w) {
+    nres_powmod2(installed_context(), x, y, a, b, w);
+}
+
+void nres_powltr(int x, bignum* y, bignum* w) { nres_powltr(installed_context(), x, y, w); }
+
+void nres_powmod(monty_context& c, bignum* x, bignum* y, bignum* w) {
     if (error_pending()) return;
     const workspace_claim g(ws::scratch1, {x});  // slot 0 of the table; x may be it
     const scratch_run_claim table(2, 12);
@@ -251,28 +256,28 @@ void nres_powmod(bignum* x, bignum* y, bignum* w) {
     copy_number(y, e);
     copy_number(x, g);
     routine_trace trace(rn_nres_powmod);
-    TORVANE_EXPECTS(!is_zero(engine_instance->modulus));  // residues of the installed modulus
+    TORVANE_EXPECTS(!is_zero(c.modulus));  // residues of c's modulus
     zero_number(w);
 
     if (is_zero(g)) {
-        if (is_zero(e)) residue_of_one(w);  // 0^0 = 1
+        if (is_zero(e)) residue_of_one(c, w);  // 0^0 = 1
         return;
     }
-    residue_of_one(w);
+    residue_of_one(c, w);
     if (is_zero(e)) return;
     if (is_negative(e)) report_error(mr_error_negative_power);
     if (error_pending()) return;
 
     // The odd powers: each filled slot is the previous filled one times x^2
     // as often as the exponents differ by two.
-    nres_modmult(g, g, square);
+    nres_modmult(c, g, g, square);
     bignum* previous = g;
     int previous_slot = 0;
     for (int j = 1; j < 16; ++j) {
         bignum* slot = odd_power_slot(j);
         if (slot == nullptr) continue;
-        nres_modmult(previous, square, slot);
-        for (int k = previous_slot + 1; k < j; ++k) nres_modmult(slot, square, slot);
+        nres_modmult(c, previous, square, slot);
+        for (int k = previous_slot + 1; k < j; ++k) nres_modmult(c, slot, square, slot);
         previous = slot;
         previous_slot = j;
     }
@@ -285,15 +290,15 @@ void nres_powmod(bignum* x, bignum* y, bignum* w) {
         report_progress(nb - 2 - i, nb - 1);
         int nbs, nzs;
         const int v = exponent_window(e, i, &nbs, &nzs, 5);
-        for (int k = 0; k < nbs; ++k) nres_modmult(w, w, w);
-        if (v > 0) nres_modmult(w, odd_power_slot(v / 2), w);
+        for (int k = 0; k < nbs; ++k) nres_modmult(c, w, w, w);
+        if (v > 0) nres_modmult(c, w, odd_power_slot(v / 2), w);
         i -= nbs;
-        for (int k = 0; k < nzs; ++k) nres_modmult(w, w, w);
+        for (int k = 0; k < nzs; ++k) nres_modmult(c, w, w, w);
         i -= nzs;
     }
 }
 
-void nres_powmod2(bignum* x, bignum* y, bignum* a, bignum* b, bignum* w) {
+void nres_powmod2(monty_context& c, bignum* x, bignum* y, bignum* a, bignum* b, bignum* w) {
     if (error_pending()) return;
     const workspace_claim g2(ws::scratch1, {a});  // slots 1 and 2 of the table; a and x may be them
     const workspace_claim g1(ws::scratch2, {x});
@@ -308,7 +313,7 @@ void nres_powmod2(bignum* x, bignum* y, bignum* a, bignum* b, bignum* w) {
     if (is_zero(g1) || is_zero(g2)) return;
 
     routine_trace trace(rn_nres_powmod2);
-    residue_of_one(w);
+    residue_of_one(c, w);
     if (is_zero(e1) && is_zero(e2)) return;
     if (is_negative(e1) || is_negative(e2)) report_error(mr_error_negative_power);
     if (error_pending()) return;
@@ -318,18 +323,18 @@ void nres_powmod2(bignum* x, bignum* y, bignum* a, bignum* b, bignum* w) {
     // become at the end.
     bignum* t = pair_slot(14);
     bignum* u = pair_slot(15);
-    nres_modmult(g1, g2, pair_slot(3));            // x a
-    nres_modmult(g1, g1, t);                       // x^2
-    nres_modmult(g2, g2, u);                       // a^2
-    nres_modmult(g2, u, pair_slot(5));             // a^3
-    nres_modmult(g1, u, pair_slot(6));             // x a^2
-    nres_modmult(pair_slot(6), g2, pair_slot(7));  // x a^3
-    nres_modmult(g2, t, pair_slot(9));             // x^2 a
-    nres_modmult(g1, t, pair_slot(10));            // x^3
-    nres_modmult(g2, pair_slot(10), pair_slot(11));  // x^3 a
-    nres_modmult(pair_slot(5), t, pair_slot(13));  // x^2 a^3
-    nres_modmult(pair_slot(10), u, t);             // x^3 a^2
-    nres_modmult(pair_slot(11), u, u);             // x^3 a^3
+    nres_modmult(c, g1, g2, pair_slot(3));            // x a
+    nres_modmult(c, g1, g1, t);                       // x^2
+    nres_modmult(c, g2, g2, u);                       // a^2
+    nres_modmult(c, g2, u, pair_slot(5));             // a^3
+    nres_modmult(c, g1, u, pair_slot(6));             // x a^2
+    nres_modmult(c, pair_slot(6), g2, pair_slot(7));  // x a^3
+    nres_modmult(c, g2, t, pair_slot(9));             // x^2 a
+    nres_modmult(c, g1, t, pair_slot(10));            // x^3
+    nres_modmult(c, g2, pair_slot(10), pair_slot(11));  // x^3 a
+    nres_modmult(c, pair_slot(5), t, pair_slot(13));  // x^2 a^3
+    nres_modmult(c, pair_slot(10), u, t);             // x^3 a^2
+    nres_modmult(c, pair_slot(11), u, u);             // x^3 a^3
 
     const int nb1 = logb2(e1);
     const int nb2 = logb2(e2);
@@ -339,46 +344,45 @@ void nres_powmod2(bignum* x, bignum* y, bignum* a, bignum* b, bignum* w) {
         report_progress(steps - 1 - i, steps);
         int nbs, nzs;
         const int v = exponent_window_pair(e1, e2, i, &nbs, &nzs);
-        for (int k = 0; k < nbs; ++k) nres_modmult(w, w, w);
-        if (v > 0) nres_modmult(w, pair_slot(v), w);
+        for (int k = 0; k < nbs; ++k) nres_modmult(c, w, w, w);
+        if (v > 0) nres_modmult(c, w, pair_slot(v), w);
         i -= nbs;
         if (nzs != 0) {
-            nres_modmult(w, w, w);
+            nres_modmult(c, w, w, w);
             i -= 1;
         }
     }
 }
 
-void nres_powltr(int x, bignum* y, bignum* w) {
+void nres_powltr(monty_context& c, int x, bignum* y, bignum* w) {
     if (error_pending()) return;
-    mr_state* s = engine_instance;
     const workspace_claim e(ws::scratch9);
     copy_number(y, e);
     routine_trace trace(rn_nres_powltr);
-    TORVANE_EXPECTS(!is_zero(s->modulus));
+    TORVANE_EXPECTS(!is_zero(c.modulus));
     zero_number(w);
 
     if (x == 0) {
-        if (is_zero(e)) residue_of_one(w);
+        if (is_zero(e)) residue_of_one(c, w);
         return;
     }
-    residue_of_one(w);
+    residue_of_one(c, w);
     if (is_zero(e)) return;
     if (is_negative(e)) report_error(mr_error_negative_power);
     if (error_pending()) return;
 
     const int nb = logb2(e);
     set_from_int(x, w);
-    nres(w, w);
+    nres(c, w, w);
     if (nb <= 1) return;
     for (int i = nb - 2; i >= 0; --i) {
         report_progress(nb - 2 - i, nb - 1);
-        nres_modmult(w, w, w);
+        nres_modmult(c, w, w, w);
         if (test_bit(e, i)) {
-            multiply_word_mod(w, x, s->modulus);
+            multiply_word_mod(w, x, c.modulus);
             // A negative base leaves a negative remainder; residues are
             // kept in [0, n).
-            if (is_negative(w)) add(w, s->modulus, w);
+            if (is_negative(w)) add(w, c.modulus, w);
         }
     }
 }
@@ -390,10 +394,11 @@ void powmod(bignum* x, bignum* y, bignum* n, bignum* w) {
 
     if (is_odd(n)) {
         prepare_monty(n);
+        monty_context& c = installed_context();
         const workspace_claim g(ws::scratch1);  // slot 0 of nres_powmod's table
-        nres(x, g);
-        nres_powmod(g, y, w);
-        redc(w, w);
+        nres(c, x, g);
+        nres_powmod(c, g, y, w);
+        redc(c, w, w);
         return;
     }
 
@@ -422,12 +427,13 @@ void powmod2(bignum* x, bignum* y, bignum* a, bignum* b, bignum* n, bignum* w) {
     routine_trace trace(rn_powmod2);
     TORVANE_EXPECTS(fits_room(x) && fits_room(y) && fits_room(a) && fits_room(b) && fits_room(n));
     prepare_monty(n);
+    monty_context& c = installed_context();
     const workspace_claim g1(ws::scratch2);  // slots 2 and 1 of nres_powmod2's table
     const workspace_claim g2(ws::scratch1);
-    nres(x, g1);
-    nres(a, g2);
-    nres_powmod2(g1, y, g2, b, w);
-    redc(w, w);
+    nres(c, x, g1);
+    nres(c, a, g2);
+    nres_powmod2(c, g1, y, g2, b, w);
+    redc(c, w, w);
 }
 
 void powltr(int x, bignum* y, bignum* n, bignum* w) {
@@ -444,20 +450,20 @@ void powltr(int x, bignum* y, bignum* n, bignum* w) {
         const bool none_installed = is_zero(s->modulus);
         if (none_installed || compare_numbers(s->modulus, n) == 0) {
             prepare_monty(n);
-            nres_powltr(x, y, w);
-            redc(w, w);
+            monty_context& c = installed_context();
+            nres_powltr(c, x, y, w);
+            redc(c, w, w);
             if (none_installed) clear_modulus();
             return;
         }
         if (plain && int_value(n) > 2) {
-            // Another modulus is installed: install n for the call and give
-            // the caller's back.
-            const workspace_claim saved(ws::saved_modulus);
-            copy_number(s->modulus, saved);
-            prepare_monty(n);
-            nres_powltr(x, y, w);
-            redc(w, w);
-            install_modulus(saved);
+            // Another modulus is installed: n gets a context of its own (n
+            // is not w, so it stays unchanged while in use).
+            const workspace_claim nprime_room(ws::context_nprime);
+            monty_context c;
+            make_context(n, nprime_room, c);
+            nres_powltr(c, x, y, w);
+            redc(c, w, w);
             return;
         }
     } else if (plain && !is_zero(n)) {

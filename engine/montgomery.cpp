@@ -35,22 +35,27 @@
 // The constants: -1/n mod 2^64 comes from Newton's iteration for the
 // inverse, v <- v*(2 - n*v), which doubles the number of correct low bits at
 // each step; any odd n is its own inverse to 3 bits (n*n = 1 mod 8), so five
-// steps give 96 > 64 bits. monty_constant, the word constant, is its low
-// half (-1/n mod 2^32 is -1/n mod 2^64 reduced).
+// steps give 96 > 64 bits. The word constant is its low half (-1/n mod
+// 2^32 is -1/n mod 2^64 reduced).
 //
-// One modulus is installed at a time, in the instance's `modulus` workspace
-// number, with its constants in monty_constant and monty_constant_limb.
-// Installing the same value again costs one comparison, so repeated
-// operations on one modulus skip the set-up. Residues mean something only
-// under the modulus they were made with.
+// Every routine here works under a Montgomery context (montgomery.h): the
+// modulus, its constants, its length and where its n' is kept. One context
+// is installed in the instance, over the `modulus` workspace number;
+// installing the same value again costs one comparison, so repeated
+// operations on one modulus skip the set-up. The exponentiations and the
+// primality test make contexts of their own for the moduli they need and
+// leave the installed one as it is. Residues mean something only under the
+// modulus they were made with.
 //
-// Workspace: see workspace.h. The reduce area holds n', the fused buffer
-// and the copies of reduction by multiplication.
+// Workspace: see workspace.h. The reduce area holds the installed
+// context's n', the fused buffer and the copies of reduction by
+// multiplication; a context of one's own keeps n' in context_nprime.
 #include "internal.h"
 #include "workspace.h"
 #include "kernels.h"
 #include "products.h"
 #include "thresholds.h"
+#include "workspace.h"
 
 #include <algorithm>
 #include <cstring>
@@ -66,11 +71,10 @@ u64 negated_inverse(u64 n) {
     return 0 - v;
 }
 
-// The reduce area: a tag word saying for which modulus length n' is held
-// (0: none), n' itself, and room for the working copies and the products'
-// scratch.
+// The reduce area: four spare words, the installed context's n', and room
+// for the working copies and the products' scratch.
 struct reduce_area {
-    mr_digit* tag;
+    mr_digit* spare;
     mr_digit* nprime;   // max_length words
     mr_digit* work;     // 2 * max_length + 8 words
     mr_digit* q;        // 2 * max_length + 8 words
@@ -140,15 +144,18 @@ bignum view_of(mr_digit* w, int len) {
 // 2^(32k) + n, in t[k .. 2k] (the kernel's rows, inline on the chosen path).
 void reduce_words(mr_digit* t, const mr_digit* n, int k, u64 c64) { monty_reduce_vv(t, n, k, c64); }
 
-// n' = -1/n mod R (k words) into area.nprime, by Newton's iteration on
+// n' = -1/n mod R (k words) into c.nprime, by Newton's iteration on
 // growing precisions: v <- v - v*(n*v - 1), each step doubling the words.
-void make_nprime(const bignum* n, int k, const reduce_area& area) {
-    mr_state* s = engine_instance;
-    mr_digit* v = area.nprime;
+// c counts it as made only when no error stopped a product on the way.
+void make_nprime(monty_context& c, const reduce_area& area) {
+    bignum* n = c.modulus;
+    const int k = c.length;
+    mr_digit* v = c.nprime;
     mr_digit* t = area.q;
     const workspace_claim acc(ws::accumulator);
+    c.nprime_length = 0;
     std::memset(v, 0, sizeof(mr_digit) * static_cast<std::size_t>(k));
-    const u64 inverse = 0 - s->monty_constant_limb;
+    const u64 inverse = 0 - c.constant_limb;
     v[0] = static_cast<mr_digit>(inverse);
     if (k > 1) v[1] = static_cast<mr_digit>(inverse >> 32);
     length_check_scope unchecked(0);
@@ -169,7 +176,7 @@ void make_nprime(const bignum* n, int k, const reduce_area& area) {
     }
     for (int i = 0; i < k; ++i) v[i] = ~v[i];
     add_vw(v, v, k, 1);
-    *area.tag = static_cast<mr_digit>(k);
+    if (!error_pending()) c.nprime_length = k;
 }
 
 // Words of scratch that wrapped_product needs for N words.
@@ -252,17 +259,19 @@ void wrapped_product(mr_digit* r, const mr_digit* a, const mr_digit* b, int N, m
     add_vw(r + h, r + h, h, c + vm[h]);
 }
 
-// T in t[0 .. 2k], T < 2^(64k), t[2k] = 0: leaves (T + q n) / R in
-// t[k .. 2k] like reduce_words. t must not be the accumulator, which n' is
-// made in.
-void reduce_by_multiplication(mr_digit* t, const bignum* n, int k, const reduce_area& area) {
-    if (*area.tag != static_cast<mr_digit>(k)) make_nprime(n, k, area);
+// T in t[0 .. 2k], T < 2^(64k), t[2k] = 0, for the k words of c's modulus:
+// leaves (T + q n) / R in t[k .. 2k] like reduce_words. t must not be the
+// accumulator, which n' is made in.
+void reduce_by_multiplication(mr_digit* t, monty_context& c, const reduce_area& area) {
+    bignum* n = c.modulus;
+    const int k = c.length;
+    if (c.nprime_length != k) make_nprime(c, area);
     if (all_zero(t, k)) return;  // q = 0; T / R is the high half already
     // q = T * n' mod R.
     if (low_product_scratch(k) <= area.scratch_size) {
-        low_product(area.q, t, area.nprime, k, area.scratch);
+        low_product(area.q, t, c.nprime, k, area.scratch);
     } else {
-        schoolbook_product(area.qn, t, k, area.nprime, k);
+        schoolbook_product(area.qn, t, k, c.nprime, k);
         std::memcpy(area.q, area.qn, sizeof(mr_digit) * static_cast<std::size_t>(k));
     }
     // T mod R is not zero, so the low halves of T and q*n sum to exactly R:
@@ -317,11 +326,10 @@ bool below_modulus(const bignum* x, const bignum* n, int k) {
 
 }  // namespace
 
-void reduce_with(bignum* t, bignum* y, monty_method method) {
-    mr_state* s = engine_instance;
-    bignum* n = s->modulus;
+void reduce_with(monty_context& c, bignum* t, bignum* y, monty_method method) {
+    bignum* n = c.modulus;
     workspace_claim acc(ws::accumulator, {t});
-    const int k = length_of(n);
+    const int k = c.length;
     copy_number(t, acc);
     acc->len &= ~mr_sign_bit;  // the sign is not looked at
     if (length_of(acc) > 2 * k) {
@@ -338,13 +346,13 @@ void reduce_with(bignum* t, bignum* y, monty_method method) {
         std::memcpy(w, acc->w, sizeof(mr_digit) * static_cast<std::size_t>(len));
         std::memset(w + len, 0, sizeof(mr_digit) * static_cast<std::size_t>(2 * k + 1 - len));
         acc.end();  // n' is made in the accumulator
-        reduce_by_multiplication(w, n, k, area);
+        reduce_by_multiplication(w, c, area);
         finish_reduction(w, n, k, y);
         return;
     }
     mr_digit* w = acc->w;
     std::memset(w + len, 0, sizeof(mr_digit) * static_cast<std::size_t>(2 * k + 1 - len));
-    reduce_words(w, n->w, k, s->monty_constant_limb);
+    reduce_words(w, n->w, k, c.constant_limb);
     acc->len = 0;
     finish_reduction(w, n, k, y);
     // The accumulator is left zero, as multiply expects to find the words
@@ -353,10 +361,9 @@ void reduce_with(bignum* t, bignum* y, monty_method method) {
     acc->len = 0;
 }
 
-void modmult_fused(bignum* x, bignum* y, bignum* w) {
-    mr_state* s = engine_instance;
-    bignum* n = s->modulus;
-    const int k = length_of(n);
+void modmult_fused(const monty_context& c, bignum* x, bignum* y, bignum* w) {
+    bignum* n = c.modulus;
+    const int k = c.length;
     const scratch_claim claim(area_reduce);
     const reduce_area area = the_reduce_area(claim);
     mr_digit* xw = area.q;
@@ -367,7 +374,7 @@ void modmult_fused(bignum* x, bignum* y, bignum* w) {
     std::memset(xw + lx, 0, sizeof(mr_digit) * (static_cast<std::size_t>(k) - lx));
     std::memcpy(yw, y->w, sizeof(mr_digit) * ly);
     std::memset(yw + ly, 0, sizeof(mr_digit) * (static_cast<std::size_t>(k) - ly));
-    monty_product_vv(xw, yw, n->w, k, s->monty_constant_limb, area.work);
+    monty_product_vv(xw, yw, n->w, k, c.constant_limb, area.work);
     finish_reduction(area.work, n, k, w);
 }
 
@@ -376,10 +383,9 @@ void modmult_fused(bignum* x, bignum* y, bignum* w) {
 // reduce area by the product methods directly and reduced there word by
 // word, without the accumulator's copies. A square below the Karatsuba
 // size runs on the Montgomery square kernel, square and reduction inline.
-void modmult_in_area(bignum* x, bignum* y, bignum* w) {
-    mr_state* s = engine_instance;
-    bignum* n = s->modulus;
-    const int k = length_of(n);
+void modmult_in_area(const monty_context& c, bignum* x, bignum* y, bignum* w) {
+    bignum* n = c.modulus;
+    const int k = c.length;
     const scratch_claim claim(area_reduce);
     const reduce_area area = the_reduce_area(claim);
     mr_digit* t = area.work;
@@ -388,7 +394,7 @@ void modmult_in_area(bignum* x, bignum* y, bignum* w) {
         mr_digit* xw = area.q;
         std::memcpy(xw, x->w, sizeof(mr_digit) * static_cast<std::size_t>(lx));
         std::memset(xw + lx, 0, sizeof(mr_digit) * static_cast<std::size_t>(k - lx));
-        monty_square_vv(xw, n->w, k, s->monty_constant_limb, t);
+        monty_square_vv(xw, n->w, k, c.constant_limb, t);
         finish_reduction(t, n, k, w);
         return;
     }
@@ -411,25 +417,43 @@ void modmult_in_area(bignum* x, bignum* y, bignum* w) {
         len = la + lb;
     }
     std::memset(t + len, 0, sizeof(mr_digit) * static_cast<std::size_t>(2 * k + 1 - len));
-    reduce_words(t, n->w, k, s->monty_constant_limb);
+    reduce_words(t, n->w, k, c.constant_limb);
     finish_reduction(t, n, k, w);
 }
 
-void install_modulus(const bignum* n) {
-    mr_state* s = engine_instance;
+namespace {
+
+// c's constants for the odd n, with no n' made yet.
+void set_constants(const bignum* n, monty_context& c) {
     u64 low = n->w[0];
     if (length_of(n) > 1) low |= u64{n->w[1]} << 32;
-    s->monty_constant_limb = negated_inverse(low);
-    s->monty_constant = static_cast<mr_digit>(s->monty_constant_limb);
-    copy_number(n, s->modulus);
-    const scratch_claim claim(area_reduce);
-    *the_reduce_area(claim).tag = 0;  // n' belongs to the modulus before
+    c.constant_limb = negated_inverse(low);
+    c.constant = static_cast<mr_digit>(c.constant_limb);
+    c.length = length_of(n);
+    c.nprime_length = 0;
+}
+
+}  // namespace
+
+monty_context& installed_context() { return engine_instance->monty; }
+
+void init_installed_context() {
+    mr_state* s = engine_instance;
+    // n' of the installed context stays in the reduce area between calls,
+    // four words in, where the_reduce_area places it: it is no temporary.
+    s->monty = {s->modulus, 0, 0, 0, scratch_words(area_reduce) + 4, 0};
+}
+
+void make_context(bignum* n, bignum* nprime_room, monty_context& c) {
+    c.modulus = n;
+    c.nprime = nprime_room->w;
+    set_constants(n, c);
 }
 
 mr_digit prepare_monty(bignum* n) {
     if (error_pending()) return 0;
-    mr_state* s = engine_instance;
-    if (!is_zero(s->modulus) && compare_numbers(n, s->modulus) == 0) return s->monty_constant;
+    monty_context& c = installed_context();
+    if (!is_zero(c.modulus) && compare_numbers(n, c.modulus) == 0) return c.constant;
 
     routine_trace trace(rn_prepare_monty);
     // n <= 2, or even (its lowest word, a multiple of 2^32 included, has no
@@ -438,15 +462,21 @@ mr_digit prepare_monty(bignum* n) {
         report_error(mr_error_illegal_modulus);
         return 0;
     }
-    install_modulus(n);
-    return s->monty_constant;
+    copy_number(n, engine_instance->modulus);
+    set_constants(n, c);
+    return c.constant;
 }
 
-void nres(bignum* x, bignum* y) {
+void nres(bignum* x, bignum* y) { nres(installed_context(), x, y); }
+
+void redc(bignum* x, bignum* y) { redc(installed_context(), x, y); }
+
+void nres_modmult(bignum* x, bignum* y, bignum* w) { nres_modmult(installed_context(), x, y, w); }
+
+void nres(monty_context& c, bignum* x, bignum* y) {
     if (error_pending()) return;
     routine_trace trace(rn_nres);
-    mr_state* s = engine_instance;
-    bignum* n = s->modulus;
+    bignum* n = c.modulus;
     if (is_zero(n)) {
         report_error(mr_error_no_modulus);
         return;
@@ -460,24 +490,24 @@ void nres(bignum* x, bignum* y) {
     const workspace_claim acc(ws::accumulator);
     {
         length_check_scope unchecked(0);
-        mr_shift(y, length_of(n), acc);
+        mr_shift(y, c.length, acc);
         divide(acc, n, n);
     }
     copy_number(acc, y);
 }
 
-void redc(bignum* x, bignum* y) {
+void redc(monty_context& c, bignum* x, bignum* y) {
     if (error_pending()) return;
     routine_trace trace(rn_redc);
-    if (is_zero(engine_instance->modulus)) {
+    if (is_zero(c.modulus)) {
         // Without a modulus there is no R to divide by.
         report_error(mr_error_no_modulus);
         return;
     }
-    reduce_with(x, y, length_of(engine_instance->modulus) >= monty_multiply_reduce_min ? monty_by_multiplication : monty_by_words);
+    reduce_with(c, x, y, c.length >= monty_multiply_reduce_min ? monty_by_multiplication : monty_by_words);
 }
 
-void nres_modmult(bignum* x, bignum* y, bignum* w) {
+void nres_modmult(monty_context& c, bignum* x, bignum* y, bignum* w) {
     // A zero factor: the product is zero, even while an error is pending.
     if ((is_zero(x) && x == w) || (is_zero(y) && y == w)) return;
     if (is_zero(x) || is_zero(y)) {
@@ -486,21 +516,23 @@ void nres_modmult(bignum* x, bignum* y, bignum* w) {
     }
     if (error_pending()) return;
     routine_trace trace(rn_nres_modmult);
-    mr_state* s = engine_instance;
-    bignum* n = s->modulus;
-    const int k = length_of(n);
+    bignum* n = c.modulus;
+    const int k = c.length;
     if ((k < monty_multiply_reduce_min || monty_ifma_in_use(k)) && below_modulus(x, n, k) &&
         (x == y || below_modulus(y, n, k))) {
         if (monty_ifma_in_use(k) || (x != y && k < monty_fused_max))
-            modmult_fused(x, y, w);
+            modmult_fused(c, x, y, w);
         else
-            modmult_in_area(x, y, w);
+            modmult_in_area(c, x, y, w);
         return;
     }
     length_check_scope unchecked(0);
     const workspace_claim acc(ws::accumulator);
     multiply(x, y, acc);  // squares when x is y
-    reduce_with(acc, w, k >= monty_multiply_reduce_min ? monty_by_multiplication : monty_by_words);
+    reduce_with(c, acc, w, k >= monty_multiply_reduce_min ? monty_by_multiplication : monty_by_words);
 }
 
-void clear_modulus() { zero_number(engine_instance->modulus); }
+void clear_modulus() {
+    zero_number(engine_instance->modulus);
+    installed_context().nprime_length = 0;
+}

@@ -1,12 +1,40 @@
 // The Montgomery module's routines for the engine's own use (montgomery.cpp):
-// the installed odd modulus, residues under it and their products.
-// clear_modulus is public (engine.h). The modulus and its constants live in
-// the instance (mr_state: modulus, monty_constant, monty_constant_limb), n'
-// of reduction by multiplication in the reduce area.
+// Montgomery contexts, residues under them and their products.
+// clear_modulus is public (engine.h).
 #ifndef TORVANE_ENGINE_MONTGOMERY_H
 #define TORVANE_ENGINE_MONTGOMERY_H
 
+#include <cstdint>
+
 #include "engine.h"
+
+// An odd modulus n >= 3 with what reduction under it needs: the record the
+// inner routines take. The instance holds one, the installed context
+// (mr_state::monty, over the workspace number `modulus`), which
+// prepare_monty sets and the public routines use; the exponentiations and
+// the primality test make their own (make_context) for moduli of their own
+// and leave the installed one as it is. Every word of storage comes from
+// the instance's workspace: n' of the installed context lives in the
+// reduce area, that of a context of one's own in the workspace number
+// context_nprime (workspace.h), so one such context is in use at a time.
+struct monty_context {
+    bignum* modulus;              // n; zero (installed context only): none
+    std::uint64_t constant_limb;  // -1/n mod 2^64
+    mr_digit constant;            // -1/n mod 2^32, the low half of constant_limb
+    int length;                   // words of n
+    mr_digit* nprime;             // room for n' = -1/n mod R, of `length` words
+    int nprime_length;            // words of n' made at nprime for this n; 0: none yet
+};
+
+// The calling thread's installed context.
+monty_context& installed_context();
+// Makes the installed context of a new instance, with no modulus (mirsys,
+// once the workspace is made).
+void init_installed_context();
+// c = the context of the odd n >= 3 (unchecked), with n' in the words of
+// nprime_room, the workspace number context_nprime under the caller's
+// claim. n must stay unchanged while c is in use.
+void make_context(bignum* n, bignum* nprime_room, monty_context& c);
 
 // Installs the odd modulus n >= 3 (error 19 otherwise); returns -1/n mod
 // 2^32. The same modulus again costs one comparison.
@@ -16,23 +44,23 @@ void nres(bignum* x, bignum* y);
 void redc(bignum* x, bignum* y);
 // w = x*y*R^-1 mod n: the residue of the product of two residues.
 void nres_modmult(bignum* x, bignum* y, bignum* w);
-
-// Installs the odd modulus n >= 3 with its constants, as a successful
-// prepare_monty does, without its checks or trace: the exponentiations use
-// it to give a caller's modulus back.
-void install_modulus(const bignum* n);
+// The same under context c (a modulus of zero is error 20, "No modulus
+// defined"); the routines above are these under the installed context.
+void nres(monty_context& c, bignum* x, bignum* y);
+void redc(monty_context& c, bignum* x, bignum* y);
+void nres_modmult(monty_context& c, bignum* x, bignum* y, bignum* w);
 
 // The Montgomery methods by name, for the thresholds' tuning program; the
 // routines of montgomery.cpp choose between them by size.
 enum monty_method { monty_by_words, monty_by_multiplication };
-// y = t*R^-1 mod n under the installed modulus (sign of t ignored), by the
-// given method; t may be the accumulator.
-void reduce_with(bignum* t, bignum* y, monty_method method);
+// y = t*R^-1 mod n under context c (sign of t ignored), by the given
+// method; t may be the accumulator.
+void reduce_with(monty_context& c, bignum* t, bignum* y, monty_method method);
 // w = x*y*R^-1 mod n for residues x != y below n, the product fused with
 // its reduction.
-void modmult_fused(bignum* x, bignum* y, bignum* w);
+void modmult_fused(const monty_context& c, bignum* x, bignum* y, bignum* w);
 // The same for residues x, y below n (x may be y), the product formed and
 // reduced word by word in the reduce area.
-void modmult_in_area(bignum* x, bignum* y, bignum* w);
+void modmult_in_area(const monty_context& c, bignum* x, bignum* y, bignum* w);
 
 #endif

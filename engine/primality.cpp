@@ -40,9 +40,10 @@
 // term is one square less 2. D is prime to n by its Jacobi symbol; a
 // common factor of Q and n proves n composite at once.
 //
-// Both tests run on Montgomery residues under n installed as the modulus;
-// isprime gives the caller's modulus (or none) back afterwards, as powltr
-// does. Multiplying a residue by the small base a of a strong test is one
+// Both tests run on Montgomery residues under a context of n: the two
+// routines by name install n as the modulus, isprime runs them under a
+// context of its own and leaves the installed one as it was. Multiplying a
+// residue by the small base a of a strong test is one
 // word product and one division. The long loops report their steps, and a
 // cancel request is taken at those boundaries.
 //
@@ -50,9 +51,9 @@
 // the instance is made, so every run tests the same candidates with the
 // same bases.
 //
-// Workspace: trial_division's quotient, the tests' values and isprime's
-// saved modulus live in workspace numbers that the routines beneath them
-// leave alone (workspace.h).
+// Workspace: trial_division's quotient and the tests' values live in
+// workspace numbers that the routines beneath them leave alone
+// (workspace.h); isprime's context keeps its n' in context_nprime.
 #include <atomic>
 #include <numeric>
 
@@ -82,33 +83,33 @@ int take_out_twos(bignum* x) {
     return 32 * zero_words + static_cast<int>(zero_bits);
 }
 
-// The residues below are under the installed modulus n and lie in [0, n).
+// The residues below are under context c of the modulus n and lie in
+// [0, n).
 
 // w = the residue of the machine integer v.
-void residue_of(int v, bignum* w) {
+void residue_of(monty_context& c, int v, bignum* w) {
     set_from_int(v, w);
-    nres(w, w);
+    nres(c, w, w);
 }
 
 // w = x * v mod n for a residue x and a machine integer v: again a residue,
 // for one word product and one division (x * v can be a word longer than
 // a single-length number holds, so it is formed in the accumulator).
-void multiply_small(bignum* x, int v, bignum* w) {
-    mr_state* s = engine_instance;
+void multiply_small(const monty_context& c, bignum* x, int v, bignum* w) {
     const workspace_claim acc(ws::accumulator);
     {
         length_check_scope unchecked(0);
         premult(x, v, acc);
-        divide(acc, s->modulus, s->modulus);
+        divide(acc, c.modulus, c.modulus);
     }
     copy_number(acc, w);
-    if (is_negative(w)) add(w, s->modulus, w);
+    if (is_negative(w)) add(w, c.modulus, w);
 }
 
 // w = x - y mod n.
-void subtract_mod(bignum* x, bignum* y, bignum* w) {
+void subtract_mod(const monty_context& c, bignum* x, bignum* y, bignum* w) {
     subtract(x, y, w);
-    if (is_negative(w)) add(w, engine_instance->modulus, w);
+    if (is_negative(w)) add(w, c.modulus, w);
 }
 
 // The Jacobi symbol (a/m) for an odd m >= 1.
@@ -217,53 +218,50 @@ int trial_division(bignum* x, [[maybe_unused]] bignum* y) {
     return 2;
 }
 
-int strong_probable_prime(int a, bignum* n) {
-    if (error_pending()) return 0;
-    routine_trace trace(rn_strong_probable_prime);
-    TORVANE_EXPECTS(a >= 2);  // a base of n or more counts modulo n
+namespace {
+
+// The strong probable-prime test to the base a of n, under c, a context of
+// n (strong_probable_prime).
+int probable_prime_under(monty_context& c, int a, bignum* n) {
     const workspace_claim minus_one(ws::scratch12);
     const workspace_claim d(ws::scratch13);
     const workspace_claim t(ws::scratch14);
     const workspace_claim one(ws::scratch15);
 
-    prepare_monty(n);  // odd n >= 3, else error 19
-    if (error_pending()) return 0;
     decr(n, 1, d);
     const int shifts = take_out_twos(d);  // n - 1 = 2^shifts * d, shifts >= 1
-    residue_of(1, one);
+    residue_of(c, 1, one);
     subtract(n, one, minus_one);
 
     // t = a^d, left to right, then up to shifts - 1 squarings: one step a
     // squaring.
     const int bits = logb2(d);
     const int steps = bits - 1 + shifts - 1;
-    residue_of(a, t);
+    residue_of(c, a, t);
     for (int i = bits - 2; i >= 0; --i) {
         report_progress(bits - 2 - i, steps);
         if (error_pending()) return 0;
-        nres_modmult(t, t, t);
-        if (test_bit(d, i)) multiply_small(t, a, t);
+        nres_modmult(c, t, t, t);
+        if (test_bit(d, i)) multiply_small(c, t, a, t);
     }
     if (error_pending()) return 0;
     if (compare_numbers(t, one) == 0 || compare_numbers(t, minus_one) == 0) return 1;
     for (int j = 1; j < shifts; ++j) {
         report_progress(bits - 2 + j, steps);
         if (error_pending()) return 0;
-        nres_modmult(t, t, t);
+        nres_modmult(c, t, t, t);
         if (compare_numbers(t, minus_one) == 0) return 1;
         if (compare_numbers(t, one) == 0) return 0;  // 1 reached before -1
     }
     return 0;  // never reached -1
 }
 
-int strong_lucas_probable_prime(bignum* n) {
-    if (error_pending()) return 0;
-    routine_trace trace(rn_strong_lucas_probable_prime);
+// The strong Lucas probable-prime test of n, under c, a context of n
+// (strong_lucas_probable_prime).
+int lucas_probable_prime_under(monty_context& c, bignum* n) {
     const workspace_claim j(ws::scratch10);
     const workspace_claim two(ws::scratch15);
 
-    prepare_monty(n);  // odd n >= 3, else error 19
-    if (error_pending()) return 0;
     if (is_perfect_square(n, j)) return 0;  // through nroot, before these hold values:
     const workspace_claim v(ws::scratch1);        // V'_k
     const workspace_claim v_next(ws::scratch2);   // V'_(k+1)
@@ -302,9 +300,9 @@ int strong_lucas_probable_prime(bignum* n) {
     premult(p_prime, u, p_prime);
     decr(p_prime, -((n_mod_q * u + 1) / q_magnitude), p_prime);
     if (q < 0) subtract(n, p_prime, p_prime);  // 1/Q = -(1/|Q|)
-    nres(p_prime, p_prime);
-    residue_of(2, two);
-    subtract_mod(p_prime, two, p_prime);
+    nres(c, p_prime, p_prime);
+    residue_of(c, 2, two);
+    subtract_mod(c, p_prime, two, p_prime);
 
     // n + 1 = 2^shifts * m with m odd, and j = (m - 1)/2. (n + 1)/2 is
     // formed first, so that n + 1 need not fit in a number.
@@ -325,38 +323,57 @@ int strong_lucas_probable_prime(bignum* n) {
     for (int i = bits - 1; i >= 0; --i) {
         report_progress(bits - 1 - i, steps);
         if (error_pending()) return 0;
-        nres_modmult(v, v_next, t);
-        subtract_mod(t, p_prime, t);  // V'_(2k+1) = V'_k V'_(k+1) - P'
+        nres_modmult(c, v, v_next, t);
+        subtract_mod(c, t, p_prime, t);  // V'_(2k+1) = V'_k V'_(k+1) - P'
         if (test_bit(j, i)) {         // k -> 2k + 1
             copy_number(t, v);
-            nres_modmult(v_next, v_next, v_next);
-            subtract_mod(v_next, two, v_next);  // V'_(2k+2) = V'_(k+1)^2 - 2
+            nres_modmult(c, v_next, v_next, v_next);
+            subtract_mod(c, v_next, two, v_next);  // V'_(2k+2) = V'_(k+1)^2 - 2
         } else {                                 // k -> 2k
             copy_number(t, v_next);
-            nres_modmult(v, v, v);
-            subtract_mod(v, two, v);  // V'_2k = V'_k^2 - 2
+            nres_modmult(c, v, v, v);
+            subtract_mod(c, v, two, v);  // V'_2k = V'_k^2 - 2
         }
     }
     if (error_pending()) return 0;
 
     // k = j. U_m = 0 when V'_(j+1) = V'_j, V_m = 0 when V'_(j+1) = -V'_j.
     if (compare_numbers(v_next, v) == 0) return 1;
-    subtract_mod(n, v, t);  // -V'_j, n when V'_j = 0
+    subtract_mod(c, n, v, t);  // -V'_j, n when V'_j = 0
     if (compare_numbers(v_next, t) == 0 || (is_zero(v) && is_zero(v_next))) return 1;
     // V_(m 2^r) = 0 when V'_(m 2^(r-1)) = 0, for 1 <= r < shifts, from
     // V'_m = V'_j V'_(j+1) - P' on by V'_2k = V'_k^2 - 2.
-    nres_modmult(v, v_next, t);
-    subtract_mod(t, p_prime, t);
+    nres_modmult(c, v, v_next, t);
+    subtract_mod(c, t, p_prime, t);
     for (int r = 1; r < shifts; ++r) {
         report_progress(bits + r - 1, steps);
         if (error_pending()) return 0;
         if (is_zero(t)) return 1;
         if (r + 1 < shifts) {
-            nres_modmult(t, t, t);
-            subtract_mod(t, two, t);
+            nres_modmult(c, t, t, t);
+            subtract_mod(c, t, two, t);
         }
     }
     return 0;
+}
+
+}  // namespace
+
+int strong_probable_prime(int a, bignum* n) {
+    if (error_pending()) return 0;
+    routine_trace trace(rn_strong_probable_prime);
+    TORVANE_EXPECTS(a >= 2);  // a base of n or more counts modulo n
+    prepare_monty(n);  // odd n >= 3, else error 19
+    if (error_pending()) return 0;
+    return probable_prime_under(installed_context(), a, n);
+}
+
+int strong_lucas_probable_prime(bignum* n) {
+    if (error_pending()) return 0;
+    routine_trace trace(rn_strong_lucas_probable_prime);
+    prepare_monty(n);  // odd n >= 3, else error 19
+    if (error_pending()) return 0;
+    return lucas_probable_prime_under(installed_context(), n);
 }
 
 int isprime(bignum* x) {
@@ -378,18 +395,29 @@ int isprime(bignum* x) {
 
     if (int verdict = 0; parallel_trials(x, bits, trials, &verdict)) return verdict;
 
-    // The tests install x as the modulus; the caller's (or none) is given
-    // back at the end.
-    const workspace_claim saved(ws::saved_modulus);
-    copy_number(s->modulus, saved);
+    // The tests run under a context of x's own (x is odd and above 2 once
+    // trial division has not decided), with the trace of the routines by
+    // name; the installed context is not touched.
+    const workspace_claim nprime_room(ws::context_nprime);
+    monty_context c;
+    make_context(x, nprime_room, c);
+    const auto probable_prime = [&](int a) {
+        routine_trace trace(rn_strong_probable_prime);
+        return probable_prime_under(c, a, x);
+    };
 
     // Steps: base 2, the Lucas test, then the trials with random bases.
     const int steps = trials + 2;
     report_progress(0, steps);
-    int verdict = strong_probable_prime(2, x);
+    int verdict = error_pending() ? 0 : probable_prime(2);
     if (verdict != 0) {
         report_progress(1, steps);
-        verdict = strong_lucas_probable_prime(x);
+        if (!error_pending()) {
+            routine_trace trace(rn_strong_lucas_probable_prime);
+            verdict = lucas_probable_prime_under(c, x);
+        } else {
+            verdict = 0;
+        }
     }
     const bool small = int_value(x) < (1 << 30);
     const int x_small = int_value(x);
@@ -402,15 +430,9 @@ int isprime(bignum* x) {
             a = static_cast<int>(random_word()) % (1 << 30);
             if (small) a %= x_small;
         } while (a < 2);
-        verdict = strong_probable_prime(a, x);
+        verdict = error_pending() ? 0 : probable_prime(a);
     }
 
-    if (compare_numbers(saved, s->modulus) != 0) {
-        if (is_zero(saved))
-            clear_modulus();
-        else
-            install_modulus(saved);
-    }
     if (error_pending()) return 0;
     return verdict;
 }

@@ -434,6 +434,7 @@ mr_state* init_engine(mr_state* s, int digits, std::uint32_t base) {
     // calloc's blocks are 16-byte aligned on x86-64, on Linux and on Windows.
     s->scratch_area_block =
         static_cast<mr_digit*>(engine_alloc(static_cast<int>(area_words), static_cast<int>(sizeof(mr_digit))));
+    if (s->scratch_area_block != nullptr) init_installed_context();
 
     s->trace_depth--;
     return s;

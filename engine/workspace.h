@@ -55,7 +55,7 @@ enum class ws : int {
     scratch13 = 17,
     scratch14 = 18,
     scratch15 = 19,
-    saved_modulus = 20,
+    context_nprime = 20,
     even_base = 22,
     even_exponent = 23,
     even_low = 24,
@@ -110,7 +110,7 @@ inline const char* claim_name(int bit) {
         "the accumulator", "the accumulator", "scratch1",      "scratch2",      "scratch3",         "scratch4",
         "scratch5",        "scratch5",        "scratch6",      "scratch6",      "scratch7",         "scratch7",
         "scratch8",        "scratch9",        "scratch10",     "scratch11",     "scratch12",        "scratch13",
-        "scratch14",       "scratch15",       "saved_modulus", "the modulus",   "even_base",        "even_exponent",
+        "scratch14",       "scratch15",       "context_nprime", "the modulus",  "even_base",        "even_exponent",
         "even_low",        "even_power",      "even_odd_part"};
     static constexpr const char* areas[scratch_area_count] = {"the product area", "the reduction area",
                                                               "the division area", "the conversion area"};

@@ -135,7 +135,6 @@ int take_engine_error(char* status, int size) {
     if (code == 0) return 0;
     if (code == mr_error_cancelled) {
         set_status_text(status, size, "Cancelled.");
-        clear_modulus();
     } else {
         set_status_text(status, size, error_message(code));
     }

@@ -202,9 +202,8 @@ void write_field_text(dialog_window& window, int field_id, const char* text);
 
 // When an engine error is pending: writes its message into `status`
 // ("Cancelled." for a cancel request), clears the engine's error state and
-// returns the error's code. Otherwise returns 0. After a cancel the
-// installed Montgomery modulus is dropped, so that whatever step the cancel
-// stopped, the next exponentiation installs its modulus afresh.
+// returns the error's code. Otherwise returns 0. A cancel leaves the
+// engine's installed Montgomery modulus valid, whatever step it stopped.
 int take_engine_error(char* status, int size);
 
 // ---- Jobs -------------------------------------------------------------------

@@ -68,7 +68,7 @@ protected:
 
 TEST_F(MontgomeryTest, WordConstant) {
     EXPECT_EQ(prepare_monty(num(3)), 0x55555555u);
-    EXPECT_EQ(state->monty_constant, 0x55555555u);
+    EXPECT_EQ(state->monty.constant, 0x55555555u);
     EXPECT_EQ(prepare_monty(words({0xFFFFFFFFu})), 1u);
     for (int n : {1, 2, 64}) {
         bignum* m = odd_modulus(n);
@@ -104,7 +104,7 @@ TEST_F(MontgomeryTest, IllegalModulusKeepsTheInstalledOne) {
         EXPECT_EQ(prepare_monty(n), 0u);
         EXPECT_EQ(state->error_number, 19);
         EXPECT_EQ(compare_numbers(state->modulus, good), 0);
-        EXPECT_EQ(state->monty_constant, c);
+        EXPECT_EQ(state->monty.constant, c);
         EXPECT_EQ(state->trace_depth, 0);
         state->error_number = 0;
     }

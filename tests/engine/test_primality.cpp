@@ -246,7 +246,7 @@ TEST_F(PrimalityTest, InstalledModulusAndPendingError) {
     EXPECT_EQ(isprime(p), 1);  // trials on the classical path
     EXPECT_EQ(isprime(hex("60000000000000000000e760b300000000000000b9e33f9d19e00000000031c7c8c4e457efe9")), 0);
     EXPECT_EQ(compare_numbers(state->modulus, other), 0);
-    EXPECT_EQ(state->monty_constant, c);
+    EXPECT_EQ(state->monty.constant, c);
     EXPECT_EQ(words_of(p), all_ones(521));
     clear_modulus();  // none installed: none left behind
     EXPECT_EQ(isprime(p), 1);

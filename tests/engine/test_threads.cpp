@@ -126,7 +126,7 @@ TEST(Threads, TwoInstancesComputeAtOnceAsOneAfterTheOther) {
     mr_state* mine = mirsys(16384, 16);
     bignum* m = mirvar(1000003);
     prepare_monty(m);
-    const mr_digit constant = mine->monty_constant;
+    const mr_digit constant = mine->monty.constant;
 
     results at_once[2];
     std::latch start(2);
@@ -145,7 +145,7 @@ TEST(Threads, TwoInstancesComputeAtOnceAsOneAfterTheOther) {
 
     EXPECT_EQ(get_engine(), mine);
     EXPECT_EQ(compare_numbers(mine->modulus, m), 0);
-    EXPECT_EQ(mine->monty_constant, constant);
+    EXPECT_EQ(mine->monty.constant, constant);
     EXPECT_EQ(mine->io_base, 10);
     EXPECT_EQ(engine_error(), 0);
     free_number(m);

@@ -51,7 +51,7 @@ void run_prepare(context& c) {
     const int L = c.state->max_length;
     mpz_class before = odd_modulus(c, profile::linear, L);
     install(c, before);
-    mr_digit before_constant = c.state->monty_constant;
+    mr_digit before_constant = c.state->monty.constant;
     mpz_class n;
     bool good = c.r.chance(60);
     if (good) {
@@ -76,7 +76,7 @@ void run_prepare(context& c) {
         if (!c.error(19)) return;
         c.integer("returned constant", k, 0);
         c.value("installed modulus kept", c.state->modulus, before);
-        c.integer("constant kept", c.state->monty_constant, before_constant);
+        c.integer("constant kept", c.state->monty.constant, before_constant);
         return;
     }
     if (!c.no_error()) return;
@@ -85,7 +85,7 @@ void run_prepare(context& c) {
     mpz_invert(inv.get_mpz_t(), n.get_mpz_t(), m.get_mpz_t());
     mpz_class want = (m - inv) % m;
     c.integer("returned constant", k, static_cast<long long>(want.get_ui()));
-    c.integer("monty_constant", c.state->monty_constant, static_cast<long long>(want.get_ui()));
+    c.integer("monty_constant", c.state->monty.constant, static_cast<long long>(want.get_ui()));
     c.value("installed modulus", c.state->modulus, n);
     c.value("n after the call", pn, n);
 }

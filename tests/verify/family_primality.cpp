@@ -223,10 +223,21 @@ void run_isprime(context& c) {
     c.tally(want ? "verdict: prime" : "verdict: composite");
     c.integer("verdict", verdict, want);
     c.value("x after the call", px, x);
-    if (installed)
-        c.value("installed modulus afterwards", c.state->modulus, m);
-    else
+    if (!installed) {
         c.truth("no modulus installed afterwards", c.state->modulus->len == 0);
+        return;
+    }
+    if (!c.value("installed modulus afterwards", c.state->modulus, m)) return;
+    // ... and still computes: a product of residues under it.
+    const mpz_class v = c.magnitude(2) % m, u = c.magnitude(3) % m;
+    bignum *pv = pool(1), *pu = pool(2);
+    set_number(pv, v);
+    set_number(pu, u);
+    nres(pv, pv);
+    nres(pu, pu);
+    nres_modmult(pv, pu, pv);
+    redc(pv, pv);
+    if (c.no_error()) c.value("a product under the installed modulus afterwards", pv, v * u % m);
 }
 
 // The two halves of the test one by one, against references that compute
