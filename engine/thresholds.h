@@ -99,10 +99,21 @@ inline constexpr int monty_fused_max = 4;
 // length the kernel takes.
 inline constexpr int monty_ifma_min = 32;
 inline constexpr int monty_ifma_max = 512;
-// Moduli of a multiple of 8 words from monty_adx_min words (and below
+// Moduli of an even number of words from monty_adx_min words (below
 // monty_ifma_min where IFMA is in use) run the Montgomery product, square
-// and word-by-word reduction on the BMI2/ADX blocks of kernels_adx.cpp.
-inline constexpr int monty_adx_min = 8;
+// and word-by-word reduction on the BMI2/ADX blocks of kernels_adx.cpp
+// instead of the path's rows. Measured with modmult_in_area and
+// modmult_fused on the same residues, blocks on and off (Release, AMD EPYC
+// with 2 cores shared and heavily loaded, Dec 2026; medians of 15
+// interleaved rounds in thread CPU time, three to five runs): squares
+// (square and reduction) lose 1-4% at 4 to 8 words, tie from 10 to 16,
+// and take 0.94-1.01 of the rows' time from 24 to 96 words (0.95-0.97 at
+// 48 and 64); the fused product wins
+// 0-10% up to 64 words over the product formed and reduced apart but loses
+// 1-13% from 96 on, so nres_modmult keeps products apart as before. IFMA
+// keeps priority from 32 words: there the blocks' square is 0.9-1.0 of
+// IFMA's and their product 1.0-1.08, a tie, and IFMA wins from 34 on.
+inline constexpr int monty_adx_min = 24;
 inline constexpr int monty_multiply_reduce_min = 192;
 // Words from which the low half of a product (the quotient of reduction by
 // multiplication) splits into a full product of the low halves and two low
