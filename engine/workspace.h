@@ -30,7 +30,6 @@
 
 #include <cstdio>
 #include <initializer_list>
-#include <source_location>
 
 #include "internal.h"
 
@@ -98,6 +97,19 @@ inline bignum* workspace_at(ws slot) {
     }
 }
 
+// Where a claim is taken: the file, line and function of the routine that
+// takes it, filled in at the call by the compiler (as std::source_location
+// would be, which not every compiler the engine is built with provides).
+struct claim_site {
+    const char* file;
+    int line;
+    const char* function;
+    static constexpr claim_site here(const char* file = __builtin_FILE(), int line = __builtin_LINE(),
+                                     const char* function = __builtin_FUNCTION()) {
+        return {file, line, function};
+    }
+};
+
 // The debug bookkeeping: bit k of the instance's live_claims is workspace
 // slot k, bit workspace_slot_count + a is scratch area a. take_claim ends
 // the process when the bit is already set.
@@ -117,14 +129,14 @@ inline const char* claim_name(int bit) {
     return bit < area_claim_bit ? slots[bit] : areas[bit - area_claim_bit];
 }
 
-[[noreturn]] inline void claim_failed(int bit, const std::source_location& where) {
+[[noreturn]] inline void claim_failed(int bit, claim_site where) {
     static char text[160];
     std::snprintf(text, sizeof text, "%s claimed here while a caller still holds it (in %s)", claim_name(bit),
-                  where.function_name());
-    engine_precondition_failed(text, where.file_name(), static_cast<int>(where.line()));
+                  where.function);
+    engine_precondition_failed(text, where.file, where.line);
 }
 
-inline void take_claim(int bit, const std::source_location& where) {
+inline void take_claim(int bit, claim_site where) {
     std::uint32_t& live = engine_instance->live_claims;
     if ((live >> bit) & 1u) claim_failed(bit, where);
     live |= 1u << bit;
@@ -137,15 +149,15 @@ inline void give_back_claim(int bit) { engine_instance->live_claims &= ~(1u << b
 // end(); converts to the number.
 class workspace_claim {
 public:
-    explicit workspace_claim(ws slot, const std::source_location& where = std::source_location::current())
+    explicit workspace_claim(ws slot, claim_site where = claim_site::here())
         : workspace_claim(slot, false, where) {}
     // The claim of a routine that may be handed the number itself as one of
     // `handed`: then the caller's claim covers it, and none is taken here.
     workspace_claim(ws slot, std::initializer_list<const bignum*> handed,
-                    const std::source_location& where = std::source_location::current())
+                    claim_site where = claim_site::here())
         : workspace_claim(slot, is_handed(slot, handed), where) {}
     // The same when the caller says whether its own claim covers the number.
-    workspace_claim(ws slot, bool held_by_caller, const std::source_location& where = std::source_location::current())
+    workspace_claim(ws slot, bool held_by_caller, claim_site where = claim_site::here())
         : number_(workspace_at(slot)) {
 #ifndef NDEBUG
         bit_ = static_cast<int>(slot);
@@ -206,7 +218,7 @@ private:
 // table in them and reach it by index (scratch_number).
 class scratch_run_claim {
 public:
-    scratch_run_claim(int first, int last, const std::source_location& where = std::source_location::current()) {
+    scratch_run_claim(int first, int last, claim_site where = claim_site::here()) {
 #ifndef NDEBUG
         first_ = first;
         last_ = last;
@@ -235,7 +247,7 @@ private:
 // A claim of one scratch area for the life of the scope.
 class scratch_claim {
 public:
-    explicit scratch_claim(scratch_area a, const std::source_location& where = std::source_location::current())
+    explicit scratch_claim(scratch_area a, claim_site where = claim_site::here())
         : words_(scratch_words(a)), size_(scratch_words_size(a)) {
 #ifndef NDEBUG
         bit_ = area_claim_bit + static_cast<int>(a);
