@@ -91,8 +91,12 @@ struct instance_shape {
 void worker_main(int index, instance_shape shape) {
     inside_task = true;  // a worker's tasks never start runs of their own
     mr_state* s = mirsys(shape.digits, shape.base);
+    // A worker whose instance could not be made (no memory) stays in the
+    // pool but takes no task: the caller and the other workers run them.
     if (s != nullptr) s->error_continue = 1;
-    const pool_executor executor{index, s, scratch_words(area_product), scratch_words_size(area_product)};
+    const pool_executor executor = s != nullptr
+        ? pool_executor{index, s, scratch_words(area_product), scratch_words_size(area_product)}
+        : pool_executor{index, nullptr, nullptr, 0};
     worker_instances[static_cast<std::size_t>(index - 1)] = s;
     unsigned seen = generation.load(std::memory_order_acquire);
     ready.fetch_add(1, std::memory_order_release);
@@ -114,7 +118,8 @@ void worker_main(int index, instance_shape shape) {
         seen = generation.load(std::memory_order_acquire);
         if (stopping.load(std::memory_order_acquire)) break;
         entering.fetch_add(1, std::memory_order_seq_cst);
-        if (pool_job* job = current_job.load(std::memory_order_seq_cst)) take_tasks(job, executor);
+        if (pool_job* job = current_job.load(std::memory_order_seq_cst); job != nullptr && s != nullptr)
+            take_tasks(job, executor);
         entering.fetch_sub(1, std::memory_order_seq_cst);
     }
     release_engine();
