@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "kernels.h"
@@ -143,17 +144,25 @@ words reduce_ref(words t, const words& n) {
 }
 
 TEST(Kernels, MontgomeryKernelsOnBothPathsAgreeWithWordByWordReduction) {
-    std::vector<kernel_path> paths{kernel_path::portable};
-    if (select_kernel_path(kernel_path::bmi2_adx)) paths.push_back(kernel_path::bmi2_adx);
+    // Each path's rows alone, then the BMI2/ADX path with the IFMA kernel
+    // and the ADX blocks where they take over (where the processor has them).
+    std::vector<std::pair<kernel_path, bool>> settings{{kernel_path::portable, false}};
+    if (select_kernel_path(kernel_path::bmi2_adx)) {
+        settings.emplace_back(kernel_path::bmi2_adx, false);
+        settings.emplace_back(kernel_path::bmi2_adx, true);
+    }
     std::mt19937 rng(2027);
-    for (kernel_path path : paths) {
+    for (const auto& [path, blocks] : settings) {
         ASSERT_TRUE(select_kernel_path(path));
+        select_monty_ifma(blocks);
+        select_monty_adx(blocks);
         std::vector<int> lengths;
         for (int k = 1; k <= 40; ++k) lengths.push_back(k);
         lengths.push_back(monty_ifma_max);  // the IFMA kernel's largest, where its lanes grow most
         for (int k : lengths) {
             for (int kind = 0; kind < 4; ++kind) {
-                SCOPED_TRACE(testing::Message() << "path " << static_cast<int>(path) << " k " << k << " kind " << kind);
+                SCOPED_TRACE(testing::Message() << "path " << static_cast<int>(path) << " blocks " << blocks << " k " << k
+                                                << " kind " << kind);
                 // An odd modulus with its top word set (kind 0: all ones,
                 // the largest), and residues below it (all ones but the top
                 // word one less, or random below the top word).
@@ -206,7 +215,9 @@ TEST(Kernels, MontgomeryKernelsOnBothPathsAgreeWithWordByWordReduction) {
             }
         }
     }
-    ASSERT_TRUE(select_kernel_path(paths.back()));
+    ASSERT_TRUE(select_kernel_path(settings.back().first));
+    select_monty_ifma(true);
+    select_monty_adx(true);
 }
 
 }  // namespace
