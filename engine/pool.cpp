@@ -11,13 +11,14 @@
 // caller looked is waited for, one that counted itself in later finds
 // current_job empty).
 //
-// Workers that find no new generation spin for a while and then sleep on the
-// counter (std::atomic::wait); a caller wakes them only when one sleeps, so
-// the hand-over of back-to-back runs costs no system call.
+// Workers that find no new generation spin for a while and then sleep until
+// it changes (wake_channel below); a caller wakes them only when one sleeps,
+// so the hand-over of back-to-back runs costs no system call.
 #include "pool.h"
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <mutex>
 #include <thread>
@@ -26,6 +27,33 @@
 #include "internal.h"
 
 namespace {
+
+// Sleeping until an atomic counter changes, on a mutex and a condition
+// variable. The changing side stores the new value first and then calls
+// notify, which passes through the mutex: a sleeper either tested the value
+// before that and is woken, or tests it after and sees the change. (The
+// standard library's atomic wait, outside Linux, lost such wake-ups: a pool
+// built with mingw-w64 slept for good under Wine.)
+struct wake_channel {
+    std::mutex mutex;
+    std::condition_variable changed;
+
+    template <class T>
+    void wait_while(const std::atomic<T>& value, T old) {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [&] { return value.load(std::memory_order_seq_cst) != old; });
+    }
+    void notify() {
+        { const std::lock_guard<std::mutex> lock(mutex); }
+        changed.notify_all();
+    }
+};
+
+// Never destroyed: a process that exits during a run leaves its workers
+// asleep on them while the static objects go.
+wake_channel& generation_channel = *new wake_channel;  // workers sleeping on `generation`
+wake_channel& ready_channel = *new wake_channel;       // start_pool waiting on `ready`
+wake_channel& finished_channel = *new wake_channel;    // a caller waiting on its job's `finished`
 
 struct pool_job {
     pool_task task;
@@ -78,7 +106,7 @@ void take_tasks(pool_job* job, const pool_executor& executor) {
          i = job->next.fetch_add(1, std::memory_order_relaxed)) {
         job->task(job->context, i, executor);
         job->finished.fetch_add(1, std::memory_order_seq_cst);
-        if (job->caller_sleeping.load(std::memory_order_seq_cst)) job->finished.notify_all();
+        if (job->caller_sleeping.load(std::memory_order_seq_cst)) finished_channel.notify();
     }
 }
 
@@ -100,7 +128,7 @@ void worker_main(int index, instance_shape shape) {
     worker_instances[static_cast<std::size_t>(index - 1)] = s;
     unsigned seen = generation.load(std::memory_order_acquire);
     ready.fetch_add(1, std::memory_order_release);
-    ready.notify_all();
+    ready_channel.notify();
     using clock = std::chrono::steady_clock;
     for (;;) {
         if (generation.load(std::memory_order_acquire) == seen) {
@@ -108,7 +136,7 @@ void worker_main(int index, instance_shape shape) {
             for (int spins = 0; generation.load(std::memory_order_acquire) == seen; ++spins) {
                 if ((spins & 63) == 63 && clock::now() >= until) {
                     sleeping.fetch_add(1, std::memory_order_seq_cst);
-                    generation.wait(seen, std::memory_order_seq_cst);
+                    generation_channel.wait_while(generation, seen);
                     sleeping.fetch_sub(1, std::memory_order_seq_cst);
                 } else {
                     cpu_relax();
@@ -127,7 +155,7 @@ void worker_main(int index, instance_shape shape) {
 
 void wake_workers() {
     generation.fetch_add(1, std::memory_order_seq_cst);
-    if (sleeping.load(std::memory_order_seq_cst) > 0) generation.notify_all();
+    if (sleeping.load(std::memory_order_seq_cst) > 0) generation_channel.notify();
 }
 
 // The number of threads asked for: `threads` when positive, else
@@ -174,7 +202,7 @@ int start_pool(int threads) {
     workers->reserve(static_cast<std::size_t>(worker_count));
     for (int k = 1; k <= worker_count; ++k) workers->emplace_back(worker_main, k, shape);
     for (int r = ready.load(std::memory_order_acquire); r < worker_count; r = ready.load(std::memory_order_acquire))
-        ready.wait(r, std::memory_order_acquire);
+        ready_channel.wait_while(ready, r);
     pool_on.store(true, std::memory_order_release);
     return wanted;
 }
@@ -187,7 +215,7 @@ void stop_pool() {
     pool_on.store(false, std::memory_order_release);
     stopping.store(true, std::memory_order_release);
     wake_workers();
-    generation.notify_all();
+    generation_channel.notify();
     for (auto& t : *workers) t.join();
     delete workers;
     workers = nullptr;
@@ -238,7 +266,7 @@ bool pool_run(int count, pool_task task, void* context) {
         if (done >= count) break;
         if ((spins & 63) == 63 && std::chrono::steady_clock::now() >= until) {
             job.caller_sleeping.store(true, std::memory_order_seq_cst);
-            job.finished.wait(done, std::memory_order_seq_cst);
+            finished_channel.wait_while(job.finished, done);
         } else {
             cpu_relax();
         }
