@@ -121,6 +121,14 @@ void write_field_text(dialog_window& window, int field_id, const char* text) {
     if (std::string* shown = field_text_of(field_id)) *shown = text;
 }
 
+// Shows `text` in field `field_id` while an edit is read, leaving the text
+// remembered as the field's last accepted one as it is: a read that fails
+// gives the field that text back.
+void show_edited_text(dialog_window& window, int field_id, const char* text) {
+    const busy_scope writing(busy_state::program_write);
+    window.write_field(field_id, text);
+}
+
 void configure_engine() {
     set_io_base(16);
     set_error_continue(1);
@@ -282,7 +290,7 @@ void parse_field(dialog_window& window, int field_id, bool pasted) {
             window.write_status(status);
             return;
         }
-        if (static_cast<int>(std::strlen(text_buffer)) < length) write_field_text(window, field_id, text_buffer);
+        if (static_cast<int>(std::strlen(text_buffer)) < length) show_edited_text(window, field_id, text_buffer);
     } else if (current_base != 256) {
         const int refused = first_refused_character(text_buffer, current_base);
         if (refused >= 0) {
@@ -291,7 +299,7 @@ void parse_field(dialog_window& window, int field_id, bool pasted) {
             format_refusal(lead, static_cast<unsigned char>(text_buffer[refused]), hint, status_size);
         }
         const int kept = filter_digits(text_buffer, current_base);
-        if (kept < length) write_field_text(window, field_id, text_buffer);
+        if (kept < length) show_edited_text(window, field_id, text_buffer);
     }
     // What the field now shows, kept once the read succeeds.
     std::string accepted = text_buffer;

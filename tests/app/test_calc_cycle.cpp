@@ -394,6 +394,9 @@ TEST(HonestInput, EachTextIsReadAsWrittenOrRefusedWithItsReason) {
         long long value;     // X after it
         const char* status;  // null: the bit-length line
     };
+    // Beyond what a register holds once its prefix is read: the field shows
+    // its old text again, not the text without the prefix.
+    static const std::string too_long = "-0X" + std::string(16397, 'F');
     const Row rows[] = {
         {10, "7", "  -5", "-5", -5, nullptr},
         {10, "7", "- 5", "-5", -5, nullptr},
@@ -413,6 +416,7 @@ TEST(HonestInput, EachTextIsReadAsWrittenOrRefusedWithItsReason) {
         {16, "7", "0x1F", "1F", 31, nullptr},
         {16, "7", "  -0X1f", "-1f", -31, nullptr},
         {16, "-7", "1G", "-7", -7, "X unchanged: 'G' is not a base-16 digit."},
+        {16, "7", too_long.c_str(), "7", 7, "Overflow - Number too big\n"},
         {36, "1", "  -Z", "-Z", -35, nullptr},
         {36, "1", "zz", "1", 1, "X unchanged: 'z' is not a base-36 digit."},
         {60, "1", "  -x", "-x", -59, nullptr},
