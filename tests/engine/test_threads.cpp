@@ -4,7 +4,8 @@
 // Built with ThreadSanitizer as well (scripts/test.sh), where a write to
 // state the two share is a reported race.
 #include <atomic>
-#include <latch>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -12,6 +13,38 @@
 #include <gtest/gtest.h>
 
 #include "internal.h"
+
+namespace {
+
+// A count-down latch on a mutex and a condition variable (std::latch waits
+// through the standard library's atomic wait, which loses wake-ups in the
+// mingw-w64 build under Wine).
+class latch {
+public:
+    explicit latch(int count) : count_(count) {}
+    void count_down() {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            --count_;
+        }
+        zero_.notify_all();
+    }
+    void wait() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        zero_.wait(lock, [&] { return count_ <= 0; });
+    }
+    void arrive_and_wait() {
+        count_down();
+        wait();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable zero_;
+    int count_;
+};
+
+}  // namespace
 
 namespace {
 
@@ -129,7 +162,7 @@ TEST(Threads, TwoInstancesComputeAtOnceAsOneAfterTheOther) {
     const mr_digit constant = mine->monty.constant;
 
     results at_once[2];
-    std::latch start(2);
+    latch start(2);
     std::thread t1([&] {
         start.arrive_and_wait();
         at_once[0] = on_own_instance(exponentiations, rounds);
@@ -185,7 +218,7 @@ TEST(Threads, ACancelReachesTheInstancesItIsFor) {
     // An instance that shares this one's requests is stopped with it.
     mr_state* worker = nullptr;
     std::atomic<int> worker_error{-1};
-    std::latch made(1), requested(1);
+    latch made(1), requested(1);
     std::thread w([&] {
         worker = mirsys(16384, 16);
         set_error_continue(1);
@@ -204,7 +237,7 @@ TEST(Threads, ACancelReachesTheInstancesItIsFor) {
     clear_cancel_request();
 
     // request_cancel reaches an instance of another thread.
-    std::latch ready(1), sent(1);
+    latch ready(1), sent(1);
     std::thread v([&] {
         mirsys(16384, 16);
         set_error_continue(1);
