@@ -71,6 +71,7 @@ namespace {
 
 using u64 = std::uint64_t;
 __extension__ typedef unsigned __int128 u128;  // GCC and Clang on x86-64
+__extension__ typedef __int128 i128;
 
 constexpr u64 two_31 = u64{1} << 31;
 constexpr u64 two_63 = u64{1} << 63;
@@ -147,57 +148,63 @@ void apply_cofactors(bignum* c1, bignum* c2, const lehmer_matrix& m) {
     strip_leading_zeros(c2);
 }
 
-// One limb of s*p - t*q + the carries: the two products' high limbs carry
-// apart (hp, hq) and the difference's borrow (bw).
-inline u64 mul_sub_limb(u64 s, u64 p, u64 t, u64 q, u64& hp, u64& hq, u64& bw) {
-    const u128 x = u128{s} * p + hp;
-    const u128 y = u128{t} * q + hq;
-    hp = static_cast<u64>(x >> 64);
-    hq = static_cast<u64>(y >> 64);
-    const u64 xl = static_cast<u64>(x), yl = static_cast<u64>(y);
-    const u64 r = xl - yl - bw;
-    bw = (xl < yl) | ((xl - yl) < bw);
-    return r;
+// One limb of s*p - t*q + carry for s, t < 2^63: |s*p - t*q| < 2^127 - 2^64,
+// so the difference of the two products is exact as a signed 128-bit value
+// and, with the signed carry (|carry| < 2^63) added, its high limb is the
+// next carry.
+inline u64 mul_sub_limb(u64 s, u64 p, u64 t, u64 q, std::int64_t& carry) {
+    const i128 r = static_cast<i128>(u128{s} * p - u128{t} * q) + carry;
+    carry = static_cast<std::int64_t>(r >> 64);
+    return static_cast<u64>(r);
 }
 
-// One limb of s*p + t*q + the carry (hc, the high limb of the sum's
-// carry, and the two-limb carry fits: s, t < 2^63).
+// One limb of s*p + t*q + the carry hc (the sum fits 128 bits: s, t < 2^63).
 inline u64 mul_add_limb(u64 s, u64 p, u64 t, u64 q, u64& hc) {
     const u128 x = u128{s} * p + u128{t} * q + hc;
     hc = static_cast<u64>(x >> 64);
     return static_cast<u64>(x);
 }
 
+// o1 = s1*p - t1*q and o2 = s2*q - t2*p limb by limb, the entries held in
+// registers (the outputs may be the inputs: each limb is read before it is
+// written).
+void remainder_rows(const mr_digit* p, const mr_digit* q, int limbs, u64 s1, u64 t1, u64 s2, u64 t2, mr_digit* o1,
+                    mr_digit* o2) {
+    std::int64_t k1 = 0, k2 = 0;
+    for (int i = 0; i < limbs; ++i) {
+        const u64 pi = load_limb(p + 2 * i), qi = load_limb(q + 2 * i);
+        store_limb(o1 + 2 * i, mul_sub_limb(s1, pi, t1, qi, k1));
+        store_limb(o2 + 2 * i, mul_sub_limb(s2, qi, t2, pi, k2));
+    }
+}
+
+// o1 = s1*p + t1*q and o2 = s2*q + t2*p over limbs + 1 limbs.
+void cofactor_rows(const mr_digit* p, const mr_digit* q, int limbs, u64 s1, u64 t1, u64 s2, u64 t2, mr_digit* o1,
+                   mr_digit* o2) {
+    u64 h1 = 0, h2 = 0;
+    for (int i = 0; i < limbs; ++i) {
+        const u64 pi = load_limb(p + 2 * i), qi = load_limb(q + 2 * i);
+        store_limb(o1 + 2 * i, mul_add_limb(s1, pi, t1, qi, h1));
+        store_limb(o2 + 2 * i, mul_add_limb(s2, qi, t2, pi, h2));
+    }
+    store_limb(o1 + 2 * limbs, h1);
+    store_limb(o2 + 2 * limbs, h2);
+}
+
 }  // namespace
 
 void matrix_remainders(const mr_digit* x, const mr_digit* y, int limbs, const lehmer_matrix& m, mr_digit* ox,
                        mr_digit* oy) {
-    u64 h1 = 0, h2 = 0, b1 = 0, h3 = 0, h4 = 0, b2 = 0;
-    if (m.dplus) {
-        for (int i = 0; i < limbs; ++i) {
-            const u64 xi = load_limb(x + 2 * i), yi = load_limb(y + 2 * i);
-            store_limb(ox + 2 * i, mul_sub_limb(m.a, xi, m.b, yi, h1, h2, b1));
-            store_limb(oy + 2 * i, mul_sub_limb(m.d, yi, m.c, xi, h3, h4, b2));
-        }
-    } else {
-        for (int i = 0; i < limbs; ++i) {
-            const u64 xi = load_limb(x + 2 * i), yi = load_limb(y + 2 * i);
-            store_limb(ox + 2 * i, mul_sub_limb(m.b, yi, m.a, xi, h1, h2, b1));
-            store_limb(oy + 2 * i, mul_sub_limb(m.c, xi, m.d, yi, h3, h4, b2));
-        }
-    }
+    // Even step count: a*x - b*y and d*y - c*x; odd: b*y - a*x and c*x - d*y.
+    if (m.dplus)
+        remainder_rows(x, y, limbs, m.a, m.b, m.d, m.c, ox, oy);
+    else
+        remainder_rows(y, x, limbs, m.b, m.a, m.c, m.d, ox, oy);
 }
 
 void matrix_cofactors(const mr_digit* p, const mr_digit* q, int limbs, const lehmer_matrix& m, mr_digit* op,
                       mr_digit* oq) {
-    u64 h1 = 0, h2 = 0;
-    for (int i = 0; i < limbs; ++i) {
-        const u64 pi = load_limb(p + 2 * i), qi = load_limb(q + 2 * i);
-        store_limb(op + 2 * i, mul_add_limb(m.a, pi, m.b, qi, h1));
-        store_limb(oq + 2 * i, mul_add_limb(m.d, qi, m.c, pi, h2));
-    }
-    store_limb(op + 2 * limbs, h1);
-    store_limb(oq + 2 * limbs, h2);
+    cofactor_rows(p, q, limbs, m.a, m.b, m.d, m.c, op, oq);
 }
 
 namespace {
