@@ -76,6 +76,17 @@ __extension__ typedef __int128 i128;
 constexpr u64 two_31 = u64{1} << 31;
 constexpr u64 two_63 = u64{1} << 63;
 
+// floor(hi:lo / d) for hi < d (one 128-by-64-bit division).
+inline u64 divide_limbs(u64 hi, u64 lo, u64 d) {
+#if defined(__x86_64__)
+    u64 q, r;
+    __asm__("divq %4" : "=a"(q), "=d"(r) : "a"(lo), "d"(hi), "rm"(d) : "cc");
+    return q;
+#else
+    return static_cast<u64>(((u128{hi} << 64) | lo) / d);
+#endif
+}
+
 // q = floor(u / v) and r = u - q*v for 0 < v <= u; false when q would reach
 // 2^63 (no step can be taken then).
 inline bool wide_divide(u128 u, u128 v, u64& q, u128& r) {
@@ -89,11 +100,31 @@ inline bool wide_divide(u128 u, u128 v, u64& q, u128& r) {
         }
         u -= v;
     }
-    // u is now the original minus 9v.
-    const u128 t = (u >> 64) == 0 && (v >> 64) == 0 ? u128{static_cast<u64>(u) / static_cast<u64>(v)} : u / v;
+    // u is now the original minus 9v, so v < 2^125 and the quotient t of
+    // this u by v is what is left.
+    const u64 vh = static_cast<u64>(v >> 64), uh = static_cast<u64>(u >> 64);
+    u64 t;
+    if (vh == 0) {
+        const u64 vl = static_cast<u64>(v);
+        if (uh >= vl) return false;  // t >= 2^64
+        t = divide_limbs(uh, static_cast<u64>(u), vl);
+    } else {
+        // The leading 64 bits of v (its top bit set) into the same bits of
+        // u: the estimate is at least t and, v being at least 2^63 times its
+        // truncation error, at most t + 2 while t < 2^61.
+        const int k = 64 - std::countl_zero(vh);
+        const u128 us = u >> k;
+        t = divide_limbs(static_cast<u64>(us >> 64), static_cast<u64>(us), static_cast<u64>(v >> k));
+    }
     if (t >= two_63 - 9) return false;
-    q = 9 + static_cast<u64>(t);
-    r = u - t * v;
+    // The remainder for the estimate, as a signed value in [-2v, v).
+    i128 rs = static_cast<i128>(u - u128{t} * v);
+    while (rs < 0) {
+        --t;
+        rs += static_cast<i128>(v);
+    }
+    q = 9 + t;
+    r = static_cast<u128>(rs);
     return true;
 }
 
@@ -219,33 +250,50 @@ void set_word(bignum* x, mr_digit v) {
 
 }  // namespace
 
-// The Lehmer pass over the leading values of R1 >= R2 > 0 (see the top).
-lehmer_matrix lehmer_pass(const mr_digit* w1, const mr_digit* w2, int n) {
-    u128 u, v;
-    const bool exact = n <= 4;
-    if (exact) {
-        u = 0;
-        v = 0;
-        for (int i = n - 1; i >= 0; --i) {
-            u = (u << 32) | w1[i];
-            v = (v << 32) | w2[i];
-        }
-    } else {
-        const int s = std::countl_zero(w1[n - 1]);
-        u = top_bits(w1, n, s);
-        v = top_bits(w2, n, s);
-    }
+namespace {
 
-    // u and v are the last two remainders of Euclid run on the leading
-    // values themselves; (a, b) and (c, d) their cofactors (see the top).
-    lehmer_matrix m;
+// q = floor(u / v) and r = u - q*v for 0 < v <= u on single limbs; false
+// when q would reach 2^63.
+inline bool wide_divide(u64 u, u64 v, u64& q, u64& r) {
+    u -= v;
+    for (u64 k = 1; k <= 8; ++k) {
+        if (u < v) {
+            q = k;
+            r = u;
+            return true;
+        }
+        u -= v;
+    }
+    const u64 t = u / v;
+    if (t >= two_63 - 9) return false;
+    q = 9 + t;
+    r = u - t * v;
+    return true;
+}
+
+// The cofactors and sign pattern of a pass while it runs, in registers.
+struct run_state {
+    u64 a, b, c, d;
+    bool dplus;
+    int steps;
+};
+
+// Euclid on the leading values u >= v (a W of 64 or 128 bits), from the
+// cofactors in s, for as long as each step is proven (see the top; with
+// exact set, u and v are the numbers themselves and every step is). The
+// cofactors stay below 2^63.
+template <class W>
+void euclid_run(W& u, W& v, run_state& s, bool exact) {
+    u64 a = s.a, b = s.b, c = s.c, d = s.d;
+    bool dplus = s.dplus;
+    int steps = s.steps;
     while (v != 0) {
         u64 q;
-        u128 w;
+        W w;
         if (!wide_divide(u, v, q, w)) break;
         // The next cofactors; a step whose cofactors reach 2^63 is not taken.
-        const u128 na = u128{m.a} + u128{q} * m.c;
-        const u128 nb = u128{m.b} + u128{q} * m.d;
+        const u128 na = u128{a} + u128{q} * c;
+        const u128 nb = u128{b} + u128{q} * d;
         if (nb >= two_63 || na >= two_63) break;
         if (!exact) {
             // w is the next remainder of the leading values; the true one
@@ -254,17 +302,62 @@ lehmer_matrix lehmer_pass(const mr_digit* w1, const mr_digit* w2, int n) {
             // w by less than the sum of the cofactors of that sign of v and
             // w. While w and v - w stay at or above those bounds, the true
             // remainder lies in [0, V), so q was the true quotient.
-            if (m.dplus ? (w < nb || v - w < u128{m.c} + na) : (w < na || v - w < u128{m.d} + nb)) break;
+            if (dplus ? (w < nb || v - w < u128{c} + na) : (w < na || v - w < u128{d} + nb)) break;
         }
-        m.a = m.c;
-        m.c = static_cast<u64>(na);
-        m.b = m.d;
-        m.d = static_cast<u64>(nb);
+        a = c;
+        c = static_cast<u64>(na);
+        b = d;
+        d = static_cast<u64>(nb);
         u = v;
         v = w;
-        m.dplus = !m.dplus;
-        m.steps++;
+        dplus = !dplus;
+        ++steps;
     }
+    s = run_state{a, b, c, d, dplus, steps};
+}
+
+}  // namespace
+
+// The Lehmer pass over the leading values of R1 >= R2 > 0 (see the top).
+// The first steps run on the leading 64 bits alone: they are proven by the
+// same condition at that scale (the leading 128 bits are numbers whose
+// leading 64 bits those are, like R1 and R2), their cofactors stay near
+// 2^32, and their matrix, applied to the 128-bit values, gives those
+// values' remainders after the same steps exactly. The 128-bit run then
+// goes on from there as if it had taken those steps itself.
+lehmer_matrix lehmer_pass(const mr_digit* w1, const mr_digit* w2, int n) {
+    u128 u, v;
+    const bool exact = n <= 4;
+    run_state s{1, 0, 0, 1, true, 0};
+    if (exact) {
+        u = 0;
+        v = 0;
+        for (int i = n - 1; i >= 0; --i) {
+            u = (u << 32) | w1[i];
+            v = (v << 32) | w2[i];
+        }
+    } else {
+        const int sh = std::countl_zero(w1[n - 1]);
+        u = top_bits(w1, n, sh);
+        v = top_bits(w2, n, sh);
+        u64 uh = static_cast<u64>(u >> 64), vh = static_cast<u64>(v >> 64);
+        euclid_run(uh, vh, s, false);
+        if (s.steps > 0) {
+            // Both results lie in [0, u), so the products may wrap.
+            const u128 nu = s.dplus ? s.a * u - s.b * v : s.b * v - s.a * u;
+            const u128 nv = s.dplus ? s.d * v - s.c * u : s.c * u - s.d * v;
+            u = nu;
+            v = nv;
+        }
+    }
+    euclid_run(u, v, s, exact);
+    lehmer_matrix m;
+    m.a = s.a;
+    m.b = s.b;
+    m.c = s.c;
+    m.d = s.d;
+    m.dplus = s.dplus;
+    m.steps = s.steps;
     return m;
 }
 
