@@ -53,6 +53,7 @@
 #include "internal.h"
 #include "workspace.h"
 #include "kernels.h"
+#include "pool.h"
 #include "products.h"
 #include "thresholds.h"
 #include "workspace.h"
@@ -194,6 +195,48 @@ bool all_ones(const mr_digit* x, int n) {
     return true;
 }
 
+// Modulo B^h - 1 and B^h + 1, for the wrap-around product of 2h words
+// below: a1 = a_lo + a_hi with the carry around (one fold suffices: a sum
+// below 2B^h - 1 leaves at most B^h - 1), h words, and a2 = a_lo - a_hi,
+// plus B^h + 1 when negative, in [0, B^h], h + 1 words (the h-word
+// difference has wrapped by B^h then, so one more is added).
+void wrap_split(const mr_digit* a, int h, mr_digit* a1, mr_digit* a2) {
+    if (add_vv(a1, a, a + h, h) != 0) add_vw(a1, a1, h, 1);
+    a2[h] = 0;
+    if (sub_vv(a2, a, a + h, h) != 0) add_vw(a2, a2, h + 1, 1);
+}
+
+// r[0 .. 2h-1] = x mod (B^2h - 1) from u = x mod (B^h - 1) in r[0 .. h-1]
+// and v = a2 * b2 (2h + 2 words, the product of the differences of
+// wrap_split, v <= B^2h), with vm and vl of h + 1 words as room; v is
+// left as it was.
+void wrap_join(mr_digit* r, const mr_digit* v, int h, mr_digit* vm, mr_digit* vl) {
+    // v mod (B^h + 1) = v_lo - v_hi with v_hi = v[h .. 2h] <= B^h: the h
+    // low words of the difference, and when it is negative (a borrow out
+    // of them, or v_hi = B^h) one more, as in wrap_split.
+    const bool negative = (sub_vv(vm, v, v + h, h) | v[2 * h]) != 0;
+    vm[h] = 0;
+    if (negative) add_vw(vm, vm, h + 1, 1);
+    // t = (u - v) / 2 mod (B^h - 1), v taken modulo B^h - 1 first (v = B^h
+    // is 1 there).
+    mr_digit* t = r;
+    std::memcpy(vl, vm, sizeof(mr_digit) * static_cast<std::size_t>(h));
+    if (vm[h] != 0) vl[0] = 1;  // vm = B^h: its low words are all zero
+    if (sub_vv(t, t, vl, h) != 0) sub_vw(t, t, h, 1);  // + (B^h - 1)
+    if (t[0] & 1u) {
+        t[0] -= 1;  // (t + B^h - 1) / 2 = (t - 1) / 2 + B^h / 2
+        shr_vu(t, t, h, 1);
+        t[h - 1] |= 0x80000000u;
+    } else {
+        shr_vu(t, t, h, 1);
+    }
+    if (all_ones(t, h)) std::memset(t, 0, sizeof(mr_digit) * static_cast<std::size_t>(h));
+    // x = v + t (B^h + 1) = v + t + t B^h < B^2h.
+    std::memcpy(r + h, t, sizeof(mr_digit) * static_cast<std::size_t>(h));
+    const mr_digit c = add_vv(r, r, vm, h);
+    add_vw(r + h, r + h, h, c + vm[h]);
+}
+
 // r[0 .. N-1] = a * b mod (B^N - 1), B = 2^32, in [0, B^N - 2], for a, b of
 // N words: the wrap-around product. For an even N = 2h from
 // monty_wrap_split_min on, B^N - 1 = (B^h - 1)(B^h + 1): u = a*b mod
@@ -219,44 +262,166 @@ void wrapped_product(mr_digit* r, const mr_digit* a, const mr_digit* b, int N, m
     mr_digit* a2 = b1 + h;            // h + 1 words
     mr_digit* b2 = a2 + h + 1;        // h + 1 words
     mr_digit* rest = b2 + h + 1;
-    // Modulo B^h - 1: the halves' sums with the carry around (one fold
-    // suffices: a sum below 2B^h - 1 leaves at most B^h - 1).
-    if (add_vv(a1, a, a + h, h) != 0) add_vw(a1, a1, h, 1);
-    if (add_vv(b1, b, b + h, h) != 0) add_vw(b1, b1, h, 1);
-    wrapped_product(r, a1, b1, h, rest);  // u in r[0 .. h-1]
-    // Modulo B^h + 1: lo - hi, plus B^h + 1 when negative, in [0, B^h]. The
-    // h-word difference has wrapped by B^h then, so one more is added.
-    for (auto [e, x] : {std::pair{a2, a}, std::pair{b2, b}}) {
-        e[h] = 0;
-        if (sub_vv(e, x, x + h, h) != 0) add_vw(e, e, h + 1, 1);
-    }
+    wrap_split(a, h, a1, a2);
+    wrap_split(b, h, b1, b2);
+    wrapped_product(r, a1, b1, h, rest);        // u in r[0 .. h-1]
     product_vv(v, a2, h + 1, b2, h + 1, rest);  // v <= B^2h: v[2h+1] = 0, v[2h] <= 1
-    // v mod (B^h + 1) = v_lo - v_hi with v_hi = v[h .. 2h] <= B^h: the h
-    // low words of the difference, and when it is negative (a borrow out
-    // of them, or v_hi = B^h) one more, as above.
-    mr_digit* vm = a2;  // h + 1 words
-    const bool negative = (sub_vv(vm, v, v + h, h) | v[2 * h]) != 0;
-    vm[h] = 0;
-    if (negative) add_vw(vm, vm, h + 1, 1);
-    // t = (u - v) / 2 mod (B^h - 1), v taken modulo B^h - 1 first (v = B^h
-    // is 1 there).
-    mr_digit* t = r;
-    mr_digit* vl = b2;  // h words
-    std::memcpy(vl, vm, sizeof(mr_digit) * static_cast<std::size_t>(h));
-    if (vm[h] != 0) vl[0] = 1;  // vm = B^h: its low words are all zero
-    if (sub_vv(t, t, vl, h) != 0) sub_vw(t, t, h, 1);  // + (B^h - 1)
-    if (t[0] & 1u) {
-        t[0] -= 1;  // (t + B^h - 1) / 2 = (t - 1) / 2 + B^h / 2
-        shr_vu(t, t, h, 1);
-        t[h - 1] |= 0x80000000u;
-    } else {
-        shr_vu(t, t, h, 1);
+    wrap_join(r, v, h, a2, b2);
+}
+
+// ---- The reduction's products on the worker pool ----------------------------
+//
+// From parallel_reduce_min words, with the pool on, the two products of
+// reduction by multiplication split into pieces that run at once: the low
+// product q = T n' mod R two levels down its split (the full product of
+// the low halves, then of the next level's two low halves the full
+// products and four low products: seven pieces), and the wrap-around
+// product two levels down (the product of h + 1 words modulo B^h + 1, then
+// the one of h/2 + 1 words and the wrap-around product of h/2 words: three
+// pieces). Each piece computes into a place of its own; the calling thread
+// then adds the low product's pieces, or joins the wrap-around product's
+// levels, as the serial methods do. A piece runs on the scratch the run
+// provides on the thread that started it, or on the product area of a
+// thread that helps; its own products may split further (their Toom
+// points form nested runs). The pieces are ordered longest first, so that
+// the threads finish close together.
+
+enum class piece_kind { product, low_product, wrapped_product };
+
+struct reduce_piece {
+    piece_kind kind;
+    mr_digit* r;
+    const mr_digit* a;
+    const mr_digit* b;
+    int n;  // factors of n words
+};
+
+// Words of scratch a piece needs.
+std::size_t piece_scratch(const reduce_piece& p) {
+    switch (p.kind) {
+    case piece_kind::product: return product_scratch_words(p.n, p.n);
+    case piece_kind::low_product: return low_product_scratch(p.n);
+    case piece_kind::wrapped_product: return wrapped_product_scratch(p.n);
     }
-    if (all_ones(t, h)) std::memset(t, 0, sizeof(mr_digit) * static_cast<std::size_t>(h));
-    // x = v + t (B^h + 1) = v + t + t B^h < B^2h.
-    std::memcpy(r + h, t, sizeof(mr_digit) * static_cast<std::size_t>(h));
-    const mr_digit c = add_vv(r, r, vm, h);
-    add_vw(r + h, r + h, h, c + vm[h]);
+    return 0;
+}
+
+constexpr int max_reduce_pieces = 7;
+
+struct reduce_pieces {
+    reduce_piece piece[max_reduce_pieces];
+    int count = 0;
+    mr_digit* starter_room;  // the scratch of the starting thread's pieces
+};
+
+void reduce_piece_task(void* context, int index, const pool_executor& executor) {
+    const auto& t = *static_cast<reduce_pieces*>(context);
+    const reduce_piece& p = t.piece[index];
+    const auto run = [&p](mr_digit* scratch) {
+        switch (p.kind) {
+        case piece_kind::product: product_vv(p.r, p.a, p.n, p.b, p.n, scratch); break;
+        case piece_kind::low_product: low_product(p.r, p.a, p.b, p.n, scratch); break;
+        case piece_kind::wrapped_product: wrapped_product(p.r, p.a, p.b, p.n, scratch); break;
+        }
+    };
+    if (executor.helping) {
+        const scratch_claim room(area_product);
+        run(room.words());
+    } else {
+        run(t.starter_room);
+    }
+}
+
+// Runs the pieces on the pool when every piece's scratch fits both the
+// starter's room (`room_size` words) and a helper's product area; false
+// (nothing done) otherwise.
+bool run_pieces(reduce_pieces& t, std::size_t room_size) {
+    std::size_t most = 0;
+    for (int i = 0; i < t.count; ++i) most = std::max(most, piece_scratch(t.piece[i]));
+    if (most > room_size || most > scratch_words_size(area_product)) return false;
+    return pool_run(t.count, reduce_piece_task, &t);
+}
+
+// Words of room parallel_low_product needs before its scratch: the pieces'
+// results.
+std::size_t parallel_low_product_words(int n) {
+    const int h = n / 2, l = n - h;
+    return 2 * static_cast<std::size_t>(l) + 4 * static_cast<std::size_t>(h) + 8;
+}
+
+// low_product on the pool (see above): r = a * b mod B^n; false when it
+// does not run there. The room holds the pieces' results and the starter's
+// scratch.
+bool parallel_low_product(mr_digit* r, const mr_digit* a, const mr_digit* b, int n, mr_digit* room,
+                          std::size_t room_size) {
+    if (n < parallel_reduce_min || !pool_available()) return false;
+    const int h = n / 2, l = n - h;  // low_product's split
+    const int h1 = h / 2, l1 = h - h1;  // the split of its low products of h words
+    if (h1 < monty_low_product_split || parallel_low_product_words(n) > room_size) return false;
+    mr_digit* p0 = room;          // a0 b0: 2l words, its n low ones count
+    mr_digit* p1 = p0 + 2 * l;    // 2 l1 words each, their h low ones count at l
+    mr_digit* p2 = p1 + 2 * l1;
+    mr_digit* q = p2 + 2 * l1;    // four of h1 words, at l + l1
+    reduce_pieces t;
+    t.piece[0] = {piece_kind::product, p0, a, b, l};
+    // a1 b0 mod B^h = (a1 b0 at l1 words) + (the next halves' low products) B^l1.
+    t.piece[1] = {piece_kind::product, p1, a + l, b, l1};
+    t.piece[2] = {piece_kind::product, p2, a, b + l, l1};
+    t.piece[3] = {piece_kind::low_product, q, a + l + l1, b, h1};
+    t.piece[4] = {piece_kind::low_product, q + h1, a + l, b + l1, h1};
+    t.piece[5] = {piece_kind::low_product, q + 2 * h1, a + l1, b + l, h1};
+    t.piece[6] = {piece_kind::low_product, q + 3 * h1, a, b + l + l1, h1};
+    t.count = 7;
+    const std::size_t used = parallel_low_product_words(n);
+    t.starter_room = room + used;
+    if (!run_pieces(t, room_size - used)) return false;
+    std::memcpy(r, p0, sizeof(mr_digit) * static_cast<std::size_t>(n));
+    add_vv(r + l, r + l, p1, h);
+    add_vv(r + l, r + l, p2, h);
+    for (int i = 0; i < 4; ++i) add_vv(r + l + l1, r + l + l1, q + i * h1, h1);
+    return true;
+}
+
+// Words of room parallel_wrapped_product needs before its scratch.
+std::size_t parallel_wrapped_words(int N) {
+    const int h = N / 2, g = h / 2;
+    return 6 * static_cast<std::size_t>(h) + 4 + 6 * static_cast<std::size_t>(g) + 4;
+}
+
+// wrapped_product on the pool (see above); false when it does not run
+// there. The room holds the levels' values and the starter's scratch.
+bool parallel_wrapped_product(mr_digit* r, const mr_digit* a, const mr_digit* b, int N, mr_digit* room,
+                              std::size_t room_size) {
+    if (N < parallel_reduce_min || N % 4 != 0 || !pool_available()) return false;
+    const int h = N / 2, g = h / 2;
+    if (h < monty_wrap_split_min || parallel_wrapped_words(N) > room_size) return false;
+    // The top level: sums a1, b1 (h words), differences a2, b2 (h + 1
+    // words), their product v; the next: the same of a1, b1 at g words.
+    mr_digit* v = room;             // 2h + 2 words
+    mr_digit* a1 = v + 2 * h + 2;   // h words each
+    mr_digit* b1 = a1 + h;
+    mr_digit* a2 = b1 + h;          // h + 1 words each
+    mr_digit* b2 = a2 + h + 1;
+    mr_digit* w = b2 + h + 1;       // 2g + 2 words
+    mr_digit* c1 = w + 2 * g + 2;   // g words each
+    mr_digit* d1 = c1 + g;
+    mr_digit* c2 = d1 + g;          // g + 1 words each
+    mr_digit* d2 = c2 + g + 1;
+    wrap_split(a, h, a1, a2);
+    wrap_split(b, h, b1, b2);
+    wrap_split(a1, g, c1, c2);
+    wrap_split(b1, g, d1, d2);
+    reduce_pieces t;
+    t.piece[0] = {piece_kind::product, v, a2, b2, h + 1};
+    t.piece[1] = {piece_kind::product, w, c2, d2, g + 1};
+    t.piece[2] = {piece_kind::wrapped_product, r, c1, d1, g};  // a1 b1 mod (B^g - 1) in r[0 .. g-1]
+    t.count = 3;
+    const std::size_t used = parallel_wrapped_words(N);
+    t.starter_room = room + used;
+    if (!run_pieces(t, room_size - used)) return false;
+    wrap_join(r, w, g, c2, d2);  // a1 b1 mod (B^h - 1) in r[0 .. h-1]
+    wrap_join(r, v, h, a2, b2);
+    return true;
 }
 
 // T in t[0 .. 2k], T < 2^(64k), t[2k] = 0, for the k words of c's modulus:
@@ -268,7 +433,8 @@ void reduce_by_multiplication(mr_digit* t, monty_context& c, const reduce_area& 
     if (c.nprime_length != k) make_nprime(c, area);
     if (all_zero(t, k)) return;  // q = 0; T / R is the high half already
     // q = T * n' mod R.
-    if (low_product_scratch(k) <= area.scratch_size) {
+    if (parallel_low_product(area.q, t, c.nprime, k, area.scratch, area.scratch_size)) {
+    } else if (low_product_scratch(k) <= area.scratch_size) {
         low_product(area.q, t, c.nprime, k, area.scratch);
     } else {
         schoolbook_product(area.qn, t, k, c.nprime, k);
@@ -281,7 +447,8 @@ void reduce_by_multiplication(mr_digit* t, monty_context& c, const reduce_area& 
     mr_digit* high = area.qn + k;
     if (wrapped_product_scratch(k) <= area.scratch_size) {
         mr_digit* w = area.qn;
-        wrapped_product(w, area.q, n->w, k, area.scratch);
+        if (!parallel_wrapped_product(w, area.q, n->w, k, area.scratch, area.scratch_size))
+            wrapped_product(w, area.q, n->w, k, area.scratch);
         // S = w + (T mod R) = c R + s, between 1 and 2R - 2. With c = 0, H =
         // s - 1; with c = 1, H = S - 1 - (R - 1) = s.
         const mr_digit c = add_vv(high, w, t, k);

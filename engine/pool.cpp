@@ -1,47 +1,58 @@
 // The engine's worker threads (pool.h).
 //
-// A run is one record on the caller's stack: the task, its context, the
+// A run is one record on its starter's stack: the task, its context, the
 // number of tasks, the next index to hand out and the number finished. The
-// caller publishes it in current_job and bumps `generation`; each thread,
-// the caller included, takes indexes with one atomic add until none is
-// left. The caller then waits for the tasks others took, withdraws the
-// record and, before its stack frame goes, waits until no worker is still
-// between reading current_job and leaving it (`entering`, the two sides in
-// sequentially consistent order: a worker that counted itself in before the
-// caller looked is waited for, one that counted itself in later finds
-// current_job empty).
+// starter publishes it in a slot of `jobs` and bumps `generation`; each
+// thread, the starter included, takes indexes with one atomic add until
+// none is left. The starter then waits for the tasks others took, withdraws
+// the record and, before its stack frame goes, waits until no thread is
+// still between reading the slot and leaving it (the slot's `entering`
+// count, the two sides in sequentially consistent order: a thread that
+// counted itself in before the starter looked is waited for, one that
+// counted itself in later finds the slot empty).
 //
-// Workers that find no new generation spin for a while and then sleep until
-// it changes (wake_channel below); a caller wakes them only when one sleeps,
-// so the hand-over of back-to-back runs costs no system call.
+// Slots: 0 holds the outermost run (one at a time, `busy`); slot 1 + i the
+// nested run that thread i (0 the caller, 1 ... the workers) started from
+// inside a task. A thread has at most one nested run open: it starts one
+// only inside a task and does not help others while it waits for it.
+//
+// Who helps: a worker between tasks scans the slots, the outermost run's
+// first; the caller of the outermost run, once its own tasks are done, takes
+// pieces of the nested runs while it waits for the rest of its run. Neither
+// is inside a task then, so their instance's scratch is free for what they
+// take. A thread waits only for tasks that another thread has taken and is
+// computing, and those are nested deeper than the waiting thread's own, so
+// no thread waits for itself through others.
+//
+// Threads that find no new generation spin for a while and then sleep until
+// it changes (wake_channel below); a starter wakes them only when one
+// sleeps, so the hand-over of back-to-back runs costs no system call.
 #include "pool.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <cstdlib>
 #include <mutex>
 #include <thread>
 #include <vector>
 
-#include "internal.h"
-
 namespace {
 
-// Sleeping until an atomic counter changes, on a mutex and a condition
-// variable. The changing side stores the new value first and then calls
-// notify, which passes through the mutex: a sleeper either tested the value
-// before that and is woken, or tests it after and sees the change. (The
-// standard library's atomic wait, outside Linux, lost such wake-ups: a pool
-// built with mingw-w64 slept for good under Wine.)
+// Sleeping until a condition on atomic counters holds, on a mutex and a
+// condition variable. The changing side stores the new value first and then
+// calls notify, which passes through the mutex: a sleeper either tested the
+// condition before that and is woken, or tests it after and sees the
+// change. (The standard library's atomic wait, outside Linux, lost such
+// wake-ups: a pool built with mingw-w64 slept for good under Wine.)
 struct wake_channel {
     std::mutex mutex;
     std::condition_variable changed;
 
-    template <class T>
-    void wait_while(const std::atomic<T>& value, T old) {
+    template <class Ready>
+    void wait_until(Ready ready) {
         std::unique_lock<std::mutex> lock(mutex);
-        changed.wait(lock, [&] { return value.load(std::memory_order_seq_cst) != old; });
+        changed.wait(lock, ready);
     }
     void notify() {
         { const std::lock_guard<std::mutex> lock(mutex); }
@@ -51,9 +62,9 @@ struct wake_channel {
 
 // Never destroyed: a process that exits during a run leaves its workers
 // asleep on them while the static objects go.
-wake_channel& generation_channel = *new wake_channel;  // workers sleeping on `generation`
-wake_channel& ready_channel = *new wake_channel;       // start_pool waiting on `ready`
-wake_channel& finished_channel = *new wake_channel;    // a caller waiting on its job's `finished`
+wake_channel& generation_channel = *new wake_channel;  // threads waiting for a new run
+wake_channel& ready_channel = *new wake_channel;       // pool_start waiting on `ready`
+wake_channel& finished_channel = *new wake_channel;    // starters of nested runs waiting on `finished`
 
 struct pool_job {
     pool_task task;
@@ -61,34 +72,38 @@ struct pool_job {
     int count;
     std::atomic<int> next{0};
     std::atomic<int> finished{0};
-    std::atomic<bool> caller_sleeping{false};  // the caller waits on `finished`
+    std::atomic<bool> starter_sleeping{false};  // the starter waits on `finished`
+    wake_channel* channel;                      // where the starter sleeps
 };
 
 // The largest number of threads a pool may have.
 constexpr int max_pool_threads = 64;
+constexpr int slot_count = max_pool_threads + 1;
 
-std::mutex start_mutex;  // start_pool and stop_pool
-// Made by start_pool and freed by stop_pool. A process that ends without
-// stop_pool (exit() on an error) leaves it alone: destroying the threads of
+std::mutex start_mutex;  // pool_start and pool_stop
+// Made by pool_start and freed by pool_stop. A process that ends without
+// pool_stop (exit() on an error) leaves it alone: destroying the threads of
 // a running pool would end the process with std::terminate instead.
 std::vector<std::thread>* workers = nullptr;
-std::vector<mr_state*> worker_instances;  // written by each worker before it reports ready
-mr_state* caller_instance = nullptr;      // lent to the calling thread for its tasks
+mr_state* caller_instance = nullptr;  // lent to the calling thread for its tasks
 int worker_count = 0;
 int spin_microseconds = 200;
-// The caller's spin before it sleeps until the workers' tasks are done.
-constexpr int caller_spin_microseconds = 50;
+// The spin of a starter whose tasks are taken before it sleeps until they
+// are done.
+constexpr int starter_spin_microseconds = 50;
 
 std::atomic<bool> pool_on{false};
 std::atomic<bool> stopping{false};
-std::atomic<pool_job*> current_job{nullptr};
+std::atomic<pool_job*> jobs[slot_count];
+std::atomic<int> entering[slot_count];
 std::atomic<unsigned> generation{0};
-std::atomic<int> entering{0};
 std::atomic<int> sleeping{0};
 std::atomic<int> ready{0};
-std::atomic_flag busy = ATOMIC_FLAG_INIT;  // held by the thread whose run has the pool
+std::atomic_flag busy = ATOMIC_FLAG_INIT;  // held by the thread whose run is the outermost
 
 thread_local bool inside_task = false;
+thread_local int thread_index = 0;  // 0: any thread outside the pool; i: worker i
+thread_local mr_state* thread_instance = nullptr;  // the instance of this thread's tasks
 
 thread_local bool use_here = true;
 
@@ -100,43 +115,69 @@ inline void cpu_relax() {
 #endif
 }
 
+using clock_type = std::chrono::steady_clock;
+
 // Takes indexes of `job` until none is left; the tasks run on `executor`.
-void take_tasks(pool_job* job, const pool_executor& executor) {
+// True when it took one.
+bool take_tasks(pool_job* job, const pool_executor& executor) {
+    bool took = false;
     for (int i = job->next.fetch_add(1, std::memory_order_relaxed); i < job->count;
          i = job->next.fetch_add(1, std::memory_order_relaxed)) {
+        took = true;
         job->task(job->context, i, executor);
         job->finished.fetch_add(1, std::memory_order_seq_cst);
-        if (job->caller_sleeping.load(std::memory_order_seq_cst)) finished_channel.notify();
+        if (job->starter_sleeping.load(std::memory_order_seq_cst)) job->channel->notify();
     }
+    return took;
 }
 
-// The size of the starting instance, for the workers' instances.
-struct instance_shape {
-    int digits;
-    std::uint32_t base;
-};
+// Takes the tasks left in slots [first, last] in turn, counted in as the
+// slot's `entering`; true when it took one.
+bool help(int first, int last, const pool_executor& executor) {
+    bool took = false;
+    for (int slot = first; slot <= last; ++slot) {
+        if (jobs[slot].load(std::memory_order_relaxed) == nullptr) continue;
+        entering[slot].fetch_add(1, std::memory_order_seq_cst);
+        if (pool_job* job = jobs[slot].load(std::memory_order_seq_cst); job != nullptr)
+            took = take_tasks(job, executor) || took;
+        entering[slot].fetch_sub(1, std::memory_order_seq_cst);
+    }
+    return took;
+}
 
-void worker_main(int index, instance_shape shape) {
-    inside_task = true;  // a worker's tasks never start runs of their own
-    mr_state* s = mirsys(shape.digits, shape.base);
-    // A worker whose instance could not be made (no memory) stays in the
-    // pool but takes no task: the caller and the other workers run them.
-    if (s != nullptr) s->error_continue = 1;
-    const pool_executor executor = s != nullptr
-        ? pool_executor{index, s, scratch_words(area_product), scratch_words_size(area_product)}
-        : pool_executor{index, nullptr, nullptr, 0};
-    worker_instances[static_cast<std::size_t>(index - 1)] = s;
+// The slots in use: the outermost run's and one nested run for each thread.
+int last_slot() { return worker_count + 1; }
+
+// Publishes `job` in `slot` and wakes the threads that sleep.
+void publish(int slot, pool_job* job) {
+    jobs[slot].store(job, std::memory_order_seq_cst);
+    generation.fetch_add(1, std::memory_order_seq_cst);
+    if (sleeping.load(std::memory_order_seq_cst) > 0) generation_channel.notify();
+}
+
+// Withdraws the job of `slot` once no thread is on its way into it.
+void withdraw(int slot) {
+    jobs[slot].store(nullptr, std::memory_order_seq_cst);
+    while (entering[slot].load(std::memory_order_seq_cst) != 0) cpu_relax();
+}
+
+void worker_main(int index, mr_state* s) {
+    inside_task = true;  // a worker's tasks start nested runs only
+    thread_index = index;
+    thread_instance = s;
+    use_engine(s);
+    const pool_executor executor{index, s, true};
     unsigned seen = generation.load(std::memory_order_acquire);
     ready.fetch_add(1, std::memory_order_release);
     ready_channel.notify();
-    using clock = std::chrono::steady_clock;
     for (;;) {
         if (generation.load(std::memory_order_acquire) == seen) {
-            const auto until = clock::now() + std::chrono::microseconds(spin_microseconds);
+            const auto until = clock_type::now() + std::chrono::microseconds(spin_microseconds);
             for (int spins = 0; generation.load(std::memory_order_acquire) == seen; ++spins) {
-                if ((spins & 63) == 63 && clock::now() >= until) {
+                if ((spins & 63) == 63 && clock_type::now() >= until) {
                     sleeping.fetch_add(1, std::memory_order_seq_cst);
-                    generation_channel.wait_while(generation, seen);
+                    generation_channel.wait_until(
+                        [&] { return generation.load(std::memory_order_seq_cst) != seen; });
                     sleeping.fetch_sub(1, std::memory_order_seq_cst);
                 } else {
                     cpu_relax();
@@ -145,134 +186,130 @@ void worker_main(int index, instance_shape shape) {
         }
         seen = generation.load(std::memory_order_acquire);
         if (stopping.load(std::memory_order_acquire)) break;
-        entering.fetch_add(1, std::memory_order_seq_cst);
-        if (pool_job* job = current_job.load(std::memory_order_seq_cst); job != nullptr && s != nullptr)
-            take_tasks(job, executor);
-        entering.fetch_sub(1, std::memory_order_seq_cst);
-    }
-    release_engine();
-}
-
-void wake_workers() {
-    generation.fetch_add(1, std::memory_order_seq_cst);
-    if (sleeping.load(std::memory_order_seq_cst) > 0) generation_channel.notify();
-}
-
-// The number of threads asked for: `threads` when positive, else
-// TORVANE_THREADS when set, else the processor count.
-int threads_wanted(int threads) {
-    if (threads <= 0) {
-        if (const char* text = std::getenv("TORVANE_THREADS"); text != nullptr && *text != '\0') {
-            char* end = nullptr;
-            const long n = std::strtol(text, &end, 10);
-            threads = *end == '\0' && n > 0 ? static_cast<int>(std::min<long>(n, max_pool_threads)) : 1;
-        } else {
-            threads = static_cast<int>(std::thread::hardware_concurrency());
+        // Until a scan finds nothing: a run published while this thread
+        // computed has bumped the generation past `seen` as well.
+        while (help(0, last_slot(), executor)) {
         }
     }
-    if (threads < 1) threads = 1;
-    return std::min(threads, max_pool_threads);
+    use_engine(nullptr);
+}
+
+// A nested run from inside a task on this thread: published in the
+// thread's own slot; the thread takes tasks like the others and then waits
+// for those taken, spinning a little and then sleeping.
+bool nested_run(int count, pool_task task, void* context) {
+    const int slot = 1 + thread_index;
+    pool_job job;
+    job.task = task;
+    job.context = context;
+    job.count = count;
+    job.channel = &finished_channel;
+    publish(slot, &job);
+    take_tasks(&job, pool_executor{thread_index, thread_instance, false});
+    const auto until = clock_type::now() + std::chrono::microseconds(starter_spin_microseconds);
+    for (int spins = 0;; ++spins) {
+        const int done = job.finished.load(std::memory_order_seq_cst);
+        if (done >= count) break;
+        if ((spins & 63) == 63 && clock_type::now() >= until) {
+            job.starter_sleeping.store(true, std::memory_order_seq_cst);
+            finished_channel.wait_until([&] { return job.finished.load(std::memory_order_seq_cst) != done; });
+        } else {
+            cpu_relax();
+        }
+    }
+    withdraw(slot);
+    return true;
 }
 
 }  // namespace
 
-int start_pool(int threads) {
+bool pool_start(mr_state* caller, mr_state* const* worker_instances, int count, int spin) {
     const std::lock_guard<std::mutex> lock(start_mutex);
-    if (pool_on.load(std::memory_order_acquire)) return worker_count + 1;
-    mr_state* s = engine_instance;
-    if (s == nullptr || !s->initialised) return 1;
-    const int wanted = threads_wanted(threads);
-    if (wanted <= 1) return 1;
-    if (const char* text = std::getenv("TORVANE_POOL_SPIN_US"); text != nullptr && *text != '\0')
-        spin_microseconds = std::max(0, std::atoi(text));
-
-    // The instances have the starting instance's room: digits of its base
-    // for max_length - 1 words.
-    const instance_shape shape{(s->max_length - 1) * s->digits_per_word, s->instance_base};
-    mr_state* mine = use_engine(nullptr);
-    caller_instance = mirsys(shape.digits, shape.base);
-    if (caller_instance != nullptr) caller_instance->error_continue = 1;
-    use_engine(mine);
-
-    worker_count = wanted - 1;
+    if (pool_on.load(std::memory_order_acquire) || count < 1 || caller == nullptr) return false;
+    count = std::min(count, max_pool_threads - 1);
+    spin_microseconds = std::max(0, spin);
+    caller_instance = caller;
+    worker_count = count;
     stopping.store(false, std::memory_order_relaxed);
     ready.store(0, std::memory_order_relaxed);
-    worker_instances.assign(static_cast<std::size_t>(worker_count), nullptr);
     workers = new std::vector<std::thread>;
-    workers->reserve(static_cast<std::size_t>(worker_count));
-    for (int k = 1; k <= worker_count; ++k) workers->emplace_back(worker_main, k, shape);
-    for (int r = ready.load(std::memory_order_acquire); r < worker_count; r = ready.load(std::memory_order_acquire))
-        ready_channel.wait_while(ready, r);
+    workers->reserve(static_cast<std::size_t>(count));
+    for (int k = 1; k <= count; ++k) workers->emplace_back(worker_main, k, worker_instances[k - 1]);
+    for (int r = ready.load(std::memory_order_acquire); r < count; r = ready.load(std::memory_order_acquire))
+        ready_channel.wait_until([&] { return ready.load(std::memory_order_acquire) != r; });
     pool_on.store(true, std::memory_order_release);
-    return wanted;
+    return true;
 }
 
-void stop_pool() {
+void pool_stop() {
     const std::lock_guard<std::mutex> lock(start_mutex);
     if (!pool_on.load(std::memory_order_acquire)) return;
     // No run may be going on: take the pool as a run would, for good.
     while (busy.test_and_set(std::memory_order_acquire)) std::this_thread::yield();
     pool_on.store(false, std::memory_order_release);
     stopping.store(true, std::memory_order_release);
-    wake_workers();
+    generation.fetch_add(1, std::memory_order_seq_cst);
     generation_channel.notify();
     for (auto& t : *workers) t.join();
     delete workers;
     workers = nullptr;
-    worker_instances.clear();
     worker_count = 0;
-    mr_state* mine = use_engine(caller_instance);
-    release_engine();
-    use_engine(mine);
     caller_instance = nullptr;
     busy.clear(std::memory_order_release);
 }
-
-int pool_threads() { return pool_on.load(std::memory_order_acquire) ? worker_count + 1 : 1; }
 
 int pool_spin_microseconds() { return spin_microseconds; }
 
 void pool_use_here(bool on) { use_here = on; }
 
 bool pool_available() {
-    return use_here && pool_on.load(std::memory_order_acquire) && !inside_task &&
-           !busy.test(std::memory_order_relaxed);
+    if (!use_here || !pool_on.load(std::memory_order_acquire)) return false;
+    return inside_task || !busy.test(std::memory_order_relaxed);
 }
 
 bool pool_run(int count, pool_task task, void* context) {
-    if (count <= 0 || !use_here || !pool_on.load(std::memory_order_acquire) || inside_task ||
-        busy.test_and_set(std::memory_order_acquire))
-        return false;
-    mr_state* mine = engine_instance;
+    if (count <= 0 || !use_here || !pool_on.load(std::memory_order_acquire)) return false;
+    if (inside_task) return nested_run(count, task, context);
+    if (busy.test_and_set(std::memory_order_acquire)) return false;
+    mr_state* mine = use_engine(caller_instance);
+    thread_instance = caller_instance;
+    inside_task = true;
 
     pool_job job;
     job.task = task;
     job.context = context;
     job.count = count;
-    current_job.store(&job, std::memory_order_seq_cst);
-    wake_workers();
+    job.channel = &generation_channel;
+    publish(0, &job);
+    take_tasks(&job, pool_executor{0, caller_instance, false});
 
-    inside_task = true;
-    use_engine(caller_instance);
-    take_tasks(&job, pool_executor{0, caller_instance, nullptr, 0});
-    use_engine(mine);
-    inside_task = false;
-
-    // The tasks the workers took: a short spin, then sleep, so that a long
-    // task's thread is not kept from the processor by this one's spinning.
-    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(caller_spin_microseconds);
+    // The tasks the workers took: meanwhile this thread takes pieces of the
+    // runs they start, and when there are none it spins a little and then
+    // sleeps until a new run comes or its own has finished.
+    const pool_executor helper{0, caller_instance, true};
+    auto until = clock_type::now() + std::chrono::microseconds(spin_microseconds);
     for (int spins = 0;; ++spins) {
-        const int done = job.finished.load(std::memory_order_seq_cst);
-        if (done >= count) break;
-        if ((spins & 63) == 63 && std::chrono::steady_clock::now() >= until) {
-            job.caller_sleeping.store(true, std::memory_order_seq_cst);
-            finished_channel.wait_while(job.finished, done);
+        const unsigned seen = generation.load(std::memory_order_seq_cst);
+        if (job.finished.load(std::memory_order_seq_cst) >= count) break;
+        if (help(1, last_slot(), helper)) {
+            until = clock_type::now() + std::chrono::microseconds(spin_microseconds);
+            continue;
+        }
+        if ((spins & 63) == 63 && clock_type::now() >= until) {
+            job.starter_sleeping.store(true, std::memory_order_seq_cst);
+            sleeping.fetch_add(1, std::memory_order_seq_cst);
+            generation_channel.wait_until([&] {
+                return generation.load(std::memory_order_seq_cst) != seen ||
+                       job.finished.load(std::memory_order_seq_cst) >= count;
+            });
+            sleeping.fetch_sub(1, std::memory_order_seq_cst);
         } else {
             cpu_relax();
         }
     }
-    current_job.store(nullptr, std::memory_order_seq_cst);
-    while (entering.load(std::memory_order_seq_cst) != 0) cpu_relax();
+    withdraw(0);
+    inside_task = false;
+    use_engine(mine);
     busy.clear(std::memory_order_release);
     return true;
 }

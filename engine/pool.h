@@ -1,21 +1,28 @@
 // The engine's worker threads: independent pieces of one computation (the
-// point products of a large Toom product, the trials of a primality test,
-// the two powers of an even modulus) run at once on the calling thread and
-// the pool's workers.
+// point products of a large Toom product, the parts of a reduction by
+// multiplication, the trials of a primality test) run at once on the
+// calling thread and the pool's workers.
 //
-// The pool is started once (start_pool, engine.h) and keeps its threads
-// until stop_pool. Each worker computes on an engine instance of its own,
-// made on its thread when the pool starts, with the starting instance's
-// size; the calling thread gets one more such instance, lent to it for the
-// tasks it takes (pool_executor::instance), so that a task never touches
-// the caller's own instance. Nothing is allocated while a run computes.
+// The pool only runs tasks. start_pool (state.cpp) makes the engine
+// instances it computes on and hands them in (pool_start): one for each
+// worker and one more that is lent to the calling thread for the tasks it
+// takes, so that a task never touches the caller's own instance. Nothing is
+// allocated while a run computes.
+//
+// Runs nest: a task may start a run of its own. Its pieces are published
+// like a run from outside, and a thread that has nothing else to do (a
+// worker between tasks, or the caller of the outermost run once its own
+// tasks are done) takes them while the task's thread takes them too. The
+// thread that starts a run never waits for a thread that has not taken one
+// of its pieces: it takes every piece left itself and then waits only for
+// pieces already being computed, so a run finishes with any number of
+// threads, also when none is free to help.
 //
 // Hand-over: a run publishes its task set and bumps a generation counter;
-// a worker that has just finished spins on the counter for a short while
+// a thread that has just finished spins on the counter for a short while
 // (pool_spin_microseconds) and only then sleeps on it, so that the runs of
 // a long computation, which follow one another by microseconds, reach it
-// without a system call. The caller takes tasks too, and spins until the
-// last task it did not take has returned.
+// without a system call.
 #ifndef TORVANE_ENGINE_POOL_H
 #define TORVANE_ENGINE_POOL_H
 
@@ -25,27 +32,30 @@
 
 // What one thread of a run computes with.
 struct pool_executor {
-    int index;              // 0: the calling thread; 1 ...: the workers
-    mr_state* instance;     // the pool's instance for this thread's tasks
-    mr_digit* scratch;      // product scratch of this thread (its instance's
-    std::size_t scratch_words;  // area_product); null for the calling thread,
-                                // whose tasks use the caller's scratch
+    int index;           // 0: the calling thread; 1 ...: the workers
+    mr_state* instance;  // the thread's instance for its tasks (engine_instance)
+    // True when the thread helps a run another thread started: its
+    // instance's scratch areas are free for the task to claim. False for
+    // the thread that started the run, whose tasks use the room that the
+    // run's context provides.
+    bool helping;
 };
 
 // One task: piece `index` of the work described by `context`.
 using pool_task = void (*)(void* context, int index, const pool_executor& executor);
 
 // Runs task(context, i, executor) once for every i in [0, count), the
-// indexes handed out in order to the calling thread and the idle workers,
-// and returns true when every task has returned. Without a pool, from
-// inside a task, or while another thread's run holds the pool, it runs
-// nothing and returns false: the caller then computes on its own, the way
-// it does without a pool.
+// indexes handed out in order to the calling thread and the threads that
+// are free, and returns true when every task has returned. Without a pool,
+// or while another thread's outermost run holds it, it runs nothing and
+// returns false: the caller then computes on its own, the way it does
+// without a pool. From inside a task it starts a nested run (see above).
 bool pool_run(int count, pool_task task, void* context);
 
-// Whether a run started now from this thread would be spread over more than
-// one thread: the pool is on and this thread is not inside a task. The
-// parallel paths test it to keep the one-thread code where it cannot help.
+// Whether a run started now from this thread may be spread over more than
+// one thread: the pool is on and, outside a task, no other thread's run
+// holds it. The parallel paths test it to keep the one-thread code where it
+// cannot help.
 bool pool_available();
 
 // Whether the calling thread's computations use the pool (default true):
@@ -55,5 +65,15 @@ void pool_use_here(bool on);
 // Microseconds a worker spins on the generation counter before it sleeps
 // (TORVANE_POOL_SPIN_US at start_pool, default 200; 0 sleeps at once).
 int pool_spin_microseconds();
+
+// Starts one worker thread for each of worker_instances[0 .. workers-1],
+// which compute on them, and lends `caller` to the calling thread's tasks;
+// false (nothing started) when a pool runs already or workers < 1. The
+// instances stay the caller's: pool_stop hands them back unused.
+bool pool_start(mr_state* caller, mr_state* const* worker_instances, int workers, int spin_microseconds);
+
+// Stops the workers and ends the pool (no run may be going on); the
+// instances given to pool_start are no longer used when it returns.
+void pool_stop();
 
 #endif

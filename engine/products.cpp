@@ -66,6 +66,7 @@
 #include "kernels.h"
 #include "pool.h"
 #include "thresholds.h"
+#include "workspace.h"
 
 // The top Toom-3 and Toom-4 levels with their point products on the worker
 // pool (end of this file); false when they do not run there. A square
@@ -659,12 +660,14 @@ std::size_t square_scratch_words(int m) {
 
 // ---- Point products on the worker pool -------------------------------------
 //
-// Above parallel_product_threshold words the point products of the top
-// Toom level run at once on the pool (pool.h): one task a point, each
+// Above parallel_product_threshold words the point products of a Toom
+// level run at once on the pool (pool.h): one task a point, each
 // evaluating both factors at its point into scratch of its own thread (the
-// caller's is the serial method's evaluation room and what follows it, a
-// worker's its instance's product area) and multiplying into the value's
-// place, which the serial method uses too. The interpolation then runs on
+// starting thread's is the serial method's evaluation room and what follows
+// it, a helping thread's its instance's product area, claimed for the task)
+// and multiplying into the value's place, which the serial method uses too.
+// Inside a task of another run (a primality test, a part of a reduction)
+// the points form a nested run, which threads that are free join. The interpolation then runs on
 // the calling thread, as without the pool. Evaluations of a pair at +x and
 // -x are made twice, once by each of the two tasks: linear work beside the
 // products. Tasks run in order of index, the long products first.
@@ -796,11 +799,19 @@ void toom4_point(toom_points& t, int index, mr_digit* room) {
 
 void point_task(void* context, int index, const pool_executor& executor) {
     auto& t = *static_cast<toom_points*>(context);
-    mr_digit* room = executor.scratch != nullptr ? executor.scratch : t.caller_room;
-    if (t.kind == toom_kind::toom3_product || t.kind == toom_kind::toom3_square)
-        toom3_point(t, index, room);
-    else
-        toom4_point(t, index, room);
+    const auto point = [&](mr_digit* room) {
+        if (t.kind == toom_kind::toom3_product || t.kind == toom_kind::toom3_square)
+            toom3_point(t, index, room);
+        else
+            toom4_point(t, index, room);
+    };
+    if (executor.helping) {
+        // A thread helping another's run: the product area of its instance.
+        const scratch_claim room(area_product);
+        point(room.words());
+    } else {
+        point(t.caller_room);
+    }
 }
 
 // Runs the point products of one Toom level on the pool; false (nothing

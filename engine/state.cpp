@@ -12,12 +12,17 @@
 // is why nothing in the engine allocates while it computes; workspace.h
 // names the users of each.
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <thread>
+#include <vector>
 
 #include "internal.h"
+#include "pool.h"
 
 constinit thread_local mr_state* engine_instance = nullptr;
 
@@ -454,6 +459,95 @@ void release_engine() {
     if (s->prime_table != nullptr) engine_free(s->prime_table);
     engine_free(s);
     engine_instance = nullptr;
+}
+
+// ---- The worker pool's instances --------------------------------------------------
+//
+// start_pool makes the engine instances the pool computes on, each with the
+// starting instance's room (digits of its base for max_length - 1 words):
+// one for each worker and one lent to the calling thread for its tasks. The
+// pool (pool.cpp) only runs tasks on them; stop_pool ends it and frees them.
+
+namespace {
+
+std::mutex pool_instances_mutex;
+std::vector<mr_state*> pool_instances;  // [0]: the caller's, then the workers'
+int pool_thread_count = 1;
+
+// Frees the instances of pool_instances.
+void release_pool_instances() {
+    mr_state* mine = use_engine(nullptr);
+    for (mr_state* s : pool_instances) {
+        use_engine(s);
+        release_engine();
+    }
+    pool_instances.clear();
+    use_engine(mine);
+}
+
+// The number of threads asked for: `threads` when positive, else
+// TORVANE_THREADS when set, else the processor count; at most 64.
+int threads_wanted(int threads) {
+    constexpr int most = 64;
+    if (threads <= 0) {
+        if (const char* text = std::getenv("TORVANE_THREADS"); text != nullptr && *text != '\0') {
+            char* end = nullptr;
+            const long n = std::strtol(text, &end, 10);
+            threads = *end == '\0' && n > 0 ? static_cast<int>(std::min<long>(n, most)) : 1;
+        } else {
+            threads = static_cast<int>(std::thread::hardware_concurrency());
+        }
+    }
+    return std::clamp(threads, 1, most);
+}
+
+}  // namespace
+
+int start_pool(int threads) {
+    const std::lock_guard<std::mutex> lock(pool_instances_mutex);
+    if (pool_thread_count > 1) return pool_thread_count;
+    mr_state* s = engine_instance;
+    if (s == nullptr || !s->initialised) return 1;
+    const int wanted = threads_wanted(threads);
+    if (wanted <= 1) return 1;
+    int spin = 200;
+    if (const char* text = std::getenv("TORVANE_POOL_SPIN_US"); text != nullptr && *text != '\0')
+        spin = std::max(0, std::atoi(text));
+
+    // A worker whose instance cannot be made (no memory) is not started.
+    const int digits = (s->max_length - 1) * s->digits_per_word;
+    const std::uint32_t base = s->instance_base;
+    mr_state* mine = use_engine(nullptr);
+    for (int k = 0; k < wanted; ++k) {
+        mr_state* made = mirsys(digits, base);
+        if (made == nullptr || !made->initialised) {
+            if (made != nullptr) release_engine();
+            break;
+        }
+        made->error_continue = 1;
+        pool_instances.push_back(made);
+    }
+    use_engine(mine);
+    const int workers = static_cast<int>(pool_instances.size()) - 1;
+    if (workers < 1 || !pool_start(pool_instances[0], pool_instances.data() + 1, workers, spin)) {
+        release_pool_instances();
+        return 1;
+    }
+    pool_thread_count = workers + 1;
+    return pool_thread_count;
+}
+
+void stop_pool() {
+    const std::lock_guard<std::mutex> lock(pool_instances_mutex);
+    if (pool_thread_count <= 1) return;
+    pool_stop();
+    release_pool_instances();
+    pool_thread_count = 1;
+}
+
+int pool_threads() {
+    const std::lock_guard<std::mutex> lock(pool_instances_mutex);
+    return pool_thread_count;
 }
 
 // ---- Settings -------------------------------------------------------------------

@@ -55,6 +55,10 @@ inline constexpr int product_toom42_threshold = 160;
 // factor) run their point products on the worker pool when it is on
 // (pool.h); below it, or without a pool, nothing changes.
 inline constexpr int parallel_product_threshold = 1024;
+// Moduli of at least this many words run the products of reduction by
+// multiplication in pieces on the worker pool when it is on
+// (montgomery.cpp); below it, or without a pool, nothing changes.
+inline constexpr int parallel_reduce_min = 1024;
 // isprime runs its tests at once on the worker pool for candidates of at
 // least this many bits, where one test takes a tenth of a second or more
 // here: the tests split evenly from a few hundred bits on (the busiest

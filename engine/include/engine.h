@@ -189,15 +189,15 @@ void progress_step(int done, int total);
 // is pending, the request's or any other: the loop's cue to stop.
 bool cancel_point();
 
-// ---- Worker threads (pool.cpp) ------------------------------------------------
+// ---- Worker threads (pool.cpp, state.cpp) -------------------------------------
 
 // Starts the engine's worker threads, once per process, from a thread with
 // an instance: `threads` threads in all with the calling one (0: the
 // TORVANE_THREADS variable when set, else the processor count; 1 or less:
 // no pool). Each worker gets an instance of the calling instance's size.
-// Long products and squares, the primality test's trials and the two
-// powers of an even modulus then run on several threads, with the same
-// results as on one. Returns the number of threads now in use (1: none
+// Long products and squares, the products of long Montgomery reductions
+// and the primality test's trials then run on several threads, with the
+// same results as on one. Returns the number of threads now in use (1: none
 // started). stop_pool ends them; no computation may be running then.
 int start_pool(int threads);
 void stop_pool();

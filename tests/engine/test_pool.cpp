@@ -1,6 +1,7 @@
 // The worker pool: the parallel paths give what one thread gives (products
-// and squares above the pool's threshold, the primality test with the
-// random pool left as one thread leaves it), and a cancel request stops
+// and squares above the pool's threshold, runs nested in a task's, the
+// primality test with the random pool left as one thread leaves it), and a
+// cancel request stops
 // every thread of a parallel primality test at its next step. Built with
 // ThreadSanitizer as well (scripts/test.sh).
 #include <chrono>
@@ -72,6 +73,66 @@ TEST_F(PoolTest, ProductsAndSquaresMatchOneThread) {
     }
     EXPECT_EQ(engine_error(), 0);
     for (bignum* x : {a, b, one, many}) free_number(x);
+}
+
+// Runs started inside a task: products and Montgomery products of 2048 words
+// as the tasks of a run, so that their Toom points and the pieces of their
+// reductions form nested runs, which the threads that finish first join;
+// each result as without the pool.
+TEST_F(PoolTest, NestedRunsMatchOneThread) {
+    constexpr int tasks = 5;
+    struct work {
+        bignum* a;
+        bignum* b;
+        monty_context* c;
+        bignum* out[tasks];
+    } t{};
+    t.a = mirvar(0);
+    t.b = mirvar(0);
+    bignum* n = mirvar(0);
+    bignum* x = mirvar(0);
+    bignum* y = mirvar(0);
+    fill(t.a, 2048, 1);
+    fill(t.b, 2048 - 3, 2);
+    fill(n, 2048, 3);
+    n->w[0] |= 1;
+    prepare_monty(n);
+    copy_number(t.b, x);
+    nres(x, x);
+    nres(t.a, y);
+    bignum* b = t.b;
+    copy_number(x, t.a);  // residues now: their product, and their Montgomery product
+    t.b = y;
+    monty_context& c = installed_context();
+    t.c = &c;
+    std::vector<bignum*> expected;
+    pool_use_here(false);
+    for (int i = 0; i < 2; ++i) {
+        expected.push_back(mirvar(0));
+        if (i == 0)
+            multiply(t.a, t.b, expected.back());
+        else
+            nres_modmult(c, t.a, t.b, expected.back());
+    }
+    pool_use_here(true);
+    for (auto& out : t.out) out = mirvar(0);
+    const auto task = [](void* context, int index, const pool_executor&) {
+        auto& w = *static_cast<work*>(context);
+        if (index % 2 == 0)
+            multiply(w.a, w.b, w.out[index]);
+        else
+            nres_modmult(*w.c, w.a, w.b, w.out[index]);
+    };
+    for (int round = 0; round < 8; ++round) {
+        ASSERT_TRUE(pool_run(tasks, task, &t));
+        for (int i = 0; i < tasks; ++i)
+            EXPECT_EQ(compare_numbers(t.out[i], expected[static_cast<std::size_t>(i % 2)]), 0)
+                << "task " << i << " of round " << round;
+    }
+    EXPECT_EQ(engine_error(), 0);
+    for (bignum* v : {t.a, b, n, x, y}) free_number(v);
+    for (bignum* v : t.out) free_number(v);
+    for (bignum* v : expected) free_number(v);
 }
 
 // Primes and composites above the threshold, each tested by two instances
