@@ -76,6 +76,21 @@ inline void give_sign(bignum* x, std::uint32_t sign) {
 // The two-limb division divides by v[N-1] with a reciprocal computed once
 // (the method of Moller and Granlund) instead of a hardware division.
 
+// floor((B^2-1)/d) - B for a normalised d: B^2-1 - B*d = (B-1-d)*B + B-1,
+// whose quotient by d is below B since B-1-d < d, so one hardware division
+// of two limbs by one gives it (the 128-bit division of the compiler's
+// library takes several times as long).
+inline u64 limb_reciprocal(u64 d) {
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+    u64 q;
+    u64 r;
+    __asm__("divq %[d]" : "=a"(q), "=d"(r) : [d] "r"(d), "a"(~u64{0}), "d"(~d) : "cc");
+    return q;
+#else
+    return static_cast<u64>(~u128{0} / d);  // the B*1 part wraps away
+#endif
+}
+
 // Division of two limbs by one normalised limb d (top bit set), for
 // dividends whose high limb is below d. reciprocal = floor((B^2-1)/d) - B.
 // The candidate q1 = high limb of reciprocal*u1 + (u1+1)*B + u0 is the
@@ -84,8 +99,7 @@ inline void give_sign(bignum* x, std::uint32_t sign) {
 struct limb_divisor {
     u64 d;
     u64 reciprocal;
-    explicit limb_divisor(u64 divisor)
-        : d(divisor), reciprocal(static_cast<u64>(~u128{0} / divisor)) {}  // the B*1 part wraps away
+    explicit limb_divisor(u64 divisor) : d(divisor), reciprocal(limb_reciprocal(divisor)) {}
     u64 divide(u64 u1, u64 u0, u64& r) const {
         const u128 p = static_cast<u128>(reciprocal) * u1 + ((static_cast<u128>(u1 + 1) << 64) | u0);
         u64 q1 = static_cast<u64>(p >> 64);

@@ -118,7 +118,8 @@ void power(const bignum* x, int n, bignum* z, bignum* w) {
 // X_i = x >> (n * (k - k_i)), whose root r_i has k_i bits, with k_0 = k and
 // k_(i+1) = ceil((k_i + guard) / 2) down to a level of at most start_bits
 // root bits, whose root comes from double precision and is made exact with
-// a power or two.
+// a power or two (square and cube roots: at most limb_start_bits root bits,
+// found on 64-bit limbs, small_root_limbs).
 //
 // One level up. With d = k_(i-1) - k_i, X_(i-1) = X_i * 2^(n*d) + L for
 // the next n*d bits L of x, and r_(i-1) = r*2^d + t with 0 <= t < 2^d
@@ -144,6 +145,9 @@ namespace {
 // used directly.
 constexpr int start_bits = 50;
 constexpr int exact_start_bits = 24;
+// Root bits of the lowest level of square and cube roots, on limbs (see
+// small_root_limbs).
+constexpr int limb_start_bits = 96;
 // Bits by which the root of the level under the top one exceeds half the
 // top root's bits, for square and cube roots: then H is about 2^top_guard
 // times smaller than rho*2^((n-1)d), so that the top remainder is nearly
@@ -303,43 +307,128 @@ bool top_step_by_truncation(bignum* a, bignum* g, int n, int d, bignum* t, bignu
     return known;
 }
 
-// For n = 2 or 3 and top below 2^(64*3), with g a root of top within a
-// few units (below 2^51): g = the root and rem = top - g^n, on limbs.
-void small_root_exact(const bignum* top, int n, bignum* g, bignum* rem) {
-    __extension__ typedef unsigned __int128 u128;
-    std::uint64_t v[3] = {};  // top
-    for (int i = 0; i < length_of(top) && i < 6; ++i)
-        v[i / 2] |= static_cast<std::uint64_t>(top->w[i]) << (32 * (i % 2));
-    // p = r^n in three limbs, and whether it is at most top.
-    auto fits = [&](std::uint64_t r, std::uint64_t p[3]) {
-        const u128 sq = static_cast<u128>(r) * r;
-        if (n == 2) {
-            p[0] = static_cast<std::uint64_t>(sq);
-            p[1] = static_cast<std::uint64_t>(sq >> 64);
-            p[2] = 0;
-        } else {
-            const u128 low = static_cast<u128>(static_cast<std::uint64_t>(sq)) * r;
-            const u128 high = static_cast<u128>(static_cast<std::uint64_t>(sq >> 64)) * r + (low >> 64);
-            p[0] = static_cast<std::uint64_t>(low);
-            p[1] = static_cast<std::uint64_t>(high);
-            p[2] = static_cast<std::uint64_t>(high >> 64);
+// ---- The lowest level of square and cube roots, on 64-bit limbs ----------
+//
+// A root of up to limb_start_bits bits, so top below 2^(3*96): five limbs,
+// and the root two. Below start_bits root bits the root of double
+// precision is within a unit or two and is made exact by comparing powers.
+// Above, the same from the top n*k1 bits (k1 = (k + 4) / 2 <= start_bits
+// root bits) gives r1 and R1 = top1 - r1^n exactly, and one step up as in
+// nroot's levels, its quotient from double precision, gives the root within
+// a unit or two: with d = k - k1 <= k1 - 3, t^ exceeds t by less than one
+// (the bound of nroot's levels), and the quotient of two doubles is within
+// 2^-4 of t^ (t^ below 2^(d+1) <= 2^47, relative errors of a few 2^-53).
+
+__extension__ typedef unsigned __int128 u128;  // GCC and Clang on x86-64
+using u64 = std::uint64_t;
+
+// p[0..na+nb-1] = a * b on limbs (p apart from a and b).
+void limb_product(const u64* a, int na, const u64* b, int nb, u64* p) {
+    for (int i = 0; i < na + nb; ++i) p[i] = 0;
+    for (int i = 0; i < na; ++i) {
+        u64 carry = 0;
+        for (int j = 0; j < nb; ++j) {
+            const u128 t = static_cast<u128>(a[i]) * b[j] + p[i + j] + carry;
+            p[i + j] = static_cast<u64>(t);
+            carry = static_cast<u64>(t >> 64);
         }
-        for (int i = 2; i >= 0; --i)
+        p[i + nb] = carry;
+    }
+}
+
+// The root of a number of up to six limbs v, within a few units: v's top
+// 64 bits as a double, v = m * 2^e, root = root(m * 2^(e mod n)) * 2^(e/n).
+double double_root(const u64* v, int limbs, int n) {
+    while (limbs > 0 && v[limbs - 1] == 0) --limbs;
+    if (limbs == 0) return 0;
+    const int s = std::countl_zero(v[limbs - 1]);
+    u64 m = v[limbs - 1] << s;
+    if (limbs > 1 && s > 0) m |= v[limbs - 2] >> (64 - s);
+    const int e = 64 * (limbs - 1) - s;  // v = m * 2^e, up to the bits below m
+    const int q = e >= 0 ? e / n : -((-e + n - 1) / n);
+    const double scaled = std::ldexp(static_cast<double>(m), e - n * q);
+    return std::ldexp(n == 2 ? std::sqrt(scaled) : std::cbrt(scaled), q);
+}
+
+// The root of v (six limbs, zeros above its length) from an estimate r
+// within a few units, and v - r^n in rem (six limbs).
+u128 exact_limb_root(const u64 v[6], int n, u128 r, u64 rem[6]) {
+    u64 p[6];
+    // p = r^n, and whether it is at most v.
+    auto fits = [&](u128 c) {
+        const u64 a[2] = {static_cast<u64>(c), static_cast<u64>(c >> 64)};
+        u64 sq[4];
+        limb_product(a, 2, a, 2, sq);
+        if (n == 2) {
+            for (int i = 0; i < 4; ++i) p[i] = sq[i];
+            p[4] = p[5] = 0;
+        } else {
+            limb_product(sq, 4, a, 2, p);  // r < 2^97, so r^3 fits six limbs
+        }
+        for (int i = 5; i >= 0; --i)
             if (p[i] != v[i]) return p[i] < v[i];
         return true;
     };
-    std::uint64_t r = static_cast<std::uint64_t>(g->w[0]) | (length_of(g) > 1 ? std::uint64_t{g->w[1]} << 32 : 0);
-    std::uint64_t p[3];
-    while (r > 0 && !fits(r, p)) --r;
-    while (fits(r + 1, p)) ++r;
-    fits(r, p);
-    // top - r^n is below n*(r+1)^(n-1) < 2^104: two limbs.
-    const u128 diff = ((static_cast<u128>(v[1]) << 64) | v[0]) - ((static_cast<u128>(p[1]) << 64) | p[0]);
-    set_u64(r, g);
-    zero_number(rem);
-    for (int i = 0; i < 4; ++i) rem->w[i] = static_cast<mr_digit>(diff >> (32 * i));
-    rem->len = 4;
-    strip_leading_zeros(rem);
+    while (r > 0 && !fits(r)) --r;
+    while (fits(r + 1)) ++r;
+    fits(r);
+    u64 borrow = 0;
+    for (int i = 0; i < 6; ++i) {
+        const u128 d = static_cast<u128>(v[i]) - p[i] - borrow;
+        rem[i] = static_cast<u64>(d);
+        borrow = static_cast<u64>(d >> 64) & 1;
+    }
+    return r;
+}
+
+// y = the limbs z[0..limbs-1].
+void set_limbs(const u64* z, int limbs, bignum* y) {
+    zero_number(y);
+    for (int i = 0; i < limbs; ++i) {
+        y->w[2 * i] = static_cast<mr_digit>(z[i]);
+        y->w[2 * i + 1] = static_cast<mr_digit>(z[i] >> 32);
+    }
+    y->len = static_cast<std::uint32_t>(2 * limbs);
+    strip_leading_zeros(y);
+}
+
+// For n = 2 or 3 and a root of k <= limb_start_bits bits of top: g = the
+// root and rem = top - g^n.
+void small_root_limbs(const bignum* top, int n, int k, bignum* g, bignum* rem) {
+    u64 v[6] = {};
+    for (int i = 0; i < length_of(top) && i < 12; ++i) v[i / 2] |= static_cast<u64>(top->w[i]) << (32 * (i % 2));
+    u128 r;
+    if (k <= start_bits) {
+        r = static_cast<u64>(double_root(v, 6, n) + 0.5);
+    } else {
+        const int k1 = (k + 4) / 2;
+        const int d = k - k1;
+        // top1 = top >> (n*d), its root r1 and remainder R1 (below 2^104)
+        const int nd = n * d;
+        u64 v1[6] = {};
+        for (int i = 0; i + nd / 64 < 6; ++i) {
+            const int from = i + nd / 64;
+            v1[i] = v[from] >> (nd % 64);
+            if (nd % 64 != 0 && from + 1 < 6) v1[i] |= v[from + 1] << (64 - nd % 64);
+        }
+        u64 rem1[6];
+        const u64 r1 = static_cast<u64>(exact_limb_root(v1, n, static_cast<u64>(double_root(v1, 6, n) + 0.5), rem1));
+        // t^ = (R1*2^d + ((top >> (n-1)d) mod 2^d)) / (n*r1^(n-1))
+        const int low = (n - 1) * d;
+        u64 field = v[low / 64] >> (low % 64);
+        if (low % 64 != 0 && low / 64 + 1 < 6) field |= v[low / 64 + 1] << (64 - low % 64);
+        field &= (u64{1} << d) - 1;
+        const double big_r = std::ldexp(static_cast<double>(rem1[1]), 64) + static_cast<double>(rem1[0]);
+        const double rd = static_cast<double>(r1);
+        const double divisor = n == 2 ? 2 * rd : 3 * rd * rd;
+        const double t = (std::ldexp(big_r, d) + static_cast<double>(field)) / divisor;
+        r = (static_cast<u128>(r1) << d) + static_cast<u64>(t);
+    }
+    u64 rest[6];
+    r = exact_limb_root(v, n, r, rest);
+    const u64 root[2] = {static_cast<u64>(r), static_cast<u64>(r >> 64)};
+    set_limbs(root, 2, g);
+    set_limbs(rest, 6, rem);
 }
 
 // rem = top - g^n by a power (t is scratch).
@@ -405,7 +494,8 @@ bool nroot(bignum* x, int n, bignum* w) {
         int levels[40];
         int count = 1;
         levels[0] = k;
-        while (levels[count - 1] > start_bits && count < 40) {
+        const int lowest = n <= 3 ? limb_start_bits : start_bits;
+        while (levels[count - 1] > lowest && count < 40) {
             // Square and cube roots leave top_guard bits at the top level
             // (see below), the levels under it guard bits.
             const int g = count == 1 && n <= 3 ? top_guard : guard;
@@ -415,10 +505,10 @@ bool nroot(bignum* x, int n, bignum* w) {
         // The lowest level: a root from double precision, made exact.
         int ki = levels[count - 1];
         shift_down(x, static_cast<long>(n) * (k - ki), top);
-        set_u64(static_cast<std::uint64_t>(std::exp2(log2_of(top) / n) + 0.5), g);
         if (n <= 3) {
-            small_root_exact(top, n, g, rem);  // at most 150 bits: on limbs
+            small_root_limbs(top, n, ki, g, rem);  // at most 288 bits: on limbs
         } else {
+            set_u64(static_cast<std::uint64_t>(std::exp2(log2_of(top) / n) + 0.5), g);
             remainder_by_power(top, g, n, t, rem);
             while (!error_pending() && sign_of(rem) < 0) {
                 decr(g, 1, g);

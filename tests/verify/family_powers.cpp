@@ -222,13 +222,17 @@ void run_nroot(context& c) {
     if (n >= 2 && n <= 1000 && c.r.chance(40)) {
         // Roots of every size, and of the sizes where the iteration starts
         // from double precision directly or through levels (24 and 50
-        // bits, the levels under the top one from 51), and where the top
-        // step of a cube root starts to divide only the top bits (537).
+        // bits, the levels under the top one from 51), where square and
+        // cube roots start on limbs from double precision or through one
+        // step there (50), take a level above the limbs (96) and take a
+        // second level, whose lowest root is again below 51 bits (160), and
+        // where the top step of a cube root starts to divide only the top
+        // bits (537).
         const int most = (32 * L - 8) / n;
         int root_bits = static_cast<int>(c.r.range(1, most));
         if (c.r.chance(30)) {
-            static const int edges[] = {24, 40, 51, 537};
-            root_bits = std::min(most, edges[c.r.below(4)] + static_cast<int>(c.r.range(-3, 3)));
+            static const int edges[] = {24, 40, 51, 96, 160, 537};
+            root_bits = std::min(most, edges[c.r.below(6)] + static_cast<int>(c.r.range(-3, 3)));
         }
         mpz_class r = c.magnitude((root_bits + 31) / 32) >> ((32 - root_bits % 32) % 32);
         if (r == 0) r = 1;
