@@ -54,8 +54,9 @@
 // Workspace: R1, R2, C1, C2 and the quotient of a division step live in
 // the workspace numbers workspace.h gives them, none of which may be passed
 // as an argument. Exchanging R1 and R2 (or C1 and C2) exchanges the local
-// pointers only. The matrix products are formed in the division scratch
-// area, which is free between divisions.
+// pointers only. A pass's matrix is applied in place (each limb is read
+// before it is written), which keeps a pass's working set to the four
+// numbers.
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -137,42 +138,35 @@ u128 top_bits(const mr_digit* w, int k, int s) {
     return (v << s) | (w[k - 5] >> (32 - s));
 }
 
-// x, y = the matrix applied to the remainders x >= y (see the top). Euclid
-// guarantees that both results are non-negative and no longer than x, so
-// the high parts of the products cancel and the low words are the result.
+// x, y = the matrix applied to the remainders x >= y (see the top), in
+// place. Euclid guarantees that both results are non-negative and no longer
+// than x, so the high parts of the products cancel and the low words are the
+// result.
 void apply_matrix(bignum* x, bignum* y, const lehmer_matrix& m) {
     const int n = length_of(x);
     const int ne = n + (n & 1);  // whole limbs; the words above x's length are 0
-    const scratch_claim area(area_divide);
-    mr_digit* t1 = area.words();
-    mr_digit* t2 = t1 + ne;
-    matrix_remainders(x->w, y->w, ne / 2, m, t1, t2);
-    std::memcpy(x->w, t1, sizeof(mr_digit) * static_cast<std::size_t>(n));
-    std::memcpy(y->w, t2, sizeof(mr_digit) * static_cast<std::size_t>(n));
+    matrix_remainders(x->w, y->w, ne / 2, m, x->w, y->w);
     x->len = static_cast<std::uint32_t>(n);
     y->len = static_cast<std::uint32_t>(n);
     strip_leading_zeros(x);
     strip_leading_zeros(y);
 }
 
-// c1, c2 = a*c1 + b*c2, d*c2 + c*c1 on magnitudes. The cofactors never
-// exceed the larger operand, so a result longer than max_length words
-// cannot arise; it is reported as an overflow rather than written.
+// c1, c2 = a*c1 + b*c2, d*c2 + c*c1 on magnitudes, in place (a workspace
+// number has room for twice max_length words, so the limb above the longer
+// one is there to take the carry). The cofactors never exceed the larger
+// operand, so a result longer than max_length words cannot arise; it is
+// reported as an overflow.
 void apply_cofactors(bignum* c1, bignum* c2, const lehmer_matrix& m) {
     const int n = std::max(length_of(c1), length_of(c2));
     const int ne = n + (n & 1);
-    const scratch_claim area(area_divide);
-    mr_digit* t1 = area.words();
-    mr_digit* t2 = t1 + ne + 2;
-    matrix_cofactors(c1->w, c2->w, ne / 2, m, t1, t2);
+    matrix_cofactors(c1->w, c2->w, ne / 2, m, c1->w, c2->w);
     int len = ne + 2;
-    while (len > 0 && t1[len - 1] == 0 && t2[len - 1] == 0) --len;
+    while (len > 0 && c1->w[len - 1] == 0 && c2->w[len - 1] == 0) --len;
     if (len > engine_instance->max_length) {
         report_error(mr_error_overflow);
         return;
     }
-    std::memcpy(c1->w, t1, sizeof(mr_digit) * static_cast<std::size_t>(len));
-    std::memcpy(c2->w, t2, sizeof(mr_digit) * static_cast<std::size_t>(len));
     c1->len = static_cast<std::uint32_t>(len);
     c2->len = static_cast<std::uint32_t>(len);
     strip_leading_zeros(c1);
