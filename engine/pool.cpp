@@ -86,6 +86,7 @@ std::mutex start_mutex;  // pool_start and pool_stop
 // a running pool would end the process with std::terminate instead.
 std::vector<std::thread>* workers = nullptr;
 mr_state* caller_instance = nullptr;  // lent to the calling thread for its tasks
+pool_instance_switch use_instance = nullptr;
 int worker_count = 0;
 int spin_microseconds = 200;
 // The spin of a starter whose tasks are taken before it sleeps until they
@@ -165,7 +166,7 @@ void worker_main(int index, mr_state* s) {
     inside_task = true;  // a worker's tasks start nested runs only
     thread_index = index;
     thread_instance = s;
-    use_engine(s);
+    use_instance(s);
     const pool_executor executor{index, s, true};
     unsigned seen = generation.load(std::memory_order_acquire);
     ready.fetch_add(1, std::memory_order_release);
@@ -191,7 +192,7 @@ void worker_main(int index, mr_state* s) {
         while (help(0, last_slot(), executor)) {
         }
     }
-    use_engine(nullptr);
+    use_instance(nullptr);
 }
 
 // A nested run from inside a task on this thread: published in the
@@ -223,9 +224,11 @@ bool nested_run(int count, pool_task task, void* context) {
 
 }  // namespace
 
-bool pool_start(mr_state* caller, mr_state* const* worker_instances, int count, int spin) {
+bool pool_start(mr_state* caller, mr_state* const* worker_instances, int count, int spin,
+                pool_instance_switch switch_instance) {
     const std::lock_guard<std::mutex> lock(start_mutex);
     if (pool_on.load(std::memory_order_acquire) || count < 1 || caller == nullptr) return false;
+    use_instance = switch_instance;
     count = std::min(count, max_pool_threads - 1);
     spin_microseconds = std::max(0, spin);
     caller_instance = caller;
@@ -271,7 +274,7 @@ bool pool_run(int count, pool_task task, void* context) {
     if (count <= 0 || !use_here || !pool_on.load(std::memory_order_acquire)) return false;
     if (inside_task) return nested_run(count, task, context);
     if (busy.test_and_set(std::memory_order_acquire)) return false;
-    mr_state* mine = use_engine(caller_instance);
+    mr_state* mine = use_instance(caller_instance);
     thread_instance = caller_instance;
     inside_task = true;
 
@@ -309,7 +312,7 @@ bool pool_run(int count, pool_task task, void* context) {
     }
     withdraw(0);
     inside_task = false;
-    use_engine(mine);
+    use_instance(mine);
     busy.clear(std::memory_order_release);
     return true;
 }

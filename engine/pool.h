@@ -66,11 +66,17 @@ void pool_use_here(bool on);
 // (TORVANE_POOL_SPIN_US at start_pool, default 200; 0 sleeps at once).
 int pool_spin_microseconds();
 
+// Makes `instance` the calling thread's engine instance and returns the one
+// it had (use_engine): the pool switches a thread to the instance of its
+// tasks through it.
+using pool_instance_switch = mr_state* (*)(mr_state* instance);
+
 // Starts one worker thread for each of worker_instances[0 .. workers-1],
 // which compute on them, and lends `caller` to the calling thread's tasks;
 // false (nothing started) when a pool runs already or workers < 1. The
 // instances stay the caller's: pool_stop hands them back unused.
-bool pool_start(mr_state* caller, mr_state* const* worker_instances, int workers, int spin_microseconds);
+bool pool_start(mr_state* caller, mr_state* const* worker_instances, int workers, int spin_microseconds,
+                pool_instance_switch switch_instance);
 
 // Stops the workers and ends the pool (no run may be going on); the
 // instances given to pool_start are no longer used when it returns.

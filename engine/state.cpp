@@ -529,7 +529,7 @@ int start_pool(int threads) {
     }
     use_engine(mine);
     const int workers = static_cast<int>(pool_instances.size()) - 1;
-    if (workers < 1 || !pool_start(pool_instances[0], pool_instances.data() + 1, workers, spin)) {
+    if (workers < 1 || !pool_start(pool_instances[0], pool_instances.data() + 1, workers, spin, use_engine)) {
         release_pool_instances();
         return 1;
     }
