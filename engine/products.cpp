@@ -48,7 +48,7 @@
 //     H = (v_half - 64c0 - 16c2 - 4c4 - c6) / 2 = 16c1 + 4c3 + c5
 //     3X = O2 - O1 = 3c3 + 15c5,  3Y = H - O1 = 15c1 + 3c3
 //     c3 = (15 O1 - 3X - 3Y) / 9,  c5 = (3X - 3c3) / 15,  c1 = (3Y - 3c3) / 15
-// (three exact divisions, the last two in one pass).
+// (three exact divisions).
 // Each step subtracts what is known from a sum of non-negative terms, so
 // every intermediate is non-negative; only vm1 and vm2 carry a sign, taken
 // into account in the first four lines. The evaluations are below 16 B^k,
@@ -121,6 +121,29 @@ bool abs_diff(mr_digit* z, const mr_digit* x, int xn, const mr_digit* y, int yn)
     sub_vv(z, y, x, yn);
     zero_words(z + yn, xn - yn);
     return true;
+}
+
+// Karatsuba's sum: with z0 = a0 b0 in r[0 .. 2h-1] and z2 = a1 b1 above it
+// (rn - 2h >= h words), adds (z0 + z2 - t) B^h (or + t where `subtract` is
+// false) into r. With z0 = L0 + H0 B^h and z2 = L2 + H2 B^h the sum is
+//     L0 + (S + L0) B^h + (S + H2) B^2h + H2 B^3h,  S = H0 + L2,
+// so S is formed once (in L2's place) and each half of the middle takes
+// one pass: four passes of h words where z0 + z2, the sign and the sum
+// into r took six. Carries past the top are dropped: the result fits rn
+// words, and every step is exact modulo B^rn.
+void karatsuba_middle(mr_digit* r, int rn, int h, const mr_digit* t, bool subtract) {
+    const mr_digit s_carry = add_vv(r + 2 * h, r + h, r + 2 * h, h);  // S, at weight B^2h (with carry at B^3h)
+    const mr_digit c1 = add_vv(r + h, r + 2 * h, r, h);                // S + L0
+    const mr_digit c2 = add_nn(r + 2 * h, r + 2 * h, h, r + 3 * h, rn - 3 * h);  // S + H2
+    add_vw(r + 2 * h, r + 2 * h, rn - 2 * h, s_carry + c1);
+    add_vw(r + 3 * h, r + 3 * h, rn - 3 * h, s_carry + c2);
+    if (subtract) {
+        const mr_digit b = sub_vv(r + h, r + h, t, 2 * h);
+        sub_vw(r + 3 * h, r + 3 * h, rn - 3 * h, b);
+    } else {
+        const mr_digit c = add_vv(r + h, r + h, t, 2 * h);
+        add_vw(r + 3 * h, r + 3 * h, rn - 3 * h, c);
+    }
 }
 
 // Where Karatsuba splits factors of m >= n words: at h = (m + 1) / 2, made
@@ -211,6 +234,51 @@ void eval2_two(mr_digit* e, const mr_digit* b, int n, int k) {
     e[k] += add_nn(e, b, k, e, std::min(top + 1, k));
 }
 
+// r[0 .. 2k+1] = x * y for x and y of k + 1 words, the values at a Toom
+// point: their k low words by the dispatch and the top words (small, the
+// evaluations being a few times B^k) by two rows. A length of k + 1 would
+// carry its odd or unround size down the recursion (129 words take a fifth
+// longer than 128, whose halves end on whole kernels).
+//     x y = x0 y0 + (x0 y_k + y0 x_k) B^k + x_k y_k B^2k
+void product_top(mr_digit* r, const mr_digit* x, const mr_digit* y, int k, mr_digit* scratch) {
+    using u64 = std::uint64_t;
+    __extension__ typedef unsigned __int128 u128;
+    product_vv(r, x, k, y, k, scratch);
+    // r[k ..] += x0 y_k + y0 x_k in one pass: two products of a limb by a
+    // word and the limb of r sum to below 2^97, so the carry fits a limb.
+    const u64 xk = x[k], yk = y[k];
+    u64 carry = 0;
+    int i = 0;
+    for (; i + 1 < k; i += 2) {
+        const u128 s = static_cast<u128>(load_limb(x + i)) * yk + static_cast<u128>(load_limb(y + i)) * xk +
+                       load_limb(r + k + i) + carry;
+        store_limb(r + k + i, static_cast<u64>(s));
+        carry = static_cast<u64>(s >> 64);
+    }
+    if (i < k) {
+        const u128 s = static_cast<u128>(x[i]) * yk + static_cast<u128>(y[i]) * xk + r[k + i] + carry;
+        r[k + i] = static_cast<mr_digit>(s);
+        carry = static_cast<u64>(s >> 32);
+    }
+    // The carry and x_k y_k sum to below 2^64: the whole product fits 2k + 2 words.
+    const u64 top = carry + xk * yk;
+    r[2 * k] = static_cast<mr_digit>(top);
+    r[2 * k + 1] = static_cast<mr_digit>(top >> 32);
+}
+// r[0 .. 2k+1] = x^2 for x of k + 1 words, the same way: x0^2 + 2 x0 x_k
+// B^k + x_k^2 B^2k (one row by 2 x_k while that fits a word).
+void square_top(mr_digit* r, const mr_digit* x, int k, mr_digit* scratch) {
+    square_vv(r, x, k, scratch);
+    std::uint64_t c;
+    if (x[k] < 0x80000000u)
+        c = addmul_vvw(r + k, x, k, 2 * x[k]);
+    else
+        c = std::uint64_t{addmul_vvw(r + k, x, k, x[k])} + addmul_vvw(r + k, x, k, x[k]);
+    const std::uint64_t top = c + std::uint64_t{x[k]} * x[k];
+    r[2 * k] = static_cast<mr_digit>(top);
+    r[2 * k + 1] = static_cast<mr_digit>(top >> 32);
+}
+
 // (x, y) <- (x + y, x - y) over n words, both known to be non-negative and
 // to fit: one pass, a limb at a time.
 void add_sub(mr_digit* x, mr_digit* y, int n) {
@@ -234,27 +302,25 @@ void add_sub(mr_digit* x, mr_digit* y, int n) {
     }
 }
 
-// x = x / d and y = y / d over n words for an odd word d that divides both:
-// the two Hensel divisions of divexact_vvw side by side, so that their
-// chains of dependent products overlap.
-void divexact_pair(mr_digit* x, mr_digit* y, int n, mr_digit d) {
+// x = x / d over n words (n even) for a d that divides 2^64 - 1 (3, 5,
+// 15, ...) and divides x. With f = (2^64 - 1) / d, x f = q (2^64 - 1), so
+// q 2^64 - q = x f: limb by limb, q_i = q_(i-1) - (x f)_i, the limbs of x f
+// being the low halves of x_i f plus the high halves of the limb below.
+// The products stay off the chain of borrows, which is two subtractions a
+// limb; the Hensel division's chain runs through two multiplications.
+void divexact_by_factor(mr_digit* x, int n, std::uint64_t d) {
     using u64 = std::uint64_t;
     __extension__ typedef unsigned __int128 u128;
-    u64 inverse = d;
-    for (int k = 0; k < 5; ++k) inverse *= 2 - d * inverse;
-    u64 cx = 0, cy = 0;
-    int i = 0;
-    for (; i + 1 < n; i += 2) {
-        const u64 a = load_limb(x + i), b = load_limb(y + i);
-        const u64 qa = (a - cx) * inverse, qb = (b - cy) * inverse;
-        store_limb(x + i, qa);
-        store_limb(y + i, qb);
-        cx = static_cast<u64>((static_cast<u128>(qa) * d) >> 64) + (a < cx);
-        cy = static_cast<u64>((static_cast<u128>(qb) * d) >> 64) + (b < cy);
-    }
-    if (i < n) {
-        x[i] = static_cast<mr_digit>((x[i] - static_cast<mr_digit>(cx)) * static_cast<mr_digit>(inverse));
-        y[i] = static_cast<mr_digit>((y[i] - static_cast<mr_digit>(cy)) * static_cast<mr_digit>(inverse));
+    const u64 f = ~u64{0} / d;
+    u64 q = 0, high = 0, borrow = 0;  // borrow: 0, 1 or 2
+    for (int i = 0; i + 1 < n; i += 2) {
+        const u128 p = static_cast<u128>(load_limb(x + i)) * f;
+        u64 t;
+        const u64 b1 = __builtin_sub_overflow(q, static_cast<u64>(p), &t);
+        const u64 b2 = __builtin_sub_overflow(t, high + borrow, &q);  // high <= f - 1: no overflow
+        borrow = b1 + b2;
+        high = static_cast<u64>(p >> 64);
+        store_limb(x + i, q);
     }
 }
 
@@ -308,7 +374,7 @@ void toom4_interpolate(mr_digit* r, int rn, int k, mr_digit* v1, mr_digit* vm1, 
     // c0 - 64 c6) / 4 - v1 = 3 c4.
     combine<2>(v1, p, 1, {v0, vinf}, {-2, -2}, 1);
     combine<3>(v2, p, 1, {v0, vinf, v1}, {-2, -128, -8}, 3);
-    divexact3_vv(v2, v2, p);                           // c4
+    divexact_by_factor(v2, p, 3);                      // c4
     sub_vv(v1, v1, v2, p);                             // c2
     // The odd ones, with O1 = D1/2 and O2 = D2/4:
     // 3Y = (vh - 64c0 - 16c2 - 4c4 - c6) / 2 - O1 = 15c1 + 3c3,
@@ -317,10 +383,12 @@ void toom4_interpolate(mr_digit* r, int rn, int k, mr_digit* v1, mr_digit* vm1, 
     shr_vu(vm1, vm1, p, 1);                            // O1
     combine<1>(vm2, p, 1, {vm1}, {-4}, 2);             // 3X
     combine<2>(vm1, p, 15, {vm2, vh}, {-1, -1}, 0);
-    divexact_vvw(vm1, vm1, p, 9);                      // c3
+    divexact_by_factor(vm1, p, 3);                     // 3 c3
+    divexact_by_factor(vm1, p, 3);                     // c3
     combine<1>(vm2, p, 1, {vm1}, {-3}, 0);
     combine<1>(vh, p, 1, {vm1}, {-3}, 0);
-    divexact_pair(vm2, vh, p, 15);                     // c5 = (3X - 3c3) / 15, c1 = (3Y - 3c3) / 15
+    divexact_by_factor(vm2, p, 15);                    // c5 = (3X - 3c3) / 15
+    divexact_by_factor(vh, p, 15);                     // c1 = (3Y - 3c3) / 15
     // r = v0 + c1 t + ... + c5 t^5 + vinf t^6: c2 and c4 are copied into
     // the free words between v0 and vinf, their tops added.
     copy_words(r + 2 * k, v1, 2 * k);
@@ -347,7 +415,7 @@ void toom3_interpolate(mr_digit* r, int rn, int k, mr_digit* v1, mr_digit* vm1, 
         sub_vv(v2, v2, vm1, p);
         sub_vv(vm1, v1, vm1, p);
     }
-    divexact3_vv(v2, v2, p);
+    divexact_by_factor(v2, p, 3);
     shr_vu(vm1, vm1, p, 1);
     sub_nn(v1, v1, p, v0, 2 * k);
     sub_vv(v2, v2, v1, p);
@@ -368,10 +436,39 @@ void toom3_interpolate(mr_digit* r, int rn, int k, mr_digit* v1, mr_digit* vm1, 
 }  // namespace
 
 void schoolbook_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n) {
-    mul_basecase_vv(r, a, m, b, n);
+    // The rows run over a's words a limb at a time, and an odd length runs
+    // its last word apart in every row (about a fifth dearer at 33 words
+    // than at 34). So an odd a above a few words loses its top word to a
+    // row of its own over b, and an odd b then loses its top word to one
+    // over a's even part: a = a' + a_top B^(m-1), b = b' + b_top B^(n-1).
+    if ((m & 1) == 0 || m < 9) {
+        mul_basecase_vv(r, a, m, b, n);
+        return;
+    }
+    const int nb = n - (n & 1);
+    if (nb == 0) {
+        r[m] = mul_vww(r, a, m, b[0], 0);
+        return;
+    }
+    mul_basecase_vv(r, a, m - 1, b, nb);  // r[0 .. m - 1 + nb - 1]
+    if (nb < n) r[m - 1 + nb] = addmul_vvw(r + nb, a, m - 1, b[nb]);
+    r[m - 1 + n] = addmul_vvw(r + m - 1, b, n, a[m - 1]);
 }
 
-void schoolbook_square(mr_digit* r, const mr_digit* a, int m) { sqr_basecase_vv(r, a, m); }
+void schoolbook_square(mr_digit* r, const mr_digit* a, int m) {
+    // As in the product, an odd a above a few words loses its top word:
+    // a^2 = a'^2 + 2 a' a_top B^(m-1) + a_top^2 B^(2m-2), the middle term
+    // one row by the two-word 2 a_top.
+    if ((m & 1) == 0 || m < 9) {
+        sqr_basecase_vv(r, a, m);
+        return;
+    }
+    const std::uint64_t top = a[m - 1];
+    sqr_basecase_vv(r, a, m - 1);  // r[0 .. 2m-3]
+    std::uint64_t high = top * top;
+    high += addmul_vvd(r + m - 1, a, m - 1, 2 * top);  // a^2 fits 2m words: no carry out
+    store_limb(r + 2 * m - 2, high);
+}
 
 void pieces_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch) {
     mr_digit* piece = scratch;  // 2n words
@@ -402,8 +499,12 @@ void karatsuba_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b,
     product_vv(t, da, h, db, h, rest);
     product_vv(r, a, h, b, h, rest);
     product_vv(r + 2 * h, a + h, a1n, b + h, b1n, rest);
-    // u = z0 + z2 -+ t, the middle coefficient a0*b1 + a1*b0 >= 0.
     const int z2n = a1n + b1n;
+    if (z2n >= h) {
+        karatsuba_middle(r, m + n, h, t, a_neg == b_neg);
+        return;
+    }
+    // u = z0 + z2 -+ t, the middle coefficient a0*b1 + a1*b0 >= 0.
     u[2 * h] = add_nn(u, r, 2 * h, r + 2 * h, z2n);
     if (a_neg == b_neg)
         u[2 * h] -= sub_vv(u, u, t, 2 * h);
@@ -423,6 +524,10 @@ void karatsuba_square(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch) 
     square_vv(t, d, h, rest);
     square_vv(r, a, h, rest);
     square_vv(r + 2 * h, a + h, a1n, rest);
+    if (2 * a1n >= h) {
+        karatsuba_middle(r, 2 * m, h, t, true);
+        return;
+    }
     u[2 * h] = add_nn(u, r, 2 * h, r + 2 * h, 2 * a1n);
     u[2 * h] -= sub_vv(u, u, t, 2 * h);
     add_at(r, 2 * m, h, u, 2 * h + 1);
@@ -440,13 +545,13 @@ void toom3_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int
     mr_digit* rest = eb + (k + 1);
     eval_one(ea, a, m, k);
     eval_one(eb, b, n, k);
-    product_vv(v1, ea, k + 1, eb, k + 1, rest);
+    product_top(v1, ea, eb, k, rest);
     bool vm1_negative = eval_minus_one(ea, a, m, k);
     vm1_negative ^= eval_minus_one(eb, b, n, k);
-    product_vv(vm1, ea, k + 1, eb, k + 1, rest);
+    product_top(vm1, ea, eb, k, rest);
     eval_two(ea, a, m, k);
     eval_two(eb, b, n, k);
-    product_vv(v2, ea, k + 1, eb, k + 1, rest);
+    product_top(v2, ea, eb, k, rest);
     product_vv(r, a, k, b, k, rest);
     product_vv(r + 4 * k, a + 2 * k, m - 2 * k, b + 2 * k, n - 2 * k, rest);
     toom3_interpolate(r, m + n, k, v1, vm1, vm1_negative, v2);
@@ -462,11 +567,11 @@ void toom3_square(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch) {
     mr_digit* ea = scratch + 3 * p;
     mr_digit* rest = ea + (k + 1);
     eval_one(ea, a, m, k);
-    square_vv(v1, ea, k + 1, rest);
+    square_top(v1, ea, k, rest);
     eval_minus_one(ea, a, m, k);
-    square_vv(vm1, ea, k + 1, rest);
+    square_top(vm1, ea, k, rest);
     eval_two(ea, a, m, k);
-    square_vv(v2, ea, k + 1, rest);
+    square_top(v2, ea, k, rest);
     square_vv(r, a, k, rest);
     square_vv(r + 4 * k, a + 2 * k, m - 2 * k, rest);
     toom3_interpolate(r, 2 * m, k, v1, vm1, false, v2);
@@ -486,12 +591,12 @@ void toom42_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, in
     mr_digit* rest = t + (k + 1);
     bool vm1_negative = eval4_one(ea, eam, t, a, m, k);
     eval2_one(eb, b, n, k);
-    product_vv(v1, ea, k + 1, eb, k + 1, rest);
+    product_top(v1, ea, eb, k, rest);
     vm1_negative ^= eval2_minus_one(eb, b, n, k);
-    product_vv(vm1, eam, k + 1, eb, k + 1, rest);
+    product_top(vm1, eam, eb, k, rest);
     eval4_two(ea, eam, t, a, m, k);
     eval2_two(eb, b, n, k);
-    product_vv(v2, ea, k + 1, eb, k + 1, rest);
+    product_top(v2, ea, eb, k, rest);
     product_vv(r, a, k, b, k, rest);
     const int top_a = m - 3 * k, top_b = n - k;
     if (top_a >= top_b)
@@ -518,15 +623,15 @@ void toom4_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int
     mr_digit* rest = t + (k + 1);
     bool vm1_negative = eval4_one(ea, eam, t, a, m, k);
     vm1_negative ^= eval4_one(eb, ebm, t, b, n, k);
-    product_vv(v1, ea, k + 1, eb, k + 1, rest);
-    product_vv(vm1, eam, k + 1, ebm, k + 1, rest);
+    product_top(v1, ea, eb, k, rest);
+    product_top(vm1, eam, ebm, k, rest);
     bool vm2_negative = eval4_two(ea, eam, t, a, m, k);
     vm2_negative ^= eval4_two(eb, ebm, t, b, n, k);
-    product_vv(v2, ea, k + 1, eb, k + 1, rest);
-    product_vv(vm2, eam, k + 1, ebm, k + 1, rest);
+    product_top(v2, ea, eb, k, rest);
+    product_top(vm2, eam, ebm, k, rest);
     eval4_half(ea, a, m, k);
     eval4_half(eb, b, n, k);
-    product_vv(vh, ea, k + 1, eb, k + 1, rest);
+    product_top(vh, ea, eb, k, rest);
     product_vv(r, a, k, b, k, rest);
     product_vv(r + 6 * k, a + 3 * k, m - 3 * k, b + 3 * k, n - 3 * k, rest);
     toom4_interpolate(r, m + n, k, v1, vm1, vm1_negative, v2, vm2, vm2_negative, vh, ea);
@@ -546,13 +651,13 @@ void toom4_square(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch) {
     mr_digit* t = eam + (k + 1);
     mr_digit* rest = t + (k + 1);
     eval4_one(ea, eam, t, a, m, k);
-    square_vv(v1, ea, k + 1, rest);
-    square_vv(vm1, eam, k + 1, rest);
+    square_top(v1, ea, k, rest);
+    square_top(vm1, eam, k, rest);
     eval4_two(ea, eam, t, a, m, k);
-    square_vv(v2, ea, k + 1, rest);
-    square_vv(vm2, eam, k + 1, rest);
+    square_top(v2, ea, k, rest);
+    square_top(vm2, eam, k, rest);
     eval4_half(ea, a, m, k);
-    square_vv(vh, ea, k + 1, rest);
+    square_top(vh, ea, k, rest);
     square_vv(r, a, k, rest);
     square_vv(r + 6 * k, a + 3 * k, m - 3 * k, rest);
     toom4_interpolate(r, 2 * m, k, v1, vm1, false, v2, vm2, false, vh, ea);
@@ -702,7 +807,8 @@ int evaluation_words(toom_kind kind, int k) {
 
 std::size_t point_task_words(toom_kind kind, int k) {
     const bool square = kind == toom_kind::toom3_square || kind == toom_kind::toom4_square;
-    const std::size_t product = square ? square_scratch_words(k + 1) : product_scratch_words(k + 1, k + 1);
+    const std::size_t product = square ? std::max(square_scratch_words(k + 1), square_scratch_words(k))
+                                       : std::max(product_scratch_words(k + 1, k + 1), product_scratch_words(k, k));
     return static_cast<std::size_t>(evaluation_words(kind, k)) + product;
 }
 
@@ -712,9 +818,9 @@ void toom3_point(toom_points& t, int index, mr_digit* room) {
     if (t.kind == toom_kind::toom3_square) {
         mr_digit* rest = ea + (k + 1);
         switch (index) {
-        case 0: eval_one(ea, t.a, m, k); square_vv(t.values[0], ea, k + 1, rest); break;
-        case 1: eval_minus_one(ea, t.a, m, k); square_vv(t.values[1], ea, k + 1, rest); break;
-        case 2: eval_two(ea, t.a, m, k); square_vv(t.values[2], ea, k + 1, rest); break;
+        case 0: eval_one(ea, t.a, m, k); square_top(t.values[0], ea, k, rest); break;
+        case 1: eval_minus_one(ea, t.a, m, k); square_top(t.values[1], ea, k, rest); break;
+        case 2: eval_two(ea, t.a, m, k); square_top(t.values[2], ea, k, rest); break;
         case 3: square_vv(t.r, t.a, k, rest); break;
         default: square_vv(t.r + 4 * k, t.a + 2 * k, m - 2 * k, rest); break;
         }
@@ -726,16 +832,16 @@ void toom3_point(toom_points& t, int index, mr_digit* room) {
     case 0:
         eval_one(ea, t.a, m, k);
         eval_one(eb, t.b, n, k);
-        product_vv(t.values[0], ea, k + 1, eb, k + 1, rest);
+        product_top(t.values[0], ea, eb, k, rest);
         break;
     case 1:
         t.negative[1] = eval_minus_one(ea, t.a, m, k) != eval_minus_one(eb, t.b, n, k);
-        product_vv(t.values[1], ea, k + 1, eb, k + 1, rest);
+        product_top(t.values[1], ea, eb, k, rest);
         break;
     case 2:
         eval_two(ea, t.a, m, k);
         eval_two(eb, t.b, n, k);
-        product_vv(t.values[2], ea, k + 1, eb, k + 1, rest);
+        product_top(t.values[2], ea, eb, k, rest);
         break;
     case 3: product_vv(t.r, t.a, k, t.b, k, rest); break;
     default: product_vv(t.r + 4 * k, t.a + 2 * k, m - 2 * k, t.b + 2 * k, n - 2 * k, rest); break;
@@ -750,11 +856,11 @@ void toom4_point(toom_points& t, int index, mr_digit* room) {
         mr_digit* u = eam + (k + 1);
         mr_digit* rest = u + (k + 1);
         switch (index) {
-        case 0: eval4_one(ea, eam, u, t.a, m, k); square_vv(t.values[0], ea, k + 1, rest); break;
-        case 1: eval4_one(ea, eam, u, t.a, m, k); square_vv(t.values[1], eam, k + 1, rest); break;
-        case 2: eval4_two(ea, eam, u, t.a, m, k); square_vv(t.values[2], ea, k + 1, rest); break;
-        case 3: eval4_two(ea, eam, u, t.a, m, k); square_vv(t.values[3], eam, k + 1, rest); break;
-        case 4: eval4_half(ea, t.a, m, k); square_vv(t.values[4], ea, k + 1, rest); break;
+        case 0: eval4_one(ea, eam, u, t.a, m, k); square_top(t.values[0], ea, k, rest); break;
+        case 1: eval4_one(ea, eam, u, t.a, m, k); square_top(t.values[1], eam, k, rest); break;
+        case 2: eval4_two(ea, eam, u, t.a, m, k); square_top(t.values[2], ea, k, rest); break;
+        case 3: eval4_two(ea, eam, u, t.a, m, k); square_top(t.values[3], eam, k, rest); break;
+        case 4: eval4_half(ea, t.a, m, k); square_top(t.values[4], ea, k, rest); break;
         case 5: square_vv(t.r, t.a, k, rest); break;
         default: square_vv(t.r + 6 * k, t.a + 3 * k, m - 3 * k, rest); break;
         }
@@ -769,10 +875,10 @@ void toom4_point(toom_points& t, int index, mr_digit* room) {
     case 1: {
         const bool negative = eval4_one(ea, eam, u, t.a, m, k) != eval4_one(eb, ebm, u, t.b, n, k);
         if (index == 0)
-            product_vv(t.values[0], ea, k + 1, eb, k + 1, rest);
+            product_top(t.values[0], ea, eb, k, rest);
         else {
             t.negative[1] = negative;
-            product_vv(t.values[1], eam, k + 1, ebm, k + 1, rest);
+            product_top(t.values[1], eam, ebm, k, rest);
         }
         break;
     }
@@ -780,17 +886,17 @@ void toom4_point(toom_points& t, int index, mr_digit* room) {
     case 3: {
         const bool negative = eval4_two(ea, eam, u, t.a, m, k) != eval4_two(eb, ebm, u, t.b, n, k);
         if (index == 2)
-            product_vv(t.values[2], ea, k + 1, eb, k + 1, rest);
+            product_top(t.values[2], ea, eb, k, rest);
         else {
             t.negative[3] = negative;
-            product_vv(t.values[3], eam, k + 1, ebm, k + 1, rest);
+            product_top(t.values[3], eam, ebm, k, rest);
         }
         break;
     }
     case 4:
         eval4_half(ea, t.a, m, k);
         eval4_half(eb, t.b, n, k);
-        product_vv(t.values[4], ea, k + 1, eb, k + 1, rest);
+        product_top(t.values[4], ea, eb, k, rest);
         break;
     case 5: product_vv(t.r, t.a, k, t.b, k, rest); break;
     default: product_vv(t.r + 6 * k, t.a + 3 * k, m - 3 * k, t.b + 3 * k, n - 3 * k, rest); break;
