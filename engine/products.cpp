@@ -324,29 +324,48 @@ void divexact_by_factor(mr_digit* x, int n, std::uint64_t d) {
     }
 }
 
-// z = (fz z + f[0] x[0] + ... + f[N-1] x[N-1]) >> shift over n words (n
-// even), in one pass a limb at a time, for a result known to be a
-// non-negative multiple of 2^shift that fits n words; the factors are small
-// and may be negative. z may be one of the x.
-template <std::size_t N>
-void combine(mr_digit* z, int n, std::int64_t fz, const std::array<const mr_digit*, N>& x,
-             const std::array<std::int64_t, N>& f, unsigned shift) {
+// v f as a signed 128-bit value, for a small constant f: an addition or a
+// subtraction for f = 1 or -1, otherwise one unsigned product (shifts for
+// powers of two), so that no signed 128-bit product is formed.
+__extension__ typedef __int128 signed_wide;
+
+template <std::int64_t F>
+inline signed_wide scaled(std::uint64_t v) {
+    __extension__ typedef unsigned __int128 u128;
+    using i128 = signed_wide;
+    if constexpr (F == 1)
+        return static_cast<i128>(v);
+    else if constexpr (F == -1)
+        return -static_cast<i128>(v);
+    else if constexpr (F > 0)
+        return static_cast<i128>(static_cast<u128>(v) * static_cast<std::uint64_t>(F));
+    else
+        return -static_cast<i128>(static_cast<u128>(v) * static_cast<std::uint64_t>(-F));
+}
+
+// z = (FZ z + F[0] x[0] + ... + F[N-1] x[N-1]) >> S over n words (n even),
+// in one pass a limb at a time, for a result known to be a non-negative
+// multiple of 2^S that fits n words; the factors are small constants and
+// may be negative. z may be one of the x.
+template <unsigned S, std::int64_t FZ, std::int64_t... F>
+void combine(mr_digit* z, int n, const std::array<const mr_digit*, sizeof...(F)>& x) {
     using u64 = std::uint64_t;
     __extension__ typedef __int128 i128;
     i128 carry = 0;
     u64 below = 0;  // the limb below, waiting for the bits the shift brings down
     for (int i = 0; i < n; i += 2) {
-        i128 acc = carry + static_cast<i128>(fz) * load_limb(z + i);
-        for (std::size_t j = 0; j < N; ++j) acc += static_cast<i128>(f[j]) * load_limb(x[j] + i);
+        i128 acc = carry + scaled<FZ>(load_limb(z + i));
+        std::size_t j = 0;
+        ((acc += scaled<F>(load_limb(x[j++] + i))), ...);
         const u64 low = static_cast<u64>(acc);
         carry = acc >> 64;
-        if (shift == 0)
+        if constexpr (S == 0)
             store_limb(z + i, low);
         else if (i > 0)
-            store_limb(z + i - 2, (below >> shift) | (low << (64 - shift)));
+            store_limb(z + i - 2, (below >> S) | (low << (64 - S)));
         below = low;
     }
-    if (shift != 0) store_limb(z + n - 2, below >> shift);
+    if constexpr (S != 0) store_limb(z + n - 2, below >> S);
 }
 
 // The interpolation of Toom-4 from v1, vm1, v2, vm2 (signs in vm1_negative,
@@ -372,21 +391,21 @@ void toom4_interpolate(mr_digit* r, int rn, int k, mr_digit* v1, mr_digit* vm1, 
     if (vm2_negative) std::swap(v2, vm2);
     // The even coefficients: v1 = (S1/2 - c0 - c6) = c2 + c4, v2 = (S2/2 -
     // c0 - 64 c6) / 4 - v1 = 3 c4.
-    combine<2>(v1, p, 1, {v0, vinf}, {-2, -2}, 1);
-    combine<3>(v2, p, 1, {v0, vinf, v1}, {-2, -128, -8}, 3);
+    combine<1, 1, -2, -2>(v1, p, {v0, vinf});
+    combine<3, 1, -2, -128, -8>(v2, p, {v0, vinf, v1});
     divexact_by_factor(v2, p, 3);                      // c4
     sub_vv(v1, v1, v2, p);                             // c2
     // The odd ones, with O1 = D1/2 and O2 = D2/4:
     // 3Y = (vh - 64c0 - 16c2 - 4c4 - c6) / 2 - O1 = 15c1 + 3c3,
     // 3X = O2 - O1 = 3c3 + 15c5, 9 c3 = 15 O1 - 3X - 3Y.
-    combine<5>(vh, p, 1, {v0, v1, v2, vinf, vm1}, {-64, -16, -4, -1, -1}, 1);
+    combine<1, 1, -64, -16, -4, -1, -1>(vh, p, {v0, v1, v2, vinf, vm1});
     shr_vu(vm1, vm1, p, 1);                            // O1
-    combine<1>(vm2, p, 1, {vm1}, {-4}, 2);             // 3X
-    combine<2>(vm1, p, 15, {vm2, vh}, {-1, -1}, 0);
+    combine<2, 1, -4>(vm2, p, {vm1});                  // 3X
+    combine<0, 15, -1, -1>(vm1, p, {vm2, vh});
     divexact_by_factor(vm1, p, 3);                     // 3 c3
     divexact_by_factor(vm1, p, 3);                     // c3
-    combine<1>(vm2, p, 1, {vm1}, {-3}, 0);
-    combine<1>(vh, p, 1, {vm1}, {-3}, 0);
+    combine<0, 1, -3>(vm2, p, {vm1});
+    combine<0, 1, -3>(vh, p, {vm1});
     divexact_by_factor(vm2, p, 15);                    // c5 = (3X - 3c3) / 15
     divexact_by_factor(vh, p, 15);                     // c1 = (3Y - 3c3) / 15
     // r = v0 + c1 t + ... + c5 t^5 + vinf t^6: c2 and c4 are copied into
