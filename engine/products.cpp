@@ -178,6 +178,103 @@ void eval_two(mr_digit* e, const mr_digit* a, int m, int k) {
     add_nn(e, e, k + 1, a, k);
 }
 
+// The same evaluations in fewer passes, for the serial Toom-3: a(1) into
+// e1 and a(2) into e2 in one pass over the three pieces, then |a(-1)| in
+// another (eval3_minus_one). The pieces are read a limb (two words) at a
+// time from any word offset; where the top piece (t = m - 2k words) ends
+// or k is odd, one word at a time. The carries stay small (a(1) < 3 B^k,
+// a(2) < 7 B^k), so each fits the word above.
+void eval3_one_two(mr_digit* e1, mr_digit* e2, const mr_digit* a, int m, int k) {
+    using u64 = std::uint64_t;
+    __extension__ typedef unsigned __int128 u128;
+    const mr_digit* a1 = a + k;
+    const mr_digit* a2 = a + 2 * k;
+    const int t = m - 2 * k;
+    u64 c1 = 0, c2 = 0;
+    int i = 0;
+    for (; i + 1 < t; i += 2) {
+        const u64 x0 = load_limb(a + i), x1 = load_limb(a1 + i), x2 = load_limb(a2 + i);
+        const u128 s1 = static_cast<u128>(x0) + x1 + x2 + c1;
+        const u128 s2 = static_cast<u128>(x0) + (static_cast<u128>(x1) << 1) + (static_cast<u128>(x2) << 2) + c2;
+        store_limb(e1 + i, static_cast<u64>(s1));
+        store_limb(e2 + i, static_cast<u64>(s2));
+        c1 = static_cast<u64>(s1 >> 64);
+        c2 = static_cast<u64>(s2 >> 64);
+    }
+    if (i < t) {
+        const u64 s1 = u64{a[i]} + a1[i] + a2[i] + c1;
+        const u64 s2 = u64{a[i]} + 2 * u64{a1[i]} + 4 * u64{a2[i]} + c2;
+        e1[i] = static_cast<mr_digit>(s1);
+        e2[i] = static_cast<mr_digit>(s2);
+        c1 = s1 >> 32;
+        c2 = s2 >> 32;
+        ++i;
+    }
+    for (; i + 1 < k; i += 2) {
+        const u64 x0 = load_limb(a + i), x1 = load_limb(a1 + i);
+        const u128 s1 = static_cast<u128>(x0) + x1 + c1;
+        const u128 s2 = static_cast<u128>(x0) + (static_cast<u128>(x1) << 1) + c2;
+        store_limb(e1 + i, static_cast<u64>(s1));
+        store_limb(e2 + i, static_cast<u64>(s2));
+        c1 = static_cast<u64>(s1 >> 64);
+        c2 = static_cast<u64>(s2 >> 64);
+    }
+    if (i < k) {
+        const u64 s1 = u64{a[i]} + a1[i] + c1;
+        const u64 s2 = u64{a[i]} + 2 * u64{a1[i]} + c2;
+        e1[i] = static_cast<mr_digit>(s1);
+        e2[i] = static_cast<mr_digit>(s2);
+        c1 = s1 >> 32;
+        c2 = s2 >> 32;
+    }
+    e1[k] = static_cast<mr_digit>(c1);
+    e2[k] = static_cast<mr_digit>(c2);
+}
+// |a(-1)| = |a0 - a1 + a2| into e (k + 1 words) in one pass with a signed
+// carry, negated in a second where it came out negative; returns true then.
+bool eval3_minus_one(mr_digit* e, const mr_digit* a, int m, int k) {
+    using u64 = std::uint64_t;
+    __extension__ typedef __int128 i128;
+    const mr_digit* a1 = a + k;
+    const mr_digit* a2 = a + 2 * k;
+    const int t = m - 2 * k;
+    std::int64_t c = 0;  // -1, 0 or 1
+    int i = 0;
+    for (; i + 1 < t; i += 2) {
+        const i128 s = static_cast<i128>(load_limb(a + i)) - load_limb(a1 + i) + load_limb(a2 + i) + c;
+        store_limb(e + i, static_cast<u64>(s));
+        c = static_cast<std::int64_t>(s >> 64);
+    }
+    if (i < t) {
+        const std::int64_t s = std::int64_t{a[i]} - std::int64_t{a1[i]} + std::int64_t{a2[i]} + c;
+        e[i] = static_cast<mr_digit>(s);
+        c = s >> 32;
+        ++i;
+    }
+    for (; i + 1 < k; i += 2) {
+        const i128 s = static_cast<i128>(load_limb(a + i)) - load_limb(a1 + i) + c;
+        store_limb(e + i, static_cast<u64>(s));
+        c = static_cast<std::int64_t>(s >> 64);
+    }
+    if (i < k) {
+        const std::int64_t s = std::int64_t{a[i]} - std::int64_t{a1[i]} + c;
+        e[i] = static_cast<mr_digit>(s);
+        c = s >> 32;
+    }
+    e[k] = static_cast<mr_digit>(c);
+    if (c >= 0) return false;
+    // Two's complement over k + 1 words: 0 - e.
+    u64 borrow = 0;
+    int j = 0;
+    for (; j + 1 < k + 1; j += 2) {
+        const u64 x = load_limb(e + j);
+        store_limb(e + j, 0 - x - borrow);
+        borrow = (x | borrow) != 0 ? 1 : 0;
+    }
+    if (j < k + 1) e[j] = static_cast<mr_digit>(0 - u64{e[j]} - borrow);
+    return true;
+}
+
 // The evaluations of Toom-4 for one operand of m words split at k (m - 3k
 // words in the top piece, 1 <= m - 3k <= k). Each value has k + 1 words;
 // t is k + 1 words of room. The pairs at +x and -x share their halves:
@@ -562,15 +659,14 @@ void toom3_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int
     mr_digit* ea = scratch + 3 * p;       // k + 1 words
     mr_digit* eb = ea + (k + 1);          // k + 1 words
     mr_digit* rest = eb + (k + 1);
-    eval_one(ea, a, m, k);
-    eval_one(eb, b, n, k);
+    // a(2) and b(2) wait in vm1's place until their product is formed.
+    eval3_one_two(ea, vm1, a, m, k);
+    eval3_one_two(eb, vm1 + (k + 1), b, n, k);
     product_top(v1, ea, eb, k, rest);
-    bool vm1_negative = eval_minus_one(ea, a, m, k);
-    vm1_negative ^= eval_minus_one(eb, b, n, k);
+    product_top(v2, vm1, vm1 + (k + 1), k, rest);
+    bool vm1_negative = eval3_minus_one(ea, a, m, k);
+    vm1_negative ^= eval3_minus_one(eb, b, n, k);
     product_top(vm1, ea, eb, k, rest);
-    eval_two(ea, a, m, k);
-    eval_two(eb, b, n, k);
-    product_top(v2, ea, eb, k, rest);
     product_vv(r, a, k, b, k, rest);
     product_vv(r + 4 * k, a + 2 * k, m - 2 * k, b + 2 * k, n - 2 * k, rest);
     toom3_interpolate(r, m + n, k, v1, vm1, vm1_negative, v2);
@@ -585,12 +681,11 @@ void toom3_square(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch) {
     mr_digit* v2 = scratch + 2 * p;
     mr_digit* ea = scratch + 3 * p;
     mr_digit* rest = ea + (k + 1);
-    eval_one(ea, a, m, k);
+    eval3_one_two(ea, vm1, a, m, k);  // a(2) waits in vm1's place
     square_top(v1, ea, k, rest);
-    eval_minus_one(ea, a, m, k);
+    square_top(v2, vm1, k, rest);
+    eval3_minus_one(ea, a, m, k);
     square_top(vm1, ea, k, rest);
-    eval_two(ea, a, m, k);
-    square_top(v2, ea, k, rest);
     square_vv(r, a, k, rest);
     square_vv(r + 4 * k, a + 2 * k, m - 2 * k, rest);
     toom3_interpolate(r, 2 * m, k, v1, vm1, false, v2);
