@@ -536,6 +536,18 @@ void rows_monty_square(const mr_digit* x, const mr_digit* n, int k, u64 c64, mr_
     rows_reduce<row>(buf, n, k, c64);
 }
 
+#ifdef TORVANE_HAVE_ADX_PATH
+// The BMI2/ADX path's schoolbook square and product: the unrolled
+// fixed-length kernels where they fit, the rows elsewhere.
+void sqr_basecase_adx(mr_digit* r, const mr_digit* x, int m) {
+    if (!sqr_basecase_fixed(r, x, m)) rows_square<addmul_vvd_adx>(r, x, m);
+}
+
+void mul_basecase_adx(mr_digit* r, const mr_digit* x, int m, const mr_digit* y, int n) {
+    if (m != n || !mul_basecase_fixed(r, x, y, m)) rows_product<addmul_vvd_adx>(r, x, m, y, n);
+}
+#endif
+
 // One path: its row kernel and the schoolbook and Montgomery methods built
 // on it.
 struct kernel_set {
@@ -557,8 +569,8 @@ constexpr kernel_set portable_set{addmul_vvd_portable,
                                   dbl_addsqr_portable};
 #ifdef TORVANE_HAVE_ADX_PATH
 constexpr kernel_set adx_set{addmul_vvd_adx,
-                             rows_product<addmul_vvd_adx>,
-                             rows_square<addmul_vvd_adx>,
+                             mul_basecase_adx,
+                             sqr_basecase_adx,
                              rows_reduce<addmul_vvd_adx>,
                              rows_monty_product<addmul_vvd_adx>,
                              rows_monty_square<addmul_vvd_adx>,

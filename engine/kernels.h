@@ -110,6 +110,15 @@ bool monty_reduce_adx(mr_digit* t, const mr_digit* n, int k, std::uint64_t c64);
 // them on their rows (tests compare); it returns false, changing nothing,
 // when the processor lacks the instructions.
 bool select_monty_adx(bool use);
+// The schoolbook square and the product of two m-word numbers on BMI2/ADX
+// with every row unrolled, for an even m from 4 to basecase_fixed_max: r[0 .. 2m-1] as
+// sqr_basecase_vv and mul_basecase_vv leave it (r apart from x and y).
+// Return false, doing nothing, where the processor lacks the instructions or
+// m is out of range. The BMI2/ADX kernel path takes them where they fit,
+// and the Montgomery kernels above run on them from 4 to 32 words.
+inline constexpr int basecase_fixed_max = 32;
+bool sqr_basecase_fixed(mr_digit* r, const mr_digit* x, int m);
+bool mul_basecase_fixed(mr_digit* r, const mr_digit* x, const mr_digit* y, int m);
 bool monty_adx_in_use(int k);
 
 // Which implementation the kernels above run on: the portable one, or the one

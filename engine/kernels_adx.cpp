@@ -18,12 +18,17 @@
 // carry out of the window's top limb kept for the next step's top limb.
 //
 // The square is the schoolbook square of the chosen kernel path followed by
-// that reduction. The results are word for word those of the other paths:
-// the same q < R makes x*y + q*n a multiple of R.
+// that reduction. From 4 to basecase_fixed_max words all three run instead
+// on the fixed-length kernels further down: the schoolbook product or
+// square, then the reduction, each with every row unrolled for its length.
+// The results are word for word those of the other paths: the same q < R
+// makes x*y + q*n a multiple of R.
 #include "kernels.h"
 #include "thresholds.h"
 
+#include <array>
 #include <cstring>
+#include <utility>
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define TORVANE_HAVE_ADX_MONTY 1
@@ -100,6 +105,192 @@ using u64 = std::uint64_t;
     "adcx %%r8, %%r11\n\t"                                   \
     "adox %%r8, %%r11\n\t"
 
+// The largest limb count of the fixed-length kernels below (32 words, 1024
+// bits); each length is its own unrolled code.
+constexpr int fixed_max_limbs = basecase_fixed_max / 2;
+
+// ---- Fixed-length kernels: L limbs, every row unrolled -----------------------
+//
+// For short operands the rows above cost more in their entry and loop than
+// in their products. The kernels below are instantiated for each limb count
+// L from 2 to fixed_max_limbs, and the assembler unrolls their rows (.rept
+// with .set counters, so each limb's offsets are constants): the
+// schoolbook square's triangle and its doubling-and-diagonal pass, the
+// schoolbook product, and the word-by-word reduction, which keeps each
+// row's carry limb in the limb the row has just cleared and adds those
+// carries to the upper half in one pass at the end (a row's carry limb
+// belongs above every limb the later rows' m depends on, so it can wait).
+// Each row clears both flags with its xor, runs the products' high halves
+// on the adcx chain and the sums' limbs on the adox chain, and ends by
+// adding both flags into its carry limb, which cannot overflow: a row adds
+// less than 2^64 times the window's range to a window below that range.
+// r8 is zero throughout.
+
+// One limb of a row at limb j (the counter .Ltv_j, stepped here):
+// z[zo] += x[j] * rdx + the carry limb in register cin, the product's high
+// half into register hi; or z[zo] = x[j] * rdx + cin for a first row. Rows
+// alternate hi and cin between r10 and r11, so no move passes the carry on.
+#define TORVANE_FIXED_ADDMUL(hi, cin, zo)            \
+    "mulx 8*.Ltv_j(%[x]), %%r9, %%" hi "\n\t"       \
+    "adcx %%" cin ", %%r9\n\t"                      \
+    "adox 8*(" zo ")(%[r]), %%r9\n\t"               \
+    "mov %%r9, 8*(" zo ")(%[r])\n\t"                \
+    ".set .Ltv_j, .Ltv_j+1\n\t"
+#define TORVANE_FIXED_MUL(hi, cin, zo)               \
+    "mulx 8*.Ltv_j(%[x]), %%r9, %%" hi "\n\t"       \
+    "adcx %%" cin ", %%r9\n\t"                      \
+    "mov %%r9, 8*(" zo ")(%[r])\n\t"                \
+    ".set .Ltv_j, .Ltv_j+1\n\t"
+// A row of `count` limbs from x[j0] with the carry limb in r11 (zero on
+// entry, like both flags) and left there; limb j of the row lands at z[zo].
+// `limb` is TORVANE_FIXED_ADDMUL or TORVANE_FIXED_MUL; `after` runs after
+// each pair of limbs.
+#define TORVANE_FIXED_ROW(limb, j0, count, zo, after) \
+    ".set .Ltv_j, " j0 "\n\t"                        \
+    ".rept (" count ")>>1\n\t"                       \
+    limb("r10", "r11", zo)                           \
+    limb("r11", "r10", zo)                           \
+    after                                            \
+    ".endr\n\t"                                      \
+    ".if (" count ")&1\n\t"                          \
+    limb("r10", "r11", zo)                           \
+    "mov %%r10, %%r11\n\t"                           \
+    ".endif\n\t"
+
+// r[0 .. 2L-1] = x^2 (limbs): the cross products x_i x_j (i < j) row by
+// row, row i landing at limb 2i+1 with its carry limb at i+L, where no
+// earlier row has written; then r = 2r + the squares x_i^2 at limb 2i, in
+// one pass with the doubling on adcx and the squares on adox. The cross
+// sum is below x^2 / 2, so the doubling loses no bit.
+template <int L>
+void sqr_fixed(u64* r, const u64* x) {
+    static_assert(L >= 2);
+    __asm__ volatile(
+        "xor %%r8d, %%r8d\n\t"
+        "mov %%r8, (%[r])\n\t"
+        "mov %%r8, 8*(2*%c[L]-1)(%[r])\n\t"
+        "mov (%[x]), %%rdx\n\t"
+        "xor %%r11d, %%r11d\n\t"
+        TORVANE_FIXED_ROW(TORVANE_FIXED_MUL, "1", "%c[L]-1", ".Ltv_j", "")
+        "adcx %%r8, %%r11\n\t"
+        "mov %%r11, 8*%c[L](%[r])\n\t"
+        ".set .Ltv_i, 1\n\t"
+        ".rept %c[L]-2\n\t"
+        "mov 8*.Ltv_i(%[x]), %%rdx\n\t"
+        "xor %%r11d, %%r11d\n\t"
+        TORVANE_FIXED_ROW(TORVANE_FIXED_ADDMUL, ".Ltv_i+1", "%c[L]-1-.Ltv_i", ".Ltv_i+.Ltv_j", "")
+        "adcx %%r8, %%r11\n\t"
+        "adox %%r8, %%r11\n\t"
+        "mov %%r11, 8*(.Ltv_i+%c[L])(%[r])\n\t"
+        ".set .Ltv_i, .Ltv_i+1\n\t"
+        ".endr\n\t"
+        "xor %%r8d, %%r8d\n\t"
+        ".set .Ltv_i, 0\n\t"
+        ".rept %c[L]\n\t"
+        "mov 8*.Ltv_i(%[x]), %%rdx\n\t"
+        "mulx %%rdx, %%r9, %%r10\n\t"
+        "mov 16*.Ltv_i(%[r]), %%r11\n\t"
+        "adcx %%r11, %%r11\n\t"
+        "adox %%r9, %%r11\n\t"
+        "mov %%r11, 16*.Ltv_i(%[r])\n\t"
+        "mov 16*.Ltv_i+8(%[r]), %%r11\n\t"
+        "adcx %%r11, %%r11\n\t"
+        "adox %%r10, %%r11\n\t"
+        "mov %%r11, 16*.Ltv_i+8(%[r])\n\t"
+        ".set .Ltv_i, .Ltv_i+1\n\t"
+        ".endr\n\t"
+        :
+        : [r] "r"(r), [x] "r"(x), [L] "n"(L)
+        : "rdx", "r8", "r9", "r10", "r11", "cc", "memory");
+}
+
+// r[0 .. 2L-1] = x * y (L limbs each): the first row stores, the other L-1
+// add, one row per limb of y, each row's carry limb stored just above it.
+template <int L>
+void mul_fixed(u64* r, const u64* x, const u64* y) {
+    std::int64_t rows = L - 1;
+    __asm__ volatile(
+        "xor %%r8d, %%r8d\n\t"
+        "mov (%[y]), %%rdx\n\t"
+        "xor %%r11d, %%r11d\n\t"
+        TORVANE_FIXED_ROW(TORVANE_FIXED_MUL, "0", "%c[L]", ".Ltv_j", "")
+        "adcx %%r8, %%r11\n\t"
+        "mov %%r11, 8*%c[L](%[r])\n\t"
+        "1:\n\t"
+        "lea 8(%[y]), %[y]\n\t"
+        "lea 8(%[r]), %[r]\n\t"
+        "mov (%[y]), %%rdx\n\t"
+        "xor %%r11d, %%r11d\n\t"
+        TORVANE_FIXED_ROW(TORVANE_FIXED_ADDMUL, "0", "%c[L]", ".Ltv_j", "")
+        "adcx %%r8, %%r11\n\t"
+        "adox %%r8, %%r11\n\t"
+        "mov %%r11, 8*%c[L](%[r])\n\t"
+        "dec %[rows]\n\t"
+        "jnz 1b\n\t"
+        : [r] "+r"(r), [y] "+r"(y), [rows] "+r"(rows)
+        : [x] "r"(x), [L] "n"(L)
+        : "rdx", "r8", "r9", "r10", "r11", "cc", "memory");
+}
+
+// Montgomery reduction of t[0 .. 2L-1] (limbs) by the L-limb n: row i adds
+// m n at limb i for m = t_i * k0 mod 2^64, which clears t_i, and keeps its
+// carry limb there; then t[L .. 2L-1] += t[0 .. L-1], the carry out as the
+// 32-bit word after limb 2L-1. Limb i+1 is final once row i has added its
+// second limb, so it is copied there into rcx for the next row's m, which
+// then need not wait for it to come back from memory (imul itself would
+// clobber the flags in the middle of the row).
+template <int L>
+void reduce_fixed(u64* t, const u64* n, u64 k0) {
+    std::int64_t rows = L;
+    const u64* x = n;  // the rows' multiplicand, named as TORVANE_FIXED_ADDMUL expects
+    __asm__ volatile(
+        "xor %%r8d, %%r8d\n\t"
+        "mov (%[r]), %%rcx\n\t"
+        "1:\n\t"
+        "mov %%rcx, %%rdx\n\t"
+        "imul %[k0], %%rdx\n\t"
+        "xor %%r11d, %%r11d\n\t"
+        TORVANE_FIXED_ROW(TORVANE_FIXED_ADDMUL, "0", "%c[L]", ".Ltv_j", ".if .Ltv_j == 2\n\t"
+                                                                  "mov %%r9, %%rcx\n\t"
+                                                                  ".endif\n\t")
+        "adcx %%r8, %%r11\n\t"
+        "adox %%r8, %%r11\n\t"
+        "mov %%r11, (%[r])\n\t"
+        "lea 8(%[r]), %[r]\n\t"
+        "dec %[rows]\n\t"
+        "jnz 1b\n\t"
+        "clc\n\t"
+        ".set .Ltv_j, 0\n\t"
+        ".rept %c[L]\n\t"
+        "mov 8*(.Ltv_j-%c[L])(%[r]), %%r9\n\t"
+        "adc %%r9, 8*.Ltv_j(%[r])\n\t"
+        ".set .Ltv_j, .Ltv_j+1\n\t"
+        ".endr\n\t"
+        "setc %%r8b\n\t"
+        "movl %%r8d, 8*%c[L](%[r])\n\t"
+        : [r] "+r"(t), [rows] "+r"(rows)
+        : [x] "r"(x), [k0] "r"(k0), [L] "n"(L)
+        : "rcx", "rdx", "r8", "r9", "r10", "r11", "cc", "memory");
+}
+
+#undef TORVANE_FIXED_ROW
+#undef TORVANE_FIXED_ADDMUL
+#undef TORVANE_FIXED_MUL
+
+struct fixed_set {
+    void (*sqr)(u64*, const u64*);
+    void (*mul)(u64*, const u64*, const u64*);
+    void (*reduce)(u64*, const u64*, u64);
+};
+
+template <int... L>
+constexpr std::array<fixed_set, sizeof...(L)> make_fixed_sets(std::integer_sequence<int, L...>) {
+    return {fixed_set{sqr_fixed<L + 2>, mul_fixed<L + 2>, reduce_fixed<L + 2>}...};
+}
+
+// Index L - 2 holds the kernels for L limbs.
+constexpr auto fixed_sets = make_fixed_sets(std::make_integer_sequence<int, fixed_max_limbs - 1>{});
+
 bool adx_present() {
     // CPUID leaf 7, sub-leaf 0: EBX bit 8 is BMI2, bit 19 is ADX.
     unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
@@ -112,6 +303,16 @@ bool adx_selected = adx_available;
 
 bool fits(int k) { return adx_available && k > 0 && k % 2 == 0; }
 
+// The fixed-length kernels for k words, or null where k is not an even
+// 4 to 2 fixed_max_limbs.
+const fixed_set* fixed_for(int k) {
+    if (k % 2 != 0 || k < 4 || k > 2 * fixed_max_limbs) return nullptr;
+    return &fixed_sets[static_cast<std::size_t>(k / 2 - 2)];
+}
+
+u64* limbs_of(mr_digit* p) { return reinterpret_cast<u64*>(p); }
+const u64* limbs_of(const mr_digit* p) { return reinterpret_cast<const u64*>(p); }
+
 #endif
 
 }  // namespace
@@ -120,6 +321,11 @@ bool monty_product_adx(const mr_digit* x, const mr_digit* y, const mr_digit* n, 
                        mr_digit* buf) {
 #ifdef TORVANE_HAVE_ADX_MONTY
     if (!fits(k)) return false;
+    if (const fixed_set* f = fixed_for(k)) {
+        f->mul(limbs_of(buf), limbs_of(x), limbs_of(y));
+        f->reduce(limbs_of(buf), limbs_of(n), c64);
+        return true;
+    }
     const std::int64_t limbs = k / 2;
     std::memset(buf, 0, sizeof(mr_digit) * static_cast<std::size_t>(2 * k + 4));
     const char* xe = reinterpret_cast<const char*>(x) + 8 * limbs;
@@ -157,6 +363,10 @@ bool monty_product_adx(const mr_digit* x, const mr_digit* y, const mr_digit* n, 
 bool monty_reduce_adx(mr_digit* t, const mr_digit* n, int k, std::uint64_t c64) {
 #ifdef TORVANE_HAVE_ADX_MONTY
     if (!fits(k)) return false;
+    if (const fixed_set* f = fixed_for(k)) {
+        f->reduce(limbs_of(t), limbs_of(n), c64);
+        return true;
+    }
     const std::int64_t limbs = k / 2;
     const char* ne = reinterpret_cast<const char*>(n) + 8 * limbs;
     char* re = reinterpret_cast<char*>(t) + 8 * limbs;
@@ -189,11 +399,40 @@ bool monty_reduce_adx(mr_digit* t, const mr_digit* n, int k, std::uint64_t c64) 
 bool monty_square_adx(const mr_digit* x, const mr_digit* n, int k, std::uint64_t c64, mr_digit* buf) {
 #ifdef TORVANE_HAVE_ADX_MONTY
     if (!fits(k)) return false;
+    if (const fixed_set* f = fixed_for(k)) {
+        f->sqr(limbs_of(buf), limbs_of(x));
+        f->reduce(limbs_of(buf), limbs_of(n), c64);
+        return true;
+    }
     sqr_basecase_vv(buf, x, k);
     buf[2 * k] = 0;
     return monty_reduce_adx(buf, n, k, c64);
 #else
     (void)x, (void)n, (void)k, (void)c64, (void)buf;
+    return false;
+#endif
+}
+
+bool sqr_basecase_fixed(mr_digit* r, const mr_digit* x, int m) {
+#ifdef TORVANE_HAVE_ADX_MONTY
+    const fixed_set* f = adx_available ? fixed_for(m) : nullptr;
+    if (f == nullptr) return false;
+    f->sqr(limbs_of(r), limbs_of(x));
+    return true;
+#else
+    (void)r, (void)x, (void)m;
+    return false;
+#endif
+}
+
+bool mul_basecase_fixed(mr_digit* r, const mr_digit* x, const mr_digit* y, int m) {
+#ifdef TORVANE_HAVE_ADX_MONTY
+    const fixed_set* f = adx_available ? fixed_for(m) : nullptr;
+    if (f == nullptr) return false;
+    f->mul(limbs_of(r), limbs_of(x), limbs_of(y));
+    return true;
+#else
+    (void)r, (void)x, (void)y, (void)m;
     return false;
 #endif
 }

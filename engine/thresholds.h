@@ -100,8 +100,9 @@ inline constexpr int monty_fused_max = 4;
 // multiplication: 0.32-0.34 of the square and its reduction by
 // multiplication from 192 to 256 words, 0.37 at 384, 0.65 at 512 (its
 // vectors no longer fit the registers there). The maximum is the largest
-// length the kernel takes.
-inline constexpr int monty_ifma_min = 32;
+// length the kernel takes. The minimum is above the fixed-length BMI2/ADX
+// kernels (below), which beat it at 32 words.
+inline constexpr int monty_ifma_min = 34;
 inline constexpr int monty_ifma_max = 512;
 // Moduli of an even number of words from monty_adx_min words (below
 // monty_ifma_min where IFMA is in use) run the Montgomery product, square
@@ -117,7 +118,15 @@ inline constexpr int monty_ifma_max = 512;
 // 1-13% from 96 on, so nres_modmult keeps products apart as before. IFMA
 // keeps priority from 32 words: there the blocks' square is 0.9-1.0 of
 // IFMA's and their product 1.0-1.08, a tie, and IFMA wins from 34 on.
-inline constexpr int monty_adx_min = 24;
+// From 4 to 32 words the blocks are the fixed-length kernels, every row
+// unrolled (kernels_adx.cpp): against the rows (square formed and reduced,
+// product fused) and IFMA on the same residues, medians of 15 interleaved
+// rounds in thread CPU time (Release, AMD EPYC with 2 cores shared, Dec
+// 2026), the square takes 0.51 of the rows' time at 4 words, 0.57 at 8,
+// 0.62 at 16, 0.67 at 24, 0.69 at 32 (0.76 of IFMA's), the product 0.53,
+// 0.66, 0.63, 0.76 and 0.78 (0.93 of IFMA's); at 34 words, on the blocks
+// again, IFMA wins.
+inline constexpr int monty_adx_min = 4;
 inline constexpr int monty_multiply_reduce_min = 192;
 // Words from which the low half of a product (the quotient of reduction by
 // multiplication) splits into a full product of the low halves and two low

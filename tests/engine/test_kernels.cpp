@@ -123,6 +123,21 @@ TEST(Kernels, BothPathsAgreeWithWordArithmeticAtShortLengths) {
                 EXPECT_EQ(dbl_addsqr_vv(sq.data(), x.data(), n), want_sq[2 * n]);
                 want_sq.pop_back();
                 EXPECT_EQ(sq, want_sq);
+                // The schoolbook product and square (unrolled at the even
+                // lengths up to basecase_fixed_max on BMI2/ADX) against rows
+                // of words.
+                if (n > 0) {
+                    words xy(2 * static_cast<std::size_t>(n)), xx = xy, want_xy(2 * static_cast<std::size_t>(n), 0);
+                    words want_xx = want_xy;
+                    for (int i = 0; i < n; ++i) {
+                        add_product_ref(want_xy, x, y[static_cast<std::size_t>(i)], static_cast<std::size_t>(i));
+                        add_product_ref(want_xx, x, x[static_cast<std::size_t>(i)], static_cast<std::size_t>(i));
+                    }
+                    mul_basecase_vv(xy.data(), x.data(), n, y.data(), n);
+                    sqr_basecase_vv(xx.data(), x.data(), n);
+                    EXPECT_EQ(xy, want_xy);
+                    EXPECT_EQ(xx, want_xx);
+                }
             }
         }
     }

@@ -24,15 +24,16 @@ namespace {
 // Toom-4 (the shorter factor just above half, two thirds or three quarters
 // of the longer), of Toom-4/2 against the product in pieces (the shorter
 // near two fifths of the longer), long factors cut into pieces of the
-// short one's length with a short last piece, and the largest sizes. With
+// short one's length with a short last piece, the largest length of the
+// unrolled basecase kernels, and the largest sizes. With
 // `square`, n is m. m + n stays within `room`, each within `most` words.
 std::pair<int, int> method_edge_lengths(context& c, int room, bool square, int most) {
     static const int thresholds[] = {product_karatsuba_threshold, product_toom3_threshold,
                                      square_karatsuba_threshold,  square_toom3_threshold,
                                      product_toom4_threshold,     square_toom4_threshold,
                                      product_toom42_threshold,    2 * product_toom42_threshold,
-                                     square_toom4_limit};
-    const int t = thresholds[c.r.below(9)];
+                                     square_toom4_limit,          basecase_fixed_max};
+    const int t = thresholds[c.r.below(10)];
     int m = t + static_cast<int>(c.r.range(-2, 2)), n = m;
     switch (square ? 0 : c.r.below(7)) {
         case 0: break;
