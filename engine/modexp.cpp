@@ -42,6 +42,7 @@
 // exponent(s) into workspace numbers before it writes w, so w may be any
 // base or exponent.
 #include <algorithm>
+#include <cstring>
 
 #include "internal.h"
 #include "kernels.h"
@@ -62,6 +63,26 @@ bignum* pair_slot(int k) {
     return slot_scratch[k] == 0 ? nullptr : scratch_number(slot_scratch[k]);  // under nres_powmod2's claims
 }
 
+
+// Zeroes x's words from its length up to k, so that x->w is the k-word
+// array of the residue steps (montgomery.h); x stays the same number.
+void pad_words(bignum* x, int k) {
+    const int len = length_of(x);
+    std::memset(x->w + len, 0, sizeof(mr_digit) * static_cast<std::size_t>(k - len));
+}
+
+// True when x is a residue of c's modulus as the residue steps take it:
+// not negative and below n.
+bool residue_below(const bignum* x, const monty_context& c) {
+    const int len = length_of(x), k = c.length;
+    return !is_negative(x) && (len < k || (len == k && cmp_vv(x->w, c.modulus->w, k) < 0));
+}
+
+// w's length after the residue steps have left k words in w->w.
+void set_from_words(bignum* w, int k) {
+    w->len = static_cast<std::uint32_t>(k);
+    strip_leading_zeros(w);
+}
 
 // w = the residue of 1 under c.
 void residue_of_one(monty_context& c, bignum* w) {
@@ -286,6 +307,32 @@ void nres_powmod(monty_context& c, bignum* x, bignum* y, bignum* w) {
     copy_number(g, w);
     if (nb <= 1) return;
     int i = nb - 2;  // the top bit is the initial w
+    if (monty_words_apply(c) && residue_below(g, c)) {
+        // The same steps on the residues' words (the other powers are
+        // products of nres_modmult, below n); after an error they are left
+        // out, as nres_modmult leaves them.
+        const int k = c.length;
+        pad_words(w, k);
+        for (int j = 0; j < 16; ++j)
+            if (bignum* slot = odd_power_slot(j)) pad_words(slot, k);  // slot 0 is g
+        const scratch_claim reduce(area_reduce);
+        mr_digit* buffer = monty_words_buffer(reduce);
+        mr_digit* a = w->w;
+        while (i >= 0) {
+            report_progress(nb - 2 - i, nb - 1);
+            const bool live = !error_pending();
+            int nbs, nzs;
+            const int v = exponent_window(e, i, &nbs, &nzs, 5);
+            if (live) {
+                for (int s = 0; s < nbs; ++s) monty_words_multiply(c, a, a, a, buffer);
+                if (v > 0) monty_words_multiply(c, a, odd_power_slot(v / 2)->w, a, buffer);
+                for (int s = 0; s < nzs; ++s) monty_words_multiply(c, a, a, a, buffer);
+            }
+            i -= nbs + nzs;
+        }
+        set_from_words(w, k);
+        return;
+    }
     while (i >= 0) {
         report_progress(nb - 2 - i, nb - 1);
         int nbs, nzs;
@@ -340,6 +387,30 @@ void nres_powmod2(monty_context& c, bignum* x, bignum* y, bignum* a, bignum* b, 
     const int nb2 = logb2(e2);
     int i = (nb1 > nb2 ? nb1 : nb2) - 1;
     const int steps = i + 1;
+    if (monty_words_apply(c) && residue_below(g1, c) && residue_below(g2, c)) {
+        // The same steps on the residues' words (see nres_powmod).
+        const int k = c.length;
+        pad_words(w, k);
+        for (int j = 0; j < 16; ++j)
+            if (bignum* slot = pair_slot(j)) pad_words(slot, k);
+        const scratch_claim reduce(area_reduce);
+        mr_digit* buffer = monty_words_buffer(reduce);
+        mr_digit* a = w->w;
+        while (i >= 0) {
+            report_progress(steps - 1 - i, steps);
+            const bool live = !error_pending();
+            int nbs, nzs;
+            const int v = exponent_window_pair(e1, e2, i, &nbs, &nzs);
+            if (live) {
+                for (int s = 0; s < nbs; ++s) monty_words_multiply(c, a, a, a, buffer);
+                if (v > 0) monty_words_multiply(c, a, pair_slot(v)->w, a, buffer);
+                if (nzs != 0) monty_words_multiply(c, a, a, a, buffer);
+            }
+            i -= nbs + (nzs != 0 ? 1 : 0);
+        }
+        set_from_words(w, k);
+        return;
+    }
     while (i >= 0) {
         report_progress(steps - 1 - i, steps);
         int nbs, nzs;
@@ -375,6 +446,23 @@ void nres_powltr(monty_context& c, int x, bignum* y, bignum* w) {
     set_from_int(x, w);
     nres(c, w, w);
     if (nb <= 1) return;
+    if (x == 2 && monty_words_apply(c)) {
+        // The same steps on the residue's words (see nres_powmod), the
+        // product by the base a doubling.
+        const int k = c.length;
+        pad_words(w, k);
+        const scratch_claim reduce(area_reduce);
+        mr_digit* buffer = monty_words_buffer(reduce);
+        mr_digit* a = w->w;
+        for (int i = nb - 2; i >= 0; --i) {
+            report_progress(nb - 2 - i, nb - 1);
+            if (error_pending()) continue;
+            monty_words_multiply(c, a, a, a, buffer);
+            if (test_bit(e, i)) monty_words_double(c, a, a);
+        }
+        set_from_words(w, k);
+        return;
+    }
     for (int i = nb - 2; i >= 0; --i) {
         report_progress(nb - 2 - i, nb - 1);
         nres_modmult(c, w, w, w);

@@ -588,6 +588,43 @@ void modmult_in_area(const monty_context& c, bignum* x, bignum* y, bignum* w) {
     finish_reduction(t, n, k, w);
 }
 
+bool monty_words_apply(const monty_context& c) {
+    // Below both Karatsuba sizes the products and squares of nres_modmult
+    // are the kernels' alone, which the steps call the same way.
+    return c.length < product_karatsuba_threshold && c.length < square_karatsuba_threshold &&
+           c.length < monty_multiply_reduce_min;
+}
+
+mr_digit* monty_words_buffer(const scratch_claim& reduce_area) { return the_reduce_area(reduce_area).work; }
+
+void monty_words_multiply(const monty_context& c, const mr_digit* x, const mr_digit* y, mr_digit* out,
+                          mr_digit* buffer) {
+    const mr_digit* n = c.modulus->w;
+    const int k = c.length;
+    // As nres_modmult chooses for residues below n under such a modulus.
+    if (x == y) {
+        monty_square_vv(x, n, k, c.constant_limb, buffer);
+    } else if (monty_ifma_in_use(k) || k < monty_fused_max) {
+        monty_product_vv(x, y, n, k, c.constant_limb, buffer);
+    } else {
+        mul_basecase_vv(buffer, x, k, y, k);
+        buffer[2 * k] = 0;
+        reduce_words(buffer, n, k, c.constant_limb);
+    }
+    // Below 2n; one subtraction of n when not below n.
+    const mr_digit* r = buffer + k;
+    if (r[k] != 0 || cmp_vv(r, n, k) >= 0)
+        sub_vv(out, r, n, k);
+    else
+        std::memcpy(out, r, sizeof(mr_digit) * static_cast<std::size_t>(k));
+}
+
+void monty_words_double(const monty_context& c, const mr_digit* x, mr_digit* out) {
+    const mr_digit* n = c.modulus->w;
+    const int k = c.length;
+    if (shl_vu(out, x, k, 1) != 0 || cmp_vv(out, n, k) >= 0) sub_vv(out, out, n, k);
+}
+
 namespace {
 
 // c's constants for the odd n, with no n' made yet.

@@ -63,4 +63,23 @@ void modmult_fused(const monty_context& c, bignum* x, bignum* y, bignum* w);
 // reduced word by word in the reduce area.
 void modmult_in_area(const monty_context& c, bignum* x, bignum* y, bignum* w);
 
+// Residues as words, for the exponentiations' inner loops under moduli
+// short enough that the per-call work of nres_modmult (checks, copies into
+// the reduce area and out, the comparison through number headers) is a
+// sizeable part of a product: the same products on zero-padded arrays of
+// the modulus's k words, each left fully reduced, so every step gives
+// the residue nres_modmult gives. monty_words_apply says whether c's modulus
+// is that short; monty_words_buffer gives the words the steps work in, in
+// the reduce area under the caller's claim of it (no routine that claims
+// the area may run while they are in use).
+class scratch_claim;
+bool monty_words_apply(const monty_context& c);
+mr_digit* monty_words_buffer(const scratch_claim& reduce_area);
+// out = x*y*R^-1 mod n for k-word x and y below n (x may be y; out may be
+// either).
+void monty_words_multiply(const monty_context& c, const mr_digit* x, const mr_digit* y, mr_digit* out,
+                          mr_digit* buffer);
+// out = 2x mod n for a k-word x below n (out may be x).
+void monty_words_double(const monty_context& c, const mr_digit* x, mr_digit* out);
+
 #endif

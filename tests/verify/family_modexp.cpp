@@ -47,10 +47,13 @@ int modulus_words(context& c) {
     const int L = c.state->max_length;
     if (c.r.chance(1)) return L;
     if (c.r.chance(5)) {
+        // With the last of the words that the residue steps take and the
+        // largest of the unrolled kernels.
         const int thresholds[] = {monty_multiply_reduce_min, monty_fused_max, monty_ifma_min, monty_ifma_max,
-                                  monty_adx_min};
-        const int near = std::min(thresholds[c.r.below(5)], L);
-        return std::clamp(near + static_cast<int>(c.r.range(-1, 1)), 1, L);
+                                  monty_adx_min, std::min(product_karatsuba_threshold, square_karatsuba_threshold),
+                                  basecase_fixed_max};
+        const int near = std::min(thresholds[c.r.below(7)], L);
+        return std::clamp(near + static_cast<int>(c.r.range(-2, 2)), 1, L);
     }
     return c.pick_length(profile::heavy, L);
 }
@@ -287,6 +290,7 @@ void run_powltr(context& c) {
     mpz_class n = modulus(c, odd);
     int x = c.r.chance(5) ? static_cast<int>(c.r.range(0, 1)) : static_cast<int>(c.r.range(2, (1 << 30) - 1));
     if (c.r.chance(30)) x = static_cast<int>(c.r.range(2, 20));
+    if (c.r.chance(10)) x = 2;  // 2^y mod n doubles instead of multiplying
     mpz_class y = exponent(c, n, false);
     // Installed before: none, n itself, or another modulus.
     int before = static_cast<int>(c.r.below(3));
@@ -336,7 +340,7 @@ void run_cores(context& c) {
     if (!c.no_error()) return;
     int which = static_cast<int>(c.r.below(3));
     mpz_class x = base(c, n), a = base(c, n), y = exponent(c, n, false), b = exponent(c, n, false);
-    int small = static_cast<int>(c.r.range(0, (1 << 30) - 1));
+    int small = c.r.chance(20) ? 2 : static_cast<int>(c.r.range(0, (1 << 30) - 1));
     static const char* forms[] = {"redc(nres_powmod(nres(x), y))", "redc(nres_powmod2(nres(x), y, nres(a), b))",
                                   "redc(nres_powltr(x, y))"};
     c.form(forms[which]);
