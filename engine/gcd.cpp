@@ -40,10 +40,10 @@
 // full numbers, so the remainders, the cofactors and the step count are
 // those of the plain algorithm, whatever the number of steps per pass.
 //
-// Remainders of hgcd_threshold words or more (thresholds.h) first go
-// through blocks of steps found on their leading halves and applied by the
-// fast products (hgcd.cpp), under the same condition; the passes and
-// divisions take what is left.
+// Remainders of hgcd_words() words or more (hgcd_threshold in thresholds.h)
+// first go through blocks of steps found on their leading halves and
+// applied by the fast products (hgcd.cpp), under the same condition; the
+// passes and divisions take what is left.
 //
 // A pass's matrix is applied in one loop over the limbs that forms both new
 // remainders (or both cofactors) at once, reading each limb once.
@@ -216,11 +216,115 @@ void cofactor_rows(const mr_digit* p, const mr_digit* q, int limbs, u64 s1, u64 
     store_limb(o2 + 2 * limbs, h2);
 }
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define TORVANE_GCD_MULX 1
+
+// remainder_rows in place on BMI2 (mulx takes any registers and leaves the
+// flags alone): the limbs of p and q are replaced by s1*p - t1*q and s2*q -
+// t2*p, or, with swap, by s2*q - t2*p and s1*p - t1*q. limbs >= 1. The
+// entries are read from memory by the products; the index climbs from
+// -limbs to 0.
+template <bool swap>
+void remainder_rows_mulx(mr_digit* p, mr_digit* q, std::int64_t limbs, u64 s1, u64 t1, u64 s2, u64 t2) {
+    char* pe = reinterpret_cast<char*>(p) + 8 * limbs;
+    char* qe = reinterpret_cast<char*>(q) + 8 * limbs;
+    std::int64_t i = -limbs, k1 = 0, k2 = 0;
+    u64 ta, tb, tc, td, te, tf;
+#define TORVANE_ROWS_BODY(O1, O2)                                     \
+    "1:\n\t"                                                          \
+    "mov (%[p],%[i],8), %%rdx\n\t"                                    \
+    "mulx %[s1], %[A], %[B]\n\t"                                      \
+    "mulx %[t2], %[C], %[D]\n\t"                                      \
+    "mov (%[q],%[i],8), %%rdx\n\t"                                    \
+    "mulx %[s2], %[E], %[F]\n\t"                                      \
+    "sub %[C], %[E]\n\t"                                              \
+    "sbb %[D], %[F]\n\t"                                              \
+    "mulx %[t1], %[C], %[D]\n\t"                                      \
+    "sub %[C], %[A]\n\t"                                              \
+    "sbb %[D], %[B]\n\t"                                              \
+    "mov %[k1], %[C]\n\t"                                             \
+    "sar $63, %[C]\n\t"                                               \
+    "add %[k1], %[A]\n\t"                                             \
+    "adc %[C], %[B]\n\t"                                              \
+    "mov %[A], (" O1 ",%[i],8)\n\t"                                   \
+    "mov %[B], %[k1]\n\t"                                             \
+    "mov %[k2], %[C]\n\t"                                             \
+    "sar $63, %[C]\n\t"                                               \
+    "add %[k2], %[E]\n\t"                                             \
+    "adc %[C], %[F]\n\t"                                              \
+    "mov %[E], (" O2 ",%[i],8)\n\t"                                   \
+    "mov %[F], %[k2]\n\t"                                             \
+    "inc %[i]\n\t"                                                    \
+    "jnz 1b\n\t"
+    if constexpr (swap) {
+        __asm__ volatile(TORVANE_ROWS_BODY("%[q]", "%[p]")
+                         : [i] "+r"(i), [k1] "+r"(k1), [k2] "+r"(k2), [A] "=&r"(ta), [B] "=&r"(tb), [C] "=&r"(tc),
+                           [D] "=&r"(td), [E] "=&r"(te), [F] "=&r"(tf)
+                         : [p] "r"(pe), [q] "r"(qe), [s1] "m"(s1), [t1] "m"(t1), [s2] "m"(s2), [t2] "m"(t2)
+                         : "rdx", "cc", "memory");
+    } else {
+        __asm__ volatile(TORVANE_ROWS_BODY("%[p]", "%[q]")
+                         : [i] "+r"(i), [k1] "+r"(k1), [k2] "+r"(k2), [A] "=&r"(ta), [B] "=&r"(tb), [C] "=&r"(tc),
+                           [D] "=&r"(td), [E] "=&r"(te), [F] "=&r"(tf)
+                         : [p] "r"(pe), [q] "r"(qe), [s1] "m"(s1), [t1] "m"(t1), [s2] "m"(s2), [t2] "m"(t2)
+                         : "rdx", "cc", "memory");
+    }
+#undef TORVANE_ROWS_BODY
+}
+
+// cofactor_rows in place on BMI2: the limbs of p and q are replaced by
+// s1*p + t1*q and s2*q + t2*p, and the carry limbs written above them.
+// limbs >= 1.
+void cofactor_rows_mulx(mr_digit* p, mr_digit* q, std::int64_t limbs, u64 s1, u64 t1, u64 s2, u64 t2) {
+    char* pe = reinterpret_cast<char*>(p) + 8 * limbs;
+    char* qe = reinterpret_cast<char*>(q) + 8 * limbs;
+    std::int64_t i = -limbs;
+    u64 h1 = 0, h2 = 0, ta, tb, tc, td, te, tf;
+    __asm__ volatile(
+        "1:\n\t"
+        "mov (%[p],%[i],8), %%rdx\n\t"
+        "mulx %[s1], %[A], %[B]\n\t"
+        "mulx %[t2], %[C], %[D]\n\t"
+        "mov (%[q],%[i],8), %%rdx\n\t"
+        "mulx %[s2], %[E], %[F]\n\t"
+        "add %[C], %[E]\n\t"
+        "adc %[D], %[F]\n\t"
+        "mulx %[t1], %[C], %[D]\n\t"
+        "add %[C], %[A]\n\t"
+        "adc %[D], %[B]\n\t"
+        "add %[h1], %[A]\n\t"
+        "adc $0, %[B]\n\t"
+        "mov %[A], (%[p],%[i],8)\n\t"
+        "mov %[B], %[h1]\n\t"
+        "add %[h2], %[E]\n\t"
+        "adc $0, %[F]\n\t"
+        "mov %[E], (%[q],%[i],8)\n\t"
+        "mov %[F], %[h2]\n\t"
+        "inc %[i]\n\t"
+        "jnz 1b\n\t"
+        : [i] "+r"(i), [h1] "+r"(h1), [h2] "+r"(h2), [A] "=&r"(ta), [B] "=&r"(tb), [C] "=&r"(tc), [D] "=&r"(td),
+          [E] "=&r"(te), [F] "=&r"(tf)
+        : [p] "r"(pe), [q] "r"(qe), [s1] "m"(s1), [t1] "m"(t1), [s2] "m"(s2), [t2] "m"(t2)
+        : "rdx", "cc", "memory");
+    store_limb(p + 2 * limbs, h1);
+    store_limb(q + 2 * limbs, h2);
+}
+#endif
+
 }  // namespace
 
 void matrix_remainders(const mr_digit* x, const mr_digit* y, int limbs, const lehmer_matrix& m, mr_digit* ox,
                        mr_digit* oy) {
     // Even step count: a*x - b*y and d*y - c*x; odd: b*y - a*x and c*x - d*y.
+#ifdef TORVANE_GCD_MULX
+    if (ox == x && oy == y && limbs > 0 && current_kernel_path() == kernel_path::bmi2_adx) {
+        if (m.dplus)
+            remainder_rows_mulx<false>(ox, oy, limbs, m.a, m.b, m.d, m.c);
+        else
+            remainder_rows_mulx<true>(oy, ox, limbs, m.b, m.a, m.c, m.d);
+        return;
+    }
+#endif
     if (m.dplus)
         remainder_rows(x, y, limbs, m.a, m.b, m.d, m.c, ox, oy);
     else
@@ -229,6 +333,12 @@ void matrix_remainders(const mr_digit* x, const mr_digit* y, int limbs, const le
 
 void matrix_cofactors(const mr_digit* p, const mr_digit* q, int limbs, const lehmer_matrix& m, mr_digit* op,
                       mr_digit* oq) {
+#ifdef TORVANE_GCD_MULX
+    if (op == p && oq == q && limbs > 0 && current_kernel_path() == kernel_path::bmi2_adx) {
+        cofactor_rows_mulx(op, oq, limbs, m.a, m.b, m.d, m.c);
+        return;
+    }
+#endif
     cofactor_rows(p, q, limbs, m.a, m.b, m.d, m.c, op, oq);
 }
 
@@ -402,7 +512,7 @@ int egcd(const bignum* x, const bignum* y, bignum* z) {
         }
         // Long remainders: blocks of steps found on their leading halves
         // (hgcd.cpp), each a step at which a cancel request is taken.
-        while (length_of(r1) >= hgcd_threshold && !cancel_point() && hgcd_block(r1, r2, nullptr, nullptr) > 0) {
+        while (length_of(r1) >= hgcd_words() && !cancel_point() && hgcd_block(r1, r2, nullptr, nullptr) > 0) {
         }
         if (error_pending()) break;
         m = lehmer_pass(r1->w, r2->w, length_of(r1));
@@ -455,7 +565,7 @@ int xgcd(const bignum* x, const bignum* y, bignum* xd, bignum* yd, bignum* z) {
             iter = (iter + m.steps) % 2;
         }
         if (error_pending() || is_zero(r2)) break;
-        while (length_of(r1) >= hgcd_threshold && !cancel_point()) {
+        while (length_of(r1) >= hgcd_words() && !cancel_point()) {
             const long long steps = hgcd_block(r1, r2, c1, c2);
             if (steps == 0) break;
             iter = static_cast<int>((iter + steps) % 2);

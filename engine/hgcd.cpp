@@ -40,6 +40,7 @@
 // products' own temporaries in the product area. All are free while a GCD
 // runs (no division or conversion is under way during a block).
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <utility>
 
@@ -51,6 +52,8 @@
 #include "workspace.h"
 
 namespace {
+
+std::atomic<int> block_words{hgcd_threshold};
 
 // A magnitude in words, least significant first, with no leading zero
 // words (len 0 for zero); its buffer may hold more words, all zero above len
@@ -261,7 +264,8 @@ void run_level(level& L, int h0, arena ar, const work& k) {
         const int n = L.u.len;
         // A block of the leading h words takes about h/2 words off.
         const int h = std::min(n / 2, 2 * (L.v.len - target) - 2);
-        if (blocks && n >= hgcd_threshold && h >= hgcd_threshold / 2 && L.v.len > n - h + 1) {
+        const int threshold = hgcd_words();
+        if (blocks && n >= threshold && h >= threshold / 2 && L.v.len > n - h + 1) {
             arena inner = ar;
             level s = leading_level(L.u, L.v, h, inner);
             run_level(s, h, inner, k);
@@ -312,6 +316,10 @@ void run_level(level& L, int h0, arena ar, const work& k) {
 vec vec_of(bignum* x) { return vec{x->w, length_of(x)}; }
 
 }  // namespace
+
+int hgcd_words() { return block_words.load(std::memory_order_relaxed); }
+
+int select_hgcd_words(int words) { return block_words.exchange(std::max(words, 8), std::memory_order_relaxed); }
 
 long long hgcd_block(bignum* r1, bignum* r2, bignum* c1, bignum* c2) {
     const int n = length_of(r1);

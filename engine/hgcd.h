@@ -39,4 +39,12 @@ void matrix_cofactors(const mr_digit* p, const mr_digit* q, int limbs, const leh
 // steps of Euclid's algorithm on R1 and R2, exactly as a Lehmer pass's.
 long long hgcd_block(bignum* r1, bignum* r2, bignum* c1, bignum* c2);
 
+// The remainder length in words from which the GCDs take blocks (and a
+// block takes inner blocks): hgcd_threshold (thresholds.h) unless a test or
+// the tuning has set another with select_hgcd_words, which returns the
+// value it replaces (any value of at least 8 words; smaller ones are
+// raised to 8).
+int hgcd_words();
+int select_hgcd_words(int words);
+
 #endif
