@@ -28,8 +28,16 @@
 // (0.97 at 2048, whose sub-products are Toom-3's no more). Squares, though
 // the scan put them at 832, lose 3-6% at 513 and 600 words with it and
 // stay at 416.
+// Measured again once Toom-3 evaluated in two passes, the exact division by
+// 3 ran on a chain of subtractions and a point's product kept k words
+// (Dec 2026; torvane-tune-products --runs 15, then Toom-3 against
+// Karatsuba at the top on the same operands, medians of 31 interleaved
+// runs, steps of 32 words): Toom-3 products lose 4-7% from 224 to 352
+// words and win 2-7% from 384 to 1024 (11% at 768), except for ties at
+// 512 (1.01-1.05, where Karatsuba's halves stay powers of two) and 608;
+// squares tie within 2% from 384 to 640 and win from 672, and stay.
 inline constexpr int product_karatsuba_threshold = 48;
-inline constexpr int product_toom3_threshold = 640;
+inline constexpr int product_toom3_threshold = 384;
 inline constexpr int square_karatsuba_threshold = 92;
 inline constexpr int square_toom3_threshold = 416;
 // Toom-4 and Toom-4/2 (four pieces against two), measured the same way
