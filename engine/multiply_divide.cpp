@@ -295,21 +295,6 @@ int significant_words(const mr_digit* w, int words) {
     return words;
 }
 
-// r[0 .. m+n-1] = x * y for m, n >= 1, by the methods of products.cpp in the
-// product area (the schoolbook rows when the area is too small for the
-// shape); r is apart from x and y.
-void product_words(mr_digit* r, const mr_digit* x, int m, const mr_digit* y, int n) {
-    const bool x_longer = m >= n;
-    const mr_digit* a = x_longer ? x : y;
-    const mr_digit* b = x_longer ? y : x;
-    const int la = x_longer ? m : n, lb = x_longer ? n : m;
-    const scratch_claim area(area_product);
-    if (product_scratch_words(la, lb) <= area.size())
-        product_vv(r, a, la, b, lb, area.words());
-    else
-        schoolbook_product(r, a, la, b, lb);
-}
-
 void recursive_divide(mr_digit* u, int m, const mr_digit* v, int nl, mr_digit* q, divide_space& space);
 
 // One block: w (nl + k limbs, top nl limbs below v) / v, the k quotient
@@ -376,14 +361,31 @@ void recursive_divide(mr_digit* u, int m, const mr_digit* v, int nl, mr_digit* q
     }
 }
 
-// Quotient and remainder of the magnitudes a / y, for y of two words or
-// more and a >= y: q = the quotient (when q is given), r = the remainder
-// (when r is given). q and r get no sign; a may be r, y is not changed.
-void long_divide(const bignum* a, const bignum* y, bignum* q, bignum* r) {
-    const int t = length_of(a);
-    const int n = length_of(y);
+}  // namespace
+
+void product_words(mr_digit* r, const mr_digit* x, int m, const mr_digit* y, int n) {
+    const bool x_longer = m >= n;
+    const mr_digit* a = x_longer ? x : y;
+    const mr_digit* b = x_longer ? y : x;
+    const int la = x_longer ? m : n, lb = x_longer ? n : m;
+    const scratch_claim area(area_product);
+    if (product_scratch_words(la, lb) <= area.size())
+        product_vv(r, a, la, b, lb, area.words());
+    else
+        schoolbook_product(r, a, la, b, lb);
+}
+
+void square_words(mr_digit* r, const mr_digit* x, int m) {
+    const scratch_claim area(area_product);
+    if (square_scratch_words(m) <= area.size())
+        square_vv(r, x, m, area.words());
+    else
+        schoolbook_square(r, x, m);
+}
+
+void divide_words(const mr_digit* a, int t, const mr_digit* y, int n, mr_digit* q, mr_digit* r) {
     const int pad = n % 2;                      // a zero word below both when n is odd
-    const int shift = std::countl_zero(y->w[n - 1]);
+    const int shift = std::countl_zero(y[n - 1]);
     const int nl = (n + pad) / 2;               // divisor limbs
     const int m = (t + pad + 1 + 1) / 2;        // dividend limbs, with room for the shifted-out bits
     const scratch_claim area(area_divide);
@@ -392,25 +394,39 @@ void long_divide(const bignum* a, const bignum* y, bignum* q, bignum* r) {
     mr_digit* quotient = u + 2 * m;
 
     v[0] = 0;
-    shl_vu(v + pad, y->w, n, static_cast<unsigned>(shift));
+    shl_vu(v + pad, y, n, static_cast<unsigned>(shift));
     u[0] = 0;
     u[2 * m - 1] = 0;
-    u[t + pad] = shl_vu(u + pad, a->w, t, static_cast<unsigned>(shift));
+    u[t + pad] = shl_vu(u + pad, a, t, static_cast<unsigned>(shift));
 
     divide_space space(quotient + 2 * (m - nl), area.words() + area.size());
     length_check_scope unchecked(0);  // the block products may pass max_length words
     recursive_divide(u, m, v, nl, quotient, space);
 
+    if (q != nullptr)
+        for (int i = 0; i < t - n + 1; ++i) q[i] = quotient[i];  // the quotient's words above these are 0
+    if (r != nullptr) shr_vu(r, u + pad, n, static_cast<unsigned>(shift));
+}
+
+namespace {
+
+// Quotient and remainder of the magnitudes a / y, for y of two words or
+// more and a >= y: q = the quotient (when q is given), r = the remainder
+// (when r is given). q and r get no sign; a may be r, y is not changed.
+void long_divide(const bignum* a, const bignum* y, bignum* q, bignum* r) {
+    const int t = length_of(a);
+    const int n = length_of(y);
+    if (q != nullptr) zero_number(q);
+    if (r != nullptr && r != a) zero_number(r);
+    // r may be a: its words are read before the remainder is written, and
+    // the remainder's n words leave the dividend's words above them to clear
+    divide_words(a->w, t, y->w, n, q != nullptr ? q->w : nullptr, r != nullptr ? r->w : nullptr);
     if (q != nullptr) {
-        const int qn = t - n + 1;  // the quotient's words above these are 0
-        zero_number(q);
-        for (int i = 0; i < qn; ++i) q->w[i] = quotient[i];
-        q->len = static_cast<std::uint32_t>(qn);
+        q->len = static_cast<std::uint32_t>(t - n + 1);
         strip_leading_zeros(q);
     }
     if (r != nullptr) {
-        zero_number(r);
-        shr_vu(r->w, u + pad, n, static_cast<unsigned>(shift));
+        for (int i = n; i < t; ++i) r->w[i] = 0;
         r->len = static_cast<std::uint32_t>(n);
         strip_leading_zeros(r);
     }

@@ -204,14 +204,6 @@ void bit_field(const bignum* x, long from, long count, bignum* y) {
     strip_leading_zeros(y);
 }
 
-// x = x + y for x, y >= 0 where y lies below x's lowest set bit: the words
-// of y are set into x.
-void or_low(bignum* x, const bignum* y) {
-    const int n = length_of(y);
-    for (int i = 0; i < n; ++i) x->w[i] |= y->w[i];
-    if (n > length_of(x)) x->len = static_cast<std::uint32_t>(n);
-}
-
 // y = v*2^bits + ((x >> from) mod 2^bits), for v >= 0 and y apart from v
 // and x: the bit field with v's words shifted in above it.
 void shift_in(const bignum* v, long bits, const bignum* x, long from, bignum* y) {
@@ -253,58 +245,10 @@ void set_u64(std::uint64_t v, bignum* x) {
     strip_leading_zeros(x);
 }
 
-// t = n * g^(n-1), the divisor of a step up: a square for cube roots,
-// no power at all for square roots.
+// t = n * g^(n-1), the divisor of a step up (n > 3).
 void divisor_of_step(bignum* g, int n, bignum* t) {
-    if (n == 2) {
-        premult(g, 2, t);
-        return;
-    }
-    if (n == 3)
-        multiply(g, g, t);
-    else
-        power(g, n - 1, t, t);
+    power(g, n - 1, t, t);
     premult(t, n, t);
-}
-
-// For n = 2 or 3, after a step up to g = u + t with the remainder rho of the
-// division in `rho`: true when R = rho*2^((n-1)d) + (L mod 2^((n-1)d)) - H
-// is surely positive, with rho*2^((n-1)d) >= 2^(bits(rho) - 1 + (n-1)d)
-// and H below 2^(2 bits(t)) for n = 2, below 2^(2 bits(t) + bits(g) + 2)
-// for n = 3 (3u + t < 4g). Then g is the root and not exact.
-bool remainder_surely_positive(const bignum* rho, const bignum* t, const bignum* g, int n, int d) {
-    const long rho_bits = logb2(rho);
-    if (rho_bits == 0) return false;
-    const long below = rho_bits - 1 + static_cast<long>(n - 1) * d;
-    const long h_bits = 2L * logb2(t) + (n == 3 ? logb2(g) + 2L : 0L);
-    return below >= h_bits;
-}
-
-// The top step of a square or cube root from the top bits of the division
-// alone. With a = a'*2^s + a0 and t = t'*2^s + t0 (a0, t0 < 2^s), t' of
-// d + 64 bits, q' = floor(a'/t') and r' = a' - q'*t':
-//     a - q'*t = r'*2^s + a0 - q'*t0  lies in  [(r' - q')*2^s, (r' + 1)*2^s),
-// so when r' >= q' the quotient t^ is q' and rho is at least
-// (r' - q')*2^s, below t. Returns true, with t^ in q, when t^ < 2^d and
-// the remainder of the new root is then surely positive (as in
-// remainder_surely_positive, with the root g*2^d + t^ below 2^(bits(g)+d));
-// otherwise false, with t formed again, for the exact step. `scratch` is
-// used; a is kept.
-bool top_step_by_truncation(bignum* a, bignum* g, int n, int d, bignum* t, bignum* q, bignum* scratch) {
-    const long s = static_cast<long>(logb2(t)) - (d + 64);
-    if (s < 256) return false;  // too little to save
-    shift_down(a, s, scratch);
-    shift_down(t, s, t);
-    divide(scratch, t, q);  // q', and r' in scratch
-    bool known = false;
-    if (!error_pending() && logb2(q) <= d && compare_numbers(scratch, q) > 0) {
-        subtract(scratch, q, scratch);  // r' - q' > 0
-        const long below = logb2(scratch) + s - 1 + static_cast<long>(n - 1) * d;
-        const long h_bits = 2L * logb2(q) + (n == 3 ? logb2(g) + static_cast<long>(d) + 2 : 0L);
-        known = below >= h_bits;
-    }
-    if (!known) divisor_of_step(g, n, t);
-    return known;
 }
 
 // ---- The lowest level of square and cube roots, on 64-bit limbs ----------
@@ -437,6 +381,293 @@ void remainder_by_power(bignum* top, bignum* g, int n, bignum* t, bignum* rem) {
     subtract(top, t, rem);
 }
 
+
+// ---- The levels of square and cube roots, on word vectors -----------------
+//
+// The same steps as nroot's levels, on the words of the workspace numbers
+// with their lengths kept here, so that a level costs its kernels' calls
+// and no more: no number is copied, cleared or checked between the steps.
+
+// A magnitude in a workspace number's words: n words without leading zeros,
+// and `used` the words that may be nonzero (cleared when it is made a
+// number again).
+struct magnitude {
+    mr_digit* w;
+    int n;
+    int used;
+    explicit magnitude(bignum* b) : w(b->w), n(length_of(b)), used(stored_length(b)) {}
+    // After len words were written.
+    void set(int len) {
+        while (len > 0 && w[len - 1] == 0) --len;
+        n = len;
+        used = std::max(used, len);
+    }
+    void wrote(int len) { used = std::max(used, len); }
+    void finish(bignum* b) {
+        for (int i = n; i < used; ++i) w[i] = 0;
+        b->len = static_cast<std::uint32_t>(n);
+    }
+};
+
+long bits_of(const magnitude& x) {
+    return x.n == 0 ? 0 : 32L * (x.n - 1) + std::bit_width(x.w[x.n - 1]);
+}
+
+// x < y
+bool below(const magnitude& x, const magnitude& y) {
+    if (x.n != y.n) return x.n < y.n;
+    return cmp_vv(x.w, y.w, x.n) < 0;
+}
+
+// y = xw >> bits for the magnitude xw of xn words; y may be xw's own words.
+void shift_down(const mr_digit* xw, int xn, long bits, magnitude& y) {
+    const int first = static_cast<int>(bits / 32);
+    const int words = xn - first;
+    if (words <= 0) {
+        y.n = 0;
+        return;
+    }
+    shr_vu(y.w, xw + first, words, static_cast<unsigned>(bits % 32));
+    y.wrote(words);  // in place, the words above stay as they were, below `used`
+    y.set(words);
+}
+
+// y = (x >> from) mod 2^count, y apart from x.
+void field(const bignum* x, long from, long count, magnitude& y) {
+    const int first = static_cast<int>(from / 32);
+    const int words = std::min(length_of(x) - first, static_cast<int>((count + 31) / 32) + 1);
+    if (words <= 0) {
+        y.n = 0;
+        return;
+    }
+    shr_vu(y.w, x->w + first, words, static_cast<unsigned>(from % 32));
+    y.wrote(words);
+    const int whole = static_cast<int>(count / 32);
+    const int part = static_cast<int>(count % 32);
+    int len = words;
+    if (len > whole) {
+        if (part != 0) y.w[whole] &= (mr_digit{1} << part) - 1;
+        len = whole + (part != 0 ? 1 : 0);
+    }
+    y.set(len);
+}
+
+// y = v*2^bits + ((x >> from) mod 2^bits), y apart from v and x.
+void shift_in(const magnitude& v, long bits, const bignum* x, long from, magnitude& y) {
+    field(x, from, bits, y);
+    if (v.n == 0) return;
+    const int words = static_cast<int>(bits / 32);
+    for (int i = y.n; i <= words; ++i) y.w[i] = 0;
+    const mr_digit under = y.w[words];  // the field's bits under v's lowest
+    const mr_digit out = shl_vu(y.w + words, v.w, v.n, static_cast<unsigned>(bits % 32));
+    y.w[words] |= under;
+    y.w[words + v.n] = out;
+    y.set(words + v.n + 1);
+}
+
+// x = x << bits, x > 0.
+void shift_up(magnitude& x, long bits) {
+    const int words = static_cast<int>(bits / 32);
+    const mr_digit out = shl_vu(x.w + words, x.w, x.n, static_cast<unsigned>(bits % 32));
+    for (int i = 0; i < words; ++i) x.w[i] = 0;
+    x.w[x.n + words] = out;
+    x.set(x.n + words + 1);
+}
+
+// x = x + y where y lies below x's lowest set bit.
+void or_low(magnitude& x, const magnitude& y) {
+    const int common = std::min(x.n, y.n);
+    for (int i = 0; i < common; ++i) x.w[i] |= y.w[i];
+    for (int i = common; i < y.n; ++i) x.w[i] = y.w[i];
+    if (y.n > x.n) x.set(y.n);
+}
+
+// y = x * m for a word m, y may be x.
+void times_word(const magnitude& x, mr_digit m, magnitude& y) {
+    const int n = x.n;
+    y.w[n] = mul_vww(y.w, x.w, n, m, 0);
+    y.set(n + 1);
+}
+
+void product(const magnitude& x, const magnitude& y, magnitude& r) {
+    if (x.n == 0 || y.n == 0) {
+        r.n = 0;
+        return;
+    }
+    product_words(r.w, x.w, x.n, y.w, y.n);
+    r.set(x.n + y.n);
+}
+
+void square(const magnitude& x, magnitude& r) {
+    if (x.n == 0) {
+        r.n = 0;
+        return;
+    }
+    square_words(r.w, x.w, x.n);
+    r.set(2 * x.n);
+}
+
+// x = x - y when y <= x; false, with x unchanged, when y > x.
+bool take_away(magnitude& x, const magnitude& y) {
+    if (below(x, y)) return false;
+    if (y.n > 0) {
+        const mr_digit borrow = sub_vv(x.w, x.w, y.w, y.n);
+        if (x.n > y.n) sub_vw(x.w + y.n, x.w + y.n, x.n - y.n, borrow);
+    }
+    x.set(x.n);
+    return true;
+}
+
+// q = a / t, a = a mod t, for t of two words or more.
+void divide_in(magnitude& a, const magnitude& t, magnitude& q) {
+    if (below(a, t)) {
+        q.n = 0;
+        return;
+    }
+    divide_words(a.w, a.n, t.w, t.n, q.w, a.w);
+    q.set(a.n - t.n + 1);
+    a.set(t.n);
+}
+
+// t = n * g^(n-1) for n = 2 or 3.
+void divisor_of_step(const magnitude& g, int n, magnitude& t) {
+    if (n == 3) {
+        square(g, t);
+        times_word(t, 3, t);
+    } else {
+        times_word(g, 2, t);
+    }
+}
+
+// rem = (x >> base) - g^n; false when that is negative (rem then means
+// nothing). top, t and a are scratch.
+bool remainder_by_power(const bignum* x, long base, const magnitude& g, int n, magnitude& top, magnitude& t,
+                        magnitude& a, magnitude& rem) {
+    shift_down(x->w, length_of(x), base, top);
+    square(g, t);
+    magnitude* p = &t;
+    if (n == 3) {
+        product(t, g, a);
+        p = &a;
+    }
+    if (below(top, *p)) return false;
+    if (p->n > 0) {
+        const mr_digit borrow = sub_vv(rem.w, top.w, p->w, p->n);
+        sub_vw(rem.w + p->n, top.w + p->n, top.n - p->n, borrow);
+    } else {
+        for (int i = 0; i < top.n; ++i) rem.w[i] = top.w[i];
+    }
+    rem.set(top.n);
+    return true;
+}
+
+// The top step of a square or cube root from the top bits of the division
+// alone. With a = a'*2^s + a0 and t = t'*2^s + t0 (a0, t0 < 2^s), t' of
+// d + 64 bits, q' = floor(a'/t') and r' = a' - q'*t':
+//     a - q'*t = r'*2^s + a0 - q'*t0  lies in  [(r' - q')*2^s, (r' + 1)*2^s),
+// so when r' >= q' the quotient t^ is q' and rho is at least
+// (r' - q')*2^s, below t. Returns true, with t^ in q, when t^ < 2^d and
+// the remainder of the new root is then surely positive (as in the test of
+// root_levels' top step, with the root g*2^d + t^ below 2^(bits(g)+d));
+// otherwise false, with t formed again, for the exact step. `scratch` is
+// used; a is kept.
+bool top_step_by_truncation(const magnitude& a, const magnitude& g, int n, int d, magnitude& t, magnitude& q,
+                            magnitude& scratch) {
+    const long s = bits_of(t) - (d + 64);
+    if (s < 256) return false;  // too little to save
+    shift_down(a.w, a.n, s, scratch);
+    shift_down(t.w, t.n, s, t);
+    divide_in(scratch, t, q);  // q', and r' in scratch
+    bool known = false;
+    if (!error_pending() && bits_of(q) <= d && below(q, scratch)) {
+        take_away(scratch, q);  // r' - q' > 0
+        const long under = bits_of(scratch) + s - 1 + static_cast<long>(n - 1) * d;
+        const long h_bits = 2L * bits_of(q) + (n == 3 ? bits_of(g) + static_cast<long>(d) + 2 : 0L);
+        known = under >= h_bits;
+    }
+    if (!known) divisor_of_step(g, n, t);
+    return known;
+}
+
+// The levels of a square or cube root above the lowest, whose root and
+// remainder are in gb and remb: gb = the root of x. Returns true when the
+// top level's remainder is known to be positive and so was not formed;
+// otherwise remb = x - gb^n.
+bool root_levels(const bignum* x, int n, int k, const int* levels, int count, bignum* gb, bignum* remb,
+                 bignum* topb, bignum* tb, bignum* ab, bignum* bb) {
+    magnitude g(gb), rem(remb), top(topb), t(tb), a(ab), b(bb);
+    bool positive = false;
+    int ki = levels[count - 1];
+    for (int i = count - 2; i >= 0 && !error_pending(); --i) {
+        const int d = levels[i] - ki;
+        const long low = static_cast<long>(n - 1) * d;
+        ki = levels[i];
+        const long base = static_cast<long>(n) * (k - ki);
+        // t^ = floor((R*2^d + (L >> (n-1)d)) / (n*r^(n-1))), rho in a.
+        divisor_of_step(g, n, t);
+        shift_in(rem, d, x, base + low, a);
+        if (i == 0 && top_step_by_truncation(a, g, n, d, t, b, rem)) {
+            shift_up(g, d);
+            or_low(g, b);
+            positive = true;  // the root, and no remainder to form
+            break;
+        }
+        divide_in(a, t, b);
+        if (error_pending()) break;
+        shift_up(g, d);
+        bool fits;
+        if (bits_of(b) > d) {  // t^ reached 2^d: take 2^d - 1
+            const int words = d / 32;
+            for (int j = 0; j < words; ++j) b.w[j] = ~mr_digit{0};
+            b.w[words] = (mr_digit{1} << (d % 32)) - 1;
+            b.wrote(words + 1);
+            b.set(words + 1);
+            or_low(g, b);
+            fits = remainder_by_power(x, base, g, n, top, t, a, rem);
+        } else {
+            // u = g*2^d and 3u have their low d bits clear, where t goes:
+            // u + t and 3u + t are u and 3u with t's bits set.
+            if (n == 3) times_word(g, 3, t);
+            or_low(g, b);
+            if (i == 0) {
+                // R = rho*2^((n-1)d) + (L mod 2^((n-1)d)) - H is surely
+                // positive when rho*2^((n-1)d) >= 2^(bits(rho) - 1 + (n-1)d)
+                // is at least the bound of H: 2^(2 bits(t)) for n = 2,
+                // 2^(2 bits(t) + bits(g) + 2) for n = 3 (3u + t < 4g).
+                const long rho_bits = bits_of(a);
+                const long h_bits = 2L * bits_of(b) + (n == 3 ? bits_of(g) + 2L : 0L);
+                if (rho_bits != 0 && rho_bits - 1 + low >= h_bits) {
+                    positive = true;  // the root, and no remainder to form
+                    break;
+                }
+            }
+            // R = rho*2^((n-1)d) + (L mod 2^((n-1)d)) - H
+            shift_in(a, low, x, base, rem);
+            if (n == 3) {  // H = t^2 * (3u + t)
+                or_low(t, b);
+                square(b, a);
+                product(t, a, top);
+                fits = take_away(rem, top);
+            } else {  // H = t^2
+                square(b, t);
+                fits = take_away(rem, t);
+            }
+        }
+        while (!fits && !error_pending()) {
+            sub_vw(g.w, g.w, g.n, 1);
+            g.set(g.n);
+            fits = remainder_by_power(x, base, g, n, top, t, a, rem);
+        }
+    }
+    g.finish(gb);
+    rem.finish(remb);
+    top.finish(topb);
+    t.finish(tb);
+    a.finish(ab);
+    b.finish(bb);
+    return positive;
+}
+
 }  // namespace
 
 // w = the integer part of the n-th root of x (for odd n and negative x, the
@@ -524,61 +755,28 @@ bool nroot(bignum* x, int n, bignum* w) {
         }
 
         bool positive = false;  // the top level's remainder is known to be positive
-        for (int i = count - 2; i >= 0 && !error_pending(); --i) {
+        if (n <= 3) positive = root_levels(x, n, k, levels, count, g, rem, top, t, a, b);
+        for (int i = count - 2; i >= 0 && n > 3 && !error_pending(); --i) {
             const int d = levels[i] - ki;
-            const long low = static_cast<long>(n - 1) * d;
             ki = levels[i];
             // L is the n*d bits of x from `base` on; x at this level's
             // precision, x >> base, is formed only for a remainder by a power.
             const long base = static_cast<long>(n) * (k - ki);
-            bool top_formed = false;
-            auto level_top = [&]() -> bignum* {
-                if (!top_formed) shift_down(x, base, top);
-                top_formed = true;
-                return top;
-            };
             // t^ = floor((R*2^d + (L >> (n-1)d)) / (n*r^(n-1))), rho in a.
             divisor_of_step(g, n, t);
-            shift_in(rem, d, x, base + low, a);
-            if (i == 0 && n <= 3 && top_step_by_truncation(a, g, n, d, t, b, rem)) {
-                shift_up(g, d);
-                or_low(g, b);
-                positive = true;  // the root, and no remainder to form
-                continue;
-            }
+            shift_in(rem, d, x, base + static_cast<long>(n - 1) * d, a);
             divide(a, t, b);
             shift_up(g, d);
             if (logb2(b) > d) {  // t^ reached 2^d: take 2^d - 1
                 expb2(d, b);
                 decr(b, 1, b);
-                add(g, b, g);
-                remainder_by_power(level_top(), g, n, t, rem);
-            } else if (n <= 3) {
-                // u = g*2^d and 3u have their low d bits clear, where t
-                // goes: u + t and 3u + t are u and 3u with t's bits set.
-                if (n == 3) premult(g, 3, t);
-                or_low(g, b);
-                if (i == 0 && remainder_surely_positive(a, b, g, n, d)) {
-                    positive = true;  // the root, and no remainder to form
-                    continue;
-                }
-                // R = rho*2^((n-1)d) + (L mod 2^((n-1)d)) - H
-                shift_in(a, low, x, base, rem);
-                if (n == 3) {  // H = t^2 * (3u + t)
-                    or_low(t, b);
-                    multiply(b, b, a);
-                    multiply(t, a, t);
-                } else {  // H = t^2
-                    multiply(b, b, t);
-                }
-                subtract(rem, t, rem);
-            } else {
-                add(g, b, g);
-                remainder_by_power(level_top(), g, n, t, rem);
             }
+            add(g, b, g);
+            shift_down(x, base, top);
+            remainder_by_power(top, g, n, t, rem);
             while (!error_pending() && sign_of(rem) < 0) {
                 decr(g, 1, g);
-                remainder_by_power(level_top(), g, n, t, rem);
+                remainder_by_power(top, g, n, t, rem);
             }
         }
         exact = !positive && is_zero(rem);
