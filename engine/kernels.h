@@ -121,6 +121,16 @@ bool sqr_basecase_fixed(mr_digit* r, const mr_digit* x, int m);
 bool mul_basecase_fixed(mr_digit* r, const mr_digit* x, const mr_digit* y, int m);
 bool monty_adx_in_use(int k);
 
+// The kernel that monty_square_vv runs for a k-word modulus under the
+// present selection, taken once for a loop of many squares: a fixed-length
+// one where the BMI2/ADX blocks take k, else monty_square_vv itself. The
+// product's likewise, or null where no fixed-length one takes k.
+using monty_square_kernel = void (*)(const mr_digit* x, const mr_digit* n, int k, std::uint64_t c64, mr_digit* buf);
+using monty_product_kernel = void (*)(const mr_digit* x, const mr_digit* y, const mr_digit* n, int k,
+                                      std::uint64_t c64, mr_digit* buf);
+monty_square_kernel monty_square_for(int k);
+monty_product_kernel monty_product_for(int k);
+
 // Which implementation the kernels above run on: the portable one, or the one
 // for processors with the BMI2 and ADX instructions (mulx, adcx, adox). The
 // best one this processor has is chosen once at start-up; tests and the

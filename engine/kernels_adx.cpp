@@ -277,15 +277,33 @@ void reduce_fixed(u64* t, const u64* n, u64 k0) {
 #undef TORVANE_FIXED_ADDMUL
 #undef TORVANE_FIXED_MUL
 
+// The Montgomery square and product on the kernels for L limbs, in the
+// form of monty_square_vv and monty_product_vv (k = 2L).
+template <int L>
+void monty_square_fixed(const mr_digit* x, const mr_digit* n, int, std::uint64_t c64, mr_digit* buf) {
+    sqr_fixed<L>(reinterpret_cast<u64*>(buf), reinterpret_cast<const u64*>(x));
+    reduce_fixed<L>(reinterpret_cast<u64*>(buf), reinterpret_cast<const u64*>(n), c64);
+}
+
+template <int L>
+void monty_product_fixed(const mr_digit* x, const mr_digit* y, const mr_digit* n, int, std::uint64_t c64,
+                         mr_digit* buf) {
+    mul_fixed<L>(reinterpret_cast<u64*>(buf), reinterpret_cast<const u64*>(x), reinterpret_cast<const u64*>(y));
+    reduce_fixed<L>(reinterpret_cast<u64*>(buf), reinterpret_cast<const u64*>(n), c64);
+}
+
 struct fixed_set {
     void (*sqr)(u64*, const u64*);
     void (*mul)(u64*, const u64*, const u64*);
     void (*reduce)(u64*, const u64*, u64);
+    monty_square_kernel monty_square;
+    monty_product_kernel monty_product;
 };
 
 template <int... L>
 constexpr std::array<fixed_set, sizeof...(L)> make_fixed_sets(std::integer_sequence<int, L...>) {
-    return {fixed_set{sqr_fixed<L + 2>, mul_fixed<L + 2>, reduce_fixed<L + 2>}...};
+    return {fixed_set{sqr_fixed<L + 2>, mul_fixed<L + 2>, reduce_fixed<L + 2>, monty_square_fixed<L + 2>,
+                      monty_product_fixed<L + 2>}...};
 }
 
 // Index L - 2 holds the kernels for L limbs.
@@ -445,6 +463,26 @@ bool select_monty_adx(bool use) {
 #else
     return !use;
 #endif
+}
+
+monty_square_kernel monty_square_for(int k) {
+#ifdef TORVANE_HAVE_ADX_MONTY
+    if (monty_adx_in_use(k))
+        if (const fixed_set* f = fixed_for(k)) return f->monty_square;
+#else
+    (void)k;
+#endif
+    return monty_square_vv;
+}
+
+monty_product_kernel monty_product_for(int k) {
+#ifdef TORVANE_HAVE_ADX_MONTY
+    if (monty_adx_in_use(k))
+        if (const fixed_set* f = fixed_for(k)) return f->monty_product;
+#else
+    (void)k;
+#endif
+    return nullptr;
 }
 
 bool monty_adx_in_use(int k) {

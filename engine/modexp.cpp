@@ -78,8 +78,10 @@ bool residue_below(const bignum* x, const monty_context& c) {
     return !is_negative(x) && (len < k || (len == k && cmp_vv(x->w, c.modulus->w, k) < 0));
 }
 
-// w's length after the residue steps have left k words in w->w.
-void set_from_words(bignum* w, int k) {
+// w = the k words at a that the residue steps have left (w->w itself
+// or a buffer of theirs).
+void set_from_words(bignum* w, const mr_digit* a, int k) {
+    if (a != w->w) std::memcpy(w->w, a, sizeof(mr_digit) * static_cast<std::size_t>(k));
     w->len = static_cast<std::uint32_t>(k);
     strip_leading_zeros(w);
 }
@@ -316,21 +318,21 @@ void nres_powmod(monty_context& c, bignum* x, bignum* y, bignum* w) {
         for (int j = 0; j < 16; ++j)
             if (bignum* slot = odd_power_slot(j)) pad_words(slot, k);  // slot 0 is g
         const scratch_claim reduce(area_reduce);
-        mr_digit* buffer = monty_words_buffer(reduce);
-        mr_digit* a = w->w;
+        monty_words steps = monty_words_for(c, reduce);
+        const mr_digit* a = w->w;
         while (i >= 0) {
             report_progress(nb - 2 - i, nb - 1);
             const bool live = !error_pending();
             int nbs, nzs;
             const int v = exponent_window(e, i, &nbs, &nzs, 5);
             if (live) {
-                for (int s = 0; s < nbs; ++s) monty_words_multiply(c, a, a, a, buffer);
-                if (v > 0) monty_words_multiply(c, a, odd_power_slot(v / 2)->w, a, buffer);
-                for (int s = 0; s < nzs; ++s) monty_words_multiply(c, a, a, a, buffer);
+                for (int s = 0; s < nbs; ++s) a = monty_words_multiply(steps, a, a);
+                if (v > 0) a = monty_words_multiply(steps, a, odd_power_slot(v / 2)->w);
+                for (int s = 0; s < nzs; ++s) a = monty_words_multiply(steps, a, a);
             }
             i -= nbs + nzs;
         }
-        set_from_words(w, k);
+        set_from_words(w, a, k);
         return;
     }
     while (i >= 0) {
@@ -394,21 +396,21 @@ void nres_powmod2(monty_context& c, bignum* x, bignum* y, bignum* a, bignum* b, 
         for (int j = 0; j < 16; ++j)
             if (bignum* slot = pair_slot(j)) pad_words(slot, k);
         const scratch_claim reduce(area_reduce);
-        mr_digit* buffer = monty_words_buffer(reduce);
-        mr_digit* a = w->w;
+        monty_words words = monty_words_for(c, reduce);
+        const mr_digit* p = w->w;
         while (i >= 0) {
             report_progress(steps - 1 - i, steps);
             const bool live = !error_pending();
             int nbs, nzs;
             const int v = exponent_window_pair(e1, e2, i, &nbs, &nzs);
             if (live) {
-                for (int s = 0; s < nbs; ++s) monty_words_multiply(c, a, a, a, buffer);
-                if (v > 0) monty_words_multiply(c, a, pair_slot(v)->w, a, buffer);
-                if (nzs != 0) monty_words_multiply(c, a, a, a, buffer);
+                for (int s = 0; s < nbs; ++s) p = monty_words_multiply(words, p, p);
+                if (v > 0) p = monty_words_multiply(words, p, pair_slot(v)->w);
+                if (nzs != 0) p = monty_words_multiply(words, p, p);
             }
             i -= nbs + (nzs != 0 ? 1 : 0);
         }
-        set_from_words(w, k);
+        set_from_words(w, p, k);
         return;
     }
     while (i >= 0) {
@@ -452,15 +454,15 @@ void nres_powltr(monty_context& c, int x, bignum* y, bignum* w) {
         const int k = c.length;
         pad_words(w, k);
         const scratch_claim reduce(area_reduce);
-        mr_digit* buffer = monty_words_buffer(reduce);
+        monty_words steps = monty_words_for(c, reduce);
         mr_digit* a = w->w;
         for (int i = nb - 2; i >= 0; --i) {
             report_progress(nb - 2 - i, nb - 1);
             if (error_pending()) continue;
-            monty_words_multiply(c, a, a, a, buffer);
-            if (test_bit(e, i)) monty_words_double(c, a, a);
+            a = monty_words_multiply(steps, a, a);
+            if (test_bit(e, i)) monty_words_double(c, a);
         }
-        set_from_words(w, k);
+        set_from_words(w, a, k);
         return;
     }
     for (int i = nb - 2; i >= 0; --i) {

@@ -595,15 +595,22 @@ bool monty_words_apply(const monty_context& c) {
            c.length < monty_multiply_reduce_min;
 }
 
-mr_digit* monty_words_buffer(const scratch_claim& reduce_area) { return the_reduce_area(reduce_area).work; }
+monty_words monty_words_for(const monty_context& c, const scratch_claim& claim) {
+    const reduce_area area = the_reduce_area(claim);
+    return {&c, {area.work, area.q}, 0, monty_square_for(c.length), monty_product_for(c.length)};
+}
 
-void monty_words_multiply(const monty_context& c, const mr_digit* x, const mr_digit* y, mr_digit* out,
-                          mr_digit* buffer) {
+mr_digit* monty_words_multiply(monty_words& m, const mr_digit* x, const mr_digit* y) {
+    const monty_context& c = *m.context;
     const mr_digit* n = c.modulus->w;
     const int k = c.length;
+    mr_digit* buffer = m.buffers[m.next];
+    m.next ^= 1;
     // As nres_modmult chooses for residues below n under such a modulus.
     if (x == y) {
-        monty_square_vv(x, n, k, c.constant_limb, buffer);
+        m.square(x, n, k, c.constant_limb, buffer);
+    } else if (m.product != nullptr) {
+        m.product(x, y, n, k, c.constant_limb, buffer);
     } else if (monty_ifma_in_use(k) || k < monty_fused_max) {
         monty_product_vv(x, y, n, k, c.constant_limb, buffer);
     } else {
@@ -612,17 +619,15 @@ void monty_words_multiply(const monty_context& c, const mr_digit* x, const mr_di
         reduce_words(buffer, n, k, c.constant_limb);
     }
     // Below 2n; one subtraction of n when not below n.
-    const mr_digit* r = buffer + k;
-    if (r[k] != 0 || cmp_vv(r, n, k) >= 0)
-        sub_vv(out, r, n, k);
-    else
-        std::memcpy(out, r, sizeof(mr_digit) * static_cast<std::size_t>(k));
+    mr_digit* r = buffer + k;
+    if (r[k] != 0 || cmp_vv(r, n, k) >= 0) sub_vv(r, r, n, k);
+    return r;
 }
 
-void monty_words_double(const monty_context& c, const mr_digit* x, mr_digit* out) {
+void monty_words_double(const monty_context& c, mr_digit* x) {
     const mr_digit* n = c.modulus->w;
     const int k = c.length;
-    if (shl_vu(out, x, k, 1) != 0 || cmp_vv(out, n, k) >= 0) sub_vv(out, out, n, k);
+    if (shl_vu(x, x, k, 1) != 0 || cmp_vv(x, n, k) >= 0) sub_vv(x, x, n, k);
 }
 
 namespace {

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "engine.h"
+#include "kernels.h"
 
 // An odd modulus n >= 3 with what reduction under it needs: the record the
 // inner routines take. The instance holds one, the installed context
@@ -69,17 +70,24 @@ void modmult_in_area(const monty_context& c, bignum* x, bignum* y, bignum* w);
 // sizeable part of a product: the same products on zero-padded arrays of
 // the modulus's k words, each left fully reduced, so every step gives
 // the residue nres_modmult gives. monty_words_apply says whether c's modulus
-// is that short; monty_words_buffer gives the words the steps work in, in
-// the reduce area under the caller's claim of it (no routine that claims
-// the area may run while they are in use).
+// is that short; monty_words_for makes the steps' record, with two buffers
+// in the reduce area under the caller's claim of it (no routine that claims
+// the area may run while they are in use), which the steps write in turn,
+// and the kernels chosen once for k.
 class scratch_claim;
+struct monty_words {
+    const monty_context* context;
+    mr_digit* buffers[2];  // 2k + 4 words each
+    int next;              // the buffer the next step writes
+    monty_square_kernel square;
+    monty_product_kernel product;  // null: as nres_modmult forms a product
+};
 bool monty_words_apply(const monty_context& c);
-mr_digit* monty_words_buffer(const scratch_claim& reduce_area);
-// out = x*y*R^-1 mod n for k-word x and y below n (x may be y; out may be
-// either).
-void monty_words_multiply(const monty_context& c, const mr_digit* x, const mr_digit* y, mr_digit* out,
-                          mr_digit* buffer);
-// out = 2x mod n for a k-word x below n (out may be x).
-void monty_words_double(const monty_context& c, const mr_digit* x, mr_digit* out);
+monty_words monty_words_for(const monty_context& c, const scratch_claim& reduce_area);
+// x*y*R^-1 mod n for k-word x and y below n (x may be y; neither in the
+// buffer written next), left in that buffer: returns its k words.
+mr_digit* monty_words_multiply(monty_words& m, const mr_digit* x, const mr_digit* y);
+// x = 2x mod n for a k-word x below n.
+void monty_words_double(const monty_context& c, mr_digit* x);
 
 #endif
