@@ -206,13 +206,24 @@ TORVANE_TUNABLE text_split_in_words = 48;
 
 // Words of the larger remainder from which the GCDs take blocks of Euclid
 // steps found on the leading halves (the half-GCD, hgcd.cpp) instead of
-// Lehmer passes; inside a block, a block needs this many words too.
-// Measured with torvane-bench against GMP in one process (Release build,
-// AMD EPYC with 2 cores shared, Dec 2026; egcd and xgcd's inverse, three
-// interleaved rounds each) with engines built at 384, 768 and 1024 and
-// without blocks: at 384 egcd loses 5-10% at 512 and 768 words; at 768
-// both tie with the passes at 768 and 1024 words and win at 1536 (inverse
-// 5%) and 2048 (egcd 5-8%, inverse 10-12%); 1024 gains a little less there.
-inline constexpr int hgcd_threshold = 768;
+// Lehmer passes; inside a block, a block needs this many words too (tests
+// set other values through select_hgcd_words, hgcd.h).
+// Measured first with torvane-bench against GMP in one process (Release
+// build, AMD EPYC with 2 cores shared, Dec 2026; egcd and xgcd's inverse,
+// three interleaved rounds each) with engines built at 384, 768 and 1024
+// and without blocks: 768 won 5-12% at 1536 and 2048 words. Measured again
+// once the passes began on 64 bits and applied their matrices in place (the
+// same measure at 65530 bits, 2048 words, three interleaved runs of each
+// build): blocks from 768, 1024, 1536, 1800, 2000 and 2048 words gave gcd
+// 1.30, 1.27, 1.23, 1.13-1.22, 1.16-1.20 and 1.17-1.21 of GMP, none 1.07-1.09;
+// inverse 1.47, 1.46, 1.45, 1.45-1.52, 1.43-1.50 and 1.43-1.54, none
+// 1.37-1.47. With the passes' mulx loops, timed in one process at 3072 and
+// 4096 words (egcd and xgcd alone, medians of five): blocks from 768, 1536
+// and 2048 words took 5.96, 5.85 and 5.60 ms for egcd at 3072 words against
+// 4.33 without, 9.74, 9.22 and 9.10 against 7.11 at 4096; xgcd 8.44, 8.24,
+// 8.06 against 7.48, and 13.3, 13.1, 13.4 against 12.6. So no length
+// measured gains from blocks any more, and they start beyond the largest
+// (4096 words, the most a benchmark instance holds).
+inline constexpr int hgcd_threshold = 8192;
 
 #endif
