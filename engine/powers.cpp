@@ -267,7 +267,8 @@ __extension__ typedef unsigned __int128 u128;  // GCC and Clang on x86-64
 using u64 = std::uint64_t;
 
 // p[0..na+nb-1] = a * b on limbs (p apart from a and b).
-void limb_product(const u64* a, int na, const u64* b, int nb, u64* p) {
+template <int na, int nb>
+void limb_product(const u64* a, const u64* b, u64* p) {
     for (int i = 0; i < na + nb; ++i) p[i] = 0;
     for (int i = 0; i < na; ++i) {
         u64 carry = 0;
@@ -280,6 +281,10 @@ void limb_product(const u64* a, int na, const u64* b, int nb, u64* p) {
     }
 }
 
+// 2^e as a double, for -1022 <= e <= 1023 (the library's ldexp is a call
+// that checks every case).
+double two_to(int e) { return std::bit_cast<double>(static_cast<u64>(e + 1023) << 52); }
+
 // The root of a number of up to six limbs v, within a few units: v's top
 // 64 bits as a double, v = m * 2^e, root = root(m * 2^(e mod n)) * 2^(e/n).
 double double_root(const u64* v, int limbs, int n) {
@@ -290,32 +295,39 @@ double double_root(const u64* v, int limbs, int n) {
     if (limbs > 1 && s > 0) m |= v[limbs - 2] >> (64 - s);
     const int e = 64 * (limbs - 1) - s;  // v = m * 2^e, up to the bits below m
     const int q = e >= 0 ? e / n : -((-e + n - 1) / n);
-    const double scaled = std::ldexp(static_cast<double>(m), e - n * q);
-    return std::ldexp(n == 2 ? std::sqrt(scaled) : std::cbrt(scaled), q);
+    const double scaled = static_cast<double>(m) * two_to(e - n * q);
+    return (n == 2 ? std::sqrt(scaled) : std::cbrt(scaled)) * two_to(q);
 }
 
 // The root of v (six limbs, zeros above its length) from an estimate r
 // within a few units, and v - r^n in rem (six limbs).
 u128 exact_limb_root(const u64 v[6], int n, u128 r, u64 rem[6]) {
-    u64 p[6];
-    // p = r^n, and whether it is at most v.
-    auto fits = [&](u128 c) {
+    // out = c^n, and whether it is at most v.
+    auto power_fits = [&](u128 c, u64 out[6]) {
         const u64 a[2] = {static_cast<u64>(c), static_cast<u64>(c >> 64)};
         u64 sq[4];
-        limb_product(a, 2, a, 2, sq);
+        limb_product<2, 2>(a, a, sq);
         if (n == 2) {
-            for (int i = 0; i < 4; ++i) p[i] = sq[i];
-            p[4] = p[5] = 0;
+            for (int i = 0; i < 4; ++i) out[i] = sq[i];
+            out[4] = out[5] = 0;
         } else {
-            limb_product(sq, 4, a, 2, p);  // r < 2^97, so r^3 fits six limbs
+            limb_product<4, 2>(sq, a, out);  // c < 2^97, so c^3 fits six limbs
         }
         for (int i = 5; i >= 0; --i)
-            if (p[i] != v[i]) return p[i] < v[i];
+            if (out[i] != v[i]) return out[i] < v[i];
         return true;
     };
-    while (r > 0 && !fits(r)) --r;
-    while (fits(r + 1)) ++r;
-    fits(r);
+    u64 p[6];
+    if (!power_fits(r, p)) {
+        do --r;  // 0^n fits
+        while (!power_fits(r, p));
+    } else {
+        u64 next[6];
+        while (power_fits(r + 1, next)) {
+            ++r;
+            for (int i = 0; i < 6; ++i) p[i] = next[i];
+        }
+    }
     u64 borrow = 0;
     for (int i = 0; i < 6; ++i) {
         const u128 d = static_cast<u128>(v[i]) - p[i] - borrow;
@@ -362,10 +374,10 @@ void small_root_limbs(const bignum* top, int n, int k, bignum* g, bignum* rem) {
         u64 field = v[low / 64] >> (low % 64);
         if (low % 64 != 0 && low / 64 + 1 < 6) field |= v[low / 64 + 1] << (64 - low % 64);
         field &= (u64{1} << d) - 1;
-        const double big_r = std::ldexp(static_cast<double>(rem1[1]), 64) + static_cast<double>(rem1[0]);
+        const double big_r = static_cast<double>(rem1[1]) * two_to(64) + static_cast<double>(rem1[0]);
         const double rd = static_cast<double>(r1);
         const double divisor = n == 2 ? 2 * rd : 3 * rd * rd;
-        const double t = (std::ldexp(big_r, d) + static_cast<double>(field)) / divisor;
+        const double t = (big_r * two_to(d) + static_cast<double>(field)) / divisor;
         r = (static_cast<u128>(r1) << d) + static_cast<u64>(t);
     }
     u64 rest[6];
