@@ -19,7 +19,6 @@
 #include <mutex>
 #include <new>
 #include <thread>
-#include <vector>
 
 #include "internal.h"
 #include "pool.h"
@@ -470,25 +469,31 @@ void release_engine() {
 
 namespace {
 
+// Plain records, never destroyed: a process may stop the pool from the
+// destructor of a static object, after the static objects of this file
+// would have gone.
+constexpr int most_pool_threads = 64;
 std::mutex pool_instances_mutex;
-std::vector<mr_state*> pool_instances;  // [0]: the caller's, then the workers'
+mr_state* pool_instances[most_pool_threads];  // [0]: the caller's, then the workers'
+int pool_instance_count = 0;
 int pool_thread_count = 1;
 
 // Frees the instances of pool_instances.
 void release_pool_instances() {
     mr_state* mine = use_engine(nullptr);
-    for (mr_state* s : pool_instances) {
-        use_engine(s);
+    for (int k = 0; k < pool_instance_count; ++k) {
+        use_engine(pool_instances[k]);
         release_engine();
+        pool_instances[k] = nullptr;
     }
-    pool_instances.clear();
+    pool_instance_count = 0;
     use_engine(mine);
 }
 
 // The number of threads asked for: `threads` when positive, else
 // TORVANE_THREADS when set, else the processor count; at most 64.
 int threads_wanted(int threads) {
-    constexpr int most = 64;
+    constexpr int most = most_pool_threads;
     if (threads <= 0) {
         if (const char* text = std::getenv("TORVANE_THREADS"); text != nullptr && *text != '\0') {
             char* end = nullptr;
@@ -525,11 +530,11 @@ int start_pool(int threads) {
             break;
         }
         made->error_continue = 1;
-        pool_instances.push_back(made);
+        pool_instances[pool_instance_count++] = made;
     }
     use_engine(mine);
-    const int workers = static_cast<int>(pool_instances.size()) - 1;
-    if (workers < 1 || !pool_start(pool_instances[0], pool_instances.data() + 1, workers, spin, use_engine)) {
+    const int workers = pool_instance_count - 1;
+    if (workers < 1 || !pool_start(pool_instances[0], pool_instances + 1, workers, spin, use_engine)) {
         release_pool_instances();
         return 1;
     }
