@@ -222,51 +222,54 @@ void cofactor_rows(const mr_digit* p, const mr_digit* q, int limbs, u64 s1, u64 
 // remainder_rows in place on BMI2 (mulx takes any registers and leaves the
 // flags alone): the limbs of p and q are replaced by s1*p - t1*q and s2*q -
 // t2*p, or, with swap, by s2*q - t2*p and s1*p - t1*q. limbs >= 1. The
-// entries are read from memory by the products; the index climbs from
-// -limbs to 0.
+// entries are read by the products from an array, the limbs of p and q
+// twice each (both before either is written), so that the loop needs no
+// more than twelve registers; the index climbs from -limbs to 0.
 template <bool swap>
 void remainder_rows_mulx(mr_digit* p, mr_digit* q, std::int64_t limbs, u64 s1, u64 t1, u64 s2, u64 t2) {
     char* pe = reinterpret_cast<char*>(p) + 8 * limbs;
     char* qe = reinterpret_cast<char*>(q) + 8 * limbs;
+    const u64 e[4] = {s1, t1, s2, t2};
     std::int64_t i = -limbs, k1 = 0, k2 = 0;
-    u64 ta, tb, tc, td, te, tf;
+    u64 ta, tb, tc, td, te;
 #define TORVANE_ROWS_BODY(O1, O2)                                     \
     "1:\n\t"                                                          \
     "mov (%[p],%[i],8), %%rdx\n\t"                                    \
-    "mulx %[s1], %[A], %[B]\n\t"                                      \
-    "mulx %[t2], %[C], %[D]\n\t"                                      \
+    "mulx 0(%[e]), %[A], %[B]\n\t"                                    \
     "mov (%[q],%[i],8), %%rdx\n\t"                                    \
-    "mulx %[s2], %[E], %[F]\n\t"                                      \
-    "sub %[C], %[E]\n\t"                                              \
-    "sbb %[D], %[F]\n\t"                                              \
-    "mulx %[t1], %[C], %[D]\n\t"                                      \
+    "mulx 8(%[e]), %[C], %[D]\n\t"                                    \
     "sub %[C], %[A]\n\t"                                              \
     "sbb %[D], %[B]\n\t"                                              \
     "mov %[k1], %[C]\n\t"                                             \
     "sar $63, %[C]\n\t"                                               \
     "add %[k1], %[A]\n\t"                                             \
     "adc %[C], %[B]\n\t"                                              \
-    "mov %[A], (" O1 ",%[i],8)\n\t"                                   \
     "mov %[B], %[k1]\n\t"                                             \
+    "mulx 16(%[e]), %[B], %[E]\n\t"                                   \
+    "mov (%[p],%[i],8), %%rdx\n\t"                                    \
+    "mulx 24(%[e]), %[C], %[D]\n\t"                                   \
+    "sub %[C], %[B]\n\t"                                              \
+    "sbb %[D], %[E]\n\t"                                              \
     "mov %[k2], %[C]\n\t"                                             \
     "sar $63, %[C]\n\t"                                               \
-    "add %[k2], %[E]\n\t"                                             \
-    "adc %[C], %[F]\n\t"                                              \
-    "mov %[E], (" O2 ",%[i],8)\n\t"                                   \
-    "mov %[F], %[k2]\n\t"                                             \
+    "add %[k2], %[B]\n\t"                                             \
+    "adc %[C], %[E]\n\t"                                              \
+    "mov %[E], %[k2]\n\t"                                             \
+    "mov %[A], (" O1 ",%[i],8)\n\t"                                   \
+    "mov %[B], (" O2 ",%[i],8)\n\t"                                   \
     "inc %[i]\n\t"                                                    \
     "jnz 1b\n\t"
     if constexpr (swap) {
         __asm__ volatile(TORVANE_ROWS_BODY("%[q]", "%[p]")
                          : [i] "+r"(i), [k1] "+r"(k1), [k2] "+r"(k2), [A] "=&r"(ta), [B] "=&r"(tb), [C] "=&r"(tc),
-                           [D] "=&r"(td), [E] "=&r"(te), [F] "=&r"(tf)
-                         : [p] "r"(pe), [q] "r"(qe), [s1] "m"(s1), [t1] "m"(t1), [s2] "m"(s2), [t2] "m"(t2)
+                           [D] "=&r"(td), [E] "=&r"(te)
+                         : [p] "r"(pe), [q] "r"(qe), [e] "r"(e)
                          : "rdx", "cc", "memory");
     } else {
         __asm__ volatile(TORVANE_ROWS_BODY("%[p]", "%[q]")
                          : [i] "+r"(i), [k1] "+r"(k1), [k2] "+r"(k2), [A] "=&r"(ta), [B] "=&r"(tb), [C] "=&r"(tc),
-                           [D] "=&r"(td), [E] "=&r"(te), [F] "=&r"(tf)
-                         : [p] "r"(pe), [q] "r"(qe), [s1] "m"(s1), [t1] "m"(t1), [s2] "m"(s2), [t2] "m"(t2)
+                           [D] "=&r"(td), [E] "=&r"(te)
+                         : [p] "r"(pe), [q] "r"(qe), [e] "r"(e)
                          : "rdx", "cc", "memory");
     }
 #undef TORVANE_ROWS_BODY
@@ -274,37 +277,39 @@ void remainder_rows_mulx(mr_digit* p, mr_digit* q, std::int64_t limbs, u64 s1, u
 
 // cofactor_rows in place on BMI2: the limbs of p and q are replaced by
 // s1*p + t1*q and s2*q + t2*p, and the carry limbs written above them.
-// limbs >= 1.
+// limbs >= 1. Twelve registers, as above.
 void cofactor_rows_mulx(mr_digit* p, mr_digit* q, std::int64_t limbs, u64 s1, u64 t1, u64 s2, u64 t2) {
     char* pe = reinterpret_cast<char*>(p) + 8 * limbs;
     char* qe = reinterpret_cast<char*>(q) + 8 * limbs;
     std::int64_t i = -limbs;
-    u64 h1 = 0, h2 = 0, ta, tb, tc, td, te, tf;
+    const u64 e[4] = {s1, t1, s2, t2};
+    u64 h1 = 0, h2 = 0, ta, tb, tc, td, te;
     __asm__ volatile(
         "1:\n\t"
         "mov (%[p],%[i],8), %%rdx\n\t"
-        "mulx %[s1], %[A], %[B]\n\t"
-        "mulx %[t2], %[C], %[D]\n\t"
+        "mulx 0(%[e]), %[A], %[B]\n\t"
         "mov (%[q],%[i],8), %%rdx\n\t"
-        "mulx %[s2], %[E], %[F]\n\t"
-        "add %[C], %[E]\n\t"
-        "adc %[D], %[F]\n\t"
-        "mulx %[t1], %[C], %[D]\n\t"
+        "mulx 8(%[e]), %[C], %[D]\n\t"
         "add %[C], %[A]\n\t"
         "adc %[D], %[B]\n\t"
         "add %[h1], %[A]\n\t"
         "adc $0, %[B]\n\t"
-        "mov %[A], (%[p],%[i],8)\n\t"
         "mov %[B], %[h1]\n\t"
-        "add %[h2], %[E]\n\t"
-        "adc $0, %[F]\n\t"
-        "mov %[E], (%[q],%[i],8)\n\t"
-        "mov %[F], %[h2]\n\t"
+        "mulx 16(%[e]), %[B], %[E]\n\t"
+        "mov (%[p],%[i],8), %%rdx\n\t"
+        "mulx 24(%[e]), %[C], %[D]\n\t"
+        "add %[C], %[B]\n\t"
+        "adc %[D], %[E]\n\t"
+        "add %[h2], %[B]\n\t"
+        "adc $0, %[E]\n\t"
+        "mov %[E], %[h2]\n\t"
+        "mov %[A], (%[p],%[i],8)\n\t"
+        "mov %[B], (%[q],%[i],8)\n\t"
         "inc %[i]\n\t"
         "jnz 1b\n\t"
         : [i] "+r"(i), [h1] "+r"(h1), [h2] "+r"(h2), [A] "=&r"(ta), [B] "=&r"(tb), [C] "=&r"(tc), [D] "=&r"(td),
-          [E] "=&r"(te), [F] "=&r"(tf)
-        : [p] "r"(pe), [q] "r"(qe), [s1] "m"(s1), [t1] "m"(t1), [s2] "m"(s2), [t2] "m"(t2)
+          [E] "=&r"(te)
+        : [p] "r"(pe), [q] "r"(qe), [e] "r"(e)
         : "rdx", "cc", "memory");
     store_limb(p + 2 * limbs, h1);
     store_limb(q + 2 * limbs, h2);
