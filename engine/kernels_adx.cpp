@@ -141,16 +141,15 @@ constexpr int fixed_max_limbs = basecase_fixed_max / 2;
     "adcx %%" cin ", %%r9\n\t"                      \
     "mov %%r9, 8*(" zo ")(%[r])\n\t"                \
     ".set .Ltv_j, .Ltv_j+1\n\t"
-// A row of `count` limbs from x[j0] with the carry limb in r11 (zero on
-// entry, like both flags) and left there; limb j of the row lands at z[zo].
-// `limb` is TORVANE_FIXED_ADDMUL or TORVANE_FIXED_MUL; `after` runs after
-// each pair of limbs.
-#define TORVANE_FIXED_ROW(limb, j0, count, zo, after) \
+// A row of `count` limbs from x[j0], taking the carry limb in r11 and the
+// two flags' carries (all zero at a row's start) and leaving its carry
+// limb in r11; limb j of the row lands at z[zo].
+// `limb` is TORVANE_FIXED_ADDMUL or TORVANE_FIXED_MUL.
+#define TORVANE_FIXED_ROW(limb, j0, count, zo)        \
     ".set .Ltv_j, " j0 "\n\t"                        \
     ".rept (" count ")>>1\n\t"                       \
     limb("r10", "r11", zo)                           \
     limb("r11", "r10", zo)                           \
-    after                                            \
     ".endr\n\t"                                      \
     ".if (" count ")&1\n\t"                          \
     limb("r10", "r11", zo)                           \
@@ -171,14 +170,14 @@ void sqr_fixed(u64* r, const u64* x) {
         "mov %%r8, 8*(2*%c[L]-1)(%[r])\n\t"
         "mov (%[x]), %%rdx\n\t"
         "xor %%r11d, %%r11d\n\t"
-        TORVANE_FIXED_ROW(TORVANE_FIXED_MUL, "1", "%c[L]-1", ".Ltv_j", "")
+        TORVANE_FIXED_ROW(TORVANE_FIXED_MUL, "1", "%c[L]-1", ".Ltv_j")
         "adcx %%r8, %%r11\n\t"
         "mov %%r11, 8*%c[L](%[r])\n\t"
         ".set .Ltv_i, 1\n\t"
         ".rept %c[L]-2\n\t"
         "mov 8*.Ltv_i(%[x]), %%rdx\n\t"
         "xor %%r11d, %%r11d\n\t"
-        TORVANE_FIXED_ROW(TORVANE_FIXED_ADDMUL, ".Ltv_i+1", "%c[L]-1-.Ltv_i", ".Ltv_i+.Ltv_j", "")
+        TORVANE_FIXED_ROW(TORVANE_FIXED_ADDMUL, ".Ltv_i+1", "%c[L]-1-.Ltv_i", ".Ltv_i+.Ltv_j")
         "adcx %%r8, %%r11\n\t"
         "adox %%r8, %%r11\n\t"
         "mov %%r11, 8*(.Ltv_i+%c[L])(%[r])\n\t"
@@ -213,7 +212,7 @@ void mul_fixed(u64* r, const u64* x, const u64* y) {
         "xor %%r8d, %%r8d\n\t"
         "mov (%[y]), %%rdx\n\t"
         "xor %%r11d, %%r11d\n\t"
-        TORVANE_FIXED_ROW(TORVANE_FIXED_MUL, "0", "%c[L]", ".Ltv_j", "")
+        TORVANE_FIXED_ROW(TORVANE_FIXED_MUL, "0", "%c[L]", ".Ltv_j")
         "adcx %%r8, %%r11\n\t"
         "mov %%r11, 8*%c[L](%[r])\n\t"
         "1:\n\t"
@@ -221,7 +220,7 @@ void mul_fixed(u64* r, const u64* x, const u64* y) {
         "lea 8(%[r]), %[r]\n\t"
         "mov (%[y]), %%rdx\n\t"
         "xor %%r11d, %%r11d\n\t"
-        TORVANE_FIXED_ROW(TORVANE_FIXED_ADDMUL, "0", "%c[L]", ".Ltv_j", "")
+        TORVANE_FIXED_ROW(TORVANE_FIXED_ADDMUL, "0", "%c[L]", ".Ltv_j")
         "adcx %%r8, %%r11\n\t"
         "adox %%r8, %%r11\n\t"
         "mov %%r11, 8*%c[L](%[r])\n\t"
@@ -235,10 +234,11 @@ void mul_fixed(u64* r, const u64* x, const u64* y) {
 // Montgomery reduction of t[0 .. 2L-1] (limbs) by the L-limb n: row i adds
 // m n at limb i for m = t_i * k0 mod 2^64, which clears t_i, and keeps its
 // carry limb there; then t[L .. 2L-1] += t[0 .. L-1], the carry out as the
-// 32-bit word after limb 2L-1. Limb i+1 is final once row i has added its
-// second limb, so it is copied there into rcx for the next row's m, which
-// then need not wait for it to come back from memory (imul itself would
-// clobber the flags in the middle of the row).
+// 32-bit word after limb 2L-1. A row's lowest limb becomes zero and is not
+// stored (its carry limb goes there at the end); limb i+1 is final once
+// row i has added its second limb, so it is copied there into rcx for the
+// next row's m, which then need not wait for it to come back from memory
+// (imul itself would clobber the flags in the middle of the row).
 template <int L>
 void reduce_fixed(u64* t, const u64* n, u64 k0) {
     std::int64_t rows = L;
@@ -250,9 +250,14 @@ void reduce_fixed(u64* t, const u64* n, u64 k0) {
         "mov %%rcx, %%rdx\n\t"
         "imul %[k0], %%rdx\n\t"
         "xor %%r11d, %%r11d\n\t"
-        TORVANE_FIXED_ROW(TORVANE_FIXED_ADDMUL, "0", "%c[L]", ".Ltv_j", ".if .Ltv_j == 2\n\t"
-                                                                  "mov %%r9, %%rcx\n\t"
-                                                                  ".endif\n\t")
+        "mulx (%[x]), %%r9, %%r10\n\t"
+        "adox (%[r]), %%r9\n\t"
+        "mulx 8(%[x]), %%r9, %%r11\n\t"
+        "adcx %%r10, %%r9\n\t"
+        "adox 8(%[r]), %%r9\n\t"
+        "mov %%r9, 8(%[r])\n\t"
+        "mov %%r9, %%rcx\n\t"
+        TORVANE_FIXED_ROW(TORVANE_FIXED_ADDMUL, "2", "%c[L]-2", ".Ltv_j")
         "adcx %%r8, %%r11\n\t"
         "adox %%r8, %%r11\n\t"
         "mov %%r11, (%[r])\n\t"
