@@ -173,7 +173,13 @@ inline constexpr int monty_wrap_split_min = 2 * product_karatsuba_threshold;
 // Measured again once the schoolbook loop's row ran on two flag chains
 // (--quick, Dec 2026): the two tie within 3% from 64 to 128 words (0.97 to
 // 1.03), the recursion gains 1.09 at 160, 1.11 at 256 and 1.35-1.40 at 512
-// and 1024; the value stays in that flat region.
+// and 1024; the value stays in that flat region. Measured again with the
+// fixed-length basecase kernels and the faster Toom-3 (--quick, Dec 2026):
+// 0.89-1.01 from 16 to 80 words, 1.07 at 96, 1.11 at 128, 1.44 at 1024;
+// and whole divisions with engines built at 64, 96 and 128 (torvane-bench,
+// 2n by n bits against GMP, five interleaved rounds of the three): at
+// 16384 bits 0.90-1.03, 0.93-1.02 and 0.95-1.02 of GMP, at 65530 bits
+// 1.09-1.18, 1.10-1.18 and 1.09-1.18, so 64 stays.
 TORVANE_TUNABLE divide_recursive_words = 64;
 
 // ---- Text conversion (text.cpp) ----------------------------------------------
