@@ -46,7 +46,8 @@
 // passes and divisions take what is left.
 //
 // A pass's matrix is applied in one loop over the limbs that forms both new
-// remainders (or both cofactors) at once, reading each limb once.
+// remainders (or both cofactors) at once, in place, with a signed carry for
+// the remainders; on the BMI2/ADX kernel path that loop is mulx assembly.
 //
 // xgcd also carries the cofactors C1, C2 of x (as magnitudes) and the
 // parity of the number of steps, which gives the sign of the final cofactor.
