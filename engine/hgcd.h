@@ -32,7 +32,7 @@ void matrix_cofactors(const mr_digit* p, const mr_digit* q, int limbs, const leh
                       mr_digit* oq);
 
 // One block of Euclid steps on the remainders R1 >= R2 > 0 of at least
-// hgcd_threshold words, found on their leading halves and applied to them,
+// hgcd_words() words, found on their leading halves and applied to them,
 // and to the cofactor pair C1, C2 (magnitudes, as xgcd keeps them) when
 // c1 is not null. Returns the number of steps taken, 0 when the block
 // proved none (the caller then makes an ordinary pass). The steps are
