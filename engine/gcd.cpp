@@ -390,10 +390,10 @@ struct run_state {
 
 // Euclid on the leading values u >= v (a W of 64 or 128 bits), from the
 // cofactors in s, for as long as each step is proven (see the top; with
-// exact set, u and v are the numbers themselves and every step is). The
+// Exact, u and v are the numbers themselves and every step is). The
 // cofactors stay below 2^63.
-template <class W>
-void euclid_run(W& u, W& v, run_state& s, bool exact) {
+template <class W, bool Exact>
+void euclid_run(W& u, W& v, run_state& s) {
     u64 a = s.a, b = s.b, c = s.c, d = s.d;
     bool dplus = s.dplus;
     int steps = s.steps;
@@ -405,7 +405,7 @@ void euclid_run(W& u, W& v, run_state& s, bool exact) {
         const u128 na = u128{a} + u128{q} * c;
         const u128 nb = u128{b} + u128{q} * d;
         if (nb >= two_63 || na >= two_63) break;
-        if (!exact) {
+        if constexpr (!Exact) {
             // w is the next remainder of the leading values; the true one
             // (at this scale) differs from it by less than its cofactor of
             // the sign that can make it negative, and the true v - w from v -
@@ -451,7 +451,7 @@ lehmer_matrix lehmer_pass(const mr_digit* w1, const mr_digit* w2, int n) {
         u = top_bits(w1, n, sh);
         v = top_bits(w2, n, sh);
         u64 uh = static_cast<u64>(u >> 64), vh = static_cast<u64>(v >> 64);
-        euclid_run(uh, vh, s, false);
+        euclid_run<u64, false>(uh, vh, s);
         if (s.steps > 0) {
             // Both results lie in [0, u), so the products may wrap.
             const u128 nu = s.dplus ? s.a * u - s.b * v : s.b * v - s.a * u;
@@ -460,7 +460,10 @@ lehmer_matrix lehmer_pass(const mr_digit* w1, const mr_digit* w2, int n) {
             v = nv;
         }
     }
-    euclid_run(u, v, s, exact);
+    if (exact)
+        euclid_run<u128, true>(u, v, s);
+    else
+        euclid_run<u128, false>(u, v, s);
     lehmer_matrix m;
     m.a = s.a;
     m.b = s.b;
