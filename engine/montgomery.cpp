@@ -600,6 +600,12 @@ monty_words monty_words_for(const monty_context& c, const scratch_claim& claim) 
     return {&c, {area.work, area.q}, 0, monty_square_for(c.length), monty_product_for(c.length)};
 }
 
+mr_digit* monty_words_room(const scratch_claim& claim, std::size_t* size) {
+    const reduce_area area = the_reduce_area(claim);
+    *size = area.scratch_size;
+    return area.scratch;
+}
+
 mr_digit* monty_words_multiply(monty_words& m, const mr_digit* x, const mr_digit* y) {
     const monty_context& c = *m.context;
     const mr_digit* n = c.modulus->w;
