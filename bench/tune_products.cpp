@@ -16,7 +16,11 @@
 // a lucky timing in a flat region does not move it.
 //
 //     torvane-tune-products [--runs N] [--methods karatsuba,toom3,toom4,toom42]
+//                           [--range LO:HI:STEP]
 //                                          (default 41 runs, every scan)
+//
+// --range replaces the lengths of every scan chosen (for a closer look at
+// a threshold, e.g. --methods karatsuba --range 30:40:1).
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -78,9 +82,17 @@ struct buffers {
 
 // Scans lengths lo..hi in steps; returns the first length from which `fast`
 // beats `slow` at this and the next `confirm` lengths scanned.
+// The lengths of --range, where given, replace the scan's own.
+int range_lo = 0, range_hi = 0, range_step = 0;
+
 int crossover(const char* what, int lo, int hi, int step, int runs,
               const std::function<std::pair<method, method>(int)>& methods) {
     const int confirm = 3;
+    if (range_step > 0) {
+        lo = range_lo;
+        hi = range_hi;
+        step = range_step;
+    }
     std::vector<int> lengths;
     std::vector<bool> wins;
     std::printf("%s\n  words   slower method   faster method   ratio\n", what);
@@ -114,8 +126,13 @@ int main(int argc, char** argv) {
             runs = std::max(3, std::atoi(argv[++i]));
         } else if (!std::strcmp(argv[i], "--methods") && i + 1 < argc) {
             scans = argv[++i];
+        } else if (!std::strcmp(argv[i], "--range") && i + 1 < argc &&
+                   std::sscanf(argv[i + 1], "%d:%d:%d", &range_lo, &range_hi, &range_step) == 3 && range_lo >= 1 &&
+                   range_hi >= range_lo && range_hi <= 2048 && range_step >= 1) {
+            ++i;
         } else {
-            std::fprintf(stderr, "usage: torvane-tune-products [--runs N] [--methods karatsuba,toom3,toom4,toom42]\n");
+            std::fprintf(stderr, "usage: torvane-tune-products [--runs N] [--methods karatsuba,toom3,toom4,toom42]"
+                                 " [--range LO:HI:STEP]\n");
             return 2;
         }
     }

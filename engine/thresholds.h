@@ -41,10 +41,34 @@
 // and 1.385 instead of 1.36 at 65530, whose Toom-4 point products are of
 // 512 words too: 512 = 2^9 words halve down to whole kernels, and there
 // Karatsuba keeps the edge. So products stay at 640.
-inline constexpr int product_karatsuba_threshold = 48;
-inline constexpr int product_toom3_threshold = 640;
-inline constexpr int square_karatsuba_threshold = 92;
-inline constexpr int square_toom3_threshold = 416;
+// Karatsuba measured again once the BMI2/ADX path had basecase kernels of
+// fixed length for even lengths up to 32 words (Dec 2026;
+// torvane-tune-products --runs 21 --methods karatsuba --range 30:48:1,
+// three runs, Karatsuba over the schoolbook): products 1.12-1.16 at 31 to
+// 33 words, 0.95 at 34, 0.82-0.97 from 35 to 48; squares 1.35-1.39 at 31
+// to 33, 0.90-0.92 at 34, 0.78-0.90 from 35 to 48 (at 64 words 0.78 and
+// 0.72 in the wider scan). Both switch where the fixed kernels end: from
+// 34 words, whose halves of 16 to 32 words (the split made even) are
+// fixed-length ones. Toom-3 against Karatsuba then (torvane-tune-products
+// --runs 61 --methods toom3 --range 256:1024:32, two runs, Toom-3's time
+// over Karatsuba's): products 1.06-1.10 from 416 to 512 words, 0.77-0.93
+// from 544 to 768, 1.03-1.10 from 800 to 1024 but 0.93 at 864; squares
+// 1.13-1.22 from 416 to 512, 0.80-0.92 from 544 to 768, 1.15 at 800 and
+// 0.94-0.98 from 832 to 1024. Which wins follows where the recursion
+// ends: Karatsuba's halves of 400 to 512 words end on kernels of 25 to 32
+// words, Toom-3's pieces of 267 to 342 words on a Karatsuba level of 34 to
+// 43 words (halves of 17 to 22). Both from 544 words, where the run of
+// wins begins; products of 800 to 1024 words would gain a few percent by
+// Karatsuba, not taken (no single threshold gives both). torvane-bench
+// --ops multiply,square --libs torvane,gmp,openssl, of GMP's time before
+// (two runs) and after: multiply 0.90-0.93 / 0.94-1.01 / 1.04-1.10 /
+// 1.15-1.19 -> 0.90 / 0.96 / 1.05 / 1.18 at 1024 / 4096 / 16384 / 65530
+// bits, square 0.86 / 1.06-1.08 / 1.23 / 1.39-1.41 -> 0.81 / 0.83 / 0.95
+// / 1.21.
+inline constexpr int product_karatsuba_threshold = 34;
+inline constexpr int product_toom3_threshold = 544;
+inline constexpr int square_karatsuba_threshold = 34;
+inline constexpr int square_toom3_threshold = 544;
 // Toom-4 and Toom-4/2 (four pieces against two), measured the same way
 // with --methods toom4,toom42 (Dec 2026, four runs of 21 and 41 medians in
 // steps of 32 words, and single lengths from 1024 to 2049 timed alone in
@@ -59,6 +83,11 @@ inline constexpr int square_toom3_threshold = 416;
 // sub-squares of 513 words fall on a slower split), so squares take it in
 // that window only. Toom-4/2 against the product in pieces (2n by n words)
 // gains 5-20% from n = 160 on.
+// Measured again with the thresholds above (--runs 31 and 41, --range
+// 1024:2048:64 and 1952:2048:16, Toom-4's time over Toom-3's): products
+// 0.96-1.0 from 1664 to 2048 (1.02-1.05 at 2016 and 2032), squares
+// 0.98-1.05 from 1664 to 2032 and 0.94-0.95 at 2048 (points of 512 words
+// that halve down to whole kernels), within noise of the values kept.
 inline constexpr int product_toom4_threshold = 1696;
 inline constexpr int square_toom4_threshold = 1664;
 inline constexpr int square_toom4_limit = 2016;
