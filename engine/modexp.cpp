@@ -16,6 +16,12 @@
 // x^s * a^t (s, t in 0..3, not both of the low bits zero), so x^y * a^b costs
 // one squaring per bit of the longer exponent and one product per window.
 //
+// Under a modulus short enough for the residue steps (montgomery.h: below
+// the Karatsuba sizes), both run instead on the residues' words
+// (windowed_power): sliding windows of up to six bits on each exponent of
+// its own along one chain of squarings, with tables of the 32 odd powers
+// of each base in the reduce area; the result is the same residue.
+//
 // nres_powltr is plain left-to-right square-and-multiply, but multiplies by
 // the small base with one word multiplication and one division instead of a
 // Montgomery product: a residue times an ordinary integer is still a
@@ -260,61 +266,65 @@ void even_modulus_power(int small_base, bignum* n, bignum* w) {
     add(t, p, w);
 }
 
-// Bits in a window of interleaved_power2 and the odd powers it needs.
-constexpr int pair_window_bits = 6;
-constexpr int pair_table_size = 1 << (pair_window_bits - 1);
+// Bits in a window of windowed_power and the odd powers it needs.
+constexpr int power_window_bits = 6;
+constexpr int power_table_size = 1 << (power_window_bits - 1);
 
-// w = x^y * a^b under c on the residue steps, for residues x and a below n
-// (not zero) and exponents y and b (not both zero, neither negative): one
-// chain of squarings, along which each exponent has sliding windows of its
-// own of up to six bits, each starting at a set bit and ending at its last
-// set bit, so that its value v is odd and the window costs one product by
-// the base's v-th power, at the window's lowest bit. The tables of the 32
-// odd powers of each base are kept in the words the steps leave free.
-// About 360 products for two 1024-bit exponents with their tables, against
-// about 450 for the joint windows of two bits. Returns false, doing
-// nothing, where those words cannot hold the tables.
-bool interleaved_power2(monty_context& c, bignum* x, bignum* y, bignum* a, bignum* b, bignum* w) {
+// w = x[0]^y[0] (count 1) or x[0]^y[0] * x[1]^y[1] (count 2) under c on the
+// residue steps, for residues x[t] below n (not zero) and exponents y[t]
+// (not all zero, none negative): one chain of squarings, along which each
+// exponent has sliding windows of its own of up to six bits, each starting
+// at a set bit and ending at its last set bit, so that its value v is odd
+// and the window costs one product by the base's v-th power, at the
+// window's lowest bit. The tables of the 32 odd powers of each base are
+// kept in the words the steps leave free. For two 1024-bit exponents about
+// 360 products with the tables, against about 450 for the joint windows of
+// two bits; for one, about 180 against 205 for windows of five bits cut
+// at two zeros with their table of 12. Progress is reported as the loops
+// on nres_modmult report it. Returns false, doing nothing, where the free
+// words cannot hold the tables.
+bool windowed_power(monty_context& c, int count, bignum* const* x, bignum* const* y, bignum* w) {
     const int k = c.length;
     const auto words = static_cast<std::size_t>(k);
     const scratch_claim reduce(area_reduce);
     std::size_t room_size = 0;
     mr_digit* room = monty_words_room(reduce, &room_size);
-    if (room_size < (2 * pair_table_size + 1) * words) return false;
+    if (room_size < (2 * power_table_size + 1) * words) return false;
     monty_words steps = monty_words_for(c, reduce);
     // g^1, g^3, .., g^63 for each base g, k words each, and the square they
     // are made with.
-    mr_digit* tables[2] = {room, room + pair_table_size * words};
-    mr_digit* square = room + 2 * pair_table_size * words;
-    const bignum* bases[2] = {x, a};
-    const bignum* exponents[2] = {y, b};
-    for (int t = 0; t < 2; ++t) {
+    mr_digit* tables[2] = {room, room + power_table_size * words};
+    mr_digit* square = room + 2 * power_table_size * words;
+    for (int t = 0; t < count; ++t) {
         mr_digit* table = tables[t];
-        const auto len = static_cast<std::size_t>(length_of(bases[t]));
-        std::memcpy(table, bases[t]->w, sizeof(mr_digit) * len);
+        const auto len = static_cast<std::size_t>(length_of(x[t]));
+        std::memcpy(table, x[t]->w, sizeof(mr_digit) * len);
         std::memset(table + len, 0, sizeof(mr_digit) * (words - len));
         std::memcpy(square, monty_words_multiply(steps, table, table), sizeof(mr_digit) * words);
-        for (int j = 1; j < pair_table_size; ++j)
+        for (int j = 1; j < power_table_size; ++j)
             std::memcpy(table + j * words, monty_words_multiply(steps, table + (j - 1) * words, square),
                         sizeof(mr_digit) * words);
     }
-    const int nb[2] = {logb2(y), logb2(b)};
+    const int nb[2] = {logb2(y[0]), count == 2 ? logb2(y[1]) : 0};
     const int top = std::max(nb[0], nb[1]) - 1;
+    // nres_powmod's loop reports the bits below the top one, nres_powmod2's
+    // every bit.
+    const int reported = count == 2 ? top + 1 : top;
     // Each exponent's window under way: the bit its product falls on (-1:
     // none) and the power it multiplies by.
     int due[2] = {-1, -1};
     const mr_digit* by[2] = {nullptr, nullptr};
     const mr_digit* p = nullptr;  // null while the product is still 1
     for (int i = top; i >= 0; --i) {
-        report_progress(top - i, top + 1);
+        if (i < reported) report_progress(reported - 1 - i, reported);
         if (error_pending()) continue;  // the steps are left out, as nres_modmult leaves them
         if (p != nullptr) p = monty_words_multiply(steps, p, p);
-        for (int t = 0; t < 2; ++t) {
-            if (due[t] < 0 && i < nb[t] && test_bit(exponents[t], i)) {
-                int low = std::max(i - pair_window_bits + 1, 0);
-                while (!test_bit(exponents[t], low)) ++low;
+        for (int t = 0; t < count; ++t) {
+            if (due[t] < 0 && i < nb[t] && test_bit(y[t], i)) {
+                int low = std::max(i - power_window_bits + 1, 0);
+                while (!test_bit(y[t], low)) ++low;
                 int v = 0;
-                for (int j = i; j >= low; --j) v = 2 * v + test_bit(exponents[t], j);
+                for (int j = i; j >= low; --j) v = 2 * v + test_bit(y[t], j);
                 due[t] = low;
                 by[t] = tables[t] + static_cast<std::size_t>(v / 2) * words;
             }
@@ -358,6 +368,9 @@ void nres_powmod(monty_context& c, bignum* x, bignum* y, bignum* w) {
     if (is_zero(e)) return;
     if (is_negative(e)) report_error(mr_error_negative_power);
     if (error_pending()) return;
+    bignum* const base = g;
+    bignum* const exponent = e;
+    if (monty_words_apply(c) && residue_below(g, c) && windowed_power(c, 1, &base, &exponent, w)) return;
 
     // The odd powers: each filled slot is the previous filled one times x^2
     // as often as the exponents differ by two.
@@ -377,32 +390,6 @@ void nres_powmod(monty_context& c, bignum* x, bignum* y, bignum* w) {
     copy_number(g, w);
     if (nb <= 1) return;
     int i = nb - 2;  // the top bit is the initial w
-    if (monty_words_apply(c) && residue_below(g, c)) {
-        // The same steps on the residues' words (the other powers are
-        // products of nres_modmult, below n); after an error they are left
-        // out, as nres_modmult leaves them.
-        const int k = c.length;
-        pad_words(w, k);
-        for (int j = 0; j < 16; ++j)
-            if (bignum* slot = odd_power_slot(j)) pad_words(slot, k);  // slot 0 is g
-        const scratch_claim reduce(area_reduce);
-        monty_words steps = monty_words_for(c, reduce);
-        const mr_digit* a = w->w;
-        while (i >= 0) {
-            report_progress(nb - 2 - i, nb - 1);
-            const bool live = !error_pending();
-            int nbs, nzs;
-            const int v = exponent_window(e, i, &nbs, &nzs, 5);
-            if (live) {
-                for (int s = 0; s < nbs; ++s) a = monty_words_multiply(steps, a, a);
-                if (v > 0) a = monty_words_multiply(steps, a, odd_power_slot(v / 2)->w);
-                for (int s = 0; s < nzs; ++s) a = monty_words_multiply(steps, a, a);
-            }
-            i -= nbs + nzs;
-        }
-        set_from_words(w, a, k);
-        return;
-    }
     while (i >= 0) {
         report_progress(nb - 2 - i, nb - 1);
         int nbs, nzs;
@@ -434,8 +421,10 @@ void nres_powmod2(monty_context& c, bignum* x, bignum* y, bignum* a, bignum* b, 
     if (is_zero(e1) && is_zero(e2)) return;
     if (is_negative(e1) || is_negative(e2)) report_error(mr_error_negative_power);
     if (error_pending()) return;
+    bignum* const bases[2] = {g1, g2};
+    bignum* const exponents[2] = {e1, e2};
     if (monty_words_apply(c) && residue_below(g1, c) && residue_below(g2, c) &&
-        interleaved_power2(c, g1, e1, g2, e2, w))
+        windowed_power(c, 2, bases, exponents, w))
         return;
 
     // Slot k = 8*y1 + 4*b1 + 2*y0 + b0 holds x^(2*y1+y0) * a^(2*b1+b0). The
