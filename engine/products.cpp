@@ -791,12 +791,13 @@ method product_method(int m, int n) {
         return n >= product_toom42_threshold && 5 * n >= 2 * m ? method::toom42 : method::pieces;
     if (n >= product_toom4_threshold && n > 3 * ((m + 3) / 4)) return method::toom4;
     if (n < product_toom3_threshold || n <= 2 * ((m + 2) / 3)) return method::karatsuba;
+    if (n >= toom3_gap_from && n < toom3_gap_to) return method::karatsuba;
     return method::toom3;
 }
 
 method square_method(int m) {
     if (m < square_karatsuba_threshold) return method::schoolbook;
-    if (m < square_toom3_threshold) return method::karatsuba;
+    if (m < square_toom3_threshold || (m >= toom3_gap_from && m < toom3_gap_to)) return method::karatsuba;
     if (m < square_toom4_threshold || m >= square_toom4_limit) return method::toom3;
     return method::toom4;
 }

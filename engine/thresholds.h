@@ -69,6 +69,23 @@ inline constexpr int product_karatsuba_threshold = 34;
 inline constexpr int product_toom3_threshold = 544;
 inline constexpr int square_karatsuba_threshold = 34;
 inline constexpr int square_toom3_threshold = 544;
+// Products and squares from toom3_gap_from words to below toom3_gap_to
+// split by Karatsuba again, above the Toom-3 thresholds. Toom-3 at the top
+// against Karatsuba at the top, the thresholds above built in
+// (torvane-tune-products --runs 31 --methods toom3 --range 768:1104:16,
+// two runs, Toom-3's time over Karatsuba's): products 0.91 at 768 words,
+// 1.04-1.19 from 784 to 1056 except 0.92-0.97 at 848 and 864 and 0.99-1.0
+// at 944 and 1040, 0.91-0.95 from 1072 (0.95-0.97 on to 1664 in steps of
+// 64); squares 0.91 at 768, 1.03-1.20 from 784 to 1024, 0.82-0.96 from
+// 1040 on. Toom-3's pieces of 262 to 346 words there end on a Karatsuba
+// level of 34 to 44 words (halves of 17 to 22), Karatsuba's halves of 392
+// to 520 on kernels of 25 to 32 words. torvane-bench --sizes
+// 25600,28672,32768 (800, 896 and 1024 words), two runs of each build
+// against GMP: multiply 1.27-1.29 / 1.27-1.28 / 1.24 -> 1.19-1.20 /
+// 1.15-1.16 / 1.17-1.18 of GMP's time, square 1.22 / 1.20-1.21 /
+// 1.11-1.14 -> 1.06-1.08 / 1.02-1.03 / 0.99.
+inline constexpr int toom3_gap_from = 784;
+inline constexpr int toom3_gap_to = 1040;
 // Toom-4 and Toom-4/2 (four pieces against two), measured the same way
 // with --methods toom4,toom42 (Dec 2026, four runs of 21 and 41 medians in
 // steps of 32 words, and single lengths from 1024 to 2049 timed alone in
@@ -91,6 +108,9 @@ inline constexpr int square_toom3_threshold = 544;
 inline constexpr int product_toom4_threshold = 1696;
 inline constexpr int square_toom4_threshold = 1664;
 inline constexpr int square_toom4_limit = 2016;
+// Toom-4/2 measured again with the thresholds above (--methods toom42
+// --range 48:400:16, --runs 31, two runs): 1.03-1.23 up to 128 words,
+// 0.94-1.0 from 144 to 240, 0.85-0.96 from 256 on; 160 stays.
 inline constexpr int product_toom42_threshold = 160;
 
 // Top Toom-3 and Toom-4 levels of at least this many words (the longer
