@@ -654,9 +654,7 @@ monty_context& installed_context() { return engine_instance->monty; }
 
 void init_installed_context() {
     mr_state* s = engine_instance;
-    // n' of the installed context stays in the reduce area between calls,
-    // four words in, where the_reduce_area places it: it is no temporary.
-    s->monty = {s->modulus, 0, 0, 0, scratch_words(area_reduce) + 4, 0};
+    s->monty = {s->modulus, 0, 0, 0, installed_nprime_home(), 0};
 }
 
 void make_context(bignum* n, bignum* nprime_room, monty_context& c) {

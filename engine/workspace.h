@@ -273,6 +273,12 @@ private:
 #endif
 };
 
+// Where the installed Montgomery context keeps n' between calls: four words
+// into the reduce area, which the reduce area's users leave alone (see
+// the_reduce_area in montgomery.cpp). A fixed home, not a temporary, so it
+// takes no claim.
+inline mr_digit* installed_nprime_home() { return scratch_words(area_reduce) + 4; }
+
 // scratch<k> (1 <= k <= 15), under a claim its user holds (scratch_run_claim
 // or workspace_claim); one indexed load.
 inline bignum* scratch_number(int k) {
