@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds and runs every test on a fresh Debian 12 machine: installs what is
-# missing, then builds the suite twice (plain, and with AddressSanitizer and
+# missing, checks that the engine reaches its scratch only through claims, then builds the suite twice (plain, and with AddressSanitizer and
 # UndefinedBehaviorSanitizer) and runs it in both builds (the quick tier of
 # the differential checks against GMP among the tests); runs the job runner's
 # tests built with ThreadSanitizer; runs each fuzz target
@@ -21,6 +21,11 @@ run_suite() {
     cmake --build "$dir" -j "$jobs"
     ctest --test-dir "$dir" --output-on-failure -j "$jobs"
 }
+
+echo "== Scratch claims =="
+# Every workspace number and scratch area is reached through a claim, which
+# debug builds check at run time (engine/workspace.h).
+scripts/workspace_table.sh --check
 
 echo "== plain build =="
 run_suite build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo
