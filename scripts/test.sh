@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test on a fresh Debian 12 machine: installs what is
-# missing, checks that the engine reaches its scratch only through claims, then builds the suite twice (plain, and with AddressSanitizer and
+# missing; checks that the engine reaches its scratch only through claims;
+# builds the suite twice (plain, and with AddressSanitizer and
 # UndefinedBehaviorSanitizer) and runs it in both builds (the quick tier of
 # the differential checks against GMP among the tests); runs the job runner's
 # tests built with ThreadSanitizer; runs each fuzz target
