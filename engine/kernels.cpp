@@ -440,6 +440,119 @@ mr_digit dbl_addsqr_adx(mr_digit* z, const mr_digit* x, int n) {
 }
 #endif
 
+// z = x + y + w (negate_w false) or z = x + y - w (true) over n words, in
+// one pass with two carries; returns the carries out, less the borrow out
+// where w is subtracted: 0 to 2, or -1 to 1. Every limb of x, y and w is
+// read before the limb of z at the same place is written.
+template <bool negate_w>
+int add3_portable(mr_digit* z, const mr_digit* x, const mr_digit* y, const mr_digit* w, int n) {
+    u64 c = 0, d = 0;  // the carry of x + y, the carry (or borrow) of w
+    int i = 0;
+    for (; i + 1 < n; i += 2) {
+        const u128 s = static_cast<u128>(load_limb(x + i)) + load_limb(y + i) + c;
+        c = static_cast<u64>(s >> 64);
+        if constexpr (negate_w) {
+            const u128 t = static_cast<u128>(static_cast<u64>(s)) - load_limb(w + i) - d;
+            d = static_cast<u64>(t >> 127);
+            store_limb(z + i, static_cast<u64>(t));
+        } else {
+            const u128 t = static_cast<u128>(static_cast<u64>(s)) + load_limb(w + i) + d;
+            d = static_cast<u64>(t >> 64);
+            store_limb(z + i, static_cast<u64>(t));
+        }
+    }
+    std::int64_t v = static_cast<std::int64_t>(c) + (negate_w ? -static_cast<std::int64_t>(d) : static_cast<std::int64_t>(d));
+    if (i < n) {
+        v += std::int64_t{x[i]} + y[i] + (negate_w ? -std::int64_t{w[i]} : std::int64_t{w[i]});
+        z[i] = static_cast<mr_digit>(v);
+        v >>= 32;  // arithmetic: the carry, or -1 for a borrow
+    }
+    return static_cast<int>(v);
+}
+
+#ifdef TORVANE_HAVE_ADX_PATH
+// The same on ADX: x + y on the adcx chain and w on the adox chain, so both
+// carries ride the flags through the loop. For x + y - w the adox chain
+// adds the complement of w (not leaves the flags alone) and the adcx chain
+// starts at 1: x + y + 1 + (B^n - 1 - w) = x + y - w + B^n, so the carries
+// out are one more than the signed carry. Entry into the four-limb body as
+// in addmul_limbs_adx.
+template <bool negate_w>
+int add3_adx(mr_digit* z, const mr_digit* x, const mr_digit* y, const mr_digit* w, int n) {
+    const std::int64_t limbs = n / 2;
+    int carry = 0;
+    if (limbs > 0) {
+        const std::int64_t entry = (4 - limbs % 4) % 4;
+        const std::int64_t back = 8 * limbs;
+        const char* xe = reinterpret_cast<const char*>(x) + back;
+        const char* ye = reinterpret_cast<const char*>(y) + back;
+        const char* we = reinterpret_cast<const char*>(w) + back;
+        char* ze = reinterpret_cast<char*>(z) + back;
+        std::int64_t i = -(limbs + entry);
+        u64 c = 0;
+#define TORVANE_ADD3_LIMB(off, neg)                   \
+    "mov " off "(%[x],%[i],8), %%r8\n\t"             \
+    "adcx " off "(%[y],%[i],8), %%r8\n\t"            \
+    "mov " off "(%[w],%[i],8), %%r9\n\t"             \
+    neg                                              \
+    "adox %%r9, %%r8\n\t"                            \
+    "mov %%r8, " off "(%[z],%[i],8)\n\t"
+// The entry tests (cmp, test) set the flags, so each entry point clears
+// them after its test, and sets the carry in of 1 for x + y - w.
+#define TORVANE_ADD3_LOOP(neg, start)                 \
+    "cmp $2, %[e]\n\t"                               \
+    "je 16f\n\t"                                     \
+    "ja 17f\n\t"                                     \
+    "test %[e], %[e]\n\t"                            \
+    "jnz 15f\n\t"                                    \
+    "xor %%r8d, %%r8d\n\t" start "jmp 1f\n\t"        \
+    "15:\n\t"                                        \
+    "xor %%r8d, %%r8d\n\t" start "jmp 5f\n\t"        \
+    "16:\n\t"                                        \
+    "xor %%r8d, %%r8d\n\t" start "jmp 6f\n\t"        \
+    "17:\n\t"                                        \
+    "xor %%r8d, %%r8d\n\t" start "jmp 7f\n\t"        \
+    "1:\n\t"                                         \
+    TORVANE_ADD3_LIMB("0", neg)                      \
+    "5:\n\t"                                         \
+    TORVANE_ADD3_LIMB("8", neg)                      \
+    "6:\n\t"                                         \
+    TORVANE_ADD3_LIMB("16", neg)                     \
+    "7:\n\t"                                         \
+    TORVANE_ADD3_LIMB("24", neg)                     \
+    "lea 4(%[i]), %[i]\n\t"                          \
+    "jrcxz 2f\n\t"                                   \
+    "jmp 1b\n\t"                                     \
+    "2:\n\t"                                         \
+    "mov $0, %%r8d\n\t" /* mov leaves the flags */   \
+    "adcx %%r8, %[c]\n\t"                            \
+    "adox %%r8, %[c]\n\t"
+        if constexpr (negate_w) {
+            __asm__ volatile(TORVANE_ADD3_LOOP("not %%r9\n\t", "stc\n\t")
+                             : [c] "+&r"(c), [i] "+&c"(i)
+                             : [x] "r"(xe), [y] "r"(ye), [w] "r"(we), [z] "r"(ze), [e] "r"(entry)
+                             : "r8", "r9", "cc", "memory");
+            carry = static_cast<int>(c) - 1;
+        } else {
+            __asm__ volatile(TORVANE_ADD3_LOOP("", "")
+                             : [c] "+&r"(c), [i] "+&c"(i)
+                             : [x] "r"(xe), [y] "r"(ye), [w] "r"(we), [z] "r"(ze), [e] "r"(entry)
+                             : "r8", "r9", "cc", "memory");
+            carry = static_cast<int>(c);
+        }
+#undef TORVANE_ADD3_LOOP
+#undef TORVANE_ADD3_LIMB
+    }
+    if (n & 1) {
+        std::int64_t v = carry + std::int64_t{x[n - 1]} + y[n - 1] +
+                         (negate_w ? -std::int64_t{w[n - 1]} : std::int64_t{w[n - 1]});
+        z[n - 1] = static_cast<mr_digit>(v);
+        carry = static_cast<int>(v >> 32);
+    }
+    return carry;
+}
+#endif
+
 // The schoolbook product on rows of one limb of y each: a row adds x times
 // two words of y from word i up and stores its two carry words just above,
 // where no earlier row has written; an odd last word of y takes a one-word
@@ -558,6 +671,8 @@ struct kernel_set {
     void (*monty_product)(const mr_digit*, const mr_digit*, const mr_digit*, int, u64, mr_digit*);
     void (*monty_square)(const mr_digit*, const mr_digit*, int, u64, mr_digit*);
     mr_digit (*dbl_addsqr)(mr_digit*, const mr_digit*, int);
+    int (*add3)(mr_digit*, const mr_digit*, const mr_digit*, const mr_digit*, int);
+    int (*addsub)(mr_digit*, const mr_digit*, const mr_digit*, const mr_digit*, int);
 };
 
 constexpr kernel_set portable_set{addmul_vvd_portable,
@@ -566,7 +681,9 @@ constexpr kernel_set portable_set{addmul_vvd_portable,
                                   rows_reduce<addmul_vvd_portable>,
                                   rows_monty_product<addmul_vvd_portable>,
                                   rows_monty_square<addmul_vvd_portable>,
-                                  dbl_addsqr_portable};
+                                  dbl_addsqr_portable,
+                                  add3_portable<false>,
+                                  add3_portable<true>};
 #ifdef TORVANE_HAVE_ADX_PATH
 constexpr kernel_set adx_set{addmul_vvd_adx,
                              mul_basecase_adx,
@@ -574,7 +691,9 @@ constexpr kernel_set adx_set{addmul_vvd_adx,
                              rows_reduce<addmul_vvd_adx>,
                              rows_monty_product<addmul_vvd_adx>,
                              rows_monty_square<addmul_vvd_adx>,
-                             dbl_addsqr_adx};
+                             dbl_addsqr_adx,
+                             add3_adx<false>,
+                             add3_adx<true>};
 #endif
 
 // The chosen set. Constant-initialised to the portable one, so it is valid
@@ -633,6 +752,14 @@ void monty_reduce_vv(mr_digit* t, const mr_digit* n, int k, std::uint64_t c64) {
 }
 
 mr_digit dbl_addsqr_vv(mr_digit* z, const mr_digit* x, int n) { return active->dbl_addsqr(z, x, n); }
+
+int add3_vvv(mr_digit* z, const mr_digit* x, const mr_digit* y, const mr_digit* w, int n) {
+    return active->add3(z, x, y, w, n);
+}
+
+int addsub_vvv(mr_digit* z, const mr_digit* x, const mr_digit* y, const mr_digit* w, int n) {
+    return active->addsub(z, x, y, w, n);
+}
 
 void monty_product_vv(const mr_digit* x, const mr_digit* y, const mr_digit* n, int k, std::uint64_t c64,
                       mr_digit* buf) {

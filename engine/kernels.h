@@ -31,6 +31,10 @@ inline void store_limb(mr_digit* p, std::uint64_t v) { std::memcpy(p, &v, sizeof
 mr_digit add_vv(mr_digit* z, const mr_digit* x, const mr_digit* y, int n);
 // z = x - y over n words; returns the borrow out (0 or 1).
 mr_digit sub_vv(mr_digit* z, const mr_digit* x, const mr_digit* y, int n);
+// z = x + y + w over n words in one pass; returns the carry out (0, 1 or 2).
+int add3_vvv(mr_digit* z, const mr_digit* x, const mr_digit* y, const mr_digit* w, int n);
+// z = x + y - w over n words in one pass; returns the carry less the borrow out (-1, 0 or 1).
+int addsub_vvv(mr_digit* z, const mr_digit* x, const mr_digit* y, const mr_digit* w, int n);
 // z = x + y over n words for one word y; returns the carry out (0 or 1).
 mr_digit add_vw(mr_digit* z, const mr_digit* x, int n, mr_digit y);
 // z = x - y over n words for one word y; returns the borrow out (0 or 1).

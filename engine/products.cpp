@@ -123,27 +123,41 @@ bool abs_diff(mr_digit* z, const mr_digit* x, int xn, const mr_digit* y, int yn)
     return true;
 }
 
+// Adds the signed carry v (-1 to 3) into r[0 .. n-1], dropping what runs
+// past the top.
+void add_signed(mr_digit* r, int n, int v) {
+    if (v > 0)
+        add_vw(r, r, n, static_cast<mr_digit>(v));
+    else if (v < 0)
+        sub_vw(r, r, n, static_cast<mr_digit>(-v));
+}
+
 // Karatsuba's sum: with z0 = a0 b0 in r[0 .. 2h-1] and z2 = a1 b1 above it
 // (rn - 2h >= h words), adds (z0 + z2 - t) B^h (or + t where `subtract` is
-// false) into r. With z0 = L0 + H0 B^h and z2 = L2 + H2 B^h the sum is
-//     L0 + (S + L0) B^h + (S + H2) B^2h + H2 B^3h,  S = H0 + L2,
+// false) into r. With z0 = L0 + H0 B^h, z2 = L2 + H2 B^h and t = T0 + T1 B^h
+// the sum is
+//     L0 + (S + L0 -+ T0) B^h + (S + H2 -+ T1) B^2h + H2 B^3h,  S = H0 + L2,
 // so S is formed once (in L2's place) and each half of the middle takes
-// one pass: four passes of h words where z0 + z2, the sign and the sum
-// into r took six. Carries past the top are dropped: the result fits rn
-// words, and every step is exact modulo B^rn.
+// one pass of two carry chains (add3_vvv, addsub_vvv): three passes of h
+// words, the carries then added at B^2h and B^3h. H2 may be shorter than
+// h words; above it the upper half is S -+ T1 alone. Carries past the top
+// are dropped: the result fits rn words, and every step is exact modulo
+// B^rn.
 void karatsuba_middle(mr_digit* r, int rn, int h, const mr_digit* t, bool subtract) {
-    const mr_digit s_carry = add_vv(r + 2 * h, r + h, r + 2 * h, h);  // S, at weight B^2h (with carry at B^3h)
-    const mr_digit c1 = add_vv(r + h, r + 2 * h, r, h);                // S + L0
-    const mr_digit c2 = add_nn(r + 2 * h, r + 2 * h, h, r + 3 * h, rn - 3 * h);  // S + H2
-    add_vw(r + 2 * h, r + 2 * h, rn - 2 * h, s_carry + c1);
-    add_vw(r + 3 * h, r + 3 * h, rn - 3 * h, s_carry + c2);
-    if (subtract) {
-        const mr_digit b = sub_vv(r + h, r + h, t, 2 * h);
-        sub_vw(r + 3 * h, r + 3 * h, rn - 3 * h, b);
-    } else {
-        const mr_digit c = add_vv(r + h, r + h, t, 2 * h);
-        add_vw(r + 3 * h, r + 3 * h, rn - 3 * h, c);
+    const int hn = rn - 3 * h;  // H2's words, at most h
+    const int s_carry = add_vv(r + 2 * h, r + h, r + 2 * h, h);  // S, at weight B^2h (with carry at B^3h)
+    const auto pass = subtract ? addsub_vvv : add3_vvv;
+    const int c_lo = pass(r + h, r + 2 * h, r, t, h);  // S + L0 -+ T0
+    int c_hi = pass(r + 2 * h, r + 2 * h, r + 3 * h, t + h, hn);  // S + H2 -+ T1, H2's words
+    if (hn < h) {
+        mr_digit* u = r + 2 * h + hn;
+        const int c = subtract ? -static_cast<int>(sub_vv(u, u, t + h + hn, h - hn))
+                               : static_cast<int>(add_vv(u, u, t + h + hn, h - hn));
+        add_signed(u, rn - 2 * h - hn, c_hi);
+        c_hi = c;
     }
+    add_signed(r + 2 * h, rn - 2 * h, s_carry + c_lo);
+    add_signed(r + 3 * h, rn - 3 * h, s_carry + c_hi);
 }
 
 // Where Karatsuba splits factors of m >= n words: at h = (m + 1) / 2, made

@@ -75,6 +75,19 @@ TEST(Kernels, BothPathsAgreeWithWordArithmeticAtShortLengths) {
                 EXPECT_EQ(sum, want_sum);
                 EXPECT_EQ(sub_vv(back.data(), sum.data(), y.data(), n), carry);
                 EXPECT_EQ(back, x);
+                // add3_vvv and addsub_vvv (z in x's place) against two
+                // passes of add_vv and sub_vv.
+                const words w = pattern(rng, n, (kind + 1) % 3);
+                words two_pass(static_cast<std::size_t>(n)), one_pass = x;
+                int want_c = static_cast<int>(add_vv(two_pass.data(), x.data(), y.data(), n));
+                want_c += static_cast<int>(add_vv(two_pass.data(), two_pass.data(), w.data(), n));
+                EXPECT_EQ(add3_vvv(one_pass.data(), one_pass.data(), y.data(), w.data(), n), want_c);
+                EXPECT_EQ(one_pass, two_pass);
+                one_pass = x;
+                want_c = static_cast<int>(add_vv(two_pass.data(), x.data(), y.data(), n));
+                want_c -= static_cast<int>(sub_vv(two_pass.data(), two_pass.data(), w.data(), n));
+                EXPECT_EQ(addsub_vvv(one_pass.data(), one_pass.data(), y.data(), w.data(), n), want_c);
+                EXPECT_EQ(one_pass, two_pass);
                 // divexact3_vv of 3 * x, and dbl_addsqr_vv against twice z
                 // plus the product of each limb with itself.
                 if (n > 0) {
