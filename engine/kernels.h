@@ -124,6 +124,13 @@ inline constexpr int basecase_fixed_max = 32;
 bool sqr_basecase_fixed(mr_digit* r, const mr_digit* x, int m);
 bool mul_basecase_fixed(mr_digit* r, const mr_digit* x, const mr_digit* y, int m);
 bool monty_adx_in_use(int k);
+// The fixed-length square and product above for m words, taken once for
+// many of one length: r[0 .. 2m-1] as sqr_basecase_vv and mul_basecase_vv
+// leave it; null unless the BMI2/ADX kernel path is chosen and takes m.
+using basecase_square_kernel = void (*)(mr_digit* r, const mr_digit* x);
+using basecase_product_kernel = void (*)(mr_digit* r, const mr_digit* x, const mr_digit* y);
+basecase_square_kernel basecase_square_for(int m);
+basecase_product_kernel basecase_product_for(int m);
 
 // The kernel that monty_square_vv runs for a k-word modulus under the
 // present selection, taken once for a loop of many squares: a fixed-length

@@ -297,9 +297,23 @@ void monty_product_fixed(const mr_digit* x, const mr_digit* y, const mr_digit* n
     reduce_fixed<L>(reinterpret_cast<u64*>(buf), reinterpret_cast<const u64*>(n), c64);
 }
 
+// The schoolbook square and product on the kernels for L limbs, in the form
+// of basecase_square_kernel and basecase_product_kernel.
+template <int L>
+void sqr_fixed_words(mr_digit* r, const mr_digit* x) {
+    sqr_fixed<L>(reinterpret_cast<u64*>(r), reinterpret_cast<const u64*>(x));
+}
+
+template <int L>
+void mul_fixed_words(mr_digit* r, const mr_digit* x, const mr_digit* y) {
+    mul_fixed<L>(reinterpret_cast<u64*>(r), reinterpret_cast<const u64*>(x), reinterpret_cast<const u64*>(y));
+}
+
 struct fixed_set {
     void (*sqr)(u64*, const u64*);
     void (*mul)(u64*, const u64*, const u64*);
+    basecase_square_kernel sqr_words;
+    basecase_product_kernel mul_words;
     void (*reduce)(u64*, const u64*, u64);
     monty_square_kernel monty_square;
     monty_product_kernel monty_product;
@@ -307,7 +321,8 @@ struct fixed_set {
 
 template <int... L>
 constexpr std::array<fixed_set, sizeof...(L)> make_fixed_sets(std::integer_sequence<int, L...>) {
-    return {fixed_set{sqr_fixed<L + 2>, mul_fixed<L + 2>, reduce_fixed<L + 2>, monty_square_fixed<L + 2>,
+    return {fixed_set{sqr_fixed<L + 2>, mul_fixed<L + 2>, sqr_fixed_words<L + 2>, mul_fixed_words<L + 2>,
+                      reduce_fixed<L + 2>, monty_square_fixed<L + 2>,
                       monty_product_fixed<L + 2>}...};
 }
 
@@ -458,6 +473,26 @@ bool mul_basecase_fixed(mr_digit* r, const mr_digit* x, const mr_digit* y, int m
     (void)r, (void)x, (void)y, (void)m;
     return false;
 #endif
+}
+
+basecase_square_kernel basecase_square_for(int m) {
+#ifdef TORVANE_HAVE_ADX_MONTY
+    if (current_kernel_path() == kernel_path::bmi2_adx)
+        if (const fixed_set* f = fixed_for(m)) return f->sqr_words;
+#else
+    (void)m;
+#endif
+    return nullptr;
+}
+
+basecase_product_kernel basecase_product_for(int m) {
+#ifdef TORVANE_HAVE_ADX_MONTY
+    if (current_kernel_path() == kernel_path::bmi2_adx)
+        if (const fixed_set* f = fixed_for(m)) return f->mul_words;
+#else
+    (void)m;
+#endif
+    return nullptr;
 }
 
 bool select_monty_adx(bool use) {

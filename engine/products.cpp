@@ -626,6 +626,17 @@ void karatsuba_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b,
     mr_digit* rest = scratch + 4 * h + 1;
     const bool a_neg = abs_diff(da, a, h, a + h, a1n);
     const bool b_neg = abs_diff(db, b, h, b + h, b1n);
+    // At the lowest level, where all three are schoolbook products of h
+    // words, the fixed-length kernel runs them without the dispatch.
+    const basecase_product_kernel fixed =
+        h < product_karatsuba_threshold && a1n == h && b1n == h ? basecase_product_for(h) : nullptr;
+    if (fixed != nullptr) {
+        fixed(t, da, db);
+        fixed(r, a, b);
+        fixed(r + 2 * h, a + h, b + h);
+        karatsuba_middle(r, m + n, h, t, a_neg == b_neg);
+        return;
+    }
     product_vv(t, da, h, db, h, rest);
     product_vv(r, a, h, b, h, rest);
     product_vv(r + 2 * h, a + h, a1n, b + h, b1n, rest);
@@ -651,6 +662,15 @@ void karatsuba_square(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch) 
     mr_digit* u = scratch + 2 * h;
     mr_digit* rest = scratch + 4 * h + 1;
     abs_diff(d, a, h, a + h, a1n);
+    const basecase_square_kernel fixed =
+        h < square_karatsuba_threshold && a1n == h ? basecase_square_for(h) : nullptr;
+    if (fixed != nullptr) {  // the lowest level, as in the product
+        fixed(t, d);
+        fixed(r, a);
+        fixed(r + 2 * h, a + h);
+        karatsuba_middle(r, 2 * m, h, t, true);
+        return;
+    }
     square_vv(t, d, h, rest);
     square_vv(r, a, h, rest);
     square_vv(r + 2 * h, a + h, a1n, rest);

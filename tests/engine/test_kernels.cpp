@@ -4,6 +4,7 @@
 // unrolled loops, and carries that run through whole limbs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <utility>
@@ -150,6 +151,19 @@ TEST(Kernels, BothPathsAgreeWithWordArithmeticAtShortLengths) {
                     sqr_basecase_vv(xx.data(), x.data(), n);
                     EXPECT_EQ(xy, want_xy);
                     EXPECT_EQ(xx, want_xx);
+                    // The fixed-length kernels as Karatsuba takes them: on
+                    // BMI2/ADX at every even length they cover, else none.
+                    const bool fixed = path == kernel_path::bmi2_adx && n % 2 == 0 && n >= 4 && n <= basecase_fixed_max;
+                    ASSERT_EQ(basecase_product_for(n) != nullptr, fixed);
+                    ASSERT_EQ(basecase_square_for(n) != nullptr, fixed);
+                    if (fixed) {
+                        std::fill(xy.begin(), xy.end(), 0u);
+                        std::fill(xx.begin(), xx.end(), 0u);
+                        basecase_product_for(n)(xy.data(), x.data(), y.data());
+                        basecase_square_for(n)(xx.data(), x.data());
+                        EXPECT_EQ(xy, want_xy);
+                        EXPECT_EQ(xx, want_xx);
+                    }
                 }
             }
         }
