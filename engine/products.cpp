@@ -832,7 +832,7 @@ method product_method(int m, int n) {
 method square_method(int m) {
     if (m < square_karatsuba_threshold) return method::schoolbook;
     if (m < square_toom3_threshold || (m >= toom3_gap_from && m < toom3_gap_to)) return method::karatsuba;
-    if (m < square_toom4_threshold || m >= square_toom4_limit) return method::toom3;
+    if (m < square_toom4_threshold || (m >= square_toom4_limit && m < square_toom4_resume)) return method::toom3;
     return method::toom4;
 }
 

@@ -108,6 +108,14 @@ inline constexpr int toom3_gap_to = 1040;
 inline constexpr int product_toom4_threshold = 1696;
 inline constexpr int square_toom4_threshold = 1664;
 inline constexpr int square_toom4_limit = 2016;
+// Squares take Toom-4 again from square_toom4_resume words, once
+// Karatsuba's middle term ran on one-pass kernels and its lowest level on
+// the fixed-length kernels directly (torvane-tune-products --runs 31
+// --methods toom4, --range 1952:2048:16 twice, 1986:2016:2, 2018:2036:2
+// and 2036:2048:2, Toom-4's time over Toom-3's): 1.02-1.04 from 1984 to
+// 2012, 1.09 at 2014 and 2016, 0.96-0.98 from 2018 to 2028, 1.0 at 2030
+// and 2032, 0.93-0.95 from 2034 to 2048; the limit above stays.
+inline constexpr int square_toom4_resume = 2018;
 // Toom-4/2 measured again with the thresholds above (--methods toom42
 // --range 48:400:16, --runs 31, two runs): 1.03-1.23 up to 128 words,
 // 0.94-1.0 from 144 to 240, 0.85-0.96 from 256 on; 160 stays.

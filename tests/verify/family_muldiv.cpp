@@ -33,8 +33,9 @@ std::pair<int, int> method_edge_lengths(context& c, int room, bool square, int m
                                      product_toom4_threshold,     square_toom4_threshold,
                                      product_toom42_threshold,    2 * product_toom42_threshold,
                                      square_toom4_limit,          basecase_fixed_max,
-                                     toom3_gap_from,              toom3_gap_to};
-    const int t = thresholds[c.r.below(12)];
+                                     toom3_gap_from,              toom3_gap_to,
+                                     square_toom4_resume};
+    const int t = thresholds[c.r.below(13)];
     int m = t + static_cast<int>(c.r.range(-2, 2)), n = m;
     switch (square ? 0 : c.r.below(7)) {
         case 0: break;
