@@ -479,6 +479,30 @@ void combine(mr_digit* z, int n, const std::array<const mr_digit*, sizeof...(F)>
     if constexpr (S != 0) store_limb(z + n - 2, below >> S);
 }
 
+// x = (x + F y) / d over n words (n even) in one pass, for a d that divides
+// 2^64 - 1 and a sum that is a non-negative multiple of d: the limbs of the
+// sum, formed with a signed carry as in combine, feed divexact_by_factor's
+// chain directly.
+template <std::int64_t F>
+void combine_divexact(mr_digit* x, const mr_digit* y, int n, std::uint64_t d) {
+    using u64 = std::uint64_t;
+    __extension__ typedef unsigned __int128 u128;
+    const u64 f = ~u64{0} / d;
+    signed_wide carry = 0;
+    u64 q = 0, high = 0, borrow = 0;
+    for (int i = 0; i + 1 < n; i += 2) {
+        const signed_wide acc = carry + static_cast<signed_wide>(load_limb(x + i)) + scaled<F>(load_limb(y + i));
+        carry = acc >> 64;
+        const u128 p = static_cast<u128>(static_cast<u64>(acc)) * f;
+        u64 t;
+        const u64 b1 = __builtin_sub_overflow(q, static_cast<u64>(p), &t);
+        const u64 b2 = __builtin_sub_overflow(t, high + borrow, &q);
+        borrow = b1 + b2;
+        high = static_cast<u64>(p >> 64);
+        store_limb(x + i, q);
+    }
+}
+
 // The interpolation of Toom-4 from v1, vm1, v2, vm2 (signs in vm1_negative,
 // vm2_negative) and vh (v_half), each p = 2k + 2 words, with v0 and vinf
 // already in r; adds c1 .. c5 into r. rn = the product's length; `spare`
@@ -509,16 +533,14 @@ void toom4_interpolate(mr_digit* r, int rn, int k, mr_digit* v1, mr_digit* vm1, 
     // The odd ones, with O1 = D1/2 and O2 = D2/4:
     // 3Y = (vh - 64c0 - 16c2 - 4c4 - c6) / 2 - O1 = 15c1 + 3c3,
     // 3X = O2 - O1 = 3c3 + 15c5, 9 c3 = 15 O1 - 3X - 3Y.
+    // D1 stays in vm1 (O1 = D1 / 2 taken by the shifts of the passes).
     combine<1, 1, -64, -16, -4, -1, -1>(vh, p, {v0, v1, v2, vinf, vm1});
-    shr_vu(vm1, vm1, p, 1);                            // O1
-    combine<2, 1, -4>(vm2, p, {vm1});                  // 3X
-    combine<0, 15, -1, -1>(vm1, p, {vm2, vh});
+    combine<2, 1, -2>(vm2, p, {vm1});                  // 3X = (D2 - 2 D1) / 4
+    combine<1, 15, -2, -2>(vm1, p, {vm2, vh});         // 9 c3 = (15 D1 - 2 (3X) - 2 (3Y)) / 2
     divexact_by_factor(vm1, p, 3);                     // 3 c3
     divexact_by_factor(vm1, p, 3);                     // c3
-    combine<0, 1, -3>(vm2, p, {vm1});
-    combine<0, 1, -3>(vh, p, {vm1});
-    divexact_by_factor(vm2, p, 15);                    // c5 = (3X - 3c3) / 15
-    divexact_by_factor(vh, p, 15);                     // c1 = (3Y - 3c3) / 15
+    combine_divexact<-3>(vm2, vm1, p, 15);             // c5 = (3X - 3c3) / 15
+    combine_divexact<-3>(vh, vm1, p, 15);              // c1 = (3Y - 3c3) / 15
     // r = v0 + c1 t + ... + c5 t^5 + vinf t^6: c2 and c4 are copied into
     // the free words between v0 and vinf, their tops added.
     copy_words(r + 2 * k, v1, 2 * k);
