@@ -838,6 +838,14 @@ namespace {
 enum class method { schoolbook, pieces, karatsuba, toom3, toom42, toom4 };
 
 // The method of the dispatch for m >= n >= 1 (and for a square, n = m).
+// Whether a product or square of n words takes Karatsuba inside the Toom-3
+// range (toom3_gap_from to toom3_gap_to). Not when the pool would run this
+// Toom-3 level's points at once: there Toom-3's five point products on two
+// threads beat Karatsuba on one (32768 bits: 1024 words).
+bool in_toom3_gap(int n) {
+    return n >= toom3_gap_from && n < toom3_gap_to && !(n >= parallel_product_threshold && pool_available());
+}
+
 method product_method(int m, int n) {
     if (n < product_karatsuba_threshold) return method::schoolbook;
     // Toom-4/2 takes five products of about m/4 words where the pieces take
@@ -847,13 +855,13 @@ method product_method(int m, int n) {
         return n >= product_toom42_threshold && 5 * n >= 2 * m ? method::toom42 : method::pieces;
     if (n >= product_toom4_threshold && n > 3 * ((m + 3) / 4)) return method::toom4;
     if (n < product_toom3_threshold || n <= 2 * ((m + 2) / 3)) return method::karatsuba;
-    if (n >= toom3_gap_from && n < toom3_gap_to) return method::karatsuba;
+    if (in_toom3_gap(n)) return method::karatsuba;
     return method::toom3;
 }
 
 method square_method(int m) {
     if (m < square_karatsuba_threshold) return method::schoolbook;
-    if (m < square_toom3_threshold || (m >= toom3_gap_from && m < toom3_gap_to)) return method::karatsuba;
+    if (m < square_toom3_threshold || in_toom3_gap(m)) return method::karatsuba;
     if (m < square_toom4_threshold || (m >= square_toom4_limit && m < square_toom4_resume)) return method::toom3;
     return method::toom4;
 }
