@@ -11,10 +11,14 @@
 // counted itself in before the starter looked is waited for, one that
 // counted itself in later finds the slot empty).
 //
-// Slots: 0 holds the outermost run (one at a time, `busy`); slot 1 + i the
-// nested run that thread i (0 the caller, 1 ... the workers) started from
-// inside a task. A thread has at most one nested run open: it starts one
-// only inside a task and does not help others while it waits for it.
+// Slots: 0 holds the outermost run (one at a time, `busy`); slots 1 + i *
+// max_nesting + d the nested runs that thread i (0 the caller, 1 ... the
+// workers) has open, d = 0 for the first. A thread opens nested runs only
+// inside a task and does not help others while it waits for one, so its
+// open runs form a stack: a task of its run d, which it takes itself, may
+// open run d + 1 (a Toom point whose top Karatsuba level runs its three
+// products at once). Deeper than max_nesting, a run is not published: the
+// task computes on its own.
 //
 // Who helps: a worker between tasks scans the slots, the outermost run's
 // first; the caller of the outermost run, once its own tasks are done, takes
@@ -78,7 +82,9 @@ struct pool_job {
 
 // The largest number of threads a pool may have.
 constexpr int max_pool_threads = 64;
-constexpr int slot_count = max_pool_threads + 1;
+// Nested runs a thread may have open at once.
+constexpr int max_nesting = 6;
+constexpr int slot_count = 1 + max_pool_threads * max_nesting;
 
 std::mutex start_mutex;  // pool_start and pool_stop
 // Made by pool_start and freed by pool_stop. A process that ends without
@@ -104,6 +110,7 @@ std::atomic_flag busy = ATOMIC_FLAG_INIT;  // held by the thread whose run is th
 
 thread_local bool inside_task = false;
 thread_local int thread_index = 0;  // 0: any thread outside the pool; i: worker i
+thread_local int nesting = 0;       // nested runs this thread has open
 thread_local mr_state* thread_instance = nullptr;  // the instance of this thread's tasks
 
 thread_local bool use_here = true;
@@ -146,8 +153,8 @@ bool help(int first, int last, const pool_executor& executor) {
     return took;
 }
 
-// The slots in use: the outermost run's and one nested run for each thread.
-int last_slot() { return worker_count + 1; }
+// The slots in use: the outermost run's and the nested runs of each thread.
+int last_slot() { return (worker_count + 1) * max_nesting; }
 
 // Publishes `job` in `slot` and wakes the threads that sleep.
 void publish(int slot, pool_job* job) {
@@ -196,10 +203,12 @@ void worker_main(int index, mr_state* s) {
 }
 
 // A nested run from inside a task on this thread: published in the
-// thread's own slot; the thread takes tasks like the others and then waits
+// thread's next slot; the thread takes tasks like the others and then waits
 // for those taken, spinning a little and then sleeping.
 bool nested_run(int count, pool_task task, void* context) {
-    const int slot = 1 + thread_index;
+    if (nesting >= max_nesting) return false;
+    const int slot = 1 + thread_index * max_nesting + nesting;
+    ++nesting;
     pool_job job;
     job.task = task;
     job.context = context;
@@ -219,6 +228,7 @@ bool nested_run(int count, pool_task task, void* context) {
         }
     }
     withdraw(slot);
+    --nesting;
     return true;
 }
 
@@ -269,6 +279,8 @@ bool pool_available() {
     if (!use_here || !pool_on.load(std::memory_order_acquire)) return false;
     return inside_task || !busy.test(std::memory_order_relaxed);
 }
+
+bool pool_inside_task() { return use_here && inside_task && pool_on.load(std::memory_order_acquire); }
 
 bool pool_run(int count, pool_task task, void* context) {
     if (count <= 0 || !use_here || !pool_on.load(std::memory_order_acquire)) return false;

@@ -49,7 +49,8 @@ using pool_task = void (*)(void* context, int index, const pool_executor& execut
 // are free, and returns true when every task has returned. Without a pool,
 // or while another thread's outermost run holds it, it runs nothing and
 // returns false: the caller then computes on its own, the way it does
-// without a pool. From inside a task it starts a nested run (see above).
+// without a pool. From inside a task it starts a nested run (see above;
+// false, nothing run, past the deepest nesting kept).
 bool pool_run(int count, pool_task task, void* context);
 
 // Whether a run started now from this thread may be spread over more than
@@ -57,6 +58,10 @@ bool pool_run(int count, pool_task task, void* context);
 // holds it. The parallel paths test it to keep the one-thread code where it
 // cannot help.
 bool pool_available();
+
+// Whether the calling thread is computing a task of a run: a run started
+// now is a nested one, which threads that are free join.
+bool pool_inside_task();
 
 // Whether the calling thread's computations use the pool (default true):
 // a benchmark times the engine with and without it in one process.

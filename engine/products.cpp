@@ -59,6 +59,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 
@@ -73,6 +74,11 @@
 // passes b = nullptr.
 bool parallel_toom3(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch);
 bool parallel_toom4(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch);
+// Karatsuba's three products of halves h (t = da db, z0 in r, z2 at r +
+// 2h) as a nested run inside a pool task; false when they do not run
+// there. A square passes b = db = nullptr and da = |a0 - a1|.
+bool parallel_karatsuba(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, int h, mr_digit* t,
+                        const mr_digit* da, const mr_digit* db, mr_digit* rest);
 
 namespace {
 
@@ -659,9 +665,11 @@ void karatsuba_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b,
         karatsuba_middle(r, m + n, h, t, a_neg == b_neg);
         return;
     }
-    product_vv(t, da, h, db, h, rest);
-    product_vv(r, a, h, b, h, rest);
-    product_vv(r + 2 * h, a + h, a1n, b + h, b1n, rest);
+    if (!parallel_karatsuba(r, a, m, b, n, h, t, da, db, rest)) {
+        product_vv(t, da, h, db, h, rest);
+        product_vv(r, a, h, b, h, rest);
+        product_vv(r + 2 * h, a + h, a1n, b + h, b1n, rest);
+    }
     const int z2n = a1n + b1n;
     if (z2n >= h) {
         karatsuba_middle(r, m + n, h, t, a_neg == b_neg);
@@ -693,9 +701,11 @@ void karatsuba_square(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch) 
         karatsuba_middle(r, 2 * m, h, t, true);
         return;
     }
-    square_vv(t, d, h, rest);
-    square_vv(r, a, h, rest);
-    square_vv(r + 2 * h, a + h, a1n, rest);
+    if (!parallel_karatsuba(r, a, m, nullptr, m, h, t, d, nullptr, rest)) {
+        square_vv(t, d, h, rest);
+        square_vv(r, a, h, rest);
+        square_vv(r + 2 * h, a + h, a1n, rest);
+    }
     if (2 * a1n >= h) {
         karatsuba_middle(r, 2 * m, h, t, true);
         return;
@@ -951,10 +961,14 @@ std::size_t square_scratch_words(int m) {
 // it, a helping thread's its instance's product area, claimed for the task)
 // and multiplying into the value's place, which the serial method uses too.
 // Inside a task of another run (a primality test, a part of a reduction)
-// the points form a nested run, which threads that are free join. The interpolation then runs on
-// the calling thread, as without the pool. Evaluations of a pair at +x and
-// -x are made twice, once by each of the two tasks: linear work beside the
-// products. Tasks run in order of index, the long products first.
+// the points form a nested run, which threads that are free join. Toom-4's
+// interpolation runs in steps on the threads as the points are done (see
+// toom4_run_step); the others' runs on the calling thread afterwards, as
+// without the pool. A point's own product may split further: its top
+// Karatsuba level forms a nested run (parallel_karatsuba). Evaluations of
+// a pair at +x and -x are made twice, once by each of the two tasks: linear
+// work beside the products. Tasks run in order of index, the long products
+// first (Toom-4: v0 and vinf first, for its steps).
 
 namespace {
 
@@ -971,6 +985,10 @@ struct toom_points {
     mr_digit* values[5];         // v1, vm1, v2, vm2, vh (Toom-3: the first three)
     mr_digit* caller_room;       // the caller's evaluation room and scratch
     bool negative[5];            // sign of the value, where one can be negative
+    // Toom-4: the steps of the interpolation that the tasks run as their
+    // inputs become ready (toom4_arrive), each with the number of its
+    // inputs not yet done.
+    std::atomic<int> waiting[8] = {};
 };
 
 // Words of evaluation room a point task needs before its product's scratch.
@@ -1082,13 +1100,110 @@ void toom4_point(toom_points& t, int index, mr_digit* room) {
     }
 }
 
+// Toom-4's interpolation on the pool. Its passes (toom4_interpolate) form
+// steps, each run by the thread whose task or step completes the last of
+// its inputs, right after it, while the other threads still compute
+// points; no thread waits for another. The points run v0 and vinf first
+// and v_half last, so that only the steps that need v_half (H and C3
+// below, then the final sums) remain when the last point is done.
+//     A:  (v1, vm1) <- (v1 + vm1, v1 - vm1)       after the points v1, vm1
+//     B:  (v2, vm2) <- (v2 + vm2, v2 - vm2)       after the points v2, vm2
+//     V:  v0's top words cleared, vinf copied      after the points v0, vinf
+//     E1: v1 <- c2 + c4                            after A, V
+//     X3: vm2 <- 3X                                after A, B
+//     E2: v2 <- c4, v1 <- c2                       after E1, B
+//     H:  vh <- 3Y                                 after E2, the point vh
+//     C3: vm1 <- c3, vm2 <- c5, vh <- c1           after H, X3
+// vinf is copied into r[2k + 2 ..], free until the final sums, which the
+// calling thread adds once the run is done.
+enum toom4_step { step_a, step_b, step_v, step_e1, step_x3, step_e2, step_h, step_c3 };
+
+// The order in which the run's tasks compute the points (toom4_point's
+// indexes): v0, vinf, v1, vm1, v2, vm2, v_half.
+constexpr int toom4_point_order[7] = {5, 6, 0, 1, 2, 3, 4};
+
+void toom4_arrive(toom_points& t, toom4_step step);
+
+void toom4_run_step(toom_points& t, toom4_step step) {
+    const int k = t.k, p = 2 * k + 2;
+    mr_digit* const v0 = t.r;
+    const mr_digit* const vinf = t.r + 2 * k + 2;
+    mr_digit** v = t.values;  // v1, vm1, v2, vm2, vh
+    switch (step) {
+    case step_a:
+        add_sub(v[0], v[1], p);
+        if (t.negative[1]) std::swap(v[0], v[1]);
+        toom4_arrive(t, step_e1);
+        toom4_arrive(t, step_x3);
+        break;
+    case step_b:
+        add_sub(v[2], v[3], p);
+        if (t.negative[3]) std::swap(v[2], v[3]);
+        toom4_arrive(t, step_x3);
+        toom4_arrive(t, step_e2);
+        break;
+    case step_v: {
+        const int vinf_n = t.m + t.n - 6 * k;
+        v0[2 * k] = v0[2 * k + 1] = 0;
+        copy_words(t.r + 2 * k + 2, t.r + 6 * k, vinf_n);
+        zero_words(t.r + 2 * k + 2 + vinf_n, p - vinf_n);
+        toom4_arrive(t, step_e1);
+        break;
+    }
+    case step_e1:
+        combine<1, 1, -2, -2>(v[0], p, {v0, vinf});
+        toom4_arrive(t, step_e2);
+        break;
+    case step_x3:
+        combine<2, 1, -2>(v[3], p, {v[1]});
+        toom4_arrive(t, step_c3);
+        break;
+    case step_e2:
+        combine<3, 1, -2, -128, -8>(v[2], p, {v0, vinf, v[0]});
+        divexact_by_factor(v[2], p, 3);
+        sub_vv(v[0], v[0], v[2], p);
+        toom4_arrive(t, step_h);
+        break;
+    case step_h:
+        combine<1, 1, -64, -16, -4, -1, -1>(v[4], p, {v0, v[0], v[2], vinf, v[1]});
+        toom4_arrive(t, step_c3);
+        break;
+    case step_c3:
+        combine<1, 15, -2, -2>(v[1], p, {v[3], v[4]});
+        divexact_by_factor(v[1], p, 3);
+        divexact_by_factor(v[1], p, 3);
+        combine_divexact<-3>(v[3], v[1], p, 15);
+        combine_divexact<-3>(v[4], v[1], p, 15);
+        break;
+    }
+}
+
+// One input of `step` is done: the thread that completes the last one runs
+// it.
+void toom4_arrive(toom_points& t, toom4_step step) {
+    if (t.waiting[step].fetch_sub(1, std::memory_order_acq_rel) == 1) toom4_run_step(t, step);
+}
+
+// After toom4_point's point `point`: the steps it is an input of.
+void toom4_point_done(toom_points& t, int point) {
+    switch (point) {
+    case 0:
+    case 1: toom4_arrive(t, step_a); break;
+    case 2:
+    case 3: toom4_arrive(t, step_b); break;
+    case 4: toom4_arrive(t, step_h); break;
+    default: toom4_arrive(t, step_v); break;
+    }
+}
+
 void point_task(void* context, int index, const pool_executor& executor) {
     auto& t = *static_cast<toom_points*>(context);
+    const bool toom4 = t.kind == toom_kind::toom4_product || t.kind == toom_kind::toom4_square;
     const auto point = [&](mr_digit* room) {
-        if (t.kind == toom_kind::toom3_product || t.kind == toom_kind::toom3_square)
-            toom3_point(t, index, room);
+        if (toom4)
+            toom4_point(t, toom4_point_order[index], room);
         else
-            toom4_point(t, index, room);
+            toom3_point(t, index, room);
     };
     if (executor.helping) {
         // A thread helping another's run: the product area of its instance.
@@ -1097,6 +1212,7 @@ void point_task(void* context, int index, const pool_executor& executor) {
     } else {
         point(t.caller_room);
     }
+    if (toom4) toom4_point_done(t, toom4_point_order[index]);
 }
 
 // Runs the point products of one Toom level on the pool; false (nothing
@@ -1128,8 +1244,87 @@ bool parallel_toom4(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, in
     toom_points t{square ? toom_kind::toom4_square : toom_kind::toom4_product,
                   r, a, m, b, n, k,
                   {scratch, scratch + p, scratch + 2 * p, scratch + 3 * p, scratch + 4 * p}, scratch + 5 * p, {}};
+    for (auto& w : t.waiting) w.store(2, std::memory_order_relaxed);  // every step has two inputs
     if (!run_points(t)) return false;
-    toom4_interpolate(r, m + (square ? m : n), k, t.values[0], t.values[1], t.negative[1], t.values[2],
-                      t.values[3], t.negative[3], t.values[4], t.caller_room);
+    // The steps are done (toom4_run_step): c2 and c4 are copied into the
+    // words between v0 and vinf, their tops and c1, c3, c5 added, as at the
+    // end of toom4_interpolate.
+    const int rn = m + (square ? m : n);
+    const mr_digit* c2 = t.values[0];
+    const mr_digit* c3 = t.values[1];
+    const mr_digit* c4 = t.values[2];
+    const mr_digit* c5 = t.values[3];
+    const mr_digit* c1 = t.values[4];
+    copy_words(r + 2 * k, c2, 2 * k);
+    copy_words(r + 4 * k, c4, 2 * k);
+    add_at(r, rn, 4 * k, c2 + 2 * k, 2);
+    add_at(r, rn, 6 * k, c4 + 2 * k, 2);
+    add_at(r, rn, k, c1, p);
+    add_at(r, rn, 3 * k, c3, p);
+    add_at(r, rn, 5 * k, c5, p);
     return true;
+}
+
+// ---- Karatsuba's products on the worker pool ------------------------------
+//
+// Inside a pool task (a Toom point, a piece of a reduction), a Karatsuba
+// level of parallel_karatsuba_min words or more publishes its three
+// products as a nested run: the task's thread takes them in turn, and a
+// thread that has finished its own tasks takes what is left, so that the
+// last points of a Toom level end on two threads instead of one. The
+// starting thread computes its products on the level's own scratch (the
+// same for each, one after another), a helping thread on its instance's
+// product area, claimed for the product. Outside a task nothing changes.
+
+namespace {
+
+struct karatsuba_parts {
+    mr_digit* r;
+    const mr_digit* a;
+    int m;
+    const mr_digit* b;  // null: a square
+    int n;
+    int h;
+    mr_digit* t;
+    const mr_digit* da;
+    const mr_digit* db;
+    mr_digit* rest;  // the starting thread's scratch
+};
+
+void karatsuba_part(void* context, int index, const pool_executor& executor) {
+    const auto& k = *static_cast<const karatsuba_parts*>(context);
+    const int h = k.h;
+    const auto part = [&k, h, index](mr_digit* scratch) {
+        if (k.b == nullptr) {
+            switch (index) {
+            case 0: square_vv(k.t, k.da, h, scratch); break;
+            case 1: square_vv(k.r, k.a, h, scratch); break;
+            default: square_vv(k.r + 2 * h, k.a + h, k.m - h, scratch); break;
+            }
+            return;
+        }
+        switch (index) {
+        case 0: product_vv(k.t, k.da, h, k.db, h, scratch); break;
+        case 1: product_vv(k.r, k.a, h, k.b, h, scratch); break;
+        default: product_vv(k.r + 2 * h, k.a + h, k.m - h, k.b + h, k.n - h, scratch); break;
+        }
+    };
+    if (executor.helping) {
+        const scratch_claim room(area_product);
+        part(room.words());
+    } else {
+        part(k.rest);
+    }
+}
+
+}  // namespace
+
+bool parallel_karatsuba(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, int h, mr_digit* t,
+                        const mr_digit* da, const mr_digit* db, mr_digit* rest) {
+    if (m < parallel_karatsuba_min || !pool_inside_task() || engine_instance == nullptr) return false;
+    const std::size_t words = b == nullptr ? std::max(square_scratch_words(h), square_scratch_words(m - h))
+                                           : std::max(product_scratch_words(h, h), product_scratch_words(m - h, n - h));
+    if (words > scratch_words_size(area_product)) return false;
+    karatsuba_parts k{r, a, m, b, n, h, t, da, db, rest};
+    return pool_run(3, karatsuba_part, &k);
 }
