@@ -1,6 +1,7 @@
 // torvane-tune-products: measures on this machine the operand lengths at
 // which Karatsuba overtakes the schoolbook product, Toom-3 overtakes
-// Karatsuba and Toom-4 overtakes Toom-3, for products of two different
+// Karatsuba, Toom-4 overtakes Toom-3 and Toom-8 overtakes the method the
+// dispatch takes below it, for products of two different
 // numbers and for squares, and the length n of the shorter factor from
 // which Toom-4/2 overtakes the product in pieces when the longer has 2n
 // words. It prints the constants to put into engine/thresholds.h.
@@ -15,7 +16,7 @@
 // next three, and at four lengths in five to the end of the scan, so that
 // a lucky timing in a flat region does not move it.
 //
-//     torvane-tune-products [--runs N] [--methods karatsuba,toom3,toom4,toom42]
+//     torvane-tune-products [--runs N] [--methods karatsuba,toom3,toom4,toom42,toom8]
 //                           [--range LO:HI:STEP]
 //                                          (default 41 runs, every scan)
 //
@@ -131,7 +132,7 @@ int main(int argc, char** argv) {
                    range_hi >= range_lo && range_hi <= 2048 && range_step >= 1) {
             ++i;
         } else {
-            std::fprintf(stderr, "usage: torvane-tune-products [--runs N] [--methods karatsuba,toom3,toom4,toom42]"
+            std::fprintf(stderr, "usage: torvane-tune-products [--runs N] [--methods karatsuba,toom3,toom4,toom42,toom8]"
                                  " [--range LO:HI:STEP]\n");
             return 2;
         }
@@ -146,7 +147,7 @@ int main(int argc, char** argv) {
     mr_digit* r = m.r.data();
     mr_digit* s = m.scratch.data();
 
-    int kp = 0, ks = 0, tp = 0, ts = 0, fp = 0, fs = 0, up = 0;
+    int kp = 0, ks = 0, tp = 0, ts = 0, fp = 0, fs = 0, up = 0, ep = 0, es = 0;
     if (scan("karatsuba")) {
         kp = crossover("product: schoolbook -> Karatsuba", 8, 160, 4, runs, [&](int n) {
             return std::pair<method, method>{[=] { schoolbook_product(r, a, n, b, n); },
@@ -184,6 +185,28 @@ int main(int argc, char** argv) {
                                              [=] { toom42_product(r, a, 2 * n, b, n, s); }};
         });
     }
+    if (scan("toom8")) {
+        // Against the method the dispatch takes there without Toom-8.
+        const auto below_product = [=](int n) -> method {
+            if (n >= product_toom4_threshold) return [=] { toom4_product(r, a, n, b, n, s); };
+            if (n >= product_toom3_threshold && (n < toom3_gap_from || n >= toom3_gap_to))
+                return [=] { toom3_product(r, a, n, b, n, s); };
+            return [=] { karatsuba_product(r, a, n, b, n, s); };
+        };
+        const auto below_square = [=](int n) -> method {
+            if (n >= square_toom4_threshold && (n < square_toom4_limit || n >= square_toom4_resume))
+                return [=] { toom4_square(r, a, n, s); };
+            if (n >= square_toom3_threshold && (n < toom3_gap_from || n >= toom3_gap_to))
+                return [=] { toom3_square(r, a, n, s); };
+            return [=] { karatsuba_square(r, a, n, s); };
+        };
+        ep = crossover("product: Toom-3 or -4 -> Toom-8", 512, 2048, 32, runs, [&](int n) {
+            return std::pair<method, method>{below_product(n), [=] { toom8_product(r, a, n, b, n, s); }};
+        });
+        es = crossover("square: Toom-3 or -4 -> Toom-8", 512, 2048, 32, runs, [&](int n) {
+            return std::pair<method, method>{below_square(n), [=] { toom8_square(r, a, n, s); }};
+        });
+    }
     std::printf("\nmeasured (built in now; 0: not scanned):\n");
     std::printf("constexpr int product_karatsuba_threshold = %d;  // %d\n", kp, product_karatsuba_threshold);
     std::printf("constexpr int product_toom3_threshold = %d;  // %d\n", tp, product_toom3_threshold);
@@ -192,5 +215,7 @@ int main(int argc, char** argv) {
     std::printf("constexpr int product_toom4_threshold = %d;  // %d\n", fp, product_toom4_threshold);
     std::printf("constexpr int square_toom4_threshold = %d;  // %d\n", fs, square_toom4_threshold);
     std::printf("constexpr int product_toom42_threshold = %d;  // %d\n", up, product_toom42_threshold);
+    std::printf("constexpr int product_toom8_threshold = %d;  // %d\n", ep, product_toom8_threshold);
+    std::printf("constexpr int square_toom8_threshold = %d;  // %d\n", es, square_toom8_threshold);
     return 0;
 }

@@ -1,6 +1,6 @@
 // Products and squares of word vectors. Small operands take the schoolbook
 // kernels (rows on 64-bit limbs); above the thresholds of thresholds.h Karatsuba splits
-// in two, Toom-3 in three and Toom-4 in four; a factor two to two and a
+// in two, Toom-3 in three, Toom-4 in four and Toom-8 in eight (below); a factor two to two and a
 // half times as long as the other splits in four against two (Toom-4/2),
 // and a long operand times a much shorter one is cut into pieces of the
 // short one's length.
@@ -62,6 +62,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "internal.h"
 #include "kernels.h"
@@ -74,6 +75,7 @@
 // passes b = nullptr.
 bool parallel_toom3(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch);
 bool parallel_toom4(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch);
+bool parallel_toom8(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch);
 // Karatsuba's three products of halves h (t = da db, z0 in r, z2 at r +
 // 2h) as a nested run inside a pool task; false when they do not run
 // there. A square passes b = db = nullptr and da = |a0 - a1|.
@@ -591,6 +593,256 @@ void toom3_interpolate(mr_digit* r, int rn, int k, mr_digit* v1, mr_digit* vm1, 
     add_at(r, rn, 3 * k, v2, p);
 }
 
+// ---- Toom-8 -------------------------------------------------------------
+//
+// Both factors in eight pieces of k words (the top ones shorter), c(t) of
+// degree 14, evaluated at 0, infinity, the seven pairs +-1, +-2, +-1/2,
+// +-3, +-1/3, +-3/2 and the single point 2/3. At x = u/w a factor is
+// taken as a~(x) = sum a_i u^i w^(7-i) = w^7 a(x), an integer below 2^13 B^k
+// (the weights are at most 3^7), so the value there is v(x) = a~(x) b~(x)
+// = sum c_i u^i w^(14-i), below 2^26 B^2k, in 2k + 2 words.
+//
+// Each pair gives the sum and the difference of its two values,
+//     S_j = v(x_j) + v(-x_j) = 2 sum_even c_i u^i w^(14-i),
+//     D_j = v(x_j) - v(-x_j) = 2 sum_odd  c_i u^i w^(14-i),
+// both non-negative. The even coefficients c2 .. c12 solve the six
+// equations of the S_j once c0 and c14 (the products at 0 and infinity)
+// are moved to the right; then w = v(2/3) - sum_even c_i 2^i 3^(14-i) is
+// the odd part at 2/3, and the odd coefficients c1 .. c13 solve the seven
+// equations of the D_j and w. The inverses of the two systems, each row
+// brought to integers over the least common denominator 2^s d (d odd),
+// are toom8_rows: each coefficient is one pass that sums its row's
+// multiples of the values (a signed carry of a limb or so) and divides the
+// sum exactly by d (on the way, a limb at a time) and by 2^s (a shift).
+// Every coefficient is a sum of at most eight products of pieces, below
+// 8 B^2k, and each row's denominator is below 2^24, so every sum fits the
+// 2k + 2 words of the values; the rows' factors sum to below 2^36, so the
+// signed carries fit 128 bits.
+
+// The weights u^i w^(7-i) of the pieces at each positive point: the six
+// pairs' points, then 2/3.
+constexpr std::uint32_t toom8_weights[7][8] = {
+    {1, 1, 1, 1, 1, 1, 1, 1},                     // 1
+    {1, 2, 4, 8, 16, 32, 64, 128},                // 2
+    {128, 64, 32, 16, 8, 4, 2, 1},                // 1/2
+    {1, 3, 9, 27, 81, 243, 729, 2187},            // 3
+    {2187, 729, 243, 81, 27, 9, 3, 1},            // 1/3
+    {128, 192, 288, 432, 648, 972, 1458, 2187},   // 3/2
+    {2187, 1458, 972, 648, 432, 288, 192, 128},   // 2/3
+};
+
+// One row of the inverses: c = (f . inputs) / (2^shift odd). The even
+// rows (c2, c4, .., c12) take S_1 .. S_6, c0 and c14; the odd rows (c1,
+// c3, .., c13) take D_1 .. D_6 and w (f[7] unused).
+struct toom8_row {
+    std::int64_t f[8];
+    unsigned shift;
+    std::uint64_t odd;
+};
+
+constexpr toom8_row toom8_rows[13] = {
+    {{6548850, 21384, -18711, -77, 243, -25, -1723722000, 261954000}, 6, 1819125},                  // c2
+    {{-295888950, -1018656, 661689, 3703, -4617, 1175, 23039016000, -12692862000}, 8, 1488375},     // c4
+    {{333351900, 1325664, -351981, -4942, 2178, -1475, -9921912000, 17279262000}, 8, 496125},       // c6
+    {{-224755650, -1490976, 186669, 6013, -1107, 1475, 4876872000, -22324302000}, 8, 496125},       // c8
+    {{148705200, 1569024, -111321, -7672, 648, -1175, -2812992000, 32918886000}, 8, 1488375},       // c10
+    {{-2910600, -38016, 2079, 308, -12, 25, 51744000, -1933932000}, 6, 1819125},                    // c12
+    {{-11351340, -11583, -46332, 26, 234, 20, 90, 0}, 5, 7882875},                                  // c1
+    {{100939608, 107811, 335016, -244, -1044, -184, -738, 0}, 7, 1091475},                          // c3
+    {{-444214890, -522414, -969426, 1203, 2507, 870, 2740, 0}, 8, 496125},                          // c5
+    {{25994598, 37281, 37281, -89, -89, -59, -118, 0}, 7, 33075},                                   // c7
+    {{-444214890, -969426, -522414, 2507, 1203, 1370, 1740, 0}, 8, 496125},                         // c9
+    {{100939608, 335016, 107811, -1044, -244, -369, -368, 0}, 7, 1091475},                          // c11
+    {{-11351340, -46332, -11583, 234, 26, 45, 40, 0}, 5, 7882875},                                  // c13
+};
+
+// The even coefficients' weights 2^i 3^(14-i) at 2/3, for c0, c2, .., c14.
+constexpr std::int64_t toom8_w_weights[8] = {4782969, 2125764, 944784, 419904, 186624, 82944, 36864, 16384};
+
+// The inverse of an odd d modulo 2^64 (Newton's iteration from d itself,
+// which is right to 3 bits, doubling them each step).
+constexpr std::uint64_t inverse_mod_limb(std::uint64_t d) {
+    std::uint64_t v = d;
+    for (int i = 0; i < 5; ++i) v *= 2 - d * v;
+    return v;
+}
+
+// z = (row . x) / (2^shift odd) over n words (n even) in one pass, for the
+// Row-th row of toom8_rows and a quotient that fits n words: the limbs of
+// the sum, formed with a signed carry as in combine, are divided by the odd
+// factor by Hensel's method (q = s / odd modulo 2^64, the borrow into the
+// next limb the high half of q odd), and the quotient's limbs leave one
+// limb late, shifted down. The arithmetic is modulo B^n throughout, so an
+// input may be wrong above B^n by whatever the caller puts right there;
+// here each is as read.
+template <int Row, std::size_t... J>
+void toom8_combine(mr_digit* z, int n, const std::array<const mr_digit*, sizeof...(J)>& x,
+                   std::index_sequence<J...>) {
+    using u64 = std::uint64_t;
+    __extension__ typedef unsigned __int128 u128;
+    constexpr toom8_row row = toom8_rows[Row];
+    constexpr u64 inverse = inverse_mod_limb(row.odd);
+    constexpr unsigned s = row.shift;
+    signed_wide carry = 0;
+    u64 borrow = 0, below = 0;
+    for (int i = 0; i < n; i += 2) {
+        const signed_wide acc = (carry + ... + scaled<row.f[J]>(load_limb(x[J] + i)));
+        carry = acc >> 64;
+        const u64 limb = static_cast<u64>(acc);
+        const u64 q = (limb - borrow) * inverse;
+        borrow = static_cast<u64>((static_cast<u128>(q) * row.odd) >> 64) + (limb < borrow ? 1 : 0);
+        if constexpr (s == 0)
+            store_limb(z + i, q);
+        else if (i > 0)
+            store_limb(z + i - 2, (below >> s) | (q << (64 - s)));
+        below = q;
+    }
+    if constexpr (s != 0) store_limb(z + n - 2, below >> s);
+}
+
+template <int Row, std::size_t N>
+void toom8_combine(mr_digit* z, int n, const std::array<const mr_digit*, N>& x) {
+    toom8_combine<Row>(z, n, x, std::make_index_sequence<N>{});
+}
+
+// The parts of a factor at a point, over its eight pieces of k words
+// (piece[7] zero-padded to k words): e = sum of the even pieces times
+// their weights, o = the odd ones', k + 1 words each, in one pass. The
+// weights are below 2^12, so four terms and the carry fit 128 bits and the
+// top words stay below 2^14.
+void eval8_parts(mr_digit* e, mr_digit* o, const std::array<const mr_digit*, 8>& piece, int k,
+                 const std::uint32_t (&w)[8]) {
+    using u64 = std::uint64_t;
+    __extension__ typedef unsigned __int128 u128;
+    u64 ce = 0, co = 0;
+    int i = 0;
+    for (; i + 1 < k; i += 2) {
+        const u128 se = static_cast<u128>(ce) + static_cast<u128>(load_limb(piece[0] + i)) * w[0] +
+                        static_cast<u128>(load_limb(piece[2] + i)) * w[2] +
+                        static_cast<u128>(load_limb(piece[4] + i)) * w[4] +
+                        static_cast<u128>(load_limb(piece[6] + i)) * w[6];
+        const u128 so = static_cast<u128>(co) + static_cast<u128>(load_limb(piece[1] + i)) * w[1] +
+                        static_cast<u128>(load_limb(piece[3] + i)) * w[3] +
+                        static_cast<u128>(load_limb(piece[5] + i)) * w[5] +
+                        static_cast<u128>(load_limb(piece[7] + i)) * w[7];
+        store_limb(e + i, static_cast<u64>(se));
+        store_limb(o + i, static_cast<u64>(so));
+        ce = static_cast<u64>(se >> 64);
+        co = static_cast<u64>(so >> 64);
+    }
+    if (i < k) {
+        const u64 se = ce + u64{piece[0][i]} * w[0] + u64{piece[2][i]} * w[2] + u64{piece[4][i]} * w[4] +
+                       u64{piece[6][i]} * w[6];
+        const u64 so = co + u64{piece[1][i]} * w[1] + u64{piece[3][i]} * w[3] + u64{piece[5][i]} * w[5] +
+                       u64{piece[7][i]} * w[7];
+        e[i] = static_cast<mr_digit>(se);
+        o[i] = static_cast<mr_digit>(so);
+        ce = se >> 32;
+        co = so >> 32;
+    }
+    e[k] = static_cast<mr_digit>(ce);
+    o[k] = static_cast<mr_digit>(co);
+}
+
+// The eight pieces of a factor of m words split at k, the top one (m - 7k
+// words) copied into `top` with zeros up to k words.
+std::array<const mr_digit*, 8> toom8_pieces(const mr_digit* a, int m, int k, mr_digit* top) {
+    copy_words(top, a + 7 * k, m - 7 * k);
+    zero_words(top + (m - 7 * k), 8 * k - m);
+    return {a, a + k, a + 2 * k, a + 3 * k, a + 4 * k, a + 5 * k, a + 6 * k, top};
+}
+
+// A factor at the pair's points +x and -x from its parts: plus = e + o,
+// minus = |e - o| (k + 1 words each, in the places of e and o, whichever
+// way round the pointers say); true when a(-x) < 0.
+bool eval8_pair(mr_digit*& plus, mr_digit*& minus, int k) {
+    if (cmp_vv(plus, minus, k + 1) >= 0) {
+        add_sub(plus, minus, k + 1);
+        return false;
+    }
+    add_sub(minus, plus, k + 1);
+    std::swap(plus, minus);
+    return true;
+}
+
+// A factor at point j of toom8_weights: at the pair's points (j < 6) into
+// plus and minus as eval8_pair leaves them, at 2/3 (j = 6) into plus.
+bool eval8_point(mr_digit*& plus, mr_digit*& minus, const std::array<const mr_digit*, 8>& piece, int k, int j) {
+    eval8_parts(plus, minus, piece, k, toom8_weights[j]);
+    if (j < 6) return eval8_pair(plus, minus, k);
+    add_vv(plus, plus, minus, k + 1);
+    return false;
+}
+
+// The interpolation of Toom-8 from the values v(+-x_j) in values[2j] and
+// values[2j + 1] (signs of the second in `negative`) and v(2/3) in
+// values[12], each p = 2k + 2 words, with v0 and vinf already in r; leaves
+// the product in r. rn = the product's length; `spare` is 2p words of room.
+void toom8_interpolate(mr_digit* r, int rn, int k, mr_digit* const* values, const bool* negative, mr_digit* spare) {
+    const int p = 2 * k + 2;
+    mr_digit* c0 = spare;
+    mr_digit* c14 = spare + p;
+    copy_words(c0, r, 2 * k);
+    zero_words(c0 + 2 * k, 2);
+    copy_words(c14, r + 14 * k, rn - 14 * k);
+    zero_words(c14 + (rn - 14 * k), p - (rn - 14 * k));
+    mr_digit* s[6];
+    mr_digit* d[6];
+    for (int j = 0; j < 6; ++j) {
+        s[j] = values[2 * j];
+        d[j] = values[2 * j + 1];
+        add_sub(s[j], d[j], p);
+        if (negative[2 * j + 1]) std::swap(s[j], d[j]);
+    }
+    // The even coefficients straight into their places in r, c_2i at 2ik:
+    // each one's top limb (at 2ik + 2k) is where the next one begins, so it
+    // is kept aside before that is written.
+    const std::array<const mr_digit*, 8> even_in{s[0], s[1], s[2], s[3], s[4], s[5], c0, c14};
+    std::uint64_t tops[7];
+    toom8_combine<0>(r + 2 * k, p, even_in);
+    tops[1] = load_limb(r + 4 * k);
+    toom8_combine<1>(r + 4 * k, p, even_in);
+    tops[2] = load_limb(r + 6 * k);
+    toom8_combine<2>(r + 6 * k, p, even_in);
+    tops[3] = load_limb(r + 8 * k);
+    toom8_combine<3>(r + 8 * k, p, even_in);
+    tops[4] = load_limb(r + 10 * k);
+    toom8_combine<4>(r + 10 * k, p, even_in);
+    tops[5] = load_limb(r + 12 * k);
+    toom8_combine<5>(r + 12 * k, p, even_in);
+    tops[6] = load_limb(r + 14 * k);
+    // w = v(2/3) - sum_even c_i 2^i 3^(14-i), in v(2/3)'s place, reading c2
+    // .. c12 from r, where the limb above each is the next one's lowest
+    // instead of its own top: the pass is right modulo B^p, and the top
+    // limb is put right after it.
+    mr_digit* w = values[12];
+    combine<0, 1, -toom8_w_weights[0], -toom8_w_weights[1], -toom8_w_weights[2], -toom8_w_weights[3],
+            -toom8_w_weights[4], -toom8_w_weights[5], -toom8_w_weights[6], -toom8_w_weights[7]>(
+        w, p, {c0, r + 2 * k, r + 4 * k, r + 6 * k, r + 8 * k, r + 10 * k, r + 12 * k, c14});
+    std::uint64_t fix = 0;
+    for (int i = 1; i <= 6; ++i)
+        fix += static_cast<std::uint64_t>(toom8_w_weights[i]) * (load_limb(r + 2 * i * k + 2 * k) - tops[i]);
+    store_limb(w + 2 * k, load_limb(w + 2 * k) + fix);
+    // The odd coefficients into the places of the S_j and c0.
+    const std::array<const mr_digit*, 7> odd_in{d[0], d[1], d[2], d[3], d[4], d[5], w};
+    mr_digit* odd[7] = {s[0], s[1], s[2], s[3], s[4], s[5], c0};
+    toom8_combine<6>(odd[0], p, odd_in);
+    toom8_combine<7>(odd[1], p, odd_in);
+    toom8_combine<8>(odd[2], p, odd_in);
+    toom8_combine<9>(odd[3], p, odd_in);
+    toom8_combine<10>(odd[4], p, odd_in);
+    toom8_combine<11>(odd[5], p, odd_in);
+    toom8_combine<12>(odd[6], p, odd_in);
+    // c14 back above c12, then the even coefficients' top limbs and the odd
+    // coefficients added.
+    copy_words(r + 14 * k, c14, rn - 14 * k);
+    for (int i = 1; i <= 6; ++i) {
+        const mr_digit top[2] = {static_cast<mr_digit>(tops[i]), static_cast<mr_digit>(tops[i] >> 32)};
+        add_at(r, rn, 2 * i * k + 2 * k, top, 2);
+    }
+    for (int i = 0; i < 7; ++i) add_at(r, rn, (2 * i + 1) * k, odd[i], p);
+}
+
 }  // namespace
 
 void schoolbook_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n) {
@@ -843,9 +1095,66 @@ void toom4_square(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch) {
     toom4_interpolate(r, 2 * m, k, v1, vm1, false, v2, vm2, false, vh, ea);
 }
 
+// r = a * b for m >= n > 7k, k = (m + 7) / 8.
+void toom8_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch) {
+    if (parallel_toom8(r, a, m, b, n, scratch)) return;
+    const int k = (m + 7) / 8;
+    const int p = 2 * k + 2;
+    mr_digit* values[13];
+    bool negative[13] = {};
+    for (int i = 0; i < 13; ++i) values[i] = scratch + i * p;
+    mr_digit* spare = scratch + 13 * p;  // 2p words, for the interpolation
+    mr_digit* top_a = spare + 2 * p;     // k words each
+    mr_digit* top_b = top_a + k;
+    mr_digit* e = top_b + k;             // four of k + 1 words
+    mr_digit* rest = e + 4 * (k + 1);
+    const auto pa = toom8_pieces(a, m, k, top_a);
+    const auto pb = toom8_pieces(b, n, k, top_b);
+    for (int j = 0; j < 7; ++j) {
+        mr_digit* ap = e;
+        mr_digit* am = e + (k + 1);
+        mr_digit* bp = e + 2 * (k + 1);
+        mr_digit* bm = e + 3 * (k + 1);
+        const bool negative_a = eval8_point(ap, am, pa, k, j);
+        const bool negative_b = eval8_point(bp, bm, pb, k, j);
+        product_top(values[2 * j], ap, bp, k, rest);
+        if (j < 6) {
+            negative[2 * j + 1] = negative_a != negative_b;
+            product_top(values[2 * j + 1], am, bm, k, rest);
+        }
+    }
+    product_vv(r, a, k, b, k, rest);
+    product_vv(r + 14 * k, a + 7 * k, m - 7 * k, b + 7 * k, n - 7 * k, rest);
+    toom8_interpolate(r, m + n, k, values, negative, spare);
+}
+
+void toom8_square(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch) {
+    if (parallel_toom8(r, a, m, nullptr, m, scratch)) return;
+    const int k = (m + 7) / 8;
+    const int p = 2 * k + 2;
+    mr_digit* values[13];
+    const bool negative[13] = {};
+    for (int i = 0; i < 13; ++i) values[i] = scratch + i * p;
+    mr_digit* spare = scratch + 13 * p;
+    mr_digit* top_a = spare + 2 * p;  // k words
+    mr_digit* e = top_a + k;          // two of k + 1 words
+    mr_digit* rest = e + 2 * (k + 1);
+    const auto pa = toom8_pieces(a, m, k, top_a);
+    for (int j = 0; j < 7; ++j) {
+        mr_digit* ap = e;
+        mr_digit* am = e + (k + 1);
+        eval8_point(ap, am, pa, k, j);
+        square_top(values[2 * j], ap, k, rest);
+        if (j < 6) square_top(values[2 * j + 1], am, k, rest);
+    }
+    square_vv(r, a, k, rest);
+    square_vv(r + 14 * k, a + 7 * k, m - 7 * k, rest);
+    toom8_interpolate(r, 2 * m, k, values, negative, spare);
+}
+
 namespace {
 
-enum class method { schoolbook, pieces, karatsuba, toom3, toom42, toom4 };
+enum class method { schoolbook, pieces, karatsuba, toom3, toom42, toom4, toom8 };
 
 // The method of the dispatch for m >= n >= 1 (and for a square, n = m).
 // Whether a product or square of n words takes Karatsuba inside the Toom-3
@@ -863,6 +1172,7 @@ method product_method(int m, int n) {
     // products of n/2 words against 2 of n).
     if (n <= (m + 1) / 2)
         return n >= product_toom42_threshold && 5 * n >= 2 * m ? method::toom42 : method::pieces;
+    if (n >= product_toom8_threshold && n > 7 * ((m + 7) / 8)) return method::toom8;
     if (n >= product_toom4_threshold && n > 3 * ((m + 3) / 4)) return method::toom4;
     if (n < product_toom3_threshold || n <= 2 * ((m + 2) / 3)) return method::karatsuba;
     if (in_toom3_gap(n)) return method::karatsuba;
@@ -872,6 +1182,7 @@ method product_method(int m, int n) {
 method square_method(int m) {
     if (m < square_karatsuba_threshold) return method::schoolbook;
     if (m < square_toom3_threshold || in_toom3_gap(m)) return method::karatsuba;
+    if (m >= square_toom8_threshold) return method::toom8;
     if (m < square_toom4_threshold || (m >= square_toom4_limit && m < square_toom4_resume)) return method::toom3;
     return method::toom4;
 }
@@ -886,6 +1197,7 @@ void product_vv(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n,
     case method::toom3: toom3_product(r, a, m, b, n, scratch); break;
     case method::toom42: toom42_product(r, a, m, b, n, scratch); break;
     case method::toom4: toom4_product(r, a, m, b, n, scratch); break;
+    case method::toom8: toom8_product(r, a, m, b, n, scratch); break;
     }
 }
 
@@ -894,6 +1206,7 @@ void square_vv(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch) {
     case method::schoolbook: schoolbook_square(r, a, m); break;
     case method::karatsuba: karatsuba_square(r, a, m, scratch); break;
     case method::toom3: toom3_square(r, a, m, scratch); break;
+    case method::toom8: toom8_square(r, a, m, scratch); break;
     default: toom4_square(r, a, m, scratch); break;
     }
 }
@@ -928,6 +1241,13 @@ std::size_t product_scratch_words(int m, int n) {
                std::max({product_scratch_words(k + 1, k + 1), product_scratch_words(k, k),
                          product_scratch_words(m - 3 * k, n - 3 * k)});
     }
+    case method::toom8: {
+        // 13 values and 2 spare of 2k + 2 words, the two top pieces and
+        // four evaluations.
+        const int k = (m + 7) / 8;
+        return 36 * static_cast<std::size_t>(k) + 34 +
+               std::max(product_scratch_words(k, k), product_scratch_words(m - 7 * k, n - 7 * k));
+    }
     }
     return 0;
 }
@@ -947,6 +1267,10 @@ std::size_t square_scratch_words(int m) {
         const int k = (m + 3) / 4;
         return 13 * static_cast<std::size_t>(k) + 13 +
                std::max({square_scratch_words(k + 1), square_scratch_words(k), square_scratch_words(m - 3 * k)});
+    }
+    case method::toom8: {
+        const int k = (m + 7) / 8;
+        return 33 * static_cast<std::size_t>(k) + 32 + std::max(square_scratch_words(k), square_scratch_words(m - 7 * k));
     }
     default: return 0;
     }
@@ -972,7 +1296,7 @@ std::size_t square_scratch_words(int m) {
 
 namespace {
 
-enum class toom_kind { toom3_product, toom3_square, toom4_product, toom4_square };
+enum class toom_kind { toom3_product, toom3_square, toom4_product, toom4_square, toom8_product, toom8_square };
 
 struct toom_points {
     toom_kind kind;
@@ -982,9 +1306,9 @@ struct toom_points {
     const mr_digit* b;
     int n;
     int k;
-    mr_digit* values[5];         // v1, vm1, v2, vm2, vh (Toom-3: the first three)
+    mr_digit* values[13];        // v1, vm1, v2, vm2, vh (Toom-3: the first three; Toom-8: its 13)
     mr_digit* caller_room;       // the caller's evaluation room and scratch
-    bool negative[5];            // sign of the value, where one can be negative
+    bool negative[13];           // sign of the value, where one can be negative
     // Toom-4: the steps of the interpolation that the tasks run as their
     // inputs become ready (toom4_arrive), each with the number of its
     // inputs not yet done.
@@ -998,12 +1322,15 @@ int evaluation_words(toom_kind kind, int k) {
     case toom_kind::toom3_square: return k + 1;
     case toom_kind::toom4_product: return 5 * (k + 1);
     case toom_kind::toom4_square: return 3 * (k + 1);
+    case toom_kind::toom8_product: return 2 * k + 4 * (k + 1);
+    case toom_kind::toom8_square: return k + 2 * (k + 1);
     }
     return 0;
 }
 
 std::size_t point_task_words(toom_kind kind, int k) {
-    const bool square = kind == toom_kind::toom3_square || kind == toom_kind::toom4_square;
+    const bool square =
+        kind == toom_kind::toom3_square || kind == toom_kind::toom4_square || kind == toom_kind::toom8_square;
     const std::size_t product = square ? std::max(square_scratch_words(k + 1), square_scratch_words(k))
                                        : std::max(product_scratch_words(k + 1, k + 1), product_scratch_words(k, k));
     return static_cast<std::size_t>(evaluation_words(kind, k)) + product;
@@ -1097,6 +1424,44 @@ void toom4_point(toom_points& t, int index, mr_digit* room) {
         break;
     case 5: product_vv(t.r, t.a, k, t.b, k, rest); break;
     default: product_vv(t.r + 6 * k, t.a + 3 * k, m - 3 * k, t.b + 3 * k, n - 3 * k, rest); break;
+    }
+}
+
+// Toom-8's points: 0 to 11 the pairs' (+x_j at 2j, -x_j at 2j + 1), 12
+// the point 2/3, 13 and 14 the products at 0 and infinity.
+void toom8_point(toom_points& t, int index, mr_digit* room) {
+    const int k = t.k, m = t.m, n = t.n;
+    if (index >= 13) {
+        const int at = index == 13 ? 0 : 7 * k;  // the lowest pieces or the top ones
+        mr_digit* z = t.r + 2 * at;
+        if (t.kind == toom_kind::toom8_square)
+            square_vv(z, t.a + at, index == 13 ? k : m - at, room);
+        else
+            product_vv(z, t.a + at, index == 13 ? k : m - at, t.b + at, index == 13 ? k : n - at, room);
+        return;
+    }
+    const int j = index / 2;
+    const bool square = t.kind == toom_kind::toom8_square;
+    mr_digit* top = room;                      // k words a factor
+    mr_digit* e = room + (square ? k : 2 * k);  // k + 1 words a part
+    mr_digit* ap = e;
+    mr_digit* am = e + (k + 1);
+    if (square) {
+        mr_digit* rest = e + 2 * (k + 1);
+        eval8_point(ap, am, toom8_pieces(t.a, m, k, top), k, j);
+        square_top(t.values[index], index % 2 == 0 ? ap : am, k, rest);
+        return;
+    }
+    mr_digit* bp = e + 2 * (k + 1);
+    mr_digit* bm = e + 3 * (k + 1);
+    mr_digit* rest = e + 4 * (k + 1);
+    const bool negative_a = eval8_point(ap, am, toom8_pieces(t.a, m, k, top), k, j);
+    const bool negative_b = eval8_point(bp, bm, toom8_pieces(t.b, n, k, top + k), k, j);
+    if (index % 2 == 0) {
+        product_top(t.values[index], ap, bp, k, rest);
+    } else {
+        t.negative[index] = negative_a != negative_b;
+        product_top(t.values[index], am, bm, k, rest);
     }
 }
 
@@ -1202,6 +1567,8 @@ void point_task(void* context, int index, const pool_executor& executor) {
     const auto point = [&](mr_digit* room) {
         if (toom4)
             toom4_point(t, toom4_point_order[index], room);
+        else if (t.kind == toom_kind::toom8_product || t.kind == toom_kind::toom8_square)
+            toom8_point(t, index, room);
         else
             toom3_point(t, index, room);
     };
@@ -1220,7 +1587,9 @@ void point_task(void* context, int index, const pool_executor& executor) {
 bool run_points(toom_points& t) {
     if (t.m < parallel_product_threshold || !pool_available() || engine_instance == nullptr) return false;
     if (point_task_words(t.kind, t.k) > scratch_words_size(area_product)) return false;
-    const int count = t.kind == toom_kind::toom3_product || t.kind == toom_kind::toom3_square ? 5 : 7;
+    const int count = t.kind == toom_kind::toom3_product || t.kind == toom_kind::toom3_square     ? 5
+                      : t.kind == toom_kind::toom8_product || t.kind == toom_kind::toom8_square ? 15
+                                                                                                 : 7;
     return pool_run(count, point_task, &t);
 }
 
@@ -1262,6 +1631,18 @@ bool parallel_toom4(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, in
     add_at(r, rn, k, c1, p);
     add_at(r, rn, 3 * k, c3, p);
     add_at(r, rn, 5 * k, c5, p);
+    return true;
+}
+
+bool parallel_toom8(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch) {
+    const int k = (m + 7) / 8;
+    const int p = 2 * k + 2;
+    const bool square = b == nullptr;
+    toom_points t{square ? toom_kind::toom8_square : toom_kind::toom8_product, r, a, m, b, n, k, {}, scratch + 15 * p,
+                  {}};
+    for (int i = 0; i < 13; ++i) t.values[i] = scratch + i * p;
+    if (!run_points(t)) return false;
+    toom8_interpolate(r, m + (square ? m : n), k, t.values, t.negative, scratch + 13 * p);
     return true;
 }
 

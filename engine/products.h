@@ -1,5 +1,5 @@
 // Products and squares of word vectors: the schoolbook methods, Karatsuba,
-// Toom-3, Toom-4 and Toom-4/2 (four pieces against two), and the dispatch that picks one by the thresholds of thresholds.h.
+// Toom-3, Toom-4, Toom-4/2 (four pieces against two) and Toom-8, and the dispatch that picks one by the thresholds of thresholds.h.
 // multiply (multiply_divide.cpp) and every other routine that needs a full
 // product of magnitudes comes through here.
 //
@@ -40,5 +40,8 @@ void toom3_square(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch);
 void toom42_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch);
 void toom4_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch);
 void toom4_square(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch);
+// Toom-8: both factors in eight pieces, 7*((m+7)/8) < n <= m, m >= 64.
+void toom8_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch);
+void toom8_square(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch);
 
 #endif

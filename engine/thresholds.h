@@ -120,6 +120,21 @@ inline constexpr int square_toom4_resume = 2018;
 // --range 48:400:16, --runs 31, two runs): 1.03-1.23 up to 128 words,
 // 0.94-1.0 from 144 to 240, 0.85-0.96 from 256 on; 160 stays.
 inline constexpr int product_toom42_threshold = 160;
+// Toom-8 (eight pieces against eight, fifteen points) for products and
+// squares from these lengths (the shorter factor's), above every method
+// below. Measured against the method the dispatch takes there without it
+// (torvane-tune-products --runs 21 --methods toom8 --range 768:2048:32,
+// Toom-8's time over that method's): products 1.01 at 768 words,
+// 0.91-0.94 from 800 to 960 (0.81 at 864), 0.79-0.98 from 992 to 1696
+// (Toom-3's range; 0.75-0.81 from 1568 to 1664) and 0.83-0.89 from 1696
+// to 2048 over Toom-4; squares 1.02-1.14 up to 1248 words (0.98 at 864),
+// 0.96-1.09 from 1280 to 1440, 0.96-1.0 from 1472 to 1536, 0.76-0.92 from
+// 1568 to 2048 (0.88 at 2048). The Toom-3 and Toom-4 pieces of these
+// lengths end on Karatsuba levels that do not fall on whole kernels;
+// Toom-8's pieces of 100 to 256 words do (at 2048 words, 32-word halves
+// after three levels).
+inline constexpr int product_toom8_threshold = 800;
+inline constexpr int square_toom8_threshold = 1472;
 
 // Top Toom-3 and Toom-4 levels of at least this many words (the longer
 // factor) run their point products on the worker pool when it is on

@@ -20,10 +20,10 @@ using namespace oracle;
 namespace {
 
 // Lengths (m, n) of factors where the product methods meet: just below, at
-// and above each threshold, the split boundaries of Karatsuba, Toom-3 and
-// Toom-4 (the shorter factor just above half, two thirds or three quarters
-// of the longer), of Toom-4/2 against the product in pieces (the shorter
-// near two fifths of the longer), long factors cut into pieces of the
+// and above each threshold, the split boundaries of Karatsuba, Toom-3,
+// Toom-4 and Toom-8 (the shorter factor just above half, two thirds, three
+// quarters or seven eighths of the longer), of Toom-4/2 against the
+// product in pieces (the shorter near two fifths of the longer), long factors cut into pieces of the
 // short one's length with a short last piece, the largest length of the
 // unrolled basecase kernels, and the largest sizes. With
 // `square`, n is m. m + n stays within `room`, each within `most` words.
@@ -34,15 +34,21 @@ std::pair<int, int> method_edge_lengths(context& c, int room, bool square, int m
                                      product_toom42_threshold,    2 * product_toom42_threshold,
                                      square_toom4_limit,          basecase_fixed_max,
                                      toom3_gap_from,              toom3_gap_to,
-                                     square_toom4_resume};
-    const int t = thresholds[c.r.below(13)];
+                                     square_toom4_resume,         product_toom8_threshold,
+                                     square_toom8_threshold};
+    const int t = thresholds[c.r.below(15)];
     int m = t + static_cast<int>(c.r.range(-2, 2)), n = m;
     switch (square ? 0 : c.r.below(7)) {
         case 0: break;
         case 1: n = (m + 1) / 2 + static_cast<int>(c.r.range(0, 2)); break;          // Karatsuba's split
         case 2: n = 2 * ((m + 2) / 3) + static_cast<int>(c.r.range(0, 2)); break;    // Toom-3's split
         case 3: m = n * static_cast<int>(c.r.range(2, 9)) + static_cast<int>(c.r.range(-2, 2)); break;  // pieces
-        case 4: n = 3 * ((m + 3) / 4) + static_cast<int>(c.r.range(0, 2)); break;    // Toom-4's split
+        case 4:
+            if (c.r.coin())
+                n = 3 * ((m + 3) / 4) + static_cast<int>(c.r.range(0, 2));  // Toom-4's split
+            else
+                n = 7 * ((m + 7) / 8) + static_cast<int>(c.r.range(0, 2));  // Toom-8's
+            break;
         case 5: m = 2 * n + static_cast<int>(c.r.range(-2, 2)); break;              // Toom-4/2, n near its threshold
         default:
             if (c.r.coin()) {
