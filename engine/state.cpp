@@ -139,15 +139,17 @@ bignum* place_number(void* at) {
 std::size_t area_size(scratch_area a, int max_length) {
     const auto n = static_cast<std::size_t>(max_length);
     switch (a) {
-    // Karatsuba and Toom temporaries (products.cpp): at most 5.6 max_length
+    // Karatsuba and Toom temporaries (products.cpp): at most 6.1 max_length
     // words for any factors of m + n <= 2 max_length + 3 words, as in the
-    // double-length accumulator (5.54 at the most, for a Toom-4/2 product of
-    // 3277 by 821 words); multiply checks and never needs more.
+    // double-length accumulator (6.03 at the most, for a Karatsuba product
+    // of 2049 by 1026 words whose halves are Toom-8's, max_length 1536);
+    // multiply checks and never needs more.
     case area_product: return 8 * n + 256;
     // Reduction by multiplication (montgomery.cpp): n' and three working
     // copies, 7 max_length + 28 words, and the products' scratch after them,
-    // at most 6.8 max_length words (a wrap-around product of an odd length,
-    // which is a full product folded).
+    // at most 7.03 max_length words (a wrap-around product of an odd length,
+    // which is a full product folded: 1025 words, a Toom-8 product), which
+    // the 228 words to spare cover up to 8400 words.
     case area_reduce: return 14 * n + 256;
     case area_divide: return 8 * n + 256;
     case area_convert: return 8 * n + 256;
