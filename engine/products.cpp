@@ -1165,6 +1165,17 @@ bool in_toom3_gap(int n) {
     return n >= toom3_gap_from && n < toom3_gap_to && !(n >= parallel_product_threshold && pool_available());
 }
 
+// Whether a product or square of n words in Toom-4's range keeps Toom-4
+// instead of Toom-8: where the pool runs this level's points at once from
+// outside a task, Toom-4's seven points with its interpolation in steps on
+// the threads (toom4_run_step) end sooner than Toom-8's fifteen, whose
+// interpolation runs on one thread after them. Inside a task (a primality
+// trial, a piece of a reduction) the other threads are mostly busy with
+// tasks of their own, so the faster method on one thread stays.
+bool pool_keeps_toom4(int n) {
+    return n >= parallel_product_threshold && !pool_inside_task() && pool_available();
+}
+
 method product_method(int m, int n) {
     if (n < product_karatsuba_threshold) return method::schoolbook;
     // Toom-4/2 takes five products of about m/4 words where the pieces take
@@ -1172,8 +1183,10 @@ method product_method(int m, int n) {
     // products of n/2 words against 2 of n).
     if (n <= (m + 1) / 2)
         return n >= product_toom42_threshold && 5 * n >= 2 * m ? method::toom42 : method::pieces;
-    if (n >= product_toom8_threshold && n > 7 * ((m + 7) / 8)) return method::toom8;
-    if (n >= product_toom4_threshold && n > 3 * ((m + 3) / 4)) return method::toom4;
+    const bool toom4 = n >= product_toom4_threshold && n > 3 * ((m + 3) / 4);
+    if (n >= product_toom8_threshold && n > 7 * ((m + 7) / 8) && !(toom4 && pool_keeps_toom4(n)))
+        return method::toom8;
+    if (toom4) return method::toom4;
     if (n < product_toom3_threshold || n <= 2 * ((m + 2) / 3)) return method::karatsuba;
     if (in_toom3_gap(n)) return method::karatsuba;
     return method::toom3;
@@ -1182,7 +1195,7 @@ method product_method(int m, int n) {
 method square_method(int m) {
     if (m < square_karatsuba_threshold) return method::schoolbook;
     if (m < square_toom3_threshold || in_toom3_gap(m)) return method::karatsuba;
-    if (m >= square_toom8_threshold) return method::toom8;
+    if (m >= square_toom8_threshold && !(m >= square_toom4_threshold && pool_keeps_toom4(m))) return method::toom8;
     if (m < square_toom4_threshold || (m >= square_toom4_limit && m < square_toom4_resume)) return method::toom3;
     return method::toom4;
 }
