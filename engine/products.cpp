@@ -447,6 +447,7 @@ void divexact_by_factor(mr_digit* x, int n, std::uint64_t d) {
 // subtraction for f = 1 or -1, otherwise one unsigned product (shifts for
 // powers of two), so that no signed 128-bit product is formed.
 __extension__ typedef __int128 signed_wide;
+__extension__ typedef unsigned __int128 unsigned_wide;
 
 template <std::int64_t F>
 inline signed_wide scaled(std::uint64_t v) {
@@ -460,6 +461,17 @@ inline signed_wide scaled(std::uint64_t v) {
         return static_cast<i128>(static_cast<u128>(v) * static_cast<std::uint64_t>(F));
     else
         return -static_cast<i128>(static_cast<u128>(v) * static_cast<std::uint64_t>(-F));
+}
+
+// Adds v |F| to pos where F > 0 and to neg where F < 0: the terms of a
+// combination summed apart by sign, each one unsigned product and a
+// 128-bit addition, and the two sums subtracted once a limb.
+template <std::int64_t F>
+inline void gather(unsigned_wide& pos, unsigned_wide& neg, std::uint64_t v) {
+    if constexpr (F > 0)
+        pos += static_cast<unsigned_wide>(v) * static_cast<std::uint64_t>(F);
+    else if constexpr (F < 0)
+        neg += static_cast<unsigned_wide>(v) * static_cast<std::uint64_t>(-F);
 }
 
 // z = (FZ z + F[0] x[0] + ... + F[N-1] x[N-1]) >> S over n words (n even),
@@ -611,13 +623,14 @@ void toom3_interpolate(mr_digit* r, int rn, int k, mr_digit* v1, mr_digit* vm1, 
 // the odd part at 2/3, and the odd coefficients c1 .. c13 solve the seven
 // equations of the D_j and w. The inverses of the two systems, each row
 // brought to integers over the least common denominator 2^s d (d odd),
-// are toom8_rows: each coefficient is one pass that sums its row's
-// multiples of the values (a signed carry of a limb or so) and divides the
-// sum exactly by d (on the way, a limb at a time) and by 2^s (a shift).
-// Every coefficient is a sum of at most eight products of pieces, below
-// 8 B^2k, and each row's denominator is below 2^24, so every sum fits the
-// 2k + 2 words of the values; the rows' factors sum to below 2^36, so the
-// signed carries fit 128 bits.
+// are toom8_rows and toom8_odd_pairs: each coefficient is one pass that
+// sums its row's multiples of the values (a signed carry of a limb or so)
+// and divides the sum exactly by d (on the way, a limb at a time) and by
+// 2^s (a shift); the odd ones two at a time. Every coefficient is a sum of
+// at most eight products of pieces, below 8 B^2k, and each row's
+// denominator is below 2^30, so every sum fits the 2k + 2 words of the
+// values; the rows' factors sum to below 2^36, so the signed carries fit
+// 128 bits.
 
 // The weights u^i w^(7-i) of the pieces at each positive point: the six
 // pairs' points, then 2/3.
@@ -631,29 +644,44 @@ constexpr std::uint32_t toom8_weights[7][8] = {
     {2187, 1458, 972, 648, 432, 288, 192, 128},   // 2/3
 };
 
-// One row of the inverses: c = (f . inputs) / (2^shift odd). The even
-// rows (c2, c4, .., c12) take S_1 .. S_6, c0 and c14; the odd rows (c1,
-// c3, .., c13) take D_1 .. D_6 and w (f[7] unused).
+// One row of the even system's inverse: c = (f . inputs) / (2^shift odd),
+// over S_1 .. S_6, c0 and c14, for c2, c4, .., c12.
 struct toom8_row {
     std::int64_t f[8];
     unsigned shift;
     std::uint64_t odd;
 };
 
-constexpr toom8_row toom8_rows[13] = {
+constexpr toom8_row toom8_rows[6] = {
     {{6548850, 21384, -18711, -77, 243, -25, -1723722000, 261954000}, 6, 1819125},                  // c2
     {{-295888950, -1018656, 661689, 3703, -4617, 1175, 23039016000, -12692862000}, 8, 1488375},     // c4
     {{333351900, 1325664, -351981, -4942, 2178, -1475, -9921912000, 17279262000}, 8, 496125},       // c6
     {{-224755650, -1490976, 186669, 6013, -1107, 1475, 4876872000, -22324302000}, 8, 496125},       // c8
     {{148705200, 1569024, -111321, -7672, 648, -1175, -2812992000, 32918886000}, 8, 1488375},       // c10
     {{-2910600, -38016, 2079, 308, -12, 25, 51744000, -1933932000}, 6, 1819125},                    // c12
-    {{-11351340, -11583, -46332, 26, 234, 20, 90, 0}, 5, 7882875},                                  // c1
-    {{100939608, 107811, 335016, -244, -1044, -184, -738, 0}, 7, 1091475},                          // c3
-    {{-444214890, -522414, -969426, 1203, 2507, 870, 2740, 0}, 8, 496125},                          // c5
-    {{25994598, 37281, 37281, -89, -89, -59, -118, 0}, 7, 33075},                                   // c7
-    {{-444214890, -969426, -522414, 2507, 1203, 1370, 1740, 0}, 8, 496125},                         // c9
-    {{100939608, 335016, 107811, -1044, -244, -369, -368, 0}, 7, 1091475},                          // c11
-    {{-11351340, -46332, -11583, 234, 26, 45, 40, 0}, 5, 7882875},                                  // c13
+};
+
+// The odd system's inverse. Its points come in reciprocal pairs (2 and
+// 1/2, 3 and 1/3, 3/2 and 2/3), and a value at 1/x is the one at x with
+// the coefficients reversed, so the rows of c_i and c_(14-i) are mirror
+// images: on the sums and differences of the pairs' values,
+//     P23 = D2 + D3, M23 = D2 - D3, P45 = D4 + D5, M45 = D4 - D5,
+//     P6 = D6/2 + w, M6 = D6/2 - w,
+// c_i = (X + Y) / (2^shift odd) and c_(14-i) = (X - Y) / (2^shift odd) with
+// X = x . (D1, P23, P45, P6) and Y = y . (M23, M45, M6): seven products a
+// limb for the two instead of fourteen. c7 takes X alone.
+struct toom8_odd_pair {
+    std::int64_t x[4];
+    std::int64_t y[3];
+    unsigned shift;
+    std::uint64_t odd;
+};
+
+constexpr toom8_odd_pair toom8_odd_pairs[4] = {
+    {{-22702680, -57915, 260, 130}, {34749, -208, -50}, 6, 7882875},          // c1, c13
+    {{201879216, 442827, -1288, -1106}, {-227205, 800, 370}, 8, 1091475},     // c3, c11
+    {{-444214890, -745920, 1855, 2240}, {223506, -652, -500}, 8, 496125},     // c5, c9
+    {{25994598, 37281, -89, -118}, {0, 0, 0}, 7, 33075},                      // c7
 };
 
 // The even coefficients' weights 2^i 3^(14-i) at 2/3, for c0, c2, .., c14.
@@ -667,42 +695,94 @@ constexpr std::uint64_t inverse_mod_limb(std::uint64_t d) {
     return v;
 }
 
+// Writes the quotient of a sum by 2^S Odd limb by limb as the sum's limbs
+// come: Hensel's division by the odd factor (q = s / Odd modulo 2^64, the
+// borrow into the next limb the high half of q Odd), each quotient limb
+// leaving one limb late, shifted down by S. Modulo B^n throughout.
+template <std::uint64_t Odd, unsigned S>
+struct exact_quotient {
+    static constexpr std::uint64_t inverse = inverse_mod_limb(Odd);
+    mr_digit* z;
+    std::uint64_t borrow = 0, below = 0;
+
+    void put(int i, std::uint64_t limb) {
+        __extension__ typedef unsigned __int128 u128;
+        const std::uint64_t q = (limb - borrow) * inverse;
+        borrow = static_cast<std::uint64_t>((static_cast<u128>(q) * Odd) >> 64) + (limb < borrow ? 1 : 0);
+        if constexpr (S == 0)
+            store_limb(z + i, q);
+        else if (i > 0)
+            store_limb(z + i - 2, (below >> S) | (q << (64 - S)));
+        below = q;
+    }
+    void finish(int n) {
+        if constexpr (S != 0) store_limb(z + n - 2, below >> S);
+    }
+};
+
 // z = (row . x) / (2^shift odd) over n words (n even) in one pass, for the
 // Row-th row of toom8_rows and a quotient that fits n words: the limbs of
-// the sum, formed with a signed carry as in combine, are divided by the odd
-// factor by Hensel's method (q = s / odd modulo 2^64, the borrow into the
-// next limb the high half of q odd), and the quotient's limbs leave one
-// limb late, shifted down. The arithmetic is modulo B^n throughout, so an
-// input may be wrong above B^n by whatever the caller puts right there;
-// here each is as read.
+// the sum, formed with a signed carry as in combine, go to exact_quotient.
+// The arithmetic is modulo B^n throughout, so an input may be wrong above
+// B^n (or negative, as its two's complement) by whatever the caller puts
+// right there.
 template <int Row, std::size_t... J>
 void toom8_combine(mr_digit* z, int n, const std::array<const mr_digit*, sizeof...(J)>& x,
                    std::index_sequence<J...>) {
-    using u64 = std::uint64_t;
-    __extension__ typedef unsigned __int128 u128;
     constexpr toom8_row row = toom8_rows[Row];
-    constexpr u64 inverse = inverse_mod_limb(row.odd);
-    constexpr unsigned s = row.shift;
+    exact_quotient<row.odd, row.shift> out{z};
     signed_wide carry = 0;
-    u64 borrow = 0, below = 0;
     for (int i = 0; i < n; i += 2) {
-        const signed_wide acc = (carry + ... + scaled<row.f[J]>(load_limb(x[J] + i)));
+        unsigned_wide pos = 0, neg = 0;
+        (gather<row.f[J]>(pos, neg, load_limb(x[J] + i)), ...);
+        const signed_wide acc = carry + static_cast<signed_wide>(pos) - static_cast<signed_wide>(neg);
         carry = acc >> 64;
-        const u64 limb = static_cast<u64>(acc);
-        const u64 q = (limb - borrow) * inverse;
-        borrow = static_cast<u64>((static_cast<u128>(q) * row.odd) >> 64) + (limb < borrow ? 1 : 0);
-        if constexpr (s == 0)
-            store_limb(z + i, q);
-        else if (i > 0)
-            store_limb(z + i - 2, (below >> s) | (q << (64 - s)));
-        below = q;
+        out.put(i, static_cast<std::uint64_t>(acc));
     }
-    if constexpr (s != 0) store_limb(z + n - 2, below >> s);
+    out.finish(n);
 }
 
 template <int Row, std::size_t N>
 void toom8_combine(mr_digit* z, int n, const std::array<const mr_digit*, N>& x) {
     toom8_combine<Row>(z, n, x, std::make_index_sequence<N>{});
+}
+
+// The Pair-th pair of odd coefficients of toom8_odd_pairs in one pass: z1 =
+// (X + Y) / (2^shift odd), z2 = (X - Y) / (2^shift odd) over n words, X over
+// x = (D1, P23, P45, P6) and Y over y = (M23, M45, M6); for c7 (Pair 3) z1 =
+// X / (2^shift odd) alone. Modulo B^n as toom8_combine.
+template <int Pair>
+void toom8_combine_pair(mr_digit* z1, mr_digit* z2, int n, const std::array<const mr_digit*, 4>& x,
+                        const std::array<const mr_digit*, 3>& y) {
+    constexpr toom8_odd_pair row = toom8_odd_pairs[Pair];
+    constexpr bool single = Pair == 3;
+    exact_quotient<row.odd, row.shift> out1{z1}, out2{z2};
+    signed_wide carry1 = 0, carry2 = 0;
+    for (int i = 0; i < n; i += 2) {
+        unsigned_wide px = 0, nx = 0;
+        gather<row.x[0]>(px, nx, load_limb(x[0] + i));
+        gather<row.x[1]>(px, nx, load_limb(x[1] + i));
+        gather<row.x[2]>(px, nx, load_limb(x[2] + i));
+        gather<row.x[3]>(px, nx, load_limb(x[3] + i));
+        if constexpr (single) {
+            const signed_wide a1 = carry1 + static_cast<signed_wide>(px) - static_cast<signed_wide>(nx);
+            carry1 = a1 >> 64;
+            out1.put(i, static_cast<std::uint64_t>(a1));
+        } else {
+            unsigned_wide py = 0, ny = 0;
+            gather<row.y[0]>(py, ny, load_limb(y[0] + i));
+            gather<row.y[1]>(py, ny, load_limb(y[1] + i));
+            gather<row.y[2]>(py, ny, load_limb(y[2] + i));
+            const signed_wide a1 = carry1 + static_cast<signed_wide>(px + py) - static_cast<signed_wide>(nx + ny);
+            const signed_wide a2 = carry2 + static_cast<signed_wide>(px + ny) - static_cast<signed_wide>(nx + py);
+            carry1 = a1 >> 64;
+            carry2 = a2 >> 64;
+            out1.put(i, static_cast<std::uint64_t>(a1));
+            out2.put(i, static_cast<std::uint64_t>(a2));
+        }
+    }
+    out1.finish(n);
+    if constexpr (!single) out2.finish(n);
 }
 
 // The parts of a factor at a point, over its eight pieces of k words
@@ -823,16 +903,20 @@ void toom8_interpolate(mr_digit* r, int rn, int k, mr_digit* const* values, cons
     for (int i = 1; i <= 6; ++i)
         fix += static_cast<std::uint64_t>(toom8_w_weights[i]) * (load_limb(r + 2 * i * k + 2 * k) - tops[i]);
     store_limb(w + 2 * k, load_limb(w + 2 * k) + fix);
-    // The odd coefficients into the places of the S_j and c0.
-    const std::array<const mr_digit*, 7> odd_in{d[0], d[1], d[2], d[3], d[4], d[5], w};
-    mr_digit* odd[7] = {s[0], s[1], s[2], s[3], s[4], s[5], c0};
-    toom8_combine<6>(odd[0], p, odd_in);
-    toom8_combine<7>(odd[1], p, odd_in);
-    toom8_combine<8>(odd[2], p, odd_in);
-    toom8_combine<9>(odd[3], p, odd_in);
-    toom8_combine<10>(odd[4], p, odd_in);
-    toom8_combine<11>(odd[5], p, odd_in);
-    toom8_combine<12>(odd[6], p, odd_in);
+    // The odd coefficients, in mirror pairs (toom8_odd_pairs), into the
+    // places of the S_j and c0. The differences of the pairs' values may be
+    // negative: they are kept modulo B^p, as the passes work.
+    add_sub(d[1], d[2], p);  // P23, M23
+    add_sub(d[3], d[4], p);  // P45, M45
+    shr_vu(d[5], d[5], p, 1);
+    add_sub(d[5], w, p);     // P6, M6
+    const std::array<const mr_digit*, 4> sums{d[0], d[1], d[3], d[5]};
+    const std::array<const mr_digit*, 3> differences{d[2], d[4], w};
+    mr_digit* odd[7] = {s[0], s[1], s[2], s[3], s[4], s[5], c0};  // c1, c3, .., c13
+    toom8_combine_pair<0>(odd[0], odd[6], p, sums, differences);
+    toom8_combine_pair<1>(odd[1], odd[5], p, sums, differences);
+    toom8_combine_pair<2>(odd[2], odd[4], p, sums, differences);
+    toom8_combine_pair<3>(odd[3], nullptr, p, sums, differences);
     // c14 back above c12, then the even coefficients' top limbs and the odd
     // coefficients added.
     copy_words(r + 14 * k, c14, rn - 14 * k);
