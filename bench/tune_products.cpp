@@ -3,8 +3,8 @@
 // Karatsuba, Toom-4 overtakes Toom-3 and Toom-8 overtakes the method the
 // dispatch takes below it, for products of two different
 // numbers and for squares, and the length n of the shorter factor from
-// which Toom-4/2 overtakes the product in pieces when the longer has 2n
-// words. It prints the constants to put into engine/thresholds.h.
+// which Toom-4/2 overtakes the product in pieces and Toom-8/4 overtakes
+// Toom-4/2 when the longer has 2n words. It prints the constants to put into engine/thresholds.h.
 //
 // For each length n (in 32-bit words) it times the two methods on the same
 // random n-word operands, taking turns, and keeps the median of many runs of
@@ -16,7 +16,7 @@
 // next three, and at four lengths in five to the end of the scan, so that
 // a lucky timing in a flat region does not move it.
 //
-//     torvane-tune-products [--runs N] [--methods karatsuba,toom3,toom4,toom42,toom8]
+//     torvane-tune-products [--runs N] [--methods karatsuba,toom3,toom4,toom42,toom8,toom84]
 //                           [--range LO:HI:STEP]
 //                                          (default 41 runs, every scan)
 //
@@ -132,7 +132,7 @@ int main(int argc, char** argv) {
                    range_hi >= range_lo && range_hi <= 2048 && range_step >= 1) {
             ++i;
         } else {
-            std::fprintf(stderr, "usage: torvane-tune-products [--runs N] [--methods karatsuba,toom3,toom4,toom42,toom8]"
+            std::fprintf(stderr, "usage: torvane-tune-products [--runs N] [--methods karatsuba,toom3,toom4,toom42,toom8,toom84]"
                                  " [--range LO:HI:STEP]\n");
             return 2;
         }
@@ -147,7 +147,7 @@ int main(int argc, char** argv) {
     mr_digit* r = m.r.data();
     mr_digit* s = m.scratch.data();
 
-    int kp = 0, ks = 0, tp = 0, ts = 0, fp = 0, fs = 0, up = 0, ep = 0, es = 0;
+    int kp = 0, ks = 0, tp = 0, ts = 0, fp = 0, fs = 0, up = 0, ep = 0, es = 0, uh = 0;
     if (scan("karatsuba")) {
         kp = crossover("product: schoolbook -> Karatsuba", 8, 160, 4, runs, [&](int n) {
             return std::pair<method, method>{[=] { schoolbook_product(r, a, n, b, n); },
@@ -207,6 +207,13 @@ int main(int argc, char** argv) {
             return std::pair<method, method>{below_square(n), [=] { toom8_square(r, a, n, s); }};
         });
     }
+    if (scan("toom84")) {
+        // The shorter factor's length n against a longer one of 2n words.
+        uh = crossover("product of 2n by n words: Toom-4/2 -> Toom-8/4", 64, 1024, 32, runs, [&](int n) {
+            return std::pair<method, method>{[=] { toom42_product(r, a, 2 * n, b, n, s); },
+                                             [=] { toom84_product(r, a, 2 * n, b, n, s); }};
+        });
+    }
     std::printf("\nmeasured (built in now; 0: not scanned):\n");
     std::printf("constexpr int product_karatsuba_threshold = %d;  // %d\n", kp, product_karatsuba_threshold);
     std::printf("constexpr int product_toom3_threshold = %d;  // %d\n", tp, product_toom3_threshold);
@@ -217,5 +224,6 @@ int main(int argc, char** argv) {
     std::printf("constexpr int product_toom42_threshold = %d;  // %d\n", up, product_toom42_threshold);
     std::printf("constexpr int product_toom8_threshold = %d;  // %d\n", ep, product_toom8_threshold);
     std::printf("constexpr int square_toom8_threshold = %d;  // %d\n", es, square_toom8_threshold);
+    std::printf("constexpr int product_toom84_threshold = %d;  // %d\n", uh, product_toom84_threshold);
     return 0;
 }

@@ -721,15 +721,14 @@ struct exact_quotient {
 };
 
 // z = (row . x) / (2^shift odd) over n words (n even) in one pass, for the
-// Row-th row of toom8_rows and a quotient that fits n words: the limbs of
+// Row-th row of Rows (toom8_rows, toom84_rows) and a quotient that fits n words: the limbs of
 // the sum, formed with a signed carry as in combine, go to exact_quotient.
 // The arithmetic is modulo B^n throughout, so an input may be wrong above
 // B^n (or negative, as its two's complement) by whatever the caller puts
 // right there.
-template <int Row, std::size_t... J>
-void toom8_combine(mr_digit* z, int n, const std::array<const mr_digit*, sizeof...(J)>& x,
-                   std::index_sequence<J...>) {
-    constexpr toom8_row row = toom8_rows[Row];
+template <const auto& Rows, int Row, std::size_t... J>
+void row_combine(mr_digit* z, int n, const std::array<const mr_digit*, sizeof...(J)>& x, std::index_sequence<J...>) {
+    constexpr toom8_row row = Rows[Row];
     exact_quotient<row.odd, row.shift> out{z};
     signed_wide carry = 0;
     for (int i = 0; i < n; i += 2) {
@@ -742,9 +741,14 @@ void toom8_combine(mr_digit* z, int n, const std::array<const mr_digit*, sizeof.
     out.finish(n);
 }
 
+template <const auto& Rows, int Row, std::size_t N>
+void row_combine(mr_digit* z, int n, const std::array<const mr_digit*, N>& x) {
+    row_combine<Rows, Row>(z, n, x, std::make_index_sequence<N>{});
+}
+
 template <int Row, std::size_t N>
 void toom8_combine(mr_digit* z, int n, const std::array<const mr_digit*, N>& x) {
-    toom8_combine<Row>(z, n, x, std::make_index_sequence<N>{});
+    row_combine<toom8_rows, Row>(z, n, x);
 }
 
 // The Pair-th pair of odd coefficients of toom8_odd_pairs in one pass: z1 =
@@ -925,6 +929,129 @@ void toom8_interpolate(mr_digit* r, int rn, int k, mr_digit* const* values, cons
         add_at(r, rn, 2 * i * k + 2 * k, top, 2);
     }
     for (int i = 0; i < 7; ++i) add_at(r, rn, (2 * i + 1) * k, odd[i], p);
+}
+
+// ---- Toom-8/4 ------------------------------------------------------------
+//
+// A factor in eight pieces against one in four (3k < n <= 4k, k = (m + 7)
+// / 8: products of about 2n by n words), c(t) of degree 10, evaluated at
+// 0, infinity, the four pairs +-1, +-2, +-1/2, +-3 and the single point
+// 1/3, in the manner of Toom-8: at x = u/w the long factor is taken with
+// the weights u^i w^(7-i) of toom8_weights (below 2^12 B^k), the short one
+// with u^i w^(3-i) (below 2^6 B^k), so v(x) = sum c_i u^i w^(10-i), in
+// 2k + 2 words. The even coefficients c2 .. c8 solve the four equations
+// of the pairs' sums with c0 and c10 moved to the right, then w = v(1/3) -
+// sum_even c_i 3^(10-i) is the odd part at 1/3, and c1 .. c9 solve the
+// four equations of the pairs' differences and w: toom84_rows, one pass a
+// coefficient as in Toom-8 (denominators below 2^22, factors summing to
+// below 2^21).
+
+// The short factor's weights u^i w^(3-i) at 1, 2, 1/2, 3 and 1/3 (the
+// long factor's are toom8_weights' first five rows).
+constexpr std::uint32_t toom84_short_weights[5][4] = {
+    {1, 1, 1, 1}, {1, 2, 4, 8}, {8, 4, 2, 1}, {1, 3, 9, 27}, {27, 9, 3, 1},
+};
+
+// c2 .. c8 over S_1 .. S_4, c0 and c10; c1 .. c9 over D_1 .. D_4 and w.
+constexpr toom8_row toom84_rows[9] = {
+    {{-3150, 63, 36, -2, -67550, 113400, 0, 0}, 3, 1575},      // c2
+    {{3925, -92, -14, 3, 21000, -173700, 0, 0}, 4, 225},       // c4
+    {{-1325, 82, 4, -3, -5700, 189000, 0, 0}, 4, 225},         // c6
+    {{350, -28, -1, 2, 1400, -179550, 0, 0}, 3, 1575},         // c8
+    {{5250, -48, -192, 1, 18, 0, 0, 0}, 6, 2625},              // c1
+    {{-841750, 8128, 23872, -171, -1158, 0, 0, 0}, 8, 7875},   // c3
+    {{36650, -416, -416, 9, 18, 0, 0, 0}, 7, 225},             // c5
+    {{-841750, 23872, 8128, -579, -342, 0, 0, 0}, 8, 7875},    // c7
+    {{5250, -192, -48, 9, 2, 0, 0, 0}, 6, 2625},               // c9
+};
+
+// The even coefficients' weights 3^(10-i) at 1/3, for c0, c2, .., c10.
+constexpr std::int64_t toom84_w_weights[6] = {59049, 6561, 729, 81, 9, 1};
+
+// The parts of the short factor at point j: e = b0 w0 + b2 w2, o = b1 w1 +
+// b3 w3 over its four pieces of k words (piece[3] zero-padded), k + 1 words
+// each.
+void eval4_parts(mr_digit* e, mr_digit* o, const std::array<const mr_digit*, 4>& piece, int k,
+                 const std::uint32_t (&w)[4]) {
+    using u64 = std::uint64_t;
+    __extension__ typedef unsigned __int128 u128;
+    u64 ce = 0, co = 0;
+    int i = 0;
+    for (; i + 1 < k; i += 2) {
+        const u128 se = static_cast<u128>(ce) + static_cast<u128>(load_limb(piece[0] + i)) * w[0] +
+                        static_cast<u128>(load_limb(piece[2] + i)) * w[2];
+        const u128 so = static_cast<u128>(co) + static_cast<u128>(load_limb(piece[1] + i)) * w[1] +
+                        static_cast<u128>(load_limb(piece[3] + i)) * w[3];
+        store_limb(e + i, static_cast<u64>(se));
+        store_limb(o + i, static_cast<u64>(so));
+        ce = static_cast<u64>(se >> 64);
+        co = static_cast<u64>(so >> 64);
+    }
+    if (i < k) {
+        const u64 se = ce + u64{piece[0][i]} * w[0] + u64{piece[2][i]} * w[2];
+        const u64 so = co + u64{piece[1][i]} * w[1] + u64{piece[3][i]} * w[3];
+        e[i] = static_cast<mr_digit>(se);
+        o[i] = static_cast<mr_digit>(so);
+        ce = se >> 32;
+        co = so >> 32;
+    }
+    e[k] = static_cast<mr_digit>(ce);
+    o[k] = static_cast<mr_digit>(co);
+}
+
+// The interpolation of Toom-8/4 from the values v(+-x_j) in values[2j] and
+// values[2j + 1] (signs of the second in `negative`) and v(1/3) in
+// values[8], each p = 2k + 2 words, with v0 and vinf already in r, as
+// toom8_interpolate does it; `spare` is 2p words of room.
+void toom84_interpolate(mr_digit* r, int rn, int k, mr_digit* const* values, const bool* negative, mr_digit* spare) {
+    const int p = 2 * k + 2;
+    mr_digit* c0 = spare;
+    mr_digit* c10 = spare + p;
+    copy_words(c0, r, 2 * k);
+    zero_words(c0 + 2 * k, 2);
+    copy_words(c10, r + 10 * k, rn - 10 * k);
+    zero_words(c10 + (rn - 10 * k), p - (rn - 10 * k));
+    mr_digit* s[4];
+    mr_digit* d[4];
+    for (int j = 0; j < 4; ++j) {
+        s[j] = values[2 * j];
+        d[j] = values[2 * j + 1];
+        add_sub(s[j], d[j], p);
+        if (negative[2 * j + 1]) std::swap(s[j], d[j]);
+    }
+    // c2 .. c8 into r, each one's top limb kept aside before the next is
+    // written over it.
+    const std::array<const mr_digit*, 6> even_in{s[0], s[1], s[2], s[3], c0, c10};
+    std::uint64_t tops[5];
+    row_combine<toom84_rows, 0>(r + 2 * k, p, even_in);
+    tops[1] = load_limb(r + 4 * k);
+    row_combine<toom84_rows, 1>(r + 4 * k, p, even_in);
+    tops[2] = load_limb(r + 6 * k);
+    row_combine<toom84_rows, 2>(r + 6 * k, p, even_in);
+    tops[3] = load_limb(r + 8 * k);
+    row_combine<toom84_rows, 3>(r + 8 * k, p, even_in);
+    tops[4] = load_limb(r + 10 * k);
+    // w in v(1/3)'s place, its top limb put right as in Toom-8.
+    mr_digit* w = values[8];
+    combine<0, 1, -toom84_w_weights[0], -toom84_w_weights[1], -toom84_w_weights[2], -toom84_w_weights[3],
+            -toom84_w_weights[4], -toom84_w_weights[5]>(w, p, {c0, r + 2 * k, r + 4 * k, r + 6 * k, r + 8 * k, c10});
+    std::uint64_t fix = 0;
+    for (int i = 1; i <= 4; ++i)
+        fix += static_cast<std::uint64_t>(toom84_w_weights[i]) * (load_limb(r + 2 * i * k + 2 * k) - tops[i]);
+    store_limb(w + 2 * k, load_limb(w + 2 * k) + fix);
+    const std::array<const mr_digit*, 5> odd_in{d[0], d[1], d[2], d[3], w};
+    mr_digit* odd[5] = {s[0], s[1], s[2], s[3], c0};  // c1, c3, .., c9
+    row_combine<toom84_rows, 4>(odd[0], p, odd_in);
+    row_combine<toom84_rows, 5>(odd[1], p, odd_in);
+    row_combine<toom84_rows, 6>(odd[2], p, odd_in);
+    row_combine<toom84_rows, 7>(odd[3], p, odd_in);
+    row_combine<toom84_rows, 8>(odd[4], p, odd_in);
+    copy_words(r + 10 * k, c10, rn - 10 * k);
+    for (int i = 1; i <= 4; ++i) {
+        const mr_digit top[2] = {static_cast<mr_digit>(tops[i]), static_cast<mr_digit>(tops[i] >> 32)};
+        add_at(r, rn, 2 * i * k + 2 * k, top, 2);
+    }
+    for (int i = 0; i < 5; ++i) add_at(r, rn, (2 * i + 1) * k, odd[i], p);
 }
 
 }  // namespace
@@ -1260,9 +1387,53 @@ void toom8_square(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch) {
     toom8_interpolate(r, 2 * m, k, values, negative, spare);
 }
 
+// r = a * b for 3k < n <= 4k, k = (m + 7) / 8.
+void toom84_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch) {
+    const int k = (m + 7) / 8;
+    const int p = 2 * k + 2;
+    mr_digit* values[9];
+    bool negative[9] = {};
+    for (int i = 0; i < 9; ++i) values[i] = scratch + i * p;
+    mr_digit* spare = scratch + 9 * p;  // 2p words, for the interpolation
+    mr_digit* top_a = spare + 2 * p;    // k words each
+    mr_digit* top_b = top_a + k;
+    mr_digit* e = top_b + k;            // four of k + 1 words
+    mr_digit* rest = e + 4 * (k + 1);
+    const auto pa = toom8_pieces(a, m, k, top_a);
+    copy_words(top_b, b + 3 * k, n - 3 * k);
+    zero_words(top_b + (n - 3 * k), 4 * k - n);
+    const std::array<const mr_digit*, 4> pb{b, b + k, b + 2 * k, top_b};
+    for (int j = 0; j < 5; ++j) {
+        mr_digit* ap = e;
+        mr_digit* am = e + (k + 1);
+        mr_digit* bp = e + 2 * (k + 1);
+        mr_digit* bm = e + 3 * (k + 1);
+        eval8_parts(ap, am, pa, k, toom8_weights[j]);
+        eval4_parts(bp, bm, pb, k, toom84_short_weights[j]);
+        if (j == 4) {  // the single point 1/3
+            add_vv(ap, ap, am, k + 1);
+            add_vv(bp, bp, bm, k + 1);
+            product_top(values[8], ap, bp, k, rest);
+            break;
+        }
+        const bool negative_a = eval8_pair(ap, am, k);
+        const bool negative_b = eval8_pair(bp, bm, k);
+        product_top(values[2 * j], ap, bp, k, rest);
+        negative[2 * j + 1] = negative_a != negative_b;
+        product_top(values[2 * j + 1], am, bm, k, rest);
+    }
+    product_vv(r, a, k, b, k, rest);
+    const int top_an = m - 7 * k, top_bn = n - 3 * k;
+    if (top_an >= top_bn)
+        product_vv(r + 10 * k, a + 7 * k, top_an, b + 3 * k, top_bn, rest);
+    else
+        product_vv(r + 10 * k, b + 3 * k, top_bn, a + 7 * k, top_an, rest);
+    toom84_interpolate(r, m + n, k, values, negative, spare);
+}
+
 namespace {
 
-enum class method { schoolbook, pieces, karatsuba, toom3, toom42, toom4, toom8 };
+enum class method { schoolbook, pieces, karatsuba, toom3, toom42, toom4, toom8, toom84 };
 
 // The method of the dispatch for m >= n >= 1 (and for a square, n = m).
 // Whether a product or square of n words takes Karatsuba inside the Toom-3
@@ -1294,6 +1465,7 @@ method product_method(int m, int n) {
     // Toom-4/2 takes five products of about m/4 words where the pieces take
     // m/n of n words: it pays for n from 2m/5 up (at m = 2n it needs 5
     // products of n/2 words against 2 of n).
+    if (n >= product_toom84_threshold && n > 3 * ((m + 7) / 8) && n <= 4 * ((m + 7) / 8)) return method::toom84;
     if (n <= (m + 1) / 2)
         return n >= product_toom42_threshold && 5 * n >= 2 * m ? method::toom42 : method::pieces;
     if (n >= product_toom8_threshold && n > 7 * ((m + 7) / 8) && !pool_skips_toom8(m)) return method::toom8;
@@ -1322,6 +1494,7 @@ void product_vv(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n,
     case method::toom42: toom42_product(r, a, m, b, n, scratch); break;
     case method::toom4: toom4_product(r, a, m, b, n, scratch); break;
     case method::toom8: toom8_product(r, a, m, b, n, scratch); break;
+    case method::toom84: toom84_product(r, a, m, b, n, scratch); break;
     }
 }
 
@@ -1371,6 +1544,15 @@ std::size_t product_scratch_words(int m, int n) {
         const int k = (m + 7) / 8;
         return 36 * static_cast<std::size_t>(k) + 34 +
                std::max(product_scratch_words(k, k), product_scratch_words(m - 7 * k, n - 7 * k));
+    }
+    case method::toom84: {
+        // 9 values and 2 spare of 2k + 2 words, the two top pieces and
+        // four evaluations.
+        const int k = (m + 7) / 8;
+        const int top_a = m - 7 * k, top_b = n - 3 * k;
+        return 28 * static_cast<std::size_t>(k) + 26 +
+               std::max(product_scratch_words(k, k),
+                        product_scratch_words(std::max(top_a, top_b), std::min(top_a, top_b)));
     }
     }
     return 0;

@@ -43,5 +43,7 @@ void toom4_square(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch);
 // Toom-8: both factors in eight pieces, 7*((m+7)/8) < n <= m, m >= 64.
 void toom8_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch);
 void toom8_square(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch);
+// Toom-8/4: eight pieces against four, 3*((m+7)/8) < n <= 4*((m+7)/8), m >= 64.
+void toom84_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch);
 
 #endif

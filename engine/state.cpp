@@ -141,8 +141,8 @@ std::size_t area_size(scratch_area a, int max_length) {
     switch (a) {
     // Karatsuba and Toom temporaries (products.cpp): at most 6.1 max_length
     // words for any factors of m + n <= 2 max_length + 3 words, as in the
-    // double-length accumulator (6.03 at the most, for a Karatsuba product
-    // of 2049 by 1026 words whose halves are Toom-8's, max_length 1536);
+    // double-length accumulator (6.02 at the most, for a Karatsuba product
+    // of 2049 by 1030 words whose halves are Toom-8's, max_length 1538);
     // multiply checks and never needs more.
     case area_product: return 8 * n + 256;
     // Reduction by multiplication (montgomery.cpp): n' and three working

@@ -135,6 +135,16 @@ inline constexpr int product_toom42_threshold = 160;
 // after three levels).
 inline constexpr int product_toom8_threshold = 800;
 inline constexpr int square_toom8_threshold = 1472;
+// Toom-8/4 (eight pieces against four) for products of about 2n by n words
+// (3k < n <= 4k, k = (m + 7) / 8) from this length of the shorter factor.
+// Measured against Toom-4/2 on factors of 2n by n words
+// (torvane-tune-products --runs 15 and 21 --methods toom84, --range
+// 64:1024:64, 512:704:16, 500:528:4 and 384:512:32, Toom-8/4's time over
+// Toom-4/2's): 1.66 at 64 words down to 1.03-1.05 from 384 to 480,
+// 1.0-1.05 from 508 to 516 (at 512 Toom-4/2's points of 256 words halve
+// down to whole kernels), 0.88-0.99 from 520 to 704, 0.91-0.93 from 832
+// to 1024.
+inline constexpr int product_toom84_threshold = 520;
 
 // Top Toom-3 and Toom-4 levels of at least this many words (the longer
 // factor) run their point products on the worker pool when it is on

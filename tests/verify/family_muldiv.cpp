@@ -23,7 +23,8 @@ namespace {
 // and above each threshold, the split boundaries of Karatsuba, Toom-3,
 // Toom-4 and Toom-8 (the shorter factor just above half, two thirds, three
 // quarters or seven eighths of the longer), of Toom-4/2 against the
-// product in pieces (the shorter near two fifths of the longer), long factors cut into pieces of the
+// product in pieces (the shorter near two fifths of the longer) and of
+// Toom-8/4 (just above three eighths), long factors cut into pieces of the
 // short one's length with a short last piece, the largest length of the
 // unrolled basecase kernels, and the largest sizes. With
 // `square`, n is m. m + n stays within `room`, each within `most` words.
@@ -35,8 +36,8 @@ std::pair<int, int> method_edge_lengths(context& c, int room, bool square, int m
                                      square_toom4_limit,          basecase_fixed_max,
                                      toom3_gap_from,              toom3_gap_to,
                                      square_toom4_resume,         product_toom8_threshold,
-                                     square_toom8_threshold};
-    const int t = thresholds[c.r.below(15)];
+                                     square_toom8_threshold,      product_toom84_threshold};
+    const int t = thresholds[c.r.below(16)];
     int m = t + static_cast<int>(c.r.range(-2, 2)), n = m;
     switch (square ? 0 : c.r.below(7)) {
         case 0: break;
@@ -49,7 +50,12 @@ std::pair<int, int> method_edge_lengths(context& c, int room, bool square, int m
             else
                 n = 7 * ((m + 7) / 8) + static_cast<int>(c.r.range(0, 2));  // Toom-8's
             break;
-        case 5: m = 2 * n + static_cast<int>(c.r.range(-2, 2)); break;              // Toom-4/2, n near its threshold
+        case 5:
+            if (c.r.coin())
+                m = 2 * n + static_cast<int>(c.r.range(-2, 2));  // Toom-4/2 and Toom-8/4, n near a threshold
+            else
+                n = 3 * ((m + 7) / 8) + static_cast<int>(c.r.range(0, 2));  // Toom-8/4's split
+            break;
         default:
             if (c.r.coin()) {
                 n = (2 * m + 4) / 5 + static_cast<int>(c.r.range(-2, 2));  // Toom-4/2 against pieces
