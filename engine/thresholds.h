@@ -154,11 +154,6 @@ inline constexpr int parallel_product_threshold = 1024;
 // multiplication in pieces on the worker pool when it is on
 // (montgomery.cpp); below it, or without a pool, nothing changes.
 inline constexpr int parallel_reduce_min = 1024;
-// Inside a task of the worker pool (a Toom point, a piece of a reduction),
-// Karatsuba levels of at least this many words (the longer factor) run
-// their three products as a nested run, so that a thread that has finished
-// its own tasks takes some of them (products.cpp).
-inline constexpr int parallel_karatsuba_min = 320;
 // isprime runs its tests at once on the worker pool for candidates of at
 // least this many bits, where one test takes a tenth of a second or more
 // here: the tests split evenly from a few hundred bits on (the busiest
