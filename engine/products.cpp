@@ -1426,13 +1426,29 @@ namespace {
 
 enum class method { schoolbook, pieces, karatsuba, toom3, toom42, toom4, toom8, toom84 };
 
+// What the dispatch sees of the worker pool: whether it may run a level's
+// points at once, and whether this thread is inside one of its tasks. Both
+// change while a calculation runs (another thread's run holds the pool; a
+// product sized by its caller runs inside a task), so the scratch sizes
+// below hold for every view.
+struct pool_view {
+    bool available;
+    bool inside_task;
+};
+
+pool_view current_pool_view() { return {pool_available(), pool_inside_task()}; }
+
+// The views a level of m words may meet: the dispatch reads the pool only
+// from parallel_product_threshold words.
+constexpr pool_view every_pool_view[] = {{false, false}, {true, true}, {true, false}};
+
 // The method of the dispatch for m >= n >= 1 (and for a square, n = m).
 // Whether a product or square of n words takes Karatsuba inside the Toom-3
 // range (toom3_gap_from to toom3_gap_to). Not when the pool would run this
 // Toom-3 level's points at once: there Toom-3's five point products on two
 // threads beat Karatsuba on one (32768 bits: 1024 words).
-bool in_toom3_gap(int n) {
-    return n >= toom3_gap_from && n < toom3_gap_to && !(n >= parallel_product_threshold && pool_available());
+bool in_toom3_gap(int n, pool_view pool) {
+    return n >= toom3_gap_from && n < toom3_gap_to && !(n >= parallel_product_threshold && pool.available);
 }
 
 // Whether a product or square of m words (the longer factor) leaves out
@@ -1447,11 +1463,11 @@ bool in_toom3_gap(int n) {
 // Inside a task (a primality trial, a piece of a reduction) the other
 // threads are mostly busy with tasks of their own, so the faster method on
 // one thread stays.
-bool pool_skips_toom8(int m) {
-    return m >= parallel_product_threshold && !pool_inside_task() && pool_available();
+bool pool_skips_toom8(int m, pool_view pool) {
+    return m >= parallel_product_threshold && !pool.inside_task && pool.available;
 }
 
-method product_method(int m, int n) {
+method product_method(int m, int n, pool_view pool) {
     if (n < product_karatsuba_threshold) return method::schoolbook;
     // Toom-4/2 takes five products of about m/4 words where the pieces take
     // m/n of n words: it pays for n from 2m/5 up (at m = 2n it needs 5
@@ -1459,17 +1475,17 @@ method product_method(int m, int n) {
     if (n >= product_toom84_threshold && n > 3 * ((m + 7) / 8) && n <= 4 * ((m + 7) / 8)) return method::toom84;
     if (n <= (m + 1) / 2)
         return n >= product_toom42_threshold && 5 * n >= 2 * m ? method::toom42 : method::pieces;
-    if (n >= product_toom8_threshold && n > 7 * ((m + 7) / 8) && !pool_skips_toom8(m)) return method::toom8;
+    if (n >= product_toom8_threshold && n > 7 * ((m + 7) / 8) && !pool_skips_toom8(m, pool)) return method::toom8;
     if (n >= product_toom4_threshold && n > 3 * ((m + 3) / 4)) return method::toom4;
     if (n < product_toom3_threshold || n <= 2 * ((m + 2) / 3)) return method::karatsuba;
-    if (in_toom3_gap(n)) return method::karatsuba;
+    if (in_toom3_gap(n, pool)) return method::karatsuba;
     return method::toom3;
 }
 
-method square_method(int m) {
+method square_method(int m, pool_view pool) {
     if (m < square_karatsuba_threshold) return method::schoolbook;
-    if (m < square_toom3_threshold || in_toom3_gap(m)) return method::karatsuba;
-    if (m >= square_toom8_threshold && !pool_skips_toom8(m)) return method::toom8;
+    if (m < square_toom3_threshold || in_toom3_gap(m, pool)) return method::karatsuba;
+    if (m >= square_toom8_threshold && !pool_skips_toom8(m, pool)) return method::toom8;
     if (m < square_toom4_threshold || (m >= square_toom4_limit && m < square_toom4_resume)) return method::toom3;
     return method::toom4;
 }
@@ -1477,7 +1493,7 @@ method square_method(int m) {
 }  // namespace
 
 void product_vv(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch) {
-    switch (product_method(m, n)) {
+    switch (product_method(m, n, current_pool_view())) {
     case method::schoolbook: schoolbook_product(r, a, m, b, n); break;
     case method::pieces: pieces_product(r, a, m, b, n, scratch); break;
     case method::karatsuba: karatsuba_product(r, a, m, b, n, scratch); break;
@@ -1490,7 +1506,7 @@ void product_vv(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n,
 }
 
 void square_vv(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch) {
-    switch (square_method(m)) {
+    switch (square_method(m, current_pool_view())) {
     case method::schoolbook: schoolbook_square(r, a, m); break;
     case method::karatsuba: karatsuba_square(r, a, m, scratch); break;
     case method::toom3: toom3_square(r, a, m, scratch); break;
@@ -1499,8 +1515,11 @@ void square_vv(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch) {
     }
 }
 
-std::size_t product_scratch_words(int m, int n) {
-    switch (product_method(m, n)) {
+namespace {
+
+// The scratch of a product of m by n words by method `how`.
+std::size_t product_scratch_by(method how, int m, int n) {
+    switch (how) {
     case method::schoolbook: return 0;
     case method::pieces:
         return 2 * static_cast<std::size_t>(n) +
@@ -1549,8 +1568,9 @@ std::size_t product_scratch_words(int m, int n) {
     return 0;
 }
 
-std::size_t square_scratch_words(int m) {
-    switch (square_method(m)) {
+// The scratch of a square of m words by method `how`.
+std::size_t square_scratch_by(method how, int m) {
+    switch (how) {
     case method::karatsuba: {
         const int h = karatsuba_split(m, m);
         return 4 * static_cast<std::size_t>(h) + 1 + std::max(square_scratch_words(h), square_scratch_words(m - h));
@@ -1571,6 +1591,23 @@ std::size_t square_scratch_words(int m) {
     }
     default: return 0;
     }
+}
+
+}  // namespace
+
+// The most any method the dispatch may take for the shape needs.
+std::size_t product_scratch_words(int m, int n) {
+    if (m < parallel_product_threshold) return product_scratch_by(product_method(m, n, every_pool_view[0]), m, n);
+    std::size_t most = 0;
+    for (const pool_view pool : every_pool_view) most = std::max(most, product_scratch_by(product_method(m, n, pool), m, n));
+    return most;
+}
+
+std::size_t square_scratch_words(int m) {
+    if (m < parallel_product_threshold) return square_scratch_by(square_method(m, every_pool_view[0]), m);
+    std::size_t most = 0;
+    for (const pool_view pool : every_pool_view) most = std::max(most, square_scratch_by(square_method(m, pool), m));
+    return most;
 }
 
 // ---- Point products on the worker pool -------------------------------------
