@@ -853,6 +853,27 @@ bool eval8_point(mr_digit*& plus, mr_digit*& minus, const std::array<const mr_di
     return false;
 }
 
+// The first step of Toom-8's and Toom-8/4's interpolations: c0 (v0, in r)
+// and the top coefficient (vinf, in r from top * k words) copied out to p =
+// 2k + 2 words each, at spare and spare + p; and each of the `pairs` pairs
+// of values v(x_j), v(-x_j) (values[2j] and values[2j + 1], the sign of the
+// second in `negative`) turned in place into their sum and difference, the
+// rooms of which it leaves in s[j] and d[j].
+void split_pairs(const mr_digit* r, int rn, int k, int top, mr_digit* const* values, const bool* negative, int pairs,
+                 mr_digit* spare, mr_digit** s, mr_digit** d) {
+    const int p = 2 * k + 2;
+    copy_words(spare, r, 2 * k);
+    zero_words(spare + 2 * k, 2);
+    copy_words(spare + p, r + top * k, rn - top * k);
+    zero_words(spare + p + (rn - top * k), p - (rn - top * k));
+    for (int j = 0; j < pairs; ++j) {
+        s[j] = values[2 * j];
+        d[j] = values[2 * j + 1];
+        add_sub(s[j], d[j], p);
+        if (negative[2 * j + 1]) std::swap(s[j], d[j]);
+    }
+}
+
 // The interpolation of Toom-8 from the values v(+-x_j) in values[2j] and
 // values[2j + 1] (signs of the second in `negative`) and v(2/3) in
 // values[12], each p = 2k + 2 words, with v0 and vinf already in r; leaves
@@ -861,18 +882,9 @@ void toom8_interpolate(mr_digit* r, int rn, int k, mr_digit* const* values, cons
     const int p = 2 * k + 2;
     mr_digit* c0 = spare;
     mr_digit* c14 = spare + p;
-    copy_words(c0, r, 2 * k);
-    zero_words(c0 + 2 * k, 2);
-    copy_words(c14, r + 14 * k, rn - 14 * k);
-    zero_words(c14 + (rn - 14 * k), p - (rn - 14 * k));
     mr_digit* s[6];
     mr_digit* d[6];
-    for (int j = 0; j < 6; ++j) {
-        s[j] = values[2 * j];
-        d[j] = values[2 * j + 1];
-        add_sub(s[j], d[j], p);
-        if (negative[2 * j + 1]) std::swap(s[j], d[j]);
-    }
+    split_pairs(r, rn, k, 14, values, negative, 6, spare, s, d);
     // The even coefficients straight into their places in r, c_2i at 2ik:
     // each one's top limb (at 2ik + 2k) is where the next one begins, so it
     // is kept aside before that is written.
@@ -1002,18 +1014,9 @@ void toom84_interpolate(mr_digit* r, int rn, int k, mr_digit* const* values, con
     const int p = 2 * k + 2;
     mr_digit* c0 = spare;
     mr_digit* c10 = spare + p;
-    copy_words(c0, r, 2 * k);
-    zero_words(c0 + 2 * k, 2);
-    copy_words(c10, r + 10 * k, rn - 10 * k);
-    zero_words(c10 + (rn - 10 * k), p - (rn - 10 * k));
     mr_digit* s[4];
     mr_digit* d[4];
-    for (int j = 0; j < 4; ++j) {
-        s[j] = values[2 * j];
-        d[j] = values[2 * j + 1];
-        add_sub(s[j], d[j], p);
-        if (negative[2 * j + 1]) std::swap(s[j], d[j]);
-    }
+    split_pairs(r, rn, k, 10, values, negative, 4, spare, s, d);
     // c2 .. c8 into r, each one's top limb kept aside before the next is
     // written over it.
     const std::array<const mr_digit*, 6> even_in{s[0], s[1], s[2], s[3], c0, c10};
