@@ -27,6 +27,14 @@ inline std::uint64_t load_limb(const mr_digit* p) {
 // Stores the limb v as the two words at p, its low half in p[0].
 inline void store_limb(mr_digit* p, std::uint64_t v) { std::memcpy(p, &v, sizeof v); }
 
+// 1/d mod 2^64 for an odd d: Newton's iteration v <- v (2 - d v) from v =
+// d, which is right to 3 bits (d d = 1 mod 8), each step doubling them.
+constexpr std::uint64_t inverse_mod_limb(std::uint64_t d) {
+    std::uint64_t v = d;
+    for (int i = 0; i < 5; ++i) v *= 2 - d * v;
+    return v;
+}
+
 // z = x + y over n words; returns the carry out (0 or 1).
 mr_digit add_vv(mr_digit* z, const mr_digit* x, const mr_digit* y, int n);
 // z = x - y over n words; returns the borrow out (0 or 1).

@@ -52,6 +52,8 @@
 
 #include "internal.h"
 #include "kernels.h"
+#include "pool.h"
+#include "thresholds.h"
 #include "workspace.h"
 
 namespace {
@@ -165,6 +167,117 @@ void multiply_low(bignum* x, bignum* y, int j, bignum* z) {
     copy_number(acc, z);
 }
 
+// The low 64 bits of x >= 0.
+std::uint64_t low_limb(const bignum* x) {
+    const int len = length_of(x);
+    return (len > 0 ? x->w[0] : 0u) | (len > 1 ? std::uint64_t{x->w[1]} << 32 : 0u);
+}
+
+// low = |x|^y mod 2^j for |x| in base and y >= 1 in e, left to right over
+// the exponent's bits; `power` is room of the calling instance.
+void power_mod_two_power(bignum* base, bignum* e, int j, bignum* low, bignum* power) {
+    set_from_int(1, low);
+    const bool odd_base = (base->w[0] & 1u) != 0;
+    int bits = logb2(e);
+    if (odd_base && bits > j) bits = j;  // y mod 2^j
+    if (!odd_base && int_value(e) >= j) {
+        zero_number(low);  // a multiple of 2^y
+        return;
+    }
+    copy_number(base, power);
+    keep_low_bits(power, j);
+    for (int i = bits - 1; i >= 0; --i) {
+        report_progress(bits - 1 - i, bits);
+        if (error_pending()) break;
+        multiply_low(low, low, j, low);
+        if (test_bit(e, i)) multiply_low(low, power, j, low);
+    }
+}
+
+// r = |x|^y mod m for an odd m >= 3, on the Montgomery cores under a
+// context of m's own (the installed one is not used): |x| in base, or
+// small_base when that is not 0 (nres_powltr); y >= 1 in e.
+void power_mod_odd_part(int small_base, bignum* base, bignum* e, bignum* m, bignum* r) {
+    const workspace_claim nprime_room(ws::context_nprime);
+    monty_context mc;
+    make_context(m, nprime_room, mc);
+    if (small_base != 0) {
+        nres_powltr(mc, small_base, e, r);
+    } else {
+        const workspace_claim g(ws::scratch1);  // slot 0 of nres_powmod's table
+        nres(mc, base, g);
+        nres_powmod(mc, g, e, r);
+    }
+    redc(mc, r, r);
+}
+
+// ---- The two powers at once on the worker pool ------------------------------
+//
+// From parallel_even_power_bits bits of both 2^j and m, with the pool on,
+// the powers modulo 2^j and modulo m run as two tasks, each on an instance
+// of the pool with rooms of its own, reading the caller's base, exponent
+// and m and leaving its result in the caller's numbers. The caller's cancel
+// requests reach both; the task that runs on the calling thread reports
+// the progress, as the two powers one after another do. An error of either
+// becomes the caller's.
+
+struct even_powers {
+    int small_base;
+    bignum* base;
+    bignum* e;
+    bignum* m;
+    int j;
+    bignum* low;  // the caller's: |x|^y mod 2^j
+    bignum* odd;  // the caller's: |x|^y mod m
+    mr_state* caller;
+    int caller_depth;
+    int error[2];
+};
+
+void even_power_task(void* context, int index, const pool_executor& executor) {
+    auto& t = *static_cast<even_powers*>(context);
+    mr_state* s = executor.instance;  // this thread's instance (engine_instance)
+    clear_engine_error();
+    share_cancel(s, t.caller);
+    if (executor.index == 0) {
+        s->progress = t.caller->progress;
+        s->trace_depth = t.caller_depth;
+    }
+    {
+        const workspace_claim result(ws::even_low);
+        const workspace_claim room(ws::even_power);
+        if (index == 0)
+            power_mod_odd_part(t.small_base, t.base, t.e, t.m, result);
+        else
+            power_mod_two_power(t.base, t.e, t.j, result, room);
+        if (!error_pending()) copy_number(result, index == 0 ? t.odd : t.low);
+    }
+    t.error[index] = s->error_number;
+    s->progress = {nullptr, nullptr};
+    s->cancel = &s->own_cancel;
+    clear_engine_error();
+}
+
+// Both powers on the pool (above); false, nothing done, when they do not
+// run there. Not from inside a task: a nested run's tasks that this thread
+// takes compute on the instance its own task is using.
+bool parallel_even_powers(even_powers& t) {
+    if (t.j < parallel_even_power_bits || logb2(t.m) < parallel_even_power_bits || !pool_available() ||
+        pool_inside_task())
+        return false;
+    t.caller = engine_instance;
+    t.caller_depth = engine_instance->trace_depth;
+    t.error[0] = t.error[1] = 0;
+    if (!pool_run(2, even_power_task, &t)) return false;
+    for (const int code : t.error) {
+        if (code == mr_error_cancelled)
+            raise_cancel();
+        else if (code != 0)
+            report_error(code);
+    }
+    return true;
+}
+
 // w = |x|^y mod |n| for an even n != 0 and y >= 1, with |x| in even_base
 // and y in even_exponent; small_base, when not 0, is |x| as a machine
 // integer, and the odd part then runs on nres_powltr (see the header
@@ -185,53 +298,30 @@ void even_modulus_power(int small_base, bignum* n, bignum* w) {
     mr_shift(m, -zero_words, m);
     shr_vu(m->w, m->w, length_of(m), zero_bits);
     strip_leading_zeros(m);
-
-    // |x|^y mod 2^j, left to right over the exponent's bits.
-    set_from_int(1, low);
-    const bool odd_base = (base->w[0] & 1u) != 0;
-    int bits = logb2(e);
-    if (odd_base && bits > j) bits = j;  // y mod 2^j
-    if (!odd_base && int_value(e) >= j) {
-        zero_number(low);  // a multiple of 2^y
-    } else {
-        copy_number(base, p);
-        keep_low_bits(p, j);
-        for (int i = bits - 1; i >= 0; --i) {
-            report_progress(bits - 1 - i, bits);
-            if (error_pending()) break;
-            multiply_low(low, low, j, low);
-            if (test_bit(e, i)) multiply_low(low, p, j, low);
-        }
-    }
     if (length_of(m) == 1 && m->w[0] == 1) {  // n = 2^j
-        copy_number(low, w);
+        power_mod_two_power(base, e, j, w, p);
         return;
     }
 
-    // |x|^y mod m, on the Montgomery cores under a context of m's own (m
-    // is odd and above 1, so at least 3).
-    const workspace_claim nprime_room(ws::context_nprime);
-    monty_context mc;
-    make_context(m, nprime_room, mc);
-    if (small_base != 0) {
-        nres_powltr(mc, small_base, e, p);
-    } else {
-        const workspace_claim g(ws::scratch1);  // slot 0 of nres_powmod's table
-        nres(mc, base, g);
-        nres_powmod(mc, g, e, p);
+    // |x|^y mod 2^j in low, mod m in p (m is odd and above 1, so at least
+    // 3), at once where the pool takes them.
+    even_powers both{small_base, base, e, m, j, low, p, nullptr, 0, {0, 0}};
+    if (!parallel_even_powers(both)) {
+        power_mod_two_power(base, e, j, low, p);
+        power_mod_odd_part(small_base, base, e, m, p);
     }
-    redc(mc, p, p);
+    if (error_pending()) return;
 
     // 1/m mod 2^j by Newton's iteration v <- v*(2 - m*v), which doubles the
     // number of correct low bits at each step, from the 64 bits of
-    // -constant_limb (the inverse modulo 2^64 of m).
+    // the inverse of m modulo 2^64.
     const workspace_claim m_low(ws::scratch6);
     const workspace_claim two_j(ws::scratch7);
     const workspace_claim inverse(ws::scratch8);
     const workspace_claim t(ws::scratch9);
     copy_number(m, m_low);
     keep_low_bits(m_low, j);
-    const std::uint64_t v0 = 0 - mc.constant_limb;
+    const std::uint64_t v0 = inverse_mod_limb(low_limb(m));
     zero_number(inverse);
     inverse->w[0] = static_cast<mr_digit>(v0);
     inverse->w[1] = static_cast<mr_digit>(v0 >> 32);

@@ -66,11 +66,7 @@ namespace {
 using u64 = std::uint64_t;
 
 // -1/n mod 2^64 for an odd n (see the header comment).
-u64 negated_inverse(u64 n) {
-    u64 v = n;  // 3 bits
-    for (int i = 0; i < 5; ++i) v *= 2 - n * v;
-    return 0 - v;
-}
+u64 negated_inverse(u64 n) { return 0 - inverse_mod_limb(n); }
 
 // The reduce area: four spare words, the installed context's n', and room
 // for the working copies and the products' scratch.

@@ -682,14 +682,6 @@ constexpr toom8_odd_pair toom8_odd_pairs[4] = {
 // The even coefficients' weights 2^i 3^(14-i) at 2/3, for c0, c2, .., c14.
 constexpr std::int64_t toom8_w_weights[8] = {4782969, 2125764, 944784, 419904, 186624, 82944, 36864, 16384};
 
-// The inverse of an odd d modulo 2^64 (Newton's iteration from d itself,
-// which is right to 3 bits, doubling them each step).
-constexpr std::uint64_t inverse_mod_limb(std::uint64_t d) {
-    std::uint64_t v = d;
-    for (int i = 0; i < 5; ++i) v *= 2 - d * v;
-    return v;
-}
-
 // Writes the quotient of a sum by 2^S Odd limb by limb as the sum's limbs
 // come: Hensel's division by the odd factor (q = s / Odd modulo 2^64, the
 // borrow into the next limb the high half of q Odd), each quotient limb

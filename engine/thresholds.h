@@ -161,6 +161,13 @@ inline constexpr int parallel_reduce_min = 1024;
 // but on a loaded machine a worker that the scheduler holds back for a few
 // milliseconds made a 1024-bit test of 2 ms five times slower.
 inline constexpr int parallel_prime_bits = 8192;
+// A power modulo an even n = 2^j m runs its powers modulo 2^j and modulo m
+// at once on the worker pool (modexp.cpp) when both 2^j and m have at
+// least this many bits: each part then takes tens of milliseconds or more
+// (for an exponent as long as n, at j = 8192 bits about 0.03 s modulo 2^j
+// and 0.08 s modulo m here), long enough that a worker held back by the
+// scheduler costs little, as for isprime's tests.
+inline constexpr int parallel_even_power_bits = 8192;
 
 // ---- Montgomery reduction (montgomery.cpp) ---------------------------------
 

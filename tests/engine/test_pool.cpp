@@ -1,8 +1,8 @@
 // The worker pool: the parallel paths give what one thread gives (products
 // and squares above the pool's threshold, runs nested in a task's, the
 // primality test with the random pool left as one thread leaves it), and a
-// cancel request stops
-// every thread of a parallel primality test at its next step. Built with
+// cancel request stops every thread of a parallel primality test or power
+// at its next step. Built with
 // ThreadSanitizer as well (scripts/test.sh).
 #include <chrono>
 #include <string>
@@ -179,30 +179,46 @@ TEST_F(PoolTest, PrimalityMatchesOneThread) {
     use_engine(mine);
 }
 
-// A cancel request during a parallel test of a large prime stops every
-// thread at its next step: the test, whose every trial alone takes many
-// seconds, returns at once with the cancel as its pending error, and the
+// A cancel request during a parallel computation stops every thread at its
+// next step: a primality test of a large prime (its tests at once) and a
+// power modulo 2^32768 m (its two powers at once), each of which takes
+// seconds, return at once with the cancel as their pending error, and the
 // pool is free again.
 TEST_F(PoolTest, CancelStopsEveryWorker) {
     bignum* x = mirvar(0);
-    mersenne(44497, x);
+    bignum* y = mirvar(0);
+    bignum* n = mirvar(0);
+    bignum* w = mirvar(0);
     using clock = std::chrono::steady_clock;
-    clock::time_point requested{};
-    std::thread canceller([&requested] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        requested = clock::now();
-        request_cancel();
-    });
-    const int verdict = isprime(x);
-    const auto stopped = clock::now();
-    canceller.join();
-    EXPECT_EQ(verdict, 0);
-    EXPECT_EQ(engine_error(), mr_error_cancelled);
-    EXPECT_LT(std::chrono::duration<double>(stopped - requested).count(), 5.0);
-    EXPECT_TRUE(pool_available());
-    clear_cancel_request();
-    clear_engine_error();
-    free_number(x);
+    for (const bool prime : {true, false}) {
+        SCOPED_TRACE(prime ? "isprime" : "powmod, even modulus");
+        clock::time_point requested{};
+        std::thread canceller([&requested] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            requested = clock::now();
+            request_cancel();
+        });
+        if (prime) {
+            mersenne(44497, x);
+            EXPECT_EQ(isprime(x), 0);
+        } else {
+            fill(x, 2040, 5);
+            x->w[0] |= 1;  // an odd base: the power modulo 2^j takes j steps
+            fill(y, 2040, 6);
+            fill(n, 1020, 7);
+            n->w[0] |= 1;
+            mr_shift(n, 1024, n);  // 2^32768 m, both parts above the pool's threshold
+            powmod(x, y, n, w);
+        }
+        const auto stopped = clock::now();
+        canceller.join();
+        EXPECT_EQ(engine_error(), mr_error_cancelled);
+        EXPECT_LT(std::chrono::duration<double>(stopped - requested).count(), 5.0);
+        EXPECT_TRUE(pool_available());
+        clear_cancel_request();
+        clear_engine_error();
+    }
+    for (bignum* v : {x, y, n, w}) free_number(v);
 }
 
 }  // namespace

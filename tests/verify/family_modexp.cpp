@@ -92,6 +92,17 @@ mpz_class modulus(context& c, bool odd) {
             }
             break;
         }
+        case 3: {  // 2^j * m with both parts long enough to run at once on the pool
+            const int bits = parallel_even_power_bits;
+            if (32 * L < 2 * bits + 64) break;
+            const auto j = static_cast<unsigned long>(c.r.range(bits, 32 * L - bits - 32));
+            const int m_words = static_cast<int>(c.r.range((bits + 31) / 32, (32 * L - static_cast<int>(j)) / 32));
+            mpz_class m = c.magnitude(m_words) | 1;
+            mpz_setbit(m.get_mpz_t(), static_cast<unsigned long>(bits));
+            n = m << j;
+            while (words_of(n) > L) n >>= 32;  // still 2^(j - 32i) m, both parts long
+            break;
+        }
         default: break;
     }
     return n;
