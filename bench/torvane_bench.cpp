@@ -39,6 +39,7 @@ constexpr const char* usage =
     "                     [--min-runs N] [--seed N] [--clock cpu|wall] [--csv FILE]\n"
     "                     [--threads N]\n"
     "       torvane-bench --kernels\n"
+    "       torvane-bench --cores\n"
     "  --sizes     operand sizes in bits, 16 to 65530 (default 1024,4096,16384,65530)\n"
     "  --ops       operations (default all): multiply, square, powmod, powmod_even,\n"
     "              powmod2, powltr2, divide, to_decimal, from_decimal, gcd, inverse,\n"
@@ -57,7 +58,10 @@ constexpr const char* usage =
     "              timed in turn with the rest, and the ratio torvane/torvane_mt,\n"
     "              all in wall time\n"
     "  --kernels   instead of the table: cycles (rdtsc ticks) per limb product of the\n"
-    "              schoolbook product and square at 8, 16 and 32 limbs, on each kernel path\n";
+    "              schoolbook product and square at 8, 16 and 32 limbs, on each kernel path\n"
+    "  --cores     instead of the table: what every processor at once gives against one\n"
+    "              (a 65530-bit square on each), and the ticks per 64-byte line of\n"
+    "              handing data from one processor to another\n";
 
 // A call slower than this may be timed once.
 constexpr double slow_call_seconds = 2.0;
@@ -76,6 +80,7 @@ struct options {
     bool cpu_clock = true;
     std::string csv;
     bool kernels = false;
+    bool cores = false;
     int threads = 1;
 };
 
@@ -105,6 +110,10 @@ options parse(int argc, char** argv) {
         if (arg == "--help" || arg == "-h") {
             std::fputs(usage, stdout);
             std::exit(0);
+        }
+        if (arg == "--cores") {
+            o.cores = true;
+            continue;
         }
         if (arg == "--kernels") {
             o.kernels = true;
@@ -297,6 +306,7 @@ void print_cell(const std::string& text, int width = 11) {
 }  // namespace
 
 void report_kernel_cycles();  // kernel_cycles.cpp
+void report_core_sharing();   // core_sharing.cpp
 
 [[noreturn]] void bench_fail(const char* library, const std::string& what) {
     std::fprintf(stderr, "torvane-bench: %s: %s\n", library, what.c_str());
@@ -307,6 +317,10 @@ int main(int argc, char** argv) {
     const options o = parse(argc, argv);
     if (o.kernels) {
         report_kernel_cycles();
+        return 0;
+    }
+    if (o.cores) {
+        report_core_sharing();
         return 0;
     }
     use_cpu_clock = o.cpu_clock;

@@ -850,9 +850,10 @@ bool eval8_point(mr_digit*& plus, mr_digit*& minus, const std::array<const mr_di
 // 2k + 2 words each, at spare and spare + p; and each of the `pairs` pairs
 // of values v(x_j), v(-x_j) (values[2j] and values[2j + 1], the sign of the
 // second in `negative`) turned in place into their sum and difference, the
-// rooms of which it leaves in s[j] and d[j].
+// rooms of which it leaves in s[j] and d[j]. With `added`, the pairs are
+// their sums and differences already (add_pair), in that order.
 void split_pairs(const mr_digit* r, int rn, int k, int top, mr_digit* const* values, const bool* negative, int pairs,
-                 mr_digit* spare, mr_digit** s, mr_digit** d) {
+                 bool added, mr_digit* spare, mr_digit** s, mr_digit** d) {
     const int p = 2 * k + 2;
     copy_words(spare, r, 2 * k);
     zero_words(spare + 2 * k, 2);
@@ -861,22 +862,32 @@ void split_pairs(const mr_digit* r, int rn, int k, int top, mr_digit* const* val
     for (int j = 0; j < pairs; ++j) {
         s[j] = values[2 * j];
         d[j] = values[2 * j + 1];
+        if (added) continue;
         add_sub(s[j], d[j], p);
         if (negative[2 * j + 1]) std::swap(s[j], d[j]);
     }
 }
 
+// Pair j of split_pairs on its own: its sum into values[2j] and its
+// difference into values[2j + 1], the two places swapped when v(-x_j) < 0.
+void add_pair(int k, int j, mr_digit** values, const bool* negative) {
+    add_sub(values[2 * j], values[2 * j + 1], 2 * k + 2);
+    if (negative[2 * j + 1]) std::swap(values[2 * j], values[2 * j + 1]);
+}
+
 // The interpolation of Toom-8 from the values v(+-x_j) in values[2j] and
-// values[2j + 1] (signs of the second in `negative`) and v(2/3) in
-// values[12], each p = 2k + 2 words, with v0 and vinf already in r; leaves
-// the product in r. rn = the product's length; `spare` is 2p words of room.
-void toom8_interpolate(mr_digit* r, int rn, int k, mr_digit* const* values, const bool* negative, mr_digit* spare) {
+// values[2j + 1] (signs of the second in `negative`; with `added`, their
+// sums and differences, add_pair) and v(2/3) in values[12], each p = 2k + 2
+// words, with v0 and vinf already in r; leaves the product in r. rn = the
+// product's length; `spare` is 2p words of room.
+void toom8_interpolate(mr_digit* r, int rn, int k, mr_digit* const* values, const bool* negative, bool added,
+                       mr_digit* spare) {
     const int p = 2 * k + 2;
     mr_digit* c0 = spare;
     mr_digit* c14 = spare + p;
     mr_digit* s[6];
     mr_digit* d[6];
-    split_pairs(r, rn, k, 14, values, negative, 6, spare, s, d);
+    split_pairs(r, rn, k, 14, values, negative, 6, added, spare, s, d);
     // The even coefficients straight into their places in r, c_2i at 2ik:
     // each one's top limb (at 2ik + 2k) is where the next one begins, so it
     // is kept aside before that is written.
@@ -1008,7 +1019,7 @@ void toom84_interpolate(mr_digit* r, int rn, int k, mr_digit* const* values, con
     mr_digit* c10 = spare + p;
     mr_digit* s[4];
     mr_digit* d[4];
-    split_pairs(r, rn, k, 10, values, negative, 4, spare, s, d);
+    split_pairs(r, rn, k, 10, values, negative, 4, false, spare, s, d);
     // c2 .. c8 into r, each one's top limb kept aside before the next is
     // written over it.
     const std::array<const mr_digit*, 6> even_in{s[0], s[1], s[2], s[3], c0, c10};
@@ -1335,7 +1346,7 @@ void toom8_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int
     }
     product_vv(r, a, k, b, k, rest);
     product_vv(r + 14 * k, a + 7 * k, m - 7 * k, b + 7 * k, n - 7 * k, rest);
-    toom8_interpolate(r, m + n, k, values, negative, spare);
+    toom8_interpolate(r, m + n, k, values, negative, false, spare);
 }
 
 void toom8_square(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch) {
@@ -1370,7 +1381,7 @@ void toom8_square(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch) {
     }
     square_vv(r, a, k, rest);
     square_vv(r + 14 * k, a + 7 * k, m - 7 * k, rest);
-    toom8_interpolate(r, 2 * m, k, values, negative, spare);
+    toom8_interpolate(r, 2 * m, k, values, negative, false, spare);
 }
 
 // r = a * b for 3k < n <= 4k, k = (m + 7) / 8.
@@ -1448,18 +1459,13 @@ bool in_toom3_gap(int n, pool_view pool) {
 
 // Whether a product or square of m words (the longer factor) leaves out
 // Toom-8: where the pool runs the top level's points at once from outside
-// a task, the fewer and longer points of Toom-3 and Toom-4 end sooner than
-// Toom-8's fifteen, whose interpolation runs on one thread after them
-// (Toom-4's runs in steps on the threads, toom4_run_step). Measured on two
-// threads, minimum of 60 interleaved rounds (the machine loaded): products
-// of 1024 words Toom-8 38.7 us on one thread, 42.6 on two, Toom-3 on two
-// 34.0; 1536 words 64.6, 64.5, 47.0; 2048 words (Toom-4) 104.6, 73.5,
-// 69.2; squares 27.0, 29.8, 21.5 / 49.8, 46.6, 35.2 / 68.6, 57.8, 52.0.
-// Inside a task (a primality trial, a piece of a reduction) the other
-// threads are mostly busy with tasks of their own, so the faster method on
-// one thread stays.
+// a task, below parallel_toom8_threshold words, the fewer and longer points
+// of Toom-3 and Toom-4 end as soon on two threads as Toom-8's nine tasks
+// followed by its interpolation on one thread. Inside a task (a primality
+// trial, a piece of a reduction) the other threads are mostly busy with
+// tasks of their own, so the faster method on one thread stays.
 bool pool_skips_toom8(int m, pool_view pool) {
-    return m >= parallel_product_threshold && !pool.inside_task && pool.available;
+    return m >= parallel_product_threshold && m < parallel_toom8_threshold && !pool.inside_task && pool.available;
 }
 
 method product_method(int m, int n, pool_view pool) {
@@ -1608,8 +1614,8 @@ std::size_t square_scratch_words(int m) {
 // ---- Point products on the worker pool -------------------------------------
 //
 // Above parallel_product_threshold words the point products of a Toom
-// level run at once on the pool (pool.h): one task a point, each
-// evaluating both factors at its point into scratch of its own thread (the
+// level run at once on the pool (pool.h): one task a point (Toom-8: a pair
+// of points), each evaluating both factors at its point into scratch of its own thread (the
 // starting thread's is the serial method's evaluation room and what follows
 // it, a helping thread's its instance's product area, claimed for the task)
 // and multiplying into the value's place, which the serial method uses too.
@@ -1617,8 +1623,12 @@ std::size_t square_scratch_words(int m) {
 // the points form a nested run, which threads that are free join. Toom-4's
 // interpolation runs in steps on the threads as the points are done (see
 // toom4_run_step); the others' runs on the calling thread afterwards, as
-// without the pool. Evaluations of a pair at +x and -x are made twice,
-// once by each of the two tasks: linear work beside the products. Tasks
+// without the pool. Evaluations of a pair at +x and -x are made twice in
+// Toom-3 and Toom-4, once by each of the two tasks: linear work beside
+// their longer products; Toom-8's pair tasks evaluate once, and its pair
+// sums, the first step of the interpolation, are made on the thread that
+// has the values (two threads, 2048 words, least of five runs: products
+// 56.3 us, squares 41.5; with a task a point about 62 and 45.5). Tasks
 // run in order of index, the long products first (Toom-4: v0 and vinf
 // first, for its steps). A point's own product does not split further on
 // the pool: its top Karatsuba level as a nested run of three products
@@ -1760,21 +1770,26 @@ void toom4_point(toom_points& t, int index, mr_digit* room) {
     }
 }
 
-// Toom-8's points: 0 to 11 the pairs' (+x_j at 2j, -x_j at 2j + 1), 12
-// the point 2/3, 13 and 14 the products at 0 and infinity.
+// Toom-8's points, a task for each pair's two (0 to 5: +-x_j, into
+// values[2j] and values[2j + 1], which it then adds, add_pair), so that
+// each factor is evaluated once a pair and the pair's values are added on
+// the thread that made them; 6 the point 2/3; 7 and 8 the products at 0
+// and infinity.
+constexpr int toom8_tasks = 9;
+
 void toom8_point(toom_points& t, int index, mr_digit* room) {
     const int k = t.k, m = t.m, n = t.n;
-    if (index >= 13) {
-        const int at = index == 13 ? 0 : 7 * k;  // the lowest pieces or the top ones
+    const bool square = t.kind == toom_kind::toom8_square;
+    if (index >= 7) {
+        const int at = index == 7 ? 0 : 7 * k;  // the lowest pieces or the top ones
         mr_digit* z = t.r + 2 * at;
-        if (t.kind == toom_kind::toom8_square)
-            square_vv(z, t.a + at, index == 13 ? k : m - at, room);
+        if (square)
+            square_vv(z, t.a + at, index == 7 ? k : m - at, room);
         else
-            product_vv(z, t.a + at, index == 13 ? k : m - at, t.b + at, index == 13 ? k : n - at, room);
+            product_vv(z, t.a + at, index == 7 ? k : m - at, t.b + at, index == 7 ? k : n - at, room);
         return;
     }
-    const int j = index / 2;
-    const bool square = t.kind == toom_kind::toom8_square;
+    const int j = index;
     mr_digit* top = room;                      // k words a factor
     mr_digit* e = room + (square ? k : 2 * k);  // k + 1 words a part
     mr_digit* ap = e;
@@ -1782,7 +1797,10 @@ void toom8_point(toom_points& t, int index, mr_digit* room) {
     if (square) {
         mr_digit* rest = e + 2 * (k + 1);
         eval8_point(ap, am, toom8_pieces(t.a, m, k, top), k, j);
-        square_top(t.values[index], index % 2 == 0 ? ap : am, k, rest);
+        square_top(t.values[2 * j], ap, k, rest);
+        if (j == 6) return;
+        square_top(t.values[2 * j + 1], am, k, rest);
+        add_pair(k, j, t.values, t.negative);
         return;
     }
     mr_digit* bp = e + 2 * (k + 1);
@@ -1790,12 +1808,11 @@ void toom8_point(toom_points& t, int index, mr_digit* room) {
     mr_digit* rest = e + 4 * (k + 1);
     const bool negative_a = eval8_point(ap, am, toom8_pieces(t.a, m, k, top), k, j);
     const bool negative_b = eval8_point(bp, bm, toom8_pieces(t.b, n, k, top + k), k, j);
-    if (index % 2 == 0) {
-        product_top(t.values[index], ap, bp, k, rest);
-    } else {
-        t.negative[index] = negative_a != negative_b;
-        product_top(t.values[index], am, bm, k, rest);
-    }
+    product_top(t.values[2 * j], ap, bp, k, rest);
+    if (j == 6) return;
+    t.negative[2 * j + 1] = negative_a != negative_b;
+    product_top(t.values[2 * j + 1], am, bm, k, rest);
+    add_pair(k, j, t.values, t.negative);
 }
 
 // Toom-4's interpolation on the pool, for products (a square's points are
@@ -1926,7 +1943,7 @@ bool run_points(toom_points& t) {
     if (t.m < parallel_product_threshold || !pool_available() || engine_instance == nullptr) return false;
     if (point_task_words(t.kind, t.k) > scratch_words_size(area_product)) return false;
     const int count = t.kind == toom_kind::toom3_product || t.kind == toom_kind::toom3_square     ? 5
-                      : t.kind == toom_kind::toom8_product || t.kind == toom_kind::toom8_square ? 15
+                      : t.kind == toom_kind::toom8_product || t.kind == toom_kind::toom8_square ? toom8_tasks
                                                                                                  : 7;
     return pool_run(count, point_task, &t);
 }
@@ -1985,6 +2002,6 @@ bool parallel_toom8(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, in
                   {}};
     for (int i = 0; i < 13; ++i) t.values[i] = scratch + i * p;
     if (!run_points(t)) return false;
-    toom8_interpolate(r, m + (square ? m : n), k, t.values, t.negative, scratch + 13 * p);
+    toom8_interpolate(r, m + (square ? m : n), k, t.values, t.negative, true, scratch + 13 * p);
     return true;
 }

@@ -150,6 +150,15 @@ inline constexpr int product_toom84_threshold = 520;
 // factor) run their point products on the worker pool when it is on
 // (pool.h); below it, or without a pool, nothing changes.
 inline constexpr int parallel_product_threshold = 1024;
+// From this many words (the longer factor) a product or square that the
+// pool runs from outside a task keeps Toom-8 (its six pairs, the point 2/3
+// and the products at 0 and infinity as nine tasks); below it Toom-3 or
+// Toom-4 runs there instead. Measured on two threads (torvane-bench
+// --threads 2, the least of four to five interleaved runs, 2026-12-09):
+// products of 1024 words 27.8 us with Toom-8 against 26.7 with Toom-3, 1536
+// words 42.8 against 42.8 with Toom-4, 2048 words 56.3 against 65.1;
+// squares of 1536 words 32.2 against 28.1, 2048 words 41.5 against 46.5.
+inline constexpr int parallel_toom8_threshold = 2048;
 // Moduli of at least this many words run the products of reduction by
 // multiplication in pieces on the worker pool when it is on
 // (montgomery.cpp); below it, or without a pool, nothing changes.
