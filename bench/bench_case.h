@@ -25,8 +25,9 @@ enum class bench_op {
     cube_root,      // floor(a^(1/3))
     factorial5910,  // 5910!, the largest factorial the calculator forms
     isprime,        // the primality test of a prime p (see make_operands)
+    powmod_split,   // x^e mod m, m = 2^(n/2) times an odd number, x odd
 };
-inline constexpr int bench_op_count = 14;
+inline constexpr int bench_op_count = 15;
 
 // The CSV name of an operation; op_from_name returns false for an unknown one.
 const char* op_name(bench_op op);

@@ -53,6 +53,7 @@ bench_case make_gmp_case(bench_op op, const operand_set& in) {
     case bench_op::multiply: c.run = [p] { mpz_mul(p->r, p->a, p->b); }; break;
     case bench_op::square: c.run = [p] { mpz_mul(p->r, p->a, p->a); }; break;
     case bench_op::powmod:
+    case bench_op::powmod_split:
     case bench_op::powmod_even: c.run = [p] { mpz_powm(p->r, p->x, p->e, p->m); }; break;
     case bench_op::powmod2:
         // GMP has no double exponentiation: two powers, their product and a

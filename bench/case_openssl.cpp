@@ -69,6 +69,7 @@ bench_case make_openssl_case(bench_op op, const operand_set& in) {
     // reciprocal method for an even one.
     case bench_op::powmod:
     case bench_op::powmod_even:
+    case bench_op::powmod_split:
         c.run = [p] { p->ok &= BN_mod_exp(p->r, p->x, p->e, p->m, p->ctx) == 1; };
         break;
     case bench_op::powmod2:

@@ -67,6 +67,7 @@ bench_case make_tommath_case(bench_op op, const operand_set& in) {
     case bench_op::multiply: c.run = [p] { p->note(mp_mul(&p->a, &p->b, &p->r)); }; break;
     case bench_op::square: c.run = [p] { p->note(mp_sqr(&p->a, &p->r)); }; break;
     case bench_op::powmod:
+    case bench_op::powmod_split:
     case bench_op::powmod_even: c.run = [p] { p->note(mp_exptmod(&p->x, &p->e, &p->m, &p->r)); }; break;
     case bench_op::powmod2: break;
     case bench_op::powltr2: c.run = [p] { p->note(mp_exptmod(&p->two, &p->e, &p->m, &p->r)); }; break;

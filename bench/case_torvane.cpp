@@ -100,6 +100,7 @@ bench_case make_torvane_case(bench_op op, const operand_set& in) {
     case bench_op::square: c.run = [p] { multiply(p->a, p->a, p->r); }; break;
     case bench_op::powmod:
     case bench_op::powmod_even:
+    case bench_op::powmod_split:
         c.run = [p] {
             clear_modulus();
             powmod(p->x, p->e, p->m, p->r);

@@ -13,6 +13,7 @@ namespace {
 constexpr const char* op_names[bench_op_count] = {
     "multiply", "square",     "powmod", "powmod_even", "powmod2",  "powltr2",      "divide",
     "to_decimal", "from_decimal", "gcd", "inverse",    "cube_root", "factorial5910", "isprime",
+    "powmod_split",
 };
 
 // A random number of exactly `bits` bits.
@@ -156,11 +157,19 @@ operand_set make_operands(bench_op op, int bits, std::uint64_t seed) {
     in.b = random_bits(rng, bits);
     in.d = random_bits(rng, 2 * bits);
     in.m = random_bits(rng, bits);
-    if (op == bench_op::powmod_even)
+    if (op == bench_op::powmod_even) {
         in.m[0] &= ~1u;
-    else
+    } else if (op == bench_op::powmod_split) {
+        // The low half of the bits zero, the one above them set: 2^(n/2)
+        // times an odd number, both parts as long.
+        const int zero_bits = bits / 2;
+        for (int k = 0; k < zero_bits; ++k) in.m[static_cast<std::size_t>(k / 32)] &= ~(1u << (k % 32));
+        in.m[static_cast<std::size_t>(zero_bits / 32)] |= 1u << (zero_bits % 32);
+    } else {
         in.m[0] |= 1u;
+    }
     in.x = random_below(rng, bits, in.m);
+    if (op == bench_op::powmod_split) in.x[0] |= 1u;  // odd: the power modulo 2^(n/2) takes n/2 steps
     if (op == bench_op::inverse)
         while (!coprime(in.x, in.m)) in.x = random_below(rng, bits, in.m);
     in.y = random_below(rng, bits, in.m);

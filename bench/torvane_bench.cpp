@@ -45,7 +45,9 @@ constexpr const char* usage =
     "              powmod2, powltr2, divide, to_decimal, from_decimal, gcd, inverse,\n"
     "              cube_root, factorial5910 (one fixed size, reported as 65530 bits;\n"
     "              run whenever it is selected), isprime (a prime of the size; above\n"
-    "              4096 bits a known prime that fits: 3*2^59973+1 at 65530)\n"
+    "              4096 bits a known prime that fits: 3*2^59973+1 at 65530);\n"
+    "              powmod_split only when named (a modulus 2^(n/2) times an odd\n"
+    "              number and an odd base: both parts of the even-modulus path long)\n"
     "  --libs      libraries (default all): torvane, gmp, openssl, tommath\n"
     "  --budget    seconds of timing per cell, all libraries together (default 1)\n"
     "  --min-runs  least number of rounds per cell (default 5)\n"
@@ -169,7 +171,8 @@ options parse(int argc, char** argv) {
     }
     if (o.sizes.empty()) usage_error("no sizes");
     if (o.ops.empty())
-        for (int k = 0; k < bench_op_count; ++k) o.ops.push_back(static_cast<bench_op>(k));
+        for (int k = 0; k < bench_op_count; ++k)
+            if (static_cast<bench_op>(k) != bench_op::powmod_split) o.ops.push_back(static_cast<bench_op>(k));
     if (o.libs.empty())
         for (int l = 0; l < bench_library_count; ++l) o.libs.push_back(static_cast<bench_library>(l));
     // The pool's column comes with --threads N > 1 (and the engine's with it,
