@@ -206,6 +206,7 @@ void win32_window::write_field(int id, const char* text)
 void win32_window::write_status(const char* text)
 {
     write_field(IDC_STATUS, text);
+    announce_status(text);
 }
 
 void win32_window::check_radio(int first, int last, int id)
@@ -276,6 +277,7 @@ INT_PTR CALLBACK torvane_dialog_proc(HWND dialog, UINT message, WPARAM wparam, L
             if (field.operand)
                 SetWindowSubclass(GetDlgItem(dialog, field.id), paste_guard, paste_guard_id, 0);
         window.prepare_display();
+        window.name_controls();
         break;
     }
     case WM_DPICHANGED:

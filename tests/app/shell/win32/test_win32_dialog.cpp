@@ -3,6 +3,7 @@
 // out, typing, pasting, program writes, mnemonics, Enter, Esc and the ways
 // out. Messages are sent the way the dialog manager and the edit controls
 // send them.
+#include "shell/accessible_names.h"
 #include "shell/dialog.h"
 #include "shell/dialog_template.h"
 #include "shell/win32/win32_window.h"
@@ -11,9 +12,12 @@
 #include <gtest/gtest.h>
 
 #include <commctrl.h>
+#include <oleacc.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -617,6 +621,86 @@ TEST_F(Win32Dialog, ControlsMatchTheTemplate)
         }
     }
     EXPECT_EQ(child, nullptr);
+}
+
+// The name a screen reader reads for a control: its accessible object's.
+std::string accessible_name_of_control(HWND control)
+{
+    IAccessible* object = nullptr;
+    if (FAILED(AccessibleObjectFromWindow(control, static_cast<DWORD>(OBJID_CLIENT), __uuidof(IAccessible),
+                                          reinterpret_cast<void**>(&object)))
+        || object == nullptr)
+        return "<no accessible object>";
+    VARIANT self;
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR name = nullptr;
+    std::string result;
+    if (SUCCEEDED(object->get_accName(self, &name)) && name != nullptr) {
+        for (const OLECHAR* c = name; *c != 0; ++c)
+            result += static_cast<char>(*c < 128 ? *c : '?');
+        SysFreeString(name);
+    }
+    object->Release();
+    return result;
+}
+
+std::vector<HWND> value_changes;
+
+void CALLBACK on_value_change(HWINEVENTHOOK, DWORD, HWND control, LONG object, LONG child, DWORD, DWORD)
+{
+    if (object == OBJID_CLIENT && child == CHILDID_SELF)
+        value_changes.push_back(control);
+}
+
+// Every field and button has a name for screen readers (the table's where
+// it has one), no two buttons share one, and a new status line raises the
+// status field's value-change event.
+TEST_F(Win32Dialog, ScreenReadersGetEveryControlsNameAndHearTheStatus)
+{
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    for (const accessible_name& n : accessible_names)
+        EXPECT_EQ(accessible_name_of_control(item(n.id)), n.name);
+    char caption[8] = {};
+    GetWindowTextA(item(IDC_CL_ANS), caption, sizeof caption);
+    EXPECT_STREQ(caption, "CL");
+
+    // Any field or button of the window, the template's and any other.
+    std::map<std::string, int> button_names;
+    int fields = 0;
+    for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+        char class_name[32] = {};
+        GetClassNameA(child, class_name, sizeof class_name);
+        const std::string kind = class_name;
+        const LONG style = GetWindowLongA(child, GWL_STYLE);
+        const bool button = kind == "Button" && (style & BS_TYPEMASK) != BS_GROUPBOX;
+        const bool field = kind == "Edit" || kind == "ListBox" || kind == "ComboBox" || kind == "SysListView32"
+                           || kind == "SysTreeView32" || kind.rfind("RichEdit", 0) == 0 || kind == "RICHEDIT50W";
+        if (!button && !field)
+            continue;
+        const std::string name = accessible_name_of_control(child);
+        EXPECT_FALSE(name.empty()) << kind << " " << GetDlgCtrlID(child);
+        if (button)
+            ++button_names[name];
+        else
+            ++fields;
+    }
+    EXPECT_GE(fields, 7);
+    EXPECT_GE(button_names.size(), 33u);
+    for (const auto& [name, count] : button_names)
+        EXPECT_EQ(count, 1) << "buttons named \"" << name << "\"";
+
+    value_changes.clear();
+    const HWINEVENTHOOK hook = SetWinEventHook(EVENT_OBJECT_VALUECHANGE, EVENT_OBJECT_VALUECHANGE, nullptr,
+                                               on_value_change, GetCurrentProcessId(), 0, WINEVENT_OUTOFCONTEXT);
+    ASSERT_NE(hook, nullptr);
+    type(IDC_FIELD_X, "1F");
+    EXPECT_TRUE(pump_until([this] {
+        return std::find(value_changes.begin(), value_changes.end(), item(IDC_STATUS)) != value_changes.end();
+    }));
+    UnhookWinEvent(hook);
+    EXPECT_EQ(text(IDC_STATUS), "Bits: x- 5 y- 0 z- 0 a- 0 b- 0 ans- 0");
+    CoUninitialize();
 }
 
 }  // namespace
