@@ -131,12 +131,14 @@ void win32_window::prepare_controls()
         MapWindowPoints(nullptr, dialog_, reinterpret_cast<POINT*>(&r), 2);
         template_rects_[i] = {r.left, r.top, r.right - r.left, r.bottom - r.top};
     }
+    fit_labels();
     RECT client;
     GetClientRect(dialog_, &client);
     template_client_ = {client.right, client.bottom};
     RECT window;
     GetWindowRect(dialog_, &window);
     least_window_size_ = {window.right - window.left, window.bottom - window.top};
+    stretch_controls(client.right, client.bottom);
 
     INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_WIN95_CLASSES};
     InitCommonControlsEx(&classes);

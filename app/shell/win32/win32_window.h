@@ -60,6 +60,9 @@ public:
     void set_busy(bool busy) override;
 
 private:
+    // Lets each label show its caption whole (win32_labels.cpp): widens it
+    // into the room beside it in template_rects_; stretch_controls places it.
+    void fit_labels();
     // Raises the status field's value-change event when `text` is to be
     // heard (win32_accessibility.cpp).
     void announce_status(const char* text);
