@@ -1,7 +1,7 @@
 // The dialog for assistive technology: each control of accessible_names.h
 // answers a screen reader's question for its name (WM_GETOBJECT) with the
-// name of the table, and the status field raises a value-change event when
-// a new status line is to be heard.
+// name of the table, and the status field, a live region, raises its
+// value-change and live-region events when a new status line is to be heard.
 //
 // The names cannot come from the template: the dialog manager names a
 // control by the static text before it, which the template's order gives
@@ -26,6 +26,15 @@ using create_std_accessible_object = HRESULT(WINAPI*)(HWND, LONG, REFIID, void**
 using lresult_from_object = LRESULT(WINAPI*)(REFIID, WPARAM, LPUNKNOWN);
 using sys_alloc_string = BSTR(WINAPI*)(const OLECHAR*);
 using co_initialize_ex = HRESULT(WINAPI*)(void*, DWORD);
+using co_create_instance = HRESULT(WINAPI*)(REFCLSID, LPUNKNOWN, DWORD, REFIID, void**);
+
+// The status field is a polite live region: Narrator and NVDA speak its new
+// text when it raises EVENT_OBJECT_LIVEREGIONCHANGED (Windows 8 and later).
+constexpr GUID accprop_services_class = {0xb5f8350b, 0x0548, 0x48b1, {0xa6, 0xee, 0x88, 0xbd, 0x00, 0xb4, 0xa5, 0xe7}};
+constexpr GUID accprop_services_interface = {0x6e26e776, 0x04f0, 0x495d, {0x80, 0xe4, 0x33, 0x30, 0x35, 0x2e, 0x31, 0x69}};
+constexpr GUID live_setting_property = {0xc12bcd8e, 0x2a8e, 0x4950, {0x8a, 0xe7, 0x36, 0x25, 0x11, 0x1d, 0x58, 0xeb}};
+constexpr LONG live_setting_polite = 1;
+constexpr DWORD live_region_changed = 0x8019;  // EVENT_OBJECT_LIVEREGIONCHANGED
 
 struct accessibility_api {
     create_std_accessible_object create_standard = nullptr;
@@ -211,10 +220,25 @@ void win32_window::name_controls()
     for (const accessible_name& n : accessible_names)
         if (HWND control = GetDlgItem(dialog_, n.id))
             SetWindowSubclass(control, named_control, named_control_id, reinterpret_cast<DWORD_PTR>(n.name));
+    const auto create = function_of<co_create_instance>("ole32.dll", "CoCreateInstance");
+    IAccPropServices* properties = nullptr;
+    if (create != nullptr
+        && SUCCEEDED(create(accprop_services_class, nullptr, CLSCTX_INPROC_SERVER, accprop_services_interface,
+                            reinterpret_cast<void**>(&properties)))) {
+        VARIANT polite;
+        polite.vt = VT_I4;
+        polite.lVal = live_setting_polite;
+        properties->SetHwndProp(GetDlgItem(dialog_, IDC_STATUS), static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
+                                live_setting_property, polite);
+        properties->Release();
+    }
 }
 
 void win32_window::announce_status(const char* text)
 {
-    if (announcer_.should_announce(text, status_announcer::clock::now()))
-        NotifyWinEvent(EVENT_OBJECT_VALUECHANGE, GetDlgItem(dialog_, IDC_STATUS), OBJID_CLIENT, CHILDID_SELF);
+    if (!announcer_.should_announce(text, status_announcer::clock::now()))
+        return;
+    HWND status = GetDlgItem(dialog_, IDC_STATUS);
+    NotifyWinEvent(EVENT_OBJECT_VALUECHANGE, status, OBJID_CLIENT, CHILDID_SELF);
+    NotifyWinEvent(live_region_changed, status, OBJID_CLIENT, CHILDID_SELF);
 }

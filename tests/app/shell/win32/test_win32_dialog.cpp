@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <utility>
 #include <memory>
 #include <string>
 #include <vector>
@@ -671,12 +672,12 @@ std::string accessible_name_of_control(HWND control)
     return result;
 }
 
-std::vector<HWND> value_changes;
+std::vector<std::pair<DWORD, HWND>> status_events;
 
-void CALLBACK on_value_change(HWINEVENTHOOK, DWORD, HWND control, LONG object, LONG child, DWORD, DWORD)
+void CALLBACK on_status_event(HWINEVENTHOOK, DWORD event, HWND control, LONG object, LONG child, DWORD, DWORD)
 {
-    if (object == OBJID_CLIENT && child == CHILDID_SELF)
-        value_changes.push_back(control);
+    if (object == OBJID_CLIENT && child == CHILDID_SELF && GetDlgCtrlID(control) == IDC_STATUS)
+        status_events.emplace_back(event, control);
 }
 
 // Every field and button has a name for screen readers (the table's where
@@ -716,14 +717,19 @@ TEST_F(Win32Dialog, ScreenReadersGetEveryControlsNameAndHearTheStatus)
     for (const auto& [name, count] : button_names)
         EXPECT_EQ(count, 1) << "buttons named \"" << name << "\"";
 
-    value_changes.clear();
-    const HWINEVENTHOOK hook = SetWinEventHook(EVENT_OBJECT_VALUECHANGE, EVENT_OBJECT_VALUECHANGE, nullptr,
-                                               on_value_change, GetCurrentProcessId(), 0, WINEVENT_OUTOFCONTEXT);
+    // The value change, and the live region's change that Narrator and
+    // NVDA speak.
+    constexpr DWORD live_region_changed = 0x8019;
+    status_events.clear();
+    const HWINEVENTHOOK hook = SetWinEventHook(EVENT_OBJECT_VALUECHANGE, live_region_changed, nullptr,
+                                               on_status_event, GetCurrentProcessId(), 0, WINEVENT_OUTOFCONTEXT);
     ASSERT_NE(hook, nullptr);
     type(IDC_FIELD_X, "1F");
-    EXPECT_TRUE(pump_until([this] {
-        return std::find(value_changes.begin(), value_changes.end(), item(IDC_STATUS)) != value_changes.end();
-    }));
+    const auto heard = [](DWORD event) {
+        return std::any_of(status_events.begin(), status_events.end(),
+                           [event](const std::pair<DWORD, HWND>& e) { return e.first == event; });
+    };
+    EXPECT_TRUE(pump_until([&] { return heard(EVENT_OBJECT_VALUECHANGE) && heard(live_region_changed); }));
     UnhookWinEvent(hook);
     EXPECT_EQ(text(IDC_STATUS), "Bits: x- 5 y- 0 z- 0 a- 0 b- 0 ans- 0");
     CoUninitialize();
