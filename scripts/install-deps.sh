@@ -13,8 +13,10 @@ packages=(cmake ninja-build g++ libgtest-dev libgmock-dev)
 window=(qt6-base-dev fonts-liberation)
 # The Windows build: mingw-w64, and GoogleTest's sources to build it for Windows.
 windows=(mingw-w64 googletest)
-# Checking both windows for real: Xvfb, key events, screenshots, Wine.
-window_checks=(xvfb xauth xdotool xclip imagemagick wine wine64)
+# Checking both windows for real: Xvfb, key events, screenshots, Wine; the
+# Qt window's accessibility tree through a session bus, the accessibility
+# bus and Python's AT-SPI bindings.
+window_checks=(xvfb xauth xdotool xclip imagemagick wine wine64 dbus-daemon at-spi2-core python3-pyatspi)
 # Packing the Debian package (dpkg-shlibdeps of dpkg-dev, with file, computes
 # its dependencies) and the Windows installer (makensis of nsis), and checking
 # them: lintian, the menu entry's and the metadata's validators, xprop and

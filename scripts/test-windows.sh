@@ -8,7 +8,7 @@
 #    cannot be built for Windows and are listed, not run;
 # 3. opens the real dialog (torvane_probe.exe) under Wine on Xvfb, types
 #    into it with xdotool and checks the answer the program itself wrote;
-# 4. opens it at 96 and at 144 DPI and compares the layouts it wrote
+# 4. opens it at 96, 120, 144 and 192 DPI and checks the layouts it wrote
 #    (screenshots in BUILD_DIR/dpi).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -134,6 +134,6 @@ echo "-- the real dialog under Wine"
 "$root/tests/app/shell/real_window_check.sh" wine "$build/tests/torvane_probe.exe" "$out/real-window" \
     "$out/real-window/torvane-wine-screenshot.png"
 
-echo "-- the dialog at 96 and 144 DPI under Wine"
+echo "-- the dialog at 96, 120, 144 and 192 DPI under Wine"
 "$root/tests/app/shell/win32/dpi_check.sh" "$build/tests/torvane_probe.exe" "$build/tests/torvane_drive.exe" "$out/dpi"
 echo "Windows build checked."

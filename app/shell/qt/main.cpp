@@ -1,13 +1,27 @@
-// Entry point of torvane, the calculator dialog on Qt: answers --help and
-// --version on the command line, otherwise opens the dialog and returns when
-// it has ended.
+// Entry point of torvane, the calculator dialog on Qt: reads the command
+// line before any window system is needed (--help, --version, an unknown
+// option or a stray argument end the program there, with or without a
+// display), then opens the dialog and returns when it has ended.
 #include "qt_dialog.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 
+#include <cstdio>
+
 namespace {
 
+// The options QGuiApplication and QApplication take for themselves (with
+// one dash or two): accepted here and left in the arguments for the
+// QApplication made afterwards. Hidden from --help.
+constexpr const char* qt_options_with_value[] = {
+    "platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry", "geometry",
+    "qwindowicon", "icon", "qwindowtitle", "title", "session", "display", "name", "visual",
+    "style", "stylesheet", "qmljsdebugger",
+};
+constexpr const char* qt_flags[] = {"reverse", "testability", "widgetcount", "nograb", "dograb", "sync"};
+
+// Every option torvane understands, in one place.
 void describe(QCommandLineParser& parser)
 {
     parser.setApplicationDescription(QStringLiteral(
@@ -15,6 +29,20 @@ void describe(QCommandLineParser& parser)
         "torvane-headless runs the same calculator from a script."));
     parser.addHelpOption();
     parser.addVersionOption();
+    parser.addOption(QCommandLineOption(QStringLiteral("fresh"),
+                                        QStringLiteral("Start a fresh session (accepted; nothing to skip yet).")));
+    // Qt's own options are written with one dash: "-platform offscreen".
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    for (const char* name : qt_options_with_value) {
+        QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
+    for (const char* name : qt_flags) {
+        QCommandLineOption option(QString::fromLatin1(name));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
 }
 
 }  // namespace
@@ -24,24 +52,20 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationName(QStringLiteral("torvane"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TORVANE_VERSION));
     {
-        // --help and --version print and end the program before any window
-        // system is needed, so they work without a display too.
+        // A plain core application needs no platform plugin: --help,
+        // --version and mistakes are answered without a display too. An
+        // unknown option is named as Qt names it, with status 1.
         QCoreApplication plain(argc, argv);
         QCommandLineParser parser;
         describe(parser);
-        if (parser.parse(QCoreApplication::arguments())) {
-            if (parser.isSet(QStringLiteral("help")))
-                parser.showHelp(0);
-            if (parser.isSet(QStringLiteral("version")))
-                parser.showVersion();
+        parser.process(plain);
+        if (const QStringList stray = parser.positionalArguments(); !stray.isEmpty()) {
+            std::fprintf(stderr, "torvane: Unexpected argument '%s': torvane takes no positional arguments.\n",
+                         qPrintable(stray.first()));
+            return 1;
         }
     }
     QApplication application(argc, argv);
-    // The window system's own options are taken by now; anything else not
-    // understood is named, and the program ends with status 1.
-    QCommandLineParser parser;
-    describe(parser);
-    parser.process(application);
     qt_dialog dialog;
     dialog.exec();
     return 0;

@@ -115,6 +115,7 @@ qt_dialog::qt_dialog(QWidget* parent) : QDialog(parent)
     for (std::size_t i = 0; i < dialog_controls.size(); ++i)
         if (dialog_controls[i].kind == control_kind::group_box)
             controls_[i]->lower();
+    name_controls();
 
     dialog_initialise(*this);
 }
@@ -217,6 +218,7 @@ void qt_dialog::write_status(const char* text)
     status_text_ = text;
     status_->setText(one_line(text));
     status_->setCursorPosition(0);
+    announce_status(text);
 }
 
 void qt_dialog::check_radio(int first, int last, int id)
@@ -303,17 +305,19 @@ void qt_dialog::keyPressEvent(QKeyEvent* event)
 }
 
 // Tab and Shift+Tab walk the template's tab stops, each radio button
-// included (Qt would otherwise enter the radio group only once).
+// included (Qt would otherwise enter the radio group only once), and then
+// the controls added beside the template's (tab_chain).
 bool qt_dialog::focusNextPrevChild(bool next)
 {
-    const auto current = std::find(tab_order_.begin(), tab_order_.end(), focusWidget());
-    if (current == tab_order_.end())
+    const std::vector<QWidget*> chain = tab_chain();
+    const auto current = std::find(chain.begin(), chain.end(), focusWidget());
+    if (current == chain.end())
         return QDialog::focusNextPrevChild(next);
-    const auto count = static_cast<std::ptrdiff_t>(tab_order_.size());
-    std::ptrdiff_t index = current - tab_order_.begin();
+    const auto count = static_cast<std::ptrdiff_t>(chain.size());
+    std::ptrdiff_t index = current - chain.begin();
     for (std::ptrdiff_t step = 0; step < count; ++step) {
         index = (index + (next ? 1 : count - 1)) % count;
-        QWidget* candidate = tab_order_[static_cast<std::size_t>(index)];
+        QWidget* candidate = chain[static_cast<std::size_t>(index)];
         if (candidate->isVisible() && candidate->isEnabled()) {
             candidate->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
             return true;

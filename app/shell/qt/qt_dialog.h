@@ -4,6 +4,7 @@
 #ifndef TORVANE_APP_SHELL_QT_QT_DIALOG_H
 #define TORVANE_APP_SHELL_QT_QT_DIALOG_H
 
+#include "../accessible_names.h"
 #include "../dialog_template.h"
 #include "../window.h"
 
@@ -59,6 +60,11 @@ protected:
 private:
     QWidget* make_control(const template_control& entry);
     field_edit* field(int id) const;
+    // qt_accessibility.cpp: accessible names and label buddies, the status
+    // line's announcement, and the controls Tab walks.
+    void name_controls();
+    void announce_status(const char* text);
+    std::vector<QWidget*> tab_chain() const;
 
     std::array<QWidget*, dialog_controls.size()> controls_{};
     // Where the template puts each control, and the template's size: the
@@ -68,6 +74,7 @@ private:
     std::vector<QWidget*> tab_order_;
     QLineEdit* status_ = nullptr;
     std::string status_text_;
+    status_announcer announcer_;
     bool ended_ = false;
     bool busy_ = false;
     // The button that had the focus when a job began.

@@ -123,6 +123,7 @@ void win32_window::change_dpi(UINT dpi, const RECT& suggested)
         const template_control& c = dialog_controls[i];
         template_rects_[i] = to_pixels(c.x, c.y, c.width, c.height, units);
     }
+    fit_labels();
     const pixel_rect client = to_pixels(0, 0, dialog_width_units, dialog_height_units, units);
     template_client_ = {client.width, client.height};
     RECT frame = {0, 0, client.width, client.height};

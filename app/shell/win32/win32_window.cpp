@@ -131,12 +131,14 @@ void win32_window::prepare_controls()
         MapWindowPoints(nullptr, dialog_, reinterpret_cast<POINT*>(&r), 2);
         template_rects_[i] = {r.left, r.top, r.right - r.left, r.bottom - r.top};
     }
+    fit_labels();
     RECT client;
     GetClientRect(dialog_, &client);
     template_client_ = {client.right, client.bottom};
     RECT window;
     GetWindowRect(dialog_, &window);
     least_window_size_ = {window.right - window.left, window.bottom - window.top};
+    stretch_controls(client.right, client.bottom);
 
     INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_WIN95_CLASSES};
     InitCommonControlsEx(&classes);
@@ -206,6 +208,7 @@ void win32_window::write_field(int id, const char* text)
 void win32_window::write_status(const char* text)
 {
     write_field(IDC_STATUS, text);
+    announce_status(text);
 }
 
 void win32_window::check_radio(int first, int last, int id)
@@ -276,6 +279,7 @@ INT_PTR CALLBACK torvane_dialog_proc(HWND dialog, UINT message, WPARAM wparam, L
             if (field.operand)
                 SetWindowSubclass(GetDlgItem(dialog, field.id), paste_guard, paste_guard_id, 0);
         window.prepare_display();
+        window.name_controls();
         break;
     }
     case WM_DPICHANGED:

@@ -5,6 +5,7 @@
 #ifndef TORVANE_APP_SHELL_WIN32_WIN32_WINDOW_H
 #define TORVANE_APP_SHELL_WIN32_WIN32_WINDOW_H
 
+#include "../accessible_names.h"
 #include "../dialog_template.h"
 #include "../window.h"
 
@@ -42,6 +43,11 @@ public:
     // The DPI the dialog is laid out for.
     UINT dpi() const;
 
+    // Called once the controls are prepared: gives the controls of
+    // accessible_names.h their names for screen readers
+    // (win32_accessibility.cpp).
+    void name_controls();
+
     int read_field(int id, char* buffer, int size) override;
     void write_field(int id, const char* text) override;
     void write_status(const char* text) override;
@@ -54,6 +60,13 @@ public:
     void set_busy(bool busy) override;
 
 private:
+    // Lets each label show its caption whole (win32_labels.cpp): widens it
+    // into the room beside it in template_rects_; stretch_controls places it.
+    void fit_labels();
+    // Raises the status field's value-change event when `text` is to be
+    // heard (win32_accessibility.cpp).
+    void announce_status(const char* text);
+
     HINSTANCE instance_;
     HWND dialog_ = nullptr;
     bool busy_ = false;
@@ -67,6 +80,7 @@ private:
     // The dialog's font once a DPI change made it anew; it stays for the
     // life of the process, as the dialog manager's own does.
     HFONT font_ = nullptr;
+    status_announcer announcer_;
 };
 
 // Posted to the dialog when an edit field refused or cut typed or pasted

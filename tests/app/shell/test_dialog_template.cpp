@@ -1,6 +1,7 @@
 // The dialog template table against the Windows resource script that
 // describes the same dialog, so the Qt window and the Windows dialog show the
 // same controls; and the dialog-unit conversion both windows rely on.
+#include "shell/accessible_names.h"
 #include "shell/dialog_template.h"
 
 #include <gtest/gtest.h>
@@ -353,6 +354,28 @@ TEST(DialogTemplate, DialogUnitsConvertLikeADialogManager)
     EXPECT_EQ(mul_div_rounded(1, 7, 2), 4);
     EXPECT_EQ(mul_div_rounded(-1, 7, 2), -4);
     EXPECT_EQ(mul_div_rounded(5, 7, 4), 9);
+}
+
+// Every named control exists, and the status line's progress is announced
+// at its first share and then seldom; anything else at once.
+TEST(AccessibleNames, NameControlsOfTheTemplateAndThrottleOnlyProgress)
+{
+    for (const accessible_name& n : accessible_names)
+        EXPECT_EQ(template_entry(n.id).id, n.id) << n.name;
+
+    using namespace std::chrono_literals;
+    status_announcer announcer;
+    const auto t = status_announcer::clock::time_point{} + 100s;
+    EXPECT_TRUE(announcer.should_announce("Working... 0.0%", t));
+    EXPECT_FALSE(announcer.should_announce("Working... 12.5%", t + 1s));
+    EXPECT_FALSE(announcer.should_announce("Working... 40.0%", t + 4900ms));
+    EXPECT_TRUE(announcer.should_announce("Working... 41.0%", t + 5s));
+    EXPECT_FALSE(announcer.should_announce("Working... 50.0%", t + 6s));
+    EXPECT_TRUE(announcer.should_announce("Cancelled.", t + 6100ms));
+    EXPECT_TRUE(announcer.should_announce("Bits: x- 4 y- 0 z- 0 a- 0 b- 0 ans- 0", t + 6200ms));
+    EXPECT_TRUE(announcer.should_announce("Bits: x- 5 y- 0 z- 0 a- 0 b- 0 ans- 0", t + 6300ms));
+    // The next job's first share is heard, however soon it comes.
+    EXPECT_TRUE(announcer.should_announce("Working... 1.0%", t + 6400ms));
 }
 
 }  // namespace

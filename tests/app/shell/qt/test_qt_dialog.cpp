@@ -2,11 +2,13 @@
 // events through the real calculation core.
 #include "shell/qt/field_edit.h"
 #include "shell/qt/qt_dialog.h"
+#include "shell/accessible_names.h"
 #include "shell/dialog.h"
 #include "calc.h"
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QFontInfo>
@@ -513,6 +515,48 @@ TEST_F(QtDialog, TabVisitsTheControlsInTemplateOrderExceptOne)
     EXPECT_EQ(visited, expected);
     EXPECT_EQ(QApplication::focusWidget(), dialog->control(expected.front()));  // round again
     EXPECT_EQ(dialog->control(IDC_OP_POWER_SUM)->focusPolicy(), Qt::ClickFocus);
+}
+
+// What a screen reader says: the names of the table, the labels tied to
+// their fields, the captions unchanged, and the status line announced
+// through the status field's description.
+TEST_F(QtDialog, ControlsHaveTheirAccessibleNamesAndTheStatusIsAnnounced)
+{
+    for (const accessible_name& n : accessible_names) {
+        QAccessibleInterface* control = QAccessible::queryAccessibleInterface(dialog->control(n.id));
+        ASSERT_NE(control, nullptr) << n.name;
+        EXPECT_EQ(control->text(QAccessible::Name).toStdString(), n.name);
+    }
+    EXPECT_EQ(static_cast<QPushButton*>(dialog->control(IDC_CL_B))->text(), QStringLiteral("CL"));
+    EXPECT_EQ(static_cast<QRadioButton*>(dialog->control(IDC_BASE_60))->text(), QStringLiteral("60"));
+    for (std::size_t i = 0; i < dialog_controls.size(); ++i) {
+        const int row = field_row_of(dialog_controls[i]);
+        if (dialog_controls[i].kind == control_kind::label && row < field_count) {
+            EXPECT_EQ(static_cast<QLabel*>(dialog->controls()[i])->buddy(),
+                      dialog->control(value_fields[static_cast<std::size_t>(row)].id))
+                << dialog_controls[i].caption;
+        }
+    }
+
+    click(IDC_CLEAR_ALL);
+    EXPECT_EQ(dialog->control(IDC_STATUS)->accessibleDescription(), QStringLiteral("ALL Cleared."));
+    type(IDC_FIELD_X, QStringLiteral("1F"));
+    EXPECT_EQ(dialog->control(IDC_STATUS)->accessibleDescription(), QString::fromLatin1(bits_5));
+}
+
+// A control added beside the template's joins the Tab chain after them.
+TEST_F(QtDialog, TabReachesAControlAddedAfterTheTemplatesOnes)
+{
+    auto* added = new QLineEdit(dialog.get());
+    added->setGeometry(0, 0, 10, 10);
+    added->show();
+    dialog->control(IDC_OP_PRIME)->setFocus();
+    QTest::keyClick(dialog->control(IDC_OP_PRIME), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), added);
+    QTest::keyClick(added, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), dialog->control(IDC_FIELD_X));
+    QTest::keyClick(dialog->control(IDC_FIELD_X), Qt::Key_Tab, Qt::ShiftModifier);
+    EXPECT_EQ(QApplication::focusWidget(), added);
 }
 
 }  // namespace

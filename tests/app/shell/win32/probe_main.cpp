@@ -1,9 +1,11 @@
-// torvane_probe.exe: torvane.exe with four test hooks, for the checks under
+// torvane_probe.exe: torvane.exe with five test hooks, for the checks under
 // Wine. It writes torvane-ready.txt into the current folder once the dialog
 // is initialised, and beside it torvane-layout.txt: the DPI the dialog is
 // laid out for, the sizes of its client area and window, and every caption
-// of a label or button that its control cannot show whole ("clipped" lines,
-// by how many pixels across and down); appends every status line it shows to torvane-status.log
+// of a button that its control cannot show whole ("clipped" lines, by how
+// many pixels across and down); a second after it opens,
+// torvane-labels.txt: the labels whose caption the screen shows cut (see
+// write_drawn_labels); appends every status line it shows to torvane-status.log
 // as "SECONDS TEXT" (wall-clock seconds since 1970, comparable with the
 // moments the script pressed keys); and, when the dialog ends, writes every
 // value field and the status field into torvane-fields.txt, one "id=text"
@@ -91,8 +93,9 @@ void write_layout(HWND dialog, UINT dpi)
                  frame.right - frame.left, frame.bottom - frame.top);
     HWND child = GetWindow(dialog, GW_CHILD);
     for (const template_control& c : dialog_controls) {
-        const bool captioned = c.kind == control_kind::label || c.kind == control_kind::push_button
-                               || c.kind == control_kind::flat_button || c.kind == control_kind::auto_radio;
+        // Labels: write_drawn_labels.
+        const bool captioned = c.kind == control_kind::push_button || c.kind == control_kind::flat_button
+                               || c.kind == control_kind::auto_radio;
         if (captioned && child != nullptr && c.caption[0] != '\0') {
             const SIZE missing = overflow_of(child, c.kind, c.caption, dpi);
             if (missing.cx > 0 || missing.cy > 0) {
@@ -109,10 +112,103 @@ void write_layout(HWND dialog, UINT dpi)
     std::fclose(out);
 }
 
+// The ink of a label's caption as the screen shows it, against the caption
+// drawn whole (each of its lines on a row of its own, none broken or cut)
+// with the label's font: the pixels the whole caption inks that the screen,
+// within the label, does not. Missing ink means the caption shows cut, by
+// the label's edges, by a line broken in two, or by another control
+// painting over it.
+struct label_ink {
+    int wanted;
+    int missing;
+};
+
+label_ink ink_of(HWND dialog, HWND label, const char* caption)
+{
+    RECT r;
+    GetWindowRect(label, &r);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
+    const int width = r.right - r.left;
+    const int height = r.bottom - r.top;
+    const HDC screen = GetDC(dialog);
+    const HDC whole = CreateCompatibleDC(screen);
+    const HGDIOBJ old_font = SelectObject(whole, reinterpret_cast<HFONT>(SendMessageA(label, WM_GETFONT, 0, 0)));
+    RECT extent = {0, 0, 0, 0};
+    DrawTextA(whole, caption, -1, &extent, DT_LEFT | DT_EXPANDTABS | DT_CALCRECT);
+    const int w = std::max<int>(width, extent.right);
+    const int h = std::max<int>(height, extent.bottom);
+    const HBITMAP whole_bits = CreateCompatibleBitmap(screen, w, h);
+    const HGDIOBJ old_whole = SelectObject(whole, whole_bits);
+    RECT all = {0, 0, w, h};
+    FillRect(whole, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    SetTextColor(whole, RGB(0, 0, 0));
+    SetBkMode(whole, TRANSPARENT);
+    DrawTextA(whole, caption, -1, &all, DT_LEFT | DT_EXPANDTABS);
+    const HDC shown = CreateCompatibleDC(screen);
+    const HBITMAP shown_bits = CreateCompatibleBitmap(screen, width, height);
+    const HGDIOBJ old_shown = SelectObject(shown, shown_bits);
+    BitBlt(shown, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+    const auto ink = [](COLORREF c) { return GetRValue(c) * 3 + GetGValue(c) * 6 + GetBValue(c) < 128 * 10; };
+    label_ink result = {0, 0};
+    for (int x = 0; x < w; ++x)
+        for (int y = 0; y < h; ++y)
+            if (ink(GetPixel(whole, x, y))) {
+                ++result.wanted;
+                if (x >= width || y >= height || !ink(GetPixel(shown, x, y)))
+                    ++result.missing;
+            }
+    SelectObject(shown, old_shown);
+    DeleteObject(shown_bits);
+    DeleteDC(shown);
+    SelectObject(whole, old_whole);
+    SelectObject(whole, old_font);
+    DeleteObject(whole_bits);
+    DeleteDC(whole);
+    ReleaseDC(dialog, screen);
+    return result;
+}
+
+// Once the dialog is on the screen: torvane-labels.txt, a line "label
+// MISSING WANTED CAPTION" for each label (the pixels of ink its caption
+// lacks on the screen, of all it has), then "done".
+void write_drawn_labels(HWND dialog)
+{
+    RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    std::FILE* out = std::fopen("torvane-labels.txt", "wb");
+    if (out == nullptr)
+        return;
+    HWND child = GetWindow(dialog, GW_CHILD);
+    for (const template_control& c : dialog_controls) {
+        if (c.kind == control_kind::label && child != nullptr && c.caption[0] != '\0') {
+            const label_ink ink = ink_of(dialog, child, c.caption);
+            std::string shown = c.caption;
+            for (char& ch : shown)
+                if (ch == '\n')
+                    ch = '|';
+            std::fprintf(out, "label %d %d %s\n", ink.missing, ink.wanted, shown.c_str());
+        }
+        if (child != nullptr)
+            child = GetWindow(child, GW_HWNDNEXT);
+    }
+    std::fputs("done\n", out);
+    std::fclose(out);
+}
+
+constexpr UINT_PTR drawn_labels_timer = 0x6c61;
+
 INT_PTR CALLBACK probe_procedure(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)
 {
+    if (message == WM_TIMER && wparam == drawn_labels_timer) {
+        // Shown and painted by now (the window opens within a second).
+        if (IsWindowVisible(dialog)) {
+            KillTimer(dialog, drawn_labels_timer);
+            write_drawn_labels(dialog);
+        }
+        return 0;
+    }
     const INT_PTR result = torvane_dialog_proc(dialog, message, wparam, lparam);
     if (message == WM_INITDIALOG) {
+        SetTimer(dialog, drawn_labels_timer, 1000, nullptr);
         write_layout(dialog, current_probe->dpi());
         if (std::FILE* ready = std::fopen("torvane-ready.txt", "wb")) {
             std::fputs("ready\n", ready);
