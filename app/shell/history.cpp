@@ -237,17 +237,21 @@ session_data current_session(dialog_window& window) {
     return data;
 }
 
-void save_session(dialog_window& window) {
+// The session is written on the writer's thread; `wait` waits for it (at
+// the end, when the process may go next).
+void save_session(dialog_window& window, bool wait) {
     const std::string& path = session_file_path();
     if (path.empty()) return;
+    save_session_in_background(path, current_session(window));
+    if (wait) finish_session_writes();
     std::string error;
-    if (save_session_file(path, encode_session(current_session(window)), error)) {
+    if (take_session_write_error(error)) {
+        // Told once, not after every press, until a save succeeds again.
+        if (!save_failed) window.write_status(("Session not saved: " + error + ".").c_str());
+        save_failed = true;
+    } else {
         save_failed = false;
-        return;
     }
-    // Told once, not after every press, until a save succeeds again.
-    if (!save_failed) window.write_status(("Session not saved: " + error + ".").c_str());
-    save_failed = true;
 }
 
 void restore_session(dialog_window& window) {
@@ -465,10 +469,10 @@ void history_after_commit(dialog_window& window, const calc_job& job) {
         return;
     }
     history_changed(window, caption_of(job.opcode));
-    if (job.commit || job.verdict) save_session(window);
+    if (job.commit || job.verdict) save_session(window, false);
 }
 
 void history_closing(dialog_window& window) {
     if (!idle()) return;
-    save_session(window);
+    save_session(window, true);
 }

@@ -5,8 +5,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
 #include <system_error>
+#include <thread>
 
 #ifdef _WIN32
 #include <io.h>
@@ -31,15 +34,16 @@ void append_hex(std::string& out, const stored_value& v) {
         return;
     }
     if (v.negative) out += '-';
-    bool leading = true;
-    for (std::size_t i = v.words.size(); i-- > 0;) {
-        for (int shift = 28; shift >= 0; shift -= 4) {
-            const unsigned d = (v.words[i] >> shift) & 15u;
-            if (leading && d == 0) continue;
-            leading = false;
-            out += digits[d];
-        }
-    }
+    // The top word without its leading zero digits, then eight digits a word.
+    const std::uint32_t top = v.words.back();
+    int top_digits = 1;
+    while (top_digits < 8 && (top >> (4 * top_digits)) != 0) ++top_digits;
+    const std::size_t start = out.size();
+    out.resize(start + static_cast<std::size_t>(top_digits) + 8 * (v.words.size() - 1));
+    char* p = out.data() + start;
+    for (int d = top_digits - 1; d >= 0; --d) *p++ = digits[(top >> (4 * d)) & 15u];
+    for (std::size_t i = v.words.size() - 1; i-- > 0;)
+        for (int d = 7; d >= 0; --d) *p++ = digits[(v.words[i] >> (4 * d)) & 15u];
 }
 
 int hex_digit(char c) {
@@ -414,3 +418,88 @@ bool save_session_file(const std::string& path, const std::string& text, std::st
     fs::remove(temporary, ec);
     return false;
 }
+
+namespace {
+
+// The one writer thread, started with the first text and joined when the
+// process ends (after it has written what it was given).
+class session_writer {
+public:
+    ~session_writer() {
+        {
+            const std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        if (thread_.joinable()) thread_.join();
+    }
+
+    void submit(const std::string& path, session_data session) {
+        {
+            const std::lock_guard lock(mutex_);
+            path_ = path;
+            session_ = std::move(session);
+            waiting_ = true;
+            if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
+        }
+        wake_.notify_all();
+    }
+
+    void finish() {
+        std::unique_lock lock(mutex_);
+        done_.wait(lock, [this] { return !waiting_ && !writing_; });
+    }
+
+    bool take_error(std::string& error) {
+        const std::lock_guard lock(mutex_);
+        if (error_.empty()) return false;
+        error = std::move(error_);
+        error_.clear();
+        return true;
+    }
+
+private:
+    void run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return waiting_ || stopping_; });
+            if (!waiting_) return;
+            const std::string path = std::move(path_);
+            const session_data session = std::move(session_);
+            session_ = session_data{};
+            waiting_ = false;
+            writing_ = true;
+            lock.unlock();
+            const std::string text = encode_session(session);
+            std::string error;
+            const bool written = save_session_file(path, text, error);
+            lock.lock();
+            writing_ = false;
+            if (!written) error_ = error.empty() ? "unknown error" : error;
+            done_.notify_all();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable done_;
+    std::thread thread_;
+    std::string path_;
+    session_data session_;
+    std::string error_;
+    bool waiting_ = false;
+    bool writing_ = false;
+    bool stopping_ = false;
+};
+
+session_writer writer;
+
+}  // namespace
+
+void save_session_in_background(const std::string& path, session_data session) {
+    writer.submit(path, std::move(session));
+}
+
+void finish_session_writes() { writer.finish(); }
+
+bool take_session_write_error(std::string& error) { return writer.take_error(error); }

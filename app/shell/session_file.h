@@ -74,4 +74,13 @@ session_load load_session_file(const std::string& path, session_data& session, s
 // old file is then as it was.
 bool save_session_file(const std::string& path, const std::string& text, std::string& error);
 
+// The session encoded and saved on a thread of its own, so that the window
+// never waits for the disk: a session handed over replaces one whose write
+// has not started yet.
+void save_session_in_background(const std::string& path, session_data session);
+// Waits until every session handed over is written.
+void finish_session_writes();
+// The reason the last background write failed, once; false when it did not.
+bool take_session_write_error(std::string& error);
+
 #endif
