@@ -2,6 +2,7 @@
 // --version on the command line, otherwise opens the dialog and returns when
 // it has ended.
 #include "qt_dialog.h"
+#include "session_file.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -15,6 +16,9 @@ void describe(QCommandLineParser& parser)
         "torvane-headless runs the same calculator from a script."));
     parser.addHelpOption();
     parser.addVersionOption();
+    parser.addOption(QCommandLineOption(QStringLiteral("fresh"),
+                                        QStringLiteral("Start with empty fields and no history, and neither read nor "
+                                                       "write the saved session.")));
 }
 
 }  // namespace
@@ -42,6 +46,9 @@ int main(int argc, char** argv)
     QCommandLineParser parser;
     describe(parser);
     parser.process(application);
+    // The session of the last run, unless --fresh.
+    if (!parser.isSet(QStringLiteral("fresh")))
+        use_session_file(default_session_path());
     qt_dialog dialog;
     dialog.exec();
     return 0;

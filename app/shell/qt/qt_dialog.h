@@ -15,6 +15,7 @@
 #include <vector>
 
 class field_edit;
+class history_panel;
 class QLineEdit;
 
 class qt_dialog : public QDialog, public dialog_window {
@@ -35,6 +36,10 @@ public:
     // The exact text of the last status write (the field shows it without
     // line breaks).
     const std::string& status_text() const { return status_text_; }
+
+    // Undo, Redo, History and the history panel beside the template's
+    // controls.
+    history_panel* history() const { return history_; }
 
     // Whether a job runs (between set_busy(true) and set_busy(false)).
     bool busy() const { return busy_; }
@@ -67,6 +72,7 @@ private:
     QSize template_size_;
     std::vector<QWidget*> tab_order_;
     QLineEdit* status_ = nullptr;
+    history_panel* history_ = nullptr;
     std::string status_text_;
     bool ended_ = false;
     bool busy_ = false;
