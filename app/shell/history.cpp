@@ -372,12 +372,12 @@ void dialog_recall(dialog_window& window, std::size_t number) {
     if (e.has_answer) load_value(e.answer, registers.ans);
     if (e.has_second) load_value(e.second, registers.b);
     char status[256] = {};
-    if (!redraw_fields(window, nullptr, status, sizeof status)) {
-        window.write_status(status);
-    } else {
-        window.write_status(("Entry " + std::to_string(number) + " recalled: " + display_name(e.op) + ".").c_str());
-    }
+    const bool drawn = redraw_fields(window, nullptr, status, sizeof status);
     history_changed(window, "recall of entry " + std::to_string(number));
+    if (!drawn)
+        window.write_status(status);
+    else
+        window.write_status(("Entry " + std::to_string(number) + " recalled: " + display_name(e.op) + ".").c_str());
 }
 
 bool field_text_in_base(int field_id, int base, std::string& out) {
@@ -434,6 +434,9 @@ void history_after_command(dialog_window& window, int id, int notification) {
         shadow = capture(window);
         return;
     }
+    // A click or a paste; a window's other notifications (focus, scrolling,
+    // the status field's own) change nothing.
+    if (notification != notify_clicked && notification != notify_edit_pasted) return;
     history_changed(window, what_of_command(id, notification));
 }
 
