@@ -80,7 +80,7 @@ history_panel::history_panel(QDialog& dialog, dialog_window& window, dialog_base
     list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     list_->setFocusPolicy(Qt::StrongFocus);
     title_->setBuddy(list_);
-    recall_ = new QPushButton(QStringLiteral("Reca&ll"), panel_);
+    recall_ = new QPushButton(QStringLiteral("Reca&ll entry"), panel_);
     recall_->setAutoDefault(false);
     recall_->setAccessibleName(QStringLiteral("Recall entry"));
     recall_->setToolTip(QStringLiteral("Put the selected entry's operands and answer back (Alt+L, Enter)"));
