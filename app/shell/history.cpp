@@ -329,6 +329,13 @@ void set_history_listener(history_listener l, void* context) {
     listener_context = context;
 }
 
+void clear_history_listener(void* context) {
+    if (listener_context == context) {
+        listener = nullptr;
+        listener_context = nullptr;
+    }
+}
+
 bool can_undo() { return !undo_steps.empty(); }
 bool can_redo() { return !redo_steps.empty(); }
 

@@ -120,6 +120,8 @@ std::string field_value_tip(int field_id);
 // can follow; null for none.
 using history_listener = void (*)(void* context);
 void set_history_listener(history_listener listener, void* context);
+// Removes the listener set with `context`, if it is still the one.
+void clear_history_listener(void* context);
 
 // ---- Hooks of the dialog logic (dialog.cpp) ----------------------------------
 

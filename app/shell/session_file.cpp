@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <iterator>
 #include <condition_variable>
 #include <filesystem>
 #include <mutex>
@@ -97,10 +99,14 @@ bool valid_name(std::string_view name) {
     return true;
 }
 
+// The words of a line; at most max_words + 1, which no good line has, so
+// that a line of blanks costs no memory.
+constexpr std::size_t max_words = 16;
+
 std::vector<std::string_view> split(std::string_view line) {
     std::vector<std::string_view> words;
     std::size_t start = 0;
-    while (start <= line.size()) {
+    while (start <= line.size() && words.size() <= max_words) {
         const std::size_t blank = line.find(' ', start);
         const std::size_t end = blank == std::string_view::npos ? line.size() : blank;
         words.push_back(line.substr(start, end - start));
@@ -252,6 +258,7 @@ bool decode_session(std::string_view text, session_data& s, std::string& reason)
     int line_number = 0;
     int fields_read = 0;
     bool have_base = false;
+    std::deque<history_entry> entries;
     const auto fail = [&](const char* why) {
         reason = std::string(why) + " (line " + std::to_string(line_number) + ")";
         s = session_data{};
@@ -287,8 +294,9 @@ bool decode_session(std::string_view text, session_data& s, std::string& reason)
         } else if (w[0] == "entry" && fields_read == field_count) {
             history_entry e;
             if (!decode_entry(w, e)) return fail("bad history entry");
-            s.entries.push_back(std::move(e));
-            if (s.entries.size() > history_capacity) s.entries.erase(s.entries.begin());
+            // Only the newest entries are kept, as in the window.
+            entries.push_back(std::move(e));
+            if (entries.size() > history_capacity) entries.pop_front();
         } else if (w[0] == "end" && fields_read == field_count) {
             std::size_t n = 0;
             if (w.size() != 2 || w[1].empty() || w[1].size() > 9) return fail("bad end");
@@ -298,6 +306,7 @@ bool decode_session(std::string_view text, session_data& s, std::string& reason)
             }
             if (n != line_start) return fail("length does not match");
             if (at != text.size()) return fail("text after the end");
+            s.entries.assign(std::make_move_iterator(entries.begin()), std::make_move_iterator(entries.end()));
             return true;
         } else {
             return fail("unexpected line");

@@ -97,7 +97,7 @@ history_panel::history_panel(QDialog& dialog, dialog_window& window, dialog_base
 
 history_panel::~history_panel()
 {
-    set_history_listener(nullptr, nullptr);
+    clear_history_listener(this);
 }
 
 void history_panel::history_changed(void* self)
