@@ -324,6 +324,8 @@ void history_changed(dialog_window& window, const std::string& what) {
     have_shadow = true;
 }
 
+void history_save(dialog_window& window) { save_session(window, false); }
+
 void set_history_listener(history_listener l, void* context) {
     listener = l;
     listener_context = context;

@@ -16,7 +16,8 @@
 //   add_history_entry(...)   before the answer is written into the
 //                            registers: takes X, Y, Z, A, B as operands;
 //   history_changed(w, what) after the registers and fields are written:
-//                            the state before becomes one undo step.
+//                            the state before becomes one undo step;
+//   history_save(w)          then, to keep the session as after a press.
 #ifndef TORVANE_APP_SHELL_HISTORY_H
 #define TORVANE_APP_SHELL_HISTORY_H
 
@@ -93,6 +94,10 @@ void add_history_entry(const std::string& op, const std::string& text, const big
 // `what` in the status of undo and redo): the state before becomes an undo
 // step and redo is forgotten. Nothing happens when nothing changed.
 void history_changed(dialog_window& window, const std::string& what);
+
+// Saves the session (when one is in use) on the writer's thread, as after
+// every operation: for a feature that stores an answer outside the jobs.
+void history_save(dialog_window& window);
 
 // ---- Entry points for the windows and torvane-headless ------------------------
 
