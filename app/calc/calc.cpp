@@ -177,10 +177,6 @@ void format_bit_line(char* out, int size) {
                   logb2(registers.y), logb2(registers.z), logb2(registers.a), logb2(registers.b), logb2(registers.ans));
 }
 
-namespace {
-
-// The field text of `value` in `base`, left in text_buffer. False when the
-// engine could not write it (its error is then pending).
 bool format_value(bignum* value, int base) {
     const int saved_base = get_io_base();
     set_io_base(base == 64 ? 16 : base);
@@ -203,8 +199,6 @@ bool format_value(bignum* value, int base) {
     }
     return true;
 }
-
-}  // namespace
 
 bool render_field(dialog_window& window, int field_id, int base) {
     bignum* reg = register_of(field_id);
@@ -454,7 +448,7 @@ void compute_operation(calc_job& job) {
         show_b = false;
         if (job.opcode == opcode_prime) {
             prime_verdict(status, status_size);
-            take_engine_error(status, status_size);
+            job.verdict = take_engine_error(status, status_size) == 0;
             job.status = status;
             return;
         }

@@ -187,6 +187,10 @@ void note_byte_cut(byte_cuts& cuts, int field_id, bignum* value, std::size_t tex
 // bytes; base 16 shows it whole."), or the empty text when nothing is cut.
 std::string byte_cut_notice(const byte_cuts& cuts);
 
+// The field text of `value` in `base`, left in text_buffer. False when the
+// engine could not write it (its error is then pending).
+bool format_value(bignum* value, int base);
+
 // Writes the register of `field_id` into its field as text in `base`.
 // Returns false, leaving the field untouched, when the engine could not
 // write the text (its error is then pending; see take_engine_error).
@@ -230,6 +234,7 @@ struct calc_job {
     // Written by compute_job:
     bool commit = false;          // the results below replace the old ones
     bool show_b = false;          // operation: B receives a second result
+    bool verdict = false;         // Prime(X) gave its verdict in the status
     std::string text[field_count];  // new field texts, by field_list index
     std::string status;           // empty: the bit-length line after commit
     progress_meter progress;
@@ -238,7 +243,7 @@ struct calc_job {
     void clear() {
         kind = job_kind::operation;
         opcode = base = 0;
-        commit = show_b = false;
+        commit = show_b = verdict = false;
         for (std::string& t : text) t.clear();
         status.clear();
     }

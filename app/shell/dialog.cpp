@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "calc.h"
+#include "history.h"
 #include "operations.h"
 #include "radix.h"
 #include "resource.h"
@@ -123,9 +124,13 @@ private:
         worker_.join();
         running_ = false;
         clear_cancel_request();
-        if (commit) commit_job(window, job_);
+        if (commit) {
+            history_before_commit(job_);
+            commit_job(window, job_);
+        }
         window.set_busy(false);
         set_core_busy(busy_state::idle);
+        if (commit) history_after_commit(window, job_);
     }
 
     void show_progress(dialog_window& window) const {
@@ -230,6 +235,7 @@ void answer_to_x(dialog_window& window) {
 // warning or a sanitizer's report, still reaches them.
 void exit_dialog(dialog_window& window) {
     logic.runner().abandon(window);
+    history_closing(window);
     window.end_dialog();
 }
 
@@ -267,9 +273,17 @@ void dialog_initialise(dialog_window& window) {
     for (int id : field_list) window.limit_field(id, field_typing_limit);
     char status[256];
     if (take_engine_error(status, sizeof status)) window.write_status(status);
+    history_initialise(window);
 }
 
 void dialog_command(dialog_window& window, int id, int notification) {
+    if (notification == notify_clicked && (id == IDC_UNDO || id == IDC_REDO)) {
+        if (id == IDC_UNDO)
+            dialog_undo(window);
+        else
+            dialog_redo(window);
+        return;
+    }
     if (notification == notify_clicked && refused_while_busy(id)) {
         if (logic.runner().running())
             refuse_button(window, id);
@@ -286,7 +300,9 @@ void dialog_command(dialog_window& window, int id, int notification) {
         window.message_box(about_caption, about_text);
     } else if (id == IDC_EXIT) {
         exit_dialog(window);
+        return;
     }
+    if (!logic.runner().running()) history_after_command(window, id, notification);
 }
 
 void dialog_close(dialog_window& window) { exit_dialog(window); }

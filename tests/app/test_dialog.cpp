@@ -177,7 +177,7 @@ TEST(HeadlessProtocol, NamesCrLfLongLinesAndTheExitStatus) {
     const auto help = run_headless("", {"--help"});
     EXPECT_EQ(help.exit_status, 0);
     ASSERT_FALSE(help.lines.empty());
-    EXPECT_EQ(help.lines[0], "Usage: torvane-headless [--help]");
+    EXPECT_EQ(help.lines[0], "Usage: torvane-headless [--help] [--session FILE]");
 }
 
 TEST(HeadlessProtocol, ArgumentsAreRefused) {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "dialog.h"
+#include "history.h"
 #include "resource.h"
 #include "value_fields.h"
 
@@ -129,6 +130,8 @@ public:
         } else if (command == "checked") {
             if (has_rest) return fail("checked takes no argument");
             print(std::to_string(window_.checked()) + "\n");
+        } else if (is_history_command(command)) {
+            history_command(command, has_rest, rest);
         } else if (command.empty()) {
             fail("empty command");
         } else {
@@ -137,6 +140,44 @@ public:
     }
 
 private:
+    static bool is_history_command(std::string_view c) {
+        return c == "undo" || c == "redo" || c == "history" || c == "recall" || c == "copy";
+    }
+
+    // undo, redo, history, recall N, copy FIELD BASE.
+    void history_command(std::string_view command, bool has_rest, std::string_view rest) {
+        if (command == "undo" || command == "redo" || command == "history") {
+            if (has_rest) return fail(std::string(command) + " takes no argument");
+            if (command == "history") {
+                for (std::size_t n = 1; n <= history_entries().size(); ++n)
+                    print(escape_text(history_line(n, true)) + "\n");
+                return;
+            }
+            dialog_command(window_, command == "undo" ? IDC_UNDO : IDC_REDO, notify_clicked);
+        } else if (command == "recall") {
+            std::size_t number = 0;
+            if (!has_rest || rest.empty() || rest.size() > 9 ||
+                rest.find_first_not_of("0123456789") != std::string_view::npos)
+                return fail("recall takes an entry number");
+            for (const char c : rest) number = number * 10 + static_cast<std::size_t>(c - '0');
+            dialog_recall(window_, number);
+        } else {
+            int id = 0;
+            std::size_t used = 0;
+            if (!has_rest || !parse_id(rest, id, used) || used >= rest.size() || rest[used] != ' ')
+                return fail("copy takes a field and a base");
+            if (value_field_index(id) < 0) return fail("no value field " + std::to_string(id));
+            const std::string_view radix = rest.substr(used + 1);
+            int base = 0;
+            for (const int b : {2, 8, 10, 16, 36, 60, 64, 256})
+                if (radix == std::to_string(b)) base = b;
+            if (base == 0) return fail("copy takes a base of 2, 8, 10, 16, 36, 60, 64 or 256");
+            std::string text;
+            if (!field_text_in_base(id, base, text)) return fail("the value cannot be written in that base");
+            print(escape_text(text) + "\n");
+        }
+    }
+
     void type(bool has_rest, std::string_view rest) {
         int id = 0;
         std::size_t used = 0;
@@ -285,7 +326,7 @@ int run_headless_session(std::FILE* in, std::FILE* out, std::FILE* err) {
 }
 
 const char* const headless_usage =
-    "Usage: torvane-headless [--help]\n"
+    "Usage: torvane-headless [--help] [--session FILE]\n"
     "\n"
     "Runs the Torvane calculator's dialog without a window, driven by commands\n"
     "on standard input, one a line; answers go to standard output.\n"
@@ -298,6 +339,11 @@ const char* const headless_usage =
     "  close            the window's close box\n"
     "  show CONTROL     print the text of a field or of the status line\n"
     "  checked          print the id of the checked base radio button\n"
+    "  undo, redo       undo or redo the last change of the registers\n"
+    "  history          print the history, one entry a line, newest last\n"
+    "  recall N         put entry N's operands and answer back\n"
+    "  copy FIELD BASE  print FIELD's value in BASE, as its Copy in base puts\n"
+    "                   it on the clipboard\n"
     "\n"
     "Fields: X Y Z A B (1000-1003, 1005), Ans (1006), status (1007).\n"
     "Buttons: add sub mul div power root powmod moddiv gcd factorial prime\n"
@@ -307,4 +353,8 @@ const char* const headless_usage =
     "Texts in and out use the escapes \\\\ \\n \\r \\t \\xHH.\n"
     "\n"
     "A line that cannot be carried out is named on standard error and changes\n"
-    "nothing; the exit status is then 1, else 0.\n";
+    "nothing; the exit status is then 1, else 0.\n"
+    "\n"
+    "--session FILE reads the operands, the answer, the base and the history\n"
+    "from FILE at start when it exists, and writes them there after each\n"
+    "operation and at the end; without it no session is read or written.\n";

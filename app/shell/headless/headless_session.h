@@ -12,6 +12,12 @@
 //   close          the window's close box
 //   show ID        prints the text of control ID (1000-1007) on one line
 //   checked        prints the id of the checked base radio button
+//   undo, redo     undoes or redoes the last change of the registers
+//   history        prints the history, one entry a line, oldest first:
+//                  "N NAME: SUMMARY" with the operation's script name
+//   recall N       puts entry N's operands and answer back
+//   copy ID BASE   prints value field ID's text in BASE (2, 8, 10, 16, 36,
+//                  60, 64, 256), as its "Copy in base" would copy it
 // ID is a control id or a control's name (headless_usage lists them). A
 // message box prints "messagebox CAPTION|TEXT". Texts in and out use the C
 // escapes \\ \n \r \t and \xHH. A line that cannot be carried out prints

@@ -3,6 +3,7 @@
 // option or a stray argument end the program there, with or without a
 // display), then opens the dialog and returns when it has ended.
 #include "qt_dialog.h"
+#include "session_file.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -30,7 +31,8 @@ void describe(QCommandLineParser& parser)
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOption(QCommandLineOption(QStringLiteral("fresh"),
-                                        QStringLiteral("Start a fresh session (accepted; nothing to skip yet).")));
+                                        QStringLiteral("Start with empty fields and no history, and neither read nor "
+                                                       "write the saved session.")));
     // Qt's own options are written with one dash: "-platform offscreen".
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     for (const char* name : qt_options_with_value) {
@@ -51,6 +53,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication::setApplicationName(QStringLiteral("torvane"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TORVANE_VERSION));
+    bool fresh = false;
     {
         // A plain core application needs no platform plugin: --help,
         // --version and mistakes are answered without a display too. An
@@ -64,8 +67,12 @@ int main(int argc, char** argv)
                          qPrintable(stray.first()));
             return 1;
         }
+        fresh = parser.isSet(QStringLiteral("fresh"));
     }
     QApplication application(argc, argv);
+    // The session of the last run, unless --fresh.
+    if (!fresh)
+        use_session_file(default_session_path());
     qt_dialog dialog;
     dialog.exec();
     return 0;

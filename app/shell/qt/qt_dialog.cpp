@@ -2,6 +2,7 @@
 
 #include "../dialog.h"
 #include "field_edit.h"
+#include "history_panel.h"
 
 #include <QCloseEvent>
 #include <QFontMetrics>
@@ -116,6 +117,13 @@ qt_dialog::qt_dialog(QWidget* parent) : QDialog(parent)
         if (dialog_controls[i].kind == control_kind::group_box)
             controls_[i]->lower();
     name_controls();
+
+    history_ = new history_panel(*this, *this, units);
+    for (QWidget* stop : history_->tab_stops())
+        tab_order_.push_back(stop);
+    for (int id : field_list)
+        history_->attach_field(field(id), id);
+    history_->layout(0, height());
 
     dialog_initialise(*this);
 }
@@ -280,6 +288,7 @@ void qt_dialog::set_busy(bool busy)
         if (refused_while_busy(dialog_controls[i].id))
             controls_[i]->setEnabled(!busy);
     }
+    history_->set_busy(busy);
     if (!busy && focus_before_busy_ != nullptr) {
         if (focusWidget() == control(IDC_FIELD_X))
             focus_before_busy_->setFocus(Qt::OtherFocusReason);
@@ -329,8 +338,10 @@ bool qt_dialog::focusNextPrevChild(bool next)
 void qt_dialog::resizeEvent(QResizeEvent* event)
 {
     QDialog::resizeEvent(event);
-    const int extra_width = width() - template_size_.width();
+    const int extra_width = width() - template_size_.width() - (history_ != nullptr ? history_->width() : 0);
     const int extra_height = height() - template_size_.height();
+    if (history_ != nullptr)
+        history_->layout(extra_width, height());
     for (std::size_t i = 0; i < dialog_controls.size(); ++i) {
         if (controls_[i] == nullptr)
             continue;  // still being built

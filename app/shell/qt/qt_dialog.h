@@ -16,6 +16,7 @@
 #include <vector>
 
 class field_edit;
+class history_panel;
 class QLineEdit;
 
 class qt_dialog : public QDialog, public dialog_window {
@@ -36,6 +37,10 @@ public:
     // The exact text of the last status write (the field shows it without
     // line breaks).
     const std::string& status_text() const { return status_text_; }
+
+    // Undo, Redo, History and the history panel beside the template's
+    // controls.
+    history_panel* history() const { return history_; }
 
     // Whether a job runs (between set_busy(true) and set_busy(false)).
     bool busy() const { return busy_; }
@@ -73,6 +78,7 @@ private:
     QSize template_size_;
     std::vector<QWidget*> tab_order_;
     QLineEdit* status_ = nullptr;
+    history_panel* history_ = nullptr;
     std::string status_text_;
     status_announcer announcer_;
     bool ended_ = false;

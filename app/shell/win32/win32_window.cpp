@@ -3,6 +3,7 @@
 #include "../../../resources/resource.h"
 #include "../dialog.h"
 #include "../field_caret.h"
+#include "win32_history.h"
 
 #include <commctrl.h>
 
@@ -164,6 +165,8 @@ void win32_window::stretch_controls(int width, int height)
 {
     if (template_client_.cx == 0)
         return;  // not prepared yet
+    // The history panel, when shown, takes its width at the right.
+    width -= history_panel_pixels();
     HDWP moves = BeginDeferWindowPos(static_cast<int>(controls_.size()));
     for (std::size_t i = 0; i < controls_.size(); ++i) {
         if (controls_[i] == nullptr)
@@ -176,6 +179,7 @@ void win32_window::stretch_controls(int width, int height)
     }
     if (moves != nullptr)
         EndDeferWindowPos(moves);
+    layout_history_controls(*this, width - template_client_.cx, height);
     InvalidateRect(dialog_, nullptr, TRUE);
 }
 
@@ -279,6 +283,7 @@ INT_PTR CALLBACK torvane_dialog_proc(HWND dialog, UINT message, WPARAM wparam, L
             if (field.operand)
                 SetWindowSubclass(GetDlgItem(dialog, field.id), paste_guard, paste_guard_id, 0);
         window.prepare_display();
+        create_history_controls(window);
         window.name_controls();
         break;
     }
@@ -288,6 +293,8 @@ INT_PTR CALLBACK torvane_dialog_proc(HWND dialog, UINT message, WPARAM wparam, L
     case WM_COMMAND: {
         const int id = LOWORD(wparam);
         const int notification = HIWORD(wparam);
+        if (history_command(window, id, notification))
+            break;
         if (notification == EN_MAXTEXT) {
             // The edit control reports the cut before the change it still
             // makes; the report waits for that change to be handled.
@@ -312,7 +319,7 @@ INT_PTR CALLBACK torvane_dialog_proc(HWND dialog, UINT message, WPARAM wparam, L
     case WM_GETMINMAXINFO: {
         const POINT least = window.least_window_size();
         if (least.x > 0)
-            reinterpret_cast<MINMAXINFO*>(lparam)->ptMinTrackSize = least;
+            reinterpret_cast<MINMAXINFO*>(lparam)->ptMinTrackSize = {least.x + history_panel_pixels(), least.y};
         break;
     }
     case WM_CLOSE:
@@ -338,8 +345,12 @@ INT_PTR CALLBACK torvane_dialog_proc(HWND dialog, UINT message, WPARAM wparam, L
         SetBkColor(dc, GetSysColor(COLOR_WINDOW));
         return reinterpret_cast<INT_PTR>(GetSysColorBrush(COLOR_WINDOW));
     }
+    case WM_NOTIFY:
+        history_notify(reinterpret_cast<const NMHDR*>(lparam));
+        break;
     case WM_DESTROY:
         dialog_destroyed(window);
+        destroy_history_controls();
         break;
     default:
         break;

@@ -3,8 +3,12 @@
 #include "shell/qt/field_edit.h"
 #include "shell/qt/qt_dialog.h"
 #include "shell/accessible_names.h"
+#include "shell/qt/history_panel.h"
+#include "shell/history.h"
 #include "shell/dialog.h"
 #include "calc.h"
+
+#include <algorithm>
 
 #include <gtest/gtest.h>
 
@@ -16,6 +20,10 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QToolTip>
+#include <QHelpEvent>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -494,6 +502,93 @@ TEST_F(QtDialog, ControlsMatchTheTemplate)
     }
 }
 
+TEST_F(QtDialog, HistoryPanelListsAnswersRecallsAndUndoes)
+{
+    type(IDC_FIELD_X, "1F");
+    type(IDC_FIELD_Y, "3");
+    click(IDC_OP_ADD);
+    click(IDC_OP_MUL);
+    QListWidget* list = dialog->history()->list();
+    EXPECT_FALSE(list->isVisible());
+    const int narrow = dialog->width();
+    QTest::mouseClick(dialog->history()->button(IDC_HISTORY_TOGGLE), Qt::LeftButton);
+    ASSERT_TRUE(list->isVisible());
+    EXPECT_EQ(dialog->width(), narrow + dialog->history()->width());
+    EXPECT_EQ(QApplication::focusWidget(), list);
+    EXPECT_EQ(list->accessibleName(), "History");
+    EXPECT_EQ(dialog->history()->button(IDC_RECALL)->accessibleName(), "Recall entry");
+    ASSERT_EQ(list->count(), 2);
+    EXPECT_EQ(list->item(0)->text(), "1 X+Y: X=1F Y=3 -> Ans=22 [base 16]");
+    EXPECT_EQ(list->item(1)->text(), "2 X*Y: X=1F Y=3 -> Ans=5D [base 16]");
+    // The template's controls keep their places; the panel is beside them.
+    EXPECT_LE(dialog->control(IDC_FIELD_X)->geometry().right(), list->parentWidget()->geometry().left());
+
+    // Enter on an entry recalls it, in the base shown now.
+    click(IDC_BASE_10);
+    click(IDC_CL_X);
+    list->setFocus();
+    list->setCurrentRow(0);
+    QTest::keyClick(list, Qt::Key_Return);
+    EXPECT_EQ(text(IDC_FIELD_X), "31");
+    EXPECT_EQ(text(IDC_FIELD_ANS), "34");
+    EXPECT_EQ(dialog->status_text(), "Entry 1 recalled: X+Y.");
+    // Alt+U undoes the recall, Alt+R redoes it (a mnemonic clicks its
+    // button a moment later), also from the list.
+    QTest::keyClick(list, Qt::Key_U, Qt::AltModifier);
+    QTRY_COMPARE(dialog->status_text(), std::string("Undone: recall of entry 1."));
+    EXPECT_EQ(text(IDC_FIELD_X), "");
+    EXPECT_EQ(text(IDC_FIELD_ANS), "93");
+    QTest::keyClick(dialog->control(IDC_FIELD_Y), Qt::Key_R, Qt::AltModifier);
+    QTRY_COMPARE(text(IDC_FIELD_X), std::string("31"));
+    // Undo goes on through CL and the base switch.
+    QPushButton* undo = dialog->history()->button(IDC_UNDO);
+    QTest::mouseClick(undo, Qt::LeftButton);
+    QTest::mouseClick(undo, Qt::LeftButton);
+    EXPECT_EQ(text(IDC_FIELD_X), "31");
+    QTest::mouseClick(undo, Qt::LeftButton);
+    EXPECT_EQ(text(IDC_FIELD_X), "1F");
+    EXPECT_TRUE(radio_checked(IDC_BASE_16));
+    // A field's Ctrl+Z still undoes typing in it.
+    type(IDC_FIELD_Y, "4");
+    QTest::keyClick(dialog->control(IDC_FIELD_Y), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(text(IDC_FIELD_Y), "3");
+
+    QTest::mouseClick(dialog->history()->button(IDC_HISTORY_TOGGLE), Qt::LeftButton);
+    EXPECT_FALSE(list->isVisible());
+    EXPECT_EQ(dialog->width(), narrow);
+}
+
+TEST_F(QtDialog, CopyInBaseMenuAndValueTooltip)
+{
+    type(IDC_FIELD_X, "FF");
+    std::unique_ptr<QMenu> menu(dialog->history()->context_menu(edit(IDC_FIELD_X), IDC_FIELD_X, QPoint(2, 2)));
+    QMenu* copy = nullptr;
+    for (QAction* action : menu->actions())
+        if (action->menu() != nullptr && action->text() == "Copy in &base")
+            copy = action->menu();
+    ASSERT_NE(copy, nullptr);
+    QStringList bases;
+    for (QAction* action : copy->actions())
+        bases << action->text();
+    EXPECT_EQ(bases, QStringList({"2", "8", "10", "16", "36", "60", "64", "256"}));
+    const auto copied = [&](const char* base) {
+        for (QAction* action : copy->actions())
+            if (action->text() == base)
+                action->trigger();
+        return QApplication::clipboard()->text();
+    };
+    EXPECT_EQ(copied("10"), "255");
+    EXPECT_EQ(copied("2"), "11111111");
+    EXPECT_EQ(copied("64"), "/w");
+    EXPECT_EQ(text(IDC_FIELD_X), "FF") << "the window's base stays";
+    EXPECT_TRUE(radio_checked(IDC_BASE_16));
+
+    QWidget* viewport = edit(IDC_FIELD_X)->viewport();
+    QHelpEvent hover(QEvent::ToolTip, QPoint(5, 5), viewport->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(viewport, &hover);
+    EXPECT_EQ(QToolTip::text(), "X = 255\nX = 0xFF\n8 bits");
+}
+
 TEST_F(QtDialog, TabVisitsTheControlsInTemplateOrderExceptOne)
 {
     std::vector<int> expected;
@@ -513,6 +608,12 @@ TEST_F(QtDialog, TabVisitsTheControlsInTemplateOrderExceptOne)
         QTest::keyClick(focused, Qt::Key_Tab);
     }
     EXPECT_EQ(visited, expected);
+    // Then the controls beside the template's: Undo, Redo, History (the
+    // hidden panel's list and Recall are passed over), and round again.
+    for (const int id : {IDC_UNDO, IDC_REDO, IDC_HISTORY_TOGGLE}) {
+        EXPECT_EQ(QApplication::focusWidget(), dialog->history()->button(id)) << id;
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
     EXPECT_EQ(QApplication::focusWidget(), dialog->control(expected.front()));  // round again
     EXPECT_EQ(dialog->control(IDC_OP_POWER_SUM)->focusPolicy(), Qt::ClickFocus);
 }
@@ -550,8 +651,17 @@ TEST_F(QtDialog, TabReachesAControlAddedAfterTheTemplatesOnes)
     auto* added = new QLineEdit(dialog.get());
     added->setGeometry(0, 0, 10, 10);
     added->show();
+    // After the template's last control come the controls the window adds
+    // beside it (Undo, Redo, History, ...), none of the template's, and then
+    // the one added last.
     dialog->control(IDC_OP_PRIME)->setFocus();
-    QTest::keyClick(dialog->control(IDC_OP_PRIME), Qt::Key_Tab);
+    const auto& template_controls = dialog->controls();
+    int steps = 0;
+    do {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        ASSERT_EQ(std::find(template_controls.begin(), template_controls.end(), QApplication::focusWidget()),
+                  template_controls.end());
+    } while (QApplication::focusWidget() != added && ++steps < 10);
     EXPECT_EQ(QApplication::focusWidget(), added);
     QTest::keyClick(added, Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), dialog->control(IDC_FIELD_X));

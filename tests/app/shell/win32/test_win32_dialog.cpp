@@ -7,6 +7,8 @@
 #include "shell/dialog.h"
 #include "shell/dialog_template.h"
 #include "shell/win32/win32_window.h"
+#include "shell/win32/win32_history.h"
+#include "shell/history.h"
 #include "calc.h"
 
 #include <gtest/gtest.h>
@@ -257,8 +259,10 @@ TEST_F(Win32Dialog, ResizingStretchesTheValueFields)
         MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
         return pixel_rect{r.left, r.top, r.right - r.left, r.bottom - r.top};
     };
+    // The template's controls come first; the history's follow them.
     std::vector<pixel_rect> at_start;
-    for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT))
+    for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr && at_start.size() < dialog_controls.size();
+         child = GetWindow(child, GW_HWNDNEXT))
         at_start.push_back(rect_of(child));
     ASSERT_EQ(at_start.size(), dialog_controls.size());
     RECT window_rect;
@@ -273,7 +277,8 @@ TEST_F(Win32Dialog, ResizingStretchesTheValueFields)
     SetWindowPos(dialog, nullptr, 0, 0, width + 100, height + 120, SWP_NOMOVE | SWP_NOZORDER);
     pump();
     std::size_t i = 0;
-    for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT), ++i) {
+    for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr && i < dialog_controls.size();
+         child = GetWindow(child, GW_HWNDNEXT), ++i) {
         SCOPED_TRACE("control #" + std::to_string(i));
         EXPECT_EQ(rect_of(child), stretched(dialog_controls[i], at_start[i], 100, 120));
     }
@@ -406,7 +411,14 @@ TEST_F(Win32Dialog, EveryOperationButtonHasItsTooltip)
             auto* s = reinterpret_cast<found*>(data);
             char name[64] = {};
             GetClassNameA(w, name, sizeof name);
-            if (GetWindow(w, GW_OWNER) == s->dialog && std::strcmp(name, TOOLTIPS_CLASSA) == 0)
+            // The tooltips of the operation buttons (the history's
+            // controls have their own).
+            TOOLINFOA probe = {};
+            probe.cbSize = TTTOOLINFOA_V1_SIZE;
+            probe.hwnd = s->dialog;
+            probe.uId = reinterpret_cast<UINT_PTR>(GetDlgItem(s->dialog, IDC_OP_ADD));
+            if (GetWindow(w, GW_OWNER) == s->dialog && std::strcmp(name, TOOLTIPS_CLASSA) == 0
+                && SendMessageA(w, TTM_GETTOOLINFOA, 0, reinterpret_cast<LPARAM>(&probe)) != 0)
                 s->tips = w;
             return s->tips == nullptr;
         },
@@ -542,6 +554,146 @@ TEST_F(Win32Dialog, ExitAndTheCloseBoxEndTheDialog)
 
 // The dialog manager's own layout of template 101 against the table the Qt
 // window is built from: order, class, caption, style and rectangle.
+TEST_F(Win32Dialog, HistoryPanelListsAnswersRecallsAndUndoes)
+{
+    type(IDC_FIELD_X, "1F");
+    type(IDC_FIELD_Y, "3");
+    click(IDC_OP_ADD);
+    click(IDC_OP_MUL);
+    HWND list = item(IDC_HISTORY_LIST);
+    EXPECT_FALSE(IsWindowVisible(list));
+    RECT narrow;
+    GetWindowRect(dialog, &narrow);
+    click(IDC_HISTORY_TOGGLE);
+    ASSERT_TRUE(IsWindowVisible(list));
+    RECT wide;
+    GetWindowRect(dialog, &wide);
+    EXPECT_EQ(wide.right - wide.left, narrow.right - narrow.left + history_panel_pixels());
+    EXPECT_EQ(GetFocus(), list);
+    ASSERT_EQ(SendMessageA(list, LB_GETCOUNT, 0, 0), 2);
+    char line[256] = {};
+    SendMessageA(list, LB_GETTEXT, 0, reinterpret_cast<LPARAM>(line));
+    EXPECT_STREQ(line, "1 X+Y: X=1F Y=3 -> Ans=22 [base 16]");
+    SendMessageA(list, LB_GETTEXT, 1, reinterpret_cast<LPARAM>(line));
+    EXPECT_STREQ(line, "2 X*Y: X=1F Y=3 -> Ans=5D [base 16]");
+    // The label before the list names it; the template's controls keep
+    // their places, the panel is beside them.
+    char name[64] = {};
+    GetWindowTextA(GetWindow(list, GW_HWNDPREV), name, sizeof name);
+    EXPECT_STREQ(name, "Hi&story");
+    GetWindowTextA(item(IDC_RECALL), name, sizeof name);
+    EXPECT_STREQ(name, "Reca&ll entry");
+    RECT field;
+    RECT panel;
+    GetWindowRect(item(IDC_FIELD_X), &field);
+    GetWindowRect(list, &panel);
+    EXPECT_LE(field.right, panel.left);
+
+    // Enter on an entry recalls it, in the base shown now.
+    click(IDC_BASE_10);
+    click(IDC_CL_X);
+    SetFocus(list);
+    SendMessageA(list, LB_SETCURSEL, 0, 0);
+    press(VK_RETURN);
+    EXPECT_EQ(text(IDC_FIELD_X), "31");
+    EXPECT_EQ(text(IDC_FIELD_ANS), "34");
+    EXPECT_EQ(text(IDC_STATUS), "Entry 1 recalled: X+Y.");
+    // Alt+U undoes the recall, Alt+R redoes it: the mnemonic's one
+    // WM_SYSCHAR through the dialog manager.
+    const auto mnemonic = [&](char key) {
+        MSG message = {GetFocus(), WM_SYSCHAR, static_cast<WPARAM>(key), 1 << 29, 0, {}};
+        EXPECT_TRUE(IsDialogMessageA(dialog, &message));
+        pump();
+    };
+    mnemonic('u');
+    EXPECT_EQ(text(IDC_STATUS), "Undone: recall of entry 1.");
+    EXPECT_EQ(text(IDC_FIELD_X), "");
+    EXPECT_EQ(text(IDC_FIELD_ANS), "93");
+    mnemonic('r');
+    EXPECT_EQ(text(IDC_FIELD_X), "31");
+    // A double click recalls too.
+    SendMessageA(list, LB_SETCURSEL, 1, 0);
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_HISTORY_LIST, LBN_DBLCLK), reinterpret_cast<LPARAM>(list));
+    EXPECT_EQ(text(IDC_FIELD_ANS), "93");
+    // Undo goes back through the recalls, CL and the base switch.
+    for (int k = 0; k < 4; ++k)
+        click(IDC_UNDO);
+    EXPECT_EQ(text(IDC_FIELD_X), "1F");
+    EXPECT_TRUE(checked(IDC_BASE_16));
+
+    click(IDC_HISTORY_TOGGLE);
+    EXPECT_FALSE(IsWindowVisible(list));
+    GetWindowRect(dialog, &wide);
+    EXPECT_EQ(wide.right - wide.left, narrow.right - narrow.left);
+}
+
+TEST_F(Win32Dialog, CopyInBaseMenuAndValueTooltip)
+{
+    type(IDC_FIELD_X, "FF");
+    HMENU menu = make_field_menu(item(IDC_FIELD_X));
+    HMENU copy = nullptr;
+    for (int k = 0; k < GetMenuItemCount(menu); ++k) {
+        char entry[64] = {};
+        GetMenuStringA(menu, static_cast<UINT>(k), entry, sizeof entry, MF_BYPOSITION);
+        if (std::strcmp(entry, "Copy in &base") == 0)
+            copy = GetSubMenu(menu, k);
+    }
+    ASSERT_NE(copy, nullptr);
+    std::vector<std::string> bases;
+    for (int k = 0; k < GetMenuItemCount(copy); ++k) {
+        char entry[16] = {};
+        GetMenuStringA(copy, static_cast<UINT>(k), entry, sizeof entry, MF_BYPOSITION);
+        bases.push_back(entry);
+    }
+    EXPECT_EQ(bases, (std::vector<std::string>{"2", "8", "10", "16", "36", "60", "64", "256"}));
+    DestroyMenu(menu);
+    const auto copied = [&](int base) {
+        run_field_menu_command(*window, item(IDC_FIELD_X), copy_in_base_command(base));
+        std::string clip;
+        if (OpenClipboard(dialog)) {
+            if (HANDLE data = GetClipboardData(CF_TEXT)) {
+                clip = static_cast<const char*>(GlobalLock(data));
+                GlobalUnlock(data);
+            }
+            CloseClipboard();
+        }
+        return clip;
+    };
+    EXPECT_EQ(copied(10), "255");
+    EXPECT_EQ(copied(2), "11111111");
+    EXPECT_EQ(copied(64), "/w");
+    EXPECT_EQ(text(IDC_FIELD_X), "FF") << "the window's base stays";
+    EXPECT_TRUE(checked(IDC_BASE_16));
+
+    // The field's tooltip asks the dialog for its text.
+    struct found {
+        HWND dialog;
+        HWND field;
+        HWND tips;
+    } search = {dialog, item(IDC_FIELD_X), nullptr};
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND w, LPARAM data) -> BOOL {
+            auto* s = reinterpret_cast<found*>(data);
+            TOOLINFOA probe = {};
+            probe.cbSize = TTTOOLINFOA_V1_SIZE;
+            probe.hwnd = s->dialog;
+            probe.uId = reinterpret_cast<UINT_PTR>(s->field);
+            if (GetWindow(w, GW_OWNER) == s->dialog && SendMessageA(w, TTM_GETTOOLINFOA, 0, reinterpret_cast<LPARAM>(&probe)) != 0)
+                s->tips = w;
+            return s->tips == nullptr;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    ASSERT_NE(search.tips, nullptr);
+    NMTTDISPINFOA info = {};
+    info.hdr.hwndFrom = search.tips;
+    info.hdr.idFrom = reinterpret_cast<UINT_PTR>(item(IDC_FIELD_X));
+    info.hdr.code = TTN_GETDISPINFOA;
+    SendMessageA(dialog, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&info));
+    ASSERT_NE(info.lpszText, nullptr);
+    EXPECT_STREQ(info.lpszText, "X = 255\nX = 0xFF\n8 bits");
+}
+
 TEST_F(Win32Dialog, ControlsMatchTheTemplate)
 {
     RECT size = {0, 0, dialog_width_units, dialog_height_units};
@@ -647,7 +799,11 @@ TEST_F(Win32Dialog, ControlsMatchTheTemplate)
             break;
         }
     }
-    EXPECT_EQ(child, nullptr);
+    // Then the controls beside the template's, in tab order after it.
+    std::vector<int> beside;
+    for (; child != nullptr; child = GetWindow(child, GW_HWNDNEXT))
+        beside.push_back(static_cast<short>(GetDlgCtrlID(child)));
+    EXPECT_EQ(beside, (std::vector<int>{IDC_UNDO, IDC_REDO, IDC_HISTORY_TOGGLE, -1, IDC_HISTORY_LIST, IDC_RECALL}));
 }
 
 // The name a screen reader reads for a control: its accessible object's.

@@ -1,0 +1,490 @@
+#include "history.h"
+
+#include <cstring>
+
+#include "calc.h"
+#include "dialog.h"
+#include "operations.h"
+#include "session_file.h"
+
+// ---- Values -------------------------------------------------------------------
+
+stored_value store_value(const bignum* x) {
+    stored_value v;
+    const int n = length_of(x);
+    v.negative = n > 0 && is_negative(x);
+    v.words.assign(x->w, x->w + n);
+    while (!v.words.empty() && v.words.back() == 0) v.words.pop_back();
+    if (v.words.empty()) v.negative = false;
+    return v;
+}
+
+bool load_value(const stored_value& v, bignum* x) {
+    if (static_cast<int>(v.words.size()) > get_max_length()) return false;
+    zero_number(x);
+    for (std::size_t i = 0; i < v.words.size(); ++i) x->w[i] = v.words[i];
+    if (!v.words.empty())
+        x->len = static_cast<std::uint32_t>(v.words.size()) | (v.negative ? mr_sign_bit : 0u);
+    return true;
+}
+
+int bit_length(const stored_value& v) {
+    if (v.words.empty()) return 0;
+    int bits = static_cast<int>(v.words.size() - 1) * 32;
+    for (std::uint32_t top = v.words.back(); top != 0; top >>= 1) ++bits;
+    return bits;
+}
+
+namespace {
+
+// ---- Names --------------------------------------------------------------------
+
+struct op_name {
+    int opcode;
+    const char* name;  // as scripts click its button
+    unsigned operands;  // bits 0-4: X, Y, Z, A, B read by the operation
+};
+constexpr op_name op_names[] = {
+    {1, "add", 0b00011},      {2, "sub", 0b00011},      {3, "mul", 0b00011},     {4, "div", 0b00011},
+    {5, "power", 0b00011},    {6, "root", 0b00011},     {7, "powmod", 0b00111},  {8, "moddiv", 0b00111},
+    {9, "gcd", 0b00011},      {10, "factorial", 0b00001}, {11, "prime", 0b00001}, {12, "linmod", 0b11111},
+    {13, "product", 0b11111}, {14, "powmod2", 0b11111}, {16, "powsum", 0b11111},
+};
+
+const op_name* find_name(const std::string& name) {
+    for (const op_name& n : op_names)
+        if (name == n.name) return &n;
+    return nullptr;
+}
+
+const op_name* find_opcode(int opcode) {
+    for (const op_name& n : op_names)
+        if (n.opcode == opcode) return &n;
+    return nullptr;
+}
+
+// A button's caption without its mnemonic mark.
+std::string caption_of(int opcode) {
+    const operation_entry* op = find_operation(opcode);
+    std::string caption;
+    if (op == nullptr) return caption;
+    for (const char* p = op->caption; *p != '\0'; ++p)
+        if (*p != '&') caption += *p;
+    return caption;
+}
+
+std::string display_name(const std::string& op) {
+    const op_name* n = find_name(op);
+    const std::string caption = n != nullptr ? caption_of(n->opcode) : std::string();
+    return caption.empty() ? op : caption;
+}
+
+constexpr const char* operand_names[operand_count] = {"X", "Y", "Z", "A", "B"};
+
+// ---- Texts of values ----------------------------------------------------------
+
+// Texts longer than this are shortened in the middle.
+constexpr std::size_t long_text = 40;
+constexpr std::size_t kept_digits = 16;
+
+std::string shorten(const std::string& text, int bits) {
+    if (text.size() <= long_text) return text;
+    return text.substr(0, kept_digits) + "..." + text.substr(text.size() - kept_digits) + " (" +
+           std::to_string(bits) + " bits)";
+}
+
+// The text of `value` (in `scratch`) in `base`, shortened; base 256 is
+// shown in hexadecimal with "0x", its bytes being unreadable.
+std::string short_text(bignum* value, int base) {
+    const bool bytes = base == 256;
+    if (!format_value(value, bytes ? 16 : base)) {
+        char ignored[256];
+        take_engine_error(ignored, sizeof ignored);
+        return "?";
+    }
+    std::string text = text_buffer;
+    if (bytes) text = text[0] == '-' ? "-0x" + text.substr(1) : "0x" + text;
+    return shorten(text, logb2(value));
+}
+
+std::string short_stored(const stored_value& v, int base) {
+    bignum* scratch = work.saved_ans;  // a window-thread scratch number between actions
+    if (!load_value(v, scratch)) return "?";
+    std::string text = short_text(scratch, base);
+    zero_number(scratch);
+    return text;
+}
+
+std::string one_line(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    for (char& c : text)
+        if (c == '\n' || c == '\r') c = ' ';
+    return text;
+}
+
+std::string make_summary(const history_entry& e) {
+    std::string s;
+    const op_name* n = find_name(e.op);
+    if (!e.text.empty()) {
+        s = one_line(e.text);
+    } else {
+        const unsigned mask = n != nullptr ? n->operands : 0b11111;
+        for (int k = 0; k < operand_count; ++k) {
+            if ((mask & (1u << k)) == 0) continue;
+            if (!s.empty()) s += ' ';
+            s += std::string(operand_names[k]) + "=" + short_stored(e.operands[k], e.base);
+        }
+    }
+    if (e.has_answer) {
+        s += " -> Ans=" + short_stored(e.answer, e.base);
+        if (e.has_second) s += ", B=" + short_stored(e.second, e.base);
+    } else if (!e.verdict.empty()) {
+        s += " -> " + one_line(e.verdict);
+    }
+    s += " [base " + std::to_string(e.base) + "]";
+    return s;
+}
+
+// ---- State --------------------------------------------------------------------
+
+// What an undo step puts back: the six registers, which fields are empty
+// and the base, and what the step was.
+struct snapshot {
+    stored_value values[field_count];
+    bool empty[field_count] = {};
+    int base = 16;
+    std::string what;
+
+    bool same_state(const snapshot& o) const {
+        for (int k = 0; k < field_count; ++k)
+            if (empty[k] != o.empty[k] || !(values[k] == o.values[k])) return false;
+        return base == o.base;
+    }
+};
+
+std::deque<history_entry> entries;
+std::deque<snapshot> undo_steps;
+std::deque<snapshot> redo_steps;
+snapshot shadow;       // the state after the last event handled
+bool have_shadow = false;
+history_entry pending;  // the entry of the job being committed
+bool have_pending = false;
+history_listener listener = nullptr;
+void* listener_context = nullptr;
+bool save_failed = false;  // the last save failed and said so
+
+void notify() {
+    if (listener != nullptr) listener(listener_context);
+}
+
+bool idle() { return core_busy() == busy_state::idle; }
+
+snapshot capture(dialog_window& window) {
+    snapshot s;
+    for (int k = 0; k < field_count; ++k) {
+        s.values[k] = store_value(register_of(field_list[k]));
+        char probe[2];
+        s.empty[k] = window.read_field(field_list[k], probe, sizeof probe) <= 0;
+    }
+    s.base = current_base;
+    return s;
+}
+
+void trim(std::deque<snapshot>& steps) {
+    while (steps.size() > undo_capacity) steps.pop_front();
+}
+
+void add_entry(history_entry e) {
+    e.summary = make_summary(e);
+    entries.push_back(std::move(e));
+    while (entries.size() > history_capacity) entries.pop_front();
+    notify();
+}
+
+// Writes every value field from its register in the current base, or
+// empty where `empty` says; false on an engine error (then in `status`).
+bool redraw_fields(dialog_window& window, const bool* empty, char* status, int size) {
+    for (int k = 0; k < field_count; ++k) {
+        if (empty != nullptr && empty[k]) {
+            write_field_text(window, field_list[k], "");
+        } else if (!render_field(window, field_list[k], current_base)) {
+            take_engine_error(status, size);
+            return false;
+        }
+    }
+    return true;
+}
+
+void put_back(dialog_window& window, const snapshot& s) {
+    for (int k = 0; k < field_count; ++k) load_value(s.values[k], register_of(field_list[k]));
+    if (s.base != current_base) {
+        current_base = s.base;
+        window.check_radio(IDC_BASE_2, IDC_BASE_256, radio_of_base(current_base));
+    }
+    char status[256] = {};
+    if (!redraw_fields(window, s.empty, status, sizeof status)) window.write_status(status);
+}
+
+session_data current_session(dialog_window& window) {
+    session_data data;
+    const snapshot now = capture(window);
+    data.base = now.base;
+    for (int k = 0; k < field_count; ++k) {
+        data.fields[k] = now.values[k];
+        data.empty[k] = now.empty[k];
+    }
+    data.entries.assign(entries.begin(), entries.end());
+    return data;
+}
+
+// The session is written on the writer's thread; `wait` waits for it (at
+// the end, when the process may go next).
+void save_session(dialog_window& window, bool wait) {
+    const std::string& path = session_file_path();
+    if (path.empty()) return;
+    save_session_in_background(path, current_session(window));
+    if (wait) finish_session_writes();
+    std::string error;
+    if (take_session_write_error(error)) {
+        // Told once, not after every press, until a save succeeds again.
+        if (!save_failed) window.write_status(("Session not saved: " + error + ".").c_str());
+        save_failed = true;
+    } else {
+        save_failed = false;
+    }
+}
+
+void restore_session(dialog_window& window) {
+    const std::string& path = session_file_path();
+    if (path.empty()) return;
+    session_data data;
+    std::string message;
+    switch (load_session_file(path, data, message)) {
+    case session_load::missing: return;
+    case session_load::set_aside: window.write_status(message.c_str()); return;
+    case session_load::loaded: break;
+    }
+    for (int k = 0; k < field_count; ++k) load_value(data.fields[k], register_of(field_list[k]));
+    current_base = data.base;
+    window.check_radio(IDC_BASE_2, IDC_BASE_256, radio_of_base(current_base));
+    char status[256] = {};
+    if (!redraw_fields(window, data.empty, status, sizeof status)) window.write_status(status);
+    for (history_entry& e : data.entries) add_entry(std::move(e));
+}
+
+std::string what_of_command(int id, int notification) {
+    if (notification == notify_edit_pasted) return std::string("paste into ") + field_name(id);
+    if (const int field = field_of_clear_button(id); field != 0) return std::string("CL ") + field_name(field);
+    if (id == IDC_CLEAR_ALL) return "CLEAR ALL";
+    if (id == IDC_TO_X) return "TO X";
+    return "change";
+}
+
+}  // namespace
+
+// ---- History ------------------------------------------------------------------
+
+const std::deque<history_entry>& history_entries() { return entries; }
+
+std::string history_line(std::size_t number, bool script_name) {
+    if (number == 0 || number > entries.size()) return {};
+    const history_entry& e = entries[number - 1];
+    return std::to_string(number) + ' ' + (script_name ? e.op : display_name(e.op)) + ": " + e.summary;
+}
+
+void add_history_entry(const std::string& op, const std::string& text, const bignum* answer, const bignum* second,
+                       const char* verdict) {
+    history_entry e;
+    e.op = op;
+    e.text = text;
+    e.base = current_base;
+    for (int k = 0; k < operand_count; ++k) e.operands[k] = store_value(register_of(field_list[k]));
+    if (answer != nullptr) {
+        e.has_answer = true;
+        e.answer = store_value(answer);
+    }
+    if (second != nullptr) {
+        e.has_second = true;
+        e.second = store_value(second);
+    }
+    if (verdict != nullptr) e.verdict = verdict;
+    add_entry(std::move(e));
+}
+
+void history_changed(dialog_window& window, const std::string& what) {
+    snapshot now = capture(window);
+    if (have_shadow && !now.same_state(shadow)) {
+        shadow.what = what;
+        undo_steps.push_back(std::move(shadow));
+        trim(undo_steps);
+        redo_steps.clear();
+        notify();
+    }
+    shadow = std::move(now);
+    have_shadow = true;
+}
+
+void history_save(dialog_window& window) { save_session(window, false); }
+
+void set_history_listener(history_listener l, void* context) {
+    listener = l;
+    listener_context = context;
+}
+
+void clear_history_listener(void* context) {
+    if (listener_context == context) {
+        listener = nullptr;
+        listener_context = nullptr;
+    }
+}
+
+bool can_undo() { return !undo_steps.empty(); }
+bool can_redo() { return !redo_steps.empty(); }
+
+namespace {
+
+// Undo and redo: the step leaves `from`, the state now goes onto `to`.
+void step(dialog_window& window, std::deque<snapshot>& from, std::deque<snapshot>& to, const char* done,
+          const char* none) {
+    if (!idle()) return;
+    if (from.empty()) {
+        window.write_status(none);
+        return;
+    }
+    snapshot target = std::move(from.back());
+    from.pop_back();
+    snapshot now = capture(window);
+    now.what = target.what;
+    to.push_back(std::move(now));
+    trim(to);
+    put_back(window, target);
+    shadow = capture(window);
+    have_shadow = true;
+    window.write_status((std::string(done) + target.what + ".").c_str());
+    notify();
+}
+
+}  // namespace
+
+void dialog_undo(dialog_window& window) { step(window, undo_steps, redo_steps, "Undone: ", "Nothing to undo."); }
+
+void dialog_redo(dialog_window& window) { step(window, redo_steps, undo_steps, "Redone: ", "Nothing to redo."); }
+
+void dialog_recall(dialog_window& window, std::size_t number) {
+    if (!idle()) return;
+    if (number == 0 || number > entries.size()) {
+        window.write_status(("No history entry " + std::to_string(number) + ".").c_str());
+        return;
+    }
+    const history_entry e = entries[number - 1];
+    for (int k = 0; k < operand_count; ++k) load_value(e.operands[k], register_of(field_list[k]));
+    if (e.has_answer) load_value(e.answer, registers.ans);
+    if (e.has_second) load_value(e.second, registers.b);
+    char status[256] = {};
+    const bool drawn = redraw_fields(window, nullptr, status, sizeof status);
+    history_changed(window, "recall of entry " + std::to_string(number));
+    if (!drawn)
+        window.write_status(status);
+    else
+        window.write_status(("Entry " + std::to_string(number) + " recalled: " + display_name(e.op) + ".").c_str());
+}
+
+bool field_text_in_base(int field_id, int base, std::string& out) {
+    bignum* value = register_of(field_id);
+    if (value == nullptr || !idle()) return false;
+    if (!format_value(value, base)) {
+        char ignored[256];
+        take_engine_error(ignored, sizeof ignored);
+        return false;
+    }
+    out = text_buffer;
+    return true;
+}
+
+std::string field_value_tip(int field_id) {
+    bignum* value = register_of(field_id);
+    if (value == nullptr || !idle()) return {};
+    const std::string name = field_name(field_id);
+    std::string decimal;
+    std::string hex;
+    if (!field_text_in_base(field_id, 10, decimal) || !field_text_in_base(field_id, 16, hex)) return {};
+    const int bits = logb2(value);
+    if (hex[0] == '-')
+        hex = "-0x" + hex.substr(1);
+    else
+        hex = "0x" + hex;
+    const auto cut = [](const std::string& t) {
+        return t.size() <= long_text ? t : t.substr(0, kept_digits) + "..." + t.substr(t.size() - kept_digits);
+    };
+    return name + " = " + cut(decimal) + "\n" + name + " = " + cut(hex) + "\n" + std::to_string(bits) +
+           (bits == 1 ? " bit" : " bits");
+}
+
+// ---- Hooks --------------------------------------------------------------------
+
+void history_initialise(dialog_window& window) {
+    entries.clear();
+    undo_steps.clear();
+    redo_steps.clear();
+    have_shadow = false;
+    have_pending = false;
+    save_failed = false;
+    restore_session(window);
+    shadow = capture(window);
+    have_shadow = true;
+    notify();
+}
+
+void history_after_command(dialog_window& window, int id, int notification) {
+    if (!idle() || !have_shadow) return;
+    if (id == IDC_UNDO || id == IDC_REDO || id == IDC_RECALL) return;
+    if (notification == notify_edit_changed || notification == notify_edit_full) {
+        // Typing: the field's own undo takes it back; the shadow follows.
+        shadow = capture(window);
+        return;
+    }
+    // A click or a paste; a window's other notifications (focus, scrolling,
+    // the status field's own) change nothing.
+    if (notification != notify_clicked && notification != notify_edit_pasted) return;
+    history_changed(window, what_of_command(id, notification));
+}
+
+void history_before_commit(const calc_job& job) {
+    have_pending = false;
+    if (job.kind != job_kind::operation || (!job.commit && !job.verdict)) return;
+    const op_name* n = find_opcode(job.opcode);
+    if (n == nullptr) return;
+    pending = history_entry{};
+    pending.op = n->name;
+    pending.base = current_base;
+    for (int k = 0; k < operand_count; ++k) pending.operands[k] = store_value(register_of(field_list[k]));
+    if (job.commit) {
+        pending.has_answer = true;
+        pending.answer = store_value(work.answer);
+        if (job.show_b) {
+            pending.has_second = true;
+            pending.second = store_value(work.second);
+        }
+    } else {
+        pending.verdict = job.status;
+    }
+    have_pending = true;
+}
+
+void history_after_commit(dialog_window& window, const calc_job& job) {
+    if (have_pending) {
+        have_pending = false;
+        add_entry(std::move(pending));
+    }
+    if (job.kind == job_kind::base_switch) {
+        history_changed(window, "base " + std::to_string(job.base));
+        return;
+    }
+    history_changed(window, caption_of(job.opcode));
+    if (job.commit || job.verdict) save_session(window, false);
+}
+
+void history_closing(dialog_window& window) {
+    if (!idle()) return;
+    save_session(window, true);
+}
