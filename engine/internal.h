@@ -158,8 +158,6 @@ int stored_length(const bignum* x);
 int is_flash_number(const bignum* x);
 void set_sign(int s, bignum* x);
 void strip_leading_zeros(bignum* x);
-int get_digit(const bignum* x, int k);
-int digit_count(const bignum* x);
 
 // ---- Memory, errors, random words (state.cpp) ------------------------------
 
@@ -261,7 +259,7 @@ public:
 enum scratch_area : int {
     area_product,  // multiply_divide.cpp: subquadratic products and squares
     area_reduce,   // montgomery.cpp: reduction by multiplication
-    area_divide,   // multiply_divide.cpp: division; gcd.cpp: matrix products between divisions
+    area_divide,   // multiply_divide.cpp: division
     area_convert,  // text.cpp: powers of the base and the split halves
     scratch_area_count
 };

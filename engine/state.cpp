@@ -552,11 +552,6 @@ void stop_pool() {
     pool_thread_count = 1;
 }
 
-int pool_threads() {
-    const std::lock_guard<std::mutex> lock(pool_instances_mutex);
-    return pool_thread_count;
-}
-
 // ---- Settings -------------------------------------------------------------------
 
 void set_error_continue(int on) { engine_instance->error_continue = on; }
@@ -727,18 +722,3 @@ int compare_numbers(const bignum* x, const bignum* y) {
     return 0;
 }
 
-int get_digit(const bignum* x, int k) {
-    const mr_state* s = engine_instance;
-    TORVANE_EXPECTS(k >= 1);
-    std::uint32_t w = x->w[(k - 1) / s->digits_per_word];
-    if (s->digits_per_word == 1) return static_cast<int>(w);
-    for (int i = 0; i < (k - 1) % s->digits_per_word; ++i) w /= s->external_base;
-    return static_cast<int>(w % s->external_base);
-}
-
-int digit_count(const bignum* x) {
-    if (x->len == 0) return 0;
-    int n = length_of(x) * engine_instance->digits_per_word;
-    while (n > 0 && get_digit(x, n) == 0) --n;
-    return n;
-}

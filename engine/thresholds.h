@@ -91,11 +91,4 @@ TORVANE_TUNABLE divide_recursive_words = 64;
 TORVANE_TUNABLE text_split_out_words = 64;
 TORVANE_TUNABLE text_split_in_words = 48;
 
-// ---- GCD (gcd.cpp) -----------------------------------------------------------
-
-// Words of the larger remainder from which the GCDs take half-GCD blocks
-// (hgcd.cpp) instead of Lehmer passes: beyond every length measured, where
-// the passes won (tests set other values through select_hgcd_words).
-inline constexpr int hgcd_threshold = 8192;
-
 #endif

@@ -193,16 +193,6 @@ TEST_F(StateTest, CopyClearsTheLongerTargetsUpperWords) {
     expect_well_formed(longer, state->max_length);
 }
 
-TEST_F(StateTest, DigitsInTheExternalBase) {
-    bignum* x = num(0x1234);
-    EXPECT_EQ(get_digit(x, 1), 4);
-    EXPECT_EQ(get_digit(x, 4), 1);
-    EXPECT_EQ(get_digit(x, 5), 0);
-    EXPECT_EQ(digit_count(x), 4);
-    EXPECT_EQ(digit_count(num(0)), 0);
-    EXPECT_EQ(digit_count(words({0, 0x10})), 10);
-}
-
 TEST_F(StateTest, RandomWordsRefillEvery37Calls) {
     // The pool as mirsys seeds it, refilled the way the generator must.
     std::uint32_t pool[37];
