@@ -59,6 +59,8 @@
 #include <utility>
 
 #include "internal.h"
+#include "gcd.h"
+#include "primitives.h"
 #include "workspace.h"
 #include "kernels.h"
 

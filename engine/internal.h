@@ -1,11 +1,9 @@
 // The engine's private interface: the instance record and what every module
 // shares (the trace, the error plumbing, the scratch areas, the number
 // blocks), declared for the engine's sources, its tests and its benchmarks.
-// The calculator includes engine.h only. Each arithmetic module's routines
-// for the engine's own use are in a header of its own, all included at the
-// end of this one; the kernels (kernels.h), the product methods
-// (products.h), the thresholds (thresholds.h) and the workspace table
-// (workspace.h) are included where they are used.
+// The calculator includes engine.h only. This header includes no module's:
+// each arithmetic module's routines for the others are in a header of its
+// own, which a source includes where it calls them.
 #ifndef TORVANE_ENGINE_INTERNAL_H
 #define TORVANE_ENGINE_INTERNAL_H
 
@@ -14,7 +12,6 @@
 #include <cstdint>
 
 #include "engine.h"
-#include "montgomery.h"
 
 // Byte size of a number's header; its digits start right after it. Every
 // block size below is derived from it, so the layout holds for any pointer
@@ -25,6 +22,24 @@ inline constexpr std::size_t number_header_words = number_header_bytes / sizeof(
 // Depth of the routine-call trace and size of the random pool.
 inline constexpr int mr_trace_depth_max = 24;
 inline constexpr int mr_random_pool_size = 37;
+
+// An odd modulus n >= 3 with what reduction under it needs: the record the
+// inner routines take. The instance holds one, the installed context
+// (mr_state::monty, over the workspace number `modulus`), which
+// prepare_monty sets and the public routines use; the exponentiations and
+// the primality test make their own (make_context) for moduli of their own
+// and leave the installed one as it is. Every word of storage comes from
+// the instance's workspace: n' of the installed context lives in the
+// reduce area, that of a context of one's own in the workspace number
+// context_nprime (workspace.h), so one such context is in use at a time.
+struct monty_context {
+    bignum* modulus;              // n; zero (installed context only): none
+    std::uint64_t constant_limb;  // -1/n mod 2^64
+    mr_digit constant;            // -1/n mod 2^32, the low half of constant_limb
+    int length;                   // words of n
+    mr_digit* nprime;             // room for n' = -1/n mod R, of `length` words
+    int nprime_length;            // words of n' made at nprime for this n; 0: none yet
+};
 
 // The listener of the long loops' progress; see set_progress_hook.
 struct progress_listener {
@@ -287,15 +302,5 @@ private:
 
 // Length word without the sign bit.
 inline std::uint32_t unsigned_length_word(const bignum* x) { return x->len & mr_magnitude_mask; }
-
-// The arithmetic modules' routines for one another.
-#include "primitives.h"
-#include "multiply_divide.h"
-#include "text.h"
-#include "powers.h"
-#include "gcd.h"
-#include "montgomery.h"
-#include "modexp.h"
-#include "primality.h"
 
 #endif

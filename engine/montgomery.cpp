@@ -51,12 +51,13 @@
 // context's n', the fused buffer and the copies of reduction by
 // multiplication; a context of one's own keeps n' in context_nprime.
 #include "internal.h"
+#include "montgomery.h"
+#include "primitives.h"
 #include "workspace.h"
 #include "kernels.h"
 #include "pool.h"
 #include "products.h"
 #include "thresholds.h"
-#include "workspace.h"
 
 #include <algorithm>
 #include <cstring>
@@ -652,11 +653,6 @@ void set_constants(const bignum* n, monty_context& c) {
 }  // namespace
 
 monty_context& installed_context() { return engine_instance->monty; }
-
-void init_installed_context() {
-    mr_state* s = engine_instance;
-    s->monty = {s->modulus, 0, 0, 0, installed_nprime_home(), 0};
-}
 
 void make_context(bignum* n, bignum* nprime_room, monty_context& c) {
     c.modulus = n;

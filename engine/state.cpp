@@ -16,12 +16,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <new>
-#include <thread>
 
 #include "internal.h"
-#include "pool.h"
+#include "workspace.h"
 
 constinit thread_local mr_state* engine_instance = nullptr;
 
@@ -440,7 +438,9 @@ mr_state* init_engine(mr_state* s, int digits, std::uint32_t base) {
     // calloc's blocks are 16-byte aligned on x86-64, on Linux and on Windows.
     s->scratch_area_block =
         static_cast<mr_digit*>(engine_alloc(static_cast<int>(area_words), static_cast<int>(sizeof(mr_digit))));
-    if (s->scratch_area_block != nullptr) init_installed_context();
+    // The installed Montgomery context, with no modulus yet; its n' lives
+    // at the head of the reduce area.
+    if (s->scratch_area_block != nullptr) s->monty = {s->modulus, 0, 0, 0, installed_nprime_home(), 0};
 
     s->trace_depth--;
     return s;
@@ -462,97 +462,32 @@ void release_engine() {
     engine_instance = nullptr;
 }
 
-// ---- The worker pool's instances --------------------------------------------------
-//
-// start_pool makes the engine instances the pool computes on, each with the
-// starting instance's room (digits of its base for max_length - 1 words):
-// one for each worker and one lent to the calling thread for its tasks. The
-// pool (pool.cpp) only runs tasks on them; stop_pool ends it and frees them.
-
-namespace {
-
-// Plain records, never destroyed: a process may stop the pool from the
-// destructor of a static object, after the static objects of this file
-// would have gone.
-constexpr int most_pool_threads = 64;
-std::mutex pool_instances_mutex;
-mr_state* pool_instances[most_pool_threads];  // [0]: the caller's, then the workers'
-int pool_instance_count = 0;
-int pool_thread_count = 1;
-
-// Frees the instances of pool_instances.
-void release_pool_instances() {
-    mr_state* mine = use_engine(nullptr);
-    for (int k = 0; k < pool_instance_count; ++k) {
-        use_engine(pool_instances[k]);
-        release_engine();
-        pool_instances[k] = nullptr;
-    }
-    pool_instance_count = 0;
-    use_engine(mine);
-}
-
-// The number of threads asked for: `threads` when positive, else
-// TORVANE_THREADS when set, else the processor count; at most 64.
-int threads_wanted(int threads) {
-    constexpr int most = most_pool_threads;
-    if (threads <= 0) {
-        if (const char* text = std::getenv("TORVANE_THREADS"); text != nullptr && *text != '\0') {
-            char* end = nullptr;
-            const long n = std::strtol(text, &end, 10);
-            threads = *end == '\0' && n > 0 ? static_cast<int>(std::min<long>(n, most)) : 1;
-        } else {
-            threads = static_cast<int>(std::thread::hardware_concurrency());
-        }
-    }
-    return std::clamp(threads, 1, most);
-}
-
-}  // namespace
-
-int start_pool(int threads) {
-    const std::lock_guard<std::mutex> lock(pool_instances_mutex);
-    if (pool_thread_count > 1) return pool_thread_count;
-    mr_state* s = engine_instance;
-    if (s == nullptr || !s->initialised) return 1;
-    const int wanted = threads_wanted(threads);
-    if (wanted <= 1) return 1;
-    int spin = 200;
-    if (const char* text = std::getenv("TORVANE_POOL_SPIN_US"); text != nullptr && *text != '\0')
-        spin = std::max(0, std::atoi(text));
-
-    // A worker whose instance cannot be made (no memory) is not started.
-    const int digits = (s->max_length - 1) * s->digits_per_word;
-    const std::uint32_t base = s->instance_base;
-    mr_state* mine = use_engine(nullptr);
-    for (int k = 0; k < wanted; ++k) {
-        mr_state* made = mirsys(digits, base);
-        if (made == nullptr || !made->initialised) {
-            if (made != nullptr) release_engine();
-            break;
-        }
-        made->error_continue = 1;
-        pool_instances[pool_instance_count++] = made;
-    }
-    use_engine(mine);
-    const int workers = pool_instance_count - 1;
-    if (workers < 1 || !pool_start(pool_instances[0], pool_instances + 1, workers, spin, use_engine)) {
-        release_pool_instances();
-        return 1;
-    }
-    pool_thread_count = workers + 1;
-    return pool_thread_count;
-}
-
-void stop_pool() {
-    const std::lock_guard<std::mutex> lock(pool_instances_mutex);
-    if (pool_thread_count <= 1) return;
-    pool_stop();
-    release_pool_instances();
-    pool_thread_count = 1;
-}
-
 // ---- Settings -------------------------------------------------------------------
+
+// Replaces the engine's text buffer by one of len characters (len + 1
+// bytes); len = 0 leaves the engine without one, a negative len does
+// nothing. When the new buffer cannot be had, the old one stays.
+void set_io_buffer_size(int len) {
+    routine_trace trace(rn_set_io_buffer_size);
+    if (len < 0) return;
+    mr_state* s = engine_instance;
+    char* fresh = nullptr;
+    if (len > 0) {
+        if (len == INT_MAX) {
+            report_error(mr_error_out_of_space);
+            return;
+        }
+        fresh = static_cast<char*>(engine_alloc(len + 1, 1));
+        if (fresh == nullptr) return;
+    }
+    if (s->io_buffer != nullptr) {
+        std::memset(s->io_buffer, 0, static_cast<std::size_t>(s->io_buffer_size));
+        engine_free(s->io_buffer);
+    }
+    s->io_buffer = fresh;
+    s->io_buffer_size = len;
+}
+
 
 void set_error_continue(int on) { engine_instance->error_continue = on; }
 

@@ -12,6 +12,7 @@
 
 #include "engine_fixture.h"
 #include "workspace.h"
+#include "primitives.h"
 
 using StateTest = EngineTest;
 
