@@ -1,5 +1,5 @@
 // The worker pool on engine instances: start_pool makes the instances the
-// pool computes on, each with the starting instance's room (digits of its
+// pool computes on and installs the products' pool tasks, each with the starting instance's room (digits of its
 // base for max_length - 1 words): one for each worker and one lent to the
 // calling thread for its tasks. The pool (pool.cpp) only runs tasks on
 // them; stop_pool ends it and frees them.
@@ -10,6 +10,8 @@
 
 #include "internal.h"
 #include "pool.h"
+#include "product_tasks.h"
+#include "products.h"
 
 namespace {
 
@@ -77,6 +79,9 @@ int start_pool(int threads) {
         pool_instances[pool_instance_count++] = made;
     }
     use_engine(mine);
+    // The products' top Toom levels run their points on the pool from now
+    // on (they do nothing while it is stopped).
+    install_pool_levels(&product_pool_levels);
     const int workers = pool_instance_count - 1;
     if (workers < 1 || !pool_start(pool_instances[0], pool_instances + 1, workers, spin, use_engine)) {
         release_pool_instances();

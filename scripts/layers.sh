@@ -21,8 +21,9 @@ modules=(
     "thresholds: thresholds.h"
     "kernels: kernels.h kernels.cpp kernels_adx.cpp kernels_ifma.cpp"
     "pool: pool.h pool.cpp"
+    "products: products.h toom.h products.cpp toom8.cpp"
     "instance: internal.h workspace.h state.cpp"
-    "products: products.h products.cpp"
+    "product_tasks: product_tasks.h product_tasks.cpp"
     "primitives: primitives.h primitives.cpp"
     "multiply_divide: multiply_divide.h multiply_divide.cpp"
     "text: text.h text.cpp"
@@ -61,6 +62,7 @@ done
 include_edges=""
 module_edges=""
 for file in $files; do
+    [[ -n "${module_of[$file]:-}" ]] || continue
     for target in $(sed -n 's/^#include "\([^"]*\)".*/\1/p' "$file"); do
         [[ "$target" == engine.h ]] && target=include/engine.h
         [[ -n "${module_of[$target]:-}" ]] || continue
