@@ -41,6 +41,56 @@ struct monty_context {
     int nprime_length;            // words of n' made at nprime for this n; 0: none yet
 };
 
+// The workspace numbers, one line each: X(kind, name, slot, slots, label)
+// with the number's slot in the workspace block, the slots it fills (2: a
+// double-length number, which also fills the next) and its name in claim
+// reports. kind is `field` for a number the record holds a pointer to
+// (accumulator; `indexed`: scratch1 to scratch15, which routines also reach
+// by number), `slot` for one reached by its slot, and `fixed` for the
+// installed modulus, which is not a temporary and takes no claim. The
+// record's fields, the claims (workspace.h), mirsys's placing of the numbers
+// (state.cpp) and scripts/workspace_table.sh all read this list.
+#define TORVANE_WORKSPACE_NUMBERS(X)                            \
+    X(field, accumulator, 0, 2, "the accumulator")              \
+    X(indexed, scratch1, 2, 1, "scratch1")                      \
+    X(indexed, scratch2, 3, 1, "scratch2")                      \
+    X(indexed, scratch3, 4, 1, "scratch3")                      \
+    X(indexed, scratch4, 5, 1, "scratch4")                      \
+    X(indexed, scratch5, 6, 2, "scratch5")                      \
+    X(indexed, scratch6, 8, 2, "scratch6")                      \
+    X(indexed, scratch7, 10, 2, "scratch7")                     \
+    X(indexed, scratch8, 12, 1, "scratch8")                     \
+    X(indexed, scratch9, 13, 1, "scratch9")                     \
+    X(indexed, scratch10, 14, 1, "scratch10")                   \
+    X(indexed, scratch11, 15, 1, "scratch11")                   \
+    X(indexed, scratch12, 16, 1, "scratch12")                   \
+    X(indexed, scratch13, 17, 1, "scratch13")                   \
+    X(indexed, scratch14, 18, 1, "scratch14")                   \
+    X(indexed, scratch15, 19, 1, "scratch15")                   \
+    X(slot, context_nprime, 20, 1, "context_nprime")            \
+    X(fixed, modulus, 21, 1, "the modulus")                     \
+    X(slot, even_base, 22, 1, "even_base")                      \
+    X(slot, even_exponent, 23, 1, "even_exponent")              \
+    X(slot, even_low, 24, 1, "even_low")                        \
+    X(slot, even_power, 25, 1, "even_power")                    \
+    X(slot, even_odd_part, 26, 1, "even_odd_part")
+
+// Number of slots in the workspace block: past the last number's.
+inline constexpr int workspace_slot_count = [] {
+    int end = 0;
+#define TORVANE_WS_END(kind, name, slot, slots, label) end = slot + slots > end ? slot + slots : end;
+    TORVANE_WORKSPACE_NUMBERS(TORVANE_WS_END)
+#undef TORVANE_WS_END
+    return end;
+}();
+
+// Kinds with a field of their own in the record.
+#define TORVANE_WS_FIELD_field(name) bignum* name;
+#define TORVANE_WS_FIELD_indexed(name) bignum* name;
+#define TORVANE_WS_FIELD_fixed(name)
+#define TORVANE_WS_FIELD_slot(name)
+#define TORVANE_WS_FIELD(kind, name, slot, slots, label) TORVANE_WS_FIELD_##kind(name)
+
 // The listener of the long loops' progress; see set_progress_hook.
 struct progress_listener {
     progress_hook hook;
@@ -66,22 +116,9 @@ struct mr_state {
     int random_index;              // index of the last pool word handed out
     std::uint32_t random_borrow;   // borrow carried between pool refills
     bignum* modulus;               // the installed context's modulus, zero: none
-    bignum* accumulator;           // double-length scratch of products
-    bignum* scratch1;
-    bignum* scratch2;
-    bignum* scratch3;
-    bignum* scratch4;
-    bignum* scratch5;              // double length
-    bignum* scratch6;              // double length
-    bignum* scratch7;              // double length
-    bignum* scratch8;
-    bignum* scratch9;
-    bignum* scratch10;
-    bignum* scratch11;
-    bignum* scratch12;
-    bignum* scratch13;
-    bignum* scratch14;
-    bignum* scratch15;
+    // The workspace numbers' fields: the accumulator (double-length scratch
+    // of products) and scratch1 to scratch15 (scratch5 to scratch7 double).
+    TORVANE_WORKSPACE_NUMBERS(TORVANE_WS_FIELD)
     int io_buffer_size;            // usable characters of io_buffer
     int error_continue;            // 1: errors are only recorded
     int error_number;              // 0, or the code of the last error
@@ -101,8 +138,6 @@ struct mr_state {
     monty_context monty;           // the installed Montgomery context, over `modulus`
 };
 
-// Number of slots in the workspace block.
-inline constexpr int workspace_slot_count = 27;
 
 // Routine numbers: indexes into the routine-name table used by error reports.
 enum routine_number : int {

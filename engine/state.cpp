@@ -417,23 +417,14 @@ mr_state* init_engine(mr_state* s, int digits, std::uint32_t base) {
     s->initialised = 1;
     s->max_length = (s->max_length - 1) / 2;
 
-    s->accumulator = workspace_number(s->workspace_block, 0);
-    s->scratch1 = workspace_number(s->workspace_block, 2);
-    s->scratch2 = workspace_number(s->workspace_block, 3);
-    s->scratch3 = workspace_number(s->workspace_block, 4);
-    s->scratch4 = workspace_number(s->workspace_block, 5);
-    s->scratch5 = workspace_number(s->workspace_block, 6);
-    s->scratch6 = workspace_number(s->workspace_block, 8);
-    s->scratch7 = workspace_number(s->workspace_block, 10);
-    s->scratch8 = workspace_number(s->workspace_block, 12);
-    s->scratch9 = workspace_number(s->workspace_block, 13);
-    s->scratch10 = workspace_number(s->workspace_block, 14);
-    s->scratch11 = workspace_number(s->workspace_block, 15);
-    s->scratch12 = workspace_number(s->workspace_block, 16);
-    s->scratch13 = workspace_number(s->workspace_block, 17);
-    s->scratch14 = workspace_number(s->workspace_block, 18);
-    s->scratch15 = workspace_number(s->workspace_block, 19);
-    s->modulus = workspace_number(s->workspace_block, 21);
+    // The numbers the record holds a pointer to, in their slots.
+#define TORVANE_WS_PLACE_field(name, slot) s->name = workspace_number(s->workspace_block, slot);
+#define TORVANE_WS_PLACE_indexed(name, slot) TORVANE_WS_PLACE_field(name, slot)
+#define TORVANE_WS_PLACE_fixed(name, slot) TORVANE_WS_PLACE_field(name, slot)
+#define TORVANE_WS_PLACE_slot(name, slot)
+#define TORVANE_WS_PLACE(kind, name, slot, slots, label) TORVANE_WS_PLACE_##kind(name, slot)
+    TORVANE_WORKSPACE_NUMBERS(TORVANE_WS_PLACE)
+#undef TORVANE_WS_PLACE
     const std::size_t area_words = area_offset(scratch_area_count, s->max_length);
     // calloc's blocks are 16-byte aligned on x86-64, on Linux and on Windows.
     s->scratch_area_block =
