@@ -313,6 +313,13 @@ enum scratch_area : int {
     area_convert,  // text.cpp: powers of the base and the split halves
     scratch_area_count
 };
+// The reduce area's fixed parts, which montgomery.cpp carves from its start:
+// four spare words, the installed context's n' (max_length words) and
+// three working copies of 2 max_length + 8 words; the products' scratch
+// follows them.
+constexpr std::size_t reduce_area_fixed_words(std::size_t max_length) {
+    return 4 + max_length + 3 * (2 * max_length + 8);
+}
 // The first word of area `a`, 16-byte aligned.
 mr_digit* scratch_words(scratch_area a);
 // The number of words in area `a`.

@@ -85,7 +85,7 @@ struct reduce_area {
 reduce_area the_reduce_area(const scratch_claim& claim) {
     mr_digit* base = claim.words();
     const auto L = static_cast<std::size_t>(engine_instance->max_length);
-    const std::size_t used = 4 + L + 3 * (2 * L + 8);
+    const std::size_t used = reduce_area_fixed_words(L);
     return {base, base + 4, base + 4 + L, base + 4 + L + (2 * L + 8), base + 4 + L + 2 * (2 * L + 8), base + used,
             claim.size() - used};
 }

@@ -533,7 +533,8 @@ void karatsuba_square(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch) 
 void toom3_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch) {
     const pool_levels* pool = installed_pool_levels();
     if (pool != nullptr && pool->toom3(r, a, m, b, n, scratch)) return;
-    const int k = (m + 2) / 3;
+    const toom_layout layout = toom3_layout(m, false);
+    const int k = layout.k;
     const int p = 2 * k + 2;
     mr_digit* v1 = scratch;
     mr_digit* vm1 = scratch + p;
@@ -541,6 +542,7 @@ void toom3_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int
     mr_digit* ea = scratch + 3 * p;       // k + 1 words
     mr_digit* eb = ea + (k + 1);          // k + 1 words
     mr_digit* rest = eb + (k + 1);
+    TORVANE_LAYOUT_FITS(rest, scratch, layout);
     // a(2) and b(2) wait in vm1's place until their product is formed.
     eval3_one_two(ea, vm1, a, m, k);
     eval3_one_two(eb, vm1 + (k + 1), b, n, k);
@@ -557,13 +559,15 @@ void toom3_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int
 void toom3_square(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch) {
     const pool_levels* pool = installed_pool_levels();
     if (pool != nullptr && pool->toom3(r, a, m, nullptr, m, scratch)) return;
-    const int k = (m + 2) / 3;
+    const toom_layout layout = toom3_layout(m, true);
+    const int k = layout.k;
     const int p = 2 * k + 2;
     mr_digit* v1 = scratch;
     mr_digit* vm1 = scratch + p;
     mr_digit* v2 = scratch + 2 * p;
     mr_digit* ea = scratch + 3 * p;
     mr_digit* rest = ea + (k + 1);
+    TORVANE_LAYOUT_FITS(rest, scratch, layout);
     eval3_one_two(ea, vm1, a, m, k);  // a(2) waits in vm1's place
     square_top(v1, ea, k, rest);
     square_top(v2, vm1, k, rest);
@@ -576,7 +580,8 @@ void toom3_square(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch) {
 
 // r = a * b for m > 3k, k = (m + 3) / 4, and k < n <= 2k.
 void toom42_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch) {
-    const int k = (m + 3) / 4;
+    const toom_layout layout = toom42_layout(m);
+    const int k = layout.k;
     const int p = 2 * k + 2;
     mr_digit* v1 = scratch;
     mr_digit* vm1 = scratch + p;
@@ -586,6 +591,7 @@ void toom42_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, in
     mr_digit* eb = eam + (k + 1);
     mr_digit* t = eb + (k + 1);
     mr_digit* rest = t + (k + 1);
+    TORVANE_LAYOUT_FITS(rest, scratch, layout);
     bool vm1_negative = eval4_one(ea, eam, t, a, m, k);
     eval2_one(eb, b, n, k);
     product_top(v1, ea, eb, k, rest);
@@ -606,7 +612,8 @@ void toom42_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, in
 void toom4_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch) {
     const pool_levels* pool = installed_pool_levels();
     if (pool != nullptr && pool->toom4(r, a, m, b, n, scratch)) return;
-    const int k = (m + 3) / 4;
+    const toom_layout layout = toom4_layout(m, false);
+    const int k = layout.k;
     const int p = 2 * k + 2;
     mr_digit* v1 = scratch;
     mr_digit* vm1 = v1 + p;
@@ -619,6 +626,7 @@ void toom4_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int
     mr_digit* ebm = eb + (k + 1);
     mr_digit* t = ebm + (k + 1);
     mr_digit* rest = t + (k + 1);
+    TORVANE_LAYOUT_FITS(rest, scratch, layout);
     bool vm1_negative = eval4_one(ea, eam, t, a, m, k);
     vm1_negative ^= eval4_one(eb, ebm, t, b, n, k);
     product_top(v1, ea, eb, k, rest);
@@ -638,7 +646,8 @@ void toom4_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int
 void toom4_square(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch) {
     const pool_levels* pool = installed_pool_levels();
     if (pool != nullptr && pool->toom4(r, a, m, nullptr, m, scratch)) return;
-    const int k = (m + 3) / 4;
+    const toom_layout layout = toom4_layout(m, true);
+    const int k = layout.k;
     const int p = 2 * k + 2;
     mr_digit* v1 = scratch;
     mr_digit* vm1 = v1 + p;
@@ -649,6 +658,7 @@ void toom4_square(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch) {
     mr_digit* eam = ea + (k + 1);
     mr_digit* t = eam + (k + 1);
     mr_digit* rest = t + (k + 1);
+    TORVANE_LAYOUT_FITS(rest, scratch, layout);
     eval4_one(ea, eam, t, a, m, k);
     square_top(v1, ea, k, rest);
     square_top(vm1, eam, k, rest);
@@ -765,39 +775,35 @@ std::size_t product_scratch_by(method how, int m, int n) {
                std::max(product_scratch_words(h, h), product_scratch_words(m - h, n - h));
     }
     case method::toom3: {
-        const int k = (m + 2) / 3;
-        return 8 * static_cast<std::size_t>(k) + 8 +
-               std::max({product_scratch_words(k + 1, k + 1), product_scratch_words(k, k),
-                         product_scratch_words(m - 2 * k, n - 2 * k)});
+        const toom_layout layout = toom3_layout(m, false);
+        const int k = layout.k;
+        return layout.rest() + std::max({product_scratch_words(k + 1, k + 1), product_scratch_words(k, k),
+                                         product_scratch_words(m - 2 * k, n - 2 * k)});
     }
     case method::toom42: {
-        const int k = (m + 3) / 4;
+        const toom_layout layout = toom42_layout(m);
+        const int k = layout.k;
         const int top_a = m - 3 * k, top_b = n - k;
-        return 10 * static_cast<std::size_t>(k) + 10 +
-               std::max({product_scratch_words(k + 1, k + 1), product_scratch_words(k, k),
-                         product_scratch_words(std::max(top_a, top_b), std::min(top_a, top_b))});
+        return layout.rest() + std::max({product_scratch_words(k + 1, k + 1), product_scratch_words(k, k),
+                                         product_scratch_words(std::max(top_a, top_b), std::min(top_a, top_b))});
     }
     case method::toom4: {
-        const int k = (m + 3) / 4;
-        return 15 * static_cast<std::size_t>(k) + 15 +
-               std::max({product_scratch_words(k + 1, k + 1), product_scratch_words(k, k),
-                         product_scratch_words(m - 3 * k, n - 3 * k)});
+        const toom_layout layout = toom4_layout(m, false);
+        const int k = layout.k;
+        return layout.rest() + std::max({product_scratch_words(k + 1, k + 1), product_scratch_words(k, k),
+                                         product_scratch_words(m - 3 * k, n - 3 * k)});
     }
     case method::toom8: {
-        // 13 values and 2 spare of 2k + 2 words, the two top pieces and
-        // four evaluations.
-        const int k = (m + 7) / 8;
-        return 36 * static_cast<std::size_t>(k) + 34 +
-               std::max(product_scratch_words(k, k), product_scratch_words(m - 7 * k, n - 7 * k));
+        const toom_layout layout = toom8_layout(m, false);
+        const int k = layout.k;
+        return layout.rest() + std::max(product_scratch_words(k, k), product_scratch_words(m - 7 * k, n - 7 * k));
     }
     case method::toom84: {
-        // 9 values and 2 spare of 2k + 2 words, the two top pieces and
-        // four evaluations.
-        const int k = (m + 7) / 8;
+        const toom_layout layout = toom84_layout(m);
+        const int k = layout.k;
         const int top_a = m - 7 * k, top_b = n - 3 * k;
-        return 28 * static_cast<std::size_t>(k) + 26 +
-               std::max(product_scratch_words(k, k),
-                        product_scratch_words(std::max(top_a, top_b), std::min(top_a, top_b)));
+        return layout.rest() + std::max(product_scratch_words(k, k),
+                                        product_scratch_words(std::max(top_a, top_b), std::min(top_a, top_b)));
     }
     }
     return 0;
@@ -811,18 +817,21 @@ std::size_t square_scratch_by(method how, int m) {
         return 4 * static_cast<std::size_t>(h) + 1 + std::max(square_scratch_words(h), square_scratch_words(m - h));
     }
     case method::toom3: {
-        const int k = (m + 2) / 3;
-        return 8 * static_cast<std::size_t>(k) + 8 +
+        const toom_layout layout = toom3_layout(m, true);
+        const int k = layout.k;
+        return layout.rest() +
                std::max({square_scratch_words(k + 1), square_scratch_words(k), square_scratch_words(m - 2 * k)});
     }
     case method::toom4: {
-        const int k = (m + 3) / 4;
-        return 13 * static_cast<std::size_t>(k) + 13 +
+        const toom_layout layout = toom4_layout(m, true);
+        const int k = layout.k;
+        return layout.rest() +
                std::max({square_scratch_words(k + 1), square_scratch_words(k), square_scratch_words(m - 3 * k)});
     }
     case method::toom8: {
-        const int k = (m + 7) / 8;
-        return 33 * static_cast<std::size_t>(k) + 32 + std::max(square_scratch_words(k), square_scratch_words(m - 7 * k));
+        const toom_layout layout = toom8_layout(m, true);
+        const int k = layout.k;
+        return layout.rest() + std::max(square_scratch_words(k), square_scratch_words(m - 7 * k));
     }
     default: return 0;
     }

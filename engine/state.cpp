@@ -143,12 +143,12 @@ std::size_t area_size(scratch_area a, int max_length) {
     // of 2049 by 1030 words whose halves are Toom-8's, max_length 1538);
     // multiply checks and never needs more.
     case area_product: return 8 * n + 256;
-    // Reduction by multiplication (montgomery.cpp): n' and three working
-    // copies, 7 max_length + 28 words, and the products' scratch after them,
-    // at most 7.03 max_length words (a wrap-around product of an odd length,
-    // which is a full product folded: 1025 words, a Toom-8 product), which
-    // the 228 words to spare cover up to 8400 words.
-    case area_reduce: return 14 * n + 256;
+    // Reduction by multiplication (montgomery.cpp): its fixed parts (n' and
+    // three working copies, 7 max_length + 28 words) and the products'
+    // scratch after them, at most 7.03 max_length words (a wrap-around
+    // product of an odd length, which is a full product folded: 1025 words,
+    // a Toom-8 product), which 7 max_length + 228 cover up to 8400 words.
+    case area_reduce: return reduce_area_fixed_words(n) + 7 * n + 228;
     case area_divide: return 8 * n + 256;
     case area_convert: return 8 * n + 256;
     default: return 0;

@@ -11,6 +11,8 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "engine.h"
@@ -192,6 +194,59 @@ inline void combine_divexact(mr_digit* x, const mr_digit* y, int n, std::uint64_
 }
 
 }  // namespace
+
+// A Toom method's scratch, carved from its start: `values` values of
+// p = 2k + 2 words (the points' products, and Toom-8's two spare ones for
+// its interpolation), then `evaluations` words (the factors' values at a
+// point, and Toom-8's top pieces), then the room of the point products,
+// from rest(). The methods carve their parts by it and the scratch sizes
+// (product_scratch_words) are summed from it; in debug builds a method
+// checks that its parts end at rest().
+struct toom_layout {
+    int k;
+    int values;
+    int evaluations;
+    std::size_t p() const { return 2 * static_cast<std::size_t>(k) + 2; }
+    std::size_t rest() const { return static_cast<std::size_t>(values) * p() + static_cast<std::size_t>(evaluations); }
+};
+// Toom-3 (k = ceil(m/3)): v1, vm1, v2; an evaluation of each factor.
+constexpr toom_layout toom3_layout(int m, bool square) {
+    const int k = (m + 2) / 3;
+    return {k, 3, (square ? 1 : 2) * (k + 1)};
+}
+// Toom-4/2 (k = ceil(m/4)): v1, vm1, v2; a's pair, b's value and a pass's room.
+constexpr toom_layout toom42_layout(int m) {
+    const int k = (m + 3) / 4;
+    return {k, 3, 4 * (k + 1)};
+}
+// Toom-4: v1, vm1, v2, vm2, vh; each factor's pair and a pass's room.
+constexpr toom_layout toom4_layout(int m, bool square) {
+    const int k = (m + 3) / 4;
+    return {k, 5, (square ? 3 : 5) * (k + 1)};
+}
+// Toom-8 (k = ceil(m/8)): 13 values and 2 spare; the factors' top pieces
+// (k words each) and each factor's pair.
+constexpr toom_layout toom8_layout(int m, bool square) {
+    const int k = (m + 7) / 8;
+    return {k, 15, square ? k + 2 * (k + 1) : 2 * k + 4 * (k + 1)};
+}
+// Toom-8/4: 9 values and 2 spare; as Toom-8's product after them.
+constexpr toom_layout toom84_layout(int m) {
+    const int k = (m + 7) / 8;
+    return {k, 11, 2 * k + 4 * (k + 1)};
+}
+
+// Debug builds: a method's carved parts end where its layout says.
+#ifdef NDEBUG
+#define TORVANE_LAYOUT_FITS(end, scratch, layout) static_cast<void>(0)
+#else
+#define TORVANE_LAYOUT_FITS(end, scratch, layout) \
+    ((end) == (scratch) + (layout).rest() ? static_cast<void>(0) : toom_layout_broken(__FILE__, __LINE__))
+[[noreturn]] inline void toom_layout_broken(const char* file, int line) {
+    std::fprintf(stderr, "%s:%d: a Toom method's parts do not end where its layout says\n", file, line);
+    std::abort();
+}
+#endif
 
 // Defined in products.cpp.
 // r[0 .. 2k+1] = x * y for x and y of k + 1 words, the values at a Toom

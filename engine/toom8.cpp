@@ -499,7 +499,8 @@ void toom8_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int
     }
     const pool_levels* pool = installed_pool_levels();
     if (pool != nullptr && pool->toom8(r, a, m, b, n, scratch)) return;
-    const int k = (m + 7) / 8;
+    const toom_layout layout = toom8_layout(m, false);
+    const int k = layout.k;
     const int p = 2 * k + 2;
     mr_digit* values[13];
     bool negative[13] = {};
@@ -509,6 +510,7 @@ void toom8_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int
     mr_digit* top_b = top_a + k;
     mr_digit* e = top_b + k;             // four of k + 1 words
     mr_digit* rest = e + 4 * (k + 1);
+    TORVANE_LAYOUT_FITS(rest, scratch, layout);
     const auto pa = toom8_pieces(a, m, k, top_a);
     const auto pb = toom8_pieces(b, n, k, top_b);
     for (int j = 0; j < 7; ++j) {
@@ -543,7 +545,8 @@ void toom8_square(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch) {
     }
     const pool_levels* pool = installed_pool_levels();
     if (pool != nullptr && pool->toom8(r, a, m, nullptr, m, scratch)) return;
-    const int k = (m + 7) / 8;
+    const toom_layout layout = toom8_layout(m, true);
+    const int k = layout.k;
     const int p = 2 * k + 2;
     mr_digit* values[13];
     const bool negative[13] = {};
@@ -552,6 +555,7 @@ void toom8_square(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch) {
     mr_digit* top_a = spare + 2 * p;  // k words
     mr_digit* e = top_a + k;          // two of k + 1 words
     mr_digit* rest = e + 2 * (k + 1);
+    TORVANE_LAYOUT_FITS(rest, scratch, layout);
     const auto pa = toom8_pieces(a, m, k, top_a);
     for (int j = 0; j < 7; ++j) {
         mr_digit* ap = e;
@@ -567,7 +571,8 @@ void toom8_square(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch) {
 
 // r = a * b for 3k < n <= 4k, k = (m + 7) / 8.
 void toom84_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch) {
-    const int k = (m + 7) / 8;
+    const toom_layout layout = toom84_layout(m);
+    const int k = layout.k;
     const int p = 2 * k + 2;
     mr_digit* values[9];
     bool negative[9] = {};
@@ -577,6 +582,7 @@ void toom84_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, in
     mr_digit* top_b = top_a + k;
     mr_digit* e = top_b + k;            // four of k + 1 words
     mr_digit* rest = e + 4 * (k + 1);
+    TORVANE_LAYOUT_FITS(rest, scratch, layout);
     const auto pa = toom8_pieces(a, m, k, top_a);
     copy_words(top_b, b + 3 * k, n - 3 * k);
     zero_words(top_b + (n - 3 * k), 4 * k - n);
