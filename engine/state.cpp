@@ -139,9 +139,10 @@ std::size_t area_size(scratch_area a, int max_length) {
     switch (a) {
     // Karatsuba and Toom temporaries (products.cpp): at most 6.1 max_length
     // words for any factors of m + n <= 2 max_length + 3 words, as in the
-    // double-length accumulator (6.02 at the most, for a Karatsuba product
-    // of 2049 by 1030 words whose halves are Toom-8's, max_length 1538);
-    // multiply checks and never needs more.
+    // double-length accumulator (the most of product_scratch_words over all
+    // such shapes: 6.02 max_length at max_length 1538, a Karatsuba product
+    // of 2049 by 1029 words whose halves are Toom-8's; 5.99, 12266 words, at
+    // the calculator's 2049); multiply checks and never needs more.
     case area_product: return 8 * n + 256;
     // Reduction by multiplication (montgomery.cpp): its fixed parts (n' and
     // three working copies, 7 max_length + 28 words) and the products'
