@@ -1,7 +1,22 @@
 // The point products of the top Toom-3, Toom-4 and Toom-8 levels as tasks
-// of the worker pool (pool.h), each on the instance of the thread that
-// takes it; start_pool installs them into the products' methods
-// (install_pool_levels).
+// of the worker pool (pool.h), from parallel_product_threshold words;
+// start_pool installs them into the products' methods (install_pool_levels).
+//
+// One task a point (Toom-8: a pair of points) evaluates both factors at its
+// point into scratch of its own thread (the starting thread's is the serial
+// method's evaluation room and what follows it; a helping thread's is its
+// instance's product area, claimed for the task) and multiplies into the
+// value's place, which the serial method uses too. Inside a task of another
+// run (a primality test, a part of a reduction) the points form a nested
+// run, which free threads join. Toom-4's interpolation runs in steps on the
+// threads as the points are done (toom4_run_step); the others' runs on the
+// calling thread afterwards, as without the pool. Toom-3 and Toom-4 evaluate
+// a pair at +x and -x twice, once in each of its two tasks (linear work
+// beside the products); Toom-8's pair tasks evaluate once and add the pair's
+// values, the interpolation's first step, on the thread that has them.
+// Tasks run in order of index, the long products first (Toom-4: v0 and vinf
+// first, for its steps). A point's own product does not split further on
+// the pool, which measured slower (docs/tuning.md).
 #include "product_tasks.h"
 
 #include <algorithm>
@@ -17,32 +32,6 @@
 #include "thresholds.h"
 #include "toom.h"
 #include "workspace.h"
-
-// ---- Point products on the worker pool -------------------------------------
-//
-// Above parallel_product_threshold words the point products of a Toom
-// level run at once on the pool (pool.h): one task a point (Toom-8: a pair
-// of points), each evaluating both factors at its point into scratch of its own thread (the
-// starting thread's is the serial method's evaluation room and what follows
-// it, a helping thread's its instance's product area, claimed for the task)
-// and multiplying into the value's place, which the serial method uses too.
-// Inside a task of another run (a primality test, a part of a reduction)
-// the points form a nested run, which threads that are free join. Toom-4's
-// interpolation runs in steps on the threads as the points are done (see
-// toom4_run_step); the others' runs on the calling thread afterwards, as
-// without the pool. Evaluations of a pair at +x and -x are made twice in
-// Toom-3 and Toom-4, once by each of the two tasks: linear work beside
-// their longer products; Toom-8's pair tasks evaluate once, and its pair
-// sums, the first step of the interpolation, are made on the thread that
-// has the values (two threads, 2048 words, least of five runs: products
-// 56.3 us, squares 41.5; with a task a point about 62 and 45.5). Tasks
-// run in order of index, the long products first (Toom-4: v0 and vinf
-// first, for its steps). A point's own product does not split further on
-// the pool: its top Karatsuba level as a nested run of three products
-// (helped by the thread that has finished its points) measured slower, a
-// 2048-word product on two threads 76.5-77.5 against 73.7-74.1 us without
-// it, a 2048-word modular square 184-187 against 175-180 us (medians of 80
-// interleaved rounds; the second core slower than the first).
 
 namespace {
 
