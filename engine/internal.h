@@ -136,6 +136,7 @@ struct mr_state {
     progress_listener progress;    // the progress hook of this instance's loops
     std::uint32_t live_claims;     // debug builds: the workspace numbers and areas claimed (workspace.h)
     monty_context monty;           // the installed Montgomery context, over `modulus`
+    std::size_t product_area_size; // words of the product area, set by mirsys (state.cpp)
 };
 
 

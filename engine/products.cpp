@@ -65,6 +65,7 @@
 #include <cstdint>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #include "kernels.h"
 #include "pool.h"
@@ -857,3 +858,37 @@ std::size_t square_scratch_words(int m) {
 std::atomic<const pool_levels*> pool_levels_installed{nullptr};
 
 void install_pool_levels(const pool_levels* levels) { pool_levels_installed.store(levels, std::memory_order_release); }
+
+std::size_t product_area_words(int total) {
+    // most[t]: the bound for factors of at most t words together, from the
+    // smallest t up. Below twice the Karatsuba threshold the shorter factor
+    // is below it: the schoolbook, no scratch. Otherwise each method at the
+    // largest k its shape allows at this total (each part grows with k) and
+    // the bound of its largest sub-product below it; layouts as carved.
+    std::vector<std::size_t> most(static_cast<std::size_t>(std::max(total, 0)) + 1, 0);
+    for (int t = 2 * product_karatsuba_threshold; t <= total; ++t) {
+        const auto below = [&](int u) { return most[static_cast<std::size_t>(std::min(u, t - 1))]; };
+        std::size_t w = most[static_cast<std::size_t>(t) - 1];
+        // Pieces: n <= (m + 1) / 2, so n <= (t + 1) / 3; each piece's product n by n at most.
+        const int pieces = (t + 1) / 3;
+        w = std::max(w, 2 * static_cast<std::size_t>(pieces) + below(2 * pieces));
+        // Karatsuba: n > (m + 1) / 2, so m + (m + 1) / 2 + 1 <= t; h <= (m + 1) / 2 + 1, and
+        // both sub-products have at most m + 3 words together (n <= m).
+        int m = std::max(0, (2 * t - 3) / 3 - 2);
+        while ((m + 1) + (m + 2) / 2 + 1 <= t) ++m;
+        const int h = (m + 1) / 2 + 1;
+        w = std::max(w, 4 * static_cast<std::size_t>(h) + 1 + below(m + 3));
+        // The Toom methods: m >= c k - (c - 1) for k = ceil(m / c) and n at least
+        // its least; the point products have at most 2k + 2 words together.
+        const auto toom = [&](int k, const toom_layout& layout) {
+            w = std::max(w, layout.rest() + below(2 * k + 2));
+        };
+        toom((t + 1) / 5, toom3_layout(3 * ((t + 1) / 5), false));   // n > 2k
+        toom((t + 2) / 5, toom42_layout(4 * ((t + 2) / 5)));         // n > k
+        toom((t + 2) / 7, toom4_layout(4 * ((t + 2) / 7), false));   // n > 3k
+        toom((t + 6) / 15, toom8_layout(8 * ((t + 6) / 15), false)); // n > 7k
+        toom((t + 6) / 11, toom84_layout(8 * ((t + 6) / 11)));       // 3k < n <= 4k
+        most[static_cast<std::size_t>(t)] = w;
+    }
+    return total < 0 ? 0 : most[static_cast<std::size_t>(total)];
+}

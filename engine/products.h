@@ -35,6 +35,13 @@ void install_pool_levels(const pool_levels* levels);
 // Words of scratch that product_vv and square_vv need for these lengths.
 std::size_t product_scratch_words(int m, int n);
 std::size_t square_scratch_words(int m);
+// At least product_scratch_words(m, n) for every m + n <= total (and
+// square_scratch_words(m) for 2m <= total): each method's own part at the
+// largest level the dispatch may give it, plus the most below. A few
+// microseconds for a calculator's numbers, where the most of
+// product_scratch_words itself takes seconds to find; for mirsys, which
+// sizes the product area by it.
+std::size_t product_area_words(int total);
 
 // The methods one by one, for the tuning program: each runs its own method
 // at the top level and the dispatch below it. Karatsuba needs

@@ -19,6 +19,7 @@
 #include <new>
 
 #include "internal.h"
+#include "products.h"
 #include "workspace.h"
 
 constinit thread_local mr_state* engine_instance = nullptr;
@@ -133,17 +134,16 @@ bignum* place_number(void* at) {
     return x;
 }
 
-// Words in each scratch area for an instance of the given max_length.
-std::size_t area_size(scratch_area a, int max_length) {
-    const auto n = static_cast<std::size_t>(max_length);
+// Words in each scratch area of instance s.
+std::size_t area_size(scratch_area a, const mr_state* s) {
+    const auto n = static_cast<std::size_t>(s->max_length);
     switch (a) {
-    // Karatsuba and Toom temporaries (products.cpp): at most 6.1 max_length
-    // words for any factors of m + n <= 2 max_length + 3 words, as in the
-    // double-length accumulator (the most of product_scratch_words over all
-    // such shapes: 6.02 max_length at max_length 1538, a Karatsuba product
-    // of 2049 by 1029 words whose halves are Toom-8's; 5.99, 12266 words, at
-    // the calculator's 2049); multiply checks and never needs more.
-    case area_product: return 8 * n + 256;
+    // Karatsuba and Toom temporaries (products.cpp) for any factors of
+    // m + n <= 2 max_length + 3 words, as in the double-length accumulator:
+    // product_area_words(2 max_length + 3), set by mirsys, 8.02 max_length
+    // (the most product_scratch_words asks: 6.02 max_length at max_length
+    // 1538, 5.99 at the calculator's 2049); multiply checks anyway.
+    case area_product: return s->product_area_size;
     // Reduction by multiplication (montgomery.cpp): its fixed parts (n' and
     // three working copies, 7 max_length + 28 words) and the products'
     // scratch after them, at most 7.03 max_length words (a wrap-around
@@ -158,19 +158,19 @@ std::size_t area_size(scratch_area a, int max_length) {
 
 // Offset in words of area `a` inside the scratch block; every area starts
 // on a 16-byte boundary.
-std::size_t area_offset(scratch_area a, int max_length) {
+std::size_t area_offset(scratch_area a, const mr_state* s) {
     std::size_t offset = 0;
-    for (int k = 0; k < a; ++k) offset += (area_size(static_cast<scratch_area>(k), max_length) + 3) / 4 * 4;
+    for (int k = 0; k < a; ++k) offset += (area_size(static_cast<scratch_area>(k), s) + 3) / 4 * 4;
     return offset;
 }
 
 }  // namespace
 
 mr_digit* scratch_words(scratch_area a) {
-    return engine_instance->scratch_area_block + area_offset(a, engine_instance->max_length);
+    return engine_instance->scratch_area_block + area_offset(a, engine_instance);
 }
 
-std::size_t scratch_words_size(scratch_area a) { return area_size(a, engine_instance->max_length); }
+std::size_t scratch_words_size(scratch_area a) { return area_size(a, engine_instance); }
 
 const char* routine_name(int k) {
     if (k < 0 || k >= routine_name_count) return "???";
@@ -426,7 +426,8 @@ mr_state* init_engine(mr_state* s, int digits, std::uint32_t base) {
 #define TORVANE_WS_PLACE(kind, name, slot, slots, label) TORVANE_WS_PLACE_##kind(name, slot)
     TORVANE_WORKSPACE_NUMBERS(TORVANE_WS_PLACE)
 #undef TORVANE_WS_PLACE
-    const std::size_t area_words = area_offset(scratch_area_count, s->max_length);
+    s->product_area_size = product_area_words(2 * s->max_length + 3);
+    const std::size_t area_words = area_offset(scratch_area_count, s);
     // calloc's blocks are 16-byte aligned on x86-64, on Linux and on Windows.
     s->scratch_area_block =
         static_cast<mr_digit*>(engine_alloc(static_cast<int>(area_words), static_cast<int>(sizeof(mr_digit))));
