@@ -6,6 +6,7 @@
 #include "bench_case.h"
 #include "internal.h"
 #include "pool.h"
+#include "modexp.h"
 
 namespace {
 

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "internal.h"
+#include "montgomery.h"
 
 namespace {
 

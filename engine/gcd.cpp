@@ -40,11 +40,6 @@
 // full numbers, so the remainders, the cofactors and the step count are
 // those of the plain algorithm, whatever the number of steps per pass.
 //
-// Remainders of hgcd_words() words or more (hgcd_threshold in thresholds.h)
-// first go through blocks of steps found on their leading halves and
-// applied by the fast products (hgcd.cpp), under the same condition; the
-// passes and divisions take what is left.
-//
 // A pass's matrix is applied in one loop over the limbs that forms both new
 // remainders (or both cofactors) at once, in place, with a signed carry for
 // the remainders; on the BMI2/ADX kernel path that loop is mulx assembly.
@@ -64,10 +59,32 @@
 #include <utility>
 
 #include "internal.h"
+#include "gcd.h"
+#include "primitives.h"
 #include "workspace.h"
 #include "kernels.h"
-#include "hgcd.h"
-#include "thresholds.h"
+
+// The matrix of one Lehmer pass: cofactor magnitudes below 2^63, the sign
+// pattern (dplus: an even number of steps) and the number of Euclid steps it
+// holds (0: no step was proven).
+struct lehmer_matrix {
+    std::uint64_t a = 1, b = 0, c = 0, d = 1;
+    bool dplus = true;
+    int steps = 0;
+};
+
+// The Lehmer pass over R1 >= R2 > 0 of n words (R1's top word not 0): w1
+// and w2 hold n words each, w2 zero above R2's length.
+lehmer_matrix lehmer_pass(const mr_digit* w1, const mr_digit* w2, int n);
+// A pass's matrix applied to remainders x >= y of `limbs` 64-bit limbs
+// (two words each): ox, oy = the new ones over as many limbs (the high
+// parts cancel). Outputs may be the inputs.
+void matrix_remainders(const mr_digit* x, const mr_digit* y, int limbs, const lehmer_matrix& m, mr_digit* ox,
+                       mr_digit* oy);
+// The same for cofactor magnitudes p, q: op, oq = a*p + b*q, d*q + c*p over
+// limbs + 1 limbs. Outputs may be the inputs.
+void matrix_cofactors(const mr_digit* p, const mr_digit* q, int limbs, const lehmer_matrix& m, mr_digit* op,
+                      mr_digit* oq);
 
 namespace {
 
@@ -519,11 +536,6 @@ int egcd(const bignum* x, const bignum* y, bignum* z) {
             set_word(r1, sw);
             break;
         }
-        // Long remainders: blocks of steps found on their leading halves
-        // (hgcd.cpp), each a step at which a cancel request is taken.
-        while (length_of(r1) >= hgcd_words() && !cancel_point() && hgcd_block(r1, r2, nullptr, nullptr) > 0) {
-        }
-        if (error_pending()) break;
         m = lehmer_pass(r1->w, r2->w, length_of(r1));
     }
 
@@ -574,12 +586,6 @@ int xgcd(const bignum* x, const bignum* y, bignum* xd, bignum* yd, bignum* z) {
             iter = (iter + m.steps) % 2;
         }
         if (error_pending() || is_zero(r2)) break;
-        while (length_of(r1) >= hgcd_words() && !cancel_point()) {
-            const long long steps = hgcd_block(r1, r2, c1, c2);
-            if (steps == 0) break;
-            iter = static_cast<int>((iter + steps) % 2);
-        }
-        if (error_pending()) break;
         m = lehmer_pass(r1->w, r2->w, length_of(r1));
     }
 

@@ -1,11 +1,9 @@
 // The engine's private interface: the instance record and what every module
 // shares (the trace, the error plumbing, the scratch areas, the number
 // blocks), declared for the engine's sources, its tests and its benchmarks.
-// The calculator includes engine.h only. Each arithmetic module's routines
-// for the engine's own use are in a header of its own, all included at the
-// end of this one; the kernels (kernels.h), the product methods
-// (products.h), the thresholds (thresholds.h) and the workspace table
-// (workspace.h) are included where they are used.
+// The calculator includes engine.h only. This header includes no module's:
+// each arithmetic module's routines for the others are in a header of its
+// own, which a source includes where it calls them.
 #ifndef TORVANE_ENGINE_INTERNAL_H
 #define TORVANE_ENGINE_INTERNAL_H
 
@@ -14,7 +12,6 @@
 #include <cstdint>
 
 #include "engine.h"
-#include "montgomery.h"
 
 // Byte size of a number's header; its digits start right after it. Every
 // block size below is derived from it, so the layout holds for any pointer
@@ -25,6 +22,74 @@ inline constexpr std::size_t number_header_words = number_header_bytes / sizeof(
 // Depth of the routine-call trace and size of the random pool.
 inline constexpr int mr_trace_depth_max = 24;
 inline constexpr int mr_random_pool_size = 37;
+
+// An odd modulus n >= 3 with what reduction under it needs: the record the
+// inner routines take. The instance holds one, the installed context
+// (mr_state::monty, over the workspace number `modulus`), which
+// prepare_monty sets and the public routines use; the exponentiations and
+// the primality test make their own (make_context) for moduli of their own
+// and leave the installed one as it is. Every word of storage comes from
+// the instance's workspace: n' of the installed context lives in the
+// reduce area, that of a context of one's own in the workspace number
+// context_nprime (workspace.h), so one such context is in use at a time.
+struct monty_context {
+    bignum* modulus;              // n; zero (installed context only): none
+    std::uint64_t constant_limb;  // -1/n mod 2^64
+    mr_digit constant;            // -1/n mod 2^32, the low half of constant_limb
+    int length;                   // words of n
+    mr_digit* nprime;             // room for n' = -1/n mod R, of `length` words
+    int nprime_length;            // words of n' made at nprime for this n; 0: none yet
+};
+
+// The workspace numbers, one line each: X(kind, name, slot, slots, label)
+// with the number's slot in the workspace block, the slots it fills (2: a
+// double-length number, which also fills the next) and its name in claim
+// reports. kind is `field` for a number the record holds a pointer to
+// (accumulator; `indexed`: scratch1 to scratch15, which routines also reach
+// by number), `slot` for one reached by its slot, and `fixed` for the
+// installed modulus, which is not a temporary and takes no claim. The
+// record's fields, the claims (workspace.h), mirsys's placing of the numbers
+// (state.cpp) and scripts/workspace_table.sh all read this list.
+#define TORVANE_WORKSPACE_NUMBERS(X)                            \
+    X(field, accumulator, 0, 2, "the accumulator")              \
+    X(indexed, scratch1, 2, 1, "scratch1")                      \
+    X(indexed, scratch2, 3, 1, "scratch2")                      \
+    X(indexed, scratch3, 4, 1, "scratch3")                      \
+    X(indexed, scratch4, 5, 1, "scratch4")                      \
+    X(indexed, scratch5, 6, 2, "scratch5")                      \
+    X(indexed, scratch6, 8, 2, "scratch6")                      \
+    X(indexed, scratch7, 10, 2, "scratch7")                     \
+    X(indexed, scratch8, 12, 1, "scratch8")                     \
+    X(indexed, scratch9, 13, 1, "scratch9")                     \
+    X(indexed, scratch10, 14, 1, "scratch10")                   \
+    X(indexed, scratch11, 15, 1, "scratch11")                   \
+    X(indexed, scratch12, 16, 1, "scratch12")                   \
+    X(indexed, scratch13, 17, 1, "scratch13")                   \
+    X(indexed, scratch14, 18, 1, "scratch14")                   \
+    X(indexed, scratch15, 19, 1, "scratch15")                   \
+    X(slot, context_nprime, 20, 1, "context_nprime")            \
+    X(fixed, modulus, 21, 1, "the modulus")                     \
+    X(slot, even_base, 22, 1, "even_base")                      \
+    X(slot, even_exponent, 23, 1, "even_exponent")              \
+    X(slot, even_low, 24, 1, "even_low")                        \
+    X(slot, even_power, 25, 1, "even_power")                    \
+    X(slot, even_odd_part, 26, 1, "even_odd_part")
+
+// Number of slots in the workspace block: past the last number's.
+inline constexpr int workspace_slot_count = [] {
+    int end = 0;
+#define TORVANE_WS_END(kind, name, slot, slots, label) end = slot + slots > end ? slot + slots : end;
+    TORVANE_WORKSPACE_NUMBERS(TORVANE_WS_END)
+#undef TORVANE_WS_END
+    return end;
+}();
+
+// Kinds with a field of their own in the record.
+#define TORVANE_WS_FIELD_field(name) bignum* name;
+#define TORVANE_WS_FIELD_indexed(name) bignum* name;
+#define TORVANE_WS_FIELD_fixed(name)
+#define TORVANE_WS_FIELD_slot(name)
+#define TORVANE_WS_FIELD(kind, name, slot, slots, label) TORVANE_WS_FIELD_##kind(name)
 
 // The listener of the long loops' progress; see set_progress_hook.
 struct progress_listener {
@@ -51,22 +116,9 @@ struct mr_state {
     int random_index;              // index of the last pool word handed out
     std::uint32_t random_borrow;   // borrow carried between pool refills
     bignum* modulus;               // the installed context's modulus, zero: none
-    bignum* accumulator;           // double-length scratch of products
-    bignum* scratch1;
-    bignum* scratch2;
-    bignum* scratch3;
-    bignum* scratch4;
-    bignum* scratch5;              // double length
-    bignum* scratch6;              // double length
-    bignum* scratch7;              // double length
-    bignum* scratch8;
-    bignum* scratch9;
-    bignum* scratch10;
-    bignum* scratch11;
-    bignum* scratch12;
-    bignum* scratch13;
-    bignum* scratch14;
-    bignum* scratch15;
+    // The workspace numbers' fields: the accumulator (double-length scratch
+    // of products) and scratch1 to scratch15 (scratch5 to scratch7 double).
+    TORVANE_WORKSPACE_NUMBERS(TORVANE_WS_FIELD)
     int io_buffer_size;            // usable characters of io_buffer
     int error_continue;            // 1: errors are only recorded
     int error_number;              // 0, or the code of the last error
@@ -84,10 +136,9 @@ struct mr_state {
     progress_listener progress;    // the progress hook of this instance's loops
     std::uint32_t live_claims;     // debug builds: the workspace numbers and areas claimed (workspace.h)
     monty_context monty;           // the installed Montgomery context, over `modulus`
+    std::size_t product_area_size; // words of the product area, set by mirsys (state.cpp)
 };
 
-// Number of slots in the workspace block.
-inline constexpr int workspace_slot_count = 27;
 
 // Routine numbers: indexes into the routine-name table used by error reports.
 enum routine_number : int {
@@ -158,8 +209,6 @@ int stored_length(const bignum* x);
 int is_flash_number(const bignum* x);
 void set_sign(int s, bignum* x);
 void strip_leading_zeros(bignum* x);
-int get_digit(const bignum* x, int k);
-int digit_count(const bignum* x);
 
 // ---- Memory, errors, random words (state.cpp) ------------------------------
 
@@ -261,10 +310,17 @@ public:
 enum scratch_area : int {
     area_product,  // multiply_divide.cpp: subquadratic products and squares
     area_reduce,   // montgomery.cpp: reduction by multiplication
-    area_divide,   // multiply_divide.cpp: division; gcd.cpp: matrix products between divisions
+    area_divide,   // multiply_divide.cpp: division
     area_convert,  // text.cpp: powers of the base and the split halves
     scratch_area_count
 };
+// The reduce area's fixed parts, which montgomery.cpp carves from its start:
+// four spare words, the installed context's n' (max_length words) and
+// three working copies of 2 max_length + 8 words; the products' scratch
+// follows them.
+constexpr std::size_t reduce_area_fixed_words(std::size_t max_length) {
+    return 4 + max_length + 3 * (2 * max_length + 8);
+}
 // The first word of area `a`, 16-byte aligned.
 mr_digit* scratch_words(scratch_area a);
 // The number of words in area `a`.
@@ -289,15 +345,5 @@ private:
 
 // Length word without the sign bit.
 inline std::uint32_t unsigned_length_word(const bignum* x) { return x->len & mr_magnitude_mask; }
-
-// The arithmetic modules' routines for one another.
-#include "primitives.h"
-#include "multiply_divide.h"
-#include "text.h"
-#include "powers.h"
-#include "gcd.h"
-#include "montgomery.h"
-#include "modexp.h"
-#include "primality.h"
 
 #endif

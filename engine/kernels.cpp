@@ -202,55 +202,6 @@ mr_digit addmul_vvw(mr_digit* z, const mr_digit* x, int n, mr_digit y) {
     return static_cast<mr_digit>(carry);
 }
 
-mr_digit submul_vvw(mr_digit* z, const mr_digit* x, int n, mr_digit y) {
-    // The product's carry and the subtraction's borrow are kept apart and
-    // summed at the end: carry < 2^32 - 1, so carry + borrow fits one word.
-    u64 carry = 0;
-    u64 borrow = 0;
-    int i = 0;
-    for (; i + 1 < n; i += 2) {
-        const u128 p = static_cast<u128>(load_limb(x + i)) * y + carry;
-        carry = static_cast<u64>(p >> 64);
-        const u128 d = static_cast<u128>(load_limb(z + i)) - static_cast<u64>(p) - borrow;
-        store_limb(z + i, static_cast<u64>(d));
-        borrow = static_cast<u64>(d >> 127);
-    }
-    if (i < n) {
-        const u64 p = u64{x[i]} * y + carry;
-        carry = p >> 32;
-        const u64 d = u64{z[i]} - static_cast<mr_digit>(p) - borrow;
-        z[i] = static_cast<mr_digit>(d);
-        borrow = d >> 63;
-    }
-    return static_cast<mr_digit>(carry + borrow);
-}
-
-// The limb-multiplier kernels: a limb product is at most (2^64-1)^2, so
-// product + limb + carry < 2^128 and every carry fits one limb.
-std::uint64_t mul_vvd(mr_digit* z, const mr_digit* x, int n, std::uint64_t y) {
-    u64 carry = 0;
-    for (int i = 0; i + 1 < n; i += 2) {
-        const u128 p = static_cast<u128>(load_limb(x + i)) * y + carry;
-        store_limb(z + i, static_cast<u64>(p));
-        carry = static_cast<u64>(p >> 64);
-    }
-    return carry;
-}
-
-std::uint64_t submul_vvd(mr_digit* z, const mr_digit* x, int n, std::uint64_t y) {
-    // carry <= 2^64 - 2, so carry + borrow fits one limb.
-    u64 carry = 0;
-    u64 borrow = 0;
-    for (int i = 0; i + 1 < n; i += 2) {
-        const u128 p = static_cast<u128>(load_limb(x + i)) * y + carry;
-        carry = static_cast<u64>(p >> 64);
-        const u128 d = static_cast<u128>(load_limb(z + i)) - static_cast<u64>(p) - borrow;
-        store_limb(z + i, static_cast<u64>(d));
-        borrow = static_cast<u64>(d >> 127);
-    }
-    return carry + borrow;
-}
-
 namespace {
 
 // z += x * y over n words for a two-word y; the portable version.
@@ -790,23 +741,6 @@ void divexact3_vv(mr_digit* z, const mr_digit* x, int n) {
         c = static_cast<u64>((static_cast<u128>(q) * 3) >> 64) + (v < c);
     }
     if (i < n) z[i] = static_cast<mr_digit>((x[i] - static_cast<mr_digit>(c)) * 0xAAAAAAABu);
-}
-
-void divexact_vvw(mr_digit* z, const mr_digit* x, int n, mr_digit d) {
-    // As divexact3_vv, with the inverse of d modulo 2^64 from Newton's
-    // iteration (d is its own inverse to 3 bits; five steps give 96). What
-    // is owed upwards, the high half of q*d plus a borrow, stays at most d.
-    u64 inverse = d;
-    for (int k = 0; k < 5; ++k) inverse *= 2 - d * inverse;
-    u64 c = 0;
-    int i = 0;
-    for (; i + 1 < n; i += 2) {
-        const u64 v = load_limb(x + i);
-        const u64 q = (v - c) * inverse;
-        store_limb(z + i, q);
-        c = static_cast<u64>((static_cast<u128>(q) * d) >> 64) + (v < c);
-    }
-    if (i < n) z[i] = static_cast<mr_digit>((x[i] - static_cast<mr_digit>(c)) * static_cast<mr_digit>(inverse));
 }
 
 mr_digit shl_vu(mr_digit* z, const mr_digit* x, int n, unsigned s) {

@@ -51,20 +51,12 @@ mr_digit sub_vw(mr_digit* z, const mr_digit* x, int n, mr_digit y);
 mr_digit mul_vww(mr_digit* z, const mr_digit* x, int n, mr_digit y, mr_digit r);
 // z += x * y over n words; returns the carry word out of the top.
 mr_digit addmul_vvw(mr_digit* z, const mr_digit* x, int n, mr_digit y);
-// z -= x * y over n words; returns the borrow word out of the top.
-mr_digit submul_vvw(mr_digit* z, const mr_digit* x, int n, mr_digit y);
-// z = x * y over n words (n even) for a two-word y; returns the two-word carry out of the top.
-std::uint64_t mul_vvd(mr_digit* z, const mr_digit* x, int n, std::uint64_t y);
 // z += x * y over n words (any n) for a two-word y; returns the two-word carry out of the top.
 std::uint64_t addmul_vvd(mr_digit* z, const mr_digit* x, int n, std::uint64_t y);
-// z -= x * y over n words (n even) for a two-word y; returns the two-word borrow out of the top.
-std::uint64_t submul_vvd(mr_digit* z, const mr_digit* x, int n, std::uint64_t y);
 // z[0 .. 2n-1] = 2z + x_k^2 * 2^(64k) for the two-word limbs x_k of x (an odd last word alone); returns the carry.
 mr_digit dbl_addsqr_vv(mr_digit* z, const mr_digit* x, int n);
 // z = x / 3 over n words for an x that is a multiple of 3.
 void divexact3_vv(mr_digit* z, const mr_digit* x, int n);
-// z = x / d over n words for an odd word d that divides x.
-void divexact_vvw(mr_digit* z, const mr_digit* x, int n, mr_digit d);
 // r[0 .. m+n-1] = x * y for m >= n >= 1 (schoolbook rows); r is apart from x and y.
 void mul_basecase_vv(mr_digit* r, const mr_digit* x, int m, const mr_digit* y, int n);
 // r[0 .. 2m-1] = x^2 for m >= 1 (cross products once, doubled, plus the diagonal); r is apart from x.

@@ -51,6 +51,11 @@
 #include <cstring>
 
 #include "internal.h"
+#include "modexp.h"
+#include "primitives.h"
+#include "multiply_divide.h"
+#include "powers.h"
+#include "montgomery.h"
 #include "kernels.h"
 #include "pool.h"
 #include "thresholds.h"

@@ -51,12 +51,13 @@
 // context's n', the fused buffer and the copies of reduction by
 // multiplication; a context of one's own keeps n' in context_nprime.
 #include "internal.h"
+#include "montgomery.h"
+#include "primitives.h"
 #include "workspace.h"
 #include "kernels.h"
 #include "pool.h"
 #include "products.h"
 #include "thresholds.h"
-#include "workspace.h"
 
 #include <algorithm>
 #include <cstring>
@@ -84,7 +85,7 @@ struct reduce_area {
 reduce_area the_reduce_area(const scratch_claim& claim) {
     mr_digit* base = claim.words();
     const auto L = static_cast<std::size_t>(engine_instance->max_length);
-    const std::size_t used = 4 + L + 3 * (2 * L + 8);
+    const std::size_t used = reduce_area_fixed_words(L);
     return {base, base + 4, base + 4 + L, base + 4 + L + (2 * L + 8), base + 4 + L + 2 * (2 * L + 8), base + used,
             claim.size() - used};
 }
@@ -652,11 +653,6 @@ void set_constants(const bignum* n, monty_context& c) {
 }  // namespace
 
 monty_context& installed_context() { return engine_instance->monty; }
-
-void init_installed_context() {
-    mr_state* s = engine_instance;
-    s->monty = {s->modulus, 0, 0, 0, installed_nprime_home(), 0};
-}
 
 void make_context(bignum* n, bignum* nprime_room, monty_context& c) {
     c.modulus = n;

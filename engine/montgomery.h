@@ -7,31 +7,12 @@
 #include <cstdint>
 
 #include "engine.h"
+#include "internal.h"
 #include "kernels.h"
 
-// An odd modulus n >= 3 with what reduction under it needs: the record the
-// inner routines take. The instance holds one, the installed context
-// (mr_state::monty, over the workspace number `modulus`), which
-// prepare_monty sets and the public routines use; the exponentiations and
-// the primality test make their own (make_context) for moduli of their own
-// and leave the installed one as it is. Every word of storage comes from
-// the instance's workspace: n' of the installed context lives in the
-// reduce area, that of a context of one's own in the workspace number
-// context_nprime (workspace.h), so one such context is in use at a time.
-struct monty_context {
-    bignum* modulus;              // n; zero (installed context only): none
-    std::uint64_t constant_limb;  // -1/n mod 2^64
-    mr_digit constant;            // -1/n mod 2^32, the low half of constant_limb
-    int length;                   // words of n
-    mr_digit* nprime;             // room for n' = -1/n mod R, of `length` words
-    int nprime_length;            // words of n' made at nprime for this n; 0: none yet
-};
 
 // The calling thread's installed context.
 monty_context& installed_context();
-// Makes the installed context of a new instance, with no modulus (mirsys,
-// once the workspace is made).
-void init_installed_context();
 // c = the context of the odd n >= 3 (unchecked), with n' in the words of
 // nprime_room, the workspace number context_nprime under the caller's
 // claim. n must stay unchanged while c is in use.

@@ -12,6 +12,8 @@
 #include <bit>
 
 #include "internal.h"
+#include "multiply_divide.h"
+#include "primitives.h"
 #include "workspace.h"
 #include "kernels.h"
 #include "products.h"

@@ -3,7 +3,7 @@
 // multiplication, the trials of a primality test) run at once on the
 // calling thread and the pool's workers.
 //
-// The pool only runs tasks. start_pool (state.cpp) makes the engine
+// The pool only runs tasks. start_pool (parallel.cpp) makes the engine
 // instances it computes on and hands them in (pool_start): one for each
 // worker and one more that is lent to the calling thread for the tasks it
 // takes, so that a task never touches the caller's own instance. Nothing is

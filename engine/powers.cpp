@@ -12,6 +12,9 @@
 #include <cstdlib>
 
 #include "internal.h"
+#include "powers.h"
+#include "primitives.h"
+#include "multiply_divide.h"
 #include "workspace.h"
 #include "kernels.h"
 

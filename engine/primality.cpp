@@ -58,6 +58,9 @@
 #include <numeric>
 
 #include "internal.h"
+#include "primality.h"
+#include "primitives.h"
+#include "montgomery.h"
 #include "kernels.h"
 #include "pool.h"
 #include "thresholds.h"

@@ -15,6 +15,7 @@
 // zero words above its length instead, which every number keeps clear.
 
 #include "internal.h"
+#include "primitives.h"
 #include "workspace.h"
 #include "kernels.h"
 

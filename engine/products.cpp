@@ -1,9 +1,11 @@
 // Products and squares of word vectors. Small operands take the schoolbook
-// kernels (rows on 64-bit limbs); above the thresholds of thresholds.h Karatsuba splits
-// in two, Toom-3 in three, Toom-4 in four and Toom-8 in eight (below); a factor two to two and a
-// half times as long as the other splits in four against two (Toom-4/2),
-// and a long operand times a much shorter one is cut into pieces of the
-// short one's length.
+// kernels (rows on 64-bit limbs); above the thresholds of thresholds.h
+// Karatsuba splits in two, Toom-3 in three, Toom-4 in four and Toom-8 in
+// eight (toom8.cpp); a factor two to two and a half times as long as the
+// other splits in four against two (Toom-4/2), and a long operand times a
+// much shorter one is cut into pieces of the short one's length. The code
+// here works on word vectors alone; the top levels' point products on the
+// worker pool are product_tasks.cpp's, reached through install_pool_levels.
 //
 // Karatsuba, a = a1*B^h + a0 and b = b1*B^h + b0 with B = 2^32:
 //     a*b = z0 + (z0 + z2 - (a0-a1)(b0-b1)) * B^h + z2 * B^2h,
@@ -63,70 +65,14 @@
 #include <cstdint>
 #include <cstring>
 #include <utility>
+#include <vector>
 
-#include <x86intrin.h>
-
-#include "internal.h"
 #include "kernels.h"
 #include "pool.h"
 #include "thresholds.h"
-#include "workspace.h"
-
-// The top Toom-3 and Toom-4 levels with their point products on the worker
-// pool (end of this file); false when they do not run there. A square
-// passes b = nullptr.
-bool parallel_toom3(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch);
-bool parallel_toom4(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch);
-bool parallel_toom8(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch);
+#include "toom.h"
 
 namespace {
-
-inline void zero_words(mr_digit* z, int n) {
-    if (n > 0) std::memset(z, 0, sizeof(mr_digit) * static_cast<std::size_t>(n));
-}
-
-inline void copy_words(mr_digit* z, const mr_digit* x, int n) {
-    if (n > 0) std::memcpy(z, x, sizeof(mr_digit) * static_cast<std::size_t>(n));
-}
-
-// z[0 .. xn-1] = x + y for xn >= yn; returns the carry out.
-mr_digit add_nn(mr_digit* z, const mr_digit* x, int xn, const mr_digit* y, int yn) {
-    const mr_digit c = add_vv(z, x, y, yn);
-    return add_vw(z + yn, x + yn, xn - yn, c);
-}
-
-// z[0 .. xn-1] = x - y for xn >= yn and x >= y.
-void sub_nn(mr_digit* z, const mr_digit* x, int xn, const mr_digit* y, int yn) {
-    const mr_digit b = sub_vv(z, x, y, yn);
-    sub_vw(z + yn, x + yn, xn - yn, b);
-}
-
-// Adds x (xn words) into r (rn words) at word `at`, carrying up to the top.
-// Words of x at or beyond r's top are left out: the callers know they are 0.
-void add_at(mr_digit* r, int rn, int at, const mr_digit* x, int xn) {
-    xn = std::min(xn, rn - at);
-    if (xn <= 0) return;
-    const mr_digit c = add_vv(r + at, r + at, x, xn);
-    add_vw(r + at + xn, r + at + xn, rn - at - xn, c);
-}
-
-// z[0 .. xn-1] = |x - y| for xn >= yn; returns true when x < y.
-bool abs_diff(mr_digit* z, const mr_digit* x, int xn, const mr_digit* y, int yn) {
-    bool x_larger = false;
-    for (int i = xn; i-- > yn;)
-        if (x[i] != 0) {
-            x_larger = true;
-            break;
-        }
-    if (x_larger || cmp_vv(x, y, yn) >= 0) {
-        sub_nn(z, x, xn, y, yn);
-        return false;
-    }
-    // x's words from yn up are all 0 here.
-    sub_vv(z, y, x, yn);
-    zero_words(z + yn, xn - yn);
-    return true;
-}
 
 // Adds the signed carry v (-1 to 3) into r[0 .. n-1], dropping what runs
 // past the top.
@@ -175,30 +121,9 @@ int karatsuba_split(int m, int n) {
 }
 
 // The evaluations of Toom-3 for one operand of m words split at k (m - 2k
-// words in the top piece, 1 <= m - 2k <= k); each value has k + 1 words.
-// a(1) = a0 + a1 + a2.
-void eval_one(mr_digit* e, const mr_digit* a, int m, int k) {
-    mr_digit c = add_vv(e, a, a + k, k);
-    e[k] = c + add_nn(e, e, k, a + 2 * k, m - 2 * k);
-}
-// |a(-1)| = |a0 - a1 + a2|; returns true when a(-1) < 0.
-bool eval_minus_one(mr_digit* e, const mr_digit* a, int m, int k) {
-    e[k] = add_nn(e, a, k, a + 2 * k, m - 2 * k);
-    return abs_diff(e, e, k + 1, a + k, k);
-}
-// a(2) = a0 + 2 (a1 + 2 a2).
-void eval_two(mr_digit* e, const mr_digit* a, int m, int k) {
-    const int top = m - 2 * k;
-    e[top] = shl_vu(e, a + 2 * k, top, 1);
-    zero_words(e + top + 1, k - top);
-    // e < 2^(32 top + 1) <= B^k + ... : the sum below fits k + 1 words.
-    e[k] += add_nn(e, a + k, k, e, std::min(top + 1, k));
-    shl_vu(e, e, k + 1, 1);
-    add_nn(e, e, k + 1, a, k);
-}
-
-// The same evaluations in fewer passes, for the serial Toom-3: a(1) into
-// e1 and a(2) into e2 in one pass over the three pieces, then |a(-1)| in
+// words in the top piece, 1 <= m - 2k <= k), each value of k + 1 words, in
+// few passes (the pool's tasks evaluate a point apart, product_tasks.cpp):
+// a(1) into e1 and a(2) into e2 in one pass over the three pieces, then |a(-1)| in
 // another (eval3_minus_one). The pieces are read a limb (two words) at a
 // time from any word offset; where the top piece (t = m - 2k words) ends
 // or k is odd, one word at a time. The carries stay small (a(1) < 3 B^k,
@@ -308,12 +233,15 @@ bool finish_pair(mr_digit* ep, mr_digit* em, mr_digit* t, int k) {
     sub_vv(em, em, t, k + 1);
     return true;
 }
+}  // namespace
+
 // a(1) and |a(-1)|: P = a0 + a2, Q = a1 + a3.
 bool eval4_one(mr_digit* ep, mr_digit* em, mr_digit* t, const mr_digit* a, int m, int k) {
     t[k] = add_vv(t, a, a + 2 * k, k);
     em[k] = add_nn(em, a + k, k, a + 3 * k, m - 3 * k);
     return finish_pair(ep, em, t, k);
 }
+
 // a(2) and |a(-2)|: P = a0 + 4 a2, Q = 2 (a1 + 4 a3).
 bool eval4_two(mr_digit* ep, mr_digit* em, mr_digit* t, const mr_digit* a, int m, int k) {
     const int top = m - 3 * k;
@@ -325,6 +253,7 @@ bool eval4_two(mr_digit* ep, mr_digit* em, mr_digit* t, const mr_digit* a, int m
     shl_vu(em, em, k + 1, 1);
     return finish_pair(ep, em, t, k);
 }
+
 // 8 a(1/2) = ((2 a0 + a1) 2 + a2) 2 + a3.
 void eval4_half(mr_digit* e, const mr_digit* a, int m, int k) {
     e[k] = shl_vu(e, a, k, 1);
@@ -334,6 +263,8 @@ void eval4_half(mr_digit* e, const mr_digit* a, int m, int k) {
     shl_vu(e, e, k + 1, 1);
     add_nn(e, e, k + 1, a + 3 * k, m - 3 * k);
 }
+
+namespace {
 // The same for a factor of n words in two pieces split at k (1 <= n - k <=
 // k): b(1), |b(-1)| (returns true when b(-1) < 0) and b(2).
 void eval2_one(mr_digit* e, const mr_digit* b, int n, int k) {
@@ -349,6 +280,8 @@ void eval2_two(mr_digit* e, const mr_digit* b, int n, int k) {
     zero_words(e + top + 1, k - top);
     e[k] += add_nn(e, b, k, e, std::min(top + 1, k));
 }
+
+}  // namespace
 
 // r[0 .. 2k+1] = x * y for x and y of k + 1 words, the values at a Toom
 // point: their k low words by the dispatch and the top words (small, the
@@ -381,6 +314,7 @@ void product_top(mr_digit* r, const mr_digit* x, const mr_digit* y, int k, mr_di
     r[2 * k] = static_cast<mr_digit>(top);
     r[2 * k + 1] = static_cast<mr_digit>(top >> 32);
 }
+
 // r[0 .. 2k+1] = x^2 for x of k + 1 words, the same way: x0^2 + 2 x0 x_k
 // B^k + x_k^2 B^2k (one row by 2 x_k while that fits a word).
 void square_top(mr_digit* r, const mr_digit* x, int k, mr_digit* scratch) {
@@ -393,129 +327,6 @@ void square_top(mr_digit* r, const mr_digit* x, int k, mr_digit* scratch) {
     const std::uint64_t top = c + std::uint64_t{x[k]} * x[k];
     r[2 * k] = static_cast<mr_digit>(top);
     r[2 * k + 1] = static_cast<mr_digit>(top >> 32);
-}
-
-// (x, y) <- (x + y, x - y) over n words, both known to be non-negative and
-// to fit (or modulo B^n): one pass, a limb at a time, the carry and the
-// borrow each on a flag chain of its own.
-void add_sub(mr_digit* x, mr_digit* y, int n) {
-    unsigned char carry = 0, borrow = 0;
-    int i = 0;
-    for (; i + 1 < n; i += 2) {
-        const unsigned long long a = load_limb(x + i), b = load_limb(y + i);
-        unsigned long long sum, diff;
-        carry = _addcarry_u64(carry, a, b, &sum);
-        borrow = _subborrow_u64(borrow, a, b, &diff);
-        store_limb(x + i, sum);
-        store_limb(y + i, diff);
-    }
-    if (i < n) {
-        const mr_digit a = x[i], b = y[i];
-        x[i] = a + b + carry;
-        y[i] = a - b - borrow;
-    }
-}
-
-// x = x / d over n words (n even) for a d that divides 2^64 - 1 (3, 5,
-// 15, ...) and divides x. With f = (2^64 - 1) / d, x f = q (2^64 - 1), so
-// q 2^64 - q = x f: limb by limb, q_i = q_(i-1) - (x f)_i, the limbs of x f
-// being the low halves of x_i f plus the high halves of the limb below.
-// The products stay off the chain of borrows, which is two subtractions a
-// limb; the Hensel division's chain runs through two multiplications.
-void divexact_by_factor(mr_digit* x, int n, std::uint64_t d) {
-    using u64 = std::uint64_t;
-    __extension__ typedef unsigned __int128 u128;
-    const u64 f = ~u64{0} / d;
-    u64 q = 0, high = 0, borrow = 0;  // borrow: 0, 1 or 2
-    for (int i = 0; i + 1 < n; i += 2) {
-        const u128 p = static_cast<u128>(load_limb(x + i)) * f;
-        u64 t;
-        const u64 b1 = __builtin_sub_overflow(q, static_cast<u64>(p), &t);
-        const u64 b2 = __builtin_sub_overflow(t, high + borrow, &q);  // high <= f - 1: no overflow
-        borrow = b1 + b2;
-        high = static_cast<u64>(p >> 64);
-        store_limb(x + i, q);
-    }
-}
-
-// v f as a signed 128-bit value, for a small constant f: an addition or a
-// subtraction for f = 1 or -1, otherwise one unsigned product (shifts for
-// powers of two), so that no signed 128-bit product is formed.
-__extension__ typedef __int128 signed_wide;
-__extension__ typedef unsigned __int128 unsigned_wide;
-
-template <std::int64_t F>
-inline signed_wide scaled(std::uint64_t v) {
-    __extension__ typedef unsigned __int128 u128;
-    using i128 = signed_wide;
-    if constexpr (F == 1)
-        return static_cast<i128>(v);
-    else if constexpr (F == -1)
-        return -static_cast<i128>(v);
-    else if constexpr (F > 0)
-        return static_cast<i128>(static_cast<u128>(v) * static_cast<std::uint64_t>(F));
-    else
-        return -static_cast<i128>(static_cast<u128>(v) * static_cast<std::uint64_t>(-F));
-}
-
-// Adds v |F| to pos where F > 0 and to neg where F < 0: the terms of a
-// combination summed apart by sign, each one unsigned product and a
-// 128-bit addition, and the two sums subtracted once a limb.
-template <std::int64_t F>
-inline void gather(unsigned_wide& pos, unsigned_wide& neg, std::uint64_t v) {
-    if constexpr (F > 0)
-        pos += static_cast<unsigned_wide>(v) * static_cast<std::uint64_t>(F);
-    else if constexpr (F < 0)
-        neg += static_cast<unsigned_wide>(v) * static_cast<std::uint64_t>(-F);
-}
-
-// z = (FZ z + F[0] x[0] + ... + F[N-1] x[N-1]) >> S over n words (n even),
-// in one pass a limb at a time, for a result known to be a non-negative
-// multiple of 2^S that fits n words; the factors are small constants and
-// may be negative. z may be one of the x.
-template <unsigned S, std::int64_t FZ, std::int64_t... F>
-void combine(mr_digit* z, int n, const std::array<const mr_digit*, sizeof...(F)>& x) {
-    using u64 = std::uint64_t;
-    __extension__ typedef __int128 i128;
-    i128 carry = 0;
-    u64 below = 0;  // the limb below, waiting for the bits the shift brings down
-    for (int i = 0; i < n; i += 2) {
-        i128 acc = carry + scaled<FZ>(load_limb(z + i));
-        std::size_t j = 0;
-        ((acc += scaled<F>(load_limb(x[j++] + i))), ...);
-        const u64 low = static_cast<u64>(acc);
-        carry = acc >> 64;
-        if constexpr (S == 0)
-            store_limb(z + i, low);
-        else if (i > 0)
-            store_limb(z + i - 2, (below >> S) | (low << (64 - S)));
-        below = low;
-    }
-    if constexpr (S != 0) store_limb(z + n - 2, below >> S);
-}
-
-// x = (x + F y) / d over n words (n even) in one pass, for a d that divides
-// 2^64 - 1 and a sum that is a non-negative multiple of d: the limbs of the
-// sum, formed with a signed carry as in combine, feed divexact_by_factor's
-// chain directly.
-template <std::int64_t F>
-void combine_divexact(mr_digit* x, const mr_digit* y, int n, std::uint64_t d) {
-    using u64 = std::uint64_t;
-    __extension__ typedef unsigned __int128 u128;
-    const u64 f = ~u64{0} / d;
-    signed_wide carry = 0;
-    u64 q = 0, high = 0, borrow = 0;
-    for (int i = 0; i + 1 < n; i += 2) {
-        const signed_wide acc = carry + static_cast<signed_wide>(load_limb(x + i)) + scaled<F>(load_limb(y + i));
-        carry = acc >> 64;
-        const u128 p = static_cast<u128>(static_cast<u64>(acc)) * f;
-        u64 t;
-        const u64 b1 = __builtin_sub_overflow(q, static_cast<u64>(p), &t);
-        const u64 b2 = __builtin_sub_overflow(t, high + borrow, &q);
-        borrow = b1 + b2;
-        high = static_cast<u64>(p >> 64);
-        store_limb(x + i, q);
-    }
 }
 
 // The interpolation of Toom-4 from v1, vm1, v2, vm2 (signs in vm1_negative,
@@ -600,462 +411,7 @@ void toom3_interpolate(mr_digit* r, int rn, int k, mr_digit* v1, mr_digit* vm1, 
     add_at(r, rn, 3 * k, v2, p);
 }
 
-// ---- Toom-8 -------------------------------------------------------------
-//
-// Both factors in eight pieces of k words (the top ones shorter), c(t) of
-// degree 14, evaluated at 0, infinity, the seven pairs +-1, +-2, +-1/2,
-// +-3, +-1/3, +-3/2 and the single point 2/3. At x = u/w a factor is
-// taken as a~(x) = sum a_i u^i w^(7-i) = w^7 a(x), an integer below 2^13 B^k
-// (the weights are at most 3^7), so the value there is v(x) = a~(x) b~(x)
-// = sum c_i u^i w^(14-i), below 2^26 B^2k, in 2k + 2 words.
-//
-// Each pair gives the sum and the difference of its two values,
-//     S_j = v(x_j) + v(-x_j) = 2 sum_even c_i u^i w^(14-i),
-//     D_j = v(x_j) - v(-x_j) = 2 sum_odd  c_i u^i w^(14-i),
-// both non-negative. The even coefficients c2 .. c12 solve the six
-// equations of the S_j once c0 and c14 (the products at 0 and infinity)
-// are moved to the right; then w = v(2/3) - sum_even c_i 2^i 3^(14-i) is
-// the odd part at 2/3, and the odd coefficients c1 .. c13 solve the seven
-// equations of the D_j and w. The inverses of the two systems, each row
-// brought to integers over the least common denominator 2^s d (d odd),
-// are toom8_rows and toom8_odd_pairs: each coefficient is one pass that
-// sums its row's multiples of the values (a signed carry of a limb or so)
-// and divides the sum exactly by d (on the way, a limb at a time) and by
-// 2^s (a shift); the odd ones two at a time. Every coefficient is a sum of
-// at most eight products of pieces, below 8 B^2k, and each row's
-// denominator is below 2^30, so every sum fits the 2k + 2 words of the
-// values; the rows' factors sum to below 2^36, so the signed carries fit
-// 128 bits.
 
-// The weights u^i w^(7-i) of the pieces at each positive point: the six
-// pairs' points, then 2/3.
-constexpr std::uint32_t toom8_weights[7][8] = {
-    {1, 1, 1, 1, 1, 1, 1, 1},                     // 1
-    {1, 2, 4, 8, 16, 32, 64, 128},                // 2
-    {128, 64, 32, 16, 8, 4, 2, 1},                // 1/2
-    {1, 3, 9, 27, 81, 243, 729, 2187},            // 3
-    {2187, 729, 243, 81, 27, 9, 3, 1},            // 1/3
-    {128, 192, 288, 432, 648, 972, 1458, 2187},   // 3/2
-    {2187, 1458, 972, 648, 432, 288, 192, 128},   // 2/3
-};
-
-// One row of the even system's inverse: c = (f . inputs) / (2^shift odd),
-// over S_1 .. S_6, c0 and c14, for c2, c4, .., c12.
-struct toom8_row {
-    std::int64_t f[8];
-    unsigned shift;
-    std::uint64_t odd;
-};
-
-constexpr toom8_row toom8_rows[6] = {
-    {{6548850, 21384, -18711, -77, 243, -25, -1723722000, 261954000}, 6, 1819125},                  // c2
-    {{-295888950, -1018656, 661689, 3703, -4617, 1175, 23039016000, -12692862000}, 8, 1488375},     // c4
-    {{333351900, 1325664, -351981, -4942, 2178, -1475, -9921912000, 17279262000}, 8, 496125},       // c6
-    {{-224755650, -1490976, 186669, 6013, -1107, 1475, 4876872000, -22324302000}, 8, 496125},       // c8
-    {{148705200, 1569024, -111321, -7672, 648, -1175, -2812992000, 32918886000}, 8, 1488375},       // c10
-    {{-2910600, -38016, 2079, 308, -12, 25, 51744000, -1933932000}, 6, 1819125},                    // c12
-};
-
-// The odd system's inverse. Its points come in reciprocal pairs (2 and
-// 1/2, 3 and 1/3, 3/2 and 2/3), and a value at 1/x is the one at x with
-// the coefficients reversed, so the rows of c_i and c_(14-i) are mirror
-// images: on the sums and differences of the pairs' values,
-//     P23 = D2 + D3, M23 = D2 - D3, P45 = D4 + D5, M45 = D4 - D5,
-//     P6 = D6/2 + w, M6 = D6/2 - w,
-// c_i = (X + Y) / (2^shift odd) and c_(14-i) = (X - Y) / (2^shift odd) with
-// X = x . (D1, P23, P45, P6) and Y = y . (M23, M45, M6): seven products a
-// limb for the two instead of fourteen. c7 takes X alone.
-struct toom8_odd_pair {
-    std::int64_t x[4];
-    std::int64_t y[3];
-    unsigned shift;
-    std::uint64_t odd;
-};
-
-constexpr toom8_odd_pair toom8_odd_pairs[4] = {
-    {{-22702680, -57915, 260, 130}, {34749, -208, -50}, 6, 7882875},          // c1, c13
-    {{201879216, 442827, -1288, -1106}, {-227205, 800, 370}, 8, 1091475},     // c3, c11
-    {{-444214890, -745920, 1855, 2240}, {223506, -652, -500}, 8, 496125},     // c5, c9
-    {{25994598, 37281, -89, -118}, {0, 0, 0}, 7, 33075},                      // c7
-};
-
-// The even coefficients' weights 2^i 3^(14-i) at 2/3, for c0, c2, .., c14.
-constexpr std::int64_t toom8_w_weights[8] = {4782969, 2125764, 944784, 419904, 186624, 82944, 36864, 16384};
-
-// Writes the quotient of a sum by 2^S Odd limb by limb as the sum's limbs
-// come: Hensel's division by the odd factor (q = s / Odd modulo 2^64, the
-// borrow into the next limb the high half of q Odd), each quotient limb
-// leaving one limb late, shifted down by S. Modulo B^n throughout.
-template <std::uint64_t Odd, unsigned S>
-struct exact_quotient {
-    static constexpr std::uint64_t inverse = inverse_mod_limb(Odd);
-    mr_digit* z;
-    std::uint64_t borrow = 0, below = 0;
-
-    void put(int i, std::uint64_t limb) {
-        __extension__ typedef unsigned __int128 u128;
-        const std::uint64_t q = (limb - borrow) * inverse;
-        borrow = static_cast<std::uint64_t>((static_cast<u128>(q) * Odd) >> 64) + (limb < borrow ? 1 : 0);
-        if constexpr (S == 0)
-            store_limb(z + i, q);
-        else if (i > 0)
-            store_limb(z + i - 2, (below >> S) | (q << (64 - S)));
-        below = q;
-    }
-    void finish(int n) {
-        if constexpr (S != 0) store_limb(z + n - 2, below >> S);
-    }
-};
-
-// z = (row . x) / (2^shift odd) over n words (n even) in one pass, for the
-// Row-th row of Rows (toom8_rows, toom84_rows) and a quotient that fits n words: the limbs of
-// the sum, formed with a signed carry as in combine, go to exact_quotient.
-// The arithmetic is modulo B^n throughout, so an input may be wrong above
-// B^n (or negative, as its two's complement) by whatever the caller puts
-// right there.
-template <const auto& Rows, int Row, std::size_t... J>
-void row_combine(mr_digit* z, int n, const std::array<const mr_digit*, sizeof...(J)>& x, std::index_sequence<J...>) {
-    constexpr toom8_row row = Rows[Row];
-    exact_quotient<row.odd, row.shift> out{z};
-    signed_wide carry = 0;
-    for (int i = 0; i < n; i += 2) {
-        unsigned_wide pos = 0, neg = 0;
-        (gather<row.f[J]>(pos, neg, load_limb(x[J] + i)), ...);
-        const signed_wide acc = carry + static_cast<signed_wide>(pos) - static_cast<signed_wide>(neg);
-        carry = acc >> 64;
-        out.put(i, static_cast<std::uint64_t>(acc));
-    }
-    out.finish(n);
-}
-
-template <const auto& Rows, int Row, std::size_t N>
-void row_combine(mr_digit* z, int n, const std::array<const mr_digit*, N>& x) {
-    row_combine<Rows, Row>(z, n, x, std::make_index_sequence<N>{});
-}
-
-template <int Row, std::size_t N>
-void toom8_combine(mr_digit* z, int n, const std::array<const mr_digit*, N>& x) {
-    row_combine<toom8_rows, Row>(z, n, x);
-}
-
-// The Pair-th pair of odd coefficients of toom8_odd_pairs in one pass: z1 =
-// (X + Y) / (2^shift odd), z2 = (X - Y) / (2^shift odd) over n words, X over
-// x = (D1, P23, P45, P6) and Y over y = (M23, M45, M6); for c7 (Pair 3) z1 =
-// X / (2^shift odd) alone. Modulo B^n as toom8_combine.
-template <int Pair>
-void toom8_combine_pair(mr_digit* z1, mr_digit* z2, int n, const std::array<const mr_digit*, 4>& x,
-                        const std::array<const mr_digit*, 3>& y) {
-    constexpr toom8_odd_pair row = toom8_odd_pairs[Pair];
-    constexpr bool single = Pair == 3;
-    exact_quotient<row.odd, row.shift> out1{z1}, out2{z2};
-    signed_wide carry1 = 0, carry2 = 0;
-    for (int i = 0; i < n; i += 2) {
-        unsigned_wide px = 0, nx = 0;
-        gather<row.x[0]>(px, nx, load_limb(x[0] + i));
-        gather<row.x[1]>(px, nx, load_limb(x[1] + i));
-        gather<row.x[2]>(px, nx, load_limb(x[2] + i));
-        gather<row.x[3]>(px, nx, load_limb(x[3] + i));
-        if constexpr (single) {
-            const signed_wide a1 = carry1 + static_cast<signed_wide>(px) - static_cast<signed_wide>(nx);
-            carry1 = a1 >> 64;
-            out1.put(i, static_cast<std::uint64_t>(a1));
-        } else {
-            unsigned_wide py = 0, ny = 0;
-            gather<row.y[0]>(py, ny, load_limb(y[0] + i));
-            gather<row.y[1]>(py, ny, load_limb(y[1] + i));
-            gather<row.y[2]>(py, ny, load_limb(y[2] + i));
-            const signed_wide a1 = carry1 + static_cast<signed_wide>(px + py) - static_cast<signed_wide>(nx + ny);
-            const signed_wide a2 = carry2 + static_cast<signed_wide>(px + ny) - static_cast<signed_wide>(nx + py);
-            carry1 = a1 >> 64;
-            carry2 = a2 >> 64;
-            out1.put(i, static_cast<std::uint64_t>(a1));
-            out2.put(i, static_cast<std::uint64_t>(a2));
-        }
-    }
-    out1.finish(n);
-    if constexpr (!single) out2.finish(n);
-}
-
-// The parts of a factor at a point, over its eight pieces of k words
-// (piece[7] zero-padded to k words): e = sum of the even pieces times
-// their weights, o = the odd ones', k + 1 words each, in one pass. The
-// weights are below 2^12, so four terms and the carry fit 128 bits and the
-// top words stay below 2^14.
-void eval8_parts(mr_digit* e, mr_digit* o, const std::array<const mr_digit*, 8>& piece, int k,
-                 const std::uint32_t (&w)[8]) {
-    using u64 = std::uint64_t;
-    __extension__ typedef unsigned __int128 u128;
-    u64 ce = 0, co = 0;
-    int i = 0;
-    for (; i + 1 < k; i += 2) {
-        const u128 se = static_cast<u128>(ce) + static_cast<u128>(load_limb(piece[0] + i)) * w[0] +
-                        static_cast<u128>(load_limb(piece[2] + i)) * w[2] +
-                        static_cast<u128>(load_limb(piece[4] + i)) * w[4] +
-                        static_cast<u128>(load_limb(piece[6] + i)) * w[6];
-        const u128 so = static_cast<u128>(co) + static_cast<u128>(load_limb(piece[1] + i)) * w[1] +
-                        static_cast<u128>(load_limb(piece[3] + i)) * w[3] +
-                        static_cast<u128>(load_limb(piece[5] + i)) * w[5] +
-                        static_cast<u128>(load_limb(piece[7] + i)) * w[7];
-        store_limb(e + i, static_cast<u64>(se));
-        store_limb(o + i, static_cast<u64>(so));
-        ce = static_cast<u64>(se >> 64);
-        co = static_cast<u64>(so >> 64);
-    }
-    if (i < k) {
-        const u64 se = ce + u64{piece[0][i]} * w[0] + u64{piece[2][i]} * w[2] + u64{piece[4][i]} * w[4] +
-                       u64{piece[6][i]} * w[6];
-        const u64 so = co + u64{piece[1][i]} * w[1] + u64{piece[3][i]} * w[3] + u64{piece[5][i]} * w[5] +
-                       u64{piece[7][i]} * w[7];
-        e[i] = static_cast<mr_digit>(se);
-        o[i] = static_cast<mr_digit>(so);
-        ce = se >> 32;
-        co = so >> 32;
-    }
-    e[k] = static_cast<mr_digit>(ce);
-    o[k] = static_cast<mr_digit>(co);
-}
-
-// The eight pieces of a factor of m words split at k, the top one (m - 7k
-// words) copied into `top` with zeros up to k words.
-std::array<const mr_digit*, 8> toom8_pieces(const mr_digit* a, int m, int k, mr_digit* top) {
-    copy_words(top, a + 7 * k, m - 7 * k);
-    zero_words(top + (m - 7 * k), 8 * k - m);
-    return {a, a + k, a + 2 * k, a + 3 * k, a + 4 * k, a + 5 * k, a + 6 * k, top};
-}
-
-// A factor at the pair's points +x and -x from its parts: plus = e + o,
-// minus = |e - o| (k + 1 words each, in the places of e and o, whichever
-// way round the pointers say); true when a(-x) < 0.
-bool eval8_pair(mr_digit*& plus, mr_digit*& minus, int k) {
-    if (cmp_vv(plus, minus, k + 1) >= 0) {
-        add_sub(plus, minus, k + 1);
-        return false;
-    }
-    add_sub(minus, plus, k + 1);
-    std::swap(plus, minus);
-    return true;
-}
-
-// A factor at point j of toom8_weights: at the pair's points (j < 6) into
-// plus and minus as eval8_pair leaves them, at 2/3 (j = 6) into plus.
-bool eval8_point(mr_digit*& plus, mr_digit*& minus, const std::array<const mr_digit*, 8>& piece, int k, int j) {
-    eval8_parts(plus, minus, piece, k, toom8_weights[j]);
-    if (j < 6) return eval8_pair(plus, minus, k);
-    add_vv(plus, plus, minus, k + 1);
-    return false;
-}
-
-// The first step of Toom-8's and Toom-8/4's interpolations: c0 (v0, in r)
-// and the top coefficient (vinf, in r from top * k words) copied out to p =
-// 2k + 2 words each, at spare and spare + p; and each of the `pairs` pairs
-// of values v(x_j), v(-x_j) (values[2j] and values[2j + 1], the sign of the
-// second in `negative`) turned in place into their sum and difference, the
-// rooms of which it leaves in s[j] and d[j]. With `added`, the pairs are
-// their sums and differences already (add_pair), in that order.
-void split_pairs(const mr_digit* r, int rn, int k, int top, mr_digit* const* values, const bool* negative, int pairs,
-                 bool added, mr_digit* spare, mr_digit** s, mr_digit** d) {
-    const int p = 2 * k + 2;
-    copy_words(spare, r, 2 * k);
-    zero_words(spare + 2 * k, 2);
-    copy_words(spare + p, r + top * k, rn - top * k);
-    zero_words(spare + p + (rn - top * k), p - (rn - top * k));
-    for (int j = 0; j < pairs; ++j) {
-        s[j] = values[2 * j];
-        d[j] = values[2 * j + 1];
-        if (added) continue;
-        add_sub(s[j], d[j], p);
-        if (negative[2 * j + 1]) std::swap(s[j], d[j]);
-    }
-}
-
-// Pair j of split_pairs on its own: its sum into values[2j] and its
-// difference into values[2j + 1], the two places swapped when v(-x_j) < 0.
-void add_pair(int k, int j, mr_digit** values, const bool* negative) {
-    add_sub(values[2 * j], values[2 * j + 1], 2 * k + 2);
-    if (negative[2 * j + 1]) std::swap(values[2 * j], values[2 * j + 1]);
-}
-
-// The interpolation of Toom-8 from the values v(+-x_j) in values[2j] and
-// values[2j + 1] (signs of the second in `negative`; with `added`, their
-// sums and differences, add_pair) and v(2/3) in values[12], each p = 2k + 2
-// words, with v0 and vinf already in r; leaves the product in r. rn = the
-// product's length; `spare` is 2p words of room.
-void toom8_interpolate(mr_digit* r, int rn, int k, mr_digit* const* values, const bool* negative, bool added,
-                       mr_digit* spare) {
-    const int p = 2 * k + 2;
-    mr_digit* c0 = spare;
-    mr_digit* c14 = spare + p;
-    mr_digit* s[6];
-    mr_digit* d[6];
-    split_pairs(r, rn, k, 14, values, negative, 6, added, spare, s, d);
-    // The even coefficients straight into their places in r, c_2i at 2ik:
-    // each one's top limb (at 2ik + 2k) is where the next one begins, so it
-    // is kept aside before that is written.
-    const std::array<const mr_digit*, 8> even_in{s[0], s[1], s[2], s[3], s[4], s[5], c0, c14};
-    std::uint64_t tops[7];
-    toom8_combine<0>(r + 2 * k, p, even_in);
-    tops[1] = load_limb(r + 4 * k);
-    toom8_combine<1>(r + 4 * k, p, even_in);
-    tops[2] = load_limb(r + 6 * k);
-    toom8_combine<2>(r + 6 * k, p, even_in);
-    tops[3] = load_limb(r + 8 * k);
-    toom8_combine<3>(r + 8 * k, p, even_in);
-    tops[4] = load_limb(r + 10 * k);
-    toom8_combine<4>(r + 10 * k, p, even_in);
-    tops[5] = load_limb(r + 12 * k);
-    toom8_combine<5>(r + 12 * k, p, even_in);
-    tops[6] = load_limb(r + 14 * k);
-    // w = v(2/3) - sum_even c_i 2^i 3^(14-i), in v(2/3)'s place, reading c2
-    // .. c12 from r, where the limb above each is the next one's lowest
-    // instead of its own top: the pass is right modulo B^p, and the top
-    // limb is put right after it.
-    mr_digit* w = values[12];
-    combine<0, 1, -toom8_w_weights[0], -toom8_w_weights[1], -toom8_w_weights[2], -toom8_w_weights[3],
-            -toom8_w_weights[4], -toom8_w_weights[5], -toom8_w_weights[6], -toom8_w_weights[7]>(
-        w, p, {c0, r + 2 * k, r + 4 * k, r + 6 * k, r + 8 * k, r + 10 * k, r + 12 * k, c14});
-    std::uint64_t fix = 0;
-    for (int i = 1; i <= 6; ++i)
-        fix += static_cast<std::uint64_t>(toom8_w_weights[i]) * (load_limb(r + 2 * i * k + 2 * k) - tops[i]);
-    store_limb(w + 2 * k, load_limb(w + 2 * k) + fix);
-    // The odd coefficients, in mirror pairs (toom8_odd_pairs), into the
-    // places of the S_j and c0. The differences of the pairs' values may be
-    // negative: they are kept modulo B^p, as the passes work.
-    add_sub(d[1], d[2], p);  // P23, M23
-    add_sub(d[3], d[4], p);  // P45, M45
-    shr_vu(d[5], d[5], p, 1);
-    add_sub(d[5], w, p);     // P6, M6
-    const std::array<const mr_digit*, 4> sums{d[0], d[1], d[3], d[5]};
-    const std::array<const mr_digit*, 3> differences{d[2], d[4], w};
-    mr_digit* odd[7] = {s[0], s[1], s[2], s[3], s[4], s[5], c0};  // c1, c3, .., c13
-    toom8_combine_pair<0>(odd[0], odd[6], p, sums, differences);
-    toom8_combine_pair<1>(odd[1], odd[5], p, sums, differences);
-    toom8_combine_pair<2>(odd[2], odd[4], p, sums, differences);
-    toom8_combine_pair<3>(odd[3], nullptr, p, sums, differences);
-    // c14 back above c12, then the even coefficients' top limbs and the odd
-    // coefficients added.
-    copy_words(r + 14 * k, c14, rn - 14 * k);
-    for (int i = 1; i <= 6; ++i) {
-        const mr_digit top[2] = {static_cast<mr_digit>(tops[i]), static_cast<mr_digit>(tops[i] >> 32)};
-        add_at(r, rn, 2 * i * k + 2 * k, top, 2);
-    }
-    for (int i = 0; i < 7; ++i) add_at(r, rn, (2 * i + 1) * k, odd[i], p);
-}
-
-// ---- Toom-8/4 ------------------------------------------------------------
-//
-// A factor in eight pieces against one in four (3k < n <= 4k, k = (m + 7)
-// / 8: products of about 2n by n words), c(t) of degree 10, evaluated at
-// 0, infinity, the four pairs +-1, +-2, +-1/2, +-3 and the single point
-// 1/3, in the manner of Toom-8: at x = u/w the long factor is taken with
-// the weights u^i w^(7-i) of toom8_weights (below 2^12 B^k), the short one
-// with u^i w^(3-i) (below 2^6 B^k), so v(x) = sum c_i u^i w^(10-i), in
-// 2k + 2 words. The even coefficients c2 .. c8 solve the four equations
-// of the pairs' sums with c0 and c10 moved to the right, then w = v(1/3) -
-// sum_even c_i 3^(10-i) is the odd part at 1/3, and c1 .. c9 solve the
-// four equations of the pairs' differences and w: toom84_rows, one pass a
-// coefficient as in Toom-8 (denominators below 2^22, factors summing to
-// below 2^21).
-
-// The short factor's weights u^i w^(3-i) at 1, 2, 1/2, 3 and 1/3 (the
-// long factor's are toom8_weights' first five rows).
-constexpr std::uint32_t toom84_short_weights[5][4] = {
-    {1, 1, 1, 1}, {1, 2, 4, 8}, {8, 4, 2, 1}, {1, 3, 9, 27}, {27, 9, 3, 1},
-};
-
-// c2 .. c8 over S_1 .. S_4, c0 and c10; c1 .. c9 over D_1 .. D_4 and w.
-constexpr toom8_row toom84_rows[9] = {
-    {{-3150, 63, 36, -2, -67550, 113400, 0, 0}, 3, 1575},      // c2
-    {{3925, -92, -14, 3, 21000, -173700, 0, 0}, 4, 225},       // c4
-    {{-1325, 82, 4, -3, -5700, 189000, 0, 0}, 4, 225},         // c6
-    {{350, -28, -1, 2, 1400, -179550, 0, 0}, 3, 1575},         // c8
-    {{5250, -48, -192, 1, 18, 0, 0, 0}, 6, 2625},              // c1
-    {{-841750, 8128, 23872, -171, -1158, 0, 0, 0}, 8, 7875},   // c3
-    {{36650, -416, -416, 9, 18, 0, 0, 0}, 7, 225},             // c5
-    {{-841750, 23872, 8128, -579, -342, 0, 0, 0}, 8, 7875},    // c7
-    {{5250, -192, -48, 9, 2, 0, 0, 0}, 6, 2625},               // c9
-};
-
-// The even coefficients' weights 3^(10-i) at 1/3, for c0, c2, .., c10.
-constexpr std::int64_t toom84_w_weights[6] = {59049, 6561, 729, 81, 9, 1};
-
-// The parts of the short factor at point j: e = b0 w0 + b2 w2, o = b1 w1 +
-// b3 w3 over its four pieces of k words (piece[3] zero-padded), k + 1 words
-// each.
-void eval4_parts(mr_digit* e, mr_digit* o, const std::array<const mr_digit*, 4>& piece, int k,
-                 const std::uint32_t (&w)[4]) {
-    using u64 = std::uint64_t;
-    __extension__ typedef unsigned __int128 u128;
-    u64 ce = 0, co = 0;
-    int i = 0;
-    for (; i + 1 < k; i += 2) {
-        const u128 se = static_cast<u128>(ce) + static_cast<u128>(load_limb(piece[0] + i)) * w[0] +
-                        static_cast<u128>(load_limb(piece[2] + i)) * w[2];
-        const u128 so = static_cast<u128>(co) + static_cast<u128>(load_limb(piece[1] + i)) * w[1] +
-                        static_cast<u128>(load_limb(piece[3] + i)) * w[3];
-        store_limb(e + i, static_cast<u64>(se));
-        store_limb(o + i, static_cast<u64>(so));
-        ce = static_cast<u64>(se >> 64);
-        co = static_cast<u64>(so >> 64);
-    }
-    if (i < k) {
-        const u64 se = ce + u64{piece[0][i]} * w[0] + u64{piece[2][i]} * w[2];
-        const u64 so = co + u64{piece[1][i]} * w[1] + u64{piece[3][i]} * w[3];
-        e[i] = static_cast<mr_digit>(se);
-        o[i] = static_cast<mr_digit>(so);
-        ce = se >> 32;
-        co = so >> 32;
-    }
-    e[k] = static_cast<mr_digit>(ce);
-    o[k] = static_cast<mr_digit>(co);
-}
-
-// The interpolation of Toom-8/4 from the values v(+-x_j) in values[2j] and
-// values[2j + 1] (signs of the second in `negative`) and v(1/3) in
-// values[8], each p = 2k + 2 words, with v0 and vinf already in r, as
-// toom8_interpolate does it; `spare` is 2p words of room.
-void toom84_interpolate(mr_digit* r, int rn, int k, mr_digit* const* values, const bool* negative, mr_digit* spare) {
-    const int p = 2 * k + 2;
-    mr_digit* c0 = spare;
-    mr_digit* c10 = spare + p;
-    mr_digit* s[4];
-    mr_digit* d[4];
-    split_pairs(r, rn, k, 10, values, negative, 4, false, spare, s, d);
-    // c2 .. c8 into r, each one's top limb kept aside before the next is
-    // written over it.
-    const std::array<const mr_digit*, 6> even_in{s[0], s[1], s[2], s[3], c0, c10};
-    std::uint64_t tops[5];
-    row_combine<toom84_rows, 0>(r + 2 * k, p, even_in);
-    tops[1] = load_limb(r + 4 * k);
-    row_combine<toom84_rows, 1>(r + 4 * k, p, even_in);
-    tops[2] = load_limb(r + 6 * k);
-    row_combine<toom84_rows, 2>(r + 6 * k, p, even_in);
-    tops[3] = load_limb(r + 8 * k);
-    row_combine<toom84_rows, 3>(r + 8 * k, p, even_in);
-    tops[4] = load_limb(r + 10 * k);
-    // w in v(1/3)'s place, its top limb put right as in Toom-8.
-    mr_digit* w = values[8];
-    combine<0, 1, -toom84_w_weights[0], -toom84_w_weights[1], -toom84_w_weights[2], -toom84_w_weights[3],
-            -toom84_w_weights[4], -toom84_w_weights[5]>(w, p, {c0, r + 2 * k, r + 4 * k, r + 6 * k, r + 8 * k, c10});
-    std::uint64_t fix = 0;
-    for (int i = 1; i <= 4; ++i)
-        fix += static_cast<std::uint64_t>(toom84_w_weights[i]) * (load_limb(r + 2 * i * k + 2 * k) - tops[i]);
-    store_limb(w + 2 * k, load_limb(w + 2 * k) + fix);
-    const std::array<const mr_digit*, 5> odd_in{d[0], d[1], d[2], d[3], w};
-    mr_digit* odd[5] = {s[0], s[1], s[2], s[3], c0};  // c1, c3, .., c9
-    row_combine<toom84_rows, 4>(odd[0], p, odd_in);
-    row_combine<toom84_rows, 5>(odd[1], p, odd_in);
-    row_combine<toom84_rows, 6>(odd[2], p, odd_in);
-    row_combine<toom84_rows, 7>(odd[3], p, odd_in);
-    row_combine<toom84_rows, 8>(odd[4], p, odd_in);
-    copy_words(r + 10 * k, c10, rn - 10 * k);
-    for (int i = 1; i <= 4; ++i) {
-        const mr_digit top[2] = {static_cast<mr_digit>(tops[i]), static_cast<mr_digit>(tops[i] >> 32)};
-        add_at(r, rn, 2 * i * k + 2 * k, top, 2);
-    }
-    for (int i = 0; i < 5; ++i) add_at(r, rn, (2 * i + 1) * k, odd[i], p);
-}
-
-}  // namespace
 
 void schoolbook_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n) {
     // The rows run over a's words a limb at a time, and an odd length runs
@@ -1176,8 +532,10 @@ void karatsuba_square(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch) 
 }
 
 void toom3_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch) {
-    if (parallel_toom3(r, a, m, b, n, scratch)) return;
-    const int k = (m + 2) / 3;
+    const pool_levels* pool = installed_pool_levels();
+    if (pool != nullptr && pool->toom3(r, a, m, b, n, scratch)) return;
+    const toom_layout layout = toom3_layout(m, false);
+    const int k = layout.k;
     const int p = 2 * k + 2;
     mr_digit* v1 = scratch;
     mr_digit* vm1 = scratch + p;
@@ -1185,6 +543,7 @@ void toom3_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int
     mr_digit* ea = scratch + 3 * p;       // k + 1 words
     mr_digit* eb = ea + (k + 1);          // k + 1 words
     mr_digit* rest = eb + (k + 1);
+    TORVANE_LAYOUT_FITS(rest, scratch, layout);
     // a(2) and b(2) wait in vm1's place until their product is formed.
     eval3_one_two(ea, vm1, a, m, k);
     eval3_one_two(eb, vm1 + (k + 1), b, n, k);
@@ -1199,14 +558,17 @@ void toom3_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int
 }
 
 void toom3_square(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch) {
-    if (parallel_toom3(r, a, m, nullptr, m, scratch)) return;
-    const int k = (m + 2) / 3;
+    const pool_levels* pool = installed_pool_levels();
+    if (pool != nullptr && pool->toom3(r, a, m, nullptr, m, scratch)) return;
+    const toom_layout layout = toom3_layout(m, true);
+    const int k = layout.k;
     const int p = 2 * k + 2;
     mr_digit* v1 = scratch;
     mr_digit* vm1 = scratch + p;
     mr_digit* v2 = scratch + 2 * p;
     mr_digit* ea = scratch + 3 * p;
     mr_digit* rest = ea + (k + 1);
+    TORVANE_LAYOUT_FITS(rest, scratch, layout);
     eval3_one_two(ea, vm1, a, m, k);  // a(2) waits in vm1's place
     square_top(v1, ea, k, rest);
     square_top(v2, vm1, k, rest);
@@ -1219,7 +581,8 @@ void toom3_square(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch) {
 
 // r = a * b for m > 3k, k = (m + 3) / 4, and k < n <= 2k.
 void toom42_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch) {
-    const int k = (m + 3) / 4;
+    const toom_layout layout = toom42_layout(m);
+    const int k = layout.k;
     const int p = 2 * k + 2;
     mr_digit* v1 = scratch;
     mr_digit* vm1 = scratch + p;
@@ -1229,6 +592,7 @@ void toom42_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, in
     mr_digit* eb = eam + (k + 1);
     mr_digit* t = eb + (k + 1);
     mr_digit* rest = t + (k + 1);
+    TORVANE_LAYOUT_FITS(rest, scratch, layout);
     bool vm1_negative = eval4_one(ea, eam, t, a, m, k);
     eval2_one(eb, b, n, k);
     product_top(v1, ea, eb, k, rest);
@@ -1247,8 +611,10 @@ void toom42_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, in
 }
 
 void toom4_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch) {
-    if (parallel_toom4(r, a, m, b, n, scratch)) return;
-    const int k = (m + 3) / 4;
+    const pool_levels* pool = installed_pool_levels();
+    if (pool != nullptr && pool->toom4(r, a, m, b, n, scratch)) return;
+    const toom_layout layout = toom4_layout(m, false);
+    const int k = layout.k;
     const int p = 2 * k + 2;
     mr_digit* v1 = scratch;
     mr_digit* vm1 = v1 + p;
@@ -1261,6 +627,7 @@ void toom4_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int
     mr_digit* ebm = eb + (k + 1);
     mr_digit* t = ebm + (k + 1);
     mr_digit* rest = t + (k + 1);
+    TORVANE_LAYOUT_FITS(rest, scratch, layout);
     bool vm1_negative = eval4_one(ea, eam, t, a, m, k);
     vm1_negative ^= eval4_one(eb, ebm, t, b, n, k);
     product_top(v1, ea, eb, k, rest);
@@ -1278,8 +645,10 @@ void toom4_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int
 }
 
 void toom4_square(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch) {
-    if (parallel_toom4(r, a, m, nullptr, m, scratch)) return;
-    const int k = (m + 3) / 4;
+    const pool_levels* pool = installed_pool_levels();
+    if (pool != nullptr && pool->toom4(r, a, m, nullptr, m, scratch)) return;
+    const toom_layout layout = toom4_layout(m, true);
+    const int k = layout.k;
     const int p = 2 * k + 2;
     mr_digit* v1 = scratch;
     mr_digit* vm1 = v1 + p;
@@ -1290,6 +659,7 @@ void toom4_square(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch) {
     mr_digit* eam = ea + (k + 1);
     mr_digit* t = eam + (k + 1);
     mr_digit* rest = t + (k + 1);
+    TORVANE_LAYOUT_FITS(rest, scratch, layout);
     eval4_one(ea, eam, t, a, m, k);
     square_top(v1, ea, k, rest);
     square_top(vm1, eam, k, rest);
@@ -1301,131 +671,6 @@ void toom4_square(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch) {
     square_vv(r, a, k, rest);
     square_vv(r + 6 * k, a + 3 * k, m - 3 * k, rest);
     toom4_interpolate(r, 2 * m, k, v1, vm1, false, v2, vm2, false, vh, ea);
-}
-
-// r = a * b for m >= n > 7k, k = (m + 7) / 8.
-void toom8_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch) {
-    if (m == n && m % 16 == 1) {
-        // Both of 16i + 1 words (the wrap-around product's halves in a
-        // reduction by multiplication, h + 1 words): the top words apart,
-        // a b = a' b' + (a' b_top + b' a_top) B^(m-1) + a_top b_top B^(2m-2),
-        // so that the pieces are of 2i words (1024 words take about a tenth
-        // less time than 1025, whose pieces of 129 words halve unevenly).
-        toom8_product(r, a, m - 1, b, m - 1, scratch);
-        r[2 * m - 2] = addmul_vvw(r + m - 1, a, m - 1, b[m - 1]);
-        const std::uint64_t top = std::uint64_t{r[2 * m - 2]} + addmul_vvw(r + m - 1, b, m - 1, a[m - 1]) +
-                                  std::uint64_t{a[m - 1]} * b[m - 1];
-        store_limb(r + 2 * m - 2, top);  // the product fits 2m words: no carry out
-        return;
-    }
-    if (parallel_toom8(r, a, m, b, n, scratch)) return;
-    const int k = (m + 7) / 8;
-    const int p = 2 * k + 2;
-    mr_digit* values[13];
-    bool negative[13] = {};
-    for (int i = 0; i < 13; ++i) values[i] = scratch + i * p;
-    mr_digit* spare = scratch + 13 * p;  // 2p words, for the interpolation
-    mr_digit* top_a = spare + 2 * p;     // k words each
-    mr_digit* top_b = top_a + k;
-    mr_digit* e = top_b + k;             // four of k + 1 words
-    mr_digit* rest = e + 4 * (k + 1);
-    const auto pa = toom8_pieces(a, m, k, top_a);
-    const auto pb = toom8_pieces(b, n, k, top_b);
-    for (int j = 0; j < 7; ++j) {
-        mr_digit* ap = e;
-        mr_digit* am = e + (k + 1);
-        mr_digit* bp = e + 2 * (k + 1);
-        mr_digit* bm = e + 3 * (k + 1);
-        const bool negative_a = eval8_point(ap, am, pa, k, j);
-        const bool negative_b = eval8_point(bp, bm, pb, k, j);
-        product_top(values[2 * j], ap, bp, k, rest);
-        if (j < 6) {
-            negative[2 * j + 1] = negative_a != negative_b;
-            product_top(values[2 * j + 1], am, bm, k, rest);
-        }
-    }
-    product_vv(r, a, k, b, k, rest);
-    product_vv(r + 14 * k, a + 7 * k, m - 7 * k, b + 7 * k, n - 7 * k, rest);
-    toom8_interpolate(r, m + n, k, values, negative, false, spare);
-}
-
-void toom8_square(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch) {
-    if (m % 16 == 1) {
-        // The top word apart, as in the product: a^2 = a'^2 + 2 a' a_top
-        // B^(m-1) + a_top^2 B^(2m-2), the middle one row by the two-word
-        // 2 a_top.
-        const std::uint64_t top = a[m - 1];
-        toom8_square(r, a, m - 1, scratch);
-        std::uint64_t high = top * top;
-        high += addmul_vvd(r + m - 1, a, m - 1, 2 * top);  // a^2 fits 2m words: no carry out
-        store_limb(r + 2 * m - 2, high);
-        return;
-    }
-    if (parallel_toom8(r, a, m, nullptr, m, scratch)) return;
-    const int k = (m + 7) / 8;
-    const int p = 2 * k + 2;
-    mr_digit* values[13];
-    const bool negative[13] = {};
-    for (int i = 0; i < 13; ++i) values[i] = scratch + i * p;
-    mr_digit* spare = scratch + 13 * p;
-    mr_digit* top_a = spare + 2 * p;  // k words
-    mr_digit* e = top_a + k;          // two of k + 1 words
-    mr_digit* rest = e + 2 * (k + 1);
-    const auto pa = toom8_pieces(a, m, k, top_a);
-    for (int j = 0; j < 7; ++j) {
-        mr_digit* ap = e;
-        mr_digit* am = e + (k + 1);
-        eval8_point(ap, am, pa, k, j);
-        square_top(values[2 * j], ap, k, rest);
-        if (j < 6) square_top(values[2 * j + 1], am, k, rest);
-    }
-    square_vv(r, a, k, rest);
-    square_vv(r + 14 * k, a + 7 * k, m - 7 * k, rest);
-    toom8_interpolate(r, 2 * m, k, values, negative, false, spare);
-}
-
-// r = a * b for 3k < n <= 4k, k = (m + 7) / 8.
-void toom84_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch) {
-    const int k = (m + 7) / 8;
-    const int p = 2 * k + 2;
-    mr_digit* values[9];
-    bool negative[9] = {};
-    for (int i = 0; i < 9; ++i) values[i] = scratch + i * p;
-    mr_digit* spare = scratch + 9 * p;  // 2p words, for the interpolation
-    mr_digit* top_a = spare + 2 * p;    // k words each
-    mr_digit* top_b = top_a + k;
-    mr_digit* e = top_b + k;            // four of k + 1 words
-    mr_digit* rest = e + 4 * (k + 1);
-    const auto pa = toom8_pieces(a, m, k, top_a);
-    copy_words(top_b, b + 3 * k, n - 3 * k);
-    zero_words(top_b + (n - 3 * k), 4 * k - n);
-    const std::array<const mr_digit*, 4> pb{b, b + k, b + 2 * k, top_b};
-    for (int j = 0; j < 5; ++j) {
-        mr_digit* ap = e;
-        mr_digit* am = e + (k + 1);
-        mr_digit* bp = e + 2 * (k + 1);
-        mr_digit* bm = e + 3 * (k + 1);
-        eval8_parts(ap, am, pa, k, toom8_weights[j]);
-        eval4_parts(bp, bm, pb, k, toom84_short_weights[j]);
-        if (j == 4) {  // the single point 1/3
-            add_vv(ap, ap, am, k + 1);
-            add_vv(bp, bp, bm, k + 1);
-            product_top(values[8], ap, bp, k, rest);
-            break;
-        }
-        const bool negative_a = eval8_pair(ap, am, k);
-        const bool negative_b = eval8_pair(bp, bm, k);
-        product_top(values[2 * j], ap, bp, k, rest);
-        negative[2 * j + 1] = negative_a != negative_b;
-        product_top(values[2 * j + 1], am, bm, k, rest);
-    }
-    product_vv(r, a, k, b, k, rest);
-    const int top_an = m - 7 * k, top_bn = n - 3 * k;
-    if (top_an >= top_bn)
-        product_vv(r + 10 * k, a + 7 * k, top_an, b + 3 * k, top_bn, rest);
-    else
-        product_vv(r + 10 * k, b + 3 * k, top_bn, a + 7 * k, top_an, rest);
-    toom84_interpolate(r, m + n, k, values, negative, spare);
 }
 
 namespace {
@@ -1531,39 +776,35 @@ std::size_t product_scratch_by(method how, int m, int n) {
                std::max(product_scratch_words(h, h), product_scratch_words(m - h, n - h));
     }
     case method::toom3: {
-        const int k = (m + 2) / 3;
-        return 8 * static_cast<std::size_t>(k) + 8 +
-               std::max({product_scratch_words(k + 1, k + 1), product_scratch_words(k, k),
-                         product_scratch_words(m - 2 * k, n - 2 * k)});
+        const toom_layout layout = toom3_layout(m, false);
+        const int k = layout.k;
+        return layout.rest() + std::max({product_scratch_words(k + 1, k + 1), product_scratch_words(k, k),
+                                         product_scratch_words(m - 2 * k, n - 2 * k)});
     }
     case method::toom42: {
-        const int k = (m + 3) / 4;
+        const toom_layout layout = toom42_layout(m);
+        const int k = layout.k;
         const int top_a = m - 3 * k, top_b = n - k;
-        return 10 * static_cast<std::size_t>(k) + 10 +
-               std::max({product_scratch_words(k + 1, k + 1), product_scratch_words(k, k),
-                         product_scratch_words(std::max(top_a, top_b), std::min(top_a, top_b))});
+        return layout.rest() + std::max({product_scratch_words(k + 1, k + 1), product_scratch_words(k, k),
+                                         product_scratch_words(std::max(top_a, top_b), std::min(top_a, top_b))});
     }
     case method::toom4: {
-        const int k = (m + 3) / 4;
-        return 15 * static_cast<std::size_t>(k) + 15 +
-               std::max({product_scratch_words(k + 1, k + 1), product_scratch_words(k, k),
-                         product_scratch_words(m - 3 * k, n - 3 * k)});
+        const toom_layout layout = toom4_layout(m, false);
+        const int k = layout.k;
+        return layout.rest() + std::max({product_scratch_words(k + 1, k + 1), product_scratch_words(k, k),
+                                         product_scratch_words(m - 3 * k, n - 3 * k)});
     }
     case method::toom8: {
-        // 13 values and 2 spare of 2k + 2 words, the two top pieces and
-        // four evaluations.
-        const int k = (m + 7) / 8;
-        return 36 * static_cast<std::size_t>(k) + 34 +
-               std::max(product_scratch_words(k, k), product_scratch_words(m - 7 * k, n - 7 * k));
+        const toom_layout layout = toom8_layout(m, false);
+        const int k = layout.k;
+        return layout.rest() + std::max(product_scratch_words(k, k), product_scratch_words(m - 7 * k, n - 7 * k));
     }
     case method::toom84: {
-        // 9 values and 2 spare of 2k + 2 words, the two top pieces and
-        // four evaluations.
-        const int k = (m + 7) / 8;
+        const toom_layout layout = toom84_layout(m);
+        const int k = layout.k;
         const int top_a = m - 7 * k, top_b = n - 3 * k;
-        return 28 * static_cast<std::size_t>(k) + 26 +
-               std::max(product_scratch_words(k, k),
-                        product_scratch_words(std::max(top_a, top_b), std::min(top_a, top_b)));
+        return layout.rest() + std::max(product_scratch_words(k, k),
+                                        product_scratch_words(std::max(top_a, top_b), std::min(top_a, top_b)));
     }
     }
     return 0;
@@ -1577,18 +818,21 @@ std::size_t square_scratch_by(method how, int m) {
         return 4 * static_cast<std::size_t>(h) + 1 + std::max(square_scratch_words(h), square_scratch_words(m - h));
     }
     case method::toom3: {
-        const int k = (m + 2) / 3;
-        return 8 * static_cast<std::size_t>(k) + 8 +
+        const toom_layout layout = toom3_layout(m, true);
+        const int k = layout.k;
+        return layout.rest() +
                std::max({square_scratch_words(k + 1), square_scratch_words(k), square_scratch_words(m - 2 * k)});
     }
     case method::toom4: {
-        const int k = (m + 3) / 4;
-        return 13 * static_cast<std::size_t>(k) + 13 +
+        const toom_layout layout = toom4_layout(m, true);
+        const int k = layout.k;
+        return layout.rest() +
                std::max({square_scratch_words(k + 1), square_scratch_words(k), square_scratch_words(m - 3 * k)});
     }
     case method::toom8: {
-        const int k = (m + 7) / 8;
-        return 33 * static_cast<std::size_t>(k) + 32 + std::max(square_scratch_words(k), square_scratch_words(m - 7 * k));
+        const toom_layout layout = toom8_layout(m, true);
+        const int k = layout.k;
+        return layout.rest() + std::max(square_scratch_words(k), square_scratch_words(m - 7 * k));
     }
     default: return 0;
     }
@@ -1611,397 +855,40 @@ std::size_t square_scratch_words(int m) {
     return most;
 }
 
-// ---- Point products on the worker pool -------------------------------------
-//
-// Above parallel_product_threshold words the point products of a Toom
-// level run at once on the pool (pool.h): one task a point (Toom-8: a pair
-// of points), each evaluating both factors at its point into scratch of its own thread (the
-// starting thread's is the serial method's evaluation room and what follows
-// it, a helping thread's its instance's product area, claimed for the task)
-// and multiplying into the value's place, which the serial method uses too.
-// Inside a task of another run (a primality test, a part of a reduction)
-// the points form a nested run, which threads that are free join. Toom-4's
-// interpolation runs in steps on the threads as the points are done (see
-// toom4_run_step); the others' runs on the calling thread afterwards, as
-// without the pool. Evaluations of a pair at +x and -x are made twice in
-// Toom-3 and Toom-4, once by each of the two tasks: linear work beside
-// their longer products; Toom-8's pair tasks evaluate once, and its pair
-// sums, the first step of the interpolation, are made on the thread that
-// has the values (two threads, 2048 words, least of five runs: products
-// 56.3 us, squares 41.5; with a task a point about 62 and 45.5). Tasks
-// run in order of index, the long products first (Toom-4: v0 and vinf
-// first, for its steps). A point's own product does not split further on
-// the pool: its top Karatsuba level as a nested run of three products
-// (helped by the thread that has finished its points) measured slower, a
-// 2048-word product on two threads 76.5-77.5 against 73.7-74.1 us without
-// it, a 2048-word modular square 184-187 against 175-180 us (medians of 80
-// interleaved rounds; the second core slower than the first).
+std::atomic<const pool_levels*> pool_levels_installed{nullptr};
 
-namespace {
+void install_pool_levels(const pool_levels* levels) { pool_levels_installed.store(levels, std::memory_order_release); }
 
-enum class toom_kind { toom3_product, toom3_square, toom4_product, toom4_square, toom8_product, toom8_square };
-
-struct toom_points {
-    toom_kind kind;
-    mr_digit* r;
-    const mr_digit* a;
-    int m;
-    const mr_digit* b;
-    int n;
-    int k;
-    mr_digit* values[13];        // v1, vm1, v2, vm2, vh (Toom-3: the first three; Toom-8: its 13)
-    mr_digit* caller_room;       // the caller's evaluation room and scratch
-    bool negative[13];           // sign of the value, where one can be negative
-    // Toom-4: the steps of the interpolation that the tasks run as their
-    // inputs become ready (toom4_arrive), each with the number of its
-    // inputs not yet done.
-    std::atomic<int> waiting[8] = {};
-};
-
-// Words of evaluation room a point task needs before its product's scratch.
-int evaluation_words(toom_kind kind, int k) {
-    switch (kind) {
-    case toom_kind::toom3_product: return 2 * (k + 1);
-    case toom_kind::toom3_square: return k + 1;
-    case toom_kind::toom4_product: return 5 * (k + 1);
-    case toom_kind::toom4_square: return 3 * (k + 1);
-    case toom_kind::toom8_product: return 2 * k + 4 * (k + 1);
-    case toom_kind::toom8_square: return k + 2 * (k + 1);
+std::size_t product_area_words(int total) {
+    // most[t]: the bound for factors of at most t words together, from the
+    // smallest t up. Below twice the Karatsuba threshold the shorter factor
+    // is below it: the schoolbook, no scratch. Otherwise each method at the
+    // largest k its shape allows at this total (each part grows with k) and
+    // the bound of its largest sub-product below it; layouts as carved.
+    std::vector<std::size_t> most(static_cast<std::size_t>(std::max(total, 0)) + 1, 0);
+    for (int t = 2 * product_karatsuba_threshold; t <= total; ++t) {
+        const auto below = [&](int u) { return most[static_cast<std::size_t>(std::min(u, t - 1))]; };
+        std::size_t w = most[static_cast<std::size_t>(t) - 1];
+        // Pieces: n <= (m + 1) / 2, so n <= (t + 1) / 3; each piece's product n by n at most.
+        const int pieces = (t + 1) / 3;
+        w = std::max(w, 2 * static_cast<std::size_t>(pieces) + below(2 * pieces));
+        // Karatsuba: n > (m + 1) / 2, so m + (m + 1) / 2 + 1 <= t; h <= (m + 1) / 2 + 1, and
+        // both sub-products have at most m + 3 words together (n <= m).
+        int m = std::max(0, (2 * t - 3) / 3 - 2);
+        while ((m + 1) + (m + 2) / 2 + 1 <= t) ++m;
+        const int h = (m + 1) / 2 + 1;
+        w = std::max(w, 4 * static_cast<std::size_t>(h) + 1 + below(m + 3));
+        // The Toom methods: m >= c k - (c - 1) for k = ceil(m / c) and n at least
+        // its least; the point products have at most 2k + 2 words together.
+        const auto toom = [&](int k, const toom_layout& layout) {
+            w = std::max(w, layout.rest() + below(2 * k + 2));
+        };
+        toom((t + 1) / 5, toom3_layout(3 * ((t + 1) / 5), false));   // n > 2k
+        toom((t + 2) / 5, toom42_layout(4 * ((t + 2) / 5)));         // n > k
+        toom((t + 2) / 7, toom4_layout(4 * ((t + 2) / 7), false));   // n > 3k
+        toom((t + 6) / 15, toom8_layout(8 * ((t + 6) / 15), false)); // n > 7k
+        toom((t + 6) / 11, toom84_layout(8 * ((t + 6) / 11)));       // 3k < n <= 4k
+        most[static_cast<std::size_t>(t)] = w;
     }
-    return 0;
-}
-
-std::size_t point_task_words(toom_kind kind, int k) {
-    const bool square =
-        kind == toom_kind::toom3_square || kind == toom_kind::toom4_square || kind == toom_kind::toom8_square;
-    const std::size_t product = square ? std::max(square_scratch_words(k + 1), square_scratch_words(k))
-                                       : std::max(product_scratch_words(k + 1, k + 1), product_scratch_words(k, k));
-    return static_cast<std::size_t>(evaluation_words(kind, k)) + product;
-}
-
-void toom3_point(toom_points& t, int index, mr_digit* room) {
-    const int k = t.k, m = t.m, n = t.n;
-    mr_digit* ea = room;
-    if (t.kind == toom_kind::toom3_square) {
-        mr_digit* rest = ea + (k + 1);
-        switch (index) {
-        case 0: eval_one(ea, t.a, m, k); square_top(t.values[0], ea, k, rest); break;
-        case 1: eval_minus_one(ea, t.a, m, k); square_top(t.values[1], ea, k, rest); break;
-        case 2: eval_two(ea, t.a, m, k); square_top(t.values[2], ea, k, rest); break;
-        case 3: square_vv(t.r, t.a, k, rest); break;
-        default: square_vv(t.r + 4 * k, t.a + 2 * k, m - 2 * k, rest); break;
-        }
-        return;
-    }
-    mr_digit* eb = ea + (k + 1);
-    mr_digit* rest = eb + (k + 1);
-    switch (index) {
-    case 0:
-        eval_one(ea, t.a, m, k);
-        eval_one(eb, t.b, n, k);
-        product_top(t.values[0], ea, eb, k, rest);
-        break;
-    case 1:
-        t.negative[1] = eval_minus_one(ea, t.a, m, k) != eval_minus_one(eb, t.b, n, k);
-        product_top(t.values[1], ea, eb, k, rest);
-        break;
-    case 2:
-        eval_two(ea, t.a, m, k);
-        eval_two(eb, t.b, n, k);
-        product_top(t.values[2], ea, eb, k, rest);
-        break;
-    case 3: product_vv(t.r, t.a, k, t.b, k, rest); break;
-    default: product_vv(t.r + 4 * k, t.a + 2 * k, m - 2 * k, t.b + 2 * k, n - 2 * k, rest); break;
-    }
-}
-
-void toom4_point(toom_points& t, int index, mr_digit* room) {
-    const int k = t.k, m = t.m, n = t.n;
-    mr_digit* ea = room;
-    mr_digit* eam = ea + (k + 1);
-    if (t.kind == toom_kind::toom4_square) {
-        mr_digit* u = eam + (k + 1);
-        mr_digit* rest = u + (k + 1);
-        switch (index) {
-        case 0: eval4_one(ea, eam, u, t.a, m, k); square_top(t.values[0], ea, k, rest); break;
-        case 1: eval4_one(ea, eam, u, t.a, m, k); square_top(t.values[1], eam, k, rest); break;
-        case 2: eval4_two(ea, eam, u, t.a, m, k); square_top(t.values[2], ea, k, rest); break;
-        case 3: eval4_two(ea, eam, u, t.a, m, k); square_top(t.values[3], eam, k, rest); break;
-        case 4: eval4_half(ea, t.a, m, k); square_top(t.values[4], ea, k, rest); break;
-        case 5: square_vv(t.r, t.a, k, rest); break;
-        default: square_vv(t.r + 6 * k, t.a + 3 * k, m - 3 * k, rest); break;
-        }
-        return;
-    }
-    mr_digit* eb = eam + (k + 1);
-    mr_digit* ebm = eb + (k + 1);
-    mr_digit* u = ebm + (k + 1);
-    mr_digit* rest = u + (k + 1);
-    switch (index) {
-    case 0:
-    case 1: {
-        const bool negative = eval4_one(ea, eam, u, t.a, m, k) != eval4_one(eb, ebm, u, t.b, n, k);
-        if (index == 0)
-            product_top(t.values[0], ea, eb, k, rest);
-        else {
-            t.negative[1] = negative;
-            product_top(t.values[1], eam, ebm, k, rest);
-        }
-        break;
-    }
-    case 2:
-    case 3: {
-        const bool negative = eval4_two(ea, eam, u, t.a, m, k) != eval4_two(eb, ebm, u, t.b, n, k);
-        if (index == 2)
-            product_top(t.values[2], ea, eb, k, rest);
-        else {
-            t.negative[3] = negative;
-            product_top(t.values[3], eam, ebm, k, rest);
-        }
-        break;
-    }
-    case 4:
-        eval4_half(ea, t.a, m, k);
-        eval4_half(eb, t.b, n, k);
-        product_top(t.values[4], ea, eb, k, rest);
-        break;
-    case 5: product_vv(t.r, t.a, k, t.b, k, rest); break;
-    default: product_vv(t.r + 6 * k, t.a + 3 * k, m - 3 * k, t.b + 3 * k, n - 3 * k, rest); break;
-    }
-}
-
-// Toom-8's points, a task for each pair's two (0 to 5: +-x_j, into
-// values[2j] and values[2j + 1], which it then adds, add_pair), so that
-// each factor is evaluated once a pair and the pair's values are added on
-// the thread that made them; 6 the point 2/3; 7 and 8 the products at 0
-// and infinity.
-constexpr int toom8_tasks = 9;
-
-void toom8_point(toom_points& t, int index, mr_digit* room) {
-    const int k = t.k, m = t.m, n = t.n;
-    const bool square = t.kind == toom_kind::toom8_square;
-    if (index >= 7) {
-        const int at = index == 7 ? 0 : 7 * k;  // the lowest pieces or the top ones
-        mr_digit* z = t.r + 2 * at;
-        if (square)
-            square_vv(z, t.a + at, index == 7 ? k : m - at, room);
-        else
-            product_vv(z, t.a + at, index == 7 ? k : m - at, t.b + at, index == 7 ? k : n - at, room);
-        return;
-    }
-    const int j = index;
-    mr_digit* top = room;                      // k words a factor
-    mr_digit* e = room + (square ? k : 2 * k);  // k + 1 words a part
-    mr_digit* ap = e;
-    mr_digit* am = e + (k + 1);
-    if (square) {
-        mr_digit* rest = e + 2 * (k + 1);
-        eval8_point(ap, am, toom8_pieces(t.a, m, k, top), k, j);
-        square_top(t.values[2 * j], ap, k, rest);
-        if (j == 6) return;
-        square_top(t.values[2 * j + 1], am, k, rest);
-        add_pair(k, j, t.values, t.negative);
-        return;
-    }
-    mr_digit* bp = e + 2 * (k + 1);
-    mr_digit* bm = e + 3 * (k + 1);
-    mr_digit* rest = e + 4 * (k + 1);
-    const bool negative_a = eval8_point(ap, am, toom8_pieces(t.a, m, k, top), k, j);
-    const bool negative_b = eval8_point(bp, bm, toom8_pieces(t.b, n, k, top + k), k, j);
-    product_top(t.values[2 * j], ap, bp, k, rest);
-    if (j == 6) return;
-    t.negative[2 * j + 1] = negative_a != negative_b;
-    product_top(t.values[2 * j + 1], am, bm, k, rest);
-    add_pair(k, j, t.values, t.negative);
-}
-
-// Toom-4's interpolation on the pool, for products (a square's points are
-// cheaper, and there the steps measured slower: 2048 words on two threads,
-// medians 49.8-50.3 against 47.2-48.6 us). Its passes (toom4_interpolate)
-// form steps, each run by the thread whose task or step completes the last
-// of its inputs, right after it, while the other threads still compute
-// points; no thread waits for another. The points run v0 and vinf first
-// and v_half last, so that only the steps that need v_half (H and C3
-// below, then the final sums) remain when the last point is done.
-//     A:  (v1, vm1) <- (v1 + vm1, v1 - vm1)       after the points v1, vm1
-//     B:  (v2, vm2) <- (v2 + vm2, v2 - vm2)       after the points v2, vm2
-//     V:  v0's top words cleared, vinf copied      after the points v0, vinf
-//     E1: v1 <- c2 + c4                            after A, V
-//     X3: vm2 <- 3X                                after A, B
-//     E2: v2 <- c4, v1 <- c2                       after E1, B
-//     H:  vh <- 3Y                                 after E2, the point vh
-//     C3: vm1 <- c3, vm2 <- c5, vh <- c1           after H, X3
-// vinf is copied into r[2k + 2 ..], free until the final sums, which the
-// calling thread adds once the run is done.
-enum toom4_step { step_a, step_b, step_v, step_e1, step_x3, step_e2, step_h, step_c3 };
-
-// The order in which the run's tasks compute the points (toom4_point's
-// indexes): v0, vinf, v1, vm1, v2, vm2, v_half.
-constexpr int toom4_point_order[7] = {5, 6, 0, 1, 2, 3, 4};
-
-void toom4_arrive(toom_points& t, toom4_step step);
-
-void toom4_run_step(toom_points& t, toom4_step step) {
-    const int k = t.k, p = 2 * k + 2;
-    mr_digit* const v0 = t.r;
-    const mr_digit* const vinf = t.r + 2 * k + 2;
-    mr_digit** v = t.values;  // v1, vm1, v2, vm2, vh
-    switch (step) {
-    case step_a:
-        add_sub(v[0], v[1], p);
-        if (t.negative[1]) std::swap(v[0], v[1]);
-        toom4_arrive(t, step_e1);
-        toom4_arrive(t, step_x3);
-        break;
-    case step_b:
-        add_sub(v[2], v[3], p);
-        if (t.negative[3]) std::swap(v[2], v[3]);
-        toom4_arrive(t, step_x3);
-        toom4_arrive(t, step_e2);
-        break;
-    case step_v: {
-        const int vinf_n = t.m + t.n - 6 * k;
-        v0[2 * k] = v0[2 * k + 1] = 0;
-        copy_words(t.r + 2 * k + 2, t.r + 6 * k, vinf_n);
-        zero_words(t.r + 2 * k + 2 + vinf_n, p - vinf_n);
-        toom4_arrive(t, step_e1);
-        break;
-    }
-    case step_e1:
-        combine<1, 1, -2, -2>(v[0], p, {v0, vinf});
-        toom4_arrive(t, step_e2);
-        break;
-    case step_x3:
-        combine<2, 1, -2>(v[3], p, {v[1]});
-        toom4_arrive(t, step_c3);
-        break;
-    case step_e2:
-        combine<3, 1, -2, -128, -8>(v[2], p, {v0, vinf, v[0]});
-        divexact_by_factor(v[2], p, 3);
-        sub_vv(v[0], v[0], v[2], p);
-        toom4_arrive(t, step_h);
-        break;
-    case step_h:
-        combine<1, 1, -64, -16, -4, -1, -1>(v[4], p, {v0, v[0], v[2], vinf, v[1]});
-        toom4_arrive(t, step_c3);
-        break;
-    case step_c3:
-        combine<1, 15, -2, -2>(v[1], p, {v[3], v[4]});
-        divexact_by_factor(v[1], p, 3);
-        divexact_by_factor(v[1], p, 3);
-        combine_divexact<-3>(v[3], v[1], p, 15);
-        combine_divexact<-3>(v[4], v[1], p, 15);
-        break;
-    }
-}
-
-// One input of `step` is done: the thread that completes the last one runs
-// it.
-void toom4_arrive(toom_points& t, toom4_step step) {
-    if (t.waiting[step].fetch_sub(1, std::memory_order_acq_rel) == 1) toom4_run_step(t, step);
-}
-
-// After toom4_point's point `point`: the steps it is an input of.
-void toom4_point_done(toom_points& t, int point) {
-    switch (point) {
-    case 0:
-    case 1: toom4_arrive(t, step_a); break;
-    case 2:
-    case 3: toom4_arrive(t, step_b); break;
-    case 4: toom4_arrive(t, step_h); break;
-    default: toom4_arrive(t, step_v); break;
-    }
-}
-
-void point_task(void* context, int index, const pool_executor& executor) {
-    auto& t = *static_cast<toom_points*>(context);
-    // Toom-4 products interpolate in steps (above), squares after the run.
-    const bool steps = t.kind == toom_kind::toom4_product;
-    const auto point = [&](mr_digit* room) {
-        if (steps)
-            toom4_point(t, toom4_point_order[index], room);
-        else if (t.kind == toom_kind::toom4_square)
-            toom4_point(t, index, room);
-        else if (t.kind == toom_kind::toom8_product || t.kind == toom_kind::toom8_square)
-            toom8_point(t, index, room);
-        else
-            toom3_point(t, index, room);
-    };
-    if (executor.helping) {
-        // A thread helping another's run: the product area of its instance.
-        const scratch_claim room(area_product);
-        point(room.words());
-    } else {
-        point(t.caller_room);
-    }
-    if (steps) toom4_point_done(t, toom4_point_order[index]);
-}
-
-// Runs the point products of one Toom level on the pool; false (nothing
-// done) when the pool cannot take them or a worker's room is too small.
-bool run_points(toom_points& t) {
-    if (t.m < parallel_product_threshold || !pool_available() || engine_instance == nullptr) return false;
-    if (point_task_words(t.kind, t.k) > scratch_words_size(area_product)) return false;
-    const int count = t.kind == toom_kind::toom3_product || t.kind == toom_kind::toom3_square     ? 5
-                      : t.kind == toom_kind::toom8_product || t.kind == toom_kind::toom8_square ? toom8_tasks
-                                                                                                 : 7;
-    return pool_run(count, point_task, &t);
-}
-
-}  // namespace
-
-bool parallel_toom3(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch) {
-    const int k = (m + 2) / 3;
-    const int p = 2 * k + 2;
-    const bool square = b == nullptr;
-    toom_points t{square ? toom_kind::toom3_square : toom_kind::toom3_product,
-                  r, a, m, b, n, k, {scratch, scratch + p, scratch + 2 * p, nullptr, nullptr}, scratch + 3 * p, {}};
-    if (!run_points(t)) return false;
-    toom3_interpolate(r, m + (square ? m : n), k, t.values[0], t.values[1], t.negative[1], t.values[2]);
-    return true;
-}
-
-bool parallel_toom4(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch) {
-    const int k = (m + 3) / 4;
-    const int p = 2 * k + 2;
-    const bool square = b == nullptr;
-    toom_points t{square ? toom_kind::toom4_square : toom_kind::toom4_product,
-                  r, a, m, b, n, k,
-                  {scratch, scratch + p, scratch + 2 * p, scratch + 3 * p, scratch + 4 * p}, scratch + 5 * p, {}};
-    for (auto& w : t.waiting) w.store(2, std::memory_order_relaxed);  // every step has two inputs
-    if (!run_points(t)) return false;
-    if (square) {
-        toom4_interpolate(r, 2 * m, k, t.values[0], t.values[1], false, t.values[2], t.values[3], false, t.values[4],
-                          t.caller_room);
-        return true;
-    }
-    // The steps are done (toom4_run_step): c2 and c4 are copied into the
-    // words between v0 and vinf, their tops and c1, c3, c5 added, as at the
-    // end of toom4_interpolate.
-    const int rn = m + (square ? m : n);
-    const mr_digit* c2 = t.values[0];
-    const mr_digit* c3 = t.values[1];
-    const mr_digit* c4 = t.values[2];
-    const mr_digit* c5 = t.values[3];
-    const mr_digit* c1 = t.values[4];
-    copy_words(r + 2 * k, c2, 2 * k);
-    copy_words(r + 4 * k, c4, 2 * k);
-    add_at(r, rn, 4 * k, c2 + 2 * k, 2);
-    add_at(r, rn, 6 * k, c4 + 2 * k, 2);
-    add_at(r, rn, k, c1, p);
-    add_at(r, rn, 3 * k, c3, p);
-    add_at(r, rn, 5 * k, c5, p);
-    return true;
-}
-
-bool parallel_toom8(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch) {
-    const int k = (m + 7) / 8;
-    const int p = 2 * k + 2;
-    const bool square = b == nullptr;
-    toom_points t{square ? toom_kind::toom8_square : toom_kind::toom8_product, r, a, m, b, n, k, {}, scratch + 15 * p,
-                  {}};
-    for (int i = 0; i < 13; ++i) t.values[i] = scratch + i * p;
-    if (!run_points(t)) return false;
-    toom8_interpolate(r, m + (square ? m : n), k, t.values, t.negative, true, scratch + 13 * p);
-    return true;
+    return total < 0 ? 0 : most[static_cast<std::size_t>(total)];
 }

@@ -1,5 +1,7 @@
 // Products and squares of word vectors: the schoolbook methods, Karatsuba,
-// Toom-3, Toom-4, Toom-4/2 (four pieces against two) and Toom-8, and the dispatch that picks one by the thresholds of thresholds.h.
+// Toom-3, Toom-4, Toom-4/2 (four pieces against two), Toom-8 and Toom-8/4
+// (toom8.cpp), and the dispatch that picks one by the thresholds of
+// thresholds.h.
 // multiply (multiply_divide.cpp) and every other routine that needs a full
 // product of magnitudes comes through here.
 //
@@ -19,9 +21,27 @@ void product_vv(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n,
 // r[0 .. 2m-1] = a^2, for m >= 1.
 void square_vv(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch);
 
+// The point products of the top Toom-3, Toom-4 and Toom-8 levels on the
+// worker pool (product_tasks.cpp), which start_pool installs: each runs the
+// level (a square passes b = nullptr) and returns true, or returns false
+// having done nothing where the pool does not take it. Until they are
+// installed every level runs on the calling thread.
+using pool_level = bool (*)(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch);
+struct pool_levels {
+    pool_level toom3, toom4, toom8;
+};
+void install_pool_levels(const pool_levels* levels);
+
 // Words of scratch that product_vv and square_vv need for these lengths.
 std::size_t product_scratch_words(int m, int n);
 std::size_t square_scratch_words(int m);
+// At least product_scratch_words(m, n) for every m + n <= total (and
+// square_scratch_words(m) for 2m <= total): each method's own part at the
+// largest level the dispatch may give it, plus the most below. A few
+// microseconds for a calculator's numbers, where the most of
+// product_scratch_words itself takes seconds to find; for mirsys, which
+// sizes the product area by it.
+std::size_t product_area_words(int total);
 
 // The methods one by one, for the tuning program: each runs its own method
 // at the top level and the dispatch below it. Karatsuba needs

@@ -16,12 +16,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <new>
-#include <thread>
 
 #include "internal.h"
-#include "pool.h"
+#include "products.h"
+#include "workspace.h"
 
 constinit thread_local mr_state* engine_instance = nullptr;
 
@@ -135,22 +134,22 @@ bignum* place_number(void* at) {
     return x;
 }
 
-// Words in each scratch area for an instance of the given max_length.
-std::size_t area_size(scratch_area a, int max_length) {
-    const auto n = static_cast<std::size_t>(max_length);
+// Words in each scratch area of instance s.
+std::size_t area_size(scratch_area a, const mr_state* s) {
+    const auto n = static_cast<std::size_t>(s->max_length);
     switch (a) {
-    // Karatsuba and Toom temporaries (products.cpp): at most 6.1 max_length
-    // words for any factors of m + n <= 2 max_length + 3 words, as in the
-    // double-length accumulator (6.02 at the most, for a Karatsuba product
-    // of 2049 by 1030 words whose halves are Toom-8's, max_length 1538);
-    // multiply checks and never needs more.
-    case area_product: return 8 * n + 256;
-    // Reduction by multiplication (montgomery.cpp): n' and three working
-    // copies, 7 max_length + 28 words, and the products' scratch after them,
-    // at most 7.03 max_length words (a wrap-around product of an odd length,
-    // which is a full product folded: 1025 words, a Toom-8 product), which
-    // the 228 words to spare cover up to 8400 words.
-    case area_reduce: return 14 * n + 256;
+    // Karatsuba and Toom temporaries (products.cpp) for any factors of
+    // m + n <= 2 max_length + 3 words, as in the double-length accumulator:
+    // product_area_words(2 max_length + 3), set by mirsys, 8.02 max_length
+    // (the most product_scratch_words asks: 6.02 max_length at max_length
+    // 1538, 5.99 at the calculator's 2049); multiply checks anyway.
+    case area_product: return s->product_area_size;
+    // Reduction by multiplication (montgomery.cpp): its fixed parts (n' and
+    // three working copies, 7 max_length + 28 words) and the products'
+    // scratch after them, at most 7.03 max_length words (a wrap-around
+    // product of an odd length, which is a full product folded: 1025 words,
+    // a Toom-8 product), which 7 max_length + 228 cover up to 8400 words.
+    case area_reduce: return reduce_area_fixed_words(n) + 7 * n + 228;
     case area_divide: return 8 * n + 256;
     case area_convert: return 8 * n + 256;
     default: return 0;
@@ -159,19 +158,19 @@ std::size_t area_size(scratch_area a, int max_length) {
 
 // Offset in words of area `a` inside the scratch block; every area starts
 // on a 16-byte boundary.
-std::size_t area_offset(scratch_area a, int max_length) {
+std::size_t area_offset(scratch_area a, const mr_state* s) {
     std::size_t offset = 0;
-    for (int k = 0; k < a; ++k) offset += (area_size(static_cast<scratch_area>(k), max_length) + 3) / 4 * 4;
+    for (int k = 0; k < a; ++k) offset += (area_size(static_cast<scratch_area>(k), s) + 3) / 4 * 4;
     return offset;
 }
 
 }  // namespace
 
 mr_digit* scratch_words(scratch_area a) {
-    return engine_instance->scratch_area_block + area_offset(a, engine_instance->max_length);
+    return engine_instance->scratch_area_block + area_offset(a, engine_instance);
 }
 
-std::size_t scratch_words_size(scratch_area a) { return area_size(a, engine_instance->max_length); }
+std::size_t scratch_words_size(scratch_area a) { return area_size(a, engine_instance); }
 
 const char* routine_name(int k) {
     if (k < 0 || k >= routine_name_count) return "???";
@@ -419,28 +418,22 @@ mr_state* init_engine(mr_state* s, int digits, std::uint32_t base) {
     s->initialised = 1;
     s->max_length = (s->max_length - 1) / 2;
 
-    s->accumulator = workspace_number(s->workspace_block, 0);
-    s->scratch1 = workspace_number(s->workspace_block, 2);
-    s->scratch2 = workspace_number(s->workspace_block, 3);
-    s->scratch3 = workspace_number(s->workspace_block, 4);
-    s->scratch4 = workspace_number(s->workspace_block, 5);
-    s->scratch5 = workspace_number(s->workspace_block, 6);
-    s->scratch6 = workspace_number(s->workspace_block, 8);
-    s->scratch7 = workspace_number(s->workspace_block, 10);
-    s->scratch8 = workspace_number(s->workspace_block, 12);
-    s->scratch9 = workspace_number(s->workspace_block, 13);
-    s->scratch10 = workspace_number(s->workspace_block, 14);
-    s->scratch11 = workspace_number(s->workspace_block, 15);
-    s->scratch12 = workspace_number(s->workspace_block, 16);
-    s->scratch13 = workspace_number(s->workspace_block, 17);
-    s->scratch14 = workspace_number(s->workspace_block, 18);
-    s->scratch15 = workspace_number(s->workspace_block, 19);
-    s->modulus = workspace_number(s->workspace_block, 21);
-    const std::size_t area_words = area_offset(scratch_area_count, s->max_length);
+    // The numbers the record holds a pointer to, in their slots.
+#define TORVANE_WS_PLACE_field(name, slot) s->name = workspace_number(s->workspace_block, slot);
+#define TORVANE_WS_PLACE_indexed(name, slot) TORVANE_WS_PLACE_field(name, slot)
+#define TORVANE_WS_PLACE_fixed(name, slot) TORVANE_WS_PLACE_field(name, slot)
+#define TORVANE_WS_PLACE_slot(name, slot)
+#define TORVANE_WS_PLACE(kind, name, slot, slots, label) TORVANE_WS_PLACE_##kind(name, slot)
+    TORVANE_WORKSPACE_NUMBERS(TORVANE_WS_PLACE)
+#undef TORVANE_WS_PLACE
+    s->product_area_size = product_area_words(2 * s->max_length + 3);
+    const std::size_t area_words = area_offset(scratch_area_count, s);
     // calloc's blocks are 16-byte aligned on x86-64, on Linux and on Windows.
     s->scratch_area_block =
         static_cast<mr_digit*>(engine_alloc(static_cast<int>(area_words), static_cast<int>(sizeof(mr_digit))));
-    if (s->scratch_area_block != nullptr) init_installed_context();
+    // The installed Montgomery context, with no modulus yet; its n' lives
+    // at the head of the reduce area.
+    if (s->scratch_area_block != nullptr) s->monty = {s->modulus, 0, 0, 0, installed_nprime_home(), 0};
 
     s->trace_depth--;
     return s;
@@ -462,102 +455,32 @@ void release_engine() {
     engine_instance = nullptr;
 }
 
-// ---- The worker pool's instances --------------------------------------------------
-//
-// start_pool makes the engine instances the pool computes on, each with the
-// starting instance's room (digits of its base for max_length - 1 words):
-// one for each worker and one lent to the calling thread for its tasks. The
-// pool (pool.cpp) only runs tasks on them; stop_pool ends it and frees them.
-
-namespace {
-
-// Plain records, never destroyed: a process may stop the pool from the
-// destructor of a static object, after the static objects of this file
-// would have gone.
-constexpr int most_pool_threads = 64;
-std::mutex pool_instances_mutex;
-mr_state* pool_instances[most_pool_threads];  // [0]: the caller's, then the workers'
-int pool_instance_count = 0;
-int pool_thread_count = 1;
-
-// Frees the instances of pool_instances.
-void release_pool_instances() {
-    mr_state* mine = use_engine(nullptr);
-    for (int k = 0; k < pool_instance_count; ++k) {
-        use_engine(pool_instances[k]);
-        release_engine();
-        pool_instances[k] = nullptr;
-    }
-    pool_instance_count = 0;
-    use_engine(mine);
-}
-
-// The number of threads asked for: `threads` when positive, else
-// TORVANE_THREADS when set, else the processor count; at most 64.
-int threads_wanted(int threads) {
-    constexpr int most = most_pool_threads;
-    if (threads <= 0) {
-        if (const char* text = std::getenv("TORVANE_THREADS"); text != nullptr && *text != '\0') {
-            char* end = nullptr;
-            const long n = std::strtol(text, &end, 10);
-            threads = *end == '\0' && n > 0 ? static_cast<int>(std::min<long>(n, most)) : 1;
-        } else {
-            threads = static_cast<int>(std::thread::hardware_concurrency());
-        }
-    }
-    return std::clamp(threads, 1, most);
-}
-
-}  // namespace
-
-int start_pool(int threads) {
-    const std::lock_guard<std::mutex> lock(pool_instances_mutex);
-    if (pool_thread_count > 1) return pool_thread_count;
-    mr_state* s = engine_instance;
-    if (s == nullptr || !s->initialised) return 1;
-    const int wanted = threads_wanted(threads);
-    if (wanted <= 1) return 1;
-    int spin = 200;
-    if (const char* text = std::getenv("TORVANE_POOL_SPIN_US"); text != nullptr && *text != '\0')
-        spin = std::max(0, std::atoi(text));
-
-    // A worker whose instance cannot be made (no memory) is not started.
-    const int digits = (s->max_length - 1) * s->digits_per_word;
-    const std::uint32_t base = s->instance_base;
-    mr_state* mine = use_engine(nullptr);
-    for (int k = 0; k < wanted; ++k) {
-        mr_state* made = mirsys(digits, base);
-        if (made == nullptr || !made->initialised) {
-            if (made != nullptr) release_engine();
-            break;
-        }
-        made->error_continue = 1;
-        pool_instances[pool_instance_count++] = made;
-    }
-    use_engine(mine);
-    const int workers = pool_instance_count - 1;
-    if (workers < 1 || !pool_start(pool_instances[0], pool_instances + 1, workers, spin, use_engine)) {
-        release_pool_instances();
-        return 1;
-    }
-    pool_thread_count = workers + 1;
-    return pool_thread_count;
-}
-
-void stop_pool() {
-    const std::lock_guard<std::mutex> lock(pool_instances_mutex);
-    if (pool_thread_count <= 1) return;
-    pool_stop();
-    release_pool_instances();
-    pool_thread_count = 1;
-}
-
-int pool_threads() {
-    const std::lock_guard<std::mutex> lock(pool_instances_mutex);
-    return pool_thread_count;
-}
-
 // ---- Settings -------------------------------------------------------------------
+
+// Replaces the engine's text buffer by one of len characters (len + 1
+// bytes); len = 0 leaves the engine without one, a negative len does
+// nothing. When the new buffer cannot be had, the old one stays.
+void set_io_buffer_size(int len) {
+    routine_trace trace(rn_set_io_buffer_size);
+    if (len < 0) return;
+    mr_state* s = engine_instance;
+    char* fresh = nullptr;
+    if (len > 0) {
+        if (len == INT_MAX) {
+            report_error(mr_error_out_of_space);
+            return;
+        }
+        fresh = static_cast<char*>(engine_alloc(len + 1, 1));
+        if (fresh == nullptr) return;
+    }
+    if (s->io_buffer != nullptr) {
+        std::memset(s->io_buffer, 0, static_cast<std::size_t>(s->io_buffer_size));
+        engine_free(s->io_buffer);
+    }
+    s->io_buffer = fresh;
+    s->io_buffer_size = len;
+}
+
 
 void set_error_continue(int on) { engine_instance->error_continue = on; }
 
@@ -727,18 +650,3 @@ int compare_numbers(const bignum* x, const bignum* y) {
     return 0;
 }
 
-int get_digit(const bignum* x, int k) {
-    const mr_state* s = engine_instance;
-    TORVANE_EXPECTS(k >= 1);
-    std::uint32_t w = x->w[(k - 1) / s->digits_per_word];
-    if (s->digits_per_word == 1) return static_cast<int>(w);
-    for (int i = 0; i < (k - 1) % s->digits_per_word; ++i) w /= s->external_base;
-    return static_cast<int>(w % s->external_base);
-}
-
-int digit_count(const bignum* x) {
-    if (x->len == 0) return 0;
-    int n = length_of(x) * engine_instance->digits_per_word;
-    while (n > 0 && get_digit(x, n) == 0) --n;
-    return n;
-}

@@ -46,6 +46,7 @@
 #include <cstring>
 
 #include "internal.h"
+#include "text.h"
 #include "workspace.h"
 #include "kernels.h"
 #include "thresholds.h"
@@ -1118,28 +1119,4 @@ int cotstr(const bignum* x, char* text) {
     }
     restore_radix(s, working);
     return count;
-}
-
-// Replaces the engine's text buffer by one of len characters (len + 1
-// bytes); len = 0 leaves the engine without one, a negative len does
-// nothing. When the new buffer cannot be had, the old one stays.
-void set_io_buffer_size(int len) {
-    routine_trace trace(rn_set_io_buffer_size);
-    if (len < 0) return;
-    mr_state* s = engine_instance;
-    char* fresh = nullptr;
-    if (len > 0) {
-        if (len == INT_MAX) {
-            report_error(mr_error_out_of_space);
-            return;
-        }
-        fresh = static_cast<char*>(engine_alloc(len + 1, 1));
-        if (fresh == nullptr) return;
-    }
-    if (s->io_buffer != nullptr) {
-        std::memset(s->io_buffer, 0, static_cast<std::size_t>(s->io_buffer_size));
-        engine_free(s->io_buffer);
-    }
-    s->io_buffer = fresh;
-    s->io_buffer_size = len;
 }

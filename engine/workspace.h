@@ -33,66 +33,66 @@
 
 #include "internal.h"
 
-// The workspace numbers by their slot in the workspace block. The double
-// numbers (the accumulator, scratch5 to scratch7) also fill the slot after
-// theirs; the installed modulus (slot 21) is not a temporary and has no
-// claim.
-enum class ws : int {
-    accumulator = 0,  // double
-    scratch1 = 2,
-    scratch2 = 3,
-    scratch3 = 4,
-    scratch4 = 5,
-    scratch5 = 6,   // double
-    scratch6 = 8,   // double
-    scratch7 = 10,  // double
-    scratch8 = 12,
-    scratch9 = 13,
-    scratch10 = 14,
-    scratch11 = 15,
-    scratch12 = 16,
-    scratch13 = 17,
-    scratch14 = 18,
-    scratch15 = 19,
-    context_nprime = 20,
-    even_base = 22,
-    even_exponent = 23,
-    even_low = 24,
-    even_power = 25,
-    even_odd_part = 26,
-};
-static_assert(static_cast<int>(ws::even_odd_part) < workspace_slot_count);
+// The workspace numbers by their slot in the workspace block
+// (TORVANE_WORKSPACE_NUMBERS, internal.h): every one but the installed
+// modulus, which is not a temporary and has no claim.
+#define TORVANE_WS_ENUM_field(name, slot) name = slot,
+#define TORVANE_WS_ENUM_indexed(name, slot) name = slot,
+#define TORVANE_WS_ENUM_slot(name, slot) name = slot,
+#define TORVANE_WS_ENUM_fixed(name, slot)
+#define TORVANE_WS_ENUM(kind, name, slot, slots, label) TORVANE_WS_ENUM_##kind(name, slot)
+enum class ws : int { TORVANE_WORKSPACE_NUMBERS(TORVANE_WS_ENUM) };
+
+// x for the numbers routines reach by number (scratch1 to scratch15), in
+// their order; nothing for the others.
+#define TORVANE_WS_INDEXED_indexed(x) x,
+#define TORVANE_WS_INDEXED_field(x)
+#define TORVANE_WS_INDEXED_slot(x)
+#define TORVANE_WS_INDEXED_fixed(x)
+#define TORVANE_WS_INDEXED_SLOT(kind, name, slot, slots, label) TORVANE_WS_INDEXED_##kind(ws::name)
+#define TORVANE_WS_INDEXED_FIELD(kind, name, slot, slots, label) TORVANE_WS_INDEXED_##kind(&mr_state::name)
 
 // scratch1 .. scratch15 by number: scratch_slot(k) is ws::scratch<k>, for
 // the routines that index their tables.
 constexpr ws scratch_slot(int k) {
-    constexpr ws slots[15] = {ws::scratch1,  ws::scratch2,  ws::scratch3,  ws::scratch4,  ws::scratch5,
-                              ws::scratch6,  ws::scratch7,  ws::scratch8,  ws::scratch9,  ws::scratch10,
-                              ws::scratch11, ws::scratch12, ws::scratch13, ws::scratch14, ws::scratch15};
+    constexpr ws slots[] = {TORVANE_WORKSPACE_NUMBERS(TORVANE_WS_INDEXED_SLOT)};
+    static_assert(sizeof slots / sizeof slots[0] == 15);
     return slots[k - 1];
 }
+
+// What fills each slot of the workspace block: its number's label, one
+// number a slot, every slot filled.
+inline constexpr auto workspace_slot_labels = [] {
+    struct {
+        const char* names[workspace_slot_count] = {};
+        bool tiled = true;
+    } t;
+#define TORVANE_WS_LABEL(kind, name, slot, slots, label) \
+    for (int i = slot; i < slot + slots; ++i) {          \
+        if (t.names[i] != nullptr) t.tiled = false;       \
+        t.names[i] = label;                               \
+    }
+    TORVANE_WORKSPACE_NUMBERS(TORVANE_WS_LABEL)
+#undef TORVANE_WS_LABEL
+    for (const char* l : t.names)
+        if (l == nullptr) t.tiled = false;
+    return t;
+}();
+static_assert(workspace_slot_labels.tiled, "the workspace numbers overlap or leave a slot empty");
 
 // The number in `slot`: the instance's field where it has one, so that a
 // claim of a constant slot compiles to one load.
 inline bignum* workspace_at(ws slot) {
     mr_state* s = engine_instance;
     switch (slot) {
-    case ws::accumulator: return s->accumulator;
-    case ws::scratch1: return s->scratch1;
-    case ws::scratch2: return s->scratch2;
-    case ws::scratch3: return s->scratch3;
-    case ws::scratch4: return s->scratch4;
-    case ws::scratch5: return s->scratch5;
-    case ws::scratch6: return s->scratch6;
-    case ws::scratch7: return s->scratch7;
-    case ws::scratch8: return s->scratch8;
-    case ws::scratch9: return s->scratch9;
-    case ws::scratch10: return s->scratch10;
-    case ws::scratch11: return s->scratch11;
-    case ws::scratch12: return s->scratch12;
-    case ws::scratch13: return s->scratch13;
-    case ws::scratch14: return s->scratch14;
-    case ws::scratch15: return s->scratch15;
+#define TORVANE_WS_CASE_field(name) \
+    case ws::name: return s->name;
+#define TORVANE_WS_CASE_indexed(name) TORVANE_WS_CASE_field(name)
+#define TORVANE_WS_CASE_slot(name)
+#define TORVANE_WS_CASE_fixed(name)
+#define TORVANE_WS_CASE(kind, name, slot, slots, label) TORVANE_WS_CASE_##kind(name)
+        TORVANE_WORKSPACE_NUMBERS(TORVANE_WS_CASE)
+#undef TORVANE_WS_CASE
     default: return number_in_block(s->workspace_block, static_cast<int>(slot), s->max_length - 1);
     }
 }
@@ -118,15 +118,9 @@ static_assert(area_claim_bit + scratch_area_count <= 32);
 #ifndef NDEBUG
 // The name of what bit `bit` stands for.
 inline const char* claim_name(int bit) {
-    static constexpr const char* slots[workspace_slot_count] = {
-        "the accumulator", "the accumulator", "scratch1",      "scratch2",      "scratch3",         "scratch4",
-        "scratch5",        "scratch5",        "scratch6",      "scratch6",      "scratch7",         "scratch7",
-        "scratch8",        "scratch9",        "scratch10",     "scratch11",     "scratch12",        "scratch13",
-        "scratch14",       "scratch15",       "context_nprime", "the modulus",  "even_base",        "even_exponent",
-        "even_low",        "even_power",      "even_odd_part"};
     static constexpr const char* areas[scratch_area_count] = {"the product area", "the reduction area",
                                                               "the division area", "the conversion area"};
-    return bit < area_claim_bit ? slots[bit] : areas[bit - area_claim_bit];
+    return bit < area_claim_bit ? workspace_slot_labels.names[bit] : areas[bit - area_claim_bit];
 }
 
 [[noreturn]] inline void claim_failed(int bit, claim_site where) {
@@ -283,11 +277,7 @@ inline mr_digit* installed_nprime_home() { return scratch_words(area_reduce) + 4
 // or workspace_claim); one indexed load.
 inline bignum* scratch_number(int k) {
     TORVANE_EXPECTS(k >= 1 && k <= 15);
-    static constexpr bignum* mr_state::*numbers[15] = {
-        &mr_state::scratch1,  &mr_state::scratch2,  &mr_state::scratch3,  &mr_state::scratch4,  &mr_state::scratch5,
-        &mr_state::scratch6,  &mr_state::scratch7,  &mr_state::scratch8,  &mr_state::scratch9,  &mr_state::scratch10,
-        &mr_state::scratch11, &mr_state::scratch12, &mr_state::scratch13, &mr_state::scratch14, &mr_state::scratch15,
-    };
+    static constexpr bignum* mr_state::*numbers[] = {TORVANE_WORKSPACE_NUMBERS(TORVANE_WS_INDEXED_FIELD)};
     return engine_instance->*numbers[k - 1];
 }
 

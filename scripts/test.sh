@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test on a fresh Debian 12 machine: installs what is
-# missing; checks that the engine reaches its scratch only through claims;
+# missing; checks that the engine reaches its scratch only through claims
+# and that its layers hold;
 # builds the suite twice (plain, and with AddressSanitizer and
 # UndefinedBehaviorSanitizer) and runs it in both builds (the quick tier of
 # the differential checks against GMP among the tests); runs the job runner's
@@ -27,9 +28,13 @@ echo "== Scratch claims =="
 # Every workspace number and scratch area is reached through a claim, which
 # debug builds check at run time (engine/workspace.h).
 scripts/workspace_table.sh --check
+# The engine's modules include only their own and lower ones (engine/README.md).
+scripts/layers.sh
 
 echo "== plain build =="
 run_suite build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# ... and call only into their own and lower ones, read from the objects.
+scripts/layers.sh --calls build/test
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build =="
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:halt_on_error=1

@@ -13,12 +13,19 @@
 set -euo pipefail
 cd "$(dirname "$0")/../engine"
 
+# The workspace numbers, from their one list (TORVANE_WORKSPACE_NUMBERS in
+# internal.h): kind, name, slot and slots a line.
+numbers=$(sed -n 's/^ *X(\([a-z]*\), \([a-z_0-9]*\), \([0-9]*\), \([0-9]*\), .*/\1 \2 \3 \4/p' internal.h)
+[[ -n "$numbers" ]] || { echo "no workspace numbers found in internal.h"; exit 1; }
+# Those the record holds a pointer to, as an alternation for grep.
+fields=$(awk '$1 == "field" || $1 == "indexed" { printf "%s%s", sep, $2; sep = "|" }' <<< "$numbers")
+
 if [[ "${1:-}" == "--check" ]]; then
     # Outside workspace.h (the claims) and state.cpp (where mirsys places
     # the numbers), a workspace number or area is reached only in a claim's
     # line (an area's size may be asked anywhere); the one exception is a
     # precondition naming the accumulator.
-    bad=$(grep -nE -- '->(accumulator|scratch[0-9]+)\b|\bscratch_words\(|\bscratch_number\(' \
+    bad=$(grep -nE -- "->($fields)\\b|\\bscratch_words\\(|\\bscratch_number\\(" \
               ./*.cpp ./*.h |
           grep -vE '^\./(workspace\.h|state\.cpp|internal\.h):' |
           grep -vE 'claim|TORVANE_EXPECTS|^[^:]+:[0-9]+: *//' || true)
@@ -30,6 +37,10 @@ if [[ "${1:-}" == "--check" ]]; then
     echo "every workspace number and scratch area is reached through a claim"
     exit 0
 fi
+
+echo "workspace numbers (slot: name; * double length, - no claim):"
+awk '{ printf "  %2d: %s%s\n", $3, $2, ($4 == 2 ? " *" : "") ($1 == "fixed" ? " -" : "") }' <<< "$numbers"
+echo
 
 for file in *.cpp; do
     awk -v file="$file" '

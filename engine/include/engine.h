@@ -201,8 +201,6 @@ bool cancel_point();
 // started). stop_pool ends them; no computation may be running then.
 int start_pool(int threads);
 void stop_pool();
-// Threads a computation may use: 1 without a pool.
-int pool_threads();
 
 // ---- Arithmetic ---------------------------------------------------------------
 

@@ -6,6 +6,7 @@
 
 #include "engine_fixture.h"
 #include "reference_arith.h"
+#include "gcd.h"
 
 namespace {
 

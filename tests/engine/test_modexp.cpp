@@ -2,6 +2,8 @@
 // mad, on odd moduli (Montgomery paths) and even moduli (classical paths),
 // the windowing stressed by exponents full of zero runs.
 #include "engine_fixture.h"
+#include "montgomery.h"
+#include "modexp.h"
 
 namespace {
 

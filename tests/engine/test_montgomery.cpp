@@ -1,6 +1,8 @@
 // Montgomery set-up, conversion and products for one-word, many-word and
 // max_length-word odd moduli; expected values come from divide and mad.
 #include "engine_fixture.h"
+#include "primitives.h"
+#include "montgomery.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include "engine_fixture.h"
 #include "reference_arith.h"
 #include "thresholds.h"
+#include "multiply_divide.h"
 
 namespace {
 

@@ -14,6 +14,9 @@
 #include "internal.h"
 #include "pool.h"
 #include "thresholds.h"
+#include "primitives.h"
+#include "powers.h"
+#include "montgomery.h"
 
 namespace {
 

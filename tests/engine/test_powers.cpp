@@ -5,6 +5,7 @@
 
 #include "engine_fixture.h"
 #include "reference_arith.h"
+#include "powers.h"
 
 namespace {
 

@@ -7,6 +7,9 @@
 
 #include "engine_fixture.h"
 #include "internal.h"
+#include "primitives.h"
+#include "montgomery.h"
+#include "primality.h"
 
 namespace {
 

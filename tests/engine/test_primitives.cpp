@@ -3,6 +3,7 @@
 #include <climits>
 
 #include "engine_fixture.h"
+#include "primitives.h"
 
 namespace {
 

@@ -12,6 +12,7 @@
 
 #include "engine_fixture.h"
 #include "workspace.h"
+#include "primitives.h"
 
 using StateTest = EngineTest;
 
@@ -191,16 +192,6 @@ TEST_F(StateTest, CopyClearsTheLongerTargetsUpperWords) {
     copy_number(nullptr, longer);
     EXPECT_EQ(longer->len, 0u);
     expect_well_formed(longer, state->max_length);
-}
-
-TEST_F(StateTest, DigitsInTheExternalBase) {
-    bignum* x = num(0x1234);
-    EXPECT_EQ(get_digit(x, 1), 4);
-    EXPECT_EQ(get_digit(x, 4), 1);
-    EXPECT_EQ(get_digit(x, 5), 0);
-    EXPECT_EQ(digit_count(x), 4);
-    EXPECT_EQ(digit_count(num(0)), 0);
-    EXPECT_EQ(digit_count(words({0, 0x10})), 10);
 }
 
 TEST_F(StateTest, RandomWordsRefillEvery37Calls) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine_fixture.h"
+#include "text.h"
 
 namespace {
 

@@ -13,6 +13,8 @@
 #include <gtest/gtest.h>
 
 #include "internal.h"
+#include "montgomery.h"
+#include "modexp.h"
 
 namespace {
 

@@ -11,10 +11,8 @@
 #include <algorithm>
 #include <climits>
 
-#include "hgcd.h"
 #include "kernels.h"
 #include "oracle.h"
-#include "thresholds.h"
 
 using namespace oracle;
 
@@ -26,36 +24,26 @@ long long int_value_of(const mpz_class& v) {
     return v < 0 ? -(1ll << 30) : (1ll << 30);
 }
 
-// How a case runs, set for its call and put back after it: now and then
-// with the half-GCD's blocks from a length the numbers reach (its measured
-// threshold lies beyond them), from 768 words (blocks at the top, blocks
-// inside blocks from 1536) or from 64 (several levels), so that the blocks
-// keep meeting GMP; now and then on the portable kernels, so that the
-// passes' loops of both paths do.
+// How a case runs, set for its call and put back after it: now and then on
+// the portable kernels, so that the passes' loops of both paths meet GMP.
 struct case_settings {
-    int saved_words;
     bool portable;
-    explicit case_settings(context& c)
-        : saved_words(select_hgcd_words(c.r.chance(40) ? (c.r.coin() ? 768 : 64) : hgcd_threshold)),
-          portable(c.r.chance(20) && select_kernel_path(kernel_path::portable)) {
-        c.note("blocks from (words)", hgcd_words());
+    explicit case_settings(context& c) : portable(c.r.chance(20) && select_kernel_path(kernel_path::portable)) {
         if (portable) c.tally("portable kernels");
-        if (hgcd_words() < hgcd_threshold) c.tally(hgcd_words() == 64 ? "blocks from 64 words" : "blocks from 768 words");
     }
     ~case_settings() {
-        select_hgcd_words(saved_words);
         if (portable && !select_kernel_path(kernel_path::bmi2_adx)) select_kernel_path(kernel_path::portable);
     }
     case_settings(const case_settings&) = delete;
     case_settings& operator=(const case_settings&) = delete;
 };
 
-// A length at which the half-GCD changes course, give or take two words:
-// its threshold (a block at the top), twice it (a block inside a block)
-// and the largest numbers.
+// A length at which the Lehmer passes change course, give or take two
+// words: four words (up to which a pass's leading values are the remainders
+// themselves) and the largest numbers.
 int threshold_length(context& c, int max_words) {
-    const int points[] = {hgcd_words(), 2 * hgcd_words(), max_words};
-    const int words = points[c.r.below(3)] + static_cast<int>(c.r.below(5)) - 2;
+    const int points[] = {4, max_words};
+    const int words = points[c.r.below(2)] + static_cast<int>(c.r.below(5)) - 2;
     return std::clamp(words, 1, max_words);
 }
 

@@ -19,6 +19,8 @@
 #include "oracle.h"
 #include "kernels.h"
 #include "thresholds.h"
+#include "montgomery.h"
+#include "modexp.h"
 
 using namespace oracle;
 

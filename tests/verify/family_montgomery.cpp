@@ -5,6 +5,7 @@
 #include "kernels.h"
 #include "oracle.h"
 #include "thresholds.h"
+#include "montgomery.h"
 
 using namespace oracle;
 

@@ -14,6 +14,7 @@
 #include "kernels.h"
 #include "oracle.h"
 #include "thresholds.h"
+#include "multiply_divide.h"
 
 using namespace oracle;
 

@@ -17,6 +17,7 @@
 #include <cstdlib>
 
 #include "oracle.h"
+#include "powers.h"
 
 using namespace oracle;
 

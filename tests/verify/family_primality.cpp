@@ -23,6 +23,8 @@
 // prime are drawn rarely (a few cases in the long tier's run).
 #include "internal.h"
 #include "oracle.h"
+#include "montgomery.h"
+#include "primality.h"
 
 using namespace oracle;
 

@@ -5,6 +5,7 @@
 // with the dividend's sign; GMP's tdiv_* functions do the same, so no
 // conversion is needed here.
 #include "oracle.h"
+#include "primitives.h"
 
 using namespace oracle;
 
