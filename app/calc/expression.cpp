@@ -334,7 +334,7 @@ private:
             ++p_;
             return {static_cast<int>(open), static_cast<int>(p_)};
         }
-        if (std::strchr("*/%^!),=", c) != nullptr)
+        if (c != '\0' && std::strchr("*/%^!),=", c) != nullptr)
             fail_at("operand expected", p_);
         else
             fail_at("unexpected " + character_name(code_point_at(t_, p_)), p_);
