@@ -7,11 +7,12 @@
 #                               each fuzz target for 60 seconds, and the
 #                               valgrind memcheck of a torvane-headless
 #                               session (BUILD_DIR holds the plain build)
-#   verify.sh fuzz SECONDS      each fuzz target for SECONDS, the three side
+#   verify.sh fuzz SECONDS      each fuzz target for SECONDS, the four side
 #                               by side, with their findings kept in
 #                               build/fuzz-runs
-#   verify.sh long [SEED]       the long tier: millions of engine cases and
-#                               200,000 calculator cases, seeded (default: the
+#   verify.sh long [SEED]       the long tier: millions of engine cases,
+#                               200,000 calculator cases and 100,000 cases of
+#                               the expression line, seeded (default: the
 #                               current time), in build/verify-long
 #   verify.sh memcheck BUILD_DIR   the memory check alone
 #
@@ -33,26 +34,30 @@ root=$(pwd)
 jobs=$(nproc)
 
 fuzz_build=${TORVANE_FUZZ_BUILD:-$root/build/fuzz}
-targets="cinstr field headless"
+targets="cinstr field headless expression"
 
 build_fuzzers() {
     cmake -S "$root/tests/verify/fuzz" -B "$fuzz_build" -G Ninja \
         -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
     cmake --build "$fuzz_build" -j "$jobs"
     rm -rf "$fuzz_build/seeds"
-    mkdir -p "$fuzz_build/seeds/cinstr" "$fuzz_build/seeds/field" "$fuzz_build/seeds/headless"
+    mkdir -p "$fuzz_build/seeds/cinstr" "$fuzz_build/seeds/field" "$fuzz_build/seeds/headless" \
+        "$fuzz_build/seeds/expression"
     "$fuzz_build/make_seeds" "$fuzz_build/seeds"
 }
 
 # The longest input each target takes: fuzz_cinstr reads at most 70000
 # bytes; a field takes 65531 characters after its two bytes of base and
 # field, and one more reaches the refusal of a longer paste; a script may
-# type five operands at that limit amid a kilobyte of other commands.
+# type five operands at that limit amid a kilobyte of other commands; the
+# expression line takes a megabyte after its byte of base, and one more
+# byte reaches the refusal of a longer text.
 max_len_of() {
     case "$1" in
         cinstr) echo 70000 ;;
         field) echo 65534 ;;
         headless) echo 330000 ;;
+        expression) echo 1048578 ;;
     esac
 }
 
@@ -80,7 +85,7 @@ fuzz_one() {
         run_fuzzer "$target" "$(( seconds - half ))" "$work" 0 full "$fuzz_build/seeds/$target"
 }
 
-# fuzz_all SECONDS WORKDIR: the three targets side by side; a report of
+# fuzz_all SECONDS WORKDIR: the four targets side by side; a report of
 # each, and on a fault the end of its logs.
 fuzz_all() {
     local seconds=$1 work=$2 status=0 pids="" p target
@@ -145,7 +150,7 @@ case "${1:-}" in
         echo "== fuzz targets (clang, AddressSanitizer + UndefinedBehaviorSanitizer), 60 s each =="
         build_fuzzers
         work=$(mktemp -d)
-        # The three run side by side: a minute in all.
+        # The four run side by side: a minute in all.
         fuzz_all 60 "$work" || exit 1
         rm -rf "$work"
         memcheck "$build"
@@ -173,6 +178,7 @@ case "${1:-}" in
         wait $p1 || status=1
         wait $p2 || status=1
         "$bin/torvane_calc_oracle" --cases 200000 --seed "$seed" || status=1
+        "$bin/torvane_calc_oracle" --expressions --cases 100000 --seed "$seed" || status=1
         echo "long tier: $(( $(date +%s) - start )) s, seed $seed"
         exit $status
         ;;
