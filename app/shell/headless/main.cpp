@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (argc > 2 || (argc == 2 && argv[1][0] == '-' && argv[1][1] != '\0')) {
-        std::fprintf(stderr, "error: torvane-headless takes --help, --version or one script FILE\n%s", headless_usage);
+        std::fprintf(stderr, "error: torvane-headless takes --help, --version or one script FILE\n");
         return 2;
     }
     if (argc == 2 && std::strcmp(argv[1], "-") != 0) {
