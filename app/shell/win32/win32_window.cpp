@@ -133,9 +133,14 @@ void win32_window::make_expression_row()
         const RECT r = {units.left, units.top, units.left + units.right, units.top + units.bottom};
         const bool line = c.id == IDC_EXPRESSION;
         const DWORD style = WS_CHILD | WS_VISIBLE | (line ? WS_TABSTOP | ES_AUTOHSCROLL : SS_LEFT);
-        row_[i] = CreateWindowExA(line ? WS_EX_STATICEDGE : 0, line ? "EDIT" : "STATIC", c.caption, style, r.left,
-                                  r.top, r.right - r.left, r.bottom - r.top, dialog_,
-                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance_, nullptr);
+        const auto menu = reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id));
+        // The line is a Unicode control, so that whatever is typed or pasted
+        // reaches the dialog logic as it is (UTF-8) and a character that is
+        // no part of an expression is named by its own code point.
+        row_[i] = line ? CreateWindowExW(WS_EX_STATICEDGE, L"EDIT", L"", style, r.left, r.top, r.right - r.left,
+                                         r.bottom - r.top, dialog_, menu, instance_, nullptr)
+                       : CreateWindowExA(0, "STATIC", c.caption, style, r.left, r.top, r.right - r.left,
+                                         r.bottom - r.top, dialog_, menu, instance_, nullptr);
         if (row_[i] == nullptr)
             continue;
         // Last among the dialog's children: after the template's controls

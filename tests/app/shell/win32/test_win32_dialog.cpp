@@ -663,6 +663,11 @@ TEST_F(Win32Dialog, EnterEvaluatesTheExpressionLine)
     ASSERT_TRUE(pump_until([this] { return !window->busy(); }));
     EXPECT_EQ(text(IDC_STATUS), "Expression: unknown name 'q' at column 5");
     EXPECT_EQ(text(IDC_FIELD_Y), "6");
+    // A character beyond the code page is named by its own code point.
+    SetWindowTextW(item(IDC_EXPRESSION), L"1 + \u20AC");
+    press(VK_RETURN);
+    ASSERT_TRUE(pump_until([this] { return !window->busy(); }));
+    EXPECT_EQ(text(IDC_STATUS), "Expression: unexpected U+20AC at column 5");
 }
 
 }  // namespace
