@@ -1371,7 +1371,7 @@ private:
             if (!eval(n.kids[i], a[i])) return false;
         switch (n.kind) {
             case enode::lit: v = n.value; return true;
-            case enode::reg: v = regs_[n.index]; return true;
+            case enode::reg: v = regs_[n.index]; return bits(v) <= 65530 || too_long(n, "the register");
             case enode::neg: v = -a[0]; return true;
             case enode::pos: v = a[0]; return true;
             case enode::add: v = a[0] + a[1]; return bits(v) <= 65530 || too_long(n, "the sum");
