@@ -1126,6 +1126,14 @@ private:
         return add_node(std::move(n));
     }
 
+    // A literal of at most max_bits bits, where a register could be longer.
+    int literal_leaf(long long max_bits) {
+        enode n;
+        n.kind = enode::lit;
+        n.value = literal_value(max_bits);
+        return add_node(std::move(n));
+    }
+
     // A small value: a literal below 2^bits, now and then signed or a sum.
     int small(int bits_max) {
         enode n;
@@ -1200,16 +1208,17 @@ private:
             case 9: return with_kids(enode::f_gcd, {node(d), node(d)});
             case 10: return with_kids(enode::f_lcm, {node(d), node(d)});
             case 11: {
-                // Exponents and moduli whose power stays cheap.
-                const int m = r_.chance(10) ? small(2) : leaf(r_.chance(90) ? 512 : 4096);
-                return with_kids(enode::f_powmod, {node(d), r_.chance(80) ? small(64) : leaf(1024), m});
+                // Exponents and moduli whose power stays cheap (literals: a
+                // register may have 65530 bits).
+                const int m = r_.chance(10) ? small(2) : literal_leaf(r_.chance(90) ? 512 : 4096);
+                return with_kids(enode::f_powmod, {node(d), r_.chance(80) ? small(64) : literal_leaf(1024), m});
             }
             case 12: return with_kids(enode::f_inv, {node(d), r_.chance(10) ? small(2) : leaf(2048)});
             case 13: return with_kids(enode::f_root, {node(d), r_.chance(90) ? small(4) : node(d)});
             case 14: return with_kids(enode::f_sqrt, {node(d)});
             case 15: return with_kids(enode::f_abs, {node(d)});
             case 16: return with_kids(enode::f_bits, {node(d)});
-            case 17: return with_kids(enode::f_isprime, {r_.chance(70) ? leaf(96) : small(40)});
+            case 17: return with_kids(enode::f_isprime, {r_.chance(70) ? literal_leaf(96) : small(40)});
             default: return leaf();
         }
     }
@@ -1492,7 +1501,7 @@ private:
 
 struct expression_reach {
     long long values = 0, errors = 0, assignments = 0;
-    std::map<std::string, long long> messages;  // by kind of message
+    std::map<std::string, long long> messages;  // by kind of error
 };
 expression_reach expression_reached;
 
@@ -1526,8 +1535,11 @@ bool run_expression_case(memory_window& w, model& m, std::uint64_t seed, std::st
             if (e.target() >= 0) ++expression_reached.assignments;
         } else {
             ++expression_reached.errors;
-            const std::size_t cut = message.find_first_of("0123456789'(");
-            ++expression_reached.messages[message.substr(12, cut == std::string::npos ? 30 : std::min<std::size_t>(cut - 12, 30))];
+            static const char* const kinds[] = {"has more than 65530 bits", "division by zero", "is not an integer",
+                                                "factorial of a negative", "modulus 0", "inverse", "root index",
+                                                "even root"};
+            for (const char* kind : kinds)
+                if (message.find(kind) != std::string::npos) ++expression_reached.messages[kind];
         }
         run.expression(e.text(), ok ? (e.target() >= 0 ? e.target() : ANS) : -1, value, message);
     }
