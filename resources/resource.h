@@ -56,4 +56,9 @@
 #define IDC_CL_ANS 1067
 #define IDC_TO_X 1068
 
+/* The expression line and its label, beside the dialog's own controls and
+   made by the program at run time (ids outside the template's). */
+#define IDC_EXPRESSION 1080
+#define IDC_EXPRESSION_LABEL 1081
+
 #endif

@@ -7,11 +7,12 @@
 #                               each fuzz target for 60 seconds, and the
 #                               valgrind memcheck of a torvane-headless
 #                               session (BUILD_DIR holds the plain build)
-#   verify.sh fuzz SECONDS      each fuzz target for SECONDS, the four side
+#   verify.sh fuzz SECONDS      each fuzz target for SECONDS, the five side
 #                               by side, with their findings kept in
 #                               build/fuzz-runs
-#   verify.sh long [SEED]       the long tier: millions of engine cases and
-#                               200,000 calculator cases, seeded (default: the
+#   verify.sh long [SEED]       the long tier: millions of engine cases,
+#                               200,000 calculator cases and 100,000 cases of
+#                               the expression line, seeded (default: the
 #                               current time), in build/verify-long
 #   verify.sh memcheck BUILD_DIR   the memory check alone
 #
@@ -33,14 +34,15 @@ root=$(pwd)
 jobs=$(nproc)
 
 fuzz_build=${TORVANE_FUZZ_BUILD:-$root/build/fuzz}
-targets="cinstr field headless session"
+targets="cinstr field headless session expression"
 
 build_fuzzers() {
     cmake -S "$root/tests/verify/fuzz" -B "$fuzz_build" -G Ninja \
         -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
     cmake --build "$fuzz_build" -j "$jobs"
     rm -rf "$fuzz_build/seeds"
-    mkdir -p "$fuzz_build/seeds/cinstr" "$fuzz_build/seeds/field" "$fuzz_build/seeds/headless" "$fuzz_build/seeds/session"
+    mkdir -p "$fuzz_build/seeds/cinstr" "$fuzz_build/seeds/field" "$fuzz_build/seeds/headless" \
+        "$fuzz_build/seeds/session" "$fuzz_build/seeds/expression"
     "$fuzz_build/make_seeds" "$fuzz_build/seeds"
 }
 
@@ -49,13 +51,16 @@ build_fuzzers() {
 # field, and one more reaches the refusal of a longer paste; a script may
 # type five operands at that limit amid a kilobyte of other commands; a
 # session of a dozen entries of the longest values (the reader's own cap,
-# 4 MiB, is checked by test_session).
+# 4 MiB, is checked by test_session); the expression line takes a megabyte
+# after its byte of base, and one more byte reaches the refusal of a longer
+# text.
 max_len_of() {
     case "$1" in
         cinstr) echo 70000 ;;
         field) echo 65534 ;;
         headless) echo 330000 ;;
         session) echo 200000 ;;
+        expression) echo 1048578 ;;
     esac
 }
 
@@ -83,7 +88,7 @@ fuzz_one() {
         run_fuzzer "$target" "$(( seconds - half ))" "$work" 0 full "$fuzz_build/seeds/$target"
 }
 
-# fuzz_all SECONDS WORKDIR: the four targets side by side; a report of
+# fuzz_all SECONDS WORKDIR: the targets side by side; a report of
 # each, and on a fault the end of its logs.
 fuzz_all() {
     local seconds=$1 work=$2 status=0 pids="" p target
@@ -148,7 +153,7 @@ case "${1:-}" in
         echo "== fuzz targets (clang, AddressSanitizer + UndefinedBehaviorSanitizer), 60 s each =="
         build_fuzzers
         work=$(mktemp -d)
-        # The four run side by side: a minute in all.
+        # The five run side by side: a minute in all.
         fuzz_all 60 "$work" || exit 1
         rm -rf "$work"
         memcheck "$build"
@@ -176,6 +181,7 @@ case "${1:-}" in
         wait $p1 || status=1
         wait $p2 || status=1
         "$bin/torvane_calc_oracle" --cases 200000 --seed "$seed" || status=1
+        "$bin/torvane_calc_oracle" --expressions --cases 100000 --seed "$seed" || status=1
         echo "long tier: $(( $(date +%s) - start )) s, seed $seed"
         exit $status
         ;;

@@ -115,24 +115,27 @@ int op_root() {
     return result_ok;
 }
 
-int op_factorial() {
-    if (is_negative(X)) return result_negative_factorial;
-    if (compare_with_int(X, max_factorial_argument, work.t2) > 0) return result_factorial_too_big;
-    const int n = int_value(X);
+void factorial_of(int n, bignum* w) {
     if (n <= 1) {
-        set_from_int(1, work.answer);
-        return result_ok;
+        set_from_int(1, w);
+        return;
     }
-    // Two factors a pass: k * (k - 1) < 2^31 for every k the bound above
+    // Two factors a pass: k * (k - 1) < 2^31 for every k the bound of X!
     // lets in, so each pass over the answer's words takes two factors.
     static_assert(std::int64_t{max_factorial_argument} * (max_factorial_argument - 1) <= INT32_MAX);
-    set_from_int(n, work.answer);
+    set_from_int(n, w);
     int k = n - 1;
     for (; k >= 3; k -= 2) {
         core_progress(n - 1 - k, n - 2);
-        premult(work.answer, k * (k - 1), work.answer);
+        premult(w, k * (k - 1), w);
     }
-    if (k == 2) premult(work.answer, 2, work.answer);
+    if (k == 2) premult(w, 2, w);
+}
+
+int op_factorial() {
+    if (is_negative(X)) return result_negative_factorial;
+    if (compare_with_int(X, max_factorial_argument, work.t2) > 0) return result_factorial_too_big;
+    factorial_of(int_value(X), work.answer);
     return result_ok;
 }
 

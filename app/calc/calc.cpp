@@ -6,6 +6,7 @@
 #include <cstring>
 #include <span>
 
+#include "expression.h"
 #include "operations.h"
 #include "radix.h"
 
@@ -413,6 +414,19 @@ bool begin_operation(dialog_window& window, int opcode, calc_job& job) {
     return true;
 }
 
+bool format_value_text(bignum* value, int base, std::string& out) {
+    if (!format_value(value, base)) return false;
+    out = text_buffer;
+    return true;
+}
+
+bool begin_expression(std::string_view text, calc_job& job) {
+    if (expression_is_blank(text)) return false;
+    job.kind = job_kind::expression;
+    job.expression.assign(text);
+    return true;
+}
+
 bool begin_base_switch(int base, calc_job& job) {
     if (base == current_base) return false;
     job.kind = job_kind::base_switch;
@@ -425,14 +439,6 @@ namespace {
 // Positions of Ans and B in field_list.
 constexpr int ans_index = value_field_index(IDC_FIELD_ANS);
 constexpr int b_index = value_field_index(IDC_FIELD_B);
-
-// The field text of `value` in `base` into `out`; false when the engine could
-// not write it.
-bool format_into(bignum* value, int base, std::string& out) {
-    if (!format_value(value, base)) return false;
-    out = text_buffer;
-    return true;
-}
 
 void compute_operation(calc_job& job) {
     char status[status_size] = {};
@@ -464,8 +470,8 @@ void compute_operation(calc_job& job) {
         if (staged) {
             // Results that cannot be shown are not committed: the registers
             // and fields keep the old values.
-            if (format_into(work.answer, current_base, job.text[ans_index]) && show_b)
-                format_into(work.second, current_base, job.text[b_index]);
+            if (format_value_text(work.answer, current_base, job.text[ans_index]) && show_b)
+                format_value_text(work.second, current_base, job.text[b_index]);
             if (!take_engine_error(status, status_size)) {
                 job.commit = true;
                 job.show_b = show_b;
@@ -493,7 +499,7 @@ void compute_operation(calc_job& job) {
 void compute_base_switch(calc_job& job) {
     for (int k = 0; k < field_count; ++k) {
         core_progress(k, field_count);
-        if (!format_into(register_of(field_list[k]), job.base, job.text[k])) {
+        if (!format_value_text(register_of(field_list[k]), job.base, job.text[k])) {
             // Some value cannot be written in the new base: the switch does
             // not happen, and the status line says why.
             char status[status_size] = {};
@@ -576,6 +582,8 @@ void compute_job(calc_job& job) {
     set_progress_hook(engine_progress_step, &job.progress);
     if (job.kind == job_kind::operation)
         compute_operation(job);
+    else if (job.kind == job_kind::expression)
+        compute_expression(job);
     else
         compute_base_switch(job);
     set_progress_hook(nullptr, nullptr);
@@ -586,6 +594,8 @@ void compute_job(calc_job& job) {
 void commit_job(dialog_window& window, calc_job& job) {
     if (job.kind == job_kind::operation)
         commit_operation(window, job);
+    else if (job.kind == job_kind::expression)
+        commit_expression_value(window, job);
     else
         commit_base_switch(window, job);
 }

@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "engine.h"
 #include "progress.h"
@@ -210,6 +211,10 @@ void write_field_text(dialog_window& window, int field_id, const char* text);
 // engine's installed Montgomery modulus valid, whatever step it stopped.
 int take_engine_error(char* status, int size);
 
+// The field text of `value` in `base` into `out`; false when the engine
+// could not write it (its error is then pending).
+bool format_value_text(bignum* value, int base, std::string& out);
+
 // ---- Jobs -------------------------------------------------------------------
 //
 // An operation press and a base switch are jobs in three steps, so that the
@@ -225,12 +230,14 @@ int take_engine_error(char* status, int size);
 // A failed or cancelled job commits nothing but its status line, so every
 // register and field stays as it was before the press.
 
-enum class job_kind { operation, base_switch };
+enum class job_kind { operation, base_switch, expression };
 
 struct calc_job {
     job_kind kind = job_kind::operation;
     int opcode = 0;  // operation
     int base = 0;    // base switch: the new base
+    std::string expression;  // expression: the line's text
+    int target = 0;          // expression: the value field it sets
     // Written by compute_job:
     bool commit = false;          // the results below replace the old ones
     bool show_b = false;          // operation: B receives a second result
@@ -242,7 +249,8 @@ struct calc_job {
     // Back to a fresh job (the progress is reset when the job starts).
     void clear() {
         kind = job_kind::operation;
-        opcode = base = 0;
+        opcode = base = target = 0;
+        expression.clear();
         commit = show_b = verdict = false;
         for (std::string& t : text) t.clear();
         status.clear();
@@ -257,6 +265,10 @@ bool begin_operation(dialog_window& window, int opcode, calc_job& job);
 // Prepares a switch to `base`; false when it is the current base already.
 bool begin_base_switch(int base, calc_job& job);
 
+// Prepares an evaluation of the expression line's `text` (UTF-8); false
+// when the text is blank, and Enter then does nothing at all.
+bool begin_expression(std::string_view text, calc_job& job);
+
 void compute_job(calc_job& job);
 
 void commit_job(dialog_window& window, calc_job& job);
@@ -266,5 +278,11 @@ void commit_job(dialog_window& window, calc_job& job);
 // fields): counted into the running job's progress, and a point at which a
 // cancel request stops the job.
 void core_progress(int done, int total);
+
+// The expression job's own steps (expression_job.cpp): the evaluation on
+// the job's thread, and on the window's thread the one place where an
+// evaluated value reaches a register.
+void compute_expression(calc_job& job);
+void commit_expression_value(dialog_window& window, const calc_job& job);
 
 #endif

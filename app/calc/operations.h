@@ -79,6 +79,9 @@ void prime_verdict(char* status, int size);
 // power without modulus. 1 for n = 0; engine error 10 for n < 0.
 void power_of(bignum* x, int n, bignum* w);
 
+// w = n! for 0 <= n <= max_factorial_argument, by machine-word factors.
+void factorial_of(int n, bignum* w);
+
 // Whether v is 0, 1 or -1: a factor or base whose products and powers have
 // a size known without a bound.
 bool is_unit_or_zero(const bignum* v);

@@ -162,6 +162,10 @@ public:
         runner_.job().clear();
         if (begin_operation(window, opcode, runner_.job())) start(window);
     }
+    void evaluate(dialog_window& window, std::string_view text) {
+        runner_.job().clear();
+        if (begin_expression(text, runner_.job())) start(window);
+    }
     void switch_base(dialog_window& window, int base) {
         runner_.job().clear();
         if (begin_base_switch(base, runner_.job())) start(window);
@@ -303,6 +307,10 @@ void dialog_command(dialog_window& window, int id, int notification) {
         return;
     }
     if (!logic.runner().running()) history_after_command(window, id, notification);
+}
+
+void dialog_expression(dialog_window& window, std::string_view text) {
+    if (!logic.runner().running()) logic.evaluate(window, text);
 }
 
 void dialog_close(dialog_window& window) { exit_dialog(window); }

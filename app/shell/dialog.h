@@ -4,6 +4,8 @@
 #ifndef TORVANE_APP_SHELL_DIALOG_H
 #define TORVANE_APP_SHELL_DIALOG_H
 
+#include <string_view>
+
 #include "window.h"
 
 // The notification code of a button click and of an edit field's change.
@@ -51,6 +53,14 @@ void dialog_command(dialog_window& window, int id, int notification);
 // field cannot hold (Unicode code point `code`); the window left the field
 // as it was. The status says why.
 void dialog_paste_refused(dialog_window& window, int id, unsigned long code);
+
+// Enter in the expression line (IDC_EXPRESSION), whose text is `text`
+// (UTF-8). The line is evaluated as a job, like an operation: its value goes
+// into Ans, or into the register that "NAME =" names, and the status shows
+// the bit lengths; an error changes no register and names what went wrong
+// and where. A blank line does nothing, and so does Enter while a job runs.
+// The windows make the line read-only while a job runs (set_busy).
+void dialog_expression(dialog_window& window, std::string_view text);
 
 // The window's close box: the same as the Exit button.
 void dialog_close(dialog_window& window);

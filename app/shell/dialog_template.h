@@ -270,4 +270,34 @@ inline constexpr pixel_rect stretched(const template_control& c, pixel_rect at, 
     return at;
 }
 
+// ---- The expression line -----------------------------------------------
+//
+// Beside the dialog's own controls, in a row of its own below them: a label
+// and a one-line field in which Enter evaluates an expression (dialog.h,
+// dialog_expression). Both are made by the program at run time, after the
+// template's controls, so the line comes last in the tab order; the window
+// starts taller than the template by the row.
+
+inline constexpr int expression_row_units = 16;
+inline constexpr int window_height_units = dialog_height_units + expression_row_units;
+inline constexpr const char* expression_accessible_name = "Expression";
+
+inline constexpr std::array<template_control, 2> expression_row = {{
+    {IDC_EXPRESSION_LABEL, control_kind::label, "Expression", 2, 270, 42, 10, false, false},
+    // A single-line edit that the user types into (its kind names only
+    // its shape here).
+    {IDC_EXPRESSION, control_kind::status_edit, "", 46, 268, 273, 12, true, true},
+}};
+
+// Where a control of the expression row goes in a window `extra_width` x
+// `extra_height` pixels larger than at the start: down by the extra height,
+// and the line as much wider.
+inline constexpr pixel_rect stretched_row(const template_control& c, pixel_rect at, int extra_width, int extra_height)
+{
+    at.y += extra_height > 0 ? extra_height : 0;
+    if (c.id == IDC_EXPRESSION)
+        at.width += extra_width > 0 ? extra_width : 0;
+    return at;
+}
+
 #endif

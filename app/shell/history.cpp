@@ -74,6 +74,7 @@ std::string caption_of(int opcode) {
 }
 
 std::string display_name(const std::string& op) {
+    if (op == "eval") return "Expression";
     const op_name* n = find_name(op);
     const std::string caption = n != nullptr ? caption_of(n->opcode) : std::string();
     return caption.empty() ? op : caption;
@@ -449,8 +450,35 @@ void history_after_command(dialog_window& window, int id, int notification) {
     history_changed(window, what_of_command(id, notification));
 }
 
+// An expression's text as its entry keeps it: a long one (a pasted number
+// of thousands of digits) shortened in the middle, as values are.
+std::string expression_entry_text(const std::string& text) {
+    constexpr std::size_t kept = 60;
+    const std::string line = one_line(text);
+    if (line.size() <= 2 * kept + 5) return line;
+    return line.substr(0, kept) + " ... " + line.substr(line.size() - kept);
+}
+
 void history_before_commit(const calc_job& job) {
     have_pending = false;
+    if (job.kind == job_kind::expression) {
+        if (!job.commit) return;
+        pending = history_entry{};
+        pending.op = "eval";
+        pending.text = expression_entry_text(job.expression);
+        pending.base = current_base;
+        for (int k = 0; k < operand_count; ++k) pending.operands[k] = store_value(register_of(field_list[k]));
+        // "NAME = ..." sets an operand: the entry keeps the operands as the
+        // line left them, so that a recall brings the assignment back.
+        if (job.target == IDC_FIELD_ANS) {
+            pending.has_answer = true;
+            pending.answer = store_value(work.answer);
+        } else if (const int k = value_field_index(job.target); k >= 0 && k < operand_count) {
+            pending.operands[k] = store_value(work.answer);
+        }
+        have_pending = true;
+        return;
+    }
     if (job.kind != job_kind::operation || (!job.commit && !job.verdict)) return;
     const op_name* n = find_opcode(job.opcode);
     if (n == nullptr) return;
@@ -478,6 +506,11 @@ void history_after_commit(dialog_window& window, const calc_job& job) {
     }
     if (job.kind == job_kind::base_switch) {
         history_changed(window, "base " + std::to_string(job.base));
+        return;
+    }
+    if (job.kind == job_kind::expression) {
+        history_changed(window, "expression");
+        if (job.commit) save_session(window, false);
         return;
     }
     history_changed(window, caption_of(job.opcode));

@@ -160,7 +160,8 @@ bool decode_entry(const std::vector<std::string_view>& w, history_entry& e) {
             return false;
         }
     }
-    return e.has_answer || !e.verdict.empty();
+    // An assignment of the expression line keeps no answer but its text.
+    return e.has_answer || !e.verdict.empty() || !e.text.empty();
 }
 
 std::string session_head(const session_data& s) {

@@ -138,7 +138,7 @@ TEST(DialogExit, EndOfInputClosesTheWindow) {
 }
 
 TEST(HeadlessProtocol, BadLinesReportAnErrorAndChangeNothing) {
-    const lines bad = {"bogus",          "",          "type",          "type 1000x",   "type 1006 5",
+    const lines bad = {"bogus",          "eval \\q",   "type",          "type 1000x",   "type 1006 5",
                        "type 1007 5",    "type 1004 5", "type 1013 5", "click",        "click 1000",
                        "click 1066",     "click x",   "show",          "show 1004",    "show 1008",
                        "show 1000 1001", "key",       "key space",     "close now",    "checked 1",
@@ -171,13 +171,42 @@ TEST(HeadlessProtocol, NamesCrLfLongLinesAndTheExitStatus) {
     const auto bad = run_headless("show X\n" + std::string(100000, 'q') + "\nclick nothing\n");
     ASSERT_EQ(bad.errors.size(), 2u);
     EXPECT_EQ(bad.errors[0], "error: line 2: unknown command: " + std::string(80, 'q') + "...");
-    EXPECT_EQ(bad.errors[1], "error: line 3: click takes one button: click nothing");
+    EXPECT_EQ(bad.errors[1], "error: line 3: unknown button 'nothing': click nothing");
     EXPECT_EQ(bad.exit_status, 1);
 
     const auto help = run_headless("", {"--help"});
     EXPECT_EQ(help.exit_status, 0);
     ASSERT_FALSE(help.lines.empty());
-    EXPECT_EQ(help.lines[0], "Usage: torvane-headless [--help] [--session FILE]");
+    EXPECT_EQ(help.lines[0], "Usage: torvane-headless [--help | --version] [--session FILE] [FILE]");
+}
+
+// Blank lines and comments are skipped; a script may come from a file;
+// --version names the version; unknown names are named; a script's own
+// UTF-8 reaches a field as the window's Latin-1 field holds it.
+TEST(HeadlessProtocol, CommentsFilesVersionNamesAndUtf8) {
+    const std::string text = "\n   \n# a comment\n  # another\nclick base10\ntype X 12\xC2\xA0" "345\nshow status\n"
+                             "type X 1\xE2\x82\xAC\nshow status\ntype X \\xC2\\xA0\nshow status\ntype Q 5\nshow Q\n";
+    const char* path = "headless_script.txt";
+    std::FILE* f = std::fopen(path, "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fclose(f);
+    for (bool from_file : {false, true}) {
+        SCOPED_TRACE(from_file ? "from a file" : "from standard input");
+        const auto r = from_file ? run_headless("", {path}) : run_headless(text);
+        EXPECT_EQ(r.lines, (lines{"X unchanged: U+00A0 is not a base-10 digit.",
+                                  "X unchanged: U+20AC is not a base-10 digit.",
+                                  "X unchanged: U+00C2 is not a base-10 digit."}));
+        EXPECT_EQ(r.errors, (lines{"error: line 12: unknown field 'Q': type Q 5",
+                                   "error: line 13: unknown control 'Q': show Q"}));
+        EXPECT_EQ(r.exit_status, 1);
+    }
+    std::remove(path);
+    const auto missing = run_headless("", {"no-such-script.txt"});
+    EXPECT_EQ(missing.exit_status, 2);
+    const auto version = run_headless("", {"--version"});
+    EXPECT_EQ(version.exit_status, 0);
+    EXPECT_EQ(version.lines, (lines{"torvane-headless " TORVANE_VERSION}));
 }
 
 TEST(HeadlessProtocol, ArgumentsAreRefused) {

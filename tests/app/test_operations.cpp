@@ -405,3 +405,106 @@ TEST(EdgeResults, PlainlyTrueOrRefusedOnTheCoreAndThroughTheProgram) {
 }
 
 }  // namespace
+
+// The expression line through torvane-headless, in base 10: each row a text
+// and the Ans it gives (the status then the bit-length line), or the message
+// it gives (Ans then keeps its value, 99). Precedence, the notations, the
+// rules of each function, the size limit at its edges, and every message.
+TEST(Expression, PrecedenceLimitsAndMessages) {
+    struct row {
+        std::string text;
+        std::string ans;      // empty: a refusal
+        std::string message;  // the refusal's status
+    };
+    const std::string over_binary = "0b1" + std::string(65530, '0');  // 2^65530
+    const row rows[] = {
+        // Precedence and associativity; / and % as X/Y gives them.
+        {"-2^2", "-4", ""}, {"2^3^2", "512", ""}, {"2**3**2", "512", ""}, {"2^3!", "64", ""},
+        {"2+3*4", "14", ""}, {"(2+3)*4", "20", ""}, {"10-2-3", "5", ""}, {"2*3%4", "2", ""},
+        {"-3!", "-6", ""}, {"+5", "5", ""}, {"7/-2", "-3", ""}, {"-7/2", "-3", ""},
+        {"-7%2", "-1", ""}, {"7%-2", "1", ""},
+        // Notations and registers (Y = 42 from the assignment row below).
+        {"0x1F + 0b101 + 0o17 + 1_000", "1051", ""}, {"0X1f+0B1+0O7+0_0", "39", ""}, {" \t1 ", "1", ""},
+        {"y=6*7", "99", ""}, {"y + Y + ans", "183", ""},
+        // Powers of units, zero and negative exponents.
+        {"0^0", "1", ""}, {"(-1)^-3", "-1", ""}, {"1^-5", "1", ""}, {"(-2)^3", "-8", ""},
+        {"0^-1", "", "Expression: division by zero at column 2"},
+        {"2^-1", "", "Expression: 2^-1 is not an integer (column 2)"},
+        // Functions, checked against Python's math.gcd, pow(x, y, z) and isqrt.
+        {"gcd(-12, 18)", "6", ""}, {"gcd(0, 0)", "0", ""}, {"lcm(-4, 6)", "12", ""}, {"lcm(0, 5)", "0", ""},
+        {"powmod(3, -1, 7)", "5", ""}, {"powmod(-3, 3, -7)", "1", ""}, {"powmod(5, 0, 1)", "0", ""},
+        {"powmod(0, 0, 7)", "1", ""}, {"powmod(2, 100, 1000000007)", "976371285", ""}, {"inv(-3, 7)", "2", ""},
+        {"root(-27, 3)", "-3", ""}, {"root(26, 3)", "2", ""}, {"root(-26, 3)", "-2", ""}, {"root(7, 1)", "7", ""},
+        {"root(5, 99)", "1", ""}, {"sqrt(99)", "9", ""}, {"sqrt(0)", "0", ""}, {"abs(-5)", "5", ""},
+        {"bits(-256)", "9", ""}, {"bits(0)", "0", ""}, {"isprime(65537)", "1", ""}, {"isprime(91)", "0", ""},
+        {"isprime(-7)", "0", ""}, {"isprime(170141183460469231731687303715884105727)", "1", ""},
+        // The size limit: exact lengths, judged before the power is formed.
+        {"bits(2^65529)", "65530", ""}, {"bits(3^41344)", "65529", ""}, {"bits(5910!)", "65528", ""},
+        {"bits(2^32765 * 2^32764)", "65530", ""}, {"bits(2^65529 - 1 + 2^65529)", "65530", ""},
+        {"2^65530", "", "Expression: 2^65530 has more than 65530 bits (column 2)"},
+        {"3^41345", "", "Expression: 3^41345 has more than 65530 bits (column 2)"},
+        {"5911!", "", "Expression: 5911! has more than 65530 bits (column 5)"},
+        {"2^32765 * 2^32765", "", "Expression: 2^32765 * 2^32765 has more than 65530 bits (column 9)"},
+        {"2^65529 + 2^65529", "", "Expression: 2^65529 + 2^65529 has more than 65530 bits (column 9)"},
+        {over_binary, "", "Expression: the number has more than 65530 bits (column 1)"},
+        {"(2^40000 + 1 + 1 + 1 + 1 + 1 + 1 + 1 + 1)^2", "", "Expression: the power has more than 65530 bits (column 42)"},
+        // Every other message.
+        {"2 + q", "", "Expression: unknown name 'q' at column 5"},
+        {"5/0", "", "Expression: division by zero at column 3"},
+        {"5 % ( 1-1)", "", "Expression: division by zero at column 5"},
+        {"(1+2)*(3+4", "", "Expression: ')' expected at column 11"},
+        {"(-3)!", "", "Expression: factorial of a negative number at column 5"},
+        {"powmod(2, 3, 0)", "", "Expression: modulus 0 at column 1"},
+        {"inv(6, 9)", "", "Expression: 6 has no inverse modulo 9 (column 1)"},
+        {"powmod(2, -1, 2^70)", "", "Expression: no inverse exists (column 1)"},
+        {"root(5, 0)", "", "Expression: root index must be 1 or more (column 1)"},
+        {"root(-4, 2)", "", "Expression: even root of a negative number at column 1"},
+        {"sqrt(-1)", "", "Expression: even root of a negative number at column 1"},
+        {"gcd(1)", "", "Expression: gcd takes 2 arguments (column 1)"},
+        {"gcd(1, 2", "", "Expression: ')' expected at column 9"},
+        {"foo(1)", "", "Expression: unknown function 'foo' at column 1"},
+        {"2 * gcd", "", "Expression: '(' expected after gcd at column 8"},
+        {"1 2", "", "Expression: unexpected '2' at column 3"},
+        {"2+", "", "Expression: operand expected at column 3"},
+        {"2**/3", "", "Expression: operand expected at column 4"},
+        {"0x", "", "Expression: hexadecimal digits expected after '0x' at column 3"},
+        {"12a", "", "Expression: 'a' is not a decimal digit at column 3"},
+        {"0b102", "", "Expression: '2' is not a binary digit at column 5"},
+        {"1__0", "", "Expression: '_' stands only between digits at column 2"},
+        {"Ans = 1", "", "Expression: only X, Y, Z, A or B can be assigned (column 1)"},
+        {"1 +\xC2\xA0" "2", "", "Expression: unexpected U+00A0 at column 4"},
+        {std::string("1 + \0", 5), "", "Expression: unexpected U+0000 at column 5"},
+        {"\xE2\x82\xAC", "", "Expression: unexpected U+20AC at column 1"},
+        {std::string(100000, '('), "", "Expression: nested more than 200 levels deep at column 201"},
+        {std::string(400000, '-') + "1", "", "Expression: nested more than 200 levels deep at column 201"},
+        {std::string((1 << 20) + 1, '1'), "", "Expression: longer than 1048576 bytes"},
+    };
+    auto s = script().base(10);
+    for (const row& r : rows) s.raw("eval 99").raw("eval " + escaped(r.text)).show(ANS).show(STATUS);
+    // A blank line does nothing, not even to the status; an over-long X is
+    // named.
+    s.raw("eval").raw("eval   ").show(STATUS).type(X, "1" + std::string(19728, '0')).raw("eval X + 1").show(STATUS);
+    const auto out = s.run();
+    ASSERT_EQ(out.lines.size(), 2 * std::size(rows) + 2);
+    for (std::size_t k = 0; k < std::size(rows); ++k) {
+        const row& r = rows[k];
+        SCOPED_TRACE(r.text.substr(0, 60));
+        if (r.ans.empty()) {
+            EXPECT_EQ(out.lines[2 * k], "99") << "a refusal changes no register";
+            EXPECT_EQ(out.lines[2 * k + 1], r.message);
+        } else {
+            EXPECT_EQ(out.lines[2 * k], r.ans);
+            EXPECT_TRUE(is_bit_line(out.lines[2 * k + 1])) << out.lines[2 * k + 1];
+        }
+    }
+    EXPECT_EQ(out.lines[2 * std::size(rows)], std::rbegin(rows)->message) << "a blank line changes nothing";
+    EXPECT_EQ(out.lines.back(), "Expression: X has more than 65530 bits (column 1)");
+}
+
+// 2^44497 - 1, the Mersenne prime, into Ans in base 16.
+TEST(Expression, TheMersenneNumber) {
+    const auto r = script().base(16).raw("eval 2^44497-1").show(ANS).show(STATUS).run();
+    ASSERT_EQ(r.lines.size(), 2u);
+    EXPECT_EQ(r.lines[0], "1" + std::string(11124, 'F'));
+    EXPECT_EQ(r.lines[1], "Bits: x- 0 y- 0 z- 0 a- 0 b- 0 ans- 44497");
+}

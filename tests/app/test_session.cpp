@@ -90,6 +90,30 @@ TEST_F(Session, RoundTripThenUndoAndRecall) {
     EXPECT_NE(resaved.find("entry add 10 7 A 3E8 0 2 ans 11\n"), std::string::npos) << resaved;
 }
 
+// The expression line joins the history and undo like a press: a value
+// into Ans and an assignment are entries (the assignment's entry keeps the
+// operands it left), both come back from the file, and each is one step.
+TEST_F(Session, ExpressionsAreEntriesAndUndoSteps) {
+    auto first = script().base(10).type(X, "7");
+    first.raw("eval 2^100 + X").raw("eval Y = 6*7").raw("close");
+    ASSERT_EQ(run(first).exit_status, 0);
+
+    auto second = script().raw("history").show(Y).raw("undo").show(Y).show(STATUS).raw("undo").show(ANS);
+    second.raw("recall 2").show(X).show(Y).show(STATUS);
+    const auto r = run(second);
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.lines, (lines{"1 eval: 2^100 + X -> Ans=1267650600228229401496703205383 [base 10]",
+                              "2 eval: Y = 6*7 [base 10]", "42",
+                              // undo steps are not kept across runs
+                              "42", "Nothing to undo.", "1267650600228229401496703205383",
+                              "7", "42", "Entry 2 recalled: Expression."}));
+
+    auto third = script().base(10).raw("eval Z = 5").raw("eval 3*Z").show(ANS).raw("undo").show(ANS).show(Z);
+    third.show(STATUS).raw("undo").show(Z).raw("redo").show(Z);
+    EXPECT_EQ(run(third).lines, (lines{"15", "1267650600228229401496703205383", "5", "Undone: expression.", "0",
+                                      "5"}));
+}
+
 TEST_F(Session, UntrustedFilesAreSetAsideAndTheWindowStartsEmpty) {
     const std::string good = "torvane-session 1\nbase 10\nfield X 5\nfield Y 0\nfield Z 0\nfield A 0\nfield B 0\n"
                              "field Ans 0 empty\nentry add 10 5 0 0 0 0 ans 5\n";

@@ -722,6 +722,23 @@ public:
         check("CLEAR ALL");
     }
 
+    // Enter in the expression line with `text`: the model's register
+    // `target` receives `value`, or, for a target of -1, nothing changes
+    // but the status, which shows `message`.
+    void expression(const std::string& text, int target, const mpz_class& value, const std::string& message) {
+        log("eval \"" + printable(text) + "\" (" + std::to_string(text.size()) + " chars)");
+        dialog_expression(w_, text);
+        if (target >= 0) {
+            m_.reg[target] = value;
+            m_.field[target] = render(value, m_.base);
+            const std::string cuts = m_.base == 256 ? cut_notice(m_.reg, {target}) : std::string();
+            m_.status = cuts.empty() ? bit_line(m_.reg) : cuts;
+        } else {
+            m_.status = message;
+        }
+        check("expression");
+    }
+
     static std::string printable(const std::string& s) {
         std::string out;
         for (unsigned char ch : s.substr(0, 120)) {
@@ -1014,6 +1031,527 @@ std::string typed_text(rng& r, const mpz_class& v, int base, bool clutter = fals
     return t;
 }
 
+// ---- Expressions ------------------------------------------------------------
+//
+// A random expression tree (depth up to 6, every operator and function,
+// literals in the four notations with separators, registers in any case,
+// redundant parentheses and blanks), written out as text with the place of
+// every node, evaluated by GMP by the rules below and through the dialog's
+// expression entry point; the status line must carry the same value or the
+// same message, column included.
+//
+// Rules of the language, checked against plain integer arithmetic:
+//   / and % truncate towards zero (mpz_tdiv_q, mpz_tdiv_r); x^-n is an
+//   integer only for x = +-1 (0^-n is a division by zero); 0^0 = 1;
+//   powmod and inv answer in 0 ... |m|-1 (Python's pow(a, e, |m|)), with a
+//   negative e raising the inverse; gcd and lcm are non-negative; root
+//   truncates towards zero and refuses an even root of a negative number
+//   and an index below 1; isprime is Prime(X)'s verdict. Every value is
+//   held to 65530 bits.
+
+struct enode {
+    enum kind_t { lit, reg, neg, pos, add, sub, mul, div, mod, pow, fact,
+                  f_gcd, f_lcm, f_powmod, f_inv, f_root, f_sqrt, f_abs, f_bits, f_isprime } kind;
+    mpz_class value;  // lit
+    int index = 0;    // reg: index into the registers
+    std::vector<int> kids;
+    bool stars = false;  // pow written **
+    int start = 0, end = 0, at = 0;  // the node's own text and its operator
+};
+
+int level_of(const enode& n) {
+    switch (n.kind) {
+        case enode::add: case enode::sub: return 1;
+        case enode::mul: case enode::div: case enode::mod: return 2;
+        case enode::neg: case enode::pos: return 3;
+        case enode::pow: return 4;
+        case enode::fact: return 5;
+        default: return 6;
+    }
+}
+
+class expression_case {
+public:
+    expression_case(rng& r, const mpz_class* regs) : r_(r), regs_(regs) {}
+
+    // Builds a tree of at most `depth` levels and its text.
+    void build(int depth) {
+        root_ = node(depth);
+        if (r_.chance(15)) {
+            target_ = static_cast<int>(r_.below(5));
+            static const char* names[5] = {"X", "Y", "Z", "A", "B"};
+            text_ += r_.coin() ? names[target_] : std::string(1, static_cast<char>(names[target_][0] + 32));
+            text_ += r_.coin() ? " = " : "=";
+        }
+        blanks();
+        render(root_);
+        blanks();
+    }
+
+    const std::string& text() const { return text_; }
+    int target() const { return target_; }
+
+    // GMP's value of the tree, or false with the status message.
+    bool evaluate(mpz_class& value, std::string& message) {
+        const bool ok = eval(root_, value);
+        message = message_;
+        return ok;
+    }
+
+private:
+    // ---- The tree ----
+    int add_node(enode n) {
+        pool_.push_back(std::move(n));
+        return static_cast<int>(pool_.size() - 1);
+    }
+
+    mpz_class literal_value(long long max_bits) {
+        const int k = static_cast<int>(r_.below(100));
+        if (k < 25) return mpz_class(static_cast<long>(r_.range(0, 20)));
+        if (k < 55) return random_bits_value(r_, r_.range(1, 64));
+        if (k < 85) return random_bits_value(r_, r_.range(1, std::min<long long>(max_bits, 2048)));
+        if (k < 90 && max_bits >= 65530) return random_bits_value(r_, 65530);
+        return random_bits_value(r_, r_.range(1, max_bits));
+    }
+
+    int leaf(long long max_bits = 65530) {
+        enode n;
+        if (r_.chance(30)) {
+            n.kind = enode::reg;
+            n.index = static_cast<int>(r_.below(6));
+        } else {
+            n.kind = enode::lit;
+            n.value = literal_value(max_bits);
+        }
+        return add_node(std::move(n));
+    }
+
+    // A literal of at most max_bits bits, where a register could be longer.
+    int literal_leaf(long long max_bits) {
+        enode n;
+        n.kind = enode::lit;
+        n.value = literal_value(max_bits);
+        return add_node(std::move(n));
+    }
+
+    // A small value: a literal below 2^bits, now and then signed or a sum.
+    int small(int bits_max) {
+        enode n;
+        n.kind = enode::lit;
+        n.value = random_bits_value(r_, r_.range(1, bits_max));
+        if (r_.chance(10)) n.value = static_cast<long>(r_.range(0, 3));
+        const int k = add_node(std::move(n));
+        if (r_.chance(15)) {
+            enode s;
+            s.kind = enode::neg;
+            s.kids = {k};
+            return add_node(std::move(s));
+        }
+        if (r_.chance(10)) {
+            enode s;
+            s.kind = enode::add;
+            s.kids = {k, leaf(8)};
+            return add_node(std::move(s));
+        }
+        return k;
+    }
+
+    int with_kids(enode::kind_t kind, std::vector<int> kids) {
+        enode n;
+        n.kind = kind;
+        n.kids = std::move(kids);
+        n.stars = kind == enode::pow && r_.chance(20);
+        return add_node(std::move(n));
+    }
+
+    int literal(long v) {
+        enode n;
+        n.kind = enode::lit;
+        n.value = v;
+        return add_node(std::move(n));
+    }
+
+    // The boundaries of the size rule, and the units of the power rule.
+    int special() {
+        switch (r_.below(9)) {
+            case 0: return with_kids(enode::pow, {literal(2), literal(r_.coin() ? 65529 : 65530)});
+            case 1: return with_kids(enode::pow, {literal(3), literal(r_.coin() ? 41344 : 41345)});
+            case 2: return with_kids(enode::fact, {literal(r_.coin() ? 5910 : 5911)});
+            case 3: return with_kids(enode::pow, {literal(0), literal(0)});
+            case 4: return with_kids(enode::pow, {literal(static_cast<long>(r_.range(0, 1))), with_kids(enode::neg, {literal(static_cast<long>(r_.range(1, 3)))})});
+            case 5: return with_kids(enode::pow, {with_kids(enode::neg, {literal(static_cast<long>(r_.range(1, 2)))}),
+                                                  with_kids(enode::neg, {literal(static_cast<long>(r_.range(1, 3)))})});
+            case 6: return with_kids(enode::sub, {with_kids(enode::pow, {literal(2), literal(44497)}), literal(1)});
+            case 7: {
+                // A power just under or over the limit, of a base of many bits.
+                const long b = static_cast<long>(r_.range(3, 200));
+                const long n = static_cast<long>(65530.0 / std::log2(static_cast<double>(b)) + static_cast<double>(r_.range(-2, 2)));
+                return with_kids(enode::pow, {literal(b), literal(n)});
+            }
+            default: return with_kids(enode::mul, {literal(0), leaf()});
+        }
+    }
+
+    int node(int depth) {
+        if (depth <= 1 || r_.chance(20)) return r_.chance(5) ? special() : leaf();
+        const int d = depth - 1;
+        switch (r_.below(20)) {
+            case 0: return with_kids(enode::add, {node(d), node(d)});
+            case 1: return with_kids(enode::sub, {node(d), node(d)});
+            case 2: return with_kids(enode::mul, {node(d), node(d)});
+            case 3: return with_kids(enode::div, {node(d), r_.chance(10) ? literal(0) : node(d)});
+            case 4: return with_kids(enode::mod, {node(d), r_.chance(10) ? literal(0) : node(d)});
+            case 5: return with_kids(enode::neg, {node(d)});
+            case 6: return with_kids(enode::pos, {node(d)});
+            case 7: return with_kids(enode::pow, {node(d), small(r_.chance(80) ? 5 : 17)});
+            case 8: return with_kids(enode::fact, {r_.chance(80) ? small(9) : node(d)});
+            case 9: return with_kids(enode::f_gcd, {node(d), node(d)});
+            case 10: return with_kids(enode::f_lcm, {node(d), node(d)});
+            case 11: {
+                // Exponents and moduli whose power stays cheap (literals: a
+                // register may have 65530 bits).
+                const int m = r_.chance(10) ? small(2) : literal_leaf(r_.chance(90) ? 512 : 4096);
+                return with_kids(enode::f_powmod, {node(d), r_.chance(80) ? small(64) : literal_leaf(1024), m});
+            }
+            case 12: return with_kids(enode::f_inv, {node(d), r_.chance(10) ? small(2) : leaf(2048)});
+            case 13: return with_kids(enode::f_root, {node(d), r_.chance(90) ? small(4) : node(d)});
+            case 14: return with_kids(enode::f_sqrt, {node(d)});
+            case 15: return with_kids(enode::f_abs, {node(d)});
+            case 16: return with_kids(enode::f_bits, {node(d)});
+            case 17: return with_kids(enode::f_isprime, {r_.chance(70) ? literal_leaf(96) : small(40)});
+            default: return leaf();
+        }
+    }
+
+    // ---- The text ----
+    void blanks() {
+        if (!r_.chance(25)) return;
+        const int n = static_cast<int>(r_.range(1, 2));
+        for (int k = 0; k < n; ++k) text_ += r_.chance(15) ? '\t' : ' ';
+    }
+
+    std::string literal_text(const mpz_class& v) {
+        static const int bases[4] = {10, 16, 2, 8};
+        const int base = bases[r_.chance(50) ? 0 : r_.below(4)];
+        std::string digits = v.get_str(base);
+        if (base == 16 && r_.coin())
+            for (char& c : digits)
+                if (c >= 'a' && c <= 'f') c = static_cast<char>(c - 'a' + 'A');
+        if (r_.chance(10)) digits.insert(0, std::string(static_cast<std::size_t>(r_.range(1, 3)), '0'));
+        if (r_.chance(20)) {
+            // Separators between digits.
+            std::string spaced;
+            for (std::size_t i = 0; i < digits.size(); ++i) {
+                if (i > 0 && r_.chance(10)) spaced += '_';
+                spaced += digits[i];
+            }
+            digits = spaced;
+        }
+        const char* prefix = base == 16 ? "0x" : base == 2 ? "0b" : base == 8 ? "0o" : "";
+        std::string t = prefix;
+        if (!t.empty() && r_.coin()) t[1] = static_cast<char>(t[1] - 32);
+        return t + digits;
+    }
+
+    static std::string cased(const char* name, rng& r) {
+        std::string s = name;
+        const int how = static_cast<int>(r.below(3));
+        for (char& c : s) {
+            if (how == 1 && c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+            if (how == 2 && c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+        }
+        return s;
+    }
+
+    struct outer {
+        int start, end;
+    };
+
+    // A child where the grammar takes level `min` or tighter: parenthesized
+    // when it binds looser, and now and then when it need not be.
+    outer child(int k, int min) {
+        if (level_of(pool_[static_cast<std::size_t>(k)]) >= min && !r_.chance(8)) return render(k);
+        const int open = static_cast<int>(text_.size());
+        text_ += '(';
+        blanks();
+        render(k);
+        blanks();
+        text_ += ')';
+        return {open, static_cast<int>(text_.size())};
+    }
+
+    outer render(int k) {
+        const int start = static_cast<int>(text_.size());
+        // pool_ may grow no more here; references stay valid.
+        enode& n = pool_[static_cast<std::size_t>(k)];
+        n.at = start;
+        static const char* functions[] = {"gcd", "lcm", "powmod", "inv", "root", "sqrt", "abs", "bits", "isprime"};
+        switch (n.kind) {
+            case enode::lit: text_ += literal_text(n.value); break;
+            case enode::reg: text_ += cased(field_names[n.index], r_); break;
+            case enode::neg:
+            case enode::pos: {
+                text_ += n.kind == enode::neg ? '-' : '+';
+                blanks();
+                child(n.kids[0], 3);
+                break;
+            }
+            case enode::add: case enode::sub: case enode::mul: case enode::div: case enode::mod: {
+                const int lv = level_of(n);
+                const outer left = child(n.kids[0], lv);
+                blanks();
+                n.at = static_cast<int>(text_.size());
+                text_ += "+-*/%"[n.kind - enode::add];
+                blanks();
+                child(n.kids[1], lv + 1);
+                n.start = left.start;
+                n.end = static_cast<int>(text_.size());
+                return {n.start, n.end};
+            }
+            case enode::pow: {
+                const outer base = child(n.kids[0], 5);
+                blanks();
+                n.at = static_cast<int>(text_.size());
+                text_ += n.stars ? "**" : "^";
+                blanks();
+                child(n.kids[1], 3);
+                n.start = base.start;
+                n.end = static_cast<int>(text_.size());
+                return {n.start, n.end};
+            }
+            case enode::fact: {
+                const outer operand = child(n.kids[0], 6);
+                blanks();
+                n.at = static_cast<int>(text_.size());
+                text_ += '!';
+                n.start = operand.start;
+                n.end = static_cast<int>(text_.size());
+                return {n.start, n.end};
+            }
+            default: {
+                text_ += cased(functions[n.kind - enode::f_gcd], r_);
+                blanks();
+                text_ += '(';
+                for (std::size_t i = 0; i < n.kids.size(); ++i) {
+                    if (i > 0) text_ += ',';
+                    blanks();
+                    child(n.kids[i], 1);
+                    blanks();
+                }
+                text_ += ')';
+                break;
+            }
+        }
+        n.start = start;
+        n.end = static_cast<int>(text_.size());
+        return {n.start, n.end};
+    }
+
+    // ---- GMP's evaluation ----
+    bool fail(const std::string& what, int at, bool note) {
+        message_ = "Expression: " + what + (note ? " (column " : " at column ") + std::to_string(at + 1) + (note ? ")" : "");
+        return false;
+    }
+    // The node's text with blanks shortened, or `fallback` beyond 40 characters.
+    std::string text_of(const enode& n, const char* fallback) const {
+        std::string out;
+        bool blank = false;
+        for (int i = n.start; i < n.end; ++i) {
+            const char c = text_[static_cast<std::size_t>(i)];
+            if (c == ' ' || c == '\t') {
+                blank = true;
+                continue;
+            }
+            if (blank && !out.empty()) out += ' ';
+            blank = false;
+            out += c;
+        }
+        return out.size() > 40 ? fallback : out;
+    }
+    bool too_long(const enode& n, const char* fallback) {
+        return fail(text_of(n, fallback) + " has more than 65530 bits", n.at, true);
+    }
+    static std::string short_decimal(const mpz_class& v) { return bits(v) <= 64 ? v.get_str(10) : std::string(); }
+
+    bool eval(int k, mpz_class& v) {
+        const enode& n = pool_[static_cast<std::size_t>(k)];
+        std::vector<mpz_class> a(n.kids.size());
+        for (std::size_t i = 0; i < n.kids.size(); ++i)
+            if (!eval(n.kids[i], a[i])) return false;
+        switch (n.kind) {
+            case enode::lit: v = n.value; return true;
+            case enode::reg: v = regs_[n.index]; return bits(v) <= 65530 || too_long(n, "the register");
+            case enode::neg: v = -a[0]; return true;
+            case enode::pos: v = a[0]; return true;
+            case enode::add: v = a[0] + a[1]; return bits(v) <= 65530 || too_long(n, "the sum");
+            case enode::sub: v = a[0] - a[1]; return bits(v) <= 65530 || too_long(n, "the difference");
+            case enode::mul: v = a[0] * a[1]; return bits(v) <= 65530 || too_long(n, "the product");
+            case enode::div:
+            case enode::mod: {
+                if (a[1] == 0) return fail("division by zero", divisor_at(n), false);
+                if (n.kind == enode::div)
+                    mpz_tdiv_q(v.get_mpz_t(), a[0].get_mpz_t(), a[1].get_mpz_t());
+                else
+                    mpz_tdiv_r(v.get_mpz_t(), a[0].get_mpz_t(), a[1].get_mpz_t());
+                return true;
+            }
+            case enode::pow: {
+                const mpz_class& x = a[0];
+                const mpz_class& e = a[1];
+                if (e < 0) {
+                    if (x == 0) return fail("division by zero", n.at, false);
+                    if (abs(x) != 1) return fail(text_of(n, "the power") + " is not an integer", n.at, true);
+                    v = x < 0 && mpz_odd_p(e.get_mpz_t()) ? -1 : 1;
+                    return true;
+                }
+                if (abs(x) <= 1) {
+                    v = e == 0 ? mpz_class(1) : x < 0 && mpz_even_p(e.get_mpz_t()) ? mpz_class(1) : x;
+                    return true;
+                }
+                if (e >= 65530) return too_long(n, "the power");
+                const unsigned long ne = e.get_ui();
+                if (static_cast<double>(ne) * static_cast<double>(bits(x) - 1) + 1 > 65530) return too_long(n, "the power");
+                v = ipow(x, ne);
+                return bits(v) <= 65530 || too_long(n, "the power");
+            }
+            case enode::fact:
+                if (a[0] < 0) return fail("factorial of a negative number", n.at, false);
+                if (a[0] > 5910) return too_long(n, "the factorial");
+                v = factorial(a[0].get_ui());
+                return true;
+            case enode::f_gcd: v = gcd(a[0], a[1]); return true;
+            case enode::f_lcm:
+                v = a[0] == 0 || a[1] == 0 ? mpz_class(0) : mpz_class(abs(a[0] / gcd(a[0], a[1]) * a[1]));
+                return bits(v) <= 65530 || too_long(n, "the lcm");
+            case enode::f_powmod:
+            case enode::f_inv: {
+                const mpz_class& m0 = a.back();
+                if (m0 == 0) return fail("modulus 0", n.at, false);
+                const mpz_class m = abs(m0);
+                if (m == 1) {
+                    v = 0;
+                    return true;
+                }
+                mpz_class t = mod_non_negative(a[0], m);
+                const bool inverse = n.kind == enode::f_inv || a[1] < 0;
+                if (inverse) {
+                    if (!invertible(t, m)) {
+                        const std::string x = short_decimal(a[0]), mm = short_decimal(m);
+                        return fail(!x.empty() && !mm.empty() ? x + " has no inverse modulo " + mm : "no inverse exists", n.at, true);
+                    }
+                    mpz_invert(t.get_mpz_t(), t.get_mpz_t(), m.get_mpz_t());
+                }
+                if (n.kind == enode::f_inv) {
+                    v = t;
+                    return true;
+                }
+                const mpz_class e = abs(a[1]);
+                v = e == 0 ? mpz_class(1) : powm(t, e, m);
+                return true;
+            }
+            case enode::f_root:
+            case enode::f_sqrt: {
+                const mpz_class& x = a[0];
+                const mpz_class idx = n.kind == enode::f_sqrt ? mpz_class(2) : a[1];
+                if (idx <= 0) return fail("root index must be 1 or more", n.at, true);
+                if (x < 0 && mpz_even_p(idx.get_mpz_t())) return fail("even root of a negative number", n.at, false);
+                if (idx >= bits(x) || x == 0) {
+                    v = x == 0 ? 0 : x < 0 ? -1 : 1;
+                    return true;
+                }
+                mpz_class m = abs(x);
+                mpz_root(v.get_mpz_t(), m.get_mpz_t(), idx.get_ui());
+                if (x < 0) v = -v;
+                return true;
+            }
+            case enode::f_abs: v = abs(a[0]); return true;
+            case enode::f_bits: v = bits(a[0]); return true;
+            case enode::f_isprime: {
+                const mpz_class& x = a[0];
+                v = 0;
+                if (x < 2) return true;
+                for (long p : small_primes())
+                    if (mpz_divisible_ui_p(x.get_mpz_t(), static_cast<unsigned long>(p))) {
+                        v = x == p ? 1 : 0;
+                        return true;
+                    }
+                v = mpz_probab_prime_p(x.get_mpz_t(), 30) > 0 ? 1 : 0;
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // The divisor's first character: the first after the operator that is
+    // no blank.
+    int divisor_at(const enode& n) const {
+        int at = n.at + 1;
+        while (text_[static_cast<std::size_t>(at)] == ' ' || text_[static_cast<std::size_t>(at)] == '\t') ++at;
+        return at;
+    }
+
+    rng& r_;
+    const mpz_class* regs_;
+    std::vector<enode> pool_;
+    int root_ = 0;
+    int target_ = -1;  // -1: Ans
+    std::string text_;
+    std::string message_;
+};
+
+struct expression_reach {
+    long long values = 0, errors = 0, assignments = 0;
+    std::map<std::string, long long> messages;  // by kind of error
+};
+expression_reach expression_reached;
+
+bool run_expression_case(memory_window& w, model& m, std::uint64_t seed, std::string& report) {
+    rng r(seed);
+    runner run(w, m);
+    for (int b : bases)
+        if (radio_of(b) == w.checked()) m.base = b;
+    run.switch_base(16);
+    run.clear_all();
+    // Registers X ... B, now and then long.
+    for (int i = X; i <= B && !run.failed(); ++i) {
+        if (!r.chance(60)) continue;
+        run.switch_base(bases[r.below(8)]);
+        const mpz_class v = r.chance(10) ? longest(r) : general(r, 2048);
+        if (!run.failed()) run.type(i, typed_text(r, v, m.base));
+    }
+    if (!run.failed() && r.chance(30)) {
+        // Ans from an operation, for the name Ans.
+        run.press(operations[0]);
+    }
+    if (!run.failed()) run.switch_base(bases[r.below(8)]);
+    for (int round = 0; round < 2 && !run.failed(); ++round) {
+        expression_case e(r, m.reg);
+        e.build(static_cast<int>(r.range(1, 6)));
+        mpz_class value;
+        std::string message;
+        const bool ok = e.evaluate(value, message);
+        if (ok) {
+            ++expression_reached.values;
+            if (e.target() >= 0) ++expression_reached.assignments;
+        } else {
+            ++expression_reached.errors;
+            static const char* const kinds[] = {"has more than 65530 bits", "division by zero", "is not an integer",
+                                                "factorial of a negative", "modulus 0", "inverse", "root index",
+                                                "even root"};
+            for (const char* kind : kinds)
+                if (message.find(kind) != std::string::npos) ++expression_reached.messages[kind];
+        }
+        run.expression(e.text(), ok ? (e.target() >= 0 ? e.target() : ANS) : -1, value, message);
+    }
+    if (run.failed()) {
+        char head[64];
+        std::snprintf(head, sizeof head, "FAIL case seed 0x%016llx ", static_cast<unsigned long long>(seed));
+        report = head + run.report() + "\n  replay: torvane_calc_oracle --expressions --replay " + std::to_string(seed);
+        return false;
+    }
+    return true;
+}
+
 // Operations the run draws from (all fifteen unless --ops names some).
 std::vector<int>& op_choice() {
     static std::vector<int> ops;
@@ -1076,6 +1614,7 @@ int main(int argc, char** argv) {
     long long cases = 1000, first = 0;
     std::uint64_t seed = 20261208;
     bool replay = false;
+    bool expressions = false;
     int max_failures = 10;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -1097,11 +1636,14 @@ int main(int argc, char** argv) {
                 if (p == std::string::npos) break;
                 ++p;
             }
+        } else if (a == "--expressions") {
+            // The expression line's cases instead of the buttons'.
+            expressions = true;
         } else if (a == "--replay" && i + 1 < argc) {
             seed = std::strtoull(argv[++i], nullptr, 0);
             replay = true;
         } else {
-            std::fprintf(stderr, "usage: torvane_calc_oracle [--cases N] [--seed S] [--ops OPCODES] [--first K] | --replay CASESEED\n");
+            std::fprintf(stderr, "usage: torvane_calc_oracle [--cases N] [--seed S] [--ops OPCODES] [--first K] [--expressions] | [--expressions] --replay CASESEED\n");
             return 2;
         }
     }
@@ -1113,7 +1655,7 @@ int main(int argc, char** argv) {
     auto start = std::chrono::steady_clock::now();
     if (replay) {
         std::string report;
-        bool ok = run_case(w, m, seed, report);
+        bool ok = expressions ? run_expression_case(w, m, seed, report) : run_case(w, m, seed, report);
         if (!ok) std::printf("%s\n", report.c_str());
         std::printf("%d passed, %d failed\n", ok ? 1 : 0, ok ? 0 : 1);
         return ok ? 0 : 1;
@@ -1123,7 +1665,7 @@ int main(int argc, char** argv) {
         std::string report;
         auto t0 = std::chrono::steady_clock::now();
         const std::uint64_t case_seed = oracle::mix(seed, static_cast<std::uint64_t>(k));
-        const bool ok = run_case(w, m, case_seed, report);
+        const bool ok = expressions ? run_expression_case(w, m, case_seed, report) : run_case(w, m, case_seed, report);
         double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         if (took > 1.0)
             std::printf("slow case seed %llu (%s): %.1f s\n", static_cast<unsigned long long>(case_seed), last_operation,
@@ -1143,6 +1685,12 @@ int main(int argc, char** argv) {
                 static_cast<unsigned long long>(seed));
     std::printf("reached: %lld refused pastes, %lld zero-byte notices, %lld presses with an empty X in base 256\n",
                 reached.refused_pastes, reached.zero_byte_notices, reached.base256_empty_x);
+    if (expressions) {
+        std::printf("expressions: %lld values (%lld assigned), %lld errors:", expression_reached.values,
+                    expression_reached.assignments, expression_reached.errors);
+        for (const auto& [kind, count] : expression_reached.messages) std::printf(" [%s] %lld", kind.c_str(), count);
+        std::printf("\n");
+    }
     std::printf("%lld passed, %lld failed\n", passed, failed);
     return failed == 0 ? 0 : 1;
 }

@@ -17,7 +17,7 @@ int hex_value(char c) {
     return -1;
 }
 
-bool is_shown_control(int id) { return value_field_index(id) >= 0 || id == IDC_STATUS; }
+bool is_shown_control(int id) { return value_field_index(id) >= 0 || id == IDC_STATUS || id == IDC_EXPRESSION; }
 
 bool is_radio_button(int id) { return id >= IDC_BASE_2 && id <= IDC_BASE_256; }
 
@@ -57,7 +57,7 @@ constexpr control_name control_names[] = {
     {"powmod", IDC_OP_POWMOD},   {"linmod", IDC_OP_LINEAR_MOD}, {"powmod2", IDC_OP_POWMOD2},
     {"factorial", IDC_OP_FACTORIAL}, {"gcd", IDC_OP_GCD},     {"product", IDC_OP_PRODUCT},
     {"powsum", IDC_OP_POWER_SUM}, {"prime", IDC_OP_PRIME},    {"clearall", IDC_CLEAR_ALL},
-    {"tox", IDC_TO_X},
+    {"tox", IDC_TO_X},           {"expression", IDC_EXPRESSION},
 };
 
 bool same_name(std::string_view a, const char* b) {
@@ -108,6 +108,9 @@ public:
         ++line_number_;
         line_ = &line;
         const std::string_view text(line);
+        // Blank lines and comments are no commands.
+        const std::size_t first = text.find_first_not_of(" \t");
+        if (first == std::string_view::npos || text[first] == '#') return;
         const std::size_t blank = text.find(' ');
         const std::string_view command = text.substr(0, blank);
         const std::string_view rest = blank == std::string_view::npos ? std::string_view() : text.substr(blank + 1);
@@ -116,6 +119,8 @@ public:
             type(has_rest, rest);
         } else if (command == "click") {
             click(has_rest, rest);
+        } else if (command == "eval") {
+            evaluate(rest);
         } else if (command == "key") {
             if (!has_rest || (rest != "enter" && rest != "escape")) return fail("key takes enter or escape");
             dialog_command(window_, rest == "enter" ? command_ok : command_cancel, notify_clicked);
@@ -124,7 +129,8 @@ public:
             dialog_close(window_);
         } else if (command == "show") {
             int id = 0;
-            if (!has_rest || !whole_id(rest, id)) return fail("show takes one control");
+            if (!has_rest || rest.empty()) return fail("show takes one control");
+            if (!whole_id(rest, id)) return fail("unknown control '" + escape_text(rest) + "'");
             if (!is_shown_control(id)) return fail("no text control " + std::to_string(id));
             print(escape_text(window_.text(id)) + "\n");
         } else if (command == "checked") {
@@ -181,7 +187,8 @@ private:
     void type(bool has_rest, std::string_view rest) {
         int id = 0;
         std::size_t used = 0;
-        if (!has_rest || !parse_id(rest, id, used)) return fail("type takes a field and a text");
+        if (!has_rest || rest.empty() || rest[0] == ' ') return fail("type takes a field and a text");
+        if (!parse_id(rest, id, used)) return fail("unknown field '" + escape_text(rest.substr(0, rest.find(' '))) + "'");
         std::string_view typed;
         if (used < rest.size()) {
             if (rest[used] != ' ') return fail("type takes a field and a text");
@@ -193,7 +200,16 @@ private:
         }
         std::string value;
         std::string error;
-        if (!unescape_text(typed, value, error)) return fail(error);
+        // The script's own characters reach the field as the window's field
+        // holds them, one byte a character; one it cannot hold is refused
+        // as the window refuses it.
+        unsigned long unholdable = 0;
+        if (!unescape_text(typed, value, error, &unholdable)) return fail(error);
+        if (value.find('\0') != std::string::npos) return fail("a field cannot hold a zero byte");
+        if (unholdable != 0) {
+            dialog_paste_refused(window_, id, unholdable);
+            return;
+        }
         if (!window_.type(id, value)) {
             dialog_command(window_, id, notify_edit_full);
             return;
@@ -202,9 +218,20 @@ private:
         dialog_command(window_, id, value.size() > 1 ? notify_edit_pasted : notify_edit_changed);
     }
 
+    // The expression line's text (the script's UTF-8 as it is, escapes
+    // decoded), then Enter in it.
+    void evaluate(std::string_view rest) {
+        std::string text;
+        std::string error;
+        if (!unescape_text(rest, text, error)) return fail(error);
+        window_.write_field(IDC_EXPRESSION, text.c_str());
+        dialog_expression(window_, text);
+    }
+
     void click(bool has_rest, std::string_view rest) {
         int id = 0;
-        if (!has_rest || !whole_id(rest, id)) return fail("click takes one button");
+        if (!has_rest || rest.empty()) return fail("click takes one button");
+        if (!whole_id(rest, id)) return fail("unknown button '" + escape_text(rest) + "'");
         if (!is_button(id)) return fail("no button " + std::to_string(id));
         if (is_radio_button(id)) window_.click_radio(id);
         dialog_command(window_, id, notify_clicked);
@@ -265,11 +292,53 @@ std::string escape_text(std::string_view text) {
     return out;
 }
 
-bool unescape_text(std::string_view text, std::string& out, std::string& error) {
+namespace {
+
+// The length of the UTF-8 sequence at text[i] and its code point, or 0
+// when no valid sequence of two or more bytes starts there.
+int utf8_sequence(std::string_view text, std::size_t i, unsigned long& code) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned lead = byte(i);
+    int more = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        more = 1;
+        code = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        more = 2;
+        code = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        more = 3;
+        code = lead & 0x07;
+    } else {
+        return 0;
+    }
+    if (i + static_cast<std::size_t>(more) >= text.size()) return 0;
+    for (int k = 1; k <= more; ++k) {
+        const unsigned c = byte(i + static_cast<std::size_t>(k));
+        if ((c & 0xC0) != 0x80) return 0;
+        code = (code << 6) | (c & 0x3F);
+    }
+    if ((more == 2 && code < 0x800) || (more == 3 && (code < 0x10000 || code > 0x10FFFF)) ||
+        (code >= 0xD800 && code <= 0xDFFF))
+        return 0;
+    return more + 1;
+}
+
+}  // namespace
+
+bool unescape_text(std::string_view text, std::string& out, std::string& error, unsigned long* unholdable) {
     out.clear();
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] != '\\') {
-            out += text[i];
+            unsigned long code = 0;
+            const int length = unholdable != nullptr ? utf8_sequence(text, i, code) : 0;
+            if (length == 0) {
+                out += text[i];
+            } else {
+                if (code > 0xFF && *unholdable == 0) *unholdable = code;
+                out += static_cast<char>(code & 0xFF);
+                i += static_cast<std::size_t>(length - 1);
+            }
             continue;
         }
         if (i + 1 >= text.size()) {
@@ -287,10 +356,6 @@ bool unescape_text(std::string_view text, std::string& out, std::string& error) 
             const int lo = i + 2 < text.size() ? hex_value(text[i + 2]) : -1;
             if (hi < 0 || lo < 0) {
                 error = "\\x needs two hexadecimal digits";
-                return false;
-            }
-            if (hi == 0 && lo == 0) {
-                error = "a field cannot hold a zero byte";
                 return false;
             }
             out += static_cast<char>(hi * 16 + lo);
@@ -326,15 +391,18 @@ int run_headless_session(std::FILE* in, std::FILE* out, std::FILE* err) {
 }
 
 const char* const headless_usage =
-    "Usage: torvane-headless [--help] [--session FILE]\n"
+    "Usage: torvane-headless [--help | --version] [--session FILE] [FILE]\n"
     "\n"
     "Runs the Torvane calculator's dialog without a window, driven by commands\n"
-    "on standard input, one a line; answers go to standard output.\n"
+    "one a line, from FILE or else standard input; answers go to standard\n"
+    "output. Blank lines and lines beginning with # are skipped.\n"
     "\n"
     "  type FIELD TEXT  replace the whole text of FIELD with TEXT (everything\n"
     "                   after the one blank); several characters come in as a\n"
     "                   paste; 'type FIELD' alone empties the field\n"
     "  click BUTTON     click a button or base radio button\n"
+    "  eval TEXT        put TEXT into the expression line and press Enter:\n"
+    "                   Ans (or NAME in 'NAME = ...') gets its value\n"
     "  key enter        the dialog's OK command; 'key escape' its Cancel\n"
     "  close            the window's close box\n"
     "  show CONTROL     print the text of a field or of the status line\n"
@@ -345,12 +413,18 @@ const char* const headless_usage =
     "  copy FIELD BASE  print FIELD's value in BASE, as its Copy in base puts\n"
     "                   it on the clipboard\n"
     "\n"
-    "Fields: X Y Z A B (1000-1003, 1005), Ans (1006), status (1007).\n"
+    "Fields: X Y Z A B (1000-1003, 1005), Ans (1006), status (1007),\n"
+    "  expression (1080, the expression line).\n"
     "Buttons: add sub mul div power root powmod moddiv gcd factorial prime\n"
     "  linmod product powmod2 powsum (1039-1053), base2 base8 base10 base16\n"
     "  base36 base60 base64 base256 (1013-1020), clx cly clz cla clb clans\n"
     "  clearall tox (1060-1068), about exit (1008, 1009).\n"
-    "Texts in and out use the escapes \\\\ \\n \\r \\t \\xHH.\n"
+    "Texts in and out use the escapes \\\\ \\n \\r \\t \\xHH; a typed text's\n"
+    "  own UTF-8 characters reach the field as the window's Latin-1 field holds\n"
+    "  them.\n"
+    "Expressions: + - * / % ^ ** ! ( ), numbers 123 0x7B 0b1111011 0o173 with\n"
+    "  _ between digits, X Y Z A B Ans, gcd lcm powmod inv root sqrt abs bits\n"
+    "  isprime; see torvane-headless(1).\n"
     "\n"
     "A line that cannot be carried out is named on standard error and changes\n"
     "nothing; the exit status is then 1, else 0.\n"

@@ -8,6 +8,8 @@
 //                  limit is refused whole; TEXT is everything after the
 //                  blank behind ID
 //   click ID       a click on button or radio button ID
+//   eval TEXT      TEXT (UTF-8, escapes decoded) into the expression line,
+//                  then Enter in it
 //   key enter      the dialog's OK command; key escape: its Cancel command
 //   close          the window's close box
 //   show ID        prints the text of control ID (1000-1007) on one line
@@ -18,6 +20,7 @@
 //   recall N       puts entry N's operands and answer back
 //   copy ID BASE   prints value field ID's text in BASE (2, 8, 10, 16, 36,
 //                  60, 64, 256), as its "Copy in base" would copy it
+// Blank lines and lines whose first non-blank is '#' are skipped.
 // ID is a control id or a control's name (headless_usage lists them). A
 // message box prints "messagebox CAPTION|TEXT". Texts in and out use the C
 // escapes \\ \n \r \t and \xHH. A line that cannot be carried out prints
@@ -37,9 +40,14 @@
 // `text` with the protocol's escapes applied.
 std::string escape_text(std::string_view text);
 
-// Decodes the escapes of `text` into `out`. On a bad escape returns false
-// with the reason in `error`.
-bool unescape_text(std::string_view text, std::string& out, std::string& error);
+// Decodes the escapes of `text` into `out` (\x00 too, which only the
+// expression line takes). On a bad escape returns false
+// with the reason in `error`. With `unholdable` given, the text's own UTF-8
+// characters (not those of escapes) become one byte each, their Latin-1
+// code, as a window's field holds them; the first character above U+00FF
+// is named in *unholdable (which the caller sets to 0 first).
+bool unescape_text(std::string_view text, std::string& out, std::string& error,
+                   unsigned long* unholdable = nullptr);
 
 // The memory window of the session: a message box prints
 // "messagebox CAPTION|TEXT" on the session's output.

@@ -1,6 +1,7 @@
-// torvane-headless: the calculator's dialog driven by commands on standard
-// input, one a line, with its answers on standard output. See
-// headless_session.h for the protocol.
+// torvane-headless: the calculator's dialog driven by commands one a line,
+// from a file named on the command line or from standard input, with its
+// answers on standard output. See headless_session.h for the protocol.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -19,10 +20,23 @@ int main(int argc, char** argv) {
         std::fputs(headless_usage, stdout);
         return 0;
     }
-    if (argc > 1) {
-        std::fprintf(stderr,
-                     "error: torvane-headless takes no arguments but --help and --session FILE; it reads commands from standard input\n");
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::puts("torvane-headless " TORVANE_VERSION);
+        return 0;
+    }
+    if (argc > 2 || (argc == 2 && argv[1][0] == '-' && argv[1][1] != '\0')) {
+        std::fprintf(stderr, "error: torvane-headless takes --help, --version, --session FILE and one script FILE\n");
         return 2;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "-") != 0) {
+        std::FILE* script = std::fopen(argv[1], "rb");
+        if (script == nullptr) {
+            std::fprintf(stderr, "error: cannot open %s: %s\n", argv[1], std::strerror(errno));
+            return 2;
+        }
+        const int status = run_headless_session(script, stdout, stderr);
+        std::fclose(script);
+        return status;
     }
     return run_headless_session(stdin, stdout, stderr);
 }

@@ -18,6 +18,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
+#include <string_view>
 
 namespace {
 
@@ -87,7 +89,8 @@ qt_dialog::qt_dialog(QWidget* parent) : QDialog(parent)
     setWindowIcon(QIcon(QStringLiteral(":/torvane/torvane.ico")));
     setFont(dialog_font());
     const dialog_base_units units = base_units(font());
-    const pixel_rect size = to_pixels(0, 0, dialog_width_units, dialog_height_units, units);
+    // The template's size and the row of the expression line below it.
+    const pixel_rect size = to_pixels(0, 0, dialog_width_units, window_height_units, units);
     // The dialog's own size to start with; larger gives the value fields
     // more room (resizeEvent).
     template_size_ = QSize(size.width, size.height);
@@ -112,6 +115,7 @@ qt_dialog::qt_dialog(QWidget* parent) : QDialog(parent)
         }
         controls_[i] = widget;
     }
+    make_expression_row(units);
     // Group boxes only frame the controls drawn over them.
     for (std::size_t i = 0; i < dialog_controls.size(); ++i)
         if (dialog_controls[i].kind == control_kind::group_box)
@@ -185,6 +189,32 @@ QWidget* qt_dialog::make_control(const template_control& entry)
     return nullptr;
 }
 
+void qt_dialog::make_expression_row(dialog_base_units units)
+{
+    auto* label = new QLabel(latin1(expression_row[0].caption), this);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label->setFocusPolicy(Qt::NoFocus);
+    expression_ = new QLineEdit(this);
+    // No cut: the dialog logic names a text that is too long.
+    expression_->setMaxLength(std::numeric_limits<int>::max());
+    expression_->setAccessibleName(latin1(expression_accessible_name));
+    expression_->setFocusPolicy(Qt::StrongFocus);
+    label->setBuddy(expression_);
+    // Enter evaluates; the key then reaches the dialog as its OK command,
+    // which does nothing.
+    connect(expression_, &QLineEdit::returnPressed, this, [this] {
+        const QByteArray text = expression_->text().toUtf8();
+        dialog_expression(*this, std::string_view(text.constData(), static_cast<std::size_t>(text.size())));
+    });
+    row_ = {label, expression_};
+    for (std::size_t i = 0; i < expression_row.size(); ++i) {
+        const template_control& entry = expression_row[i];
+        row_rects_[i] = to_pixels(entry.x, entry.y, entry.width, entry.height, units);
+        row_[i]->setGeometry(row_rects_[i].x, row_rects_[i].y, row_rects_[i].width, row_rects_[i].height);
+    }
+    tab_order_.push_back(expression_);
+}
+
 QWidget* qt_dialog::control(int id) const
 {
     for (std::size_t i = 0; i < dialog_controls.size(); ++i)
@@ -205,6 +235,8 @@ int qt_dialog::read_field(int id, char* buffer, int size)
     std::string text;
     if (id == IDC_STATUS)
         text = status_text_;
+    else if (id == IDC_EXPRESSION)
+        text = expression_->text().toUtf8().toStdString();
     else if (const field_edit* edit = field(id))
         text = edit->read_bytes();
     const std::size_t count = std::min(text.size(), static_cast<std::size_t>(size - 1));
@@ -217,6 +249,8 @@ void qt_dialog::write_field(int id, const char* text)
 {
     if (id == IDC_STATUS)
         write_status(text);
+    else if (id == IDC_EXPRESSION)
+        expression_->setText(QString::fromUtf8(text));
     else if (field_edit* edit = field(id))
         edit->write_bytes(text);
 }
@@ -289,6 +323,7 @@ void qt_dialog::set_busy(bool busy)
             controls_[i]->setEnabled(!busy);
     }
     history_->set_busy(busy);
+    expression_->setReadOnly(busy);
     if (!busy && focus_before_busy_ != nullptr) {
         if (focusWidget() == control(IDC_FIELD_X))
             focus_before_busy_->setFocus(Qt::OtherFocusReason);
@@ -347,6 +382,12 @@ void qt_dialog::resizeEvent(QResizeEvent* event)
             continue;  // still being built
         const pixel_rect r = stretched(dialog_controls[i], template_rects_[i], extra_width, extra_height);
         controls_[i]->setGeometry(r.x, r.y, r.width, r.height);
+    }
+    for (std::size_t i = 0; i < expression_row.size(); ++i) {
+        if (row_[i] == nullptr)
+            continue;
+        const pixel_rect r = stretched_row(expression_row[i], row_rects_[i], extra_width, extra_height);
+        row_[i]->setGeometry(r.x, r.y, r.width, r.height);
     }
 }
 

@@ -33,6 +33,9 @@ public:
     // The widgets in template order, and one by its control id.
     const std::array<QWidget*, dialog_controls.size()>& controls() const { return controls_; }
     QWidget* control(int id) const;
+    // The expression line and its label (the row below the template's
+    // controls).
+    QLineEdit* expression_line() const { return expression_; }
 
     // The exact text of the last status write (the field shows it without
     // line breaks).
@@ -64,6 +67,7 @@ protected:
 
 private:
     QWidget* make_control(const template_control& entry);
+    void make_expression_row(dialog_base_units units);
     field_edit* field(int id) const;
     // qt_accessibility.cpp: accessible names and label buddies, the status
     // line's announcement, and the controls Tab walks.
@@ -79,6 +83,9 @@ private:
     std::vector<QWidget*> tab_order_;
     QLineEdit* status_ = nullptr;
     history_panel* history_ = nullptr;
+    QLineEdit* expression_ = nullptr;
+    std::array<QWidget*, expression_row.size()> row_{};
+    std::array<pixel_rect, expression_row.size()> row_rects_{};
     std::string status_text_;
     status_announcer announcer_;
     bool ended_ = false;

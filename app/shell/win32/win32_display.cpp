@@ -83,7 +83,10 @@ void win32_window::prepare_display()
     static const auto set_control_behaviour = user32_function<control_behaviour>("SetDialogControlDpiChangeBehavior");
     const auto keep_font_and_place =
         static_cast<DIALOG_CONTROL_DPI_CHANGE_BEHAVIORS>(DCDC_DISABLE_FONT_UPDATE | DCDC_DISABLE_RELAYOUT);
-    for (HWND control : controls_) {
+    std::array<HWND, dialog_controls.size() + expression_row.size()> all{};
+    std::copy(controls_.begin(), controls_.end(), all.begin());
+    std::copy(row_.begin(), row_.end(), all.begin() + static_cast<std::ptrdiff_t>(controls_.size()));
+    for (HWND control : all) {
         if (control == nullptr)
             continue;
         if (set_control_behaviour != nullptr)
@@ -111,6 +114,9 @@ void win32_window::change_dpi(UINT dpi, const RECT& suggested)
     for (HWND control : controls_)
         if (control != nullptr)
             SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    for (HWND control : row_)
+        if (control != nullptr)
+            SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     if (font_ != nullptr)
         DeleteObject(font_);
     font_ = font;
@@ -124,7 +130,11 @@ void win32_window::change_dpi(UINT dpi, const RECT& suggested)
         template_rects_[i] = to_pixels(c.x, c.y, c.width, c.height, units);
     }
     fit_labels();
-    const pixel_rect client = to_pixels(0, 0, dialog_width_units, dialog_height_units, units);
+    for (std::size_t i = 0; i < row_.size(); ++i) {
+        const template_control& c = expression_row[i];
+        row_rects_[i] = to_pixels(c.x, c.y, c.width, c.height, units);
+    }
+    const pixel_rect client = to_pixels(0, 0, dialog_width_units, window_height_units, units);
     template_client_ = {client.width, client.height};
     RECT frame = {0, 0, client.width, client.height};
     const auto style = static_cast<DWORD>(GetWindowLongA(dialog_, GWL_STYLE));

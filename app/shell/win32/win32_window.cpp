@@ -122,6 +122,66 @@ void replace_changed_part(HWND field, const std::string& old_text, const char* t
 
 }  // namespace
 
+void win32_window::make_expression_row()
+{
+    const HFONT font = reinterpret_cast<HFONT>(SendMessageA(dialog_, WM_GETFONT, 0, 0));
+    for (std::size_t i = 0; i < expression_row.size(); ++i) {
+        const template_control& c = expression_row[i];
+        // Each of x, y, width and height converted on its own, as the
+        // dialog manager converts the template's.
+        RECT units = {c.x, c.y, c.width, c.height};
+        MapDialogRect(dialog_, &units);
+        const RECT r = {units.left, units.top, units.left + units.right, units.top + units.bottom};
+        const bool line = c.id == IDC_EXPRESSION;
+        const DWORD style = WS_CHILD | WS_VISIBLE | (line ? WS_TABSTOP | ES_AUTOHSCROLL : SS_LEFT);
+        const auto menu = reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id));
+        // The line is a Unicode control, so that whatever is typed or pasted
+        // reaches the dialog logic as it is (UTF-8) and a character that is
+        // no part of an expression is named by its own code point.
+        row_[i] = line ? CreateWindowExW(WS_EX_STATICEDGE, L"EDIT", L"", style, r.left, r.top, r.right - r.left,
+                                         r.bottom - r.top, dialog_, menu, instance_, nullptr)
+                       : CreateWindowExA(0, "STATIC", c.caption, style, r.left, r.top, r.right - r.left,
+                                         r.bottom - r.top, dialog_, menu, instance_, nullptr);
+        if (row_[i] == nullptr)
+            continue;
+        // Last among the dialog's children: after the template's controls
+        // in the tab order, the label just before the line it names.
+        SetWindowPos(row_[i], HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        SendMessageA(row_[i], WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+        row_rects_[i] = {r.left, r.top, r.right - r.left, r.bottom - r.top};
+    }
+    // No cut: the dialog logic names a text that is too long.
+    SendDlgItemMessageA(dialog_, IDC_EXPRESSION, EM_LIMITTEXT, 0, 0);
+    // The window grows by the row, keeping its middle where it was: its
+    // client area becomes the template's width and window_height_units.
+    RECT full = {0, 0, dialog_width_units, window_height_units};
+    MapDialogRect(dialog_, &full);
+    RECT client;
+    GetClientRect(dialog_, &client);
+    const int row = full.bottom - client.bottom;
+    RECT frame;
+    GetWindowRect(dialog_, &frame);
+    SetWindowPos(dialog_, nullptr, frame.left, frame.top - row / 2, frame.right - frame.left,
+                 frame.bottom - frame.top + row, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+std::string win32_window::expression_text() const
+{
+    HWND line = GetDlgItem(dialog_, IDC_EXPRESSION);
+    if (line == nullptr)
+        return {};
+    const int length = GetWindowTextLengthW(line);
+    std::wstring wide(static_cast<std::size_t>(length) + 1, L'\0');
+    const int n = GetWindowTextW(line, wide.data(), length + 1);
+    if (n <= 0)
+        return {};
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), n, nullptr, 0, nullptr, nullptr);
+    std::string text(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
+    if (bytes > 0)
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), n, text.data(), bytes, nullptr, nullptr);
+    return text;
+}
+
 void win32_window::prepare_controls()
 {
     HWND child = GetWindow(dialog_, GW_CHILD);
@@ -136,6 +196,14 @@ void win32_window::prepare_controls()
     RECT client;
     GetClientRect(dialog_, &client);
     template_client_ = {client.right, client.bottom};
+    for (std::size_t i = 0; i < row_.size(); ++i) {
+        if (row_[i] == nullptr)
+            continue;
+        RECT r;
+        GetWindowRect(row_[i], &r);
+        MapWindowPoints(nullptr, dialog_, reinterpret_cast<POINT*>(&r), 2);
+        row_rects_[i] = {r.left, r.top, r.right - r.left, r.bottom - r.top};
+    }
     RECT window;
     GetWindowRect(dialog_, &window);
     least_window_size_ = {window.right - window.left, window.bottom - window.top};
@@ -167,7 +235,7 @@ void win32_window::stretch_controls(int width, int height)
         return;  // not prepared yet
     // The history panel, when shown, takes its width at the right.
     width -= history_panel_pixels();
-    HDWP moves = BeginDeferWindowPos(static_cast<int>(controls_.size()));
+    HDWP moves = BeginDeferWindowPos(static_cast<int>(controls_.size() + row_.size()));
     for (std::size_t i = 0; i < controls_.size(); ++i) {
         if (controls_[i] == nullptr)
             continue;
@@ -175,6 +243,15 @@ void win32_window::stretch_controls(int width, int height)
                                        height - template_client_.cy);
         if (moves != nullptr)
             moves = DeferWindowPos(moves, controls_[i], nullptr, r.x, r.y, r.width, r.height,
+                                   SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    for (std::size_t i = 0; i < row_.size(); ++i) {
+        if (row_[i] == nullptr)
+            continue;
+        const pixel_rect r = stretched_row(expression_row[i], row_rects_[i], width - template_client_.cx,
+                                           height - template_client_.cy);
+        if (moves != nullptr)
+            moves = DeferWindowPos(moves, row_[i], nullptr, r.x, r.y, r.width, r.height,
                                    SWP_NOZORDER | SWP_NOACTIVATE);
     }
     if (moves != nullptr)
@@ -260,6 +337,7 @@ void win32_window::set_busy(bool busy)
     for (const template_control& control : dialog_controls)
         if (refused_while_busy(control.id))
             EnableWindow(GetDlgItem(dialog_, control.id), busy ? FALSE : TRUE);
+    SendDlgItemMessageA(dialog_, IDC_EXPRESSION, EM_SETREADONLY, busy ? TRUE : FALSE, 0);
     if (!busy && focus_before_busy != nullptr) {
         if (GetFocus() == x_field)
             SendMessageA(dialog_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(focus_before_busy), TRUE);
@@ -278,6 +356,7 @@ INT_PTR CALLBACK torvane_dialog_proc(HWND dialog, UINT message, WPARAM wparam, L
         const HICON large_icon = LoadIconA(window.instance(), MAKEINTRESOURCEA(IDI_TORVANE));
         SendMessageA(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(large_icon));
         dialog_initialise(window);
+        window.make_expression_row();
         window.prepare_controls();
         for (const value_field& field : value_fields)
             if (field.operand)
@@ -299,6 +378,12 @@ INT_PTR CALLBACK torvane_dialog_proc(HWND dialog, UINT message, WPARAM wparam, L
             // The edit control reports the cut before the change it still
             // makes; the report waits for that change to be handled.
             PostMessageA(dialog, wm_field_cut, static_cast<WPARAM>(id), 0);
+            break;
+        }
+        if (id == IDOK && GetFocus() == GetDlgItem(dialog, IDC_EXPRESSION)) {
+            // Enter in the expression line; anywhere else the dialog's OK
+            // command does nothing.
+            dialog_expression(window, window.expression_text());
             break;
         }
         if (notification == EN_CHANGE && id == pasting_field) {

@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include <array>
+#include <string>
 
 class win32_window : public dialog_window {
 public:
@@ -24,6 +25,13 @@ public:
     // Whether a job runs: the operand fields are read-only meanwhile.
     bool busy() const { return busy_; }
 
+    // Called once the dialog's controls exist, before prepare_controls:
+    // makes the expression line's row below them (a label and the line,
+    // after the template's controls in the tab order) and makes the window
+    // taller by the row.
+    void make_expression_row();
+    // The expression line's text as UTF-8.
+    std::string expression_text() const;
     // Called once the dialog's controls exist: tooltips on the operation
     // buttons, and the template's layout remembered for resizing.
     void prepare_controls();
@@ -74,6 +82,9 @@ private:
     // them, and the client size they were put in.
     std::array<HWND, dialog_controls.size()> controls_{};
     std::array<pixel_rect, dialog_controls.size()> template_rects_{};
+    // The expression row's label and line, and where they were put.
+    std::array<HWND, expression_row.size()> row_{};
+    std::array<pixel_rect, expression_row.size()> row_rects_{};
     SIZE template_client_{};
     POINT least_window_size_{};
     UINT dpi_ = 96;

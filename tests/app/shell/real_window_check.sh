@@ -62,12 +62,12 @@ done
 [ -n "$window" ] || fail "no window"
 sleep 0.5
 
-# Field centres from the template (dialog units of the 326 x 267 dialog),
-# scaled to the window's size. Keys go to the window under the pointer.
+# Field centres from the template (dialog units of the 326 x 267 dialog and
+# the expression line's row of 16 below it), scaled to the window's size. Keys go to the window under the pointer.
 read -r width height < <(xdotool getwindowgeometry --shell "$window" | awk -F= '/^WIDTH/{w=$2} /^HEIGHT/{h=$2} END{print w, h}')
 click_field() {  # x y w h of the field in dialog units
     local x=$(( width * ($1 * 2 + $3) / (2 * 326) ))
-    local y=$(( height * ($2 * 2 + $4) / (2 * 267) ))
+    local y=$(( height * ($2 * 2 + $4) / (2 * (267 + 16)) ))
     xdotool mousemove --window "$window" "$x" "$y" click 1
     sleep 0.3
 }

@@ -1,6 +1,6 @@
 // Writes the fuzz targets' seeds of the largest sizes they must take, too
 // large to keep in the repository: make_seeds DIR fills DIR/cinstr,
-// DIR/field and DIR/headless (which must exist).
+// DIR/field, DIR/headless and DIR/expression (which must exist).
 //
 // The numbers are 65530-bit values (the longest operand) of both signs,
 // written in each of the eight bases by the dialog itself: typed into X in
@@ -130,5 +130,16 @@ int main(int argc, char** argv) {
     // the target cancels them (fuzz_headless.cpp).
     write("headless/limit_powers.txt", typed + script_line("click 1046") + script_line("click 1048") +
                                            script_line("show 1007") + script_line("click 1009"));
+
+    // The expression line (byte 0 the base): 100,000 open parentheses, a
+    // chain of a megabyte, one byte over the length the line takes, and
+    // literals at the size limit and one bit over.
+    write("expression/deep_nesting", std::string{'\3'} + std::string(100000, '('));
+    std::string chain = "1";
+    while (chain.size() + 2 <= (std::size_t{1} << 20)) chain += "+1";
+    write("expression/long_chain", std::string{'\2'} + chain);
+    write("expression/over_length", std::string{'\2'} + std::string((std::size_t{1} << 20) + 1, '7'));
+    write("expression/limit_binary", std::string{'\0'} + "0b" + std::string(max_operand_bits, '1') + "+0b1");
+    write("expression/limit_powers", std::string{'\3'} + "X*2 + (2^65529 - 1)*2 + 3^41344 + 5910! + powmod(X, X, Z)");
     return 0;
 }

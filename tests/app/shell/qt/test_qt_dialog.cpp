@@ -378,6 +378,44 @@ TEST_F(QtDialog, ALongJobKeepsTheWindowAliveRefusesInputAndStopsAtEscape)
     EXPECT_EQ(dialog->status_text(), "Bits: x- 32768 y- 8000 z- 32768 a- 3 b- 0 ans- 40767");
 }
 
+// The expression line: Enter evaluates it as a job, like a button, into Ans
+// or the register it names; a long one greys the buttons, keeps the line
+// read-only and stops at Esc with every field as it was.
+TEST_F(QtDialog, TheExpressionLineEvaluatesAtEnterAndStopsAtEscape)
+{
+    QLineEdit* line = dialog->expression_line();
+    line->setFocus();
+    QTest::keyClicks(line, "2^44497-1");
+    QTest::keyClick(line, Qt::Key_Return);
+    settle();
+    EXPECT_EQ(text(IDC_FIELD_ANS), "1" + std::string(11124, 'F'));
+    EXPECT_EQ(dialog->status_text(), "Bits: x- 0 y- 0 z- 0 a- 0 b- 0 ans- 44497");
+    line->setText("B = 0x10 + 1");
+    QTest::keyClick(line, Qt::Key_Enter);
+    settle();
+    EXPECT_EQ(text(IDC_FIELD_B), "11");
+
+    paste(IDC_FIELD_X, QString(8192, 'C'));
+    paste(IDC_FIELD_Y, QString(2000, '9'));
+    paste(IDC_FIELD_Z, QString(8191, 'E') + "1");
+    std::vector<std::string> before;
+    for (int id : field_list)
+        before.push_back(text(id));
+    line->setText("powmod(X, Y, Z) + 1");
+    line->setFocus();
+    QTest::keyClick(line, Qt::Key_Return);
+    ASSERT_TRUE(dialog->busy());
+    EXPECT_TRUE(line->isReadOnly());
+    EXPECT_FALSE(dialog->control(IDC_OP_ADD)->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(dialog->status_text().rfind("Working... ", 0) == 0, 30000);
+    QTest::keyClick(line, Qt::Key_Escape);
+    QTRY_COMPARE_WITH_TIMEOUT(dialog->status_text(), std::string("Cancelled."), 10000);
+    EXPECT_FALSE(line->isReadOnly());
+    EXPECT_EQ(line->text(), "powmod(X, Y, Z) + 1");
+    for (std::size_t i = 0; i < before.size(); ++i)
+        EXPECT_EQ(text(field_list[i]), before[i]) << field_list[i];
+}
+
 TEST_F(QtDialog, TheCloseBoxDuringAJobEndsTheDialog)
 {
     EXPECT_EXIT(
@@ -455,7 +493,13 @@ TEST_F(QtDialog, ControlsMatchTheTemplate)
     const double unit_y = metrics.height();
     const auto px_x = [&](int units) { return static_cast<int>(std::lround(units * unit_x / 4)); };
     const auto px_y = [&](int units) { return static_cast<int>(std::lround(units * unit_y / 8)); };
-    EXPECT_EQ(dialog->size(), QSize(px_x(326), px_y(267)));
+    // The template's size, and the expression line's row below it.
+    EXPECT_EQ(dialog->size(), QSize(px_x(326), px_y(267 + 16)));
+    QLineEdit* line = dialog->expression_line();
+    ASSERT_NE(line, nullptr);
+    EXPECT_EQ(line->geometry(), QRect(px_x(46), px_y(268), px_x(273), px_y(12)));
+    EXPECT_EQ(line->accessibleName(), "Expression");
+    EXPECT_FALSE(line->isReadOnly());
 
     ASSERT_EQ(dialog->controls().size(), 50u);
     for (std::size_t i = 0; i < dialog_controls.size(); ++i) {
@@ -608,8 +652,11 @@ TEST_F(QtDialog, TabVisitsTheControlsInTemplateOrderExceptOne)
         QTest::keyClick(focused, Qt::Key_Tab);
     }
     EXPECT_EQ(visited, expected);
-    // Then the controls beside the template's: Undo, Redo, History (the
-    // hidden panel's list and Recall are passed over), and round again.
+    // Then the controls beside the template's: the expression line, Undo,
+    // Redo, History (the hidden panel's list and Recall are passed over),
+    // and round again.
+    EXPECT_EQ(QApplication::focusWidget(), dialog->expression_line());
+    QTest::keyClick(dialog->expression_line(), Qt::Key_Tab);
     for (const int id : {IDC_UNDO, IDC_REDO, IDC_HISTORY_TOGGLE}) {
         EXPECT_EQ(QApplication::focusWidget(), dialog->history()->button(id)) << id;
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);

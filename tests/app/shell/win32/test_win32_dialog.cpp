@@ -264,7 +264,7 @@ TEST_F(Win32Dialog, ResizingStretchesTheValueFields)
     for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr && at_start.size() < dialog_controls.size();
          child = GetWindow(child, GW_HWNDNEXT))
         at_start.push_back(rect_of(child));
-    ASSERT_EQ(at_start.size(), dialog_controls.size());
+    ASSERT_EQ(at_start.size(), dialog_controls.size() + expression_row.size());
     RECT window_rect;
     GetWindowRect(dialog, &window_rect);
     const int width = window_rect.right - window_rect.left;
@@ -280,7 +280,10 @@ TEST_F(Win32Dialog, ResizingStretchesTheValueFields)
     for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr && i < dialog_controls.size();
          child = GetWindow(child, GW_HWNDNEXT), ++i) {
         SCOPED_TRACE("control #" + std::to_string(i));
-        EXPECT_EQ(rect_of(child), stretched(dialog_controls[i], at_start[i], 100, 120));
+        if (i < dialog_controls.size())
+            EXPECT_EQ(rect_of(child), stretched(dialog_controls[i], at_start[i], 100, 120));
+        else
+            EXPECT_EQ(rect_of(child), stretched_row(expression_row[i - dialog_controls.size()], at_start[i], 100, 120));
     }
     EXPECT_EQ(rect_of(item(IDC_FIELD_X)).height, at_start[1].height + 20);
     EXPECT_EQ(rect_of(item(IDC_STATUS)).y, at_start[34].y + 120);
@@ -696,7 +699,8 @@ TEST_F(Win32Dialog, CopyInBaseMenuAndValueTooltip)
 
 TEST_F(Win32Dialog, ControlsMatchTheTemplate)
 {
-    RECT size = {0, 0, dialog_width_units, dialog_height_units};
+    // The template's size, and the expression line's row below it.
+    RECT size = {0, 0, dialog_width_units, dialog_height_units + 16};
     MapDialogRect(dialog, &size);
     RECT client;
     GetClientRect(dialog, &client);
@@ -799,9 +803,29 @@ TEST_F(Win32Dialog, ControlsMatchTheTemplate)
             break;
         }
     }
-    // Then the controls beside the template's, in tab order after it.
+    // After the template's controls, the expression row: its label, then
+    // the line, a tab stop that the user types into.
+    ASSERT_NE(child, nullptr);
+    char label[32] = {};
+    GetWindowTextA(child, label, sizeof label);
+    EXPECT_STREQ(label, "Expression");
+    child = GetWindow(child, GW_HWNDNEXT);
+    ASSERT_EQ(child, item(IDC_EXPRESSION));
+    const LONG style = GetWindowLongA(child, GWL_STYLE);
+    EXPECT_NE(style & WS_TABSTOP, 0);
+    EXPECT_EQ(style & (ES_MULTILINE | ES_READONLY), 0);
+    RECT want = {46, 268, 273, 12};
+    MapDialogRect(dialog, &want);
+    RECT got;
+    GetWindowRect(child, &got);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&got), 2);
+    EXPECT_EQ(got.left, want.left);
+    EXPECT_EQ(got.top, want.top);
+    EXPECT_EQ(got.right - got.left, want.right);
+    EXPECT_EQ(got.bottom - got.top, want.bottom);
+    // Then the history's controls, in tab order after the line.
     std::vector<int> beside;
-    for (; child != nullptr; child = GetWindow(child, GW_HWNDNEXT))
+    for (child = GetWindow(child, GW_HWNDNEXT); child != nullptr; child = GetWindow(child, GW_HWNDNEXT))
         beside.push_back(static_cast<short>(GetDlgCtrlID(child)));
     EXPECT_EQ(beside, (std::vector<int>{IDC_UNDO, IDC_REDO, IDC_HISTORY_TOGGLE, -1, IDC_HISTORY_LIST, IDC_RECALL}));
 }
@@ -889,6 +913,33 @@ TEST_F(Win32Dialog, ScreenReadersGetEveryControlsNameAndHearTheStatus)
     UnhookWinEvent(hook);
     EXPECT_EQ(text(IDC_STATUS), "Bits: x- 5 y- 0 z- 0 a- 0 b- 0 ans- 0");
     CoUninitialize();
+}
+
+// Enter in the expression line evaluates it into Ans or the register it
+// names; an error names its column and changes nothing.
+TEST_F(Win32Dialog, EnterEvaluatesTheExpressionLine)
+{
+    type(IDC_EXPRESSION, "2^44497-1");
+    press(VK_RETURN);
+    ASSERT_TRUE(pump_until([this] { return !window->busy(); }));
+    std::string mersenne(11125, 'F');  // 2^44497 - 1 in hexadecimal
+    mersenne[0] = '1';
+    EXPECT_EQ(text(IDC_FIELD_ANS), mersenne);
+    EXPECT_EQ(text(IDC_STATUS), "Bits: x- 0 y- 0 z- 0 a- 0 b- 0 ans- 44497");
+    SetWindowTextA(item(IDC_EXPRESSION), "Y = gcd(12, 18)");
+    press(VK_RETURN);
+    ASSERT_TRUE(pump_until([this] { return !window->busy(); }));
+    EXPECT_EQ(text(IDC_FIELD_Y), "6");
+    SetWindowTextA(item(IDC_EXPRESSION), "2 + q");
+    press(VK_RETURN);
+    ASSERT_TRUE(pump_until([this] { return !window->busy(); }));
+    EXPECT_EQ(text(IDC_STATUS), "Expression: unknown name 'q' at column 5");
+    EXPECT_EQ(text(IDC_FIELD_Y), "6");
+    // A character beyond the code page is named by its own code point.
+    SetWindowTextW(item(IDC_EXPRESSION), L"1 + \u20AC");
+    press(VK_RETURN);
+    ASSERT_TRUE(pump_until([this] { return !window->busy(); }));
+    EXPECT_EQ(text(IDC_STATUS), "Expression: unexpected U+20AC at column 5");
 }
 
 }  // namespace
