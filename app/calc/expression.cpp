@@ -20,6 +20,7 @@
 
 #include "calc.h"
 #include "operations.h"
+#include "utf8.h"
 #include "value_fields.h"
 
 namespace {
@@ -113,35 +114,8 @@ int column_of(std::string_view text, std::size_t at) {
 // The code point that starts at byte `at` of UTF-8 text; a byte that
 // starts no valid sequence stands for itself.
 unsigned long code_point_at(std::string_view text, std::size_t at) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned long lead = byte(at);
-    int more = 0;
     unsigned long code = 0;
-    if (lead < 0x80) return lead;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        more = 1;
-        code = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        more = 2;
-        code = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        more = 3;
-        code = lead & 0x07;
-    } else {
-        return lead;
-    }
-    if (at + static_cast<std::size_t>(more) >= text.size()) return lead;
-    for (int k = 1; k <= more; ++k) {
-        const unsigned long c = byte(at + static_cast<std::size_t>(k));
-        if ((c & 0xC0) != 0x80) return lead;
-        code = (code << 6) | (c & 0x3F);
-    }
-    // Overlong forms, surrogates and code points beyond Unicode are no
-    // characters: the lead byte stands for itself.
-    if ((more == 2 && code < 0x800) || (more == 3 && (code < 0x10000 || code > 0x10FFFF)) ||
-        (code >= 0xD800 && code <= 0xDFFF))
-        return lead;
-    return code;
+    return utf8_sequence(text, at, code) > 0 ? code : static_cast<unsigned char>(text[at]);
 }
 
 // 'c' for a printable character, U+XXXX for any other.
