@@ -1,9 +1,10 @@
 // The engine's private interface: the instance record and what every module
 // shares (the trace, the error plumbing, the scratch areas, the number
 // blocks), declared for the engine's sources, its tests and its benchmarks.
-// The calculator includes engine.h only. This header includes no module's:
-// each arithmetic module's routines for the others are in a header of its
-// own, which a source includes where it calls them.
+// The calculator includes engine.h only. This header includes no module's
+// but the thresholds (which the scratch areas' layouts read): each
+// arithmetic module's routines for the others are in a header of its own,
+// which a source includes where it calls them.
 #ifndef TORVANE_ENGINE_INTERNAL_H
 #define TORVANE_ENGINE_INTERNAL_H
 
@@ -12,6 +13,7 @@
 #include <cstdint>
 
 #include "engine.h"
+#include "thresholds.h"
 
 // Byte size of a number's header; its digits start right after it. Every
 // block size below is derived from it, so the layout holds for any pointer
@@ -137,6 +139,8 @@ struct mr_state {
     std::uint32_t live_claims;     // debug builds: the workspace numbers and areas claimed (workspace.h)
     monty_context monty;           // the installed Montgomery context, over `modulus`
     std::size_t product_area_size; // words of the product area, set by mirsys (state.cpp)
+    std::size_t reduce_area_size;  // words of the reduce area, set by mirsys
+    std::size_t divide_area_size;  // words of the division area, set by mirsys
 };
 
 
@@ -321,6 +325,53 @@ enum scratch_area : int {
 constexpr std::size_t reduce_area_fixed_words(std::size_t max_length) {
     return 4 + max_length + 3 * (2 * max_length + 8);
 }
+// Moduli of fewer words than this run the exponentiations' steps on the
+// residues' words (monty_words_apply, montgomery.cpp): below both Karatsuba
+// sizes and reduction by multiplication.
+inline constexpr int monty_words_below =
+    product_karatsuba_threshold < square_karatsuba_threshold
+        ? (product_karatsuba_threshold < monty_multiply_reduce_min ? product_karatsuba_threshold
+                                                                   : monty_multiply_reduce_min)
+        : (square_karatsuba_threshold < monty_multiply_reduce_min ? square_karatsuba_threshold
+                                                                  : monty_multiply_reduce_min);
+// The windowed power on those steps (modexp.cpp) keeps its tables in the
+// reduce area's scratch: for each of up to two bases its odd powers up to
+// 2^power_window_bits - 1, and the square they are made with, k words each.
+inline constexpr int power_window_bits = 6;
+inline constexpr int power_table_size = 1 << (power_window_bits - 1);
+constexpr std::size_t power_tables_words(int k) {
+    return (2 * power_table_size + 1) * static_cast<std::size_t>(k);
+}
+// Division's parts in the division area (divide_words, multiply_divide.cpp)
+// for a dividend of t words by a divisor of n >= 2 words, in limbs of two
+// words: a zero word goes below both when n is odd (pad), so that the
+// divisor fills nl whole limbs, and the dividend takes m limbs, with room
+// for the bits the normalising shift moves up. From the area's start: the
+// divisor (nl limbs), the dividend (m limbs), the quotient (m - nl limbs),
+// then the recursive division's stack of block products, nl' + 1 limbs for
+// each level it descends (nl' = nl, nl/2, nl/4, .. while 2 nl' is at least
+// divide_recursive_words).
+struct divide_layout {
+    int pad;
+    int nl;
+    int m;
+    std::size_t dividend() const { return 2 * static_cast<std::size_t>(nl); }
+    std::size_t quotient() const { return dividend() + 2 * static_cast<std::size_t>(m); }
+    std::size_t stack() const { return quotient() + 2 * static_cast<std::size_t>(m - nl); }
+    // Words of the stack at its deepest.
+    std::size_t stack_words() const {
+        std::size_t words = 0;
+        for (int level = nl; level > 0 && 2 * level >= divide_recursive_words; level /= 2)
+            words += 2 * (static_cast<std::size_t>(level) + 1);
+        return words;
+    }
+    std::size_t words() const { return stack() + stack_words(); }
+};
+inline divide_layout divide_layout_for(int t, int n) {
+    const int pad = n % 2;
+    return {pad, (n + pad) / 2, (t + pad + 2) / 2};
+}
+
 // The first word of area `a`, 16-byte aligned.
 mr_digit* scratch_words(scratch_area a);
 // The number of words in area `a`.

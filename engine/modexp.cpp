@@ -361,10 +361,6 @@ void even_modulus_power(int small_base, bignum* n, bignum* w) {
     add(t, p, w);
 }
 
-// Bits in a window of windowed_power and the odd powers it needs.
-constexpr int power_window_bits = 6;
-constexpr int power_table_size = 1 << (power_window_bits - 1);
-
 // w = x[0]^y[0] (count 1) or x[0]^y[0] * x[1]^y[1] (count 2) under c on the
 // residue steps, for residues x[t] below n (not zero) and exponents y[t]
 // (not all zero, none negative): one chain of squarings, along which each
@@ -384,7 +380,8 @@ bool windowed_power(monty_context& c, int count, bignum* const* x, bignum* const
     const scratch_claim reduce(area_reduce);
     std::size_t room_size = 0;
     mr_digit* room = monty_words_room(reduce, &room_size);
-    if (room_size < (2 * power_table_size + 1) * words) return false;
+    TORVANE_EXPECTS(power_tables_words(k) <= room_size);
+    if (room_size < power_tables_words(k)) return false;
     monty_words steps = monty_words_for(c, reduce);
     // g^1, g^3, .., g^63 for each base g, k words each, and the square they
     // are made with.

@@ -86,16 +86,9 @@ reduce_area the_reduce_area(const scratch_claim& claim) {
     mr_digit* base = claim.words();
     const auto L = static_cast<std::size_t>(engine_instance->max_length);
     const std::size_t used = reduce_area_fixed_words(L);
+    TORVANE_EXPECTS(used <= claim.size());
     return {base, base + 4, base + 4 + L, base + 4 + L + (2 * L + 8), base + 4 + L + 2 * (2 * L + 8), base + used,
             claim.size() - used};
-}
-
-// Words of scratch that low_product needs for n words.
-std::size_t low_product_scratch(int n) {
-    if (n < monty_low_product_split) return 0;
-    const int h = n / 4, l = n - h;
-    return std::max(2 * static_cast<std::size_t>(l) + product_scratch_words(l, l),
-                    static_cast<std::size_t>(h) + low_product_scratch(h));
 }
 
 // r[0 .. n-1] = a * b mod 2^(32n) for a, b of n words: the low half of the
@@ -109,7 +102,8 @@ std::size_t low_product_scratch(int n) {
 // 3n/10): 0.86 of the full product at 2048 words, 0.78 at 1024, 0.82 at
 // 512 (minimum of 15 interleaved rounds each, Release, BMI2/ADX kernels).
 void low_product(mr_digit* r, const mr_digit* a, const mr_digit* b, int n, mr_digit* scratch) {
-    if (n < monty_low_product_split) {
+    const low_product_layout layout = low_product_layout_for(n);
+    if (!layout.split) {
         // Row by row, a limb of b at a time; what carries out of word n-1
         // is dropped.
         std::memset(r, 0, sizeof(mr_digit) * static_cast<std::size_t>(n));
@@ -118,7 +112,7 @@ void low_product(mr_digit* r, const mr_digit* a, const mr_digit* b, int n, mr_di
         if (i < n) addmul_vvw(r + i, a, n - i, b[i]);
         return;
     }
-    const int h = n / 4, l = n - h;
+    const int h = layout.h, l = layout.l;
     product_vv(scratch, a, l, b, l, scratch + 2 * l);
     std::memcpy(r, scratch, sizeof(mr_digit) * static_cast<std::size_t>(n));
     mr_digit* t = scratch;
@@ -182,14 +176,6 @@ void make_nprime(monty_context& c, const reduce_area& area) {
     if (!error_pending()) c.nprime_length = k;
 }
 
-// Words of scratch that wrapped_product needs for N words.
-std::size_t wrapped_product_scratch(int N) {
-    if (N % 2 != 0 || N < monty_wrap_split_min) return 2 * static_cast<std::size_t>(N) + product_scratch_words(N, N);
-    const int h = N / 2;
-    return 6 * static_cast<std::size_t>(h) + 4 +
-           std::max(product_scratch_words(h + 1, h + 1), wrapped_product_scratch(h));
-}
-
 // True when x[0 .. n-1] is all ones.
 bool all_ones(const mr_digit* x, int n) {
     for (int i = 0; i < n; ++i)
@@ -248,7 +234,8 @@ void wrap_join(mr_digit* r, const mr_digit* v, int h, mr_digit* vm, mr_digit* vl
 // (B^h + 1 is 2 modulo B^h - 1). About half a full product's cost; below,
 // the full product folded.
 void wrapped_product(mr_digit* r, const mr_digit* a, const mr_digit* b, int N, mr_digit* scratch) {
-    if (N % 2 != 0 || N < monty_wrap_split_min) {
+    const wrap_layout layout = wrap_layout_for(N);
+    if (!layout.split) {
         mr_digit* p = scratch;
         product_vv(p, a, N, b, N, scratch + 2 * N);
         // p < B^2N: p_lo + p_hi folds the carry around once, at most.
@@ -257,13 +244,13 @@ void wrapped_product(mr_digit* r, const mr_digit* a, const mr_digit* b, int N, m
         if (all_ones(r, N)) std::memset(r, 0, sizeof(mr_digit) * static_cast<std::size_t>(N));
         return;
     }
-    const int h = N / 2;
-    mr_digit* v = scratch;            // 2h + 2 words
-    mr_digit* a1 = v + 2 * h + 2;     // h words
-    mr_digit* b1 = a1 + h;            // h words
-    mr_digit* a2 = b1 + h;            // h + 1 words
-    mr_digit* b2 = a2 + h + 1;        // h + 1 words
-    mr_digit* rest = b2 + h + 1;
+    const int h = layout.h;
+    mr_digit* v = scratch;
+    mr_digit* a1 = scratch + layout.a1();
+    mr_digit* b1 = scratch + layout.b1();
+    mr_digit* a2 = scratch + layout.a2();
+    mr_digit* b2 = scratch + layout.b2();
+    mr_digit* rest = scratch + layout.rest();
     wrap_split(a, h, a1, a2);
     wrap_split(b, h, b1, b2);
     wrapped_product(r, a1, b1, h, rest);        // u in r[0 .. h-1]
@@ -302,8 +289,8 @@ struct reduce_piece {
 std::size_t piece_scratch(const reduce_piece& p) {
     switch (p.kind) {
     case piece_kind::product: return product_scratch_words(p.n, p.n);
-    case piece_kind::low_product: return low_product_scratch(p.n);
-    case piece_kind::wrapped_product: return wrapped_product_scratch(p.n);
+    case piece_kind::low_product: return low_product_scratch_words(p.n);
+    case piece_kind::wrapped_product: return wrapped_product_scratch_words(p.n);
     }
     return 0;
 }
@@ -340,15 +327,9 @@ void reduce_piece_task(void* context, int index, const pool_executor& executor) 
 bool run_pieces(reduce_pieces& t, std::size_t room_size) {
     std::size_t most = 0;
     for (int i = 0; i < t.count; ++i) most = std::max(most, piece_scratch(t.piece[i]));
+    TORVANE_EXPECTS(most <= room_size);
     if (most > room_size || most > scratch_words_size(area_product)) return false;
     return pool_run(t.count, reduce_piece_task, &t);
-}
-
-// Words of room parallel_low_product needs before its scratch: the pieces'
-// results.
-std::size_t parallel_low_product_words(int n) {
-    const int h = n / 2, l = n - h;
-    return 2 * static_cast<std::size_t>(l) + 4 * static_cast<std::size_t>(h) + 8;
 }
 
 // low_product on the pool (see above): r = a * b mod B^n; false when it
@@ -357,13 +338,14 @@ std::size_t parallel_low_product_words(int n) {
 bool parallel_low_product(mr_digit* r, const mr_digit* a, const mr_digit* b, int n, mr_digit* room,
                           std::size_t room_size) {
     if (n < parallel_reduce_min || !pool_available()) return false;
-    const int h = n / 2, l = n - h;  // low_product's split
-    const int h1 = h / 2, l1 = h - h1;  // the split of its low products of h words
-    if (h1 < monty_low_product_split || parallel_low_product_words(n) > room_size) return false;
-    mr_digit* p0 = room;          // a0 b0: 2l words, its n low ones count
-    mr_digit* p1 = p0 + 2 * l;    // 2 l1 words each, their h low ones count at l
-    mr_digit* p2 = p1 + 2 * l1;
-    mr_digit* q = p2 + 2 * l1;    // four of h1 words, at l + l1
+    const parallel_low_layout layout = parallel_low_layout_for(n);
+    const int h = layout.h, l = layout.l;     // low_product's split
+    const int h1 = layout.h1, l1 = layout.l1;  // the split of its low products of h words
+    if (h1 < monty_low_product_split || layout.used() > room_size) return false;
+    mr_digit* p0 = room;                // a0 b0: 2l words, its n low ones count
+    mr_digit* p1 = room + layout.p1();  // 2 l1 words each, their h low ones count at l
+    mr_digit* p2 = room + layout.p2();
+    mr_digit* q = room + layout.q();    // four of h1 words, at l + l1
     reduce_pieces t;
     t.piece[0] = {piece_kind::product, p0, a, b, l};
     // a1 b0 mod B^h = (a1 b0 at l1 words) + (the next halves' low products) B^l1.
@@ -374,7 +356,7 @@ bool parallel_low_product(mr_digit* r, const mr_digit* a, const mr_digit* b, int
     t.piece[5] = {piece_kind::low_product, q + 2 * h1, a + l1, b + l, h1};
     t.piece[6] = {piece_kind::low_product, q + 3 * h1, a, b + l + l1, h1};
     t.count = 7;
-    const std::size_t used = parallel_low_product_words(n);
+    const std::size_t used = layout.used();
     t.starter_room = room + used;
     if (!run_pieces(t, room_size - used)) return false;
     std::memcpy(r, p0, sizeof(mr_digit) * static_cast<std::size_t>(n));
@@ -384,31 +366,26 @@ bool parallel_low_product(mr_digit* r, const mr_digit* a, const mr_digit* b, int
     return true;
 }
 
-// Words of room parallel_wrapped_product needs before its scratch.
-std::size_t parallel_wrapped_words(int N) {
-    const int h = N / 2, g = h / 2;
-    return 6 * static_cast<std::size_t>(h) + 4 + 6 * static_cast<std::size_t>(g) + 4;
-}
-
 // wrapped_product on the pool (see above); false when it does not run
 // there. The room holds the levels' values and the starter's scratch.
 bool parallel_wrapped_product(mr_digit* r, const mr_digit* a, const mr_digit* b, int N, mr_digit* room,
                               std::size_t room_size) {
     if (N < parallel_reduce_min || N % 4 != 0 || !pool_available()) return false;
-    const int h = N / 2, g = h / 2;
-    if (h < monty_wrap_split_min || parallel_wrapped_words(N) > room_size) return false;
+    const parallel_wrap_layout layout = parallel_wrap_layout_for(N);
+    const int h = layout.top.h, g = layout.g;
+    if (h < monty_wrap_split_min || layout.used() > room_size) return false;
     // The top level: sums a1, b1 (h words), differences a2, b2 (h + 1
     // words), their product v; the next: the same of a1, b1 at g words.
-    mr_digit* v = room;             // 2h + 2 words
-    mr_digit* a1 = v + 2 * h + 2;   // h words each
-    mr_digit* b1 = a1 + h;
-    mr_digit* a2 = b1 + h;          // h + 1 words each
-    mr_digit* b2 = a2 + h + 1;
-    mr_digit* w = b2 + h + 1;       // 2g + 2 words
-    mr_digit* c1 = w + 2 * g + 2;   // g words each
-    mr_digit* d1 = c1 + g;
-    mr_digit* c2 = d1 + g;          // g + 1 words each
-    mr_digit* d2 = c2 + g + 1;
+    mr_digit* v = room;
+    mr_digit* a1 = room + layout.top.a1();
+    mr_digit* b1 = room + layout.top.b1();
+    mr_digit* a2 = room + layout.top.a2();
+    mr_digit* b2 = room + layout.top.b2();
+    mr_digit* w = room + layout.w();
+    mr_digit* c1 = room + layout.c1();
+    mr_digit* d1 = room + layout.d1();
+    mr_digit* c2 = room + layout.c2();
+    mr_digit* d2 = room + layout.d2();
     wrap_split(a, h, a1, a2);
     wrap_split(b, h, b1, b2);
     wrap_split(a1, g, c1, c2);
@@ -418,7 +395,7 @@ bool parallel_wrapped_product(mr_digit* r, const mr_digit* a, const mr_digit* b,
     t.piece[1] = {piece_kind::product, w, c2, d2, g + 1};
     t.piece[2] = {piece_kind::wrapped_product, r, c1, d1, g};  // a1 b1 mod (B^g - 1) in r[0 .. g-1]
     t.count = 3;
-    const std::size_t used = parallel_wrapped_words(N);
+    const std::size_t used = layout.used();
     t.starter_room = room + used;
     if (!run_pieces(t, room_size - used)) return false;
     wrap_join(r, w, g, c2, d2);  // a1 b1 mod (B^h - 1) in r[0 .. h-1]
@@ -432,11 +409,13 @@ bool parallel_wrapped_product(mr_digit* r, const mr_digit* a, const mr_digit* b,
 void reduce_by_multiplication(mr_digit* t, monty_context& c, const reduce_area& area) {
     bignum* n = c.modulus;
     const int k = c.length;
+    TORVANE_EXPECTS(k <= engine_instance->max_length && low_product_scratch_words(k) <= area.scratch_size &&
+                    wrapped_product_scratch_words(k) <= area.scratch_size);
     if (c.nprime_length != k) make_nprime(c, area);
     if (all_zero(t, k)) return;  // q = 0; T / R is the high half already
     // q = T * n' mod R.
     if (parallel_low_product(area.q, t, c.nprime, k, area.scratch, area.scratch_size)) {
-    } else if (low_product_scratch(k) <= area.scratch_size) {
+    } else if (low_product_scratch_words(k) <= area.scratch_size) {
         low_product(area.q, t, c.nprime, k, area.scratch);
     } else {
         schoolbook_product(area.qn, t, k, c.nprime, k);
@@ -447,7 +426,7 @@ void reduce_by_multiplication(mr_digit* t, monty_context& c, const reduce_area& 
     // it. q*n = H R + (R - T mod R), so with w = q*n mod (R - 1), H = w +
     // (T mod R) - 1 modulo R - 1, and H < n <= R - 2 fixes it.
     mr_digit* high = area.qn + k;
-    if (wrapped_product_scratch(k) <= area.scratch_size) {
+    if (wrapped_product_scratch_words(k) <= area.scratch_size) {
         mr_digit* w = area.qn;
         if (!parallel_wrapped_product(w, area.q, n->w, k, area.scratch, area.scratch_size))
             wrapped_product(w, area.q, n->w, k, area.scratch);
@@ -569,6 +548,7 @@ void modmult_in_area(const monty_context& c, bignum* x, bignum* y, bignum* w) {
     }
     int len;
     if (x == y) {
+        TORVANE_EXPECTS(square_scratch_words(lx) <= area.scratch_size);
         if (square_scratch_words(lx) <= area.scratch_size)
             square_vv(t, x->w, lx, area.scratch);
         else
@@ -579,6 +559,7 @@ void modmult_in_area(const monty_context& c, bignum* x, bignum* y, bignum* w) {
         const bignum* a = x_longer ? x : y;
         const bignum* b = x_longer ? y : x;
         const int la = x_longer ? lx : ly, lb = x_longer ? ly : lx;
+        TORVANE_EXPECTS(product_scratch_words(la, lb) <= area.scratch_size);
         if (product_scratch_words(la, lb) <= area.scratch_size)
             product_vv(t, a->w, la, b->w, lb, area.scratch);
         else
@@ -593,8 +574,7 @@ void modmult_in_area(const monty_context& c, bignum* x, bignum* y, bignum* w) {
 bool monty_words_apply(const monty_context& c) {
     // Below both Karatsuba sizes the products and squares of nres_modmult
     // are the kernels' alone, which the steps call the same way.
-    return c.length < product_karatsuba_threshold && c.length < square_karatsuba_threshold &&
-           c.length < monty_multiply_reduce_min;
+    return c.length < monty_words_below;
 }
 
 monty_words monty_words_for(const monty_context& c, const scratch_claim& claim) {

@@ -273,11 +273,17 @@ void schoolbook_divide(mr_digit* u, int m, const mr_digit* v, int nl, mr_digit* 
 // two products of its size, and runs at the speed of multiply.
 
 // A stack of limbs in the division scratch area; take() gives nullptr when
-// the area is used up.
+// the area is used up. In debug builds every piece taken lies within the
+// stack's words by the division's layout (divide_layout::stack_words).
 class divide_space {
 public:
-    divide_space(mr_digit* start, mr_digit* end) : next_(start), end_(end) {}
+    divide_space(mr_digit* start, mr_digit* end, [[maybe_unused]] std::size_t layout_words) : next_(start), end_(end) {
+#ifndef NDEBUG
+        layout_end_ = start + layout_words;
+#endif
+    }
     mr_digit* take(int limbs) {
+        TORVANE_EXPECTS(layout_end_ - next_ >= 2 * limbs);
         if (end_ - next_ < 2 * limbs) return nullptr;
         mr_digit* p = next_;
         next_ += 2 * limbs;
@@ -289,6 +295,9 @@ public:
 private:
     mr_digit* next_;
     mr_digit* end_;
+#ifndef NDEBUG
+    mr_digit* layout_end_;
+#endif
 };
 
 // The number of words of w[0 .. words-1] below its leading zero words.
@@ -386,14 +395,16 @@ void square_words(mr_digit* r, const mr_digit* x, int m) {
 }
 
 void divide_words(const mr_digit* a, int t, const mr_digit* y, int n, mr_digit* q, mr_digit* r) {
-    const int pad = n % 2;                      // a zero word below both when n is odd
+    const divide_layout layout = divide_layout_for(t, n);
+    const int pad = layout.pad;  // a zero word below both when n is odd
+    const int nl = layout.nl;    // divisor limbs
+    const int m = layout.m;      // dividend limbs, with room for the shifted-out bits
     const int shift = std::countl_zero(y[n - 1]);
-    const int nl = (n + pad) / 2;               // divisor limbs
-    const int m = (t + pad + 1 + 1) / 2;        // dividend limbs, with room for the shifted-out bits
     const scratch_claim area(area_divide);
+    TORVANE_EXPECTS(layout.words() <= area.size());
     mr_digit* v = area.words();
-    mr_digit* u = v + 2 * nl;
-    mr_digit* quotient = u + 2 * m;
+    mr_digit* u = v + layout.dividend();
+    mr_digit* quotient = v + layout.quotient();
 
     v[0] = 0;
     shl_vu(v + pad, y, n, static_cast<unsigned>(shift));
@@ -401,7 +412,7 @@ void divide_words(const mr_digit* a, int t, const mr_digit* y, int n, mr_digit* 
     u[2 * m - 1] = 0;
     u[t + pad] = shl_vu(u + pad, a, t, static_cast<unsigned>(shift));
 
-    divide_space space(quotient + 2 * (m - nl), area.words() + area.size());
+    divide_space space(v + layout.stack(), area.words() + area.size(), layout.stack_words());
     length_check_scope unchecked(0);  // the block products may pass max_length words
     recursive_divide(u, m, v, nl, quotient, space);
 

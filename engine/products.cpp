@@ -859,7 +859,11 @@ std::atomic<const pool_levels*> pool_levels_installed{nullptr};
 
 void install_pool_levels(const pool_levels* levels) { pool_levels_installed.store(levels, std::memory_order_release); }
 
-std::size_t product_area_words(int total) {
+namespace {
+
+// most[t] for t = 0 .. total: at least product_scratch_words(m, n) for every
+// m + n <= t (and square_scratch_words(m) for 2m <= t).
+std::vector<std::size_t> product_area_bounds(int total) {
     // most[t]: the bound for factors of at most t words together, from the
     // smallest t up. Below twice the Karatsuba threshold the shorter factor
     // is below it: the schoolbook, no scratch. Otherwise each method at the
@@ -890,5 +894,98 @@ std::size_t product_area_words(int total) {
         toom((t + 6) / 11, toom84_layout(8 * ((t + 6) / 11)));       // 3k < n <= 4k
         most[static_cast<std::size_t>(t)] = w;
     }
-    return total < 0 ? 0 : most[static_cast<std::size_t>(total)];
+    return most;
+}
+
+// equal[j] for j = 0 .. longest: at least product_scratch_words(i, i) for
+// every i <= j. A product of two equal lengths splits only into products of
+// equal lengths (Karatsuba's halves, the Toom points and top pieces): so
+// each method's own part at j by its layout, whichever the dispatch takes,
+// plus the bound of its largest sub-product. Below the Karatsuba threshold
+// the schoolbook, no scratch.
+std::vector<std::size_t> equal_product_bounds(int longest) {
+    std::vector<std::size_t> equal(static_cast<std::size_t>(std::max(longest, 0)) + 1, 0);
+    for (int j = product_karatsuba_threshold; j <= longest; ++j) {
+        const auto below = [&](int u) { return equal[static_cast<std::size_t>(std::min(u, j - 1))]; };
+        std::size_t w = equal[static_cast<std::size_t>(j) - 1];
+        const int h = karatsuba_split(j, j);
+        w = std::max(w, 4 * static_cast<std::size_t>(h) + 1 + below(std::max(h, j - h)));
+        const toom_layout t3 = toom3_layout(j, false), t4 = toom4_layout(j, false), t8 = toom8_layout(j, false);
+        w = std::max({w, t3.rest() + below(t3.k + 1), t4.rest() + below(t4.k + 1), t8.rest() + below(t8.k)});
+        equal[static_cast<std::size_t>(j)] = w;
+    }
+    return equal;
+}
+
+}  // namespace
+
+std::size_t product_area_words(int total) {
+    return total < 0 ? 0 : product_area_bounds(total)[static_cast<std::size_t>(total)];
+}
+
+low_product_layout low_product_layout_for(int n) {
+    const int h = n / 4;
+    return {h, n - h, n >= monty_low_product_split};
+}
+
+wrap_layout wrap_layout_for(int N) { return {N / 2, N % 2 == 0 && N >= monty_wrap_split_min}; }
+
+parallel_low_layout parallel_low_layout_for(int n) {
+    const int h = n / 2, h1 = h / 2;
+    return {h, n - h, h1, h - h1};
+}
+
+parallel_wrap_layout parallel_wrap_layout_for(int N) { return {wrap_layout_for(N), N / 4}; }
+
+std::size_t low_product_scratch_words(int n) {
+    const low_product_layout layout = low_product_layout_for(n);
+    if (!layout.split) return 0;
+    const int h = layout.h, l = layout.l;
+    return std::max(2 * static_cast<std::size_t>(l) + product_scratch_words(l, l),
+                    static_cast<std::size_t>(h) + low_product_scratch_words(h));
+}
+
+std::size_t wrapped_product_scratch_words(int N) {
+    const wrap_layout layout = wrap_layout_for(N);
+    if (!layout.split) return 2 * static_cast<std::size_t>(N) + product_scratch_words(N, N);
+    const int h = layout.h;
+    return layout.rest() + std::max(product_scratch_words(h + 1, h + 1), wrapped_product_scratch_words(h));
+}
+
+std::size_t reduce_products_area_words(int max_length) {
+    // For each modulus length k up to max_length, the scratch sizes above
+    // with the scratch of each product of two i-word factors bounded by
+    // equal[i]: low[k] and wrap[k] bound low_product_scratch_words(k) and
+    // wrapped_product_scratch_words(k); the pool's pieces run on the scratch
+    // after their layout's used() words. Below reduction by multiplication a
+    // product or square of two residues is formed in the scratch
+    // (modmult_in_area), bounded by most[] (its factors' words together).
+    const int L = std::max(max_length, 0);
+    const std::vector<std::size_t> most = product_area_bounds(2 * std::min(L, monty_multiply_reduce_min));
+    const std::vector<std::size_t> equal = equal_product_bounds(L + 1);
+    const auto product = [&](int words) { return equal[static_cast<std::size_t>(words)]; };
+    std::vector<std::size_t> low(static_cast<std::size_t>(L) + 1, 0), wrap(static_cast<std::size_t>(L) + 1, 0);
+    std::size_t area = 0;
+    for (int k = 1; k <= L; ++k) {
+        const auto K = static_cast<std::size_t>(k);
+        const low_product_layout lp = low_product_layout_for(k);
+        if (lp.split)
+            low[K] = std::max(2 * static_cast<std::size_t>(lp.l) + product(lp.l),
+                              static_cast<std::size_t>(lp.h) + low[static_cast<std::size_t>(lp.h)]);
+        const wrap_layout wp = wrap_layout_for(k);
+        wrap[K] = wp.split ? wp.rest() + std::max(product(wp.h + 1), wrap[static_cast<std::size_t>(wp.h)])
+                           : 2 * K + product(k);
+        std::size_t need = std::max(low[K], wrap[K]);
+        if (k < monty_multiply_reduce_min) need = std::max(need, most[2 * K]);
+        if (k >= parallel_reduce_min) {
+            const parallel_low_layout pl = parallel_low_layout_for(k);
+            need = std::max(need, pl.used() + std::max({product(pl.l), product(pl.l1),
+                                                        low[static_cast<std::size_t>(pl.h1)]}));
+            const parallel_wrap_layout pw = parallel_wrap_layout_for(k);
+            need = std::max(need, pw.used() + std::max({product(pw.top.h + 1), product(pw.g + 1),
+                                                        wrap[static_cast<std::size_t>(pw.g)]}));
+        }
+        area = std::max(area, need);
+    }
+    return area;
 }

@@ -43,6 +43,74 @@ std::size_t square_scratch_words(int m);
 // sizes the product area by it.
 std::size_t product_area_words(int total);
 
+// Montgomery reduction's products (montgomery.cpp) in the reduce area's
+// scratch: each carves its scratch by its layout here, and mirsys sizes the
+// area by reduce_products_area_words, summed from the same layouts.
+//
+// The low half of a product of n words (low_product): from
+// monty_low_product_split words, the full product of the l = n - h low
+// words (2l words, its scratch after them), then two low products of
+// h = n/4 words, each into the first h words with its scratch after them.
+struct low_product_layout {
+    int h;
+    int l;
+    bool split;
+};
+low_product_layout low_product_layout_for(int n);
+// The wrap-around product of N words (wrapped_product): below
+// monty_wrap_split_min words or for an odd N, the full product (2N words)
+// with its scratch after it; otherwise, for h = N/2, v (2h + 2 words), a1
+// and b1 (h words each), a2 and b2 (h + 1 each), and from rest() the
+// scratch of the product of h + 1 words and of the wrap-around product of h.
+struct wrap_layout {
+    int h;
+    bool split;
+    std::size_t a1() const { return 2 * static_cast<std::size_t>(h) + 2; }
+    std::size_t b1() const { return a1() + static_cast<std::size_t>(h); }
+    std::size_t a2() const { return b1() + static_cast<std::size_t>(h); }
+    std::size_t b2() const { return a2() + static_cast<std::size_t>(h) + 1; }
+    std::size_t rest() const { return b2() + static_cast<std::size_t>(h) + 1; }
+};
+wrap_layout wrap_layout_for(int N);
+// The low product on the pool (parallel_low_product): the split h = n/2,
+// l = n - h, and h1 = h/2, l1 = h - h1 of its low products; the pieces'
+// results p0 (2l words), p1 and p2 (2 l1 each), q (four of h1), and the
+// starter's scratch from used().
+struct parallel_low_layout {
+    int h;
+    int l;
+    int h1;
+    int l1;
+    std::size_t p1() const { return 2 * static_cast<std::size_t>(l); }
+    std::size_t p2() const { return p1() + 2 * static_cast<std::size_t>(l1); }
+    std::size_t q() const { return p2() + 2 * static_cast<std::size_t>(l1); }
+    std::size_t used() const { return 2 * static_cast<std::size_t>(l) + 4 * static_cast<std::size_t>(h) + 8; }
+};
+parallel_low_layout parallel_low_layout_for(int n);
+// The wrap-around product on the pool (parallel_wrapped_product): the top
+// level's v, a1, b1, a2, b2 as wrap_layout's for h = N/2, then the next
+// level's of g = h/2: w (2g + 2 words), c1 and d1 (g each), c2 and d2
+// (g + 1 each); the starter's scratch from used().
+struct parallel_wrap_layout {
+    wrap_layout top;
+    int g;
+    std::size_t w() const { return top.rest(); }
+    std::size_t c1() const { return w() + 2 * static_cast<std::size_t>(g) + 2; }
+    std::size_t d1() const { return c1() + static_cast<std::size_t>(g); }
+    std::size_t c2() const { return d1() + static_cast<std::size_t>(g); }
+    std::size_t d2() const { return c2() + static_cast<std::size_t>(g) + 1; }
+    std::size_t used() const { return d2() + static_cast<std::size_t>(g) + 1; }
+};
+parallel_wrap_layout parallel_wrap_layout_for(int N);
+// Words of scratch that low_product and wrapped_product need for n words.
+std::size_t low_product_scratch_words(int n);
+std::size_t wrapped_product_scratch_words(int N);
+// At least what Montgomery reduction's products ask of the reduce area's
+// scratch for any modulus of at most max_length words: the low and the
+// wrap-around product, on the pool or not, and a product or square of two
+// residues; each bounded as product_area_words bounds the products in it.
+std::size_t reduce_products_area_words(int max_length);
+
 // The methods one by one, for the tuning program: each runs its own method
 // at the top level and the dispatch below it. Karatsuba needs
 // (m+1)/2 < n <= m, Toom-3 2*((m+2)/3) < n <= m, Toom-4 3*((m+3)/4) < n <= m,

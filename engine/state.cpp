@@ -134,6 +134,27 @@ bignum* place_number(void* at) {
     return x;
 }
 
+// The reduce area for moduli of up to max_length words: its fixed parts,
+// then the most that the products of reduction (reduce_products_area_words)
+// or the windowed power's tables ask of the scratch after them.
+std::size_t reduce_area_words(int max_length) {
+    const int steps_longest = std::min(max_length, monty_words_below - 1);
+    return reduce_area_fixed_words(static_cast<std::size_t>(max_length)) +
+           std::max(reduce_products_area_words(max_length), power_tables_words(steps_longest));
+}
+
+// The division area: the most divide_layout asks for any dividend of up to
+// 2 max_length + 3 words (the room of the double-length workspace numbers)
+// by any divisor. The layout grows with t, and for a given t it is largest
+// with the longest divisor of either parity (the odd one pads).
+std::size_t divide_area_words(int max_length) {
+    std::size_t most = 0;
+    for (int t = 2; t <= 2 * max_length + 3; ++t)
+        for (int n = t - 1; n <= t; ++n)
+            if (n >= 2) most = std::max(most, divide_layout_for(t, n).words());
+    return most;
+}
+
 // Words in each scratch area of instance s.
 std::size_t area_size(scratch_area a, const mr_state* s) {
     const auto n = static_cast<std::size_t>(s->max_length);
@@ -144,13 +165,12 @@ std::size_t area_size(scratch_area a, const mr_state* s) {
     // (the most product_scratch_words asks: 6.02 max_length at max_length
     // 1538, 5.99 at the calculator's 2049); multiply checks anyway.
     case area_product: return s->product_area_size;
-    // Reduction by multiplication (montgomery.cpp): its fixed parts (n' and
-    // three working copies, 7 max_length + 28 words) and the products'
-    // scratch after them, at most 7.03 max_length words (a wrap-around
-    // product of an odd length, which is a full product folded: 1025 words,
-    // a Toom-8 product), which 7 max_length + 228 cover up to 8400 words.
-    case area_reduce: return reduce_area_fixed_words(n) + 7 * n + 228;
-    case area_divide: return 8 * n + 256;
+    // Montgomery reduction (montgomery.cpp): its fixed parts (n' and three
+    // working copies, 7 max_length + 28 words) and the scratch after them,
+    // set by mirsys (reduce_area_words).
+    case area_reduce: return s->reduce_area_size;
+    // Division (multiply_divide.cpp), set by mirsys (divide_area_words).
+    case area_divide: return s->divide_area_size;
     case area_convert: return 8 * n + 256;
     default: return 0;
     }
@@ -427,6 +447,8 @@ mr_state* init_engine(mr_state* s, int digits, std::uint32_t base) {
     TORVANE_WORKSPACE_NUMBERS(TORVANE_WS_PLACE)
 #undef TORVANE_WS_PLACE
     s->product_area_size = product_area_words(2 * s->max_length + 3);
+    s->reduce_area_size = reduce_area_words(s->max_length);
+    s->divide_area_size = divide_area_words(s->max_length);
     const std::size_t area_words = area_offset(scratch_area_count, s);
     // calloc's blocks are 16-byte aligned on x86-64, on Linux and on Windows.
     s->scratch_area_block =

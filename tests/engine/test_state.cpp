@@ -13,6 +13,8 @@
 #include "engine_fixture.h"
 #include "workspace.h"
 #include "primitives.h"
+#include "products.h"
+#include "thresholds.h"
 
 using StateTest = EngineTest;
 
@@ -102,6 +104,32 @@ TEST_F(StateTest, WorkspaceSlotsHaveTheirRoom) {
     EXPECT_EQ(state->scratch1->len, 0u);
     EXPECT_EQ(state->scratch1->w[0], 0u);
     for (int i = 0; i < 2 * ml + 3; ++i) state->accumulator->w[i] = 0;
+}
+
+// The division and reduce areas hold the most their routines' layouts ask
+// for any operands the instance allows: every dividend of up to
+// 2 max_length + 3 words by every divisor, and every modulus of up to
+// max_length words.
+TEST(StateAreasTest, DivisionAndReductionFitEveryShape) {
+    for (const int ml : {3, 40, 300, 2049}) {
+        mr_state* s = mirsys(8 * (ml - 1), 16);
+        ASSERT_EQ(s->max_length, ml);
+        if (ml <= 300) {  // every shape: quadratic in max_length
+            std::size_t divide_most = 0;
+            for (int t = 2; t <= 2 * ml + 3; ++t)
+                for (int n = 2; n <= t; ++n) divide_most = std::max(divide_most, divide_layout_for(t, n).words());
+            EXPECT_EQ(scratch_words_size(area_divide), divide_most) << "max_length " << ml;
+        }
+        const std::size_t reduce_room = scratch_words_size(area_reduce) - reduce_area_fixed_words(ml);
+        for (int k = 1; k <= ml; ++k) {
+            std::size_t need = std::max(low_product_scratch_words(k), wrapped_product_scratch_words(k));
+            if (k < monty_multiply_reduce_min)
+                for (int j = 1; j <= k; ++j) need = std::max(need, product_scratch_words(k, j));
+            if (k < monty_words_below) need = std::max(need, power_tables_words(k));
+            ASSERT_GE(reduce_room, need) << "max_length " << ml << ", modulus of " << k << " words";
+        }
+        release_engine();
+    }
 }
 
 TEST_F(StateTest, MirvarAndSetFromInt) {
