@@ -40,6 +40,8 @@ inline constexpr int IDC_UNDO = 1091;
 inline constexpr int IDC_REDO = 1092;
 inline constexpr int IDC_HISTORY_LIST = 1093;
 inline constexpr int IDC_RECALL = 1094;
+// What a screen reader calls the list of entries.
+inline constexpr const char* history_list_name = "History";
 
 // ---- Values -------------------------------------------------------------------
 

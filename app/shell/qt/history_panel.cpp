@@ -74,7 +74,7 @@ history_panel::history_panel(QDialog& dialog, dialog_window& window, dialog_base
     layout->setContentsMargins(4, 2, 4, 4);
     title_ = new QLabel(QStringLiteral("Hi&story"), panel_);
     list_ = new QListWidget(panel_);
-    list_->setAccessibleName(QStringLiteral("History"));
+    list_->setAccessibleName(QString::fromLatin1(history_list_name));
     list_->setAccessibleDescription(QStringLiteral("Answers, newest last; Enter or a double click recalls one"));
     list_->setToolTip(QStringLiteral("Enter or a double click puts the entry's operands and answer back"));
     list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);

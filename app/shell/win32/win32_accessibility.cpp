@@ -13,6 +13,7 @@
 #include "win32_window.h"
 
 #include "../accessible_names.h"
+#include "../history.h"
 
 #include <commctrl.h>
 #include <oleacc.h>
@@ -220,6 +221,11 @@ void win32_window::name_controls()
     for (const accessible_name& n : accessible_names)
         if (HWND control = GetDlgItem(dialog_, n.id))
             SetWindowSubclass(control, named_control, named_control_id, reinterpret_cast<DWORD_PTR>(n.name));
+    // The history's list: Windows would name a list box by nothing (its
+    // label stands above it, not before it in a line), so it is named as
+    // the Qt window names it.
+    if (HWND list = GetDlgItem(dialog_, IDC_HISTORY_LIST))
+        SetWindowSubclass(list, named_control, named_control_id, reinterpret_cast<DWORD_PTR>(history_list_name));
     const auto create = function_of<co_create_instance>("ole32.dll", "CoCreateInstance");
     IAccPropServices* properties = nullptr;
     if (create != nullptr

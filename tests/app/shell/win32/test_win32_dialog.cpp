@@ -259,12 +259,14 @@ TEST_F(Win32Dialog, ResizingStretchesTheValueFields)
         MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
         return pixel_rect{r.left, r.top, r.right - r.left, r.bottom - r.top};
     };
-    // The template's controls come first; the history's follow them.
+    // The template's controls come first, then the expression row; the
+    // history's follow them.
+    const std::size_t laid_out = dialog_controls.size() + expression_row.size();
     std::vector<pixel_rect> at_start;
-    for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr && at_start.size() < dialog_controls.size();
+    for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr && at_start.size() < laid_out;
          child = GetWindow(child, GW_HWNDNEXT))
         at_start.push_back(rect_of(child));
-    ASSERT_EQ(at_start.size(), dialog_controls.size() + expression_row.size());
+    ASSERT_EQ(at_start.size(), laid_out);
     RECT window_rect;
     GetWindowRect(dialog, &window_rect);
     const int width = window_rect.right - window_rect.left;
@@ -277,7 +279,7 @@ TEST_F(Win32Dialog, ResizingStretchesTheValueFields)
     SetWindowPos(dialog, nullptr, 0, 0, width + 100, height + 120, SWP_NOMOVE | SWP_NOZORDER);
     pump();
     std::size_t i = 0;
-    for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr && i < dialog_controls.size();
+    for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr && i < laid_out;
          child = GetWindow(child, GW_HWNDNEXT), ++i) {
         SCOPED_TRACE("control #" + std::to_string(i));
         if (i < dialog_controls.size())
