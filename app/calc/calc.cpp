@@ -6,6 +6,7 @@
 #include <cstring>
 #include <span>
 
+#include "base_table.h"
 #include "expression.h"
 #include "operations.h"
 #include "radix.h"
@@ -389,17 +390,17 @@ std::string byte_cut_notice(const byte_cuts& cuts) {
     return notice;
 }
 
+// The resource script names the radio buttons by the ids of resource.h;
+// they must be those of the base table.
+static_assert(find_base(2)->radio_id == IDC_BASE_2 && find_base(8)->radio_id == IDC_BASE_8 &&
+              find_base(10)->radio_id == IDC_BASE_10 && find_base(16)->radio_id == IDC_BASE_16 &&
+              find_base(36)->radio_id == IDC_BASE_36 && find_base(60)->radio_id == IDC_BASE_60 &&
+              find_base(64)->radio_id == IDC_BASE_64 && find_base(256)->radio_id == IDC_BASE_256);
+static_assert(first_base_radio == IDC_BASE_2 && last_base_radio == IDC_BASE_256);
+
 int radio_of_base(int base) {
-    switch (base) {
-    case 2: return IDC_BASE_2;
-    case 8: return IDC_BASE_8;
-    case 10: return IDC_BASE_10;
-    case 36: return IDC_BASE_36;
-    case 60: return IDC_BASE_60;
-    case 64: return IDC_BASE_64;
-    case 256: return IDC_BASE_256;
-    default: return IDC_BASE_16;
-    }
+    const base_entry* b = find_base(base);
+    return (b != nullptr ? b : find_base(16))->radio_id;
 }
 
 // ---- Jobs -------------------------------------------------------------------
@@ -539,7 +540,7 @@ void commit_operation(dialog_window& window, const calc_job& job) {
 void commit_base_switch(dialog_window& window, const calc_job& job) {
     if (!job.commit) {
         // The old base stays, with its radio button checked again.
-        window.check_radio(IDC_BASE_2, IDC_BASE_256, radio_of_base(current_base));
+        window.check_radio(first_base_radio, last_base_radio, radio_of_base(current_base));
         window.write_status(job.status.c_str());
         return;
     }

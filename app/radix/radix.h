@@ -18,13 +18,10 @@
 #include <array>
 #include <cstdint>
 
-// The alphabets, as constant strings.
-inline constexpr char base64_alphabet[] =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-inline constexpr char hex_digits_upper[] = "0123456789ABCDEF";
+#include "base_table.h"
+
+// The alphabets are those of base_table.h; hexadecimal is read in either case.
 inline constexpr char hex_digits_lower[] = "0123456789abcdef";
-inline constexpr char base60_alphabet[] =
-    "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwx";
 
 // Value of a character that is not in a table's set.
 inline constexpr std::uint8_t no_digit = 255;
@@ -36,16 +33,14 @@ struct decoding_table {
     bool filled = false;
 };
 
-// The three tables. The base-64 one is filled when the window starts
-// (fill_base64_table); the hexadecimal and base-60 ones on first use. Every
+// The two tables of the byte converters. The base-64 one is filled when the
+// window starts (fill_base64_table); the hexadecimal one on first use. Every
 // reader also fills its table when it finds it empty, so the codec works on
 // its own as well.
 extern decoding_table hex_table;
-extern decoding_table base60_table;
 extern decoding_table base64_table;
 
 void fill_hex_table();
-void fill_base60_table();
 void fill_base64_table();
 
 // Filters the zero-terminated `text` in place for `base` (2, 8, 10, 16, 36,

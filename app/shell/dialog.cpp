@@ -17,13 +17,14 @@
 #include <string>
 #include <thread>
 
+#include "base_table.h"
 #include "calc.h"
 #include "history.h"
 #include "operations.h"
 #include "radix.h"
 #include "resource.h"
 
-static_assert(refused_while_busy(IDC_BASE_2) && refused_while_busy(IDC_TO_X) && !refused_while_busy(IDC_EXIT) &&
+static_assert(refused_while_busy(first_base_radio) && refused_while_busy(IDC_TO_X) && !refused_while_busy(IDC_EXIT) &&
               !refused_while_busy(IDC_ABOUT));
 
 const char* const about_text = "Torvane v1.x\nApr. 2008\ncontact me:\ntorvane@example.org";
@@ -31,17 +32,8 @@ const char* const about_text = "Torvane v1.x\nApr. 2008\ncontact me:\ntorvane@ex
 namespace {
 
 int base_of_button(int id) {
-    switch (id) {
-    case IDC_BASE_2: return 2;
-    case IDC_BASE_8: return 8;
-    case IDC_BASE_10: return 10;
-    case IDC_BASE_16: return 16;
-    case IDC_BASE_36: return 36;
-    case IDC_BASE_60: return 60;
-    case IDC_BASE_64: return 64;
-    case IDC_BASE_256: return 256;
-    default: return 0;
-    }
+    const base_entry* b = find_base_by_radio(id);
+    return b != nullptr ? b->base : 0;
 }
 
 // ---- The job runner ---------------------------------------------------------
@@ -260,10 +252,10 @@ void button(dialog_window& window, int id) {
 // A press that a running job refuses. An automatic radio button has checked
 // itself already: the check goes back to the base the fields will show.
 void refuse_button(dialog_window& window, int id) {
-    if (id < IDC_BASE_2 || id > IDC_BASE_256) return;
+    if (find_base_by_radio(id) == nullptr) return;
     const calc_job& job = logic.runner().job();
     const bool switching = job.kind == job_kind::base_switch;
-    window.check_radio(IDC_BASE_2, IDC_BASE_256, radio_of_base(switching ? job.base : current_base));
+    window.check_radio(first_base_radio, last_base_radio, radio_of_base(switching ? job.base : current_base));
 }
 
 }  // namespace
@@ -272,7 +264,7 @@ void dialog_initialise(dialog_window& window) {
     window.write_status("Idle...\n");
     configure_engine();
     current_base = 16;
-    window.check_radio(IDC_BASE_2, IDC_BASE_256, IDC_BASE_16);
+    window.check_radio(first_base_radio, last_base_radio, radio_of_base(16));
     fill_base64_table();
     for (int id : field_list) window.limit_field(id, field_typing_limit);
     char status[256];

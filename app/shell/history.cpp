@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "base_table.h"
 #include "calc.h"
 #include "dialog.h"
 #include "operations.h"
@@ -220,7 +221,7 @@ void put_back(dialog_window& window, const snapshot& s) {
     for (int k = 0; k < field_count; ++k) load_value(s.values[k], register_of(field_list[k]));
     if (s.base != current_base) {
         current_base = s.base;
-        window.check_radio(IDC_BASE_2, IDC_BASE_256, radio_of_base(current_base));
+        window.check_radio(first_base_radio, last_base_radio, radio_of_base(current_base));
     }
     char status[256] = {};
     if (!redraw_fields(window, s.empty, status, sizeof status)) window.write_status(status);
@@ -267,7 +268,7 @@ void restore_session(dialog_window& window) {
     }
     for (int k = 0; k < field_count; ++k) load_value(data.fields[k], register_of(field_list[k]));
     current_base = data.base;
-    window.check_radio(IDC_BASE_2, IDC_BASE_256, radio_of_base(current_base));
+    window.check_radio(first_base_radio, last_base_radio, radio_of_base(current_base));
     char status[256] = {};
     if (!redraw_fields(window, data.empty, status, sizeof status)) window.write_status(status);
     for (history_entry& e : data.entries) add_entry(std::move(e));
