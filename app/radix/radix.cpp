@@ -2,27 +2,7 @@
 
 #include <cstring>
 
-decoding_table hex_table;
-decoding_table base64_table;
-
 namespace {
-
-void fill_table(decoding_table& table, const char* alphabet) {
-    table.value.fill(no_digit);
-    const int n = static_cast<int>(std::strlen(alphabet));
-    for (int i = 0; i < n; ++i) table.value[static_cast<unsigned char>(alphabet[i])] = static_cast<std::uint8_t>(i);
-    table.filled = true;
-}
-
-const decoding_table& hex() {
-    if (!hex_table.filled) fill_hex_table();
-    return hex_table;
-}
-
-const decoding_table& base64() {
-    if (!base64_table.filled) fill_base64_table();
-    return base64_table;
-}
 
 std::uint8_t lookup(const decoding_table& table, char c) { return table.value[static_cast<unsigned char>(c)]; }
 
@@ -43,14 +23,6 @@ const base_entry* digit_base(int base) {
 }
 
 }  // namespace
-
-void fill_hex_table() {
-    // Lower case first, then upper case over it: both map to 0-15.
-    fill_table(hex_table, hex_digits_lower);
-    for (int i = 0; i < 16; ++i) hex_table.value[static_cast<unsigned char>(hex_digits_upper[i])] = static_cast<std::uint8_t>(i);
-}
-
-void fill_base64_table() { fill_table(base64_table, base64_alphabet); }
 
 int filter_digits(char* text, int base) {
     const base_entry* b = digit_base(base);
@@ -135,7 +107,7 @@ int filter_pasted_digits(char* text, int base) {
 }
 
 int base64_decode(const char* text, std::uint8_t* bytes) {
-    const decoding_table& table = base64();
+    const decoding_table& table = base64_table;
     int count = 0;
     for (;;) {
         // Stop at the first character outside the alphabet; the terminator
@@ -195,7 +167,7 @@ int hex_encode(const std::uint8_t* bytes, int count, char* text, bool no_termina
 
 int hex_decode(const char* text, int length, std::uint8_t* bytes, bool no_terminator) {
     if (length <= 0) return 0;
-    const decoding_table& table = hex();
+    const decoding_table& table = hex_table;
     int count = 0;
     int i = 0;
     if (length % 2 == 1) {
