@@ -43,13 +43,15 @@ run_suite build/sanitize -DCMAKE_BUILD_TYPE=Debug -DTORVANE_SANITIZE=ON -DTORVAN
 
 echo "== ThreadSanitizer build of the job runner's tests =="
 # Only what runs on more than one thread: the job runner's worker, engine
-# instances computing at once on threads of their own, and the engine's
-# worker pool (parallel products, a parallel primality test, a cancel).
+# instances computing at once on threads of their own, two calculators
+# computing at once, and the engine's worker pool (parallel products, a
+# parallel primality test, a cancel).
 cmake -S "$root" -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTORVANE_TSAN=ON -DTORVANE_BENCH=OFF
-cmake --build build/tsan -j "$jobs" --target test_jobs test_threads test_pool
+cmake --build build/tsan -j "$jobs" --target test_jobs test_threads test_pool test_two_calculators
 # The jobs with the engine's worker pool on (two workers), as in the window.
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 TORVANE_THREADS=3 build/tsan/tests/test_jobs --gtest_brief=1
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 build/tsan/tests/test_threads --gtest_brief=1
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 TORVANE_THREADS=3 build/tsan/tests/test_two_calculators --gtest_brief=1
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 build/tsan/tests/test_pool --gtest_brief=1
 
 echo "== Fuzzing and the memory check =="

@@ -48,31 +48,33 @@ int product_bits(std::initializer_list<bignum*> factors) {
 }
 
 int op_add() {
-    add(X, Y, work.answer);
+    add(X, Y, calc().work.answer);
     return result_ok;
 }
 
 int op_subtract() {
-    subtract(X, Y, work.answer);
+    subtract(X, Y, calc().work.answer);
     return result_ok;
 }
 
 int op_multiply() {
     if (product_bits({X, Y}) > max_operand_bits) return result_over_sized;
-    multiply(X, Y, work.answer);
+    multiply(X, Y, calc().work.answer);
     return result_ok;
 }
 
 int op_divide() {
+    calculator& core = calc();
     if (is_zero(Y)) return result_invalid_y;
     // Quotient truncated towards zero; the remainder has the sign of X.
-    copy_number(X, work.second);
-    divide(work.second, Y, work.answer);
-    show_b = true;
+    copy_number(X, core.work.second);
+    divide(core.work.second, Y, core.work.answer);
+    core.show_b = true;
     return result_ok;
 }
 
 int op_power() {
+    work_numbers& work = calc().work;
     // 0, 1 and -1 to any n >= 0 need no bound, however large n is.
     if (is_unit_or_zero(X) && !is_negative(Y)) {
         unit_power(X, Y, work.answer);
@@ -87,31 +89,32 @@ int op_power() {
 }
 
 int op_root() {
-    if (compare_with_int(Y, 1, work.t1) <= 0) return result_invalid_y;
+    calculator& core = calc();
+    if (compare_with_int(Y, 1, core.work.t1) <= 0) return result_invalid_y;
     const bool negative = is_negative(X);
     if (negative && !is_odd(Y)) return result_even_root_of_negative;
     // The root is taken of |X| and given X's sign, which for an odd n is the
     // root truncated towards zero; B = X - Ans^n then has X's sign, and
     // X = Ans^n + B always holds.
-    bignum* magnitude = work.t2;
+    bignum* magnitude = core.work.t2;
     abs_number(X, magnitude);
-    if (compare_with_int(Y, bits(magnitude) + 1, work.t1) > 0) {
+    if (compare_with_int(Y, bits(magnitude) + 1, core.work.t1) > 0) {
         // n exceeds the bit length: |root| is 1, or 0 for X = 0; Ans^n is Ans.
         if (is_zero(magnitude)) {
-            zero_number(work.answer);
-            zero_number(work.second);
+            zero_number(core.work.answer);
+            zero_number(core.work.second);
         } else {
-            set_from_int(negative ? -1 : 1, work.answer);
-            subtract(X, work.answer, work.second);
+            set_from_int(negative ? -1 : 1, core.work.answer);
+            subtract(X, core.work.answer, core.work.second);
         }
     } else {
         const int n = int_value(Y);
-        nroot(magnitude, n, work.answer);
-        if (negative) negate_number(work.answer, work.answer);
-        power_of(work.answer, n, work.t1);
-        subtract(X, work.t1, work.second);
+        nroot(magnitude, n, core.work.answer);
+        if (negative) negate_number(core.work.answer, core.work.answer);
+        power_of(core.work.answer, n, core.work.t1);
+        subtract(X, core.work.t1, core.work.second);
     }
-    show_b = true;
+    core.show_b = true;
     return result_ok;
 }
 
@@ -133,6 +136,7 @@ void factorial_of(int n, bignum* w) {
 }
 
 int op_factorial() {
+    work_numbers& work = calc().work;
     if (is_negative(X)) return result_negative_factorial;
     if (compare_with_int(X, max_factorial_argument, work.t2) > 0) return result_factorial_too_big;
     factorial_of(int_value(X), work.answer);
@@ -140,6 +144,7 @@ int op_factorial() {
 }
 
 int op_product() {
+    work_numbers& work = calc().work;
     if (product_bits({X, Y, Z, A, B}) > max_operand_bits) return result_over_sized;
     // A factor 0 makes the product 0; the factors before it need no bound,
     // so they are not multiplied.

@@ -4,18 +4,12 @@
 
 #include <cstdio>
 #include <cstring>
-#include <span>
+#include <array>
 
+#include "base_table.h"
 #include "expression.h"
 #include "operations.h"
 #include "radix.h"
-
-register_set registers{};
-work_numbers work{};
-int current_base = 16;
-char text_buffer[text_buffer_size];
-std::uint8_t byte_buffer[byte_buffer_size];
-bool show_b = false;
 
 namespace {
 
@@ -25,16 +19,19 @@ void engine_progress_step(void* meter, int depth, int done, int total) {
     static_cast<progress_meter*>(meter)->step(depth, done, total);
 }
 
-// Every number the core makes at start: the registers and the work numbers.
-std::span<bignum** const> core_numbers() {
-    static bignum** const list[] = {
-        &registers.x, &registers.y,  &registers.z,  &registers.a,  &registers.b, &registers.ans,
-        &work.answer, &work.second,  &work.parsed,  &work.saved_ans,
-        &work.m,      &work.t1,      &work.t2,      &work.t3,      &work.g,     &work.u,
-        &work.v,      &work.r,       &work.c,       &work.ea,      &work.eb,    &work.q,
+// Every number a calculator makes at start: the registers and the work
+// numbers.
+std::array<bignum**, 22> numbers_of(calculator& c) {
+    register_set& r = c.registers;
+    work_numbers& w = c.work;
+    return {
+        &r.x,      &r.y,    &r.z,  &r.a,  &r.b,  &r.ans, &w.answer, &w.second, &w.parsed, &w.saved_ans, &w.m,
+        &w.t1,     &w.t2,   &w.t3, &w.g,  &w.u,  &w.v,   &w.r,      &w.c,      &w.ea,     &w.eb,        &w.q,
     };
-    return list;
 }
+
+// The calling thread's current calculator.
+thread_local calculator* current_calculator = nullptr;
 
 void set_status_text(char* status, int size, const char* text) { std::snprintf(status, static_cast<std::size_t>(size), "%s", text); }
 
@@ -49,8 +46,6 @@ bool register_text(bignum* reg, char* out) {
     return true;
 }
 
-busy_state busy = busy_state::idle;
-
 // The core is busy with `state` for the length of a scope, and then again
 // as it was.
 class busy_scope {
@@ -64,49 +59,60 @@ private:
     busy_state saved_;
 };
 
-// The core's engine instance, made on the thread that makes the core and
-// lent to the thread that runs a job (compute_job).
-mr_state* core_engine = nullptr;
-
 }  // namespace
 
-core_state::core_state() {
-    core_engine = mirsys(engine_precision_digits, 16);
-    for (bignum** n : core_numbers()) *n = mirvar(0);
+calculator::calculator() {
+    // mirsys makes the instance the thread's own; the calculator follows.
+    engine_ = mirsys(engine_precision_digits, 16);
+    for (bignum** n : numbers_of(*this)) *n = mirvar(0);
+    current_calculator = this;
 }
 
-core_state::~core_state() {
-    for (bignum** n : core_numbers()) {
+calculator::~calculator() {
+    // The numbers and the instance are released on this thread, which
+    // computes on the instance meanwhile.
+    mr_state* const before = use_engine(engine_);
+    for (bignum** n : numbers_of(*this)) {
         free_number(*n);
         *n = nullptr;
     }
     stop_pool();
     release_engine();
-    core_engine = nullptr;
+    if (before != engine_) use_engine(before);
+    if (current_calculator == this) current_calculator = nullptr;
 }
 
-busy_state core_busy() { return busy; }
+calculator& calc() { return *current_calculator; }
+
+calculator_scope::calculator_scope(calculator& c)
+    : saved_(current_calculator), saved_engine_(use_engine(c.engine())) {
+    current_calculator = &c;
+}
+
+calculator_scope::~calculator_scope() {
+    current_calculator = saved_;
+    use_engine(saved_engine_);
+}
+
+busy_state core_busy() { return calc().busy; }
 
 busy_state set_core_busy(busy_state next) {
-    const busy_state previous = busy;
-    busy = next;
+    calculator& c = calc();
+    const busy_state previous = c.busy;
+    c.busy = next;
     return previous;
 }
 
 bignum* register_of(int field_id) {
     const int k = value_field_index(field_id);
-    return k < 0 ? nullptr : registers.*value_fields[k].value;
+    return k < 0 ? nullptr : calc().registers.*value_fields[k].value;
 }
 
 namespace {
 
-// The text each value field shows, as the program last wrote it or as the
-// last accepted edit left it: what a refused edit gives back to the field.
-std::string field_texts[field_count];
-
 std::string* field_text_of(int field_id) {
     const int k = value_field_index(field_id);
-    return k < 0 ? nullptr : &field_texts[k];
+    return k < 0 ? nullptr : &calc().field_texts[k];
 }
 
 }  // namespace
@@ -174,15 +180,17 @@ void format_result_message(int code, char* out, int size) {
 }
 
 void format_bit_line(char* out, int size) {
+    register_set& registers = calc().registers;
     std::snprintf(out, static_cast<std::size_t>(size), "Bits: x- %d y- %d z- %d a- %d b- %d ans- %d", logb2(registers.x),
                   logb2(registers.y), logb2(registers.z), logb2(registers.a), logb2(registers.b), logb2(registers.ans));
 }
 
 bool format_value(bignum* value, int base) {
+    calculator& core = calc();
     const int saved_base = get_io_base();
     set_io_base(base == 64 ? 16 : base);
-    std::memset(text_buffer, 0, sizeof text_buffer);
-    const bool written = register_text(value, text_buffer);
+    std::memset(core.text_buffer, 0, sizeof core.text_buffer);
+    const bool written = register_text(value, core.text_buffer);
     set_io_base(saved_base);
     if (!written) return false;
     if (base == 64) {
@@ -190,13 +198,13 @@ bool format_value(bignum* value, int base) {
         // sign of its own, so a negative value keeps the "-" of its
         // hexadecimal text in front of the base-64 form of its magnitude;
         // without it the field would show nothing, or a positive value.
-        const bool minus = text_buffer[0] == '-';
-        const char* hex = text_buffer + (minus ? 1 : 0);
-        std::memset(byte_buffer, 0, sizeof byte_buffer);
-        const int count = hex_decode(hex, static_cast<int>(std::strlen(hex)), byte_buffer, false);
-        std::memset(text_buffer, 0, sizeof text_buffer);
-        if (minus) text_buffer[0] = '-';
-        base64_encode(byte_buffer, count, text_buffer + (minus ? 1 : 0));
+        const bool minus = core.text_buffer[0] == '-';
+        const char* hex = core.text_buffer + (minus ? 1 : 0);
+        std::memset(core.byte_buffer, 0, sizeof core.byte_buffer);
+        const int count = hex_decode(hex, static_cast<int>(std::strlen(hex)), core.byte_buffer, false);
+        std::memset(core.text_buffer, 0, sizeof core.text_buffer);
+        if (minus) core.text_buffer[0] = '-';
+        base64_encode(core.byte_buffer, count, core.text_buffer + (minus ? 1 : 0));
     }
     return true;
 }
@@ -207,7 +215,7 @@ bool render_field(dialog_window& window, int field_id, int base) {
     if (!format_value(reg, base)) return false;
     // Always written, even when empty: zero in base 256 is the empty text,
     // and the field must not keep the text of an earlier value.
-    write_field_text(window, field_id, text_buffer);
+    write_field_text(window, field_id, calc().text_buffer);
     return true;
 }
 
@@ -232,7 +240,7 @@ void format_refusal(const char* lead, unsigned long code, char* status, int size
     }
     char name[16];
     name_character(code, name, sizeof name);
-    std::snprintf(status, n, "%s%s is not a base-%d digit.", lead, name, current_base);
+    std::snprintf(status, n, "%s%s is not a base-%d digit.", lead, name, calc().current_base);
 }
 
 // The status after an accepted edit of `field_id`: a register over the
@@ -255,13 +263,14 @@ void restore_field(dialog_window& window, int field_id) {
 }  // namespace
 
 void parse_field(dialog_window& window, int field_id, bool pasted) {
+    calculator& core = calc();
     if (core_busy() != busy_state::idle) return;
     bignum* reg = register_of(field_id);
-    if (reg == nullptr || reg == registers.ans) return;
+    if (reg == nullptr || reg == core.registers.ans) return;
 
     char status[status_size] = {};
-    std::memset(text_buffer, 0, sizeof text_buffer);
-    const int length = window.read_field(field_id, text_buffer, text_buffer_size);
+    std::memset(core.text_buffer, 0, sizeof core.text_buffer);
+    const int length = window.read_field(field_id, core.text_buffer, text_buffer_size);
     if (length <= 0) {
         // An emptied field holds 0, as every field does at start.
         zero_number(reg);
@@ -276,49 +285,50 @@ void parse_field(dialog_window& window, int field_id, bool pasted) {
     // without a word.
     char hint[status_size] = {};
     if (pasted) {
-        const int refused = filter_pasted_digits(text_buffer, current_base);
+        const int refused = filter_pasted_digits(core.text_buffer, core.current_base);
         if (refused >= 0) {
             char lead[32];
             std::snprintf(lead, sizeof lead, "%s unchanged: ", field_name(field_id));
-            format_refusal(lead, static_cast<unsigned char>(text_buffer[refused]), status, status_size);
+            format_refusal(lead, static_cast<unsigned char>(core.text_buffer[refused]), status, status_size);
             restore_field(window, field_id);
             window.write_status(status);
             return;
         }
-        if (static_cast<int>(std::strlen(text_buffer)) < length) show_edited_text(window, field_id, text_buffer);
-    } else if (current_base != 256) {
-        const int refused = first_refused_character(text_buffer, current_base);
+        if (static_cast<int>(std::strlen(core.text_buffer)) < length)
+            show_edited_text(window, field_id, core.text_buffer);
+    } else if (core.current_base != 256) {
+        const int refused = first_refused_character(core.text_buffer, core.current_base);
         if (refused >= 0) {
             char lead[32];
             std::snprintf(lead, sizeof lead, "%s: ", field_name(field_id));
-            format_refusal(lead, static_cast<unsigned char>(text_buffer[refused]), hint, status_size);
+            format_refusal(lead, static_cast<unsigned char>(core.text_buffer[refused]), hint, status_size);
         }
-        const int kept = filter_digits(text_buffer, current_base);
-        if (kept < length) show_edited_text(window, field_id, text_buffer);
+        const int kept = filter_digits(core.text_buffer, core.current_base);
+        if (kept < length) show_edited_text(window, field_id, core.text_buffer);
     }
     // What the field now shows, kept once the read succeeds.
-    std::string accepted = text_buffer;
+    std::string accepted = core.text_buffer;
 
     const int saved_base = get_io_base();
     bool too_long = false;
-    if (current_base == 64) {
+    if (core.current_base == 64) {
         // A leading "-" (the digit filter keeps it) makes the value negative.
-        const bool minus = text_buffer[0] == '-';
-        std::memset(byte_buffer, 0, sizeof byte_buffer);
-        const int count = base64_decode(text_buffer + (minus ? 1 : 0), byte_buffer);
+        const bool minus = core.text_buffer[0] == '-';
+        std::memset(core.byte_buffer, 0, sizeof core.byte_buffer);
+        const int count = base64_decode(core.text_buffer + (minus ? 1 : 0), core.byte_buffer);
         // Twice the bytes in hexadecimal digits must fit the text buffer;
         // such a value is far beyond what the engine holds anyway.
         if (2 * count + 2 > text_buffer_size) {
             too_long = true;
         } else {
-            if (minus) text_buffer[0] = '-';
-            hex_encode(byte_buffer, count, text_buffer + (minus ? 1 : 0), false);
+            if (minus) core.text_buffer[0] = '-';
+            hex_encode(core.byte_buffer, count, core.text_buffer + (minus ? 1 : 0), false);
             set_io_base(16);
         }
     } else {
-        set_io_base(current_base);
+        set_io_base(core.current_base);
     }
-    if (!too_long) cinstr(work.parsed, text_buffer);
+    if (!too_long) cinstr(core.work.parsed, core.text_buffer);
     set_io_base(saved_base);
 
     const bool failed = take_engine_error(status, status_size);
@@ -330,7 +340,7 @@ void parse_field(dialog_window& window, int field_id, bool pasted) {
         window.write_status(status);
         return;
     }
-    copy_number(work.parsed, reg);
+    copy_number(core.work.parsed, reg);
     *field_text_of(field_id) = std::move(accepted);
     format_edit_status(field_id, status, status_size);
     if (hint[0] != '\0' && logb2(reg) <= max_operand_bits) set_status_text(status, status_size, hint);
@@ -347,11 +357,12 @@ void refuse_unreadable_paste(dialog_window& window, int field_id, unsigned long 
 }
 
 void report_typing_limit(dialog_window& window, int field_id) {
+    calculator& core = calc();
     if (core_busy() != busy_state::idle || !is_operand_field(field_id)) return;
-    const int length = window.read_field(field_id, text_buffer, text_buffer_size);
+    const int length = window.read_field(field_id, core.text_buffer, text_buffer_size);
     const char* name = field_name(field_id);
     char status[status_size];
-    if (text_buffer == *field_text_of(field_id))
+    if (core.text_buffer == *field_text_of(field_id))
         std::snprintf(status, sizeof status, "%s unchanged: %s takes at most %d characters.", name, name,
                       field_typing_limit);
     else
@@ -389,17 +400,17 @@ std::string byte_cut_notice(const byte_cuts& cuts) {
     return notice;
 }
 
+// The resource script names the radio buttons by the ids of resource.h;
+// they must be those of the base table.
+static_assert(find_base(2)->radio_id == IDC_BASE_2 && find_base(8)->radio_id == IDC_BASE_8 &&
+              find_base(10)->radio_id == IDC_BASE_10 && find_base(16)->radio_id == IDC_BASE_16 &&
+              find_base(36)->radio_id == IDC_BASE_36 && find_base(60)->radio_id == IDC_BASE_60 &&
+              find_base(64)->radio_id == IDC_BASE_64 && find_base(256)->radio_id == IDC_BASE_256);
+static_assert(first_base_radio == IDC_BASE_2 && last_base_radio == IDC_BASE_256);
+
 int radio_of_base(int base) {
-    switch (base) {
-    case 2: return IDC_BASE_2;
-    case 8: return IDC_BASE_8;
-    case 10: return IDC_BASE_10;
-    case 36: return IDC_BASE_36;
-    case 60: return IDC_BASE_60;
-    case 64: return IDC_BASE_64;
-    case 256: return IDC_BASE_256;
-    default: return IDC_BASE_16;
-    }
+    const base_entry* b = find_base(base);
+    return (b != nullptr ? b : find_base(16))->radio_id;
 }
 
 // ---- Jobs -------------------------------------------------------------------
@@ -407,8 +418,10 @@ int radio_of_base(int base) {
 void core_progress(int done, int total) { progress_step(done, total); }
 
 bool begin_operation(dialog_window& window, int opcode, calc_job& job) {
-    std::memset(text_buffer, 0, sizeof text_buffer);
-    if (window.read_field(IDC_FIELD_X, text_buffer, text_buffer_size) <= 0 && current_base != 256) return false;
+    calculator& core = calc();
+    std::memset(core.text_buffer, 0, sizeof core.text_buffer);
+    if (window.read_field(IDC_FIELD_X, core.text_buffer, text_buffer_size) <= 0 && core.current_base != 256)
+        return false;
     job.kind = job_kind::operation;
     job.opcode = opcode;
     return true;
@@ -416,7 +429,7 @@ bool begin_operation(dialog_window& window, int opcode, calc_job& job) {
 
 bool format_value_text(bignum* value, int base, std::string& out) {
     if (!format_value(value, base)) return false;
-    out = text_buffer;
+    out = calc().text_buffer;
     return true;
 }
 
@@ -428,7 +441,7 @@ bool begin_expression(std::string_view text, calc_job& job) {
 }
 
 bool begin_base_switch(int base, calc_job& job) {
-    if (base == current_base) return false;
+    if (base == calc().current_base) return false;
     job.kind = job_kind::base_switch;
     job.base = base;
     return true;
@@ -441,17 +454,18 @@ constexpr int ans_index = value_field_index(IDC_FIELD_ANS);
 constexpr int b_index = value_field_index(IDC_FIELD_B);
 
 void compute_operation(calc_job& job) {
+    calculator& core = calc();
     char status[status_size] = {};
     int result = result_ok;
     bool staged = false;  // whether the operation has results to commit
     for (const value_field& field : value_fields) {
-        if (field.operand && logb2(registers.*field.value) > max_operand_bits) {
+        if (field.operand && logb2(core.registers.*field.value) > max_operand_bits) {
             result = result_over_sized;
             break;
         }
     }
     if (result == result_ok) {
-        show_b = false;
+        core.show_b = false;
         if (job.opcode == opcode_prime) {
             prime_verdict(status, status_size);
             job.verdict = take_engine_error(status, status_size) == 0;
@@ -470,11 +484,11 @@ void compute_operation(calc_job& job) {
         if (staged) {
             // Results that cannot be shown are not committed: the registers
             // and fields keep the old values.
-            if (format_value_text(work.answer, current_base, job.text[ans_index]) && show_b)
-                format_value_text(work.second, current_base, job.text[b_index]);
+            if (format_value_text(core.work.answer, core.current_base, job.text[ans_index]) && core.show_b)
+                format_value_text(core.work.second, core.current_base, job.text[b_index]);
             if (!take_engine_error(status, status_size)) {
                 job.commit = true;
-                job.show_b = show_b;
+                job.show_b = core.show_b;
                 if (result != result_ok) format_result_message(result, status, status_size);
             }
         }
@@ -482,12 +496,12 @@ void compute_operation(calc_job& job) {
         format_result_message(result, status, status_size);
     }
     job.status = status;
-    if (job.commit && current_base == 256) {
+    if (job.commit && core.current_base == 256) {
         // A result the field shows only up to a zero byte is not passed off
         // as the whole value.
         byte_cuts cuts;
-        if (job.show_b) note_byte_cut(cuts, IDC_FIELD_B, work.second, job.text[b_index].size());
-        note_byte_cut(cuts, IDC_FIELD_ANS, work.answer, job.text[ans_index].size());
+        if (job.show_b) note_byte_cut(cuts, IDC_FIELD_B, core.work.second, job.text[b_index].size());
+        note_byte_cut(cuts, IDC_FIELD_ANS, core.work.answer, job.text[ans_index].size());
         const std::string notice = byte_cut_notice(cuts);
         if (!notice.empty()) {
             if (!job.status.empty()) job.status += ' ';
@@ -518,11 +532,12 @@ void compute_base_switch(calc_job& job) {
 }
 
 void commit_operation(dialog_window& window, const calc_job& job) {
+    calculator& core = calc();
     if (job.commit) {
-        copy_number(work.answer, registers.ans);
+        copy_number(core.work.answer, core.registers.ans);
         write_field_text(window, IDC_FIELD_ANS, job.text[ans_index].c_str());
         if (job.show_b) {
-            copy_number(work.second, registers.b);
+            copy_number(core.work.second, core.registers.b);
             write_field_text(window, IDC_FIELD_B, job.text[b_index].c_str());
         }
     }
@@ -537,13 +552,14 @@ void commit_operation(dialog_window& window, const calc_job& job) {
 
 
 void commit_base_switch(dialog_window& window, const calc_job& job) {
+    calculator& core = calc();
     if (!job.commit) {
         // The old base stays, with its radio button checked again.
-        window.check_radio(IDC_BASE_2, IDC_BASE_256, radio_of_base(current_base));
+        window.check_radio(first_base_radio, last_base_radio, radio_of_base(core.current_base));
         window.write_status(job.status.c_str());
         return;
     }
-    current_base = job.base;
+    core.current_base = job.base;
     for (int k = 0; k < field_count; ++k) write_field_text(window, field_list[k], job.text[k].c_str());
     // The status speaks of the fields as the new base shows them: which
     // registers base 256 shows without their sign and which only up to a
@@ -576,9 +592,9 @@ void commit_base_switch(dialog_window& window, const calc_job& job) {
 }  // namespace
 
 void compute_job(calc_job& job) {
-    // The job's thread computes on the core's instance while the window's
-    // thread waits for it, and gives it back when done.
-    mr_state* before = use_engine(core_engine);
+    // The job's thread computes on the calculator's instance while the
+    // window's thread waits for it, and gives it back when done.
+    mr_state* before = use_engine(calc().engine());
     set_progress_hook(engine_progress_step, &job.progress);
     if (job.kind == job_kind::operation)
         compute_operation(job);

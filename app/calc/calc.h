@@ -61,16 +61,7 @@ static_assert(text_buffer_size > field_typing_limit, "a field's whole typed text
 inline constexpr int byte_buffer_size = 65536;
 static_assert(byte_buffer_size >= (text_buffer_size / 4) * 3 + 4);
 
-// ---- Registers and state ----------------------------------------------------
-
-// The registers of the value fields (value_fields.h names each field's).
-extern register_set registers;
-
-// The register of a value field id, or null for any other id.
-bignum* register_of(int field_id);
-
-// Radix of all field text: 2, 8, 10, 16, 36, 60, 64 or 256.
-extern int current_base;
+// ---- The calculator -----------------------------------------------------------
 
 // What keeps the core from reading the fields' change events: a job (an
 // operation or a base switch) that runs, or the program writing a field
@@ -79,34 +70,98 @@ extern int current_base;
 // raise its field-changed event for them.
 enum class busy_state { idle, job, program_write };
 
+// Numbers owned by the calculator for its whole life, beside the registers.
+// None carries meaning from one action to the next: every user writes a
+// work number before reading it.
+struct work_numbers {
+    bignum* answer;  // staged result for Ans
+    bignum* second;  // staged result for B (remainder, LCM)
+    bignum* parsed;  // value read from a field, before it reaches the register
+    bignum* saved_ans;  // X while TO X tries the answer
+    bignum* m;   // modulus
+    bignum* t1;  // reduced operands, bounds, temporaries
+    bignum* t2;
+    bignum* t3;
+    bignum* g;   // common divisor
+    bignum* u;   // Bezout coefficients, partial powers
+    bignum* v;
+    bignum* r;   // trial answer
+    bignum* c;   // check value
+    bignum* ea;  // exponents
+    bignum* eb;
+    bignum* q;   // quotient of the trial divisions of Prime(X)
+};
+
+// One calculator: its engine instance, the registers of the value fields
+// and the work numbers made in it, the base of the fields and the state
+// the core keeps between events. The constructor makes the instance and the
+// numbers, the destructor releases them (and stops the engine's worker
+// threads); whoever owns a calculator stops a job running on it first.
+//
+// The core's functions work on the calling thread's current calculator
+// (calc()). A calculator is made current on the thread that makes it, as
+// the engine makes its instance that thread's; calculator_scope makes it
+// current on another thread (the one that runs a job) or again on its own.
+// A calculator is used by one thread at a time; several calculators on
+// threads of their own compute at the same time.
+class calculator {
+public:
+    calculator();
+    ~calculator();
+    calculator(const calculator&) = delete;
+    calculator& operator=(const calculator&) = delete;
+
+    // The engine instance the calculator computes on.
+    mr_state* engine() const { return engine_; }
+
+    // The registers of the value fields (value_fields.h names each field's).
+    register_set registers{};
+    work_numbers work{};
+    // Radix of all field text, a base of base_table.h.
+    int current_base = 16;
+    busy_state busy = busy_state::idle;
+    // Set by an operation that has a second result for B.
+    bool show_b = false;
+    // The text each value field shows, as the program last wrote it or as
+    // the last accepted edit left it: what a refused edit gives back.
+    std::string field_texts[field_count];
+    char text_buffer[text_buffer_size];
+    std::uint8_t byte_buffer[byte_buffer_size];
+
+private:
+    mr_state* engine_ = nullptr;
+};
+
+// The calling thread's current calculator; there must be one.
+calculator& calc();
+
+// Makes a calculator, and its engine instance, current on the calling thread
+// for the length of a scope; then the thread's earlier ones again.
+class calculator_scope {
+public:
+    explicit calculator_scope(calculator& c);
+    ~calculator_scope();
+    calculator_scope(const calculator_scope&) = delete;
+    calculator_scope& operator=(const calculator_scope&) = delete;
+
+private:
+    calculator* saved_;
+    mr_state* saved_engine_;
+};
+
+// The register of a value field id, or null for any other id.
+bignum* register_of(int field_id);
+
 busy_state core_busy();
 // Sets the core's busy state and returns the one it replaces; the state's
 // only writer. The dialog logic marks a job from its start to its commit,
 // write_field_text the length of each of its writes.
 busy_state set_core_busy(busy_state next);
 
-extern char text_buffer[text_buffer_size];
-extern std::uint8_t byte_buffer[byte_buffer_size];
-// Set by an operation that has a second result for B.
-extern bool show_b;
-
-// The engine instance with every register and work number of the core:
-// made by the constructor, released by the destructor. The program has one,
-// made at static initialisation before any window exists and held by the
-// dialog logic beside its job runner (dialog.cpp), which stops a running
-// job before this is released.
-class core_state {
-public:
-    core_state();
-    ~core_state();
-    core_state(const core_state&) = delete;
-    core_state& operator=(const core_state&) = delete;
-};
-
 // Engine settings the core relies on while the window is open: the text
 // base 16 between conversions, errors recorded instead of fatal, and a text
 // buffer large enough for every register; and the engine's worker threads,
-// which the destructor of core_state stops. Called when the window starts.
+// which the destructor of calculator stops. Called when the window starts.
 void configure_engine();
 
 // ---- Result codes -----------------------------------------------------------

@@ -545,7 +545,7 @@ private:
         case node::number: return number(s);
         case node::reg: {
             bignum* v = push();
-            copy_number(registers.*value_fields[static_cast<std::size_t>(s.base)].value, v);
+            copy_number(calc().registers.*value_fields[static_cast<std::size_t>(s.base)].value, v);
             over_limit(v, s, "the register");
             return;
         }

@@ -9,8 +9,9 @@
 #include "operations.h"
 
 void compute_expression(calc_job& job) {
+    calculator& core = calc();
     char status[256] = {};
-    const expression_result result = evaluate_expression(job.expression, work.answer);
+    const expression_result result = evaluate_expression(job.expression, core.work.answer);
     job.target = result.target_field;
     const int index = value_field_index(result.target_field);
     if (take_engine_error(status, sizeof status)) {
@@ -22,22 +23,22 @@ void compute_expression(calc_job& job) {
         return;
     }
     // A value that cannot be shown is not committed.
-    if (index < 0 || !format_value_text(work.answer, current_base, job.text[index])) {
+    if (index < 0 || !format_value_text(core.work.answer, core.current_base, job.text[index])) {
         take_engine_error(status, sizeof status);
         job.status = status;
         return;
     }
     job.commit = true;
-    if (current_base == 256) {
+    if (core.current_base == 256) {
         byte_cuts cuts;
-        note_byte_cut(cuts, result.target_field, work.answer, job.text[index].size());
+        note_byte_cut(cuts, result.target_field, core.work.answer, job.text[index].size());
         job.status = byte_cut_notice(cuts);
     }
 }
 
 void commit_expression_value(dialog_window& window, const calc_job& job) {
     if (job.commit) {
-        copy_number(work.answer, register_of(job.target));
+        copy_number(calc().work.answer, register_of(job.target));
         write_field_text(window, job.target, job.text[value_field_index(job.target)].c_str());
     }
     if (job.status.empty())

@@ -11,13 +11,13 @@ namespace {
 // Whether |v| <= 1.
 bool magnitude_at_most_one(bignum* v, bignum* scratch) {
     abs_number(v, scratch);
-    return compare_with_int(scratch, 1, work.c) <= 0;
+    return compare_with_int(scratch, 1, calc().work.c) <= 0;
 }
 
 // m = |Z|; false when |Z| <= 1, which no modular operation accepts.
 bool modulus_from_z(bignum* m) {
     abs_number(Z, m);
-    return compare_with_int(m, 1, work.c) > 0;
+    return compare_with_int(m, 1, calc().work.c) > 0;
 }
 
 }  // namespace
@@ -33,6 +33,7 @@ void reduce_non_negative(bignum* v, bignum* m) {
 }
 
 int op_powmod() {
+    work_numbers& work = calc().work;
     bignum* m = work.m;
     if (!modulus_from_z(m)) return result_invalid_z;
     // The power of X itself, sign included: X is first brought into
@@ -55,6 +56,7 @@ int op_powmod() {
 }
 
 int op_modular_divide() {
+    work_numbers& work = calc().work;
     if (magnitude_at_most_one(X, work.t1)) return result_invalid_x;
     bignum* m = work.m;
     if (!modulus_from_z(m)) return result_invalid_z;
@@ -102,21 +104,23 @@ int op_modular_divide() {
 }
 
 int op_gcd() {
-    if (magnitude_at_most_one(X, work.t1) || magnitude_at_most_one(Y, work.t1)) return result_invalid_x_or_y;
-    egcd(X, Y, work.answer);
+    calculator& core = calc();
+    if (magnitude_at_most_one(X, core.work.t1) || magnitude_at_most_one(Y, core.work.t1)) return result_invalid_x_or_y;
+    egcd(X, Y, core.work.answer);
     // LCM = (X / GCD) * Y, with the sign of X*Y.
-    copy_number(X, work.t1);
-    divide(work.t1, work.answer, work.t1);
+    copy_number(X, core.work.t1);
+    divide(core.work.t1, core.work.answer, core.work.t1);
     // The engine forms a product only when its factors' words together fit
     // one number; a longer LCM leaves B as it is, and Ans still shows the
     // GCD.
-    if (length_of(work.t1) + length_of(Y) > get_max_length()) return result_lcm_too_long;
-    multiply(work.t1, Y, work.second);
-    show_b = true;
+    if (length_of(core.work.t1) + length_of(Y) > get_max_length()) return result_lcm_too_long;
+    multiply(core.work.t1, Y, core.work.second);
+    core.show_b = true;
     return result_ok;
 }
 
 void prime_verdict(char* status, int size) {
+    work_numbers& work = calc().work;
     const auto n = static_cast<std::size_t>(size);
     abs_number(X, work.t1);
     if (compare_with_int(work.t1, 2, work.c) < 0) {
@@ -139,6 +143,7 @@ void prime_verdict(char* status, int size) {
 }
 
 int op_linear_mod() {
+    work_numbers& work = calc().work;
     if (product_bits({X, A}) > max_operand_bits) return result_over_sized;
     if (product_bits({Y, B}) > max_operand_bits) return result_over_sized;
     multiply(B, Y, work.t2);
@@ -154,6 +159,7 @@ int op_linear_mod() {
 }
 
 int op_powmod2() {
+    work_numbers& work = calc().work;
     bignum* m = work.m;
     if (!modulus_from_z(m)) return result_invalid_z;
     abs_number(A, work.ea);
@@ -192,6 +198,7 @@ int op_powmod2() {
 }
 
 int op_power_sum() {
+    work_numbers& work = calc().work;
     // Exponent times bit length bounds each power; a base of 0, 1 or -1 has
     // powers of a known size and no bound.
     if (!is_unit_or_zero(X)) {

@@ -1,9 +1,9 @@
 // The fifteen operations, their button table and the helpers they share.
 //
 // An operation reads the registers and writes its results only into the two
-// staging numbers of `work` (answer, and second for B); the frame in
-// calc.cpp copies them into Ans and B when the operation succeeds, so a
-// refusal or an engine error never changes a register. Operands are never
+// staging numbers of the calculator's `work` (answer, and second for B); the
+// frame in calc.cpp copies them into Ans and B when the operation succeeds,
+// so a refusal or an engine error never changes a register. Operands are never
 // written either: every intermediate lives in a work number.
 #ifndef TORVANE_APP_CALC_OPERATIONS_H
 #define TORVANE_APP_CALC_OPERATIONS_H
@@ -14,29 +14,6 @@
 
 #include "calc.h"
 #include "engine.h"
-
-// Numbers owned by the core for the life of the process, beside the
-// registers. None carries meaning from one action to the next: every user
-// writes a work number before reading it.
-struct work_numbers {
-    bignum* answer;  // staged result for Ans
-    bignum* second;  // staged result for B (remainder, LCM)
-    bignum* parsed;  // value read from a field, before it reaches the register
-    bignum* saved_ans;  // X while TO X tries the answer
-    bignum* m;   // modulus
-    bignum* t1;  // reduced operands, bounds, temporaries
-    bignum* t2;
-    bignum* t3;
-    bignum* g;   // common divisor
-    bignum* u;   // Bezout coefficients, partial powers
-    bignum* v;
-    bignum* r;   // trial answer
-    bignum* c;   // check value
-    bignum* ea;  // exponents
-    bignum* eb;
-    bignum* q;   // quotient of the trial divisions of Prime(X)
-};
-extern work_numbers work;
 
 // One row of the operation table: the opcode a button passes, the button's
 // control id and caption, and the operation's body. Prime(X) has no body
@@ -105,12 +82,17 @@ int inverse_mod(bignum* x, bignum* n, bignum* w);
 inline constexpr int small_prime_count = 6543;
 extern const std::array<std::int32_t, small_prime_count> small_prime_table;
 
-// The operand registers under their short names, for the operations' code.
-inline bignum* const& X = registers.x;
-inline bignum* const& Y = registers.y;
-inline bignum* const& Z = registers.z;
-inline bignum* const& A = registers.a;
-inline bignum* const& B = registers.b;
+// The operand registers of the current calculator under their short names,
+// for the operations' code: each stands for its register's number.
+struct operand_register {
+    bignum* register_set::*member;
+    operator bignum*() const { return calc().registers.*member; }
+};
+inline constexpr operand_register X{&register_set::x};
+inline constexpr operand_register Y{&register_set::y};
+inline constexpr operand_register Z{&register_set::z};
+inline constexpr operand_register A{&register_set::a};
+inline constexpr operand_register B{&register_set::b};
 
 // Helpers shared by the operations.
 inline int bits(bignum* v) { return logb2(v); }

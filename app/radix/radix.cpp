@@ -2,69 +2,33 @@
 
 #include <cstring>
 
-decoding_table hex_table;
-decoding_table base60_table;
-decoding_table base64_table;
-
 namespace {
-
-void fill_table(decoding_table& table, const char* alphabet) {
-    table.value.fill(no_digit);
-    const int n = static_cast<int>(std::strlen(alphabet));
-    for (int i = 0; i < n; ++i) table.value[static_cast<unsigned char>(alphabet[i])] = static_cast<std::uint8_t>(i);
-    table.filled = true;
-}
-
-const decoding_table& hex() {
-    if (!hex_table.filled) fill_hex_table();
-    return hex_table;
-}
-
-const decoding_table& base60() {
-    if (!base60_table.filled) fill_base60_table();
-    return base60_table;
-}
-
-const decoding_table& base64() {
-    if (!base64_table.filled) fill_base64_table();
-    return base64_table;
-}
 
 std::uint8_t lookup(const decoding_table& table, char c) { return table.value[static_cast<unsigned char>(c)]; }
 
-// Whether `c` is a digit of `base` as the fields accept it.
-bool is_digit_of(char c, int base) {
-    switch (base) {
-    case 2: return c == '0' || c == '1';
-    case 8: return c >= '0' && c <= '7';
-    case 10: return c >= '0' && c <= '9';
-    case 16: return lookup(hex(), c) != no_digit;
-    // Upper case only: the engine reads lower-case letters as the digits
-    // 36 and above in bases over 16.
-    case 36: return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z');
-    case 60: return lookup(base60(), c) != no_digit;
-    case 64: return lookup(base64(), c) != no_digit;
-    default: return true;
-    }
+// Whether `c` is a digit of base `b` (one with an alphabet) as the fields
+// accept it. Base 36 takes upper case only: the engine reads lower-case
+// letters as the digits 36 and above in bases over 16.
+bool is_digit_of(char c, const base_entry& b) {
+    if (c == '\0') return false;
+    if (b.either_case && c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return std::strchr(b.alphabet, c) != nullptr;
+}
+
+// The row of a base whose fields take only its digits, or null (base 256,
+// or no base of the calculator).
+const base_entry* digit_base(int base) {
+    const base_entry* b = find_base(base);
+    return b != nullptr && b->alphabet != nullptr ? b : nullptr;
 }
 
 }  // namespace
 
-void fill_hex_table() {
-    // Lower case first, then upper case over it: both map to 0-15.
-    fill_table(hex_table, hex_digits_lower);
-    for (int i = 0; i < 16; ++i) hex_table.value[static_cast<unsigned char>(hex_digits_upper[i])] = static_cast<std::uint8_t>(i);
-}
-
-void fill_base60_table() { fill_table(base60_table, base60_alphabet); }
-
-void fill_base64_table() { fill_table(base64_table, base64_alphabet); }
-
 int filter_digits(char* text, int base) {
-    if (base != 2 && base != 8 && base != 10 && base != 16 && base != 36 && base != 60 && base != 64)
-        return static_cast<int>(std::strlen(text));
+    const base_entry* b = digit_base(base);
+    if (b == nullptr) return static_cast<int>(std::strlen(text));
     // The digit of value zero: "A" in base 64, "0" everywhere else.
-    const char zero = base == 64 ? 'A' : '0';
+    const char zero = b->alphabet[0];
     char* out = text;
     bool only_zeros_before = true;  // every character so far a zero digit
     for (const char* in = text; *in != '\0'; ++in) {
@@ -74,7 +38,7 @@ int filter_digits(char* text, int base) {
             // shows 0) is still the sign; the zeros before it go.
             out = text;
             *out++ = '-';
-        } else if (is_digit_of(c, base)) {
+        } else if (is_digit_of(c, *b)) {
             *out++ = c;
         }
         if (c != zero && !is_digit_separator(c)) only_zeros_before = false;
@@ -87,23 +51,12 @@ bool is_digit_separator(char c) { return c == ' ' || c == '\t' || c == '\r' || c
 
 namespace {
 
-// The letter of the prefix that base's numbers may start with after a 0,
-// or 0 for a base without one.
-char prefix_letter(int base) {
-    switch (base) {
-    case 2: return 'b';
-    case 8: return 'o';
-    case 16: return 'x';
-    default: return 0;
-    }
-}
-
 // One pass of the strict reading of a pasted text: returns the index of
 // the first refused character, or -1; with `write` set (only after a pass
 // without it has returned -1) the text is reduced to sign and digits.
-int read_pasted(char* text, int base, bool write) {
-    const char zero = base == 64 ? 'A' : '0';
-    const char letter = prefix_letter(base);
+int read_pasted(char* text, const base_entry& b, bool write) {
+    const char zero = b.alphabet[0];
+    const char letter = b.prefix;
     char* out = text;
     bool only_zeros = true;  // every character so far a zero digit or a separator
     bool sign = false;
@@ -124,9 +77,9 @@ int read_pasted(char* text, int base, bool write) {
                    text[i - 1] == '0') {
             prefix = true;
             if (write) --out;  // the 0 of the prefix, just written
-        } else if (base == 64 && c == '=') {
+        } else if (b.base == 64 && c == '=') {
             padding = true;
-        } else if (is_digit_of(c, base)) {
+        } else if (is_digit_of(c, b)) {
             if (write) *out++ = c;
             if (c != zero) only_zeros = false;
         } else {
@@ -137,26 +90,24 @@ int read_pasted(char* text, int base, bool write) {
     return -1;
 }
 
-bool strictly_read_base(int base) {
-    return base == 2 || base == 8 || base == 10 || base == 16 || base == 36 || base == 60 || base == 64;
-}
-
 }  // namespace
 
 int first_refused_character(const char* text, int base) {
-    if (!strictly_read_base(base)) return -1;
-    return read_pasted(const_cast<char*>(text), base, false);
+    const base_entry* b = digit_base(base);
+    if (b == nullptr) return -1;
+    return read_pasted(const_cast<char*>(text), *b, false);
 }
 
 int filter_pasted_digits(char* text, int base) {
-    if (!strictly_read_base(base)) return -1;
-    const int refused = read_pasted(text, base, false);
-    if (refused < 0) read_pasted(text, base, true);
+    const base_entry* b = digit_base(base);
+    if (b == nullptr) return -1;
+    const int refused = read_pasted(text, *b, false);
+    if (refused < 0) read_pasted(text, *b, true);
     return refused;
 }
 
 int base64_decode(const char* text, std::uint8_t* bytes) {
-    const decoding_table& table = base64();
+    const decoding_table& table = base64_table;
     int count = 0;
     for (;;) {
         // Stop at the first character outside the alphabet; the terminator
@@ -216,7 +167,7 @@ int hex_encode(const std::uint8_t* bytes, int count, char* text, bool no_termina
 
 int hex_decode(const char* text, int length, std::uint8_t* bytes, bool no_terminator) {
     if (length <= 0) return 0;
-    const decoding_table& table = hex();
+    const decoding_table& table = hex_table;
     int count = 0;
     int i = 0;
     if (length % 2 == 1) {

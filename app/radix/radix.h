@@ -18,35 +18,38 @@
 #include <array>
 #include <cstdint>
 
-// The alphabets, as constant strings.
-inline constexpr char base64_alphabet[] =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-inline constexpr char hex_digits_upper[] = "0123456789ABCDEF";
+#include "base_table.h"
+
+// The alphabets are those of base_table.h; hexadecimal is read in either case.
 inline constexpr char hex_digits_lower[] = "0123456789abcdef";
-inline constexpr char base60_alphabet[] =
-    "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwx";
 
 // Value of a character that is not in a table's set.
 inline constexpr std::uint8_t no_digit = 255;
 
 // A decoding table: indexed by character code, gives the digit value of that
-// character or no_digit. `filled` says the table has been built.
+// character or no_digit.
 struct decoding_table {
     std::array<std::uint8_t, 256> value{};
-    bool filled = false;
 };
 
-// The three tables. The base-64 one is filled when the window starts
-// (fill_base64_table); the hexadecimal and base-60 ones on first use. Every
-// reader also fills its table when it finds it empty, so the codec works on
-// its own as well.
-extern decoding_table hex_table;
-extern decoding_table base60_table;
-extern decoding_table base64_table;
-
-void fill_hex_table();
-void fill_base60_table();
-void fill_base64_table();
+// The tables of the byte converters, built when the program is compiled:
+// hexadecimal digits in either case, and the base-64 alphabet.
+inline constexpr decoding_table hex_table = [] {
+    decoding_table table;
+    table.value.fill(no_digit);
+    for (int i = 0; i < 16; ++i) {
+        table.value[static_cast<unsigned char>(hex_digits_lower[i])] = static_cast<std::uint8_t>(i);
+        table.value[static_cast<unsigned char>(hex_digits_upper[i])] = static_cast<std::uint8_t>(i);
+    }
+    return table;
+}();
+inline constexpr decoding_table base64_table = [] {
+    decoding_table table;
+    table.value.fill(no_digit);
+    for (int i = 0; i < 64; ++i)
+        table.value[static_cast<unsigned char>(base64_alphabet[i])] = static_cast<std::uint8_t>(i);
+    return table;
+}();
 
 // Filters the zero-terminated `text` in place for `base` (2, 8, 10, 16, 36,
 // 60 or 64): every character that is not a digit of the base is dropped,

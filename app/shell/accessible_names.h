@@ -6,6 +6,7 @@
 #define TORVANE_APP_SHELL_ACCESSIBLE_NAMES_H
 
 #include "../../resources/resource.h"
+#include "../radix/base_table.h"
 
 #include <array>
 #include <chrono>
@@ -18,8 +19,9 @@ struct accessible_name {
 
 // The value fields by their rows as a person would say them; the six CL
 // buttons, TO X and CLEAR ALL by what they act on (their captions alone
-// would be six times "CL"); the base radio buttons with the word "Base".
-inline constexpr std::array<accessible_name, 23> accessible_names = {{
+// would be six times "CL"); the base radio buttons, after them, with the
+// word "Base" (base_table.h).
+inline constexpr std::array<accessible_name, 15> named_controls = {{
     {IDC_FIELD_X, "X"},
     {IDC_FIELD_Y, "Y or n"},
     {IDC_FIELD_Z, "Z"},
@@ -35,15 +37,17 @@ inline constexpr std::array<accessible_name, 23> accessible_names = {{
     {IDC_CL_ANS, "Clear answer"},
     {IDC_TO_X, "Copy answer to X"},
     {IDC_CLEAR_ALL, "Clear all fields"},
-    {IDC_BASE_2, "Base 2"},
-    {IDC_BASE_8, "Base 8"},
-    {IDC_BASE_10, "Base 10"},
-    {IDC_BASE_16, "Base 16"},
-    {IDC_BASE_36, "Base 36"},
-    {IDC_BASE_60, "Base 60"},
-    {IDC_BASE_64, "Base 64"},
-    {IDC_BASE_256, "Base 256"},
 }};
+
+inline constexpr std::array<accessible_name, named_controls.size() + base_table.size()> accessible_names = [] {
+    std::array<accessible_name, named_controls.size() + base_table.size()> all{};
+    std::size_t n = 0;
+    for (const accessible_name& c : named_controls)
+        all[n++] = c;
+    for (const base_entry& b : base_table)
+        all[n++] = {b.radio_id, b.spoken_name};
+    return all;
+}();
 
 // The accessible name of control `id`, or null when its caption names it.
 inline constexpr const char* accessible_name_of(int id)

@@ -17,13 +17,14 @@
 #include <string>
 #include <thread>
 
+#include "base_table.h"
 #include "calc.h"
 #include "history.h"
 #include "operations.h"
 #include "radix.h"
 #include "resource.h"
 
-static_assert(refused_while_busy(IDC_BASE_2) && refused_while_busy(IDC_TO_X) && !refused_while_busy(IDC_EXIT) &&
+static_assert(refused_while_busy(first_base_radio) && refused_while_busy(IDC_TO_X) && !refused_while_busy(IDC_EXIT) &&
               !refused_while_busy(IDC_ABOUT));
 
 const char* const about_text = "Torvane v1.x\nApr. 2008\ncontact me:\ntorvane@example.org";
@@ -31,17 +32,8 @@ const char* const about_text = "Torvane v1.x\nApr. 2008\ncontact me:\ntorvane@ex
 namespace {
 
 int base_of_button(int id) {
-    switch (id) {
-    case IDC_BASE_2: return 2;
-    case IDC_BASE_8: return 8;
-    case IDC_BASE_10: return 10;
-    case IDC_BASE_16: return 16;
-    case IDC_BASE_36: return 36;
-    case IDC_BASE_60: return 60;
-    case IDC_BASE_64: return 64;
-    case IDC_BASE_256: return 256;
-    default: return 0;
-    }
+    const base_entry* b = find_base_by_radio(id);
+    return b != nullptr ? b->base : 0;
 }
 
 // ---- The job runner ---------------------------------------------------------
@@ -58,7 +50,8 @@ void post_from_worker(void* window) { static_cast<dialog_window*>(window)->post_
 // abandons it; the worker writes the job and then `finished`.
 class job_runner {
 public:
-    job_runner() = default;
+    // Runs the jobs of calculator `c`, which outlives the runner.
+    explicit job_runner(calculator& c) : calculator_(c) {}
     job_runner(const job_runner&) = delete;
     job_runner& operator=(const job_runner&) = delete;
     ~job_runner() { stop(); }
@@ -80,6 +73,7 @@ public:
         running_ = true;
         started_ = std::chrono::steady_clock::now();
         worker_ = std::thread([this, &window, wakes] {
+            const calculator_scope on_worker(calculator_);
             compute_job(job_);
             finished_.store(true);
             if (wakes) window.post_wakeup();
@@ -141,6 +135,7 @@ private:
         window.write_status(status);
     }
 
+    calculator& calculator_;
     calc_job job_;
     std::thread worker_;
     std::atomic<bool> finished_{false};
@@ -148,13 +143,14 @@ private:
     std::chrono::steady_clock::time_point started_;
 };
 
-// The dialog logic: the one owner of what a job computes on and of the
-// runner that computes it, so that one order of teardown holds however the
-// process ends: members go in reverse, so the runner stops and joins its
-// worker before the core releases the registers, the work numbers and the
-// engine. Nothing it tears down lives in another file.
+// The dialog logic: the one owner of the calculator a job computes on and
+// of the runner that computes it, so that one order of teardown holds
+// however the process ends: members go in reverse, so the runner stops and
+// joins its worker before the calculator releases the registers, the work
+// numbers and the engine. Nothing it tears down lives in another file.
 class dialog_logic {
 public:
+    calculator& core() { return calculator_; }
     job_runner& runner() { return runner_; }
 
     // Prepares and starts an operation press or a base switch.
@@ -183,11 +179,14 @@ private:
         runner_.start(window);
     }
 
-    core_state core_;
-    job_runner runner_;
+    calculator calculator_;
+    job_runner runner_{calculator_};
     bool stop_registered_ = false;
 };
 
+// The process's dialog. Its calculator is made at static initialisation on
+// the thread that then runs the window, and each event makes it current
+// there again.
 dialog_logic logic;
 
 void dialog_logic::stop_at_exit() { logic.runner_.stop(); }
@@ -201,6 +200,7 @@ void clear_one(dialog_window& window, int field_id) {
 }
 
 void clear_all(dialog_window& window) {
+    register_set& registers = calc().registers;
     for (int id : field_list) write_field_text(window, id, "");
     set_from_int(0, registers.ans);
     copy_number(registers.ans, registers.b);
@@ -212,21 +212,22 @@ void clear_all(dialog_window& window) {
 }
 
 void answer_to_x(dialog_window& window) {
+    calculator& core = calc();
     // The register is copied and X drawn from it, so that field and
     // register agree whatever the answer field shows.
-    copy_number(registers.x, work.saved_ans);
-    copy_number(registers.ans, registers.x);
-    if (!render_field(window, IDC_FIELD_X, current_base)) {
+    copy_number(core.registers.x, core.work.saved_ans);
+    copy_number(core.registers.ans, core.registers.x);
+    if (!render_field(window, IDC_FIELD_X, core.current_base)) {
         char status[256];
         take_engine_error(status, sizeof status);
-        copy_number(work.saved_ans, registers.x);
+        copy_number(core.work.saved_ans, core.registers.x);
         window.write_status(status);
         return;
     }
     std::string status = "Answer copied to X.";
-    if (current_base == 256) {
+    if (core.current_base == 256) {
         byte_cuts cuts;
-        note_byte_cut(cuts, IDC_FIELD_X, registers.x, std::strlen(text_buffer));
+        note_byte_cut(cuts, IDC_FIELD_X, core.registers.x, std::strlen(core.text_buffer));
         if (cuts.count > 0) {
             status += ' ';
             status += byte_cut_notice(cuts);
@@ -260,20 +261,20 @@ void button(dialog_window& window, int id) {
 // A press that a running job refuses. An automatic radio button has checked
 // itself already: the check goes back to the base the fields will show.
 void refuse_button(dialog_window& window, int id) {
-    if (id < IDC_BASE_2 || id > IDC_BASE_256) return;
+    if (find_base_by_radio(id) == nullptr) return;
     const calc_job& job = logic.runner().job();
     const bool switching = job.kind == job_kind::base_switch;
-    window.check_radio(IDC_BASE_2, IDC_BASE_256, radio_of_base(switching ? job.base : current_base));
+    window.check_radio(first_base_radio, last_base_radio, radio_of_base(switching ? job.base : calc().current_base));
 }
 
 }  // namespace
 
 void dialog_initialise(dialog_window& window) {
+    const calculator_scope on_window(logic.core());
     window.write_status("Idle...\n");
     configure_engine();
-    current_base = 16;
-    window.check_radio(IDC_BASE_2, IDC_BASE_256, IDC_BASE_16);
-    fill_base64_table();
+    calc().current_base = 16;
+    window.check_radio(first_base_radio, last_base_radio, radio_of_base(16));
     for (int id : field_list) window.limit_field(id, field_typing_limit);
     char status[256];
     if (take_engine_error(status, sizeof status)) window.write_status(status);
@@ -281,6 +282,7 @@ void dialog_initialise(dialog_window& window) {
 }
 
 void dialog_command(dialog_window& window, int id, int notification) {
+    const calculator_scope on_window(logic.core());
     if (notification == notify_clicked && (id == IDC_UNDO || id == IDC_REDO)) {
         if (id == IDC_UNDO)
             dialog_undo(window);
@@ -310,15 +312,26 @@ void dialog_command(dialog_window& window, int id, int notification) {
 }
 
 void dialog_expression(dialog_window& window, std::string_view text) {
+    const calculator_scope on_window(logic.core());
     if (!logic.runner().running()) logic.evaluate(window, text);
 }
 
-void dialog_close(dialog_window& window) { exit_dialog(window); }
+void dialog_close(dialog_window& window) {
+    const calculator_scope on_window(logic.core());
+    exit_dialog(window);
+}
 
 void dialog_paste_refused(dialog_window& window, int id, unsigned long code) {
+    const calculator_scope on_window(logic.core());
     if (!logic.runner().running()) refuse_unreadable_paste(window, id, code);
 }
 
-void dialog_wakeup(dialog_window& window) { logic.runner().wakeup(window); }
+void dialog_wakeup(dialog_window& window) {
+    const calculator_scope on_window(logic.core());
+    logic.runner().wakeup(window);
+}
 
-void dialog_destroyed(dialog_window& window) { logic.runner().abandon(window); }
+void dialog_destroyed(dialog_window& window) {
+    const calculator_scope on_window(logic.core());
+    logic.runner().abandon(window);
+}

@@ -8,6 +8,7 @@
 
 #include "../../resources/resource.h"
 #include "../calc/value_fields.h"
+#include "../radix/base_table.h"
 
 #include <array>
 
@@ -67,6 +68,12 @@ inline constexpr template_control with_static_edge(template_control control)
     control.static_edge = true;
     return control;
 }
+// The radio button of the base in row `i` of the base table: the buttons
+// stand in one line, 25 units apart.
+inline constexpr template_control base_radio(std::size_t i)
+{
+    return c(base_table[i].radio_id, k::auto_radio, base_table[i].caption, 49 + 25 * static_cast<int>(i), 235, 24, 11);
+}
 }  // namespace template_detail
 
 inline constexpr std::array<template_control, 50> dialog_controls = [] {
@@ -83,14 +90,8 @@ inline constexpr std::array<template_control, 50> dialog_controls = [] {
         c(s, k::label, "B\nLCM\nRem.", 4, 132, 14, 24),
         c(IDC_FIELD_B, k::field_edit, "", 30, 127, 289, 27),
         c(s, k::group_box, "", 2, 6, 322, 189),
-        c(IDC_BASE_2, k::auto_radio, "2", 49, 235, 24, 11),
-        c(IDC_BASE_8, k::auto_radio, "8", 74, 235, 24, 11),
-        c(IDC_BASE_10, k::auto_radio, "10", 99, 235, 24, 11),
-        c(IDC_BASE_16, k::auto_radio, "16", 124, 235, 24, 11),
-        c(IDC_BASE_36, k::auto_radio, "36", 149, 235, 24, 11),
-        c(IDC_BASE_60, k::auto_radio, "60", 174, 235, 24, 11),
-        c(IDC_BASE_64, k::auto_radio, "64", 199, 235, 24, 11),
-        c(IDC_BASE_256, k::auto_radio, "256", 224, 235, 24, 11),
+        base_radio(0), base_radio(1), base_radio(2), base_radio(3),
+        base_radio(4), base_radio(5), base_radio(6), base_radio(7),
         c(s, k::group_box, "", 2, 190, 322, 42),
         c(IDC_OP_ADD, k::push_button, "X&+Y", 30, 197, 21, 15),
         c(IDC_OP_SUB, k::push_button, "X&-Y", 6, 197, 21, 15),
@@ -124,6 +125,14 @@ inline constexpr std::array<template_control, 50> dialog_controls = [] {
         without_tab_stop(c(IDC_OP_POWER_SUM, k::push_button, "X^A+&Y^B+Z", 150, 197, 43, 15)),
     }};
 }();
+
+// One radio button for each row of the base table.
+static_assert([] {
+    std::size_t radios = 0;
+    for (const template_control& control : dialog_controls)
+        radios += control.kind == control_kind::auto_radio ? 1 : 0;
+    return radios == base_table.size();
+}());
 
 // What each operation button computes and which fields it reads and
 // writes; both windows show it as the button's tooltip.

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "base_table.h"
 #include "calc.h"
 #include "dialog.h"
 #include "operations.h"
@@ -103,13 +104,13 @@ std::string short_text(bignum* value, int base) {
         take_engine_error(ignored, sizeof ignored);
         return "?";
     }
-    std::string text = text_buffer;
+    std::string text = calc().text_buffer;
     if (bytes) text = text[0] == '-' ? "-0x" + text.substr(1) : "0x" + text;
     return shorten(text, logb2(value));
 }
 
 std::string short_stored(const stored_value& v, int base) {
-    bignum* scratch = work.saved_ans;  // a window-thread scratch number between actions
+    bignum* scratch = calc().work.saved_ans;  // a window-thread scratch number between actions
     if (!load_value(v, scratch)) return "?";
     std::string text = short_text(scratch, base);
     zero_number(scratch);
@@ -187,7 +188,7 @@ snapshot capture(dialog_window& window) {
         char probe[2];
         s.empty[k] = window.read_field(field_list[k], probe, sizeof probe) <= 0;
     }
-    s.base = current_base;
+    s.base = calc().current_base;
     return s;
 }
 
@@ -208,7 +209,7 @@ bool redraw_fields(dialog_window& window, const bool* empty, char* status, int s
     for (int k = 0; k < field_count; ++k) {
         if (empty != nullptr && empty[k]) {
             write_field_text(window, field_list[k], "");
-        } else if (!render_field(window, field_list[k], current_base)) {
+        } else if (!render_field(window, field_list[k], calc().current_base)) {
             take_engine_error(status, size);
             return false;
         }
@@ -217,10 +218,11 @@ bool redraw_fields(dialog_window& window, const bool* empty, char* status, int s
 }
 
 void put_back(dialog_window& window, const snapshot& s) {
+    calculator& core = calc();
     for (int k = 0; k < field_count; ++k) load_value(s.values[k], register_of(field_list[k]));
-    if (s.base != current_base) {
-        current_base = s.base;
-        window.check_radio(IDC_BASE_2, IDC_BASE_256, radio_of_base(current_base));
+    if (s.base != core.current_base) {
+        core.current_base = s.base;
+        window.check_radio(first_base_radio, last_base_radio, radio_of_base(core.current_base));
     }
     char status[256] = {};
     if (!redraw_fields(window, s.empty, status, sizeof status)) window.write_status(status);
@@ -256,6 +258,7 @@ void save_session(dialog_window& window, bool wait) {
 }
 
 void restore_session(dialog_window& window) {
+    calculator& core = calc();
     const std::string& path = session_file_path();
     if (path.empty()) return;
     session_data data;
@@ -266,8 +269,8 @@ void restore_session(dialog_window& window) {
     case session_load::loaded: break;
     }
     for (int k = 0; k < field_count; ++k) load_value(data.fields[k], register_of(field_list[k]));
-    current_base = data.base;
-    window.check_radio(IDC_BASE_2, IDC_BASE_256, radio_of_base(current_base));
+    core.current_base = data.base;
+    window.check_radio(first_base_radio, last_base_radio, radio_of_base(core.current_base));
     char status[256] = {};
     if (!redraw_fields(window, data.empty, status, sizeof status)) window.write_status(status);
     for (history_entry& e : data.entries) add_entry(std::move(e));
@@ -298,7 +301,7 @@ void add_history_entry(const std::string& op, const std::string& text, const big
     history_entry e;
     e.op = op;
     e.text = text;
-    e.base = current_base;
+    e.base = calc().current_base;
     for (int k = 0; k < operand_count; ++k) e.operands[k] = store_value(register_of(field_list[k]));
     if (answer != nullptr) {
         e.has_answer = true;
@@ -372,6 +375,7 @@ void dialog_undo(dialog_window& window) { step(window, undo_steps, redo_steps, "
 void dialog_redo(dialog_window& window) { step(window, redo_steps, undo_steps, "Redone: ", "Nothing to redo."); }
 
 void dialog_recall(dialog_window& window, std::size_t number) {
+    register_set& registers = calc().registers;
     if (!idle()) return;
     if (number == 0 || number > entries.size()) {
         window.write_status(("No history entry " + std::to_string(number) + ".").c_str());
@@ -398,7 +402,7 @@ bool field_text_in_base(int field_id, int base, std::string& out) {
         take_engine_error(ignored, sizeof ignored);
         return false;
     }
-    out = text_buffer;
+    out = calc().text_buffer;
     return true;
 }
 
@@ -460,21 +464,22 @@ std::string expression_entry_text(const std::string& text) {
 }
 
 void history_before_commit(const calc_job& job) {
+    calculator& core = calc();
     have_pending = false;
     if (job.kind == job_kind::expression) {
         if (!job.commit) return;
         pending = history_entry{};
         pending.op = "eval";
         pending.text = expression_entry_text(job.expression);
-        pending.base = current_base;
+        pending.base = core.current_base;
         for (int k = 0; k < operand_count; ++k) pending.operands[k] = store_value(register_of(field_list[k]));
         // "NAME = ..." sets an operand: the entry keeps the operands as the
         // line left them, so that a recall brings the assignment back.
         if (job.target == IDC_FIELD_ANS) {
             pending.has_answer = true;
-            pending.answer = store_value(work.answer);
+            pending.answer = store_value(core.work.answer);
         } else if (const int k = value_field_index(job.target); k >= 0 && k < operand_count) {
-            pending.operands[k] = store_value(work.answer);
+            pending.operands[k] = store_value(core.work.answer);
         }
         have_pending = true;
         return;
@@ -484,14 +489,14 @@ void history_before_commit(const calc_job& job) {
     if (n == nullptr) return;
     pending = history_entry{};
     pending.op = n->name;
-    pending.base = current_base;
+    pending.base = core.current_base;
     for (int k = 0; k < operand_count; ++k) pending.operands[k] = store_value(register_of(field_list[k]));
     if (job.commit) {
         pending.has_answer = true;
-        pending.answer = store_value(work.answer);
+        pending.answer = store_value(core.work.answer);
         if (job.show_b) {
             pending.has_second = true;
-            pending.second = store_value(work.second);
+            pending.second = store_value(core.work.second);
         }
     } else {
         pending.verdict = job.status;

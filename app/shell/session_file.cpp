@@ -19,6 +19,7 @@
 #include <unistd.h>
 #endif
 
+#include "base_table.h"
 #include "calc.h"
 
 namespace {
@@ -73,12 +74,7 @@ bool parse_hex(std::string_view text, stored_value& v) {
     return true;
 }
 
-bool known_base(int base) {
-    switch (base) {
-    case 2: case 8: case 10: case 16: case 36: case 60: case 64: case 256: return true;
-    default: return false;
-    }
-}
+bool known_base(int base) { return find_base(base) != nullptr; }
 
 // A whole decimal number of at most four digits.
 bool parse_small(std::string_view text, int& n) {

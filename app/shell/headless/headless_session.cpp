@@ -2,7 +2,9 @@
 
 #include <cctype>
 #include <cstring>
+#include <string_view>
 
+#include "base_table.h"
 #include "dialog.h"
 #include "history.h"
 #include "resource.h"
@@ -20,7 +22,7 @@ int hex_value(char c) {
 
 bool is_shown_control(int id) { return value_field_index(id) >= 0 || id == IDC_STATUS || id == IDC_EXPRESSION; }
 
-bool is_radio_button(int id) { return id >= IDC_BASE_2 && id <= IDC_BASE_256; }
+bool is_radio_button(int id) { return find_base_by_radio(id) != nullptr; }
 
 bool is_button(int id) {
     return id == IDC_ABOUT || id == IDC_EXIT || is_radio_button(id) || (id >= IDC_OP_ADD && id <= IDC_OP_PRIME) ||
@@ -43,16 +45,15 @@ bool read_line(std::FILE* in, std::string& line) {
 }
 
 // The names a script may use beside the numeric control ids; those of the
-// value fields and their CL buttons are in value_fields.
+// value fields and their CL buttons are in value_fields, those of the base
+// radio buttons in the base table.
 struct control_name {
     const char* name;
     int id;
 };
 constexpr control_name control_names[] = {
     {"status", IDC_STATUS},      {"about", IDC_ABOUT},        {"exit", IDC_EXIT},
-    {"base2", IDC_BASE_2},       {"base8", IDC_BASE_8},       {"base10", IDC_BASE_10},
-    {"base16", IDC_BASE_16},     {"base36", IDC_BASE_36},     {"base60", IDC_BASE_60},
-    {"base64", IDC_BASE_64},     {"base256", IDC_BASE_256},   {"add", IDC_OP_ADD},
+    {"add", IDC_OP_ADD},
     {"sub", IDC_OP_SUB},         {"mul", IDC_OP_MUL},         {"div", IDC_OP_DIV},
     {"power", IDC_OP_POWER},     {"root", IDC_OP_ROOT},       {"moddiv", IDC_OP_MODDIV},
     {"powmod", IDC_OP_POWMOD},   {"linmod", IDC_OP_LINEAR_MOD}, {"powmod2", IDC_OP_POWMOD2},
@@ -90,6 +91,8 @@ bool parse_id(std::string_view text, int& id, std::size_t& used) {
         if (same_name(word, f.name)) return found(f.id);
         if (same_name(word, f.clear_name)) return found(f.clear_button);
     }
+    for (const base_entry& b : base_table)
+        if (same_name(word, b.script_name)) return found(b.radio_id);
     for (const control_name& c : control_names)
         if (same_name(word, c.name)) return found(c.id);
     return false;
@@ -176,8 +179,8 @@ private:
             if (value_field_index(id) < 0) return fail("no value field " + std::to_string(id));
             const std::string_view radix = rest.substr(used + 1);
             int base = 0;
-            for (const int b : {2, 8, 10, 16, 36, 60, 64, 256})
-                if (radix == std::to_string(b)) base = b;
+            for (const base_entry& b : base_table)
+                if (radix == b.caption) base = b.base;
             if (base == 0) return fail("copy takes a base of 2, 8, 10, 16, 36, 60, 64 or 256");
             std::string text;
             if (!field_text_in_base(id, base, text)) return fail("the value cannot be written in that base");
@@ -357,7 +360,9 @@ int run_headless_session(std::FILE* in, std::FILE* out, std::FILE* err) {
     return s.any_failed() ? 1 : 0;
 }
 
-const char* const headless_usage =
+namespace {
+
+constexpr char usage_text[] =
     "Usage: torvane-headless [--help | --version] [--session FILE] [FILE]\n"
     "\n"
     "Runs the Torvane calculator's dialog without a window, driven by commands\n"
@@ -399,3 +404,24 @@ const char* const headless_usage =
     "--session FILE reads the operands, the answer, the base and the history\n"
     "from FILE at start when it exists, and writes them there after each\n"
     "operation and at the end; without it no session is read or written.\n";
+
+// The text lists every base radio button by its script name, and their ids
+// as one run.
+constexpr bool usage_names(std::string_view text, std::string_view name) {
+    for (std::size_t at = text.find(name); at != std::string_view::npos; at = text.find(name, at + 1)) {
+        const std::size_t end = at + name.size();
+        if (at > 0 && text[at - 1] == ' ' && end < text.size() && (text[end] == ' ' || text[end] == '\n')) return true;
+    }
+    return false;
+}
+
+constexpr bool usage_lists_the_bases() {
+    for (const base_entry& b : base_table)
+        if (!usage_names(usage_text, b.script_name)) return false;
+    return usage_names(usage_text, "(1013-1020),") && first_base_radio == 1013 && last_base_radio == 1020;
+}
+static_assert(usage_lists_the_bases());
+
+}  // namespace
+
+const char* const headless_usage = usage_text;

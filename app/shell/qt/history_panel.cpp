@@ -2,6 +2,7 @@
 
 #include "../dialog.h"
 #include "../history.h"
+#include "base_table.h"
 #include "field_edit.h"
 
 #include <QApplication>
@@ -47,7 +48,6 @@ constexpr int strip_height = 10;
 // The panel's width in dialog units.
 constexpr int panel_units = 200;
 
-constexpr int copy_bases[] = {2, 8, 10, 16, 36, 60, 64, 256};
 
 }  // namespace
 
@@ -206,8 +206,9 @@ QMenu* history_panel::context_menu(field_edit* edit, int id, const QPoint& at)
     QMenu* menu = edit->createStandardContextMenu(at);
     menu->addSeparator();
     QMenu* copy = menu->addMenu(QStringLiteral("Copy in &base"));
-    for (const int base : copy_bases) {
-        QAction* action = copy->addAction(QString::number(base));
+    for (const base_entry& b : base_table) {
+        const int base = b.base;
+        QAction* action = copy->addAction(QString::fromLatin1(b.caption));
         connect(action, &QAction::triggered, this, [this, id, base] {
             std::string text;
             if (field_text_in_base(id, base, text))

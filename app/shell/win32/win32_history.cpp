@@ -2,6 +2,7 @@
 
 #include "../dialog.h"
 #include "../history.h"
+#include "base_table.h"
 #include "value_fields.h"
 #include "win32_window.h"
 
@@ -32,7 +33,6 @@ constexpr const char* strip_tips[] = {
 };
 constexpr int strip_height = 10;
 constexpr int panel_units = 200;
-constexpr int copy_bases[] = {2, 8, 10, 16, 36, 60, 64, 256};
 constexpr UINT_PTR field_menu_id = 0x6d6e75;
 
 HWND dialog_handle = nullptr;
@@ -299,8 +299,8 @@ HMENU make_field_menu(HWND edit)
     AppendMenuA(menu, MF_STRING, menu_select_all, "Select &All\tCtrl+A");
     AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
     HMENU bases = CreatePopupMenu();
-    for (const int base : copy_bases)
-        AppendMenuA(bases, MF_STRING, copy_in_base_command(base), std::to_string(base).c_str());
+    for (const base_entry& b : base_table)
+        AppendMenuA(bases, MF_STRING, copy_in_base_command(b.base), b.caption);
     AppendMenuA(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(bases), "Copy in &base");
     return menu;
 }
@@ -316,7 +316,8 @@ void run_field_menu_command(win32_window&, HWND edit, UINT command)
     case menu_select_all: SendMessageA(edit, EM_SETSEL, 0, -1); return;
     default: break;
     }
-    for (const int base : copy_bases) {
+    for (const base_entry& b : base_table) {
+        const int base = b.base;
         if (command != copy_in_base_command(base))
             continue;
         std::string text;
