@@ -83,16 +83,19 @@ inline constexpr int small_prime_count = 6543;
 extern const std::array<std::int32_t, small_prime_count> small_prime_table;
 
 // The operand registers of the current calculator under their short names,
-// for the operations' code: each stands for its register's number.
+// for the operations' code: each stands for its register's number. Each
+// file has its own copies (const, not inline): a program that links the
+// core and names something else X, as the tests' scripts do, must not have
+// its X taken for these.
 struct operand_register {
     bignum* register_set::*member;
     operator bignum*() const { return calc().registers.*member; }
 };
-inline constexpr operand_register X{&register_set::x};
-inline constexpr operand_register Y{&register_set::y};
-inline constexpr operand_register Z{&register_set::z};
-inline constexpr operand_register A{&register_set::a};
-inline constexpr operand_register B{&register_set::b};
+constexpr operand_register X{&register_set::x};
+constexpr operand_register Y{&register_set::y};
+constexpr operand_register Z{&register_set::z};
+constexpr operand_register A{&register_set::a};
+constexpr operand_register B{&register_set::b};
 
 // Helpers shared by the operations.
 inline int bits(bignum* v) { return logb2(v); }
