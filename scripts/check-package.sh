@@ -138,8 +138,12 @@ kill -0 "$program_pid" 2>/dev/null && fail "Alt+E did not end torvane"
 wait "$program_pid" || status=$?
 program_pid=""
 [ "$status" -eq 0 ] || fail "torvane ended with status $status"
-written=$(cd "$work/home" && find . -mindepth 1)
-[ -z "$written" ] || fail "torvane wrote into its home: $written"
+# Its session, in the place for such state, and nothing else.
+session="$work/home/.local/state/torvane/session"
+[ "$(head -n1 "$session" 2>/dev/null)" = "torvane-session 1" ] || fail "torvane kept no session in $session"
+written=$(cd "$work/home" && find . -mindepth 1 | grep -v -x -e ./.local -e ./.local/state -e ./.local/state/torvane \
+    -e ./.local/state/torvane/session || true)
+[ -z "$written" ] || fail "torvane wrote into its home beside its session: $written"
 echo "  torvane: opened from the menu entry's command ($command) with its icon ($icons) and the font $font; screenshot $work/torvane-installed.png"
 
 if [ -n "$windows_build" ]; then
