@@ -50,6 +50,8 @@ void post_from_worker(void* window) { static_cast<dialog_window*>(window)->post_
 
 }  // namespace
 
+job_runner::~job_runner() { stop(); }
+
 void job_runner::start(dialog_window& window) {
     set_core_busy(busy_state::job);
     window.set_busy(true);

@@ -24,7 +24,7 @@ public:
     job_runner(calculator& c, dialog_history& history) : calculator_(c), history_(history) {}
     job_runner(const job_runner&) = delete;
     job_runner& operator=(const job_runner&) = delete;
-    ~job_runner() { stop(); }
+    ~job_runner();
 
     bool running() const { return running_; }
     // The job being prepared or run.
