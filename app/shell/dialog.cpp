@@ -4,13 +4,14 @@
 // Exit do their small jobs.
 //
 // Operations and base switches are jobs (calc.h): begun and committed here on
-// the window's thread, computed on a worker thread. The runner below is the
-// only threading in the program; the platform layers only carry wakeups back
-// to the window's thread.
+// the window's thread, computed on a worker thread. The job runner
+// (dialog_logic.h) is the only thread that computes; the platform layers
+// only carry wakeups back to the window's thread.
 #include "dialog.h"
 
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +20,7 @@
 
 #include "base_table.h"
 #include "calc.h"
+#include "dialog_logic.h"
 #include "history.h"
 #include "operations.h"
 #include "radix.h"
@@ -46,150 +48,87 @@ constexpr auto progress_interval = std::chrono::milliseconds(100);
 
 void post_from_worker(void* window) { static_cast<dialog_window*>(window)->post_wakeup(); }
 
-// The one job that may run. Only the window's thread starts, finishes and
-// abandons it; the worker writes the job and then `finished`.
-class job_runner {
-public:
-    // Runs the jobs of calculator `c`, which outlives the runner.
-    explicit job_runner(calculator& c) : calculator_(c) {}
-    job_runner(const job_runner&) = delete;
-    job_runner& operator=(const job_runner&) = delete;
-    ~job_runner() { stop(); }
+}  // namespace
 
-    bool running() const { return running_; }
-    // The job being prepared or run.
-    calc_job& job() { return job_; }
+job_runner::~job_runner() { stop(); }
 
-    // Runs the prepared job: the core and the window are busy until it is
-    // finished. A window without wakeups has the job done (and committed)
-    // before this returns.
-    void start(dialog_window& window) {
-        set_core_busy(busy_state::job);
-        window.set_busy(true);
-        clear_cancel_request();
-        const bool wakes = window.posts_wakeups();
-        job_.progress.reset(wakes ? post_from_worker : nullptr, &window, progress_interval);
-        finished_.store(false);
-        running_ = true;
-        started_ = std::chrono::steady_clock::now();
-        worker_ = std::thread([this, &window, wakes] {
-            const calculator_scope on_worker(calculator_);
-            compute_job(job_);
-            finished_.store(true);
-            if (wakes) window.post_wakeup();
-        });
-        if (!wakes) finish(window, true);
+void job_runner::start(dialog_window& window) {
+    set_core_busy(busy_state::job);
+    window.set_busy(true);
+    clear_cancel_request();
+    const bool wakes = window.posts_wakeups();
+    job_.progress.reset(wakes ? post_from_worker : nullptr, &window, progress_interval);
+    finished_.store(false);
+    running_ = true;
+    started_ = std::chrono::steady_clock::now();
+    worker_ = std::thread([this, &window, wakes] {
+        const calculator_scope on_worker(calculator_);
+        compute_job(job_);
+        finished_.store(true);
+        if (wakes) window.post_wakeup();
+    });
+    if (!wakes) finish(window, true);
+}
+
+void job_runner::wakeup(dialog_window& window) {
+    if (!running_) return;
+    if (finished_.load())
+        finish(window, true);
+    else
+        show_progress(window);
+}
+
+void job_runner::abandon(dialog_window& window) {
+    if (!running_) return;
+    request_cancel();
+    finish(window, false);
+}
+
+void job_runner::stop() {
+    if (!worker_.joinable()) return;
+    if (worker_.get_id() == std::this_thread::get_id()) {
+        // exit() from inside the computation: nothing left to wait for.
+        worker_.detach();
+        return;
     }
+    request_cancel();
+    worker_.join();
+}
 
-    // On a wakeup: commits a finished job, or shows the running one's
-    // progress.
-    void wakeup(dialog_window& window) {
-        if (!running_) return;
-        if (finished_.load())
-            finish(window, true);
-        else
-            show_progress(window);
+void job_runner::finish(dialog_window& window, bool commit) {
+    worker_.join();
+    running_ = false;
+    clear_cancel_request();
+    if (commit) {
+        history_.before_commit(job_);
+        commit_job(window, job_);
     }
+    window.set_busy(false);
+    set_core_busy(busy_state::idle);
+    if (commit) history_.after_commit(window, job_);
+}
 
-    // Stops a running job at once, committing nothing.
-    void abandon(dialog_window& window) {
-        if (!running_) return;
-        request_cancel();
-        finish(window, false);
-    }
+void job_runner::show_progress(dialog_window& window) const {
+    if (std::chrono::steady_clock::now() - started_ < progress_delay) return;
+    const int tenths = job_.progress.tenths_of_percent();
+    char status[64];
+    std::snprintf(status, sizeof status, "Working... %d.%d%%", tenths / 10, tenths % 10);
+    window.write_status(status);
+}
 
-    // The process is ending: a running job is cancelled and its worker
-    // joined, touching no window; the job commits nothing.
-    void stop() {
-        if (!worker_.joinable()) return;
-        if (worker_.get_id() == std::this_thread::get_id()) {
-            // exit() from inside the computation: nothing left to wait for.
-            worker_.detach();
-            return;
-        }
-        request_cancel();
-        worker_.join();
-    }
-
-private:
-    // Waits for the worker and leaves the busy state; commits the job's
-    // outcome when `commit` is set.
-    void finish(dialog_window& window, bool commit) {
-        worker_.join();
-        running_ = false;
-        clear_cancel_request();
-        if (commit) {
-            history_before_commit(job_);
-            commit_job(window, job_);
-        }
-        window.set_busy(false);
-        set_core_busy(busy_state::idle);
-        if (commit) history_after_commit(window, job_);
-    }
-
-    void show_progress(dialog_window& window) const {
-        if (std::chrono::steady_clock::now() - started_ < progress_delay) return;
-        const int tenths = job_.progress.tenths_of_percent();
-        char status[64];
-        std::snprintf(status, sizeof status, "Working... %d.%d%%", tenths / 10, tenths % 10);
-        window.write_status(status);
-    }
-
-    calculator& calculator_;
-    calc_job job_;
-    std::thread worker_;
-    std::atomic<bool> finished_{false};
-    bool running_ = false;
-    std::chrono::steady_clock::time_point started_;
-};
-
-// The dialog logic: the one owner of the calculator a job computes on and
-// of the runner that computes it, so that one order of teardown holds
-// however the process ends: members go in reverse, so the runner stops and
-// joins its worker before the calculator releases the registers, the work
-// numbers and the engine. Nothing it tears down lives in another file.
-class dialog_logic {
-public:
-    calculator& core() { return calculator_; }
-    job_runner& runner() { return runner_; }
-
-    // Prepares and starts an operation press or a base switch.
-    void run_operation(dialog_window& window, int opcode) {
-        runner_.job().clear();
-        if (begin_operation(window, opcode, runner_.job())) start(window);
-    }
-    void evaluate(dialog_window& window, std::string_view text) {
-        runner_.job().clear();
-        if (begin_expression(text, runner_.job())) start(window);
-    }
-    void switch_base(dialog_window& window, int base) {
-        runner_.job().clear();
-        if (begin_base_switch(base, runner_.job())) start(window);
-    }
-
-private:
-    // exit() runs the handlers registered with atexit before it destroys
-    // any object made before their registration. Registered when the first
-    // job starts, this one stops a running job while the toolkit's own
-    // objects, on which the worker posts its wakeups, still exist.
-    static void stop_at_exit();
-
-    void start(dialog_window& window) {
-        if (!stop_registered_) stop_registered_ = std::atexit(stop_at_exit) == 0;
-        runner_.start(window);
-    }
-
-    calculator calculator_;
-    job_runner runner_{calculator_};
-    bool stop_registered_ = false;
-};
+namespace {
 
 // The process's dialog. Its calculator is made at static initialisation on
 // the thread that then runs the window, and each event makes it current
 // there again.
 dialog_logic logic;
 
-void dialog_logic::stop_at_exit() { logic.runner_.stop(); }
+// exit() runs the handlers registered with atexit before it destroys any
+// object made before their registration. Registered when a dialog's first
+// job starts, this one stops the process dialog's running job while the
+// toolkit's own objects, on which the worker posts its wakeups, still
+// exist. Another dialog's runner stops when that dialog is destroyed.
+void stop_at_exit() { logic.runner().stop(); }
 
 // ---- The small jobs -----------------------------------------------------------
 
@@ -236,19 +175,31 @@ void answer_to_x(dialog_window& window) {
     window.write_status(status.c_str());
 }
 
+}  // namespace
+
+// ---- One dialog ---------------------------------------------------------------
+
+void dialog_logic::start(dialog_window& window) {
+    if (!stop_registered_) stop_registered_ = std::atexit(stop_at_exit) == 0;
+    runner_.start(window);
+}
+
 // The standard streams stay open: whatever is written on the way out, a
 // warning or a sanitizer's report, still reaches them.
-void exit_dialog(dialog_window& window) {
-    logic.runner().abandon(window);
-    history_closing(window);
+void dialog_logic::exit_dialog(dialog_window& window) {
+    runner_.abandon(window);
+    history_.closing(window);
     window.end_dialog();
 }
 
-void button(dialog_window& window, int id) {
+void dialog_logic::button(dialog_window& window, int id) {
+    calc_job& job = runner_.job();
     if (const int base = base_of_button(id); base != 0) {
-        logic.switch_base(window, base);
+        job.clear();
+        if (begin_base_switch(base, job)) start(window);
     } else if (const operation_entry* op = find_operation_by_button(id); op != nullptr) {
-        logic.run_operation(window, op->opcode);
+        job.clear();
+        if (begin_operation(window, op->opcode, job)) start(window);
     } else if (const int field = field_of_clear_button(id); field != 0) {
         clear_one(window, field);
     } else if (id == IDC_CLEAR_ALL) {
@@ -260,17 +211,15 @@ void button(dialog_window& window, int id) {
 
 // A press that a running job refuses. An automatic radio button has checked
 // itself already: the check goes back to the base the fields will show.
-void refuse_button(dialog_window& window, int id) {
+void dialog_logic::refuse_button(dialog_window& window, int id) {
     if (find_base_by_radio(id) == nullptr) return;
-    const calc_job& job = logic.runner().job();
+    const calc_job& job = runner_.job();
     const bool switching = job.kind == job_kind::base_switch;
     window.check_radio(first_base_radio, last_base_radio, radio_of_base(switching ? job.base : calc().current_base));
 }
 
-}  // namespace
-
-void dialog_initialise(dialog_window& window) {
-    const calculator_scope on_window(logic.core());
+void dialog_logic::initialise(dialog_window& window) {
+    const calculator_scope on_window(calculator_);
     window.write_status("Idle...\n");
     configure_engine();
     calc().current_base = 16;
@@ -278,20 +227,20 @@ void dialog_initialise(dialog_window& window) {
     for (int id : field_list) window.limit_field(id, field_typing_limit);
     char status[256];
     if (take_engine_error(status, sizeof status)) window.write_status(status);
-    history_initialise(window);
+    history_.initialise(window);
 }
 
-void dialog_command(dialog_window& window, int id, int notification) {
-    const calculator_scope on_window(logic.core());
+void dialog_logic::command(dialog_window& window, int id, int notification) {
+    const calculator_scope on_window(calculator_);
     if (notification == notify_clicked && (id == IDC_UNDO || id == IDC_REDO)) {
         if (id == IDC_UNDO)
-            dialog_undo(window);
+            history_.undo(window);
         else
-            dialog_redo(window);
+            history_.redo(window);
         return;
     }
     if (notification == notify_clicked && refused_while_busy(id)) {
-        if (logic.runner().running())
+        if (runner_.running())
             refuse_button(window, id);
         else
             button(window, id);
@@ -299,7 +248,7 @@ void dialog_command(dialog_window& window, int id, int notification) {
         parse_field(window, id, notification == notify_edit_pasted);
     } else if (notification == notify_edit_full && is_operand_field(id)) {
         report_typing_limit(window, id);
-    } else if (notification == notify_clicked && id == command_cancel && logic.runner().running()) {
+    } else if (notification == notify_clicked && id == command_cancel && runner_.running()) {
         request_cancel();
     }
     if (id == IDC_ABOUT) {
@@ -308,30 +257,69 @@ void dialog_command(dialog_window& window, int id, int notification) {
         exit_dialog(window);
         return;
     }
-    if (!logic.runner().running()) history_after_command(window, id, notification);
+    if (!runner_.running()) history_.after_command(window, id, notification);
 }
 
-void dialog_expression(dialog_window& window, std::string_view text) {
-    const calculator_scope on_window(logic.core());
-    if (!logic.runner().running()) logic.evaluate(window, text);
+void dialog_logic::expression(dialog_window& window, std::string_view text) {
+    const calculator_scope on_window(calculator_);
+    if (runner_.running()) return;
+    runner_.job().clear();
+    if (begin_expression(text, runner_.job())) start(window);
 }
 
-void dialog_close(dialog_window& window) {
-    const calculator_scope on_window(logic.core());
+void dialog_logic::close(dialog_window& window) {
+    const calculator_scope on_window(calculator_);
     exit_dialog(window);
 }
 
+void dialog_logic::paste_refused(dialog_window& window, int id, unsigned long code) {
+    const calculator_scope on_window(calculator_);
+    if (!runner_.running()) refuse_unreadable_paste(window, id, code);
+}
+
+void dialog_logic::wakeup(dialog_window& window) {
+    const calculator_scope on_window(calculator_);
+    runner_.wakeup(window);
+}
+
+void dialog_logic::destroyed(dialog_window& window) {
+    const calculator_scope on_window(calculator_);
+    runner_.abandon(window);
+}
+
+void dialog_logic::recall(dialog_window& window, std::size_t number) {
+    const calculator_scope on_window(calculator_);
+    history_.recall(window, number);
+}
+
+// ---- The process's dialog -------------------------------------------------------
+
+void dialog_initialise(dialog_window& window) { logic.initialise(window); }
+
+void dialog_command(dialog_window& window, int id, int notification) { logic.command(window, id, notification); }
+
+void dialog_expression(dialog_window& window, std::string_view text) { logic.expression(window, text); }
+
+void dialog_close(dialog_window& window) { logic.close(window); }
+
 void dialog_paste_refused(dialog_window& window, int id, unsigned long code) {
-    const calculator_scope on_window(logic.core());
-    if (!logic.runner().running()) refuse_unreadable_paste(window, id, code);
+    logic.paste_refused(window, id, code);
 }
 
-void dialog_wakeup(dialog_window& window) {
-    const calculator_scope on_window(logic.core());
-    logic.runner().wakeup(window);
+void dialog_wakeup(dialog_window& window) { logic.wakeup(window); }
+
+void dialog_destroyed(dialog_window& window) { logic.destroyed(window); }
+
+void use_session_file(const std::string& path) { logic.history().use_session_file(path); }
+
+const std::deque<history_entry>& history_entries() { return logic.history().entries(); }
+
+std::string history_line(std::size_t number, bool script_name) { return logic.history().line(number, script_name); }
+
+void dialog_recall(dialog_window& window, std::size_t number) { logic.recall(window, number); }
+
+void set_history_listener(history_listener listener, void* context) {
+    logic.history().set_listener(listener, context);
 }
 
-void dialog_destroyed(dialog_window& window) {
-    const calculator_scope on_window(logic.core());
-    logic.runner().abandon(window);
-}
+void clear_history_listener(void* context) { logic.history().clear_listener(context); }

@@ -4,8 +4,12 @@
 #ifndef TORVANE_APP_SHELL_DIALOG_H
 #define TORVANE_APP_SHELL_DIALOG_H
 
+#include <cstddef>
+#include <deque>
+#include <string>
 #include <string_view>
 
+#include "history.h"
 #include "window.h"
 
 // The notification code of a button click and of an edit field's change.
@@ -72,6 +76,29 @@ void dialog_wakeup(dialog_window& window);
 // The window is being destroyed without Exit or close: a running job is
 // cancelled and waited for, and commits nothing.
 void dialog_destroyed(dialog_window& window);
+
+// ---- The history of the process's dialog (history.h) --------------------------
+
+// The session file the dialog reads at start and writes after each
+// operation and at the end; empty (the default) for none. Set before
+// dialog_initialise.
+void use_session_file(const std::string& path);
+
+// The entries, and entry `number` (1 = oldest) on one line: its number,
+// the operation (the script name, or the button's caption for a window),
+// then the summary. Undo and redo are the commands IDC_UNDO and IDC_REDO.
+const std::deque<history_entry>& history_entries();
+std::string history_line(std::size_t number, bool script_name);
+
+// Recalls entry `number` (1 = oldest) into the registers and fields; the
+// status tells the outcome. Refused while a job runs.
+void dialog_recall(dialog_window& window, std::size_t number);
+
+// The windows' list follows the history through this listener; null for
+// none. clear_history_listener removes the one set with `context`, if it
+// is still the one.
+void set_history_listener(history_listener listener, void* context);
+void clear_history_listener(void* context);
 
 // The text of the About box.
 inline constexpr const char* about_caption = "About";

@@ -149,39 +149,11 @@ std::string make_summary(const history_entry& e) {
 
 // ---- State --------------------------------------------------------------------
 
-// What an undo step puts back: the six registers, which fields are empty
-// and the base, and what the step was.
-struct snapshot {
-    stored_value values[field_count];
-    bool empty[field_count] = {};
-    int base = 16;
-    std::string what;
-
-    bool same_state(const snapshot& o) const {
-        for (int k = 0; k < field_count; ++k)
-            if (empty[k] != o.empty[k] || !(values[k] == o.values[k])) return false;
-        return base == o.base;
-    }
-};
-
-std::deque<history_entry> entries;
-std::deque<snapshot> undo_steps;
-std::deque<snapshot> redo_steps;
-snapshot shadow;       // the state after the last event handled
-bool have_shadow = false;
-history_entry pending;  // the entry of the job being committed
-bool have_pending = false;
-history_listener listener = nullptr;
-void* listener_context = nullptr;
-bool save_failed = false;  // the last save failed and said so
-
-void notify() {
-    if (listener != nullptr) listener(listener_context);
-}
-
 bool idle() { return core_busy() == busy_state::idle; }
 
-snapshot capture(dialog_window& window) {
+}  // namespace
+
+dialog_history::snapshot dialog_history::capture(dialog_window& window) {
     snapshot s;
     for (int k = 0; k < field_count; ++k) {
         s.values[k] = store_value(register_of(field_list[k]));
@@ -192,15 +164,11 @@ snapshot capture(dialog_window& window) {
     return s;
 }
 
-void trim(std::deque<snapshot>& steps) {
-    while (steps.size() > undo_capacity) steps.pop_front();
-}
+namespace {
 
-void add_entry(history_entry e) {
-    e.summary = make_summary(e);
-    entries.push_back(std::move(e));
-    while (entries.size() > history_capacity) entries.pop_front();
-    notify();
+template <class Step>
+void trim(std::deque<Step>& steps) {
+    while (steps.size() > undo_capacity) steps.pop_front();
 }
 
 // Writes every value field from its register in the current base, or
@@ -217,7 +185,31 @@ bool redraw_fields(dialog_window& window, const bool* empty, char* status, int s
     return true;
 }
 
-void put_back(dialog_window& window, const snapshot& s) {
+}  // namespace
+
+bool dialog_history::snapshot::same_state(const snapshot& o) const {
+    for (int k = 0; k < field_count; ++k)
+        if (empty[k] != o.empty[k] || !(values[k] == o.values[k])) return false;
+    return base == o.base;
+}
+
+dialog_history::dialog_history() : writer_(std::make_unique<session_writer>()) {}
+
+// The writer is joined here, after it has written what it was given.
+dialog_history::~dialog_history() = default;
+
+void dialog_history::notify() {
+    if (listener_ != nullptr) listener_(listener_context_);
+}
+
+void dialog_history::add(history_entry e) {
+    e.summary = make_summary(e);
+    entries_.push_back(std::move(e));
+    while (entries_.size() > history_capacity) entries_.pop_front();
+    notify();
+}
+
+void dialog_history::put_back(dialog_window& window, const snapshot& s) {
     calculator& core = calc();
     for (int k = 0; k < field_count; ++k) load_value(s.values[k], register_of(field_list[k]));
     if (s.base != core.current_base) {
@@ -228,7 +220,7 @@ void put_back(dialog_window& window, const snapshot& s) {
     if (!redraw_fields(window, s.empty, status, sizeof status)) window.write_status(status);
 }
 
-session_data current_session(dialog_window& window) {
+session_data dialog_history::current_session(dialog_window& window) const {
     session_data data;
     const snapshot now = capture(window);
     data.base = now.base;
@@ -236,34 +228,32 @@ session_data current_session(dialog_window& window) {
         data.fields[k] = now.values[k];
         data.empty[k] = now.empty[k];
     }
-    data.entries.assign(entries.begin(), entries.end());
+    data.entries.assign(entries_.begin(), entries_.end());
     return data;
 }
 
 // The session is written on the writer's thread; `wait` waits for it (at
 // the end, when the process may go next).
-void save_session(dialog_window& window, bool wait) {
-    const std::string& path = session_file_path();
-    if (path.empty()) return;
-    save_session_in_background(path, current_session(window));
-    if (wait) finish_session_writes();
+void dialog_history::save_session(dialog_window& window, bool wait) {
+    if (session_path_.empty()) return;
+    writer_->submit(session_path_, current_session(window));
+    if (wait) writer_->finish();
     std::string error;
-    if (take_session_write_error(error)) {
+    if (writer_->take_error(error)) {
         // Told once, not after every press, until a save succeeds again.
-        if (!save_failed) window.write_status(("Session not saved: " + error + ".").c_str());
-        save_failed = true;
+        if (!save_failed_) window.write_status(("Session not saved: " + error + ".").c_str());
+        save_failed_ = true;
     } else {
-        save_failed = false;
+        save_failed_ = false;
     }
 }
 
-void restore_session(dialog_window& window) {
+void dialog_history::restore_session(dialog_window& window) {
     calculator& core = calc();
-    const std::string& path = session_file_path();
-    if (path.empty()) return;
+    if (session_path_.empty()) return;
     session_data data;
     std::string message;
-    switch (load_session_file(path, data, message)) {
+    switch (load_session_file(session_path_, data, message)) {
     case session_load::missing: return;
     case session_load::set_aside: window.write_status(message.c_str()); return;
     case session_load::loaded: break;
@@ -273,8 +263,10 @@ void restore_session(dialog_window& window) {
     window.check_radio(first_base_radio, last_base_radio, radio_of_base(core.current_base));
     char status[256] = {};
     if (!redraw_fields(window, data.empty, status, sizeof status)) window.write_status(status);
-    for (history_entry& e : data.entries) add_entry(std::move(e));
+    for (history_entry& e : data.entries) add(std::move(e));
 }
+
+namespace {
 
 std::string what_of_command(int id, int notification) {
     if (notification == notify_edit_pasted) return std::string("paste into ") + field_name(id);
@@ -288,16 +280,14 @@ std::string what_of_command(int id, int notification) {
 
 // ---- History ------------------------------------------------------------------
 
-const std::deque<history_entry>& history_entries() { return entries; }
-
-std::string history_line(std::size_t number, bool script_name) {
-    if (number == 0 || number > entries.size()) return {};
-    const history_entry& e = entries[number - 1];
+std::string dialog_history::line(std::size_t number, bool script_name) const {
+    if (number == 0 || number > entries_.size()) return {};
+    const history_entry& e = entries_[number - 1];
     return std::to_string(number) + ' ' + (script_name ? e.op : display_name(e.op)) + ": " + e.summary;
 }
 
-void add_history_entry(const std::string& op, const std::string& text, const bignum* answer, const bignum* second,
-                       const char* verdict) {
+void dialog_history::add_entry(const std::string& op, const std::string& text, const bignum* answer,
+                               const bignum* second, const char* verdict) {
     history_entry e;
     e.op = op;
     e.text = text;
@@ -312,44 +302,39 @@ void add_history_entry(const std::string& op, const std::string& text, const big
         e.second = store_value(second);
     }
     if (verdict != nullptr) e.verdict = verdict;
-    add_entry(std::move(e));
+    add(std::move(e));
 }
 
-void history_changed(dialog_window& window, const std::string& what) {
+void dialog_history::changed(dialog_window& window, const std::string& what) {
     snapshot now = capture(window);
-    if (have_shadow && !now.same_state(shadow)) {
-        shadow.what = what;
-        undo_steps.push_back(std::move(shadow));
-        trim(undo_steps);
-        redo_steps.clear();
+    if (have_shadow_ && !now.same_state(shadow_)) {
+        shadow_.what = what;
+        undo_steps_.push_back(std::move(shadow_));
+        trim(undo_steps_);
+        redo_steps_.clear();
         notify();
     }
-    shadow = std::move(now);
-    have_shadow = true;
+    shadow_ = std::move(now);
+    have_shadow_ = true;
 }
 
-void history_save(dialog_window& window) { save_session(window, false); }
+void dialog_history::save(dialog_window& window) { save_session(window, false); }
 
-void set_history_listener(history_listener l, void* context) {
-    listener = l;
-    listener_context = context;
+void dialog_history::set_listener(history_listener listener, void* context) {
+    listener_ = listener;
+    listener_context_ = context;
 }
 
-void clear_history_listener(void* context) {
-    if (listener_context == context) {
-        listener = nullptr;
-        listener_context = nullptr;
+void dialog_history::clear_listener(void* context) {
+    if (listener_context_ == context) {
+        listener_ = nullptr;
+        listener_context_ = nullptr;
     }
 }
 
-bool can_undo() { return !undo_steps.empty(); }
-bool can_redo() { return !redo_steps.empty(); }
-
-namespace {
-
 // Undo and redo: the step leaves `from`, the state now goes onto `to`.
-void step(dialog_window& window, std::deque<snapshot>& from, std::deque<snapshot>& to, const char* done,
-          const char* none) {
+void dialog_history::step(dialog_window& window, std::deque<snapshot>& from, std::deque<snapshot>& to,
+                          const char* done, const char* none) {
     if (!idle()) return;
     if (from.empty()) {
         window.write_status(none);
@@ -362,32 +347,34 @@ void step(dialog_window& window, std::deque<snapshot>& from, std::deque<snapshot
     to.push_back(std::move(now));
     trim(to);
     put_back(window, target);
-    shadow = capture(window);
-    have_shadow = true;
+    shadow_ = capture(window);
+    have_shadow_ = true;
     window.write_status((std::string(done) + target.what + ".").c_str());
     notify();
 }
 
-}  // namespace
+void dialog_history::undo(dialog_window& window) {
+    step(window, undo_steps_, redo_steps_, "Undone: ", "Nothing to undo.");
+}
 
-void dialog_undo(dialog_window& window) { step(window, undo_steps, redo_steps, "Undone: ", "Nothing to undo."); }
+void dialog_history::redo(dialog_window& window) {
+    step(window, redo_steps_, undo_steps_, "Redone: ", "Nothing to redo.");
+}
 
-void dialog_redo(dialog_window& window) { step(window, redo_steps, undo_steps, "Redone: ", "Nothing to redo."); }
-
-void dialog_recall(dialog_window& window, std::size_t number) {
+void dialog_history::recall(dialog_window& window, std::size_t number) {
     register_set& registers = calc().registers;
     if (!idle()) return;
-    if (number == 0 || number > entries.size()) {
+    if (number == 0 || number > entries_.size()) {
         window.write_status(("No history entry " + std::to_string(number) + ".").c_str());
         return;
     }
-    const history_entry e = entries[number - 1];
+    const history_entry e = entries_[number - 1];
     for (int k = 0; k < operand_count; ++k) load_value(e.operands[k], register_of(field_list[k]));
     if (e.has_answer) load_value(e.answer, registers.ans);
     if (e.has_second) load_value(e.second, registers.b);
     char status[256] = {};
     const bool drawn = redraw_fields(window, nullptr, status, sizeof status);
-    history_changed(window, "recall of entry " + std::to_string(number));
+    changed(window, "recall of entry " + std::to_string(number));
     if (!drawn)
         window.write_status(status);
     else
@@ -427,32 +414,34 @@ std::string field_value_tip(int field_id) {
 
 // ---- Hooks --------------------------------------------------------------------
 
-void history_initialise(dialog_window& window) {
-    entries.clear();
-    undo_steps.clear();
-    redo_steps.clear();
-    have_shadow = false;
-    have_pending = false;
-    save_failed = false;
+void dialog_history::initialise(dialog_window& window) {
+    entries_.clear();
+    undo_steps_.clear();
+    redo_steps_.clear();
+    have_shadow_ = false;
+    have_pending_ = false;
+    save_failed_ = false;
     restore_session(window);
-    shadow = capture(window);
-    have_shadow = true;
+    shadow_ = capture(window);
+    have_shadow_ = true;
     notify();
 }
 
-void history_after_command(dialog_window& window, int id, int notification) {
-    if (!idle() || !have_shadow) return;
+void dialog_history::after_command(dialog_window& window, int id, int notification) {
+    if (!idle() || !have_shadow_) return;
     if (id == IDC_UNDO || id == IDC_REDO || id == IDC_RECALL) return;
     if (notification == notify_edit_changed || notification == notify_edit_full) {
         // Typing: the field's own undo takes it back; the shadow follows.
-        shadow = capture(window);
+        shadow_ = capture(window);
         return;
     }
     // A click or a paste; a window's other notifications (focus, scrolling,
     // the status field's own) change nothing.
     if (notification != notify_clicked && notification != notify_edit_pasted) return;
-    history_changed(window, what_of_command(id, notification));
+    changed(window, what_of_command(id, notification));
 }
+
+namespace {
 
 // An expression's text as its entry keeps it: a long one (a pasted number
 // of thousands of digits) shortened in the middle, as values are.
@@ -463,66 +452,68 @@ std::string expression_entry_text(const std::string& text) {
     return line.substr(0, kept) + " ... " + line.substr(line.size() - kept);
 }
 
-void history_before_commit(const calc_job& job) {
+}  // namespace
+
+void dialog_history::before_commit(const calc_job& job) {
     calculator& core = calc();
-    have_pending = false;
+    have_pending_ = false;
     if (job.kind == job_kind::expression) {
         if (!job.commit) return;
-        pending = history_entry{};
-        pending.op = "eval";
-        pending.text = expression_entry_text(job.expression);
-        pending.base = core.current_base;
-        for (int k = 0; k < operand_count; ++k) pending.operands[k] = store_value(register_of(field_list[k]));
+        pending_ = history_entry{};
+        pending_.op = "eval";
+        pending_.text = expression_entry_text(job.expression);
+        pending_.base = core.current_base;
+        for (int k = 0; k < operand_count; ++k) pending_.operands[k] = store_value(register_of(field_list[k]));
         // "NAME = ..." sets an operand: the entry keeps the operands as the
         // line left them, so that a recall brings the assignment back.
         if (job.target == IDC_FIELD_ANS) {
-            pending.has_answer = true;
-            pending.answer = store_value(core.work.answer);
+            pending_.has_answer = true;
+            pending_.answer = store_value(core.work.answer);
         } else if (const int k = value_field_index(job.target); k >= 0 && k < operand_count) {
-            pending.operands[k] = store_value(core.work.answer);
+            pending_.operands[k] = store_value(core.work.answer);
         }
-        have_pending = true;
+        have_pending_ = true;
         return;
     }
     if (job.kind != job_kind::operation || (!job.commit && !job.verdict)) return;
     const op_name* n = find_opcode(job.opcode);
     if (n == nullptr) return;
-    pending = history_entry{};
-    pending.op = n->name;
-    pending.base = core.current_base;
-    for (int k = 0; k < operand_count; ++k) pending.operands[k] = store_value(register_of(field_list[k]));
+    pending_ = history_entry{};
+    pending_.op = n->name;
+    pending_.base = core.current_base;
+    for (int k = 0; k < operand_count; ++k) pending_.operands[k] = store_value(register_of(field_list[k]));
     if (job.commit) {
-        pending.has_answer = true;
-        pending.answer = store_value(core.work.answer);
+        pending_.has_answer = true;
+        pending_.answer = store_value(core.work.answer);
         if (job.show_b) {
-            pending.has_second = true;
-            pending.second = store_value(core.work.second);
+            pending_.has_second = true;
+            pending_.second = store_value(core.work.second);
         }
     } else {
-        pending.verdict = job.status;
+        pending_.verdict = job.status;
     }
-    have_pending = true;
+    have_pending_ = true;
 }
 
-void history_after_commit(dialog_window& window, const calc_job& job) {
-    if (have_pending) {
-        have_pending = false;
-        add_entry(std::move(pending));
+void dialog_history::after_commit(dialog_window& window, const calc_job& job) {
+    if (have_pending_) {
+        have_pending_ = false;
+        add(std::move(pending_));
     }
     if (job.kind == job_kind::base_switch) {
-        history_changed(window, "base " + std::to_string(job.base));
+        changed(window, "base " + std::to_string(job.base));
         return;
     }
     if (job.kind == job_kind::expression) {
-        history_changed(window, "expression");
+        changed(window, "expression");
         if (job.commit) save_session(window, false);
         return;
     }
-    history_changed(window, caption_of(job.opcode));
+    changed(window, caption_of(job.opcode));
     if (job.commit || job.verdict) save_session(window, false);
 }
 
-void history_closing(dialog_window& window) {
+void dialog_history::closing(dialog_window& window) {
     if (!idle()) return;
     save_session(window, true);
 }

@@ -315,14 +315,6 @@ bool decode_session(std::string_view text, session_data& s, std::string& reason)
 
 // ---- Files --------------------------------------------------------------------
 
-namespace {
-std::string session_path;
-}
-
-void use_session_file(const std::string& path) { session_path = path; }
-
-const std::string& session_file_path() { return session_path; }
-
 std::string default_session_path() {
 #ifdef _WIN32
     const char* local = std::getenv("LOCALAPPDATA");
@@ -425,87 +417,56 @@ bool save_session_file(const std::string& path, const std::string& text, std::st
     return false;
 }
 
-namespace {
-
-// The one writer thread, started with the first text and joined when the
-// process ends (after it has written what it was given).
-class session_writer {
-public:
-    ~session_writer() {
-        {
-            const std::lock_guard lock(mutex_);
-            stopping_ = true;
-        }
-        wake_.notify_all();
-        if (thread_.joinable()) thread_.join();
-    }
-
-    void submit(const std::string& path, session_data session) {
-        {
-            const std::lock_guard lock(mutex_);
-            path_ = path;
-            session_ = std::move(session);
-            waiting_ = true;
-            if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
-        }
-        wake_.notify_all();
-    }
-
-    void finish() {
-        std::unique_lock lock(mutex_);
-        done_.wait(lock, [this] { return !waiting_ && !writing_; });
-    }
-
-    bool take_error(std::string& error) {
+session_writer::~session_writer() {
+    {
         const std::lock_guard lock(mutex_);
-        if (error_.empty()) return false;
-        error = std::move(error_);
-        error_.clear();
-        return true;
+        stopping_ = true;
     }
-
-private:
-    void run() {
-        std::unique_lock lock(mutex_);
-        for (;;) {
-            wake_.wait(lock, [this] { return waiting_ || stopping_; });
-            if (!waiting_) return;
-            const std::string path = std::move(path_);
-            const session_data session = std::move(session_);
-            session_ = session_data{};
-            waiting_ = false;
-            writing_ = true;
-            lock.unlock();
-            const std::string text = encode_session(session);
-            std::string error;
-            const bool written = save_session_file(path, text, error);
-            lock.lock();
-            writing_ = false;
-            if (!written) error_ = error.empty() ? "unknown error" : error;
-            done_.notify_all();
-        }
-    }
-
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::condition_variable done_;
-    std::thread thread_;
-    std::string path_;
-    session_data session_;
-    std::string error_;
-    bool waiting_ = false;
-    bool writing_ = false;
-    bool stopping_ = false;
-};
-
-session_writer writer;
-
-}  // namespace
-
-void save_session_in_background(const std::string& path, session_data session) {
-    writer.submit(path, std::move(session));
+    wake_.notify_all();
+    if (thread_.joinable()) thread_.join();
 }
 
-void finish_session_writes() { writer.finish(); }
+void session_writer::submit(const std::string& path, session_data session) {
+    {
+        const std::lock_guard lock(mutex_);
+        path_ = path;
+        session_ = std::move(session);
+        waiting_ = true;
+        if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
+    }
+    wake_.notify_all();
+}
 
-bool take_session_write_error(std::string& error) { return writer.take_error(error); }
+void session_writer::finish() {
+    std::unique_lock lock(mutex_);
+    done_.wait(lock, [this] { return !waiting_ && !writing_; });
+}
+
+bool session_writer::take_error(std::string& error) {
+    const std::lock_guard lock(mutex_);
+    if (error_.empty()) return false;
+    error = std::move(error_);
+    error_.clear();
+    return true;
+}
+
+void session_writer::run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [this] { return waiting_ || stopping_; });
+        if (!waiting_) return;
+        const std::string path = std::move(path_);
+        const session_data session = std::move(session_);
+        session_ = session_data{};
+        waiting_ = false;
+        writing_ = true;
+        lock.unlock();
+        const std::string text = encode_session(session);
+        std::string error;
+        const bool written = save_session_file(path, text, error);
+        lock.lock();
+        writing_ = false;
+        if (!written) error_ = error.empty() ? "unknown error" : error;
+        done_.notify_all();
+    }
+}

@@ -20,9 +20,12 @@
 #ifndef TORVANE_APP_SHELL_SESSION_FILE_H
 #define TORVANE_APP_SHELL_SESSION_FILE_H
 
+#include <condition_variable>
 #include <cstddef>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "history.h"
@@ -52,11 +55,6 @@ bool unescape_session_text(std::string_view text, std::string& out);
 
 // ---- Files --------------------------------------------------------------------
 
-// The file the dialog reads at start and writes after each operation and
-// at the end; empty (the default) for none.
-void use_session_file(const std::string& path);
-const std::string& session_file_path();
-
 // The platform's place for the session: $XDG_STATE_HOME/torvane/session,
 // else ~/.local/state/torvane/session; %LOCALAPPDATA%\Torvane\session.txt
 // on Windows. Empty when neither is known.
@@ -74,13 +72,36 @@ session_load load_session_file(const std::string& path, session_data& session, s
 // old file is then as it was.
 bool save_session_file(const std::string& path, const std::string& text, std::string& error);
 
-// The session encoded and saved on a thread of its own, so that the window
-// never waits for the disk: a session handed over replaces one whose write
-// has not started yet.
-void save_session_in_background(const std::string& path, session_data session);
-// Waits until every session handed over is written.
-void finish_session_writes();
-// The reason the last background write failed, once; false when it did not.
-bool take_session_write_error(std::string& error);
+// Encodes and saves the sessions handed over on a thread of its own, so
+// that the window never waits for the disk: a session handed over replaces
+// one whose write has not started yet. The thread starts with the first
+// session; the destructor writes what it was given and then joins it.
+class session_writer {
+public:
+    session_writer() = default;
+    ~session_writer();
+    session_writer(const session_writer&) = delete;
+    session_writer& operator=(const session_writer&) = delete;
+
+    void submit(const std::string& path, session_data session);
+    // Waits until every session handed over is written.
+    void finish();
+    // The reason the last write failed, once; false when it did not.
+    bool take_error(std::string& error);
+
+private:
+    void run();
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable done_;
+    std::thread thread_;
+    std::string path_;
+    session_data session_;
+    std::string error_;
+    bool waiting_ = false;
+    bool writing_ = false;
+    bool stopping_ = false;
+};
 
 #endif

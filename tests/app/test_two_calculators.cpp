@@ -1,16 +1,23 @@
 // Two calculators in one process, each driven on a thread of its own at the
 // same time: neither sees the other's registers, fields, base or engine.
+// Two dialogs in one process: neither sees the other's history, undo steps
+// or session.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <atomic>
+#include <filesystem>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include "calc.h"
+#include "dialog.h"
+#include "dialog_logic.h"
 #include "memory_window.h"
 #include "operations.h"
+#include "session_file.h"
 
 namespace {
 
@@ -112,6 +119,79 @@ TEST(TwoCalculators, ComputeAtOnceOnTheirOwnThreadsEachWithItsOwnState) {
         const calculator_scope here(*c);
         EXPECT_EQ(logb2(calc().registers.z), 521);
     }
+}
+
+// Two dialogs driven in turn on this thread, each with a window and a
+// session file of its own: what one records, undoes or saves is the
+// other's in no part.
+TEST(TwoCalculators, TwoDialogsKeepTheirOwnHistoryUndoAndSession) {
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::temp_directory_path() / "torvane-two-dialogs-test";
+    std::error_code ec;
+    fs::remove_all(folder, ec);
+    const std::string paths[2] = {(folder / "first").string(), (folder / "second").string()};
+
+    auto product = std::make_unique<dialog_logic>();
+    auto sum = std::make_unique<dialog_logic>();
+    memory_window product_window;
+    memory_window sum_window;
+    product->history().use_session_file(paths[0]);
+    sum->history().use_session_file(paths[1]);
+    product->initialise(product_window);
+    sum->initialise(sum_window);
+    const auto type = [](dialog_logic& d, memory_window& w, int id, const char* text) {
+        ASSERT_TRUE(w.type(id, text));
+        d.command(w, id, notify_edit_changed);
+    };
+    type(*product, product_window, IDC_FIELD_X, "6");
+    type(*sum, sum_window, IDC_FIELD_X, "A");
+    type(*product, product_window, IDC_FIELD_Y, "7");
+    type(*sum, sum_window, IDC_FIELD_Y, "5");
+    product->command(product_window, IDC_OP_MUL, notify_clicked);
+    sum->command(sum_window, IDC_OP_ADD, notify_clicked);
+    sum->command(sum_window, IDC_CLEAR_ALL, notify_clicked);
+    EXPECT_EQ(product_window.text(IDC_FIELD_ANS), "2A");
+
+    ASSERT_EQ(product->history().entries().size(), 1u);
+    EXPECT_EQ(product->history().line(1, true), "1 mul: X=6 Y=7 -> Ans=2A [base 16]");
+    ASSERT_EQ(sum->history().entries().size(), 1u);
+    EXPECT_EQ(sum->history().line(1, true), "1 add: X=A Y=5 -> Ans=F [base 16]");
+
+    // The sum's two steps go back, the product's one stays.
+    sum->command(sum_window, IDC_UNDO, notify_clicked);
+    EXPECT_EQ(sum_window.text(IDC_STATUS), "Undone: CLEAR ALL.");
+    EXPECT_EQ(sum_window.text(IDC_FIELD_ANS), "F");
+    sum->command(sum_window, IDC_UNDO, notify_clicked);
+    EXPECT_EQ(sum_window.text(IDC_FIELD_ANS), "");
+    EXPECT_EQ(sum_window.text(IDC_FIELD_X), "A");
+    EXPECT_FALSE(sum->history().can_undo());
+    EXPECT_TRUE(sum->history().can_redo());
+    EXPECT_TRUE(product->history().can_undo());
+    EXPECT_FALSE(product->history().can_redo());
+    EXPECT_EQ(product_window.text(IDC_FIELD_ANS), "2A");
+    EXPECT_EQ(product_window.text(IDC_FIELD_X), "6");
+
+    // Exit writes each dialog's session into its own file.
+    product->command(product_window, IDC_EXIT, notify_clicked);
+    sum->command(sum_window, IDC_EXIT, notify_clicked);
+    EXPECT_TRUE(product_window.ended());
+    EXPECT_TRUE(sum_window.ended());
+    const char* const ops[2] = {"mul", "add"};
+    for (int k = 0; k < 2; ++k) {
+        session_data session;
+        std::string message;
+        ASSERT_EQ(load_session_file(paths[k], session, message), session_load::loaded) << paths[k] << message;
+        ASSERT_EQ(session.entries.size(), 1u) << paths[k];
+        EXPECT_EQ(session.entries[0].op, ops[k]);
+        // The product's Ans is 2A; the sum's was undone to an empty field.
+        EXPECT_EQ(session.empty[value_field_index(IDC_FIELD_ANS)], k == 1) << paths[k];
+        stored_value x;
+        x.words = {k == 0 ? 6u : 10u};
+        EXPECT_EQ(session.fields[value_field_index(IDC_FIELD_X)], x) << paths[k];
+    }
+    product.reset();
+    sum.reset();
+    fs::remove_all(folder, ec);
 }
 
 }  // namespace

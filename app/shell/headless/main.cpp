@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "headless_session.h"
+#include "dialog.h"
 #include "session_file.h"
 
 int main(int argc, char** argv) {

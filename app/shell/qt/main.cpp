@@ -3,6 +3,7 @@
 // option or a stray argument end the program there, with or without a
 // display), then opens the dialog and returns when it has ended.
 #include "qt_dialog.h"
+#include "dialog.h"
 #include "session_file.h"
 
 #include <QApplication>

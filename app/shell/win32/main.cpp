@@ -1,5 +1,6 @@
 // Entry point of torvane.exe: opens the calculator dialog and returns when
 // it has ended.
+#include "dialog.h"
 #include "session_file.h"
 #include "win32_window.h"
 

@@ -39,21 +39,6 @@ UINT dpi_of(HWND window)
     return dpi > 0 ? static_cast<UINT>(dpi) : 96;
 }
 
-// The dialog units of `font` as the dialog manager derives them.
-dialog_base_units units_of(HWND dialog, HFONT font)
-{
-    static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
-    const HDC dc = GetDC(dialog);
-    const HGDIOBJ old = SelectObject(dc, font);
-    SIZE size = {};
-    GetTextExtentPoint32A(dc, letters, 52, &size);
-    TEXTMETRICA metrics = {};
-    GetTextMetricsA(dc, &metrics);
-    SelectObject(dc, old);
-    ReleaseDC(dialog, dc);
-    return base_units_from_font(size.cx, metrics.tmHeight);
-}
-
 // Ctrl+A selects the whole text of a field. The edit control turns the key
 // into the character 1, which it would otherwise take as typing.
 LRESULT CALLBACK field_keys(HWND edit, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR, DWORD_PTR)
@@ -68,6 +53,20 @@ LRESULT CALLBACK field_keys(HWND edit, UINT message, WPARAM wparam, LPARAM lpara
 constexpr UINT_PTR field_keys_id = 0x7a22;
 
 }  // namespace
+
+dialog_base_units units_of(HWND dialog, HFONT font)
+{
+    static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    const HDC dc = GetDC(dialog);
+    const HGDIOBJ old = SelectObject(dc, font);
+    SIZE size = {};
+    GetTextExtentPoint32A(dc, letters, 52, &size);
+    TEXTMETRICA metrics = {};
+    GetTextMetricsA(dc, &metrics);
+    SelectObject(dc, old);
+    ReleaseDC(dialog, dc);
+    return base_units_from_font(size.cx, metrics.tmHeight);
+}
 
 void win32_window::prepare_display()
 {

@@ -53,17 +53,7 @@ HFONT dialog_font()
 // Dialog units of that font.
 dialog_base_units units()
 {
-    static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
-    const HFONT font = dialog_font();
-    const HDC dc = GetDC(dialog_handle);
-    const HGDIOBJ old = SelectObject(dc, font);
-    SIZE size = {};
-    GetTextExtentPoint32A(dc, letters, 52, &size);
-    TEXTMETRICA metrics = {};
-    GetTextMetricsA(dc, &metrics);
-    SelectObject(dc, old);
-    ReleaseDC(dialog_handle, dc);
-    return base_units_from_font(size.cx, metrics.tmHeight);
+    return units_of(dialog_handle, dialog_font());
 }
 
 int panel_width_pixels()

@@ -94,6 +94,10 @@ private:
     status_announcer announcer_;
 };
 
+// The dialog units of `font` in `dialog`, as the dialog manager derives
+// them (win32_display.cpp).
+dialog_base_units units_of(HWND dialog, HFONT font);
+
 // Posted to the dialog when an edit field refused or cut typed or pasted
 // text at its limit, so that the report follows the field's own change
 // notification. wParam: the field's id.

@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 
+#include "dialog.h"
 #include "headless_session.h"
 #include "session_file.h"
 
