@@ -31,6 +31,7 @@
 #include "bench_case.h"
 #include "engine.h"
 #include "operands.h"
+#include "pool.h"
 
 namespace {
 
@@ -391,6 +392,9 @@ int main(int argc, char** argv) {
         }
     }
     if (csv != nullptr) std::fclose(csv);
+    // Runs kept waiting by a worker that lost its processor (the pool then
+    // computes on one thread for a while): none on a quiet machine.
+    if (threads > 1) std::printf("\nthe pool stepped back %d times\n", pool_stalls());
     stop_pool();
     stop_torvane_engine();
     return 0;
