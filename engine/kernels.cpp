@@ -14,6 +14,7 @@
 // + carry still fits 128 bits and the carry one limb.
 #include "kernels.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -721,6 +722,7 @@ processor_family choose_family() {
 #define TORVANE_SET_THRESHOLD(name, avx512_ifma, bmi2_adx) name = ifma_column ? (avx512_ifma) : (bmi2_adx);
         TORVANE_FAMILY_THRESHOLDS(TORVANE_SET_THRESHOLD)
 #undef TORVANE_SET_THRESHOLD
+        monty_ifma_top = std::min(monty_ifma_top, monty_ifma_max);
     });
     return chosen;
 }

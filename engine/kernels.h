@@ -90,7 +90,7 @@ int cmp_vv(const mr_digit* x, const mr_digit* y, int n);
 bool monty_product_ifma(const mr_digit* x, const mr_digit* y, const mr_digit* n, int k, std::uint64_t c64,
                         mr_digit* buf);
 // monty_product_vv and monty_square_vv run on the IFMA product for moduli
-// of monty_ifma_min to monty_ifma_max words when it is selected, which it is
+// of monty_ifma_min to monty_ifma_top words when it is selected, which it is
 // from start-up on processors that have it; select_monty_ifma(false) keeps
 // them on their rows (tests compare). Returns false, changing nothing, when
 // IFMA is asked for and the processor lacks it.

@@ -308,7 +308,7 @@ bool select_monty_ifma(bool use) {
 
 bool monty_ifma_in_use(int k) {
 #ifdef TORVANE_HAVE_IFMA_PATH
-    return ifma_selected && k >= monty_ifma_min && k <= monty_ifma_max;
+    return ifma_selected && k >= monty_ifma_min && k <= monty_ifma_top;
 #else
     (void)k;
     return false;

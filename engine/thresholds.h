@@ -18,10 +18,10 @@ enum class processor_family { portable, bmi2_adx, avx512_ifma };
 // Karatsuba: where the fixed-length ADX basecase kernels (to 32 words) end.
 inline constexpr int product_karatsuba_threshold = 34;
 inline constexpr int square_karatsuba_threshold = 34;
-// Moduli of monty_ifma_min to monty_ifma_max words run every Montgomery
-// product and square fused on the AVX-512 IFMA kernel where there is one
-// (0.8-0.9 of the rows' time at 36 words, 0.37-0.42 at 128; 512 is the
-// kernel's most).
+// Moduli of monty_ifma_min to monty_ifma_top (below) words run every
+// Montgomery product and square fused on the AVX-512 IFMA kernel where
+// there is one (0.8-0.9 of the rows' time at 36 words, 0.37-0.42 at 128);
+// monty_ifma_max is the most the kernel takes.
 inline constexpr int monty_ifma_min = 34;
 inline constexpr int monty_ifma_max = 512;
 // From these lengths the low half of a product (reduction's quotient) and
@@ -83,6 +83,9 @@ inline constexpr int monty_wrap_split_min = 2 * product_karatsuba_threshold;
     X(monty_fused_max, 4, 4)                                                                         \
     X(monty_adx_min, 4, 4)                                                                           \
     X(monty_multiply_reduce_min, 192, 192)                                                           \
+    /* Moduli above this many words leave the IFMA kernel for reduction by multiplication (where */  \
+    /* the kernel's vectors no longer fit the registers; unused without IFMA) */                      \
+    X(monty_ifma_top, 424, 424)                                                                      \
     /* Division (multiply_divide.cpp): divisor words from which the quotient is found in blocks */  \
     /* by recursion over multiply */                                                                 \
     X(divide_recursive_words, 64, 64)                                                                \
