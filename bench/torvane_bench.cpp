@@ -30,7 +30,9 @@
 
 #include "bench_case.h"
 #include "engine.h"
+#include "kernels.h"
 #include "operands.h"
+#include "pool.h"
 
 namespace {
 
@@ -341,9 +343,9 @@ int main(int argc, char** argv) {
     std::strftime(date, sizeof date, "%Y-%m-%d %H:%M UTC", std::gmtime(&now));
     std::printf("torvane-bench, %s; GMP %s, %s, LibTomMath; budget %g s per cell, at least %d runs\n", date,
                 gmp_version, OpenSSL_version(OPENSSL_VERSION), o.budget, o.min_runs);
-    std::printf("median %s time per call; the engine on %d thread%s of %u processors\n\n%-14s %6s",
+    std::printf("median %s time per call; the engine on %d thread%s of %u processors, processor family %s\n\n%-14s %6s",
                 o.cpu_clock ? "CPU" : "wall", threads, threads == 1 ? "" : "s", std::thread::hardware_concurrency(),
-                "operation", "bits");
+                family_name(choose_family()), "operation", "bits");
     for (bench_library lib : o.libs) std::printf("%11s", library_name(lib));
     std::printf("%13s", "torvane/gmp");
     if (threads > 1) std::printf("%13s", "1 thread/mt");
@@ -391,6 +393,9 @@ int main(int argc, char** argv) {
         }
     }
     if (csv != nullptr) std::fclose(csv);
+    // Runs kept waiting by a worker that lost its processor (the pool then
+    // computes on one thread for a while): none on a quiet machine.
+    if (threads > 1) std::printf("\nthe pool stepped back %d times\n", pool_stalls());
     stop_pool();
     stop_torvane_engine();
     return 0;

@@ -328,12 +328,11 @@ constexpr std::size_t reduce_area_fixed_words(std::size_t max_length) {
 // Moduli of fewer words than this run the exponentiations' steps on the
 // residues' words (monty_words_apply, montgomery.cpp): below both Karatsuba
 // sizes and reduction by multiplication.
-inline constexpr int monty_words_below =
-    product_karatsuba_threshold < square_karatsuba_threshold
-        ? (product_karatsuba_threshold < monty_multiply_reduce_min ? product_karatsuba_threshold
-                                                                   : monty_multiply_reduce_min)
-        : (square_karatsuba_threshold < monty_multiply_reduce_min ? square_karatsuba_threshold
-                                                                  : monty_multiply_reduce_min);
+inline int monty_words_below() {
+    const int karatsuba = product_karatsuba_threshold < square_karatsuba_threshold ? product_karatsuba_threshold
+                                                                                   : square_karatsuba_threshold;
+    return karatsuba < monty_multiply_reduce_min ? karatsuba : monty_multiply_reduce_min;
+}
 // The windowed power on those steps (modexp.cpp) keeps its tables in the
 // reduce area's scratch: for each of up to two bases its odd powers up to
 // 2^power_window_bits - 1, and the square they are made with, k words each.

@@ -14,7 +14,10 @@
 // + carry still fits 128 bits and the carry one limb.
 #include "kernels.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <cpuid.h>
@@ -686,6 +689,43 @@ bool select_kernel_path(kernel_path p) {
 }
 
 kernel_path current_kernel_path() { return chosen_path; }
+
+const char* family_name(processor_family f) {
+    switch (f) {
+    case processor_family::portable: return "portable";
+    case processor_family::bmi2_adx: return "bmi2_adx";
+    case processor_family::avx512_ifma: return "avx512_ifma";
+    }
+    return "portable";
+}
+
+processor_family choose_family() {
+    static std::once_flag once;
+    static processor_family chosen = processor_family::portable;
+    std::call_once(once, [] {
+        processor_family best = processor_family::portable;
+        if (processor_has_adx()) best = processor_family::bmi2_adx;
+        if (best == processor_family::bmi2_adx && processor_has_ifma_kernel()) best = processor_family::avx512_ifma;
+        chosen = best;
+        if (const char* asked = std::getenv("TORVANE_FAMILY"); asked != nullptr) {
+            for (processor_family f : {processor_family::portable, processor_family::bmi2_adx})
+                if (std::strcmp(asked, family_name(f)) == 0 && f < best) chosen = f;
+        }
+        if (chosen < processor_family::avx512_ifma) select_monty_ifma(false);
+        if (chosen == processor_family::portable) {
+            select_monty_adx(false);
+            select_kernel_path(kernel_path::portable);
+        }
+        // A family without a column of its own takes the nearest: portable
+        // processors that of bmi2_adx.
+        const bool ifma_column = chosen == processor_family::avx512_ifma;
+#define TORVANE_SET_THRESHOLD(name, avx512_ifma, bmi2_adx) name = ifma_column ? (avx512_ifma) : (bmi2_adx);
+        TORVANE_FAMILY_THRESHOLDS(TORVANE_SET_THRESHOLD)
+#undef TORVANE_SET_THRESHOLD
+        monty_ifma_top = std::min(monty_ifma_top, monty_ifma_max);
+    });
+    return chosen;
+}
 
 std::uint64_t addmul_vvd(mr_digit* z, const mr_digit* x, int n, std::uint64_t y) {
     return active->addmul_vvd(z, x, n, y);

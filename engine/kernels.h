@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "engine.h"
+#include "thresholds.h"
 
 // The two words at p as one 64-bit limb, p[0] its low half; p need not be
 // 8-byte aligned.
@@ -89,7 +90,7 @@ int cmp_vv(const mr_digit* x, const mr_digit* y, int n);
 bool monty_product_ifma(const mr_digit* x, const mr_digit* y, const mr_digit* n, int k, std::uint64_t c64,
                         mr_digit* buf);
 // monty_product_vv and monty_square_vv run on the IFMA product for moduli
-// of monty_ifma_min to monty_ifma_max words when it is selected, which it is
+// of monty_ifma_min to monty_ifma_top words when it is selected, which it is
 // from start-up on processors that have it; select_monty_ifma(false) keeps
 // them on their rows (tests compare). Returns false, changing nothing, when
 // IFMA is asked for and the processor lacks it.
@@ -150,5 +151,19 @@ monty_product_kernel monty_product_for(int k);
 enum class kernel_path { portable, bmi2_adx };
 bool select_kernel_path(kernel_path p);
 kernel_path current_kernel_path();
+
+// Whether the processor has AVX-512 IFMA (and the system saves its registers).
+bool processor_has_ifma_kernel();
+
+// Picks the processor family once per process (mirsys calls it): the best
+// this processor has, or TORVANE_FAMILY (portable, bmi2_adx, avx512_ifma)
+// when that names one it has, to measure another family's kernels and
+// thresholds here. Below the processor's own family it keeps the kernels of
+// the family named (no IFMA kernel for bmi2_adx, the portable loops for
+// portable); then sets the thresholds from the family's column
+// (thresholds.h). Returns the family.
+processor_family choose_family();
+// The name of a family, as TORVANE_FAMILY spells it.
+const char* family_name(processor_family f);
 
 #endif

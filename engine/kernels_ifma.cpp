@@ -288,6 +288,14 @@ bool monty_product_ifma(const mr_digit* x, const mr_digit* y, const mr_digit* n,
 #endif
 }
 
+bool processor_has_ifma_kernel() {
+#ifdef TORVANE_HAVE_IFMA_PATH
+    return ifma_present;
+#else
+    return false;
+#endif
+}
+
 bool select_monty_ifma(bool use) {
 #ifdef TORVANE_HAVE_IFMA_PATH
     if (use && !ifma_present) return false;
@@ -300,7 +308,7 @@ bool select_monty_ifma(bool use) {
 
 bool monty_ifma_in_use(int k) {
 #ifdef TORVANE_HAVE_IFMA_PATH
-    return ifma_selected && k >= monty_ifma_min && k <= monty_ifma_max;
+    return ifma_selected && k >= monty_ifma_min && k <= monty_ifma_top;
 #else
     (void)k;
     return false;

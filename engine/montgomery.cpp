@@ -574,7 +574,7 @@ void modmult_in_area(const monty_context& c, bignum* x, bignum* y, bignum* w) {
 bool monty_words_apply(const monty_context& c) {
     // Below both Karatsuba sizes the products and squares of nres_modmult
     // are the kernels' alone, which the steps call the same way.
-    return c.length < monty_words_below;
+    return c.length < monty_words_below();
 }
 
 monty_words monty_words_for(const monty_context& c, const scratch_claim& claim) {

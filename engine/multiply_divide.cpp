@@ -120,6 +120,61 @@ struct limb_divisor {
     }
 };
 
+// Division of three limbs by a normalised two-limb divisor d = d1*B + d0
+// (d1's top bit set) with a reciprocal of the two limbs (Moller and
+// Granlund, Algorithms 5 and 6): the quotient limb and the two-limb
+// remainder at once, with no correction loop. reciprocal = floor((B^3-1)/d)
+// - B, found from d1's two-limb reciprocal by stepping it down at most twice
+// for d0's part and twice for the product's carry.
+struct two_limb_divisor {
+    u64 d1;
+    u64 d0;
+    u64 reciprocal;
+    two_limb_divisor(u64 high, u64 low) : d1(high), d0(low), reciprocal(limb_reciprocal(high)) {
+        u64 v = reciprocal;
+        u64 p = d1 * v + d0;
+        if (p < d0) {
+            --v;
+            if (p >= d1) {
+                --v;
+                p -= d1;
+            }
+            p -= d1;
+        }
+        const u128 t = static_cast<u128>(v) * d0;
+        const u64 t1 = static_cast<u64>(t >> 64);
+        const u64 t0 = static_cast<u64>(t);
+        p += t1;
+        if (p < t1) {
+            --v;
+            if (p > d1 || (p == d1 && t0 >= d0)) --v;
+        }
+        reciprocal = v;
+    }
+    // floor((u2 u1 u0) / d) for (u2 u1) < (d1 d0); (r1 r0) the remainder.
+    u64 divide(u64 u2, u64 u1, u64 u0, u64& r1, u64& r0) const {
+        const u128 q = static_cast<u128>(reciprocal) * u2 + ((static_cast<u128>(u2) << 64) | u1);
+        u64 q1 = static_cast<u64>(q >> 64);
+        const u64 q0 = static_cast<u64>(q);
+        const u64 high = u1 - q1 * d1;
+        u128 r = ((static_cast<u128>(high) << 64) | u0) - ((static_cast<u128>(d1) << 64) | d0);
+        r -= static_cast<u128>(d0) * q1;
+        ++q1;
+        const u128 d = (static_cast<u128>(d1) << 64) | d0;
+        if (static_cast<u64>(r >> 64) >= q0) {
+            --q1;
+            r += d;
+        }
+        if (r >= d) {
+            ++q1;
+            r -= d;
+        }
+        r1 = static_cast<u64>(r >> 64);
+        r0 = static_cast<u64>(r);
+        return q1;
+    }
+};
+
 // z -= x * q over n words (n even) for a one-limb q; returns the borrow
 // limb out of the top. One carry chain instead of a carry and a borrow:
 // each limb's product takes the carry into its low half, and the borrow of
@@ -199,52 +254,83 @@ u64 submul_row_adx(mr_digit* z, const mr_digit* x, std::int64_t limbs, u64 q) {
 // (nl >= 1 limbs), with the top nl limbs of u below v. Leaves the m - nl
 // quotient limbs in q and the remainder in u's low nl limbs (the words
 // above them 0).
+//
+// From two divisor limbs each step divides the window's top three limbs by
+// the divisor's top two, which gives the quotient limb (one too large at
+// most, and that rarely) and the window's new top two limbs at once; only
+// the limbs below them take the row q*v. The top two stay in registers from
+// step to step, so the next estimate does not wait for the row to be
+// stored. A window whose top two limbs equal the divisor's takes q = B-1
+// and the whole row, as the one-limb loop does.
 void schoolbook_divide(mr_digit* u, int m, const mr_digit* v, int nl, mr_digit* q) {
-    const u64 vtop = load_limb(v + 2 * (nl - 1));
-    const u64 vnext = nl > 1 ? load_limb(v + 2 * (nl - 2)) : 0;
-    const limb_divisor top(vtop);
 #ifdef TORVANE_HAVE_ADX_ROW
     const bool adx = current_kernel_path() == kernel_path::bmi2_adx;
+    const auto submul = [adx](mr_digit* z, const mr_digit* x, int limbs, u64 factor) -> u64 {
+        if (limbs == 0) return 0;
+        return adx ? submul_row_adx(z, x, limbs, factor) : submul_row(z, x, 2 * limbs, factor);
+    };
+#else
+    const auto submul = [](mr_digit* z, const mr_digit* x, int limbs, u64 factor) -> u64 {
+        return submul_row(z, x, 2 * limbs, factor);
+    };
 #endif
+    const u64 vtop = load_limb(v + 2 * (nl - 1));
+    if (nl == 1) {
+        const limb_divisor top(vtop);
+        for (int j = m - 2; j >= 0; --j) {
+            mr_digit* uj = u + 2 * j;
+            u64 r;
+            store_limb(q + 2 * j, top.divide(load_limb(uj + 2), load_limb(uj), r));
+            store_limb(uj, r);
+            store_limb(uj + 2, 0);
+        }
+        return;
+    }
+    const two_limb_divisor top(vtop, load_limb(v + 2 * (nl - 2)));
+    u64 n1 = load_limb(u + 2 * (m - 1));  // the window's top two limbs
+    u64 n0 = load_limb(u + 2 * (m - 2));
     for (int j = m - nl - 1; j >= 0; --j) {
         mr_digit* uj = u + 2 * j;
-        const u64 u2 = load_limb(uj + 2 * nl);
-        const u64 u1 = load_limb(uj + 2 * (nl - 1));
+        const u64 u0 = load_limb(uj + 2 * (nl - 2));
         u64 qhat;
-        u64 rhat;
-        bool correct = nl > 1;
-        if (u2 < vtop) {
-            qhat = top.divide(u2, u1, rhat);
-        } else {  // u2 == vtop: the estimate is capped at B-1
+        if (n1 == top.d1 && n0 == top.d0) {
+            // The estimate is capped at B-1; the row over all nl limbs
+            // (with n1 n0 stored back) gives the new top, adding v back once
+            // when it went below zero.
             qhat = ~u64{0};
-            rhat = u1 + vtop;
-            correct = correct && rhat >= u1;  // r^ still below B
-        }
-        if (correct) {
-            const u64 u0 = load_limb(uj + 2 * (nl - 2));
-            for (;;) {
-                const u128 p = static_cast<u128>(qhat) * vnext;
-                if (p <= ((static_cast<u128>(rhat) << 64) | u0)) break;
-                --qhat;
-                const u64 sum = rhat + vtop;
-                if (sum < rhat) break;  // r^ reached B
-                rhat = sum;
-            }
-        }
-        if (qhat != 0) {
-#ifdef TORVANE_HAVE_ADX_ROW
-            const u64 borrow = adx ? submul_row_adx(uj, v, nl, qhat) : submul_row(uj, v, 2 * nl, qhat);
-#else
-            const u64 borrow = submul_row(uj, v, 2 * nl, qhat);
-#endif
-            if (borrow > u2) {
+            store_limb(uj + 2 * (nl - 1), n0);
+            const u64 borrow = submul(uj, v, nl, qhat);
+            if (borrow > n1) {
                 add_vv(uj, uj, v, 2 * nl);  // the carry out cancels the borrow
                 --qhat;
             }
-            store_limb(uj + 2 * nl, 0);
+            n1 = load_limb(uj + 2 * (nl - 1));
+            n0 = load_limb(uj + 2 * (nl - 2));
+        } else {
+            u64 r1;
+            u64 r0;
+            qhat = top.divide(n1, n0, u0, r1, r0);
+            const u64 borrow = submul(uj, v, nl - 2, qhat);
+            const u64 b0 = r0 < borrow;
+            r0 -= borrow;
+            const u64 b1 = r1 < b0;
+            r1 -= b0;
+            if (b1 != 0) {  // qhat was one too large: add v back
+                const u64 carry = add_vv(uj, uj, v, 2 * (nl - 2));
+                const u128 sum = ((static_cast<u128>(r1) << 64) | r0) + ((static_cast<u128>(top.d1) << 64) | top.d0) + carry;
+                r1 = static_cast<u64>(sum >> 64);
+                r0 = static_cast<u64>(sum);
+                --qhat;
+            }
+            n1 = r1;
+            n0 = r0;
         }
         store_limb(q + 2 * j, qhat);
     }
+    // The remainder's top two limbs, and nothing above them.
+    store_limb(u + 2 * (nl - 1), n1);
+    store_limb(u + 2 * (nl - 2), n0);
+    for (int k = nl; k < m; ++k) store_limb(u + 2 * k, 0);
 }
 
 // ---- Recursive division --------------------------------------------------------

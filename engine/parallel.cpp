@@ -5,6 +5,7 @@
 // them; stop_pool ends it and frees them.
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -64,6 +65,8 @@ int start_pool(int threads) {
     int spin = 200;
     if (const char* text = std::getenv("TORVANE_POOL_SPIN_US"); text != nullptr && *text != '\0')
         spin = std::max(0, std::atoi(text));
+    const char* back_off = std::getenv("TORVANE_POOL_BACK_OFF");
+    pool_set_back_off(back_off == nullptr || std::strcmp(back_off, "0") != 0);
 
     // A worker whose instance cannot be made (no memory) is not started.
     const int digits = (s->max_length - 1) * s->digits_per_word;

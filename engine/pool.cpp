@@ -31,12 +31,27 @@
 // Threads that find no new generation spin for a while and then sleep until
 // it changes (wake_channel below); a starter wakes them only when one
 // sleeps, so the hand-over of back-to-back runs costs no system call.
+//
+// Stepping back: when another program keeps the processors busy, the
+// system shares one between it and a worker, and a worker that took a task
+// may lose its processor for a whole time slice (milliseconds) while the
+// starter, its own tasks done, waits for that task. A 65530-bit product
+// then took twice its one-thread time. So the starter of an outermost run
+// (and of each nested run, whose starter waits inside a task of the outer
+// one) times its own tasks and the time it then waited idle; when it waited
+// more than twice as long as it worked (and more than `stall_floor`), a
+// worker was kept off its processor, and pool_available says no for a
+// while: the parallel paths compute on one thread as without a pool. The
+// while starts at 10 ms and doubles with each stall in a row up to 1.28 s,
+// so that under steady load one run in a second or more pays a stall; an
+// outermost run without one starts it afresh.
 #include "pool.h"
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -108,6 +123,19 @@ std::atomic<int> sleeping{0};
 std::atomic<int> ready{0};
 std::atomic_flag busy = ATOMIC_FLAG_INIT;  // held by the thread whose run is the outermost
 
+using clock_type = std::chrono::steady_clock;
+
+constexpr auto stall_floor = std::chrono::microseconds(50);
+constexpr std::int64_t back_off_first_ns = 10'000'000;
+constexpr std::int64_t back_off_most_ns = 1'280'000'000;
+std::atomic<bool> back_off_on{true};
+// Until when (steady clock, nanoseconds since its epoch; 0 none) the
+// parallel paths keep to one thread.
+std::atomic<std::int64_t> one_thread_until{0};
+std::atomic<int> stalls_seen{0};
+// The next step back's length, in nanoseconds.
+std::atomic<std::int64_t> back_off_ns{back_off_first_ns};
+
 thread_local bool inside_task = false;
 thread_local int thread_index = 0;  // 0: any thread outside the pool; i: worker i
 thread_local int nesting = 0;       // nested runs this thread has open
@@ -122,8 +150,6 @@ inline void cpu_relax() {
     std::this_thread::yield();
 #endif
 }
-
-using clock_type = std::chrono::steady_clock;
 
 // Takes indexes of `job` until none is left; the tasks run on `executor`.
 // True when it took one.
@@ -151,6 +177,32 @@ bool help(int first, int last, const pool_executor& executor) {
         entering[slot].fetch_sub(1, std::memory_order_seq_cst);
     }
     return took;
+}
+
+std::int64_t ticks(clock_type::time_point t) {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
+}
+
+// Whether the parallel paths keep to one thread now (see "Stepping back").
+bool stepped_back() {
+    const std::int64_t until = one_thread_until.load(std::memory_order_relaxed);
+    return until != 0 && ticks(clock_type::now()) < until;
+}
+
+// The end of a run that took `worked` of its starter's own tasks and then
+// `idle` waiting for tasks that other threads had taken. A nested run's
+// starter waits inside a task of the outer run, so both kinds are judged;
+// only an outermost run without a stall starts the steps back afresh.
+void judge_run(clock_type::time_point end, clock_type::duration worked, clock_type::duration idle, bool outermost) {
+    if (!back_off_on.load(std::memory_order_relaxed)) return;
+    if (idle <= 2 * worked || idle <= stall_floor) {
+        if (outermost) back_off_ns.store(back_off_first_ns, std::memory_order_relaxed);
+        return;
+    }
+    stalls_seen.fetch_add(1, std::memory_order_relaxed);
+    const std::int64_t length = back_off_ns.load(std::memory_order_relaxed);
+    one_thread_until.store(ticks(end) + length, std::memory_order_relaxed);
+    back_off_ns.store(std::min(2 * length, back_off_most_ns), std::memory_order_relaxed);
 }
 
 // The slots in use: the outermost run's and the nested runs of each thread.
@@ -214,9 +266,11 @@ bool nested_run(int count, pool_task task, void* context) {
     job.context = context;
     job.count = count;
     job.channel = &finished_channel;
+    const auto started = clock_type::now();
     publish(slot, &job);
     take_tasks(&job, pool_executor{thread_index, thread_instance, false});
-    const auto until = clock_type::now() + std::chrono::microseconds(starter_spin_microseconds);
+    const auto worked_until = clock_type::now();
+    const auto until = worked_until + std::chrono::microseconds(starter_spin_microseconds);
     for (int spins = 0;; ++spins) {
         const int done = job.finished.load(std::memory_order_seq_cst);
         if (done >= count) break;
@@ -227,6 +281,8 @@ bool nested_run(int count, pool_task task, void* context) {
             cpu_relax();
         }
     }
+    const auto ended = clock_type::now();
+    judge_run(ended, worked_until - started, ended - worked_until, false);
     withdraw(slot);
     --nesting;
     return true;
@@ -277,8 +333,16 @@ void pool_use_here(bool on) { use_here = on; }
 
 bool pool_available() {
     if (!use_here || !pool_on.load(std::memory_order_acquire)) return false;
-    return inside_task || !busy.test(std::memory_order_relaxed);
+    if (inside_task) return true;
+    return !busy.test(std::memory_order_relaxed) && !stepped_back();
 }
+
+void pool_set_back_off(bool on) {
+    back_off_on.store(on, std::memory_order_relaxed);
+    if (!on) one_thread_until.store(0, std::memory_order_relaxed);
+}
+
+int pool_stalls() { return stalls_seen.load(std::memory_order_relaxed); }
 
 bool pool_inside_task() { return use_here && inside_task && pool_on.load(std::memory_order_acquire); }
 
@@ -295,8 +359,13 @@ bool pool_run(int count, pool_task task, void* context) {
     job.context = context;
     job.count = count;
     job.channel = &generation_channel;
+    const auto started = clock_type::now();
     publish(0, &job);
     take_tasks(&job, pool_executor{0, caller_instance, false});
+    // Until `active` this thread computed, its own tasks or pieces it helped
+    // with; after it, it waited.
+    auto active = clock_type::now();
+    const auto worked = active - started;
 
     // The tasks the workers took: meanwhile this thread takes pieces of the
     // runs they start, and when there are none it spins a little and then
@@ -307,7 +376,8 @@ bool pool_run(int count, pool_task task, void* context) {
         const unsigned seen = generation.load(std::memory_order_seq_cst);
         if (job.finished.load(std::memory_order_seq_cst) >= count) break;
         if (help(1, last_slot(), helper)) {
-            until = clock_type::now() + std::chrono::microseconds(spin_microseconds);
+            active = clock_type::now();
+            until = active + std::chrono::microseconds(spin_microseconds);
             continue;
         }
         if ((spins & 63) == 63 && clock_type::now() >= until) {
@@ -322,6 +392,8 @@ bool pool_run(int count, pool_task task, void* context) {
             cpu_relax();
         }
     }
+    const auto ended = clock_type::now();
+    judge_run(ended, worked, ended - active, true);
     withdraw(0);
     inside_task = false;
     use_instance(mine);

@@ -55,9 +55,18 @@ bool pool_run(int count, pool_task task, void* context);
 
 // Whether a run started now from this thread may be spread over more than
 // one thread: the pool is on and, outside a task, no other thread's run
-// holds it. The parallel paths test it to keep the one-thread code where it
+// holds it and the pool has not stepped back (pool_set_back_off). The parallel paths test it to keep the one-thread code where it
 // cannot help.
 bool pool_available();
+
+// Whether the pool steps back to one thread for a while when a worker
+// that the starter of a run waited for had been kept off its processor
+// (another program busy): default on, TORVANE_POOL_BACK_OFF=0 at start_pool
+// turns it off, and the tests of the parallel paths turn it off so that
+// those paths run however loaded the machine is. pool_stalls counts the
+// runs that made it step back.
+void pool_set_back_off(bool on);
+int pool_stalls();
 
 // Whether the calling thread is computing a task of a run: a run started
 // now is a nested one, which threads that are free join.

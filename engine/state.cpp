@@ -19,6 +19,7 @@
 #include <new>
 
 #include "internal.h"
+#include "kernels.h"
 #include "products.h"
 #include "workspace.h"
 
@@ -138,7 +139,7 @@ bignum* place_number(void* at) {
 // then the most that the products of reduction (reduce_products_area_words)
 // or the windowed power's tables ask of the scratch after them.
 std::size_t reduce_area_words(int max_length) {
-    const int steps_longest = std::min(max_length, monty_words_below - 1);
+    const int steps_longest = std::min(max_length, monty_words_below() - 1);
     return reduce_area_fixed_words(static_cast<std::size_t>(max_length)) +
            std::max(reduce_products_area_words(max_length), power_tables_words(steps_longest));
 }
@@ -365,6 +366,7 @@ void set_digit_base(std::uint32_t base) {
 }
 
 mr_state* mirsys(int digits, std::uint32_t base) {
+    choose_family();  // the kernels and thresholds, before any size is worked out
     mr_state* s = alloc_engine_record();
     engine_instance = s;
     return init_engine(s, digits, base);

@@ -4,6 +4,7 @@
 // cancel request stops every thread of a parallel primality test or power
 // at its next step. Built with
 // ThreadSanitizer as well (scripts/test.sh).
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -43,6 +44,8 @@ protected:
         mirsys(2 * 16384 + 16, 16);  // room for the product of two 65530-bit numbers
         set_error_continue(1);
         ASSERT_EQ(start_pool(3), 3);  // two workers: more threads than this machine's cores
+        // However loaded the machine, the parallel paths run.
+        pool_set_back_off(false);
     }
     void TearDown() override {
         stop_pool();
@@ -173,7 +176,7 @@ TEST_F(PoolTest, PrimalityMatchesOneThread) {
     const std::vector<int> many = run(parallel, true);
     EXPECT_EQ(one, many);
     EXPECT_EQ(one[0], 1);
-    static_assert(9689 >= parallel_prime_bits);
+    ASSERT_GE(9689, parallel_prime_bits) << "the prime tested must reach the parallel path";
 
     for (mr_state* s : {serial, parallel}) {
         use_engine(s);
@@ -222,6 +225,36 @@ TEST_F(PoolTest, CancelStopsEveryWorker) {
         clear_engine_error();
     }
     for (bignum* v : {x, y, n, w}) free_number(v);
+}
+
+// A run whose starter, its own work done, waits far longer for a task a
+// worker took (as when another program holds the worker's processor) makes
+// the pool step back: the parallel paths keep to one thread for a while,
+// and then spread again.
+TEST_F(PoolTest, StepsBackAfterAWorkerWasHeld) {
+    pool_set_back_off(true);
+    struct held {
+        std::atomic<bool> taken{false};
+    } h;
+    const auto task = [](void* context, int, const pool_executor& executor) {
+        auto& w = *static_cast<held*>(context);
+        if (executor.index != 0) {
+            if (!w.taken.exchange(true)) std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            return;
+        }
+        // The starter's first task waits until a worker holds one.
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!w.taken.load() && std::chrono::steady_clock::now() < give_up) std::this_thread::yield();
+    };
+    const int before = pool_stalls();
+    ASSERT_TRUE(pool_run(64, task, &h));
+    ASSERT_TRUE(h.taken.load());
+    EXPECT_EQ(pool_stalls(), before + 1);
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!pool_available() && std::chrono::steady_clock::now() < give_up)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_TRUE(pool_available());
+    pool_set_back_off(false);
 }
 
 }  // namespace

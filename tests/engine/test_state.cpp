@@ -125,7 +125,7 @@ TEST(StateAreasTest, DivisionAndReductionFitEveryShape) {
             std::size_t need = std::max(low_product_scratch_words(k), wrapped_product_scratch_words(k));
             if (k < monty_multiply_reduce_min)
                 for (int j = 1; j <= k; ++j) need = std::max(need, product_scratch_words(k, j));
-            if (k < monty_words_below) need = std::max(need, power_tables_words(k));
+            if (k < monty_words_below()) need = std::max(need, power_tables_words(k));
             ASSERT_GE(reduce_room, need) << "max_length " << ml << ", modulus of " << k << " words";
         }
         release_engine();

@@ -51,7 +51,7 @@ int modulus_words(context& c) {
     if (c.r.chance(5)) {
         // With the last of the words that the residue steps take and the
         // largest of the unrolled kernels.
-        const int thresholds[] = {monty_multiply_reduce_min, monty_fused_max, monty_ifma_min, monty_ifma_max,
+        const int thresholds[] = {monty_multiply_reduce_min, monty_fused_max, monty_ifma_min, monty_ifma_top,
                                   monty_adx_min, std::min(product_karatsuba_threshold, square_karatsuba_threshold),
                                   basecase_fixed_max};
         const int near = std::min(thresholds[c.r.below(7)], L);

@@ -25,7 +25,7 @@ mpz_class two_pow(unsigned long bits) {
 int threshold_words(context& c, int max_words) {
     const int thresholds[] = {monty_fused_max, square_karatsuba_threshold,
                               std::min(monty_multiply_reduce_min, max_words), max_words,
-                              std::min(monty_ifma_min, max_words), std::min(monty_ifma_max, max_words),
+                              std::min(monty_ifma_min, max_words), std::min(monty_ifma_top, max_words),
                               std::min(monty_adx_min, max_words), std::min(parallel_reduce_min, max_words),
                               std::min(2 * parallel_reduce_min, max_words)};
     const int k = thresholds[c.r.below(9)] + static_cast<int>(c.r.range(-2, 2));
