@@ -510,14 +510,61 @@ bignum view(mr_digit* w, int len) {
     return x;
 }
 
-// The table of powers P[i] = B^(h0 * 2^i), in full words.
+// The table of powers P[i] = B^(h0 * 2^i), in full words. An even radix
+// B = 2^z * u (10^9 = 2^9 * 5^9) gives P[i] = 2^(z h0 2^i) * U[i] with the
+// odd U[i] = u^(h0 2^i): the table keeps only U[i], 30% fewer words in
+// decimal, and the splits divide and multiply by it, moving the factor
+// 2^(z h0 2^i) as a shift.
 struct power_table {
     std::uint32_t radix;  // B
     int h0;               // radix-B words of P[0]
     int count = 0;
-    bignum p[max_powers];
+    bignum p[max_powers];  // U[i], the odd part of P[i]
     int words(int i) const { return h0 << i; }  // radix-B words of P[i]
+    int shift(int i) const { return std::countr_zero(radix) * words(i); }  // bits of P[i] below U[i]
+    // Full words of P[i].
+    int power_words(int i) const {
+        const int n = length_of(&p[i]);
+        const int bits = n == 0 ? 0 : 32 * n - std::countl_zero(p[i].w[n - 1]);
+        return (bits + shift(i) + 31) / 32;
+    }
 };
+
+// x = floor(x / 2^s), with the s bits shifted out kept in low[0 .. s/32]
+// (zero on entry).
+void take_low_bits(bignum* x, int s, mr_digit* low) {
+    const int sw = s / 32, sb = s % 32;
+    const int n = length_of(x);
+    std::memcpy(low, x->w, sizeof(mr_digit) * static_cast<std::size_t>(std::min(sw, n)));
+    if (sw < n) low[sw] = x->w[sw] & ((mr_digit{1} << sb) - 1);
+    const int rest = std::max(n - sw, 0);
+    shr_vu(x->w, x->w + sw, rest, static_cast<unsigned>(sb));
+    std::memset(x->w + rest, 0, sizeof(mr_digit) * static_cast<std::size_t>(n - rest));
+    x->len = static_cast<std::uint32_t>(rest);
+    strip_leading_zeros(x);
+}
+
+// x = x * 2^s; the result must fit x's room.
+void shift_up(bignum* x, int s) {
+    const int sw = s / 32, n = length_of(x);
+    if (n == 0) return;
+    const mr_digit top = shl_vu(x->w + sw, x->w, n, static_cast<unsigned>(s % 32));
+    int len = n + sw;
+    if (top != 0) x->w[len++] = top;
+    std::memset(x->w, 0, sizeof(mr_digit) * static_cast<std::size_t>(sw));
+    x->len = static_cast<std::uint32_t>(len);
+}
+
+// x = x * 2^s + low, for low below 2^s in low[0 .. s/32]; the result must
+// fit x's room, whose words above x are zero.
+void put_low_bits(bignum* x, int s, const mr_digit* low) {
+    const int sw = s / 32;
+    shift_up(x, s);
+    std::memcpy(x->w, low, sizeof(mr_digit) * static_cast<std::size_t>(sw));
+    x->w[sw] |= low[sw];
+    x->len = static_cast<std::uint32_t>(std::max(length_of(x), sw + 1));
+    strip_leading_zeros(x);
+}
 
 // Fills the table up to the first power with more than `limit` full words
 // (the last entry kept is the largest at or below it), from the kept
@@ -544,20 +591,21 @@ bool make_powers(power_table& t, int limit, convert_space& space) {
         cache[cache_radix] = t.radix;
     };
     if (t.count == 0) {
-        // P[0] = B^h0 by word products; it has at most h0 full words.
+        // U[0] = u^h0 by word products; it has at most h0 full words.
         mr_digit* w = space.take(t.h0 + 1);
         if (w == nullptr) return false;
+        const mr_digit odd = t.radix >> std::countr_zero(t.radix);
         w[0] = 1;
         int len = 1;
         for (int k = 0; k < t.h0; ++k) {
-            const mr_digit top = mul_vww(w, w, len, t.radix, 0);
+            const mr_digit top = mul_vww(w, w, len, odd, 0);
             if (top != 0) w[len++] = top;
         }
         keep(view(w, len), w);
     }
     int needed = 0;  // entries for this number: up to the first above limit
-    while (needed < t.count && length_of(&t.p[needed]) <= limit) ++needed;
-    while (t.count < max_powers && needed == t.count && 2 * length_of(&t.p[t.count - 1]) <= limit) {
+    while (needed < t.count && t.power_words(needed) <= limit) ++needed;
+    while (t.count < max_powers && needed == t.count && 2 * t.power_words(t.count - 1) <= limit) {
         const bignum& last = t.p[t.count - 1];
         mr_digit* next = space.take(2 * length_of(&last));
         if (next == nullptr) break;
@@ -583,13 +631,23 @@ bool split_to_radix(bignum* x, int top, const power_table& t, mr_digit* out, int
             break;
         }
         // The largest power about the square root of x, and below x.
-        while (top > 0 && 2 * length_of(&t.p[top]) > length_of(x)) --top;
-        if (compare_numbers(&t.p[top], x) > 0) break;
-        const int h = t.words(top);
-        mr_digit* qw = space.take(length_of(x) - length_of(&t.p[top]) + 2);
-        if (qw == nullptr || h > slot) break;
+        while (top > 0 && 2 * t.power_words(top) > length_of(x)) --top;
+        const int h = t.words(top), s = t.shift(top);
+        if (h > slot) break;
+        // x = q P + r as x / 2^s = q U + r', r = r' 2^s + (x mod 2^s).
+        const std::size_t undo = space.mark();
+        mr_digit* low = space.take(s / 32 + 1);
+        mr_digit* qw = space.take(length_of(x) - t.power_words(top) + 3);
+        if (qw == nullptr) break;
+        take_low_bits(x, s, low);
+        if (compare_numbers(&t.p[top], x) > 0) {  // x < P: no split at this power
+            put_low_bits(x, s, low);
+            space.release(undo);
+            break;
+        }
         bignum q = view(qw, 0);
-        divide(x, &t.p[top], &q);  // x = the remainder
+        divide(x, &t.p[top], &q);  // x = r'
+        put_low_bits(x, s, low);
         if (error_pending() || !split_to_radix(x, top - 1, t, out, h, space)) {
             ok = false;
             break;
@@ -629,7 +687,9 @@ void split_to_full_words(mr_digit* w, int m, int top, const power_table& t, bign
     bignum low = view(lw, 0);
     split_to_full_words(w + h, m - h, top, t, &high, space);
     split_to_full_words(w, h, top - 1, t, &low, space);
+    // high P + low, as (high U) 2^s + low.
     multiply(&high, &t.p[top], out);
+    shift_up(out, t.shift(top));
     add(out, &low, out);
     space.release(mark);
 }
