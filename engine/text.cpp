@@ -453,53 +453,62 @@ bool quadratic_to_full_words(const bignum* x, std::uint64_t from, bignum* y, int
 
 // The powers stay in the conversion area from one conversion to the next,
 // so that redrawing numbers in one base computes them once. The area's
-// first cache_words words record whose powers they are and where they lie:
-// the radix and h0 (0 while none are kept), the count, the first free word,
-// then the length and the offset of each power.
-constexpr int max_powers = 16;
+// first convert_cache_words words record whose powers they are and where
+// they lie: the radix and h0 (0 while none are kept), the count, the first
+// free word, the largest limit they were squared up to, then the length and
+// the offset of each power.
 enum cache_field {
     cache_radix,
     cache_h0,
     cache_count,
     cache_end,
+    cache_limit,
     cache_length,
-    cache_offset = cache_length + max_powers
+    cache_offset = cache_length + convert_max_powers
 };
-constexpr int cache_words = cache_offset + max_powers;
+static_assert(cache_offset + convert_max_powers == convert_cache_words);
+constexpr int max_powers = convert_max_powers;
+constexpr int cache_words = convert_cache_words;
 
 // A stack of words in the conversion scratch area, after the kept powers;
 // every piece is zeroed when taken. take() gives nullptr when the area is
-// used up, and the caller then converts what it has with the quadratic loop.
+// used up, and the caller then converts what it has with the quadratic
+// loop; the area is sized so that this never happens (mirsys,
+// convert_area_words), and debug builds check each conversion's pieces
+// against the bound of its length.
 class convert_space {
 public:
     convert_space() : area_(area_convert), base_(area_.words()), size_(area_.size()) {
         used_ = base_[cache_radix] != 0 ? base_[cache_end] : cache_words;
+        peak_ = used_;
     }
     mr_digit* take(int words) {
-        const std::size_t n = (static_cast<std::size_t>(words) + 3) / 4 * 4;  // keep pieces 16-byte aligned
+        const std::size_t n = convert_piece_words(words);  // keep pieces 16-byte aligned
+        TORVANE_EXPECTS(used_ + n <= size_);
         if (used_ + n > size_) return nullptr;
         mr_digit* p = base_ + used_;
         std::memset(p, 0, n * sizeof(mr_digit));
         used_ += n;
+        peak_ = std::max(peak_, used_);
         return p;
     }
     std::size_t mark() const { return used_; }
     void release(std::size_t mark) { used_ = mark; }
     mr_digit* cache() { return base_; }
+    // The mark, from which taken_since measures the most words taken.
+    std::size_t measure_from_here() {
+        peak_ = used_;
+        return used_;
+    }
+    std::size_t taken_since(std::size_t from) const { return peak_ - from; }
 
 private:
     scratch_claim area_;
     mr_digit* base_;
     std::size_t size_;
     std::size_t used_;
+    std::size_t peak_;
 };
-
-// The exponent h0 of the smallest power for a number of m radix-B words.
-int smallest_power_exponent(int m) {
-    const int leaf = std::max(text_split_in_words / 2, 1);
-    while (m > leaf) m /= 2;
-    return std::max(m, 1);
-}
 
 // A number header over words of the conversion area, for multiply and divide.
 bignum view(mr_digit* w, int len) {
@@ -530,13 +539,12 @@ struct power_table {
     }
 };
 
-// x = floor(x / 2^s), with the s bits shifted out kept in low[0 .. s/32]
-// (zero on entry).
+// x = floor(x / 2^s), with the s bits shifted out kept in low[0 .. s/32].
 void take_low_bits(bignum* x, int s, mr_digit* low) {
     const int sw = s / 32, sb = s % 32;
     const int n = length_of(x);
-    std::memcpy(low, x->w, sizeof(mr_digit) * static_cast<std::size_t>(std::min(sw, n)));
-    if (sw < n) low[sw] = x->w[sw] & ((mr_digit{1} << sb) - 1);
+    for (int i = 0; i <= sw; ++i) low[i] = i < n ? x->w[i] : 0;
+    low[sw] &= (mr_digit{1} << sb) - 1;
     const int rest = std::max(n - sw, 0);
     shr_vu(x->w, x->w + sw, rest, static_cast<unsigned>(sb));
     std::memset(x->w + rest, 0, sizeof(mr_digit) * static_cast<std::size_t>(n - rest));
@@ -556,13 +564,17 @@ void shift_up(bignum* x, int s) {
 }
 
 // x = x * 2^s + low, for low below 2^s in low[0 .. s/32]; the result must
-// fit x's room, whose words above x are zero.
+// fit x's room.
 void put_low_bits(bignum* x, int s, const mr_digit* low) {
     const int sw = s / 32;
-    shift_up(x, s);
+    if (length_of(x) == 0) {
+        x->w[sw] = 0;
+        x->len = static_cast<std::uint32_t>(sw + 1);
+    } else {
+        shift_up(x, s);
+    }
     std::memcpy(x->w, low, sizeof(mr_digit) * static_cast<std::size_t>(sw));
     x->w[sw] |= low[sw];
-    x->len = static_cast<std::uint32_t>(std::max(length_of(x), sw + 1));
     strip_leading_zeros(x);
 }
 
@@ -576,8 +588,10 @@ bool make_powers(power_table& t, int limit, convert_space& space) {
     if (cache[cache_radix] != t.radix || cache[cache_h0] != static_cast<mr_digit>(t.h0)) {
         cache[cache_radix] = 0;
         cache[cache_count] = 0;
+        cache[cache_limit] = 0;
         space.release(cache_words);
     }
+    cache[cache_limit] = std::max(cache[cache_limit], static_cast<mr_digit>(limit));
     t.count = static_cast<int>(cache[cache_count]);
     for (int i = 0; i < t.count; ++i)
         t.p[i] = view(cache + cache[cache_offset + i], static_cast<int>(cache[cache_length + i]));
@@ -616,42 +630,55 @@ bool make_powers(power_table& t, int limit, convert_space& space) {
         ++needed;
     }
     t.count = std::max(needed, 1);
+    TORVANE_EXPECTS(space.mark() - cache_words <= convert_powers_words(static_cast<int>(cache[cache_limit])));
     return true;
 }
 
 // out[0 .. slot-1] = x in radix-B words, for x in full words (x is used up;
 // out is zero on entry). Splits by the powers P[0 .. top]. False when the
 // value needs more than `slot` words.
+//
+// Each split divides x by the largest power about its square root: the
+// remainder is converted by recursion, the quotient goes round the loop.
+// The first split takes two pieces, one for the low bits below U and one
+// for the quotient (x's words less P's, plus 3); every later quotient is
+// shorter and goes to the buffer the dividend before it left free. So a
+// call on x of L words takes at most L + 9 words (pieces rounded up to 4)
+// and its recursion runs on at most L/2 words (convert_write_words).
 bool split_to_radix(bignum* x, int top, const power_table& t, mr_digit* out, int slot, convert_space& space) {
     const std::size_t mark = space.mark();
+    mr_digit* low = nullptr;    // the bits of x below U's place
+    mr_digit* spare = nullptr;  // where the next quotient goes
     bool ok = true;
     while (length_of(x) > text_split_out_words && top >= 0) {
         if (cancel_point()) {  // a cancel request is taken between splits
             ok = false;
             break;
         }
-        // The largest power about the square root of x, and below x.
+        // The largest power about the square root of x.
         while (top > 0 && 2 * t.power_words(top) > length_of(x)) --top;
         const int h = t.words(top), s = t.shift(top);
         if (h > slot) break;
+        if (spare == nullptr) {
+            low = space.take(s / 32 + 1);
+            spare = space.take(length_of(x) - t.power_words(top) + 3);
+            if (low == nullptr || spare == nullptr) break;
+        }
         // x = q P + r as x / 2^s = q U + r', r = r' 2^s + (x mod 2^s).
-        const std::size_t undo = space.mark();
-        mr_digit* low = space.take(s / 32 + 1);
-        mr_digit* qw = space.take(length_of(x) - t.power_words(top) + 3);
-        if (qw == nullptr) break;
         take_low_bits(x, s, low);
         if (compare_numbers(&t.p[top], x) > 0) {  // x < P: no split at this power
             put_low_bits(x, s, low);
-            space.release(undo);
             break;
         }
-        bignum q = view(qw, 0);
-        divide(x, &t.p[top], &q);  // x = r'
+        bignum q = view(spare, 0);
+        mr_digit* const dividend = x->w;  // free once the remainder is converted
+        divide(x, &t.p[top], &q);         // x = r'
         put_low_bits(x, s, low);
         if (error_pending() || !split_to_radix(x, top - 1, t, out, h, space)) {
             ok = false;
             break;
         }
+        spare = dividend;
         *x = q;
         out += h;
         slot -= h;
@@ -673,8 +700,8 @@ void split_to_full_words(mr_digit* w, int m, int top, const power_table& t, bign
     mr_digit* hw = nullptr;
     mr_digit* lw = nullptr;
     if (m > text_split_in_words && top >= 0) {
-        hw = space.take(m + 2);
-        lw = space.take(m + 2);
+        hw = space.take(m - t.words(top) + 2);
+        lw = space.take(t.words(top) + 2);
     }
     if (lw == nullptr) {
         const bignum x = view(w, m);
@@ -719,14 +746,17 @@ bool split_full_words_to_radix(const bignum* x, std::uint32_t to, bignum* y, int
     t.radix = to;
     const int n = length_of(x);
     const int words = static_cast<int>(32.0 * n / std::log2(static_cast<double>(to)));  // of radix B, or one less
-    t.h0 = smallest_power_exponent(words);
+    t.h0 = convert_smallest_power(words);
     if (!make_powers(t, n / 2 + 1, space))
         return !error_pending() && quadratic_to_radix(x, to, y, limit);
+    [[maybe_unused]] const std::size_t powers_end = space.measure_from_here();
     mr_digit* xw = space.take(n);
     if (xw == nullptr) return quadratic_to_radix(x, to, y, limit);
     std::memcpy(xw, x->w, sizeof(mr_digit) * static_cast<std::size_t>(n));
     bignum copy = view(xw, n);
-    if (!split_to_radix(&copy, t.count - 1, t, y->w, limit, space)) return false;
+    const bool fits = split_to_radix(&copy, t.count - 1, t, y->w, limit, space);
+    TORVANE_EXPECTS(space.taken_since(powers_end) <= convert_write_words(n));
+    if (!fits) return false;
     // The words of the result lie below n*32/log2(B) + 1 (the rest of y is
     // zero): strip from there, not from the limit.
     y->len = static_cast<std::uint32_t>(std::min(limit, words + 2));
@@ -743,12 +773,14 @@ bool split_radix_to_full_words(const bignum* x, std::uint32_t from, bignum* y, i
     power_table t;
     t.radix = from;
     const int m = length_of(x);
-    t.h0 = smallest_power_exponent(m);
+    t.h0 = convert_smallest_power(m);
     if (!make_powers(t, m / 2 + 1, space)) return !error_pending() && quadratic_to_full_words(x, from, y, limit);
+    [[maybe_unused]] const std::size_t powers_end = space.measure_from_here();
     mr_digit* out = space.take(m + 2);
     if (out == nullptr) return quadratic_to_full_words(x, from, y, limit);
     bignum result = view(out, 0);
     split_to_full_words(x->w, m, t.count - 1, t, &result, space);
+    TORVANE_EXPECTS(space.taken_since(powers_end) <= convert_read_words(m));
     if (error_pending() || length_of(&result) > limit) return false;
     copy_number(&result, y);
     return true;
