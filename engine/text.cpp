@@ -49,6 +49,7 @@
 #include "text.h"
 #include "workspace.h"
 #include "kernels.h"
+#include "multiply_divide.h"
 #include "thresholds.h"
 
 namespace {
@@ -672,7 +673,16 @@ bool split_to_radix(bignum* x, int top, const power_table& t, mr_digit* out, int
         }
         bignum q = view(spare, 0);
         mr_digit* const dividend = x->w;  // free once the remainder is converted
-        divide(x, &t.p[top], &q);         // x = r'
+        const int xl = length_of(x), ul = length_of(&t.p[top]);
+        if (ul >= 2) {  // x = r' in place, q in the spare piece
+            divide_words(x->w, xl, t.p[top].w, ul, q.w, x->w);
+            q = view(q.w, xl - ul + 1);
+            std::memset(x->w + ul, 0, sizeof(mr_digit) * static_cast<std::size_t>(xl - ul));
+            x->len = static_cast<std::uint32_t>(ul);
+            strip_leading_zeros(x);
+        } else {
+            divide(x, &t.p[top], &q);
+        }
         put_low_bits(x, s, low);
         if (error_pending() || !split_to_radix(x, top - 1, t, out, h, space)) {
             ok = false;
