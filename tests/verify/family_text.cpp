@@ -206,6 +206,11 @@ std::string input_text(context& c, unsigned b, mpz_class& v, bool& bad, int& mea
     if (c.r.chance(2)) {  // too long for the engine
         v = c.magnitude(L + static_cast<int>(c.r.range(1, 2)));
         if (c.r.coin()) v = -v;
+    } else if (c.r.chance(1)) {
+        // Up to the 2 max_length radix words that reading takes before it
+        // refuses: the largest change of radix there is.
+        const int k = digits_per_word(b);
+        v = value_of_digits(c, b, (2L * L - c.r.range(0, 2)) * k - c.r.range(0, k - 1));
     }
     std::string digits = mpz_class(abs(v)).get_str(b <= 36 ? -static_cast<int>(b) : static_cast<int>(b));
     if (c.r.chance(20)) digits = std::string(static_cast<std::size_t>(c.r.range(1, 5)), '0') + digits;
