@@ -842,7 +842,13 @@ std::uint32_t alphanumeric_value(unsigned char c, std::uint32_t base) {
 }
 
 // The nine decimal digits of w mod 10^9 at out, the most significant first
-// (what nine divisions by 10 would give), through a table of digit pairs.
+// (what nine divisions by 10 would give), by fixed-point steps: t = w *
+// ceil(2^57 / 10^8) holds w / 10^8 with its integer part above bit 57 and
+// an error below 10^9 / 2^57 < 7e-9, and each product of the fraction by
+// 100 brings the next pair of digits above bit 57 with the error grown
+// a hundredfold: below 7e-7, 7e-5, 7e-3 and 0.7 at the four pairs, each
+// less than the fraction's distance to the next integer there (at least
+// 10^-6, 10^-4, 10^-2 and 1), so every digit is exact.
 void nine_digits(std::uint32_t w, char* out) {
     static constexpr auto pairs = [] {
         std::array<char, 200> t{};
@@ -852,14 +858,14 @@ void nine_digits(std::uint32_t w, char* out) {
         }
         return t;
     }();
-    w %= 1000000000u;
-    const std::uint32_t low8 = w % 100000000u;
-    const std::uint32_t high4 = low8 / 10000, low4 = low8 % 10000;
-    out[0] = static_cast<char>('0' + w / 100000000u);
-    std::memcpy(out + 1, &pairs[2 * (high4 / 100)], 2);
-    std::memcpy(out + 3, &pairs[2 * (high4 % 100)], 2);
-    std::memcpy(out + 5, &pairs[2 * (low4 / 100)], 2);
-    std::memcpy(out + 7, &pairs[2 * (low4 % 100)], 2);
+    constexpr std::uint64_t fraction = (std::uint64_t{1} << 57) - 1;
+    if (w >= 1000000000u) w %= 1000000000u;
+    std::uint64_t t = static_cast<std::uint64_t>(w) * 1441151881u;  // ceil(2^57 / 10^8)
+    out[0] = static_cast<char>('0' + (t >> 57));
+    for (int i = 0; i < 4; ++i) {
+        t = (t & fraction) * 100;
+        std::memcpy(out + 1 + 2 * i, &pairs[2 * (t >> 57)], 2);
+    }
 }
 
 // The value of the eight decimal digit characters at p, the first the most
