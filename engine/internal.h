@@ -141,6 +141,7 @@ struct mr_state {
     std::size_t product_area_size; // words of the product area, set by mirsys (state.cpp)
     std::size_t reduce_area_size;  // words of the reduce area, set by mirsys
     std::size_t divide_area_size;  // words of the division area, set by mirsys
+    std::size_t convert_area_size; // words of the conversion area, set by mirsys
 };
 
 
@@ -315,7 +316,7 @@ enum scratch_area : int {
     area_product,  // multiply_divide.cpp: subquadratic products and squares
     area_reduce,   // montgomery.cpp: reduction by multiplication
     area_divide,   // multiply_divide.cpp: division
-    area_convert,  // text.cpp: powers of the base and the split halves
+    area_convert,  // text.cpp: powers of the base and the split pieces
     scratch_area_count
 };
 // The reduce area's fixed parts, which montgomery.cpp carves from its start:
@@ -370,6 +371,39 @@ inline divide_layout divide_layout_for(int t, int n) {
     const int pad = n % 2;
     return {pad, (n + pad) / 2, (t + pad + 2) / 2};
 }
+
+// The conversion area (text.cpp), for the changes of radix that split by
+// powers of a text radix B: from its start a record of the powers it keeps
+// (convert_cache_words words), the powers, then the pieces of one
+// conversion, each rounded up to a multiple of 4 words. The powers are
+// U[i] = u^(h0 2^i), i < convert_max_powers, the odd part u of B to the
+// exponents of P[i] = B^(h0 2^i), with h0 = convert_smallest_power(m) for
+// a number of m radix-B words. What each part takes at most, for sizing
+// the area and checking each conversion (state.cpp):
+//   - convert_powers_words(limit): the powers a conversion keeps when it
+//     squares while twice the last power's full words are at most `limit`.
+//     The squares' pieces are 2 len(U[i]) <= 2 pw(i) words, pw(i) the full
+//     words of P[i], with 2 pw(i) <= limit for each one squared; and
+//     pw(i+1) >= 2 pw(i) - 1, so the ones below the last add up to at
+//     most twice it plus one word a power.
+//   - convert_read_words(m): reading m radix words, the result's piece and
+//     at each split the halves' (m - h + 2 and h + 2 words), the split at
+//     the largest h = h0 2^i with 2h <= m while m exceeds
+//     text_split_in_words.
+//   - convert_write_words(n): writing n full words, the copy of x and the
+//     splits' pieces: a split of x of L words takes at most L + 9 words and
+//     recurses on at most L/2 words, while L exceeds text_split_out_words.
+inline constexpr int convert_max_powers = 16;
+inline constexpr int convert_cache_words = 5 + 2 * convert_max_powers;
+constexpr std::size_t convert_piece_words(int words) { return (static_cast<std::size_t>(words) + 3) / 4 * 4; }
+inline int convert_smallest_power(int m) {
+    const int leaf = text_split_in_words / 2 > 1 ? text_split_in_words / 2 : 1;
+    while (m > leaf) m /= 2;
+    return m > 1 ? m : 1;
+}
+std::size_t convert_powers_words(int limit);
+std::size_t convert_read_words(int m);
+std::size_t convert_write_words(int n);
 
 // The first word of area `a`, 16-byte aligned.
 mr_digit* scratch_words(scratch_area a);

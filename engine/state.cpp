@@ -156,9 +156,51 @@ std::size_t divide_area_words(int max_length) {
     return most;
 }
 
+}  // namespace
+
+std::size_t convert_powers_words(int limit) {
+    // U[0] (h0 + 1 words), then the squares: the last one squared has at
+    // most limit / 2 full words and those below it at most twice that plus
+    // a word each, so the squares' pieces add up to 2 limit plus 5 words
+    // for each (two of them for the plus one, three of rounding).
+    const int h0_most = std::max(text_split_in_words / 2, 1);
+    return convert_piece_words(h0_most + 1) + 2 * static_cast<std::size_t>(std::max(limit, 0)) +
+           5 * static_cast<std::size_t>(convert_max_powers - 1);
+}
+
+std::size_t convert_read_words(int m) {
+    const int h0 = convert_smallest_power(m);
+    // The splits below a piece of m words whose split may use P[0 .. top].
+    auto splits = [h0](auto& self, int words, int top) -> std::size_t {
+        while (top >= 0 && 2 * (h0 << top) > words) --top;
+        if (words <= text_split_in_words || top < 0) return 0;
+        const int h = h0 << top;
+        return convert_piece_words(words - h + 2) + convert_piece_words(h + 2) +
+               std::max(self(self, words - h, top), self(self, h, top - 1));
+    };
+    return convert_piece_words(m + 2) + splits(splits, m, convert_max_powers - 1);
+}
+
+std::size_t convert_write_words(int n) {
+    std::size_t words = convert_piece_words(n);
+    for (int L = n; L > text_split_out_words; L /= 2) words += static_cast<std::size_t>(L) + 9;
+    return words;
+}
+
+namespace {
+
+// The conversion area: the record, the powers the longest number keeps
+// (reading takes up to 2 max_length + 3 radix words, and squares up to
+// half of that plus one), and the most that reading any length up to that
+// or writing up to max_length words takes after them.
+std::size_t convert_area_words(int max_length) {
+    std::size_t pieces = convert_write_words(max_length);
+    for (int m = 1; m <= 2 * max_length + 3; ++m) pieces = std::max(pieces, convert_read_words(m));
+    return static_cast<std::size_t>(convert_cache_words) + convert_powers_words(max_length + 2) + pieces;
+}
+
 // Words in each scratch area of instance s.
 std::size_t area_size(scratch_area a, const mr_state* s) {
-    const auto n = static_cast<std::size_t>(s->max_length);
     switch (a) {
     // Karatsuba and Toom temporaries (products.cpp) for any factors of
     // m + n <= 2 max_length + 3 words, as in the double-length accumulator:
@@ -172,7 +214,8 @@ std::size_t area_size(scratch_area a, const mr_state* s) {
     case area_reduce: return s->reduce_area_size;
     // Division (multiply_divide.cpp), set by mirsys (divide_area_words).
     case area_divide: return s->divide_area_size;
-    case area_convert: return 8 * n + 256;
+    // Text conversion (text.cpp), set by mirsys (convert_area_words).
+    case area_convert: return s->convert_area_size;
     default: return 0;
     }
 }
@@ -451,6 +494,7 @@ mr_state* init_engine(mr_state* s, int digits, std::uint32_t base) {
     s->product_area_size = product_area_words(2 * s->max_length + 3);
     s->reduce_area_size = reduce_area_words(s->max_length);
     s->divide_area_size = divide_area_words(s->max_length);
+    s->convert_area_size = convert_area_words(s->max_length);
     const std::size_t area_words = area_offset(scratch_area_count, s);
     // calloc's blocks are 16-byte aligned on x86-64, on Linux and on Windows.
     s->scratch_area_block =

@@ -49,6 +49,7 @@
 #include "text.h"
 #include "workspace.h"
 #include "kernels.h"
+#include "multiply_divide.h"
 #include "thresholds.h"
 
 namespace {
@@ -453,53 +454,62 @@ bool quadratic_to_full_words(const bignum* x, std::uint64_t from, bignum* y, int
 
 // The powers stay in the conversion area from one conversion to the next,
 // so that redrawing numbers in one base computes them once. The area's
-// first cache_words words record whose powers they are and where they lie:
-// the radix and h0 (0 while none are kept), the count, the first free word,
-// then the length and the offset of each power.
-constexpr int max_powers = 16;
+// first convert_cache_words words record whose powers they are and where
+// they lie: the radix and h0 (0 while none are kept), the count, the first
+// free word, the largest limit they were squared up to, then the length and
+// the offset of each power.
 enum cache_field {
     cache_radix,
     cache_h0,
     cache_count,
     cache_end,
+    cache_limit,
     cache_length,
-    cache_offset = cache_length + max_powers
+    cache_offset = cache_length + convert_max_powers
 };
-constexpr int cache_words = cache_offset + max_powers;
+static_assert(cache_offset + convert_max_powers == convert_cache_words);
+constexpr int max_powers = convert_max_powers;
+constexpr int cache_words = convert_cache_words;
 
 // A stack of words in the conversion scratch area, after the kept powers;
 // every piece is zeroed when taken. take() gives nullptr when the area is
-// used up, and the caller then converts what it has with the quadratic loop.
+// used up, and the caller then converts what it has with the quadratic
+// loop; the area is sized so that this never happens (mirsys,
+// convert_area_words), and debug builds check each conversion's pieces
+// against the bound of its length.
 class convert_space {
 public:
     convert_space() : area_(area_convert), base_(area_.words()), size_(area_.size()) {
         used_ = base_[cache_radix] != 0 ? base_[cache_end] : cache_words;
+        peak_ = used_;
     }
     mr_digit* take(int words) {
-        const std::size_t n = (static_cast<std::size_t>(words) + 3) / 4 * 4;  // keep pieces 16-byte aligned
+        const std::size_t n = convert_piece_words(words);  // keep pieces 16-byte aligned
+        TORVANE_EXPECTS(used_ + n <= size_);
         if (used_ + n > size_) return nullptr;
         mr_digit* p = base_ + used_;
         std::memset(p, 0, n * sizeof(mr_digit));
         used_ += n;
+        peak_ = std::max(peak_, used_);
         return p;
     }
     std::size_t mark() const { return used_; }
     void release(std::size_t mark) { used_ = mark; }
     mr_digit* cache() { return base_; }
+    // The mark, from which taken_since measures the most words taken.
+    std::size_t measure_from_here() {
+        peak_ = used_;
+        return used_;
+    }
+    std::size_t taken_since(std::size_t from) const { return peak_ - from; }
 
 private:
     scratch_claim area_;
     mr_digit* base_;
     std::size_t size_;
     std::size_t used_;
+    std::size_t peak_;
 };
-
-// The exponent h0 of the smallest power for a number of m radix-B words.
-int smallest_power_exponent(int m) {
-    const int leaf = std::max(text_split_in_words / 2, 1);
-    while (m > leaf) m /= 2;
-    return std::max(m, 1);
-}
 
 // A number header over words of the conversion area, for multiply and divide.
 bignum view(mr_digit* w, int len) {
@@ -510,14 +520,64 @@ bignum view(mr_digit* w, int len) {
     return x;
 }
 
-// The table of powers P[i] = B^(h0 * 2^i), in full words.
+// The table of powers P[i] = B^(h0 * 2^i), in full words. An even radix
+// B = 2^z * u (10^9 = 2^9 * 5^9) gives P[i] = 2^(z h0 2^i) * U[i] with the
+// odd U[i] = u^(h0 2^i): the table keeps only U[i], 30% fewer words in
+// decimal, and the splits divide and multiply by it, moving the factor
+// 2^(z h0 2^i) as a shift.
 struct power_table {
     std::uint32_t radix;  // B
     int h0;               // radix-B words of P[0]
     int count = 0;
-    bignum p[max_powers];
+    bignum p[max_powers];  // U[i], the odd part of P[i]
     int words(int i) const { return h0 << i; }  // radix-B words of P[i]
+    int shift(int i) const { return std::countr_zero(radix) * words(i); }  // bits of P[i] below U[i]
+    // Full words of P[i].
+    int power_words(int i) const {
+        const int n = length_of(&p[i]);
+        const int bits = n == 0 ? 0 : 32 * n - std::countl_zero(p[i].w[n - 1]);
+        return (bits + shift(i) + 31) / 32;
+    }
 };
+
+// x = floor(x / 2^s), with the s bits shifted out kept in low[0 .. s/32].
+void take_low_bits(bignum* x, int s, mr_digit* low) {
+    const int sw = s / 32, sb = s % 32;
+    const int n = length_of(x);
+    for (int i = 0; i <= sw; ++i) low[i] = i < n ? x->w[i] : 0;
+    low[sw] &= (mr_digit{1} << sb) - 1;
+    const int rest = std::max(n - sw, 0);
+    shr_vu(x->w, x->w + sw, rest, static_cast<unsigned>(sb));
+    std::memset(x->w + rest, 0, sizeof(mr_digit) * static_cast<std::size_t>(n - rest));
+    x->len = static_cast<std::uint32_t>(rest);
+    strip_leading_zeros(x);
+}
+
+// x = x * 2^s; the result must fit x's room.
+void shift_up(bignum* x, int s) {
+    const int sw = s / 32, n = length_of(x);
+    if (n == 0) return;
+    const mr_digit top = shl_vu(x->w + sw, x->w, n, static_cast<unsigned>(s % 32));
+    int len = n + sw;
+    if (top != 0) x->w[len++] = top;
+    std::memset(x->w, 0, sizeof(mr_digit) * static_cast<std::size_t>(sw));
+    x->len = static_cast<std::uint32_t>(len);
+}
+
+// x = x * 2^s + low, for low below 2^s in low[0 .. s/32]; the result must
+// fit x's room.
+void put_low_bits(bignum* x, int s, const mr_digit* low) {
+    const int sw = s / 32;
+    if (length_of(x) == 0) {
+        x->w[sw] = 0;
+        x->len = static_cast<std::uint32_t>(sw + 1);
+    } else {
+        shift_up(x, s);
+    }
+    std::memcpy(x->w, low, sizeof(mr_digit) * static_cast<std::size_t>(sw));
+    x->w[sw] |= low[sw];
+    strip_leading_zeros(x);
+}
 
 // Fills the table up to the first power with more than `limit` full words
 // (the last entry kept is the largest at or below it), from the kept
@@ -529,8 +589,10 @@ bool make_powers(power_table& t, int limit, convert_space& space) {
     if (cache[cache_radix] != t.radix || cache[cache_h0] != static_cast<mr_digit>(t.h0)) {
         cache[cache_radix] = 0;
         cache[cache_count] = 0;
+        cache[cache_limit] = 0;
         space.release(cache_words);
     }
+    cache[cache_limit] = std::max(cache[cache_limit], static_cast<mr_digit>(limit));
     t.count = static_cast<int>(cache[cache_count]);
     for (int i = 0; i < t.count; ++i)
         t.p[i] = view(cache + cache[cache_offset + i], static_cast<int>(cache[cache_length + i]));
@@ -544,20 +606,21 @@ bool make_powers(power_table& t, int limit, convert_space& space) {
         cache[cache_radix] = t.radix;
     };
     if (t.count == 0) {
-        // P[0] = B^h0 by word products; it has at most h0 full words.
+        // U[0] = u^h0 by word products; it has at most h0 full words.
         mr_digit* w = space.take(t.h0 + 1);
         if (w == nullptr) return false;
+        const mr_digit odd = t.radix >> std::countr_zero(t.radix);
         w[0] = 1;
         int len = 1;
         for (int k = 0; k < t.h0; ++k) {
-            const mr_digit top = mul_vww(w, w, len, t.radix, 0);
+            const mr_digit top = mul_vww(w, w, len, odd, 0);
             if (top != 0) w[len++] = top;
         }
         keep(view(w, len), w);
     }
     int needed = 0;  // entries for this number: up to the first above limit
-    while (needed < t.count && length_of(&t.p[needed]) <= limit) ++needed;
-    while (t.count < max_powers && needed == t.count && 2 * length_of(&t.p[t.count - 1]) <= limit) {
+    while (needed < t.count && t.power_words(needed) <= limit) ++needed;
+    while (t.count < max_powers && needed == t.count && 2 * t.power_words(t.count - 1) <= limit) {
         const bignum& last = t.p[t.count - 1];
         mr_digit* next = space.take(2 * length_of(&last));
         if (next == nullptr) break;
@@ -568,32 +631,64 @@ bool make_powers(power_table& t, int limit, convert_space& space) {
         ++needed;
     }
     t.count = std::max(needed, 1);
+    TORVANE_EXPECTS(space.mark() - cache_words <= convert_powers_words(static_cast<int>(cache[cache_limit])));
     return true;
 }
 
 // out[0 .. slot-1] = x in radix-B words, for x in full words (x is used up;
 // out is zero on entry). Splits by the powers P[0 .. top]. False when the
 // value needs more than `slot` words.
+//
+// Each split divides x by the largest power about its square root: the
+// remainder is converted by recursion, the quotient goes round the loop.
+// The first split takes two pieces, one for the low bits below U and one
+// for the quotient (x's words less P's, plus 3); every later quotient is
+// shorter and goes to the buffer the dividend before it left free. So a
+// call on x of L words takes at most L + 9 words (pieces rounded up to 4)
+// and its recursion runs on at most L/2 words (convert_write_words).
 bool split_to_radix(bignum* x, int top, const power_table& t, mr_digit* out, int slot, convert_space& space) {
     const std::size_t mark = space.mark();
+    mr_digit* low = nullptr;    // the bits of x below U's place
+    mr_digit* spare = nullptr;  // where the next quotient goes
     bool ok = true;
     while (length_of(x) > text_split_out_words && top >= 0) {
         if (cancel_point()) {  // a cancel request is taken between splits
             ok = false;
             break;
         }
-        // The largest power about the square root of x, and below x.
-        while (top > 0 && 2 * length_of(&t.p[top]) > length_of(x)) --top;
-        if (compare_numbers(&t.p[top], x) > 0) break;
-        const int h = t.words(top);
-        mr_digit* qw = space.take(length_of(x) - length_of(&t.p[top]) + 2);
-        if (qw == nullptr || h > slot) break;
-        bignum q = view(qw, 0);
-        divide(x, &t.p[top], &q);  // x = the remainder
+        // The largest power about the square root of x.
+        while (top > 0 && 2 * t.power_words(top) > length_of(x)) --top;
+        const int h = t.words(top), s = t.shift(top);
+        if (h > slot) break;
+        if (spare == nullptr) {
+            low = space.take(s / 32 + 1);
+            spare = space.take(length_of(x) - t.power_words(top) + 3);
+            if (low == nullptr || spare == nullptr) break;
+        }
+        // x = q P + r as x / 2^s = q U + r', r = r' 2^s + (x mod 2^s).
+        take_low_bits(x, s, low);
+        if (compare_numbers(&t.p[top], x) > 0) {  // x < P: no split at this power
+            put_low_bits(x, s, low);
+            break;
+        }
+        bignum q = view(spare, 0);
+        mr_digit* const dividend = x->w;  // free once the remainder is converted
+        const int xl = length_of(x), ul = length_of(&t.p[top]);
+        if (ul >= 2) {  // x = r' in place, q in the spare piece
+            divide_words(x->w, xl, t.p[top].w, ul, q.w, x->w);
+            q = view(q.w, xl - ul + 1);
+            std::memset(x->w + ul, 0, sizeof(mr_digit) * static_cast<std::size_t>(xl - ul));
+            x->len = static_cast<std::uint32_t>(ul);
+            strip_leading_zeros(x);
+        } else {
+            divide(x, &t.p[top], &q);
+        }
+        put_low_bits(x, s, low);
         if (error_pending() || !split_to_radix(x, top - 1, t, out, h, space)) {
             ok = false;
             break;
         }
+        spare = dividend;
         *x = q;
         out += h;
         slot -= h;
@@ -615,8 +710,8 @@ void split_to_full_words(mr_digit* w, int m, int top, const power_table& t, bign
     mr_digit* hw = nullptr;
     mr_digit* lw = nullptr;
     if (m > text_split_in_words && top >= 0) {
-        hw = space.take(m + 2);
-        lw = space.take(m + 2);
+        hw = space.take(m - t.words(top) + 2);
+        lw = space.take(t.words(top) + 2);
     }
     if (lw == nullptr) {
         const bignum x = view(w, m);
@@ -629,7 +724,9 @@ void split_to_full_words(mr_digit* w, int m, int top, const power_table& t, bign
     bignum low = view(lw, 0);
     split_to_full_words(w + h, m - h, top, t, &high, space);
     split_to_full_words(w, h, top - 1, t, &low, space);
+    // high P + low, as (high U) 2^s + low.
     multiply(&high, &t.p[top], out);
+    shift_up(out, t.shift(top));
     add(out, &low, out);
     space.release(mark);
 }
@@ -659,14 +756,17 @@ bool split_full_words_to_radix(const bignum* x, std::uint32_t to, bignum* y, int
     t.radix = to;
     const int n = length_of(x);
     const int words = static_cast<int>(32.0 * n / std::log2(static_cast<double>(to)));  // of radix B, or one less
-    t.h0 = smallest_power_exponent(words);
+    t.h0 = convert_smallest_power(words);
     if (!make_powers(t, n / 2 + 1, space))
         return !error_pending() && quadratic_to_radix(x, to, y, limit);
+    [[maybe_unused]] const std::size_t powers_end = space.measure_from_here();
     mr_digit* xw = space.take(n);
     if (xw == nullptr) return quadratic_to_radix(x, to, y, limit);
     std::memcpy(xw, x->w, sizeof(mr_digit) * static_cast<std::size_t>(n));
     bignum copy = view(xw, n);
-    if (!split_to_radix(&copy, t.count - 1, t, y->w, limit, space)) return false;
+    const bool fits = split_to_radix(&copy, t.count - 1, t, y->w, limit, space);
+    TORVANE_EXPECTS(space.taken_since(powers_end) <= convert_write_words(n));
+    if (!fits) return false;
     // The words of the result lie below n*32/log2(B) + 1 (the rest of y is
     // zero): strip from there, not from the limit.
     y->len = static_cast<std::uint32_t>(std::min(limit, words + 2));
@@ -683,12 +783,14 @@ bool split_radix_to_full_words(const bignum* x, std::uint32_t from, bignum* y, i
     power_table t;
     t.radix = from;
     const int m = length_of(x);
-    t.h0 = smallest_power_exponent(m);
+    t.h0 = convert_smallest_power(m);
     if (!make_powers(t, m / 2 + 1, space)) return !error_pending() && quadratic_to_full_words(x, from, y, limit);
+    [[maybe_unused]] const std::size_t powers_end = space.measure_from_here();
     mr_digit* out = space.take(m + 2);
     if (out == nullptr) return quadratic_to_full_words(x, from, y, limit);
     bignum result = view(out, 0);
     split_to_full_words(x->w, m, t.count - 1, t, &result, space);
+    TORVANE_EXPECTS(space.taken_since(powers_end) <= convert_read_words(m));
     if (error_pending() || length_of(&result) > limit) return false;
     copy_number(&result, y);
     return true;
@@ -740,7 +842,13 @@ std::uint32_t alphanumeric_value(unsigned char c, std::uint32_t base) {
 }
 
 // The nine decimal digits of w mod 10^9 at out, the most significant first
-// (what nine divisions by 10 would give), through a table of digit pairs.
+// (what nine divisions by 10 would give), by fixed-point steps: t = w *
+// ceil(2^57 / 10^8) holds w / 10^8 with its integer part above bit 57 and
+// an error below 10^9 / 2^57 < 7e-9, and each product of the fraction by
+// 100 brings the next pair of digits above bit 57 with the error grown
+// a hundredfold: below 7e-7, 7e-5, 7e-3 and 0.7 at the four pairs, each
+// less than the fraction's distance to the next integer there (at least
+// 10^-6, 10^-4, 10^-2 and 1), so every digit is exact.
 void nine_digits(std::uint32_t w, char* out) {
     static constexpr auto pairs = [] {
         std::array<char, 200> t{};
@@ -750,14 +858,14 @@ void nine_digits(std::uint32_t w, char* out) {
         }
         return t;
     }();
-    w %= 1000000000u;
-    const std::uint32_t low8 = w % 100000000u;
-    const std::uint32_t high4 = low8 / 10000, low4 = low8 % 10000;
-    out[0] = static_cast<char>('0' + w / 100000000u);
-    std::memcpy(out + 1, &pairs[2 * (high4 / 100)], 2);
-    std::memcpy(out + 3, &pairs[2 * (high4 % 100)], 2);
-    std::memcpy(out + 5, &pairs[2 * (low4 / 100)], 2);
-    std::memcpy(out + 7, &pairs[2 * (low4 % 100)], 2);
+    constexpr std::uint64_t fraction = (std::uint64_t{1} << 57) - 1;
+    if (w >= 1000000000u) w %= 1000000000u;
+    std::uint64_t t = static_cast<std::uint64_t>(w) * 1441151881u;  // ceil(2^57 / 10^8)
+    out[0] = static_cast<char>('0' + (t >> 57));
+    for (int i = 0; i < 4; ++i) {
+        t = (t & fraction) * 100;
+        std::memcpy(out + 1 + 2 * i, &pairs[2 * (t >> 57)], 2);
+    }
 }
 
 // The value of the eight decimal digit characters at p, the first the most

@@ -422,3 +422,43 @@ TEST_F(TextTest, SetIoBufferSizeReplacesTheBuffer) {
 }
 
 }  // namespace
+
+// The conversion area is sized for the longest conversions of the instance's
+// capacity: at every capacity, the largest number written and read back, and
+// a text of the 2 max_length radix words that reading takes before it refuses,
+// in bases whose radix is near 2^23, 2^30 and 2^31. Debug builds end the
+// process when a conversion's pieces outgrow the bound they were sized by.
+TEST(TextAreaTest, LongestConversionsFitAtEveryCapacity) {
+    for (const int ml : {3, 40, 300, 700}) {
+        mr_state* s = mirsys(8 * (ml - 1), 16);
+        ASSERT_EQ(s->max_length, ml);
+        s->error_continue = 1;
+        bignum* x = mirvar(0);
+        bignum* y = mirvar(0);
+        std::vector<char> text(static_cast<std::size_t>(40 * ml) + 64);
+        for (const int base : {3, 10, 60, 255}) {
+            SCOPED_TRACE("max_length " + std::to_string(ml) + ", base " + std::to_string(base));
+            for (int i = 0; i < ml; ++i) x->w[i] = 0xFFFFFFFFu - static_cast<mr_digit>(i);
+            x->len = static_cast<std::uint32_t>(ml);
+            s->io_base = base;
+            const int count = cotstr(x, text.data());
+            ASSERT_GT(count, 0);
+            if (std::find(text.begin(), text.begin() + count, '\0') == text.begin() + count) {  // no zero byte
+                ASSERT_EQ(cinstr(y, text.data()), count);
+                EXPECT_EQ(compare_numbers(x, y), 0);
+            }
+            // Digits of 2 max_length words of the text radix b^k <= 2^31: one
+            // digit more than the number's room, so error 3.
+            int k = 0;
+            for (long long p = 1; p * base <= 0x80000000ll; p *= base) ++k;
+            std::string digits(static_cast<std::size_t>(2 * ml * k), base > 60 ? '\x01' : '1');
+            EXPECT_EQ(cinstr(y, digits.c_str()), 0);
+            EXPECT_EQ(s->error_number, 3);
+            s->error_number = 0;
+            EXPECT_EQ(s->digit_base, 0u);
+        }
+        free_number(x);
+        free_number(y);
+        release_engine();
+    }
+}

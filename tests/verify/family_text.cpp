@@ -107,10 +107,40 @@ mpz_class text_operand(context& c, int threshold, int max_words) {
     return c.r.coin() ? mpz_class(-v) : v;
 }
 
+// Digits of base b in one word of the radix the engine converts text of
+// that base in: b^k, the largest power of b up to 2^31.
+int digits_per_word(unsigned b) {
+    int k = 0;
+    for (unsigned long long p = 1; p * b <= 0x80000000ull; p *= b) ++k;
+    return k;
+}
+
+// The number of base-b digits of a value that takes a word count near a
+// multiple of `threshold` in words of b^k (the change of radix counts its
+// splits in those words when it reads, and sets its smallest power from
+// them when it writes); at most max_words full words.
+long radix_word_digits(context& c, unsigned b, int threshold, int max_words) {
+    const int k = digits_per_word(b);
+    const int m = near_threshold(c.r, threshold, 4 * threshold + 2);
+    long digits = static_cast<long>(m) * k - static_cast<long>(c.r.below(static_cast<unsigned>(k)));
+    const long most = static_cast<long>(32.0 * max_words / std::log2(static_cast<double>(b)));
+    return std::max(1L, std::min(digits, most));
+}
+
+// A value of exactly `digits` base-b digits.
+mpz_class value_of_digits(context& c, unsigned b, long digits) {
+    mpz_class low, span;
+    mpz_ui_pow_ui(low.get_mpz_t(), b, static_cast<unsigned long>(digits - 1));
+    span = low * (b - 1);
+    mpz_class v = low + mpz_class(c.magnitude(static_cast<int>(mpz_sizeinbase(span.get_mpz_t(), 2) / 32 + 2)) % span);
+    return c.r.coin() ? mpz_class(-v) : v;
+}
+
 void run_cotstr(context& c) {
     const int L = c.state->max_length;
-    mpz_class x = text_operand(c, text_split_out_words, L);
     unsigned b = pick_base(c);
+    mpz_class x = c.r.chance(10) ? value_of_digits(c, b, radix_word_digits(c, b, text_split_in_words, L))
+                                 : text_operand(c, text_split_out_words, L);
     // Now and then write into the engine's own buffer, whose last five
     // characters are never used: a longer text stops with error 17.
     bool own = c.r.chance(15);
@@ -156,6 +186,7 @@ std::string input_text(context& c, unsigned b, mpz_class& v, bool& bad, int& mea
                                    : c.pick_length(profile::quadratic, L + (c.r.chance(3) ? 3 : 0));
         double bits_per = std::log2(static_cast<double>(b));
         long count = static_cast<long>(32.0 * words / bits_per);
+        if (c.r.chance(10)) count = radix_word_digits(c, b, text_split_in_words, L);
         if (count < 1) count = 1;
         if (c.r.chance(10)) count = c.r.range(0, 3);
         std::vector<unsigned> d(static_cast<std::size_t>(count));
@@ -170,10 +201,16 @@ std::string input_text(context& c, unsigned b, mpz_class& v, bool& bad, int& mea
         measured = static_cast<int>(s.size());
         return s;
     }
-    v = text_operand(c, text_split_in_words, L);
+    v = c.r.chance(10) ? value_of_digits(c, b, radix_word_digits(c, b, text_split_in_words, L))
+                       : text_operand(c, text_split_in_words, L);
     if (c.r.chance(2)) {  // too long for the engine
         v = c.magnitude(L + static_cast<int>(c.r.range(1, 2)));
         if (c.r.coin()) v = -v;
+    } else if (c.r.chance(1)) {
+        // Up to the 2 max_length radix words that reading takes before it
+        // refuses: the largest change of radix there is.
+        const int k = digits_per_word(b);
+        v = value_of_digits(c, b, (2L * L - c.r.range(0, 2)) * k - c.r.range(0, k - 1));
     }
     std::string digits = mpz_class(abs(v)).get_str(b <= 36 ? -static_cast<int>(b) : static_cast<int>(b));
     if (c.r.chance(20)) digits = std::string(static_cast<std::size_t>(c.r.range(1, 5)), '0') + digits;
@@ -278,8 +315,9 @@ void run_cinstr(context& c) {
 // cotstr then cinstr give the value back, in every base.
 void run_round_trip(context& c) {
     const int L = c.state->max_length;
-    mpz_class x = text_operand(c, c.r.coin() ? text_split_in_words : text_split_out_words, L);
     unsigned b = pick_base(c);
+    mpz_class x = c.r.chance(10) ? value_of_digits(c, b, radix_word_digits(c, b, text_split_in_words, L))
+                                 : text_operand(c, c.r.coin() ? text_split_in_words : text_split_out_words, L);
     if (b > 60) x = abs(x);  // no sign above base 60
     c.form("cinstr(cotstr(x)) in base " + std::to_string(b));
     c.note("x", x);
