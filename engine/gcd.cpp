@@ -40,9 +40,10 @@
 // full numbers, so the remainders, the cofactors and the step count are
 // those of the plain algorithm, whatever the number of steps per pass.
 //
-// A pass's matrix is applied in one loop over the limbs that forms both new
-// remainders (or both cofactors) at once, in place, with a signed carry for
-// the remainders; on the BMI2/ADX kernel path that loop is mulx assembly.
+// A pass's matrix is applied by one kernel loop over the limbs that forms
+// both new remainders (or both cofactors) at once, in place; the
+// remainders' differences are formed modulo their length, as sums with
+// the complement.
 //
 // xgcd also carries the cofactors C1, C2 of x (as magnitudes) and the
 // parity of the number of steps, which gives the sign of the final cofactor.
@@ -76,16 +77,6 @@ struct lehmer_matrix {
 // The Lehmer pass over R1 >= R2 > 0 of n words (R1's top word not 0): w1
 // and w2 hold n words each, w2 zero above R2's length.
 lehmer_matrix lehmer_pass(const mr_digit* w1, const mr_digit* w2, int n);
-// A pass's matrix applied to remainders x >= y of `limbs` 64-bit limbs
-// (two words each): ox, oy = the new ones over as many limbs (the high
-// parts cancel). Outputs may be the inputs.
-void matrix_remainders(const mr_digit* x, const mr_digit* y, int limbs, const lehmer_matrix& m, mr_digit* ox,
-                       mr_digit* oy);
-// The same for cofactor magnitudes p, q: op, oq = a*p + b*q, d*q + c*p over
-// limbs + 1 limbs. Outputs may be the inputs.
-void matrix_cofactors(const mr_digit* p, const mr_digit* q, int limbs, const lehmer_matrix& m, mr_digit* op,
-                      mr_digit* oq);
-
 namespace {
 
 using u64 = std::uint64_t;
@@ -159,11 +150,18 @@ u128 top_bits(const mr_digit* w, int k, int s) {
 // x, y = the matrix applied to the remainders x >= y (see the top), in
 // place. Euclid guarantees that both results are non-negative and no longer
 // than x, so the high parts of the products cancel and the low words are the
-// result.
-void apply_matrix(bignum* x, bignum* y, const lehmer_matrix& m) {
+// result. An odd step count leaves the new R1 in y's words and R2 in x's,
+// and the pointers are exchanged.
+void apply_matrix(bignum*& x, bignum*& y, const lehmer_matrix& m) {
     const int n = length_of(x);
     const int ne = n + (n & 1);  // whole limbs; the words above x's length are 0
-    matrix_remainders(x->w, y->w, ne / 2, m, x->w, y->w);
+    if (m.dplus) {
+        mat2_submul_vv(x->w, y->w, ne, m.a, m.b, m.c, m.d);
+    } else {
+        // b*R2 - a*R1 into y, c*R1 - d*R2 into x.
+        mat2_submul_vv(y->w, x->w, ne, m.b, m.a, m.d, m.c);
+        std::swap(x, y);
+    }
     x->len = static_cast<std::uint32_t>(n);
     y->len = static_cast<std::uint32_t>(n);
     strip_leading_zeros(x);
@@ -178,7 +176,7 @@ void apply_matrix(bignum* x, bignum* y, const lehmer_matrix& m) {
 void apply_cofactors(bignum* c1, bignum* c2, const lehmer_matrix& m) {
     const int n = std::max(length_of(c1), length_of(c2));
     const int ne = n + (n & 1);
-    matrix_cofactors(c1->w, c2->w, ne / 2, m, c1->w, c2->w);
+    mat2_addmul_vv(c1->w, c2->w, ne, m.a, m.b, m.c, m.d);
     int len = ne + 2;
     while (len > 0 && c1->w[len - 1] == 0 && c2->w[len - 1] == 0) --len;
     if (len > engine_instance->max_length) {
@@ -191,179 +189,7 @@ void apply_cofactors(bignum* c1, bignum* c2, const lehmer_matrix& m) {
     strip_leading_zeros(c2);
 }
 
-// One limb of s*p - t*q + carry for s, t < 2^63: |s*p - t*q| < 2^127 - 2^64,
-// so the difference of the two products is exact as a signed 128-bit value
-// and, with the signed carry (|carry| < 2^63) added, its high limb is the
-// next carry.
-inline u64 mul_sub_limb(u64 s, u64 p, u64 t, u64 q, std::int64_t& carry) {
-    const i128 r = static_cast<i128>(u128{s} * p - u128{t} * q) + carry;
-    carry = static_cast<std::int64_t>(r >> 64);
-    return static_cast<u64>(r);
-}
-
-// One limb of s*p + t*q + the carry hc (the sum fits 128 bits: s, t < 2^63).
-inline u64 mul_add_limb(u64 s, u64 p, u64 t, u64 q, u64& hc) {
-    const u128 x = u128{s} * p + u128{t} * q + hc;
-    hc = static_cast<u64>(x >> 64);
-    return static_cast<u64>(x);
-}
-
-// o1 = s1*p - t1*q and o2 = s2*q - t2*p limb by limb, the entries held in
-// registers (the outputs may be the inputs: each limb is read before it is
-// written).
-void remainder_rows(const mr_digit* p, const mr_digit* q, int limbs, u64 s1, u64 t1, u64 s2, u64 t2, mr_digit* o1,
-                    mr_digit* o2) {
-    std::int64_t k1 = 0, k2 = 0;
-    for (int i = 0; i < limbs; ++i) {
-        const u64 pi = load_limb(p + 2 * i), qi = load_limb(q + 2 * i);
-        store_limb(o1 + 2 * i, mul_sub_limb(s1, pi, t1, qi, k1));
-        store_limb(o2 + 2 * i, mul_sub_limb(s2, qi, t2, pi, k2));
-    }
-}
-
-// o1 = s1*p + t1*q and o2 = s2*q + t2*p over limbs + 1 limbs.
-void cofactor_rows(const mr_digit* p, const mr_digit* q, int limbs, u64 s1, u64 t1, u64 s2, u64 t2, mr_digit* o1,
-                   mr_digit* o2) {
-    u64 h1 = 0, h2 = 0;
-    for (int i = 0; i < limbs; ++i) {
-        const u64 pi = load_limb(p + 2 * i), qi = load_limb(q + 2 * i);
-        store_limb(o1 + 2 * i, mul_add_limb(s1, pi, t1, qi, h1));
-        store_limb(o2 + 2 * i, mul_add_limb(s2, qi, t2, pi, h2));
-    }
-    store_limb(o1 + 2 * limbs, h1);
-    store_limb(o2 + 2 * limbs, h2);
-}
-
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define TORVANE_GCD_MULX 1
-
-// remainder_rows in place on BMI2 (mulx takes any registers and leaves the
-// flags alone): the limbs of p and q are replaced by s1*p - t1*q and s2*q -
-// t2*p, or, with swap, by s2*q - t2*p and s1*p - t1*q. limbs >= 1. The
-// entries are read by the products from an array, the limbs of p and q
-// twice each (both before either is written), so that the loop needs no
-// more than twelve registers; the index climbs from -limbs to 0.
-template <bool swap>
-void remainder_rows_mulx(mr_digit* p, mr_digit* q, std::int64_t limbs, u64 s1, u64 t1, u64 s2, u64 t2) {
-    char* pe = reinterpret_cast<char*>(p) + 8 * limbs;
-    char* qe = reinterpret_cast<char*>(q) + 8 * limbs;
-    const u64 e[4] = {s1, t1, s2, t2};
-    std::int64_t i = -limbs, k1 = 0, k2 = 0;
-    u64 ta, tb, tc, td, te;
-#define TORVANE_ROWS_BODY(O1, O2)                                     \
-    "1:\n\t"                                                          \
-    "mov (%[p],%[i],8), %%rdx\n\t"                                    \
-    "mulx 0(%[e]), %[A], %[B]\n\t"                                    \
-    "mov (%[q],%[i],8), %%rdx\n\t"                                    \
-    "mulx 8(%[e]), %[C], %[D]\n\t"                                    \
-    "sub %[C], %[A]\n\t"                                              \
-    "sbb %[D], %[B]\n\t"                                              \
-    "mov %[k1], %[C]\n\t"                                             \
-    "sar $63, %[C]\n\t"                                               \
-    "add %[k1], %[A]\n\t"                                             \
-    "adc %[C], %[B]\n\t"                                              \
-    "mov %[B], %[k1]\n\t"                                             \
-    "mulx 16(%[e]), %[B], %[E]\n\t"                                   \
-    "mov (%[p],%[i],8), %%rdx\n\t"                                    \
-    "mulx 24(%[e]), %[C], %[D]\n\t"                                   \
-    "sub %[C], %[B]\n\t"                                              \
-    "sbb %[D], %[E]\n\t"                                              \
-    "mov %[k2], %[C]\n\t"                                             \
-    "sar $63, %[C]\n\t"                                               \
-    "add %[k2], %[B]\n\t"                                             \
-    "adc %[C], %[E]\n\t"                                              \
-    "mov %[E], %[k2]\n\t"                                             \
-    "mov %[A], (" O1 ",%[i],8)\n\t"                                   \
-    "mov %[B], (" O2 ",%[i],8)\n\t"                                   \
-    "inc %[i]\n\t"                                                    \
-    "jnz 1b\n\t"
-    if constexpr (swap) {
-        __asm__ volatile(TORVANE_ROWS_BODY("%[q]", "%[p]")
-                         : [i] "+r"(i), [k1] "+r"(k1), [k2] "+r"(k2), [A] "=&r"(ta), [B] "=&r"(tb), [C] "=&r"(tc),
-                           [D] "=&r"(td), [E] "=&r"(te)
-                         : [p] "r"(pe), [q] "r"(qe), [e] "r"(e)
-                         : "rdx", "cc", "memory");
-    } else {
-        __asm__ volatile(TORVANE_ROWS_BODY("%[p]", "%[q]")
-                         : [i] "+r"(i), [k1] "+r"(k1), [k2] "+r"(k2), [A] "=&r"(ta), [B] "=&r"(tb), [C] "=&r"(tc),
-                           [D] "=&r"(td), [E] "=&r"(te)
-                         : [p] "r"(pe), [q] "r"(qe), [e] "r"(e)
-                         : "rdx", "cc", "memory");
-    }
-#undef TORVANE_ROWS_BODY
-}
-
-// cofactor_rows in place on BMI2: the limbs of p and q are replaced by
-// s1*p + t1*q and s2*q + t2*p, and the carry limbs written above them.
-// limbs >= 1. Twelve registers, as above.
-void cofactor_rows_mulx(mr_digit* p, mr_digit* q, std::int64_t limbs, u64 s1, u64 t1, u64 s2, u64 t2) {
-    char* pe = reinterpret_cast<char*>(p) + 8 * limbs;
-    char* qe = reinterpret_cast<char*>(q) + 8 * limbs;
-    std::int64_t i = -limbs;
-    const u64 e[4] = {s1, t1, s2, t2};
-    u64 h1 = 0, h2 = 0, ta, tb, tc, td, te;
-    __asm__ volatile(
-        "1:\n\t"
-        "mov (%[p],%[i],8), %%rdx\n\t"
-        "mulx 0(%[e]), %[A], %[B]\n\t"
-        "mov (%[q],%[i],8), %%rdx\n\t"
-        "mulx 8(%[e]), %[C], %[D]\n\t"
-        "add %[C], %[A]\n\t"
-        "adc %[D], %[B]\n\t"
-        "add %[h1], %[A]\n\t"
-        "adc $0, %[B]\n\t"
-        "mov %[B], %[h1]\n\t"
-        "mulx 16(%[e]), %[B], %[E]\n\t"
-        "mov (%[p],%[i],8), %%rdx\n\t"
-        "mulx 24(%[e]), %[C], %[D]\n\t"
-        "add %[C], %[B]\n\t"
-        "adc %[D], %[E]\n\t"
-        "add %[h2], %[B]\n\t"
-        "adc $0, %[E]\n\t"
-        "mov %[E], %[h2]\n\t"
-        "mov %[A], (%[p],%[i],8)\n\t"
-        "mov %[B], (%[q],%[i],8)\n\t"
-        "inc %[i]\n\t"
-        "jnz 1b\n\t"
-        : [i] "+r"(i), [h1] "+r"(h1), [h2] "+r"(h2), [A] "=&r"(ta), [B] "=&r"(tb), [C] "=&r"(tc), [D] "=&r"(td),
-          [E] "=&r"(te)
-        : [p] "r"(pe), [q] "r"(qe), [e] "r"(e)
-        : "rdx", "cc", "memory");
-    store_limb(p + 2 * limbs, h1);
-    store_limb(q + 2 * limbs, h2);
-}
-#endif
-
 }  // namespace
-
-void matrix_remainders(const mr_digit* x, const mr_digit* y, int limbs, const lehmer_matrix& m, mr_digit* ox,
-                       mr_digit* oy) {
-    // Even step count: a*x - b*y and d*y - c*x; odd: b*y - a*x and c*x - d*y.
-#ifdef TORVANE_GCD_MULX
-    if (ox == x && oy == y && limbs > 0 && current_kernel_path() == kernel_path::bmi2_adx) {
-        if (m.dplus)
-            remainder_rows_mulx<false>(ox, oy, limbs, m.a, m.b, m.d, m.c);
-        else
-            remainder_rows_mulx<true>(oy, ox, limbs, m.b, m.a, m.c, m.d);
-        return;
-    }
-#endif
-    if (m.dplus)
-        remainder_rows(x, y, limbs, m.a, m.b, m.d, m.c, ox, oy);
-    else
-        remainder_rows(y, x, limbs, m.b, m.a, m.c, m.d, ox, oy);
-}
-
-void matrix_cofactors(const mr_digit* p, const mr_digit* q, int limbs, const lehmer_matrix& m, mr_digit* op,
-                      mr_digit* oq) {
-#ifdef TORVANE_GCD_MULX
-    if (op == p && oq == q && limbs > 0 && current_kernel_path() == kernel_path::bmi2_adx) {
-        cofactor_rows_mulx(op, oq, limbs, m.a, m.b, m.d, m.c);
-        return;
-    }
-#endif
-    cofactor_rows(p, q, limbs, m.a, m.b, m.d, m.c, op, oq);
-}
 
 namespace {
 
@@ -405,12 +231,17 @@ struct run_state {
     int steps;
 };
 
+// How far the leading values u, v of a run may be from the true values
+// (scaled alike): exact (they are the numbers), less than one unit below
+// them (truncations), or within (-1, 2) units of them (a truncation of
+// values that were already off by less than one unit of this scale).
+enum class error_bound { exact, unit, two_units };
+
 // Euclid on the leading values u >= v (a W of 64 or 128 bits), from the
-// cofactors in s, for as long as each step is proven (see the top; with
-// Exact, u and v are the numbers themselves and every step is). The
-// cofactors stay below 2^63.
-template <class W, bool Exact>
-void euclid_run(W& u, W& v, run_state& s) {
+// cofactors in s, for as long as each step is proven (see the top). The
+// cofactors stay below cap (at most 2^63).
+template <class W, error_bound E>
+void euclid_run(W& u, W& v, run_state& s, u64 cap = two_63) {
     u64 a = s.a, b = s.b, c = s.c, d = s.d;
     bool dplus = s.dplus;
     int steps = s.steps;
@@ -418,11 +249,12 @@ void euclid_run(W& u, W& v, run_state& s) {
         u64 q;
         W w;
         if (!wide_divide(u, v, q, w)) break;
-        // The next cofactors; a step whose cofactors reach 2^63 is not taken.
+        // The next cofactors; a step whose cofactors reach the cap is not
+        // taken.
         const u128 na = u128{a} + u128{q} * c;
         const u128 nb = u128{b} + u128{q} * d;
-        if (nb >= two_63 || na >= two_63) break;
-        if constexpr (!Exact) {
+        if (nb >= cap || na >= cap) break;
+        if constexpr (E == error_bound::unit) {
             // w is the next remainder of the leading values; the true one
             // (at this scale) differs from it by less than its cofactor of
             // the sign that can make it negative, and the true v - w from v -
@@ -430,6 +262,13 @@ void euclid_run(W& u, W& v, run_state& s) {
             // w. While w and v - w stay at or above those bounds, the true
             // remainder lies in [0, V), so q was the true quotient.
             if (dplus ? (w < nb || v - w < u128{c} + na) : (w < na || v - w < u128{d} + nb)) break;
+        } else if constexpr (E == error_bound::two_units) {
+            // With errors e1, e2 in (-1, 2) the true remainder differs from
+            // w by na*e1 - nb*e2 (or its negative), less than 2(na + nb) in
+            // magnitude, and v's likewise: the same proof with those bounds
+            // (below 2^62 with the cofactors below 2^59).
+            const u64 kw = 2 * static_cast<u64>(na + nb);
+            if (w < kw || v - w < kw + 2 * (c + d)) break;
         }
         a = c;
         c = static_cast<u64>(na);
@@ -443,15 +282,38 @@ void euclid_run(W& u, W& v, run_state& s) {
     s = run_state{a, b, c, d, dplus, steps};
 }
 
+// u, v = the matrix of s applied to u >= v, exactly: both results lie in
+// [0, u), so the products may wrap.
+void apply_to_leading(const run_state& s, u128& u, u128& v) {
+    const u128 nu = s.dplus ? s.a * u - s.b * v : s.b * v - s.a * u;
+    const u128 nv = s.dplus ? s.d * v - s.c * u : s.c * u - s.d * v;
+    u = nu;
+    v = nv;
+}
+
+// The steps of t after those of s, as one matrix: each step maps the
+// columns (a, c) and (b, d) by the same 2x2 product, so t's matrix takes
+// s's columns to the combined ones. The entries must stay below 2^63.
+run_state compose(const run_state& s, const run_state& t) {
+    return run_state{t.a * s.a + t.b * s.c, t.a * s.b + t.b * s.d, t.c * s.a + t.d * s.c, t.c * s.b + t.d * s.d,
+                     s.dplus == t.dplus, s.steps + t.steps};
+}
+
 }  // namespace
 
 // The Lehmer pass over the leading values of R1 >= R2 > 0 (see the top).
-// The first steps run on the leading 64 bits alone: they are proven by the
-// same condition at that scale (the leading 128 bits are numbers whose
-// leading 64 bits those are, like R1 and R2), their cofactors stay near
-// 2^32, and their matrix, applied to the 128-bit values, gives those
-// values' remainders after the same steps exactly. The 128-bit run then
-// goes on from there as if it had taken those steps itself.
+// Most steps run on 64-bit values. The first run takes the leading 64 bits
+// of the leading 128: its steps are proven by the same condition at that
+// scale (the leading 128 bits are numbers whose leading 64 bits those are,
+// like R1 and R2), its cofactors stay near 2^32, and its matrix, applied to
+// the 128-bit values, gives those values' remainders after the same steps
+// exactly. Those are within less than the largest cofactor K of the true
+// values (at that scale), so their leading 64 bits from a bit at or above
+// K's length are within (-1, 2) units of the true values, and a second
+// 64-bit run goes on from there with that bound, its cofactors capped so
+// that the two matrices' product stays below 2^63. The 128-bit run then
+// ends the pass from the values both leave, as if it had taken their steps
+// itself.
 lehmer_matrix lehmer_pass(const mr_digit* w1, const mr_digit* w2, int n) {
     u128 u, v;
     const bool exact = n <= 4;
@@ -468,19 +330,25 @@ lehmer_matrix lehmer_pass(const mr_digit* w1, const mr_digit* w2, int n) {
         u = top_bits(w1, n, sh);
         v = top_bits(w2, n, sh);
         u64 uh = static_cast<u64>(u >> 64), vh = static_cast<u64>(v >> 64);
-        euclid_run<u64, false>(uh, vh, s);
+        euclid_run<u64, error_bound::unit>(uh, vh, s);
         if (s.steps > 0) {
-            // Both results lie in [0, u), so the products may wrap.
-            const u128 nu = s.dplus ? s.a * u - s.b * v : s.b * v - s.a * u;
-            const u128 nv = s.dplus ? s.d * v - s.c * u : s.c * u - s.d * v;
-            u = nu;
-            v = nv;
+            apply_to_leading(s, u, v);
+            const u64 k = std::max(std::max(s.a, s.b), std::max(s.c, s.d));
+            const int uhigh = static_cast<u64>(u >> 64) != 0 ? 128 - std::countl_zero(static_cast<u64>(u >> 64)) : 0;
+            const int t = std::max(static_cast<int>(std::bit_width(k)), uhigh - 64);
+            u64 u2 = static_cast<u64>(u >> t), v2 = static_cast<u64>(v >> t);
+            run_state s2{1, 0, 0, 1, true, 0};
+            euclid_run<u64, error_bound::two_units>(u2, v2, s2, std::min(u64{1} << 59, (u64{1} << 62) / k));
+            if (s2.steps > 0) {
+                apply_to_leading(s2, u, v);
+                s = compose(s, s2);
+            }
         }
     }
     if (exact)
-        euclid_run<u128, true>(u, v, s);
+        euclid_run<u128, error_bound::exact>(u, v, s);
     else
-        euclid_run<u128, false>(u, v, s);
+        euclid_run<u128, error_bound::unit>(u, v, s);
     lehmer_matrix m;
     m.a = s.a;
     m.b = s.b;
