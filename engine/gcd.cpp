@@ -250,9 +250,11 @@ void euclid_run(W& u, W& v, run_state& s, u64 cap = two_63) {
         W w;
         if (!wide_divide(u, v, q, w)) break;
         // The next cofactors; a step whose cofactors reach the cap is not
-        // taken.
-        const u128 na = u128{a} + u128{q} * c;
-        const u128 nb = u128{b} + u128{q} * d;
+        // taken (nor one whose products overflow, which they would exceed).
+        u64 na, nb;
+        if (__builtin_mul_overflow(q, c, &na) || __builtin_mul_overflow(q, d, &nb) ||
+            __builtin_add_overflow(na, a, &na) || __builtin_add_overflow(nb, b, &nb))
+            break;
         if (nb >= cap || na >= cap) break;
         if constexpr (E == error_bound::unit) {
             // w is the next remainder of the leading values; the true one
@@ -261,19 +263,19 @@ void euclid_run(W& u, W& v, run_state& s, u64 cap = two_63) {
             // w by less than the sum of the cofactors of that sign of v and
             // w. While w and v - w stay at or above those bounds, the true
             // remainder lies in [0, V), so q was the true quotient.
-            if (dplus ? (w < nb || v - w < u128{c} + na) : (w < na || v - w < u128{d} + nb)) break;
+            if (dplus ? (w < nb || v - w < W{c} + na) : (w < na || v - w < W{d} + nb)) break;
         } else if constexpr (E == error_bound::two_units) {
             // With errors e1, e2 in (-1, 2) the true remainder differs from
             // w by na*e1 - nb*e2 (or its negative), less than 2(na + nb) in
             // magnitude, and v's likewise: the same proof with those bounds
             // (below 2^62 with the cofactors below 2^59).
-            const u64 kw = 2 * static_cast<u64>(na + nb);
+            const u64 kw = 2 * (na + nb);
             if (w < kw || v - w < kw + 2 * (c + d)) break;
         }
         a = c;
-        c = static_cast<u64>(na);
+        c = na;
         b = d;
-        d = static_cast<u64>(nb);
+        d = nb;
         u = v;
         v = w;
         dplus = !dplus;
@@ -338,7 +340,8 @@ lehmer_matrix lehmer_pass(const mr_digit* w1, const mr_digit* w2, int n) {
             const int t = std::max(static_cast<int>(std::bit_width(k)), uhigh - 64);
             u64 u2 = static_cast<u64>(u >> t), v2 = static_cast<u64>(v >> t);
             run_state s2{1, 0, 0, 1, true, 0};
-            euclid_run<u64, error_bound::two_units>(u2, v2, s2, std::min(u64{1} << 59, (u64{1} << 62) / k));
+            // 2^(62 - bit length of k) <= 2^62 / k.
+            euclid_run<u64, error_bound::two_units>(u2, v2, s2, u64{1} << std::min(59, 62 - static_cast<int>(std::bit_width(k))));
             if (s2.steps > 0) {
                 apply_to_leading(s2, u, v);
                 s = compose(s, s2);
