@@ -45,15 +45,20 @@
 // remainders' differences are formed modulo their length, as sums with
 // the complement.
 //
+// Long remainders (egcd_block_min and xgcd_block_min words, thresholds.h)
+// run their passes in blocks: the passes work on the leading words alone,
+// and the product of their matrices is applied to the full numbers by the
+// fast products (lehmer_block below).
+//
 // xgcd also carries the cofactors C1, C2 of x (as magnitudes) and the
 // parity of the number of steps, which gives the sign of the final cofactor.
 //
 // Workspace: R1, R2, C1, C2 and the quotient of a division step live in
 // the workspace numbers workspace.h gives them, none of which may be passed
-// as an argument. Exchanging R1 and R2 (or C1 and C2) exchanges the local
-// pointers only. A pass's matrix is applied in place (each limb is read
-// before it is written), which keeps a pass's working set to the four
-// numbers.
+// as an argument; a block keeps its arrays and products in five more.
+// Exchanging R1 and R2 (or C1 and C2) exchanges the local pointers only. A
+// pass's matrix is applied in place (each limb is read before it is
+// written), which keeps a pass's working set to the four numbers.
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -64,6 +69,8 @@
 #include "primitives.h"
 #include "workspace.h"
 #include "kernels.h"
+#include "multiply_divide.h"
+#include "thresholds.h"
 
 // The matrix of one Lehmer pass: cofactor magnitudes below 2^63, the sign
 // pattern (dplus: an even number of steps) and the number of Euclid steps it
@@ -362,6 +369,248 @@ lehmer_matrix lehmer_pass(const mr_digit* w1, const mr_digit* w2, int n) {
     return m;
 }
 
+namespace {
+
+// The length of x's first n words without its leading zero words.
+int stripped(const mr_digit* x, int n) {
+    while (n > 0 && x[n - 1] == 0) --n;
+    return n;
+}
+
+// The sign of x - y for x of lx words and y of ly words.
+int compare_words(const mr_digit* x, int lx, const mr_digit* y, int ly) {
+    lx = stripped(x, lx);
+    ly = stripped(y, ly);
+    if (lx != ly) return lx < ly ? -1 : 1;
+    return cmp_vv(x, y, lx);
+}
+
+// r = x * y, its length returned (0 when either is zero).
+int product_or_zero(mr_digit* r, const mr_digit* x, int lx, const mr_digit* y, int ly) {
+    lx = stripped(x, lx);
+    ly = stripped(y, ly);
+    if (lx == 0 || ly == 0) return 0;
+    product_words(r, x, lx, y, ly);
+    return lx + ly;
+}
+
+// x = x + y (add) or x - y (x >= y) over words, x of lx and y of ly words,
+// both with room for max(lx, ly) + 1; returns the result's length bound.
+int add_or_subtract(mr_digit* x, int lx, mr_digit* y, int ly, bool add) {
+    const int l = std::max(lx, ly);
+    std::fill(x + lx, x + l + 1, mr_digit{0});
+    std::fill(y + ly, y + l, mr_digit{0});
+    if (add)
+        x[l] = add_vv(x, x, y, l);
+    else
+        sub_vv(x, x, y, l);  // no borrow out: x >= y
+    return l + 1;
+}
+
+// number = the value of the first l words of w (its length within the
+// number's room).
+void take_words(bignum* number, const mr_digit* w, int l) {
+    const int old = length_of(number);
+    l = stripped(w, l);
+    std::copy(w, w + l, number->w);
+    if (old > l) std::fill(number->w + l, number->w + old, mr_digit{0});
+    number->len = static_cast<std::uint32_t>(l);
+}
+
+// The word arrays of a block: the top words of the two remainders (u >=
+// v), the block's matrix, and two temporaries for its condition.
+struct block_arrays {
+    mr_digit *u, *v, *diff;
+    mr_digit *a, *b, *c, *d, *sum;
+};
+
+}  // namespace
+
+namespace {
+
+// Whether V' >= C, D and U' - V' >= A + C, B + D for the block's state
+// (U' = u of lu words, V' = v of lv, the entries of lp words): by lengths
+// where they decide (the entries are below 2^(32 lp), their sums below
+// 2^(32 lp + 1); U' - V' is at least 2^(32 (lu - 2)) when the leading two
+// words of U' exceed V's at the same place by two), else in full.
+bool block_condition(const block_arrays& k, int lu, int lv, int lp) {
+    if (lv <= lp && (compare_words(k.v, lv, k.c, lp) < 0 || compare_words(k.v, lv, k.d, lp) < 0)) return false;
+    const auto top2 = [lu](const mr_digit* x) {
+        return (std::uint64_t{x[lu - 1]} << 32) | x[lu - 2];
+    };
+    if (lu >= lp + 3 && top2(k.u) - top2(k.v) >= 2) return true;
+    std::copy(k.u, k.u + lu, k.diff);
+    k.diff[lu] = 0;
+    sub_vv(k.diff, k.diff, k.v, lu);
+    for (int j = 0; j < 2; ++j) {
+        const mr_digit* e = j == 0 ? k.a : k.b;
+        std::copy(e, e + lp, k.sum);
+        k.sum[lp] = add_vv(k.sum, k.sum, j == 0 ? k.c : k.d, lp);
+        if (compare_words(k.diff, lu, k.sum, lp + 1) < 0) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+// A block of Lehmer passes on the leading top = gcd_block_top words of
+// R1 >= R2 alone (U and V, both cut at the same word), applied to the full
+// numbers at once by fast products: R1, R2 = the block's matrix times R1,
+// R2, and C1, C2 likewise when c1 is not null. The passes run on U and V as
+// on whole numbers, their matrices multiplied into the block's (its columns
+// take each pass's matrix as cofactors do, mat2_addmul_vv), until V is down
+// to half the top part's length, where the matrix entries are half of it.
+//
+// Why the steps are steps of R1 and R2. Scaled to U's last word, R1 = U + e1
+// and R2 = V + e2 with 0 <= e1, e2 < 1. After N steps the remainders of U,
+// V are r_N-1 = U', r_N = V', with cofactor magnitudes (A, B) and (C, D):
+// the true ones differ from them by less than max(A, B) and max(C, D), and
+// the true difference r_N-1 - r_N from U' - V' by less than max(A + C,
+// B + D). So the last step is right when V' >= max(C, D) and U' - V' >=
+// max(A + C, B + D). Every earlier step k is then right too: its remainder
+// is at least V' and its cofactors at most C, D, and r_k-1 - r_k >= r_k+1
+// >= V' exceeds the sum of its cofactors, which is at most a cofactor of
+// step k+1. The condition is checked after each pass, and a pass that
+// fails it is undone and ends the block. Returns the number of steps taken
+// (0: none, nothing changed).
+int lehmer_block(bignum*& r1, bignum*& r2, bignum* c1, bignum* c2) {
+    const int n = length_of(r1);
+    const int top = gcd_block_top;
+    // R2 must fill the top part well, or a division step comes first.
+    if (n <= top || length_of(r2) <= n - top / 2 + 4) return 0;
+    // The top part's arrays fill one workspace number (max_length words),
+    // the matrix's another; the products, up to n + top words, go to
+    // double-length ones.
+    const int big = top + 4, small = top / 2 + 12;
+    if (std::max(3 * big, 5 * small) > engine_instance->max_length) return 0;
+    const workspace_claim top_area(ws::scratch8), matrix_area(ws::scratch9);
+    const workspace_claim tx(ws::scratch6), ty(ws::scratch7), tt(ws::accumulator);
+    // Routines expect workspace numbers to be zero above their lengths:
+    // every word written here is cleared on the way out.
+    struct clear_on_exit {
+        mr_digit* w;
+        int words;
+        ~clear_on_exit() { std::fill(w, w + words, mr_digit{0}); }
+    };
+    const int product_room = std::max({n, length_of(r2), c1 ? length_of(c1) : 0, c2 ? length_of(c2) : 0}) + small + 2;
+    const clear_on_exit clear_top{top_area.get()->w, 3 * big}, clear_matrix{matrix_area.get()->w, 5 * small};
+    const clear_on_exit clear_x{tx.get()->w, product_room}, clear_y{ty.get()->w, product_room},
+        clear_t{tt.get()->w, product_room};
+    block_arrays k{};
+    mr_digit* base = top_area.get()->w;
+    std::fill(base, base + 3 * big, mr_digit{0});
+    mr_digit** bigs[] = {&k.u, &k.v, &k.diff};
+    for (mr_digit** p : bigs) {
+        *p = base;
+        base += big;
+    }
+    base = matrix_area.get()->w;
+    std::fill(base, base + 5 * small, mr_digit{0});
+    mr_digit** smalls[] = {&k.a, &k.b, &k.c, &k.d, &k.sum};
+    for (mr_digit** p : smalls) {
+        *p = base;
+        base += small;
+    }
+    std::copy(r1->w + (n - top), r1->w + n, k.u);
+    std::copy(r2->w + (n - top), r2->w + n, k.v);
+    int lu = top, lv = stripped(k.v, top), lp = 1;
+    k.a[0] = 1;
+    k.d[0] = 1;
+    bool dplus = true;
+    int steps = 0;
+
+    while (lv > top / 2 + 4) {
+        const int lu0 = lu, lv0 = lv, lp0 = lp;
+        const lehmer_matrix m = lehmer_pass(k.u, k.v, lu);
+        if (m.steps == 0) break;
+        const int ne = lu + (lu & 1);
+        if (m.dplus) {
+            mat2_submul_vv(k.u, k.v, ne, m.a, m.b, m.c, m.d);
+        } else {
+            mat2_submul_vv(k.v, k.u, ne, m.b, m.a, m.d, m.c);
+            std::swap(k.u, k.v);
+        }
+        lu = stripped(k.u, lu);
+        lv = stripped(k.v, lu);
+        const int pe = lp + (lp & 1);
+        mat2_addmul_vv(k.a, k.c, pe, m.a, m.b, m.c, m.d);
+        mat2_addmul_vv(k.b, k.d, pe, m.a, m.b, m.c, m.d);
+        lp = pe + 2;
+        while (lp > 1 && k.a[lp - 1] == 0 && k.b[lp - 1] == 0 && k.c[lp - 1] == 0 && k.d[lp - 1] == 0) --lp;
+
+        if (!block_condition(k, lu, lv, lp)) {
+            // Undo the pass by its inverse, which has the same entries (the
+            // determinant is +-1): U, V = d*U' + b*V', c*U' + a*V' for
+            // either sign pattern; the matrix's columns by a*d - b*c = 1:
+            // A = d*A' - b*C', C = a*C' - c*A', and by a*d - b*c = -1:
+            // A = b*C' - d*A', C = c*A' - a*C' (formed in each other's
+            // arrays). The words above the old lengths are cleared.
+            mat2_addmul_vv(k.u, k.v, ne, m.d, m.b, m.c, m.a);
+            std::fill(k.u + lu0, k.u + big, mr_digit{0});
+            std::fill(k.v + lv0, k.v + big, mr_digit{0});
+            if (m.dplus) {
+                mat2_submul_vv(k.a, k.c, lp + (lp & 1), m.d, m.b, m.c, m.a);
+                mat2_submul_vv(k.b, k.d, lp + (lp & 1), m.d, m.b, m.c, m.a);
+            } else {
+                mat2_submul_vv(k.c, k.a, lp + (lp & 1), m.b, m.d, m.a, m.c);
+                mat2_submul_vv(k.d, k.b, lp + (lp & 1), m.b, m.d, m.a, m.c);
+                std::swap(k.a, k.c);
+                std::swap(k.b, k.d);
+            }
+            for (mr_digit* e : {k.a, k.b, k.c, k.d}) std::fill(e + lp0, e + small, mr_digit{0});
+            lu = lu0;
+            lv = lv0;
+            lp = lp0;
+            break;
+        }
+        dplus = dplus == m.dplus;
+        steps += m.steps;
+    }
+    if (steps == 0) return 0;
+
+    // The full remainders: with dplus R1, R2 = A*R1 - B*R2, D*R2 - C*R1;
+    // without, B*R2 - A*R1, C*R1 - D*R2. Every product is apart from its
+    // factors, so both are formed before either is stored.
+    mr_digit *x = tx.get()->w, *y = ty.get()->w, *t = tt.get()->w;
+    const int l1 = length_of(r1), l2 = length_of(r2);
+    {
+        int lx = product_or_zero(x, r1->w, l1, k.a, lp), lt = product_or_zero(t, r2->w, l2, k.b, lp);
+        if (!dplus) {
+            std::swap(x, t);
+            std::swap(lx, lt);
+        }
+        const int lr1 = add_or_subtract(x, lx, t, lt, false);
+        int ly = product_or_zero(y, r2->w, l2, k.d, lp);
+        lt = product_or_zero(t, r1->w, l1, k.c, lp);
+        if (!dplus) {
+            std::swap(y, t);
+            std::swap(ly, lt);
+        }
+        const int lr2 = add_or_subtract(y, ly, t, lt, false);
+        take_words(r1, x, lr1);
+        take_words(r2, y, lr2);
+    }
+    if (c1 != nullptr) {
+        // C1, C2 = A*C1 + B*C2, C*C1 + D*C2.
+        x = tx.get()->w;
+        y = ty.get()->w;
+        t = tt.get()->w;
+        const int m1 = length_of(c1), m2 = length_of(c2);
+        int lx = product_or_zero(x, c1->w, m1, k.a, lp), lt = product_or_zero(t, c2->w, m2, k.b, lp);
+        const int lc1 = add_or_subtract(x, lx, t, lt, true);
+        int ly = product_or_zero(y, c1->w, m1, k.c, lp);
+        lt = product_or_zero(t, c2->w, m2, k.d, lp);
+        const int lc2 = add_or_subtract(y, ly, t, lt, true);
+        if (stripped(x, lc1) > engine_instance->max_length || stripped(y, lc2) > engine_instance->max_length) {
+            report_error(mr_error_overflow);
+            return steps;
+        }
+        take_words(c1, x, lc1);
+        take_words(c2, y, lc2);
+    }
+    return steps;
+}
+
 mr_digit small_quotient(std::uint64_t u, std::uint64_t v) {
     // Most Euclid quotients are small: a few subtractions beat a division.
     std::uint64_t r = u;
@@ -384,10 +633,13 @@ int egcd(const bignum* x, const bignum* y, bignum* z) {
     abs_number(y, r2);
 
     lehmer_matrix m;  // the pending matrix; none at first
-    // Each pass, one division or one matrix, is a step at which a cancel
-    // request is taken.
+    bool block_applied = false;
+    // Each pass, one division, one matrix or one block, is a step at which a
+    // cancel request is taken.
     while (!is_zero(r2) && !cancel_point()) {
-        if (m.steps == 0) {
+        if (block_applied) {
+            block_applied = false;
+        } else if (m.steps == 0) {
             divide(r1, r2, r2);  // r1 = r1 mod r2
             std::swap(r1, r2);
         } else {
@@ -406,6 +658,10 @@ int egcd(const bignum* x, const bignum* y, bignum* z) {
             }
             set_word(r1, sw);
             break;
+        }
+        if (length_of(r1) >= egcd_block_min && lehmer_block(r1, r2, nullptr, nullptr) > 0) {
+            block_applied = true;
+            continue;
         }
         m = lehmer_pass(r1->w, r2->w, length_of(r1));
     }
@@ -435,9 +691,12 @@ int xgcd(const bignum* x, const bignum* y, bignum* xd, bignum* yd, bignum* z) {
     // alternating with each Euclid step; iter counts the steps mod 2.
     int iter = 0;
     lehmer_matrix m;  // the pending matrix; none at first
+    bool block_applied = false;
 
     while (!is_zero(r2) && !cancel_point()) {  // a cancel is taken between passes
-        if (m.steps == 0) {
+        if (block_applied) {
+            block_applied = false;
+        } else if (m.steps == 0) {
             divide(r1, r2, q_full);  // q_full = r1 / r2, r1 = r1 mod r2
             std::swap(r1, r2);
             // The product q*C2 never exceeds |y|, but the sum of the operand
@@ -457,6 +716,14 @@ int xgcd(const bignum* x, const bignum* y, bignum* xd, bignum* yd, bignum* z) {
             iter = (iter + m.steps) % 2;
         }
         if (error_pending() || is_zero(r2)) break;
+        if (length_of(r1) >= xgcd_block_min) {
+            const int steps = lehmer_block(r1, r2, c1, c2);
+            if (steps > 0) {
+                iter = (iter + steps) % 2;
+                block_applied = true;
+                continue;
+            }
+        }
         m = lehmer_pass(r1->w, r2->w, length_of(r1));
     }
 

@@ -72,6 +72,17 @@ inline constexpr int monty_multiply_reduce_min = 192;
 inline constexpr int monty_low_product_split = 2 * product_karatsuba_threshold;
 inline constexpr int monty_wrap_split_min = 2 * product_karatsuba_threshold;
 
+// ---- GCD (gcd.cpp) ------------------------------------------------------------
+
+// Remainders of at least these many words run Lehmer passes in blocks on
+// their leading gcd_block_top words, the block's matrix applied by fast
+// products; xgcd's cofactors take the matrix too, so it pays there sooner
+// (from 1024-1536 words for egcd, 768-1024 for xgcd; 256 words of top
+// part against 128 and 384: ties to 8% better).
+inline constexpr int egcd_block_min = 1280;
+inline constexpr int xgcd_block_min = 768;
+inline constexpr int gcd_block_top = 256;
+
 // ---- Division and text conversion (multiply_divide.cpp, text.cpp) ----------
 
 // Constants, except in the engine that torvane-tune-divide builds for itself
