@@ -116,13 +116,16 @@ void gcd_pair(context& c, mpz_class& x, mpz_class& y, int max_words) {
             break;
         }
         case 9: {
-            // Block-sized operands built from the end of their Euclid run:
-            // small quotients with now and then one of a few words, as
-            // often as not right after a quotient of 1, where a block of
-            // passes must stop (its remainders then being close together).
+            // Block-sized operands whose Euclid run starts with chosen
+            // quotients (built backwards from a random pair of all but the
+            // last few hundred words): small ones with now and then one of
+            // a few words, as often as not right after a quotient of 1,
+            // where a block of passes must stop (its remainders then being
+            // close together).
             const int points[] = {egcd_block_min, xgcd_block_min, max_words};
             const int words = std::clamp(points[c.r.below(3)] + static_cast<int>(c.r.below(5)) - 2, 1, max_words);
-            mpz_class a = 1, b = 0, q;
+            mpz_class a = c.magnitude(std::max(1, words - gcd_block_top)), b = 0, q;
+            if (a > 1) b = c.magnitude(words_of(a)) % a;
             bool one_next = false;
             for (;;) {
                 if (one_next) {
