@@ -40,19 +40,25 @@
 // full numbers, so the remainders, the cofactors and the step count are
 // those of the plain algorithm, whatever the number of steps per pass.
 //
-// A pass's matrix is applied in one loop over the limbs that forms both new
-// remainders (or both cofactors) at once, in place, with a signed carry for
-// the remainders; on the BMI2/ADX kernel path that loop is mulx assembly.
+// A pass's matrix is applied by one kernel loop over the limbs that forms
+// both new remainders (or both cofactors) at once, in place; the
+// remainders' differences are formed modulo their length, as sums with
+// the complement.
+//
+// Long remainders (egcd_block_min and xgcd_block_min words, thresholds.h)
+// run their passes in blocks: the passes work on the leading words alone,
+// and the product of their matrices is applied to the full numbers by the
+// fast products (lehmer_block below).
 //
 // xgcd also carries the cofactors C1, C2 of x (as magnitudes) and the
 // parity of the number of steps, which gives the sign of the final cofactor.
 //
 // Workspace: R1, R2, C1, C2 and the quotient of a division step live in
 // the workspace numbers workspace.h gives them, none of which may be passed
-// as an argument. Exchanging R1 and R2 (or C1 and C2) exchanges the local
-// pointers only. A pass's matrix is applied in place (each limb is read
-// before it is written), which keeps a pass's working set to the four
-// numbers.
+// as an argument; a block keeps its arrays and products in five more.
+// Exchanging R1 and R2 (or C1 and C2) exchanges the local pointers only. A
+// pass's matrix is applied in place (each limb is read before it is
+// written), which keeps a pass's working set to the four numbers.
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -63,6 +69,8 @@
 #include "primitives.h"
 #include "workspace.h"
 #include "kernels.h"
+#include "multiply_divide.h"
+#include "thresholds.h"
 
 // The matrix of one Lehmer pass: cofactor magnitudes below 2^63, the sign
 // pattern (dplus: an even number of steps) and the number of Euclid steps it
@@ -76,16 +84,6 @@ struct lehmer_matrix {
 // The Lehmer pass over R1 >= R2 > 0 of n words (R1's top word not 0): w1
 // and w2 hold n words each, w2 zero above R2's length.
 lehmer_matrix lehmer_pass(const mr_digit* w1, const mr_digit* w2, int n);
-// A pass's matrix applied to remainders x >= y of `limbs` 64-bit limbs
-// (two words each): ox, oy = the new ones over as many limbs (the high
-// parts cancel). Outputs may be the inputs.
-void matrix_remainders(const mr_digit* x, const mr_digit* y, int limbs, const lehmer_matrix& m, mr_digit* ox,
-                       mr_digit* oy);
-// The same for cofactor magnitudes p, q: op, oq = a*p + b*q, d*q + c*p over
-// limbs + 1 limbs. Outputs may be the inputs.
-void matrix_cofactors(const mr_digit* p, const mr_digit* q, int limbs, const lehmer_matrix& m, mr_digit* op,
-                      mr_digit* oq);
-
 namespace {
 
 using u64 = std::uint64_t;
@@ -159,11 +157,18 @@ u128 top_bits(const mr_digit* w, int k, int s) {
 // x, y = the matrix applied to the remainders x >= y (see the top), in
 // place. Euclid guarantees that both results are non-negative and no longer
 // than x, so the high parts of the products cancel and the low words are the
-// result.
-void apply_matrix(bignum* x, bignum* y, const lehmer_matrix& m) {
+// result. An odd step count leaves the new R1 in y's words and R2 in x's,
+// and the pointers are exchanged.
+void apply_matrix(bignum*& x, bignum*& y, const lehmer_matrix& m) {
     const int n = length_of(x);
     const int ne = n + (n & 1);  // whole limbs; the words above x's length are 0
-    matrix_remainders(x->w, y->w, ne / 2, m, x->w, y->w);
+    if (m.dplus) {
+        mat2_submul_vv(x->w, y->w, ne, m.a, m.b, m.c, m.d);
+    } else {
+        // b*R2 - a*R1 into y, c*R1 - d*R2 into x.
+        mat2_submul_vv(y->w, x->w, ne, m.b, m.a, m.d, m.c);
+        std::swap(x, y);
+    }
     x->len = static_cast<std::uint32_t>(n);
     y->len = static_cast<std::uint32_t>(n);
     strip_leading_zeros(x);
@@ -178,7 +183,7 @@ void apply_matrix(bignum* x, bignum* y, const lehmer_matrix& m) {
 void apply_cofactors(bignum* c1, bignum* c2, const lehmer_matrix& m) {
     const int n = std::max(length_of(c1), length_of(c2));
     const int ne = n + (n & 1);
-    matrix_cofactors(c1->w, c2->w, ne / 2, m, c1->w, c2->w);
+    mat2_addmul_vv(c1->w, c2->w, ne, m.a, m.b, m.c, m.d);
     int len = ne + 2;
     while (len > 0 && c1->w[len - 1] == 0 && c2->w[len - 1] == 0) --len;
     if (len > engine_instance->max_length) {
@@ -191,179 +196,7 @@ void apply_cofactors(bignum* c1, bignum* c2, const lehmer_matrix& m) {
     strip_leading_zeros(c2);
 }
 
-// One limb of s*p - t*q + carry for s, t < 2^63: |s*p - t*q| < 2^127 - 2^64,
-// so the difference of the two products is exact as a signed 128-bit value
-// and, with the signed carry (|carry| < 2^63) added, its high limb is the
-// next carry.
-inline u64 mul_sub_limb(u64 s, u64 p, u64 t, u64 q, std::int64_t& carry) {
-    const i128 r = static_cast<i128>(u128{s} * p - u128{t} * q) + carry;
-    carry = static_cast<std::int64_t>(r >> 64);
-    return static_cast<u64>(r);
-}
-
-// One limb of s*p + t*q + the carry hc (the sum fits 128 bits: s, t < 2^63).
-inline u64 mul_add_limb(u64 s, u64 p, u64 t, u64 q, u64& hc) {
-    const u128 x = u128{s} * p + u128{t} * q + hc;
-    hc = static_cast<u64>(x >> 64);
-    return static_cast<u64>(x);
-}
-
-// o1 = s1*p - t1*q and o2 = s2*q - t2*p limb by limb, the entries held in
-// registers (the outputs may be the inputs: each limb is read before it is
-// written).
-void remainder_rows(const mr_digit* p, const mr_digit* q, int limbs, u64 s1, u64 t1, u64 s2, u64 t2, mr_digit* o1,
-                    mr_digit* o2) {
-    std::int64_t k1 = 0, k2 = 0;
-    for (int i = 0; i < limbs; ++i) {
-        const u64 pi = load_limb(p + 2 * i), qi = load_limb(q + 2 * i);
-        store_limb(o1 + 2 * i, mul_sub_limb(s1, pi, t1, qi, k1));
-        store_limb(o2 + 2 * i, mul_sub_limb(s2, qi, t2, pi, k2));
-    }
-}
-
-// o1 = s1*p + t1*q and o2 = s2*q + t2*p over limbs + 1 limbs.
-void cofactor_rows(const mr_digit* p, const mr_digit* q, int limbs, u64 s1, u64 t1, u64 s2, u64 t2, mr_digit* o1,
-                   mr_digit* o2) {
-    u64 h1 = 0, h2 = 0;
-    for (int i = 0; i < limbs; ++i) {
-        const u64 pi = load_limb(p + 2 * i), qi = load_limb(q + 2 * i);
-        store_limb(o1 + 2 * i, mul_add_limb(s1, pi, t1, qi, h1));
-        store_limb(o2 + 2 * i, mul_add_limb(s2, qi, t2, pi, h2));
-    }
-    store_limb(o1 + 2 * limbs, h1);
-    store_limb(o2 + 2 * limbs, h2);
-}
-
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define TORVANE_GCD_MULX 1
-
-// remainder_rows in place on BMI2 (mulx takes any registers and leaves the
-// flags alone): the limbs of p and q are replaced by s1*p - t1*q and s2*q -
-// t2*p, or, with swap, by s2*q - t2*p and s1*p - t1*q. limbs >= 1. The
-// entries are read by the products from an array, the limbs of p and q
-// twice each (both before either is written), so that the loop needs no
-// more than twelve registers; the index climbs from -limbs to 0.
-template <bool swap>
-void remainder_rows_mulx(mr_digit* p, mr_digit* q, std::int64_t limbs, u64 s1, u64 t1, u64 s2, u64 t2) {
-    char* pe = reinterpret_cast<char*>(p) + 8 * limbs;
-    char* qe = reinterpret_cast<char*>(q) + 8 * limbs;
-    const u64 e[4] = {s1, t1, s2, t2};
-    std::int64_t i = -limbs, k1 = 0, k2 = 0;
-    u64 ta, tb, tc, td, te;
-#define TORVANE_ROWS_BODY(O1, O2)                                     \
-    "1:\n\t"                                                          \
-    "mov (%[p],%[i],8), %%rdx\n\t"                                    \
-    "mulx 0(%[e]), %[A], %[B]\n\t"                                    \
-    "mov (%[q],%[i],8), %%rdx\n\t"                                    \
-    "mulx 8(%[e]), %[C], %[D]\n\t"                                    \
-    "sub %[C], %[A]\n\t"                                              \
-    "sbb %[D], %[B]\n\t"                                              \
-    "mov %[k1], %[C]\n\t"                                             \
-    "sar $63, %[C]\n\t"                                               \
-    "add %[k1], %[A]\n\t"                                             \
-    "adc %[C], %[B]\n\t"                                              \
-    "mov %[B], %[k1]\n\t"                                             \
-    "mulx 16(%[e]), %[B], %[E]\n\t"                                   \
-    "mov (%[p],%[i],8), %%rdx\n\t"                                    \
-    "mulx 24(%[e]), %[C], %[D]\n\t"                                   \
-    "sub %[C], %[B]\n\t"                                              \
-    "sbb %[D], %[E]\n\t"                                              \
-    "mov %[k2], %[C]\n\t"                                             \
-    "sar $63, %[C]\n\t"                                               \
-    "add %[k2], %[B]\n\t"                                             \
-    "adc %[C], %[E]\n\t"                                              \
-    "mov %[E], %[k2]\n\t"                                             \
-    "mov %[A], (" O1 ",%[i],8)\n\t"                                   \
-    "mov %[B], (" O2 ",%[i],8)\n\t"                                   \
-    "inc %[i]\n\t"                                                    \
-    "jnz 1b\n\t"
-    if constexpr (swap) {
-        __asm__ volatile(TORVANE_ROWS_BODY("%[q]", "%[p]")
-                         : [i] "+r"(i), [k1] "+r"(k1), [k2] "+r"(k2), [A] "=&r"(ta), [B] "=&r"(tb), [C] "=&r"(tc),
-                           [D] "=&r"(td), [E] "=&r"(te)
-                         : [p] "r"(pe), [q] "r"(qe), [e] "r"(e)
-                         : "rdx", "cc", "memory");
-    } else {
-        __asm__ volatile(TORVANE_ROWS_BODY("%[p]", "%[q]")
-                         : [i] "+r"(i), [k1] "+r"(k1), [k2] "+r"(k2), [A] "=&r"(ta), [B] "=&r"(tb), [C] "=&r"(tc),
-                           [D] "=&r"(td), [E] "=&r"(te)
-                         : [p] "r"(pe), [q] "r"(qe), [e] "r"(e)
-                         : "rdx", "cc", "memory");
-    }
-#undef TORVANE_ROWS_BODY
-}
-
-// cofactor_rows in place on BMI2: the limbs of p and q are replaced by
-// s1*p + t1*q and s2*q + t2*p, and the carry limbs written above them.
-// limbs >= 1. Twelve registers, as above.
-void cofactor_rows_mulx(mr_digit* p, mr_digit* q, std::int64_t limbs, u64 s1, u64 t1, u64 s2, u64 t2) {
-    char* pe = reinterpret_cast<char*>(p) + 8 * limbs;
-    char* qe = reinterpret_cast<char*>(q) + 8 * limbs;
-    std::int64_t i = -limbs;
-    const u64 e[4] = {s1, t1, s2, t2};
-    u64 h1 = 0, h2 = 0, ta, tb, tc, td, te;
-    __asm__ volatile(
-        "1:\n\t"
-        "mov (%[p],%[i],8), %%rdx\n\t"
-        "mulx 0(%[e]), %[A], %[B]\n\t"
-        "mov (%[q],%[i],8), %%rdx\n\t"
-        "mulx 8(%[e]), %[C], %[D]\n\t"
-        "add %[C], %[A]\n\t"
-        "adc %[D], %[B]\n\t"
-        "add %[h1], %[A]\n\t"
-        "adc $0, %[B]\n\t"
-        "mov %[B], %[h1]\n\t"
-        "mulx 16(%[e]), %[B], %[E]\n\t"
-        "mov (%[p],%[i],8), %%rdx\n\t"
-        "mulx 24(%[e]), %[C], %[D]\n\t"
-        "add %[C], %[B]\n\t"
-        "adc %[D], %[E]\n\t"
-        "add %[h2], %[B]\n\t"
-        "adc $0, %[E]\n\t"
-        "mov %[E], %[h2]\n\t"
-        "mov %[A], (%[p],%[i],8)\n\t"
-        "mov %[B], (%[q],%[i],8)\n\t"
-        "inc %[i]\n\t"
-        "jnz 1b\n\t"
-        : [i] "+r"(i), [h1] "+r"(h1), [h2] "+r"(h2), [A] "=&r"(ta), [B] "=&r"(tb), [C] "=&r"(tc), [D] "=&r"(td),
-          [E] "=&r"(te)
-        : [p] "r"(pe), [q] "r"(qe), [e] "r"(e)
-        : "rdx", "cc", "memory");
-    store_limb(p + 2 * limbs, h1);
-    store_limb(q + 2 * limbs, h2);
-}
-#endif
-
 }  // namespace
-
-void matrix_remainders(const mr_digit* x, const mr_digit* y, int limbs, const lehmer_matrix& m, mr_digit* ox,
-                       mr_digit* oy) {
-    // Even step count: a*x - b*y and d*y - c*x; odd: b*y - a*x and c*x - d*y.
-#ifdef TORVANE_GCD_MULX
-    if (ox == x && oy == y && limbs > 0 && current_kernel_path() == kernel_path::bmi2_adx) {
-        if (m.dplus)
-            remainder_rows_mulx<false>(ox, oy, limbs, m.a, m.b, m.d, m.c);
-        else
-            remainder_rows_mulx<true>(oy, ox, limbs, m.b, m.a, m.c, m.d);
-        return;
-    }
-#endif
-    if (m.dplus)
-        remainder_rows(x, y, limbs, m.a, m.b, m.d, m.c, ox, oy);
-    else
-        remainder_rows(y, x, limbs, m.b, m.a, m.c, m.d, ox, oy);
-}
-
-void matrix_cofactors(const mr_digit* p, const mr_digit* q, int limbs, const lehmer_matrix& m, mr_digit* op,
-                      mr_digit* oq) {
-#ifdef TORVANE_GCD_MULX
-    if (op == p && oq == q && limbs > 0 && current_kernel_path() == kernel_path::bmi2_adx) {
-        cofactor_rows_mulx(op, oq, limbs, m.a, m.b, m.d, m.c);
-        return;
-    }
-#endif
-    cofactor_rows(p, q, limbs, m.a, m.b, m.d, m.c, op, oq);
-}
 
 namespace {
 
@@ -405,12 +238,17 @@ struct run_state {
     int steps;
 };
 
+// How far the leading values u, v of a run may be from the true values
+// (scaled alike): exact (they are the numbers), less than one unit below
+// them (truncations), or within (-1, 2) units of them (a truncation of
+// values that were already off by less than one unit of this scale).
+enum class error_bound { exact, unit, two_units };
+
 // Euclid on the leading values u >= v (a W of 64 or 128 bits), from the
-// cofactors in s, for as long as each step is proven (see the top; with
-// Exact, u and v are the numbers themselves and every step is). The
-// cofactors stay below 2^63.
-template <class W, bool Exact>
-void euclid_run(W& u, W& v, run_state& s) {
+// cofactors in s, for as long as each step is proven (see the top). The
+// cofactors stay below cap (at most 2^63).
+template <class W, error_bound E>
+void euclid_run(W& u, W& v, run_state& s, u64 cap = two_63) {
     u64 a = s.a, b = s.b, c = s.c, d = s.d;
     bool dplus = s.dplus;
     int steps = s.steps;
@@ -418,23 +256,33 @@ void euclid_run(W& u, W& v, run_state& s) {
         u64 q;
         W w;
         if (!wide_divide(u, v, q, w)) break;
-        // The next cofactors; a step whose cofactors reach 2^63 is not taken.
-        const u128 na = u128{a} + u128{q} * c;
-        const u128 nb = u128{b} + u128{q} * d;
-        if (nb >= two_63 || na >= two_63) break;
-        if constexpr (!Exact) {
+        // The next cofactors; a step whose cofactors reach the cap is not
+        // taken (nor one whose products overflow, which they would exceed).
+        u64 na, nb;
+        if (__builtin_mul_overflow(q, c, &na) || __builtin_mul_overflow(q, d, &nb) ||
+            __builtin_add_overflow(na, a, &na) || __builtin_add_overflow(nb, b, &nb))
+            break;
+        if (nb >= cap || na >= cap) break;
+        if constexpr (E == error_bound::unit) {
             // w is the next remainder of the leading values; the true one
             // (at this scale) differs from it by less than its cofactor of
             // the sign that can make it negative, and the true v - w from v -
             // w by less than the sum of the cofactors of that sign of v and
             // w. While w and v - w stay at or above those bounds, the true
             // remainder lies in [0, V), so q was the true quotient.
-            if (dplus ? (w < nb || v - w < u128{c} + na) : (w < na || v - w < u128{d} + nb)) break;
+            if (dplus ? (w < nb || v - w < W{c} + na) : (w < na || v - w < W{d} + nb)) break;
+        } else if constexpr (E == error_bound::two_units) {
+            // With errors e1, e2 in (-1, 2) the true remainder differs from
+            // w by na*e1 - nb*e2 (or its negative), less than 2(na + nb) in
+            // magnitude, and v's likewise: the same proof with those bounds
+            // (below 2^62 with the cofactors below 2^59).
+            const u64 kw = 2 * (na + nb);
+            if (w < kw || v - w < kw + 2 * (c + d)) break;
         }
         a = c;
-        c = static_cast<u64>(na);
+        c = na;
         b = d;
-        d = static_cast<u64>(nb);
+        d = nb;
         u = v;
         v = w;
         dplus = !dplus;
@@ -443,15 +291,38 @@ void euclid_run(W& u, W& v, run_state& s) {
     s = run_state{a, b, c, d, dplus, steps};
 }
 
+// u, v = the matrix of s applied to u >= v, exactly: both results lie in
+// [0, u), so the products may wrap.
+void apply_to_leading(const run_state& s, u128& u, u128& v) {
+    const u128 nu = s.dplus ? s.a * u - s.b * v : s.b * v - s.a * u;
+    const u128 nv = s.dplus ? s.d * v - s.c * u : s.c * u - s.d * v;
+    u = nu;
+    v = nv;
+}
+
+// The steps of t after those of s, as one matrix: each step maps the
+// columns (a, c) and (b, d) by the same 2x2 product, so t's matrix takes
+// s's columns to the combined ones. The entries must stay below 2^63.
+run_state compose(const run_state& s, const run_state& t) {
+    return run_state{t.a * s.a + t.b * s.c, t.a * s.b + t.b * s.d, t.c * s.a + t.d * s.c, t.c * s.b + t.d * s.d,
+                     s.dplus == t.dplus, s.steps + t.steps};
+}
+
 }  // namespace
 
 // The Lehmer pass over the leading values of R1 >= R2 > 0 (see the top).
-// The first steps run on the leading 64 bits alone: they are proven by the
-// same condition at that scale (the leading 128 bits are numbers whose
-// leading 64 bits those are, like R1 and R2), their cofactors stay near
-// 2^32, and their matrix, applied to the 128-bit values, gives those
-// values' remainders after the same steps exactly. The 128-bit run then
-// goes on from there as if it had taken those steps itself.
+// Most steps run on 64-bit values. The first run takes the leading 64 bits
+// of the leading 128: its steps are proven by the same condition at that
+// scale (the leading 128 bits are numbers whose leading 64 bits those are,
+// like R1 and R2), its cofactors stay near 2^32, and its matrix, applied to
+// the 128-bit values, gives those values' remainders after the same steps
+// exactly. Those are within less than the largest cofactor K of the true
+// values (at that scale), so their leading 64 bits from a bit at or above
+// K's length are within (-1, 2) units of the true values, and a second
+// 64-bit run goes on from there with that bound, its cofactors capped so
+// that the two matrices' product stays below 2^63. The 128-bit run then
+// ends the pass from the values both leave, as if it had taken their steps
+// itself.
 lehmer_matrix lehmer_pass(const mr_digit* w1, const mr_digit* w2, int n) {
     u128 u, v;
     const bool exact = n <= 4;
@@ -468,19 +339,26 @@ lehmer_matrix lehmer_pass(const mr_digit* w1, const mr_digit* w2, int n) {
         u = top_bits(w1, n, sh);
         v = top_bits(w2, n, sh);
         u64 uh = static_cast<u64>(u >> 64), vh = static_cast<u64>(v >> 64);
-        euclid_run<u64, false>(uh, vh, s);
+        euclid_run<u64, error_bound::unit>(uh, vh, s);
         if (s.steps > 0) {
-            // Both results lie in [0, u), so the products may wrap.
-            const u128 nu = s.dplus ? s.a * u - s.b * v : s.b * v - s.a * u;
-            const u128 nv = s.dplus ? s.d * v - s.c * u : s.c * u - s.d * v;
-            u = nu;
-            v = nv;
+            apply_to_leading(s, u, v);
+            const u64 k = std::max(std::max(s.a, s.b), std::max(s.c, s.d));
+            const int uhigh = static_cast<u64>(u >> 64) != 0 ? 128 - std::countl_zero(static_cast<u64>(u >> 64)) : 0;
+            const int t = std::max(static_cast<int>(std::bit_width(k)), uhigh - 64);
+            u64 u2 = static_cast<u64>(u >> t), v2 = static_cast<u64>(v >> t);
+            run_state s2{1, 0, 0, 1, true, 0};
+            // 2^(62 - bit length of k) <= 2^62 / k.
+            euclid_run<u64, error_bound::two_units>(u2, v2, s2, u64{1} << std::min(59, 62 - static_cast<int>(std::bit_width(k))));
+            if (s2.steps > 0) {
+                apply_to_leading(s2, u, v);
+                s = compose(s, s2);
+            }
         }
     }
     if (exact)
-        euclid_run<u128, true>(u, v, s);
+        euclid_run<u128, error_bound::exact>(u, v, s);
     else
-        euclid_run<u128, false>(u, v, s);
+        euclid_run<u128, error_bound::unit>(u, v, s);
     lehmer_matrix m;
     m.a = s.a;
     m.b = s.b;
@@ -489,6 +367,248 @@ lehmer_matrix lehmer_pass(const mr_digit* w1, const mr_digit* w2, int n) {
     m.dplus = s.dplus;
     m.steps = s.steps;
     return m;
+}
+
+namespace {
+
+// The length of x's first n words without its leading zero words.
+int stripped(const mr_digit* x, int n) {
+    while (n > 0 && x[n - 1] == 0) --n;
+    return n;
+}
+
+// The sign of x - y for x of lx words and y of ly words.
+int compare_words(const mr_digit* x, int lx, const mr_digit* y, int ly) {
+    lx = stripped(x, lx);
+    ly = stripped(y, ly);
+    if (lx != ly) return lx < ly ? -1 : 1;
+    return cmp_vv(x, y, lx);
+}
+
+// r = x * y, its length returned (0 when either is zero).
+int product_or_zero(mr_digit* r, const mr_digit* x, int lx, const mr_digit* y, int ly) {
+    lx = stripped(x, lx);
+    ly = stripped(y, ly);
+    if (lx == 0 || ly == 0) return 0;
+    product_words(r, x, lx, y, ly);
+    return lx + ly;
+}
+
+// x = x + y (add) or x - y (x >= y) over words, x of lx and y of ly words,
+// both with room for max(lx, ly) + 1; returns the result's length bound.
+int add_or_subtract(mr_digit* x, int lx, mr_digit* y, int ly, bool add) {
+    const int l = std::max(lx, ly);
+    std::fill(x + lx, x + l + 1, mr_digit{0});
+    std::fill(y + ly, y + l, mr_digit{0});
+    if (add)
+        x[l] = add_vv(x, x, y, l);
+    else
+        sub_vv(x, x, y, l);  // no borrow out: x >= y
+    return l + 1;
+}
+
+// number = the value of the first l words of w (its length within the
+// number's room).
+void take_words(bignum* number, const mr_digit* w, int l) {
+    const int old = length_of(number);
+    l = stripped(w, l);
+    std::copy(w, w + l, number->w);
+    if (old > l) std::fill(number->w + l, number->w + old, mr_digit{0});
+    number->len = static_cast<std::uint32_t>(l);
+}
+
+// The word arrays of a block: the top words of the two remainders (u >=
+// v), the block's matrix, and two temporaries for its condition.
+struct block_arrays {
+    mr_digit *u, *v, *diff;
+    mr_digit *a, *b, *c, *d, *sum;
+};
+
+}  // namespace
+
+namespace {
+
+// Whether V' >= C, D and U' - V' >= A + C, B + D for the block's state
+// (U' = u of lu words, V' = v of lv, the entries of lp words): by lengths
+// where they decide (the entries are below 2^(32 lp), their sums below
+// 2^(32 lp + 1); U' - V' is at least 2^(32 (lu - 2)) when the leading two
+// words of U' exceed V's at the same place by two), else in full.
+bool block_condition(const block_arrays& k, int lu, int lv, int lp) {
+    if (lv <= lp && (compare_words(k.v, lv, k.c, lp) < 0 || compare_words(k.v, lv, k.d, lp) < 0)) return false;
+    const auto top2 = [lu](const mr_digit* x) {
+        return (std::uint64_t{x[lu - 1]} << 32) | x[lu - 2];
+    };
+    if (lu >= lp + 3 && top2(k.u) - top2(k.v) >= 2) return true;
+    std::copy(k.u, k.u + lu, k.diff);
+    k.diff[lu] = 0;
+    sub_vv(k.diff, k.diff, k.v, lu);
+    for (int j = 0; j < 2; ++j) {
+        const mr_digit* e = j == 0 ? k.a : k.b;
+        std::copy(e, e + lp, k.sum);
+        k.sum[lp] = add_vv(k.sum, k.sum, j == 0 ? k.c : k.d, lp);
+        if (compare_words(k.diff, lu, k.sum, lp + 1) < 0) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+// A block of Lehmer passes on the leading top = gcd_block_top words of
+// R1 >= R2 alone (U and V, both cut at the same word), applied to the full
+// numbers at once by fast products: R1, R2 = the block's matrix times R1,
+// R2, and C1, C2 likewise when c1 is not null. The passes run on U and V as
+// on whole numbers, their matrices multiplied into the block's (its columns
+// take each pass's matrix as cofactors do, mat2_addmul_vv), until V is down
+// to half the top part's length, where the matrix entries are half of it.
+//
+// Why the steps are steps of R1 and R2. Scaled to U's last word, R1 = U + e1
+// and R2 = V + e2 with 0 <= e1, e2 < 1. After N steps the remainders of U,
+// V are r_N-1 = U', r_N = V', with cofactor magnitudes (A, B) and (C, D):
+// the true ones differ from them by less than max(A, B) and max(C, D), and
+// the true difference r_N-1 - r_N from U' - V' by less than max(A + C,
+// B + D). So the last step is right when V' >= max(C, D) and U' - V' >=
+// max(A + C, B + D). Every earlier step k is then right too: its remainder
+// is at least V' and its cofactors at most C, D, and r_k-1 - r_k >= r_k+1
+// >= V' exceeds the sum of its cofactors, which is at most a cofactor of
+// step k+1. The condition is checked after each pass, and a pass that
+// fails it is undone and ends the block. Returns the number of steps taken
+// (0: none, nothing changed).
+int lehmer_block(bignum*& r1, bignum*& r2, bignum* c1, bignum* c2) {
+    const int n = length_of(r1);
+    const int top = gcd_block_top;
+    // R2 must fill the top part well, or a division step comes first.
+    if (n <= top || length_of(r2) <= n - top / 2 + 4) return 0;
+    // The top part's arrays fill one workspace number (max_length words),
+    // the matrix's another; the products, up to n + top words, go to
+    // double-length ones.
+    const int big = top + 4, small = top / 2 + 12;
+    if (std::max(3 * big, 5 * small) > engine_instance->max_length) return 0;
+    const workspace_claim top_area(ws::scratch8), matrix_area(ws::scratch9);
+    const workspace_claim tx(ws::scratch6), ty(ws::scratch7), tt(ws::accumulator);
+    // Routines expect workspace numbers to be zero above their lengths:
+    // every word written here is cleared on the way out.
+    struct clear_on_exit {
+        mr_digit* w;
+        int words;
+        ~clear_on_exit() { std::fill(w, w + words, mr_digit{0}); }
+    };
+    const int product_room = std::max({n, length_of(r2), c1 ? length_of(c1) : 0, c2 ? length_of(c2) : 0}) + small + 2;
+    const clear_on_exit clear_top{top_area.get()->w, 3 * big}, clear_matrix{matrix_area.get()->w, 5 * small};
+    const clear_on_exit clear_x{tx.get()->w, product_room}, clear_y{ty.get()->w, product_room},
+        clear_t{tt.get()->w, product_room};
+    block_arrays k{};
+    mr_digit* base = top_area.get()->w;
+    std::fill(base, base + 3 * big, mr_digit{0});
+    mr_digit** bigs[] = {&k.u, &k.v, &k.diff};
+    for (mr_digit** p : bigs) {
+        *p = base;
+        base += big;
+    }
+    base = matrix_area.get()->w;
+    std::fill(base, base + 5 * small, mr_digit{0});
+    mr_digit** smalls[] = {&k.a, &k.b, &k.c, &k.d, &k.sum};
+    for (mr_digit** p : smalls) {
+        *p = base;
+        base += small;
+    }
+    std::copy(r1->w + (n - top), r1->w + n, k.u);
+    std::copy(r2->w + (n - top), r2->w + n, k.v);
+    int lu = top, lv = stripped(k.v, top), lp = 1;
+    k.a[0] = 1;
+    k.d[0] = 1;
+    bool dplus = true;
+    int steps = 0;
+
+    while (lv > top / 2 + 4) {
+        const int lu0 = lu, lv0 = lv, lp0 = lp;
+        const lehmer_matrix m = lehmer_pass(k.u, k.v, lu);
+        if (m.steps == 0) break;
+        const int ne = lu + (lu & 1);
+        if (m.dplus) {
+            mat2_submul_vv(k.u, k.v, ne, m.a, m.b, m.c, m.d);
+        } else {
+            mat2_submul_vv(k.v, k.u, ne, m.b, m.a, m.d, m.c);
+            std::swap(k.u, k.v);
+        }
+        lu = stripped(k.u, lu);
+        lv = stripped(k.v, lu);
+        const int pe = lp + (lp & 1);
+        mat2_addmul_vv(k.a, k.c, pe, m.a, m.b, m.c, m.d);
+        mat2_addmul_vv(k.b, k.d, pe, m.a, m.b, m.c, m.d);
+        lp = pe + 2;
+        while (lp > 1 && k.a[lp - 1] == 0 && k.b[lp - 1] == 0 && k.c[lp - 1] == 0 && k.d[lp - 1] == 0) --lp;
+
+        if (!block_condition(k, lu, lv, lp)) {
+            // Undo the pass by its inverse, which has the same entries (the
+            // determinant is +-1): U, V = d*U' + b*V', c*U' + a*V' for
+            // either sign pattern; the matrix's columns by a*d - b*c = 1:
+            // A = d*A' - b*C', C = a*C' - c*A', and by a*d - b*c = -1:
+            // A = b*C' - d*A', C = c*A' - a*C' (formed in each other's
+            // arrays). The words above the old lengths are cleared.
+            mat2_addmul_vv(k.u, k.v, ne, m.d, m.b, m.c, m.a);
+            std::fill(k.u + lu0, k.u + big, mr_digit{0});
+            std::fill(k.v + lv0, k.v + big, mr_digit{0});
+            if (m.dplus) {
+                mat2_submul_vv(k.a, k.c, lp + (lp & 1), m.d, m.b, m.c, m.a);
+                mat2_submul_vv(k.b, k.d, lp + (lp & 1), m.d, m.b, m.c, m.a);
+            } else {
+                mat2_submul_vv(k.c, k.a, lp + (lp & 1), m.b, m.d, m.a, m.c);
+                mat2_submul_vv(k.d, k.b, lp + (lp & 1), m.b, m.d, m.a, m.c);
+                std::swap(k.a, k.c);
+                std::swap(k.b, k.d);
+            }
+            for (mr_digit* e : {k.a, k.b, k.c, k.d}) std::fill(e + lp0, e + small, mr_digit{0});
+            lu = lu0;
+            lv = lv0;
+            lp = lp0;
+            break;
+        }
+        dplus = dplus == m.dplus;
+        steps += m.steps;
+    }
+    if (steps == 0) return 0;
+
+    // The full remainders: with dplus R1, R2 = A*R1 - B*R2, D*R2 - C*R1;
+    // without, B*R2 - A*R1, C*R1 - D*R2. Every product is apart from its
+    // factors, so both are formed before either is stored.
+    mr_digit *x = tx.get()->w, *y = ty.get()->w, *t = tt.get()->w;
+    const int l1 = length_of(r1), l2 = length_of(r2);
+    {
+        int lx = product_or_zero(x, r1->w, l1, k.a, lp), lt = product_or_zero(t, r2->w, l2, k.b, lp);
+        if (!dplus) {
+            std::swap(x, t);
+            std::swap(lx, lt);
+        }
+        const int lr1 = add_or_subtract(x, lx, t, lt, false);
+        int ly = product_or_zero(y, r2->w, l2, k.d, lp);
+        lt = product_or_zero(t, r1->w, l1, k.c, lp);
+        if (!dplus) {
+            std::swap(y, t);
+            std::swap(ly, lt);
+        }
+        const int lr2 = add_or_subtract(y, ly, t, lt, false);
+        take_words(r1, x, lr1);
+        take_words(r2, y, lr2);
+    }
+    if (c1 != nullptr) {
+        // C1, C2 = A*C1 + B*C2, C*C1 + D*C2.
+        x = tx.get()->w;
+        y = ty.get()->w;
+        t = tt.get()->w;
+        const int m1 = length_of(c1), m2 = length_of(c2);
+        int lx = product_or_zero(x, c1->w, m1, k.a, lp), lt = product_or_zero(t, c2->w, m2, k.b, lp);
+        const int lc1 = add_or_subtract(x, lx, t, lt, true);
+        int ly = product_or_zero(y, c1->w, m1, k.c, lp);
+        lt = product_or_zero(t, c2->w, m2, k.d, lp);
+        const int lc2 = add_or_subtract(y, ly, t, lt, true);
+        if (stripped(x, lc1) > engine_instance->max_length || stripped(y, lc2) > engine_instance->max_length) {
+            report_error(mr_error_overflow);
+            return steps;
+        }
+        take_words(c1, x, lc1);
+        take_words(c2, y, lc2);
+    }
+    return steps;
 }
 
 mr_digit small_quotient(std::uint64_t u, std::uint64_t v) {
@@ -513,10 +633,13 @@ int egcd(const bignum* x, const bignum* y, bignum* z) {
     abs_number(y, r2);
 
     lehmer_matrix m;  // the pending matrix; none at first
-    // Each pass, one division or one matrix, is a step at which a cancel
-    // request is taken.
+    bool block_applied = false;
+    // Each pass, one division, one matrix or one block, is a step at which a
+    // cancel request is taken.
     while (!is_zero(r2) && !cancel_point()) {
-        if (m.steps == 0) {
+        if (block_applied) {
+            block_applied = false;
+        } else if (m.steps == 0) {
             divide(r1, r2, r2);  // r1 = r1 mod r2
             std::swap(r1, r2);
         } else {
@@ -535,6 +658,10 @@ int egcd(const bignum* x, const bignum* y, bignum* z) {
             }
             set_word(r1, sw);
             break;
+        }
+        if (length_of(r1) >= egcd_block_min && lehmer_block(r1, r2, nullptr, nullptr) > 0) {
+            block_applied = true;
+            continue;
         }
         m = lehmer_pass(r1->w, r2->w, length_of(r1));
     }
@@ -564,9 +691,12 @@ int xgcd(const bignum* x, const bignum* y, bignum* xd, bignum* yd, bignum* z) {
     // alternating with each Euclid step; iter counts the steps mod 2.
     int iter = 0;
     lehmer_matrix m;  // the pending matrix; none at first
+    bool block_applied = false;
 
     while (!is_zero(r2) && !cancel_point()) {  // a cancel is taken between passes
-        if (m.steps == 0) {
+        if (block_applied) {
+            block_applied = false;
+        } else if (m.steps == 0) {
             divide(r1, r2, q_full);  // q_full = r1 / r2, r1 = r1 mod r2
             std::swap(r1, r2);
             // The product q*C2 never exceeds |y|, but the sum of the operand
@@ -586,6 +716,14 @@ int xgcd(const bignum* x, const bignum* y, bignum* xd, bignum* yd, bignum* z) {
             iter = (iter + m.steps) % 2;
         }
         if (error_pending() || is_zero(r2)) break;
+        if (length_of(r1) >= xgcd_block_min) {
+            const int steps = lehmer_block(r1, r2, c1, c2);
+            if (steps > 0) {
+                iter = (iter + steps) % 2;
+                block_applied = true;
+                continue;
+            }
+        }
         m = lehmer_pass(r1->w, r2->w, length_of(r1));
     }
 

@@ -143,6 +143,14 @@ using monty_product_kernel = void (*)(const mr_digit* x, const mr_digit* y, cons
 monty_square_kernel monty_square_for(int k);
 monty_product_kernel monty_product_for(int k);
 
+// The 2x2 matrix steps of the GCD's Lehmer passes, in place over n words
+// (n even, the words two limbs each), for entries a, b, c, d below 2^63.
+// x, y = a*x - b*y, d*y - c*x modulo 2^(32n) (the caller knows both fit).
+void mat2_submul_vv(mr_digit* x, mr_digit* y, int n, std::uint64_t a, std::uint64_t b, std::uint64_t c,
+                    std::uint64_t d);
+// x, y = a*x + b*y, c*x + d*y over n + 2 words: the tops land in x[n .. n+1] and y[n .. n+1].
+void mat2_addmul_vv(mr_digit* x, mr_digit* y, int n, std::uint64_t a, std::uint64_t b, std::uint64_t c,
+                    std::uint64_t d);
 // Which implementation the kernels above run on: the portable one, or the one
 // for processors with the BMI2 and ADX instructions (mulx, adcx, adox). The
 // best one this processor has is chosen once at start-up; tests and the

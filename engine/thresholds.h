@@ -94,7 +94,14 @@ inline constexpr int monty_wrap_split_min = 2 * product_karatsuba_threshold;
     /* 4096-16384 bits against 0.92 at 64) and reading (a product at each split; 128: */             \
     /* 0.76-0.82 against 0.85 at 48). Half the reading one bounds the smallest power of both */      \
     X(text_split_out_words, 48, 48)                                                                  \
-    X(text_split_in_words, 128, 128)
+    X(text_split_in_words, 128, 128)                                                                 \
+    /* GCD (gcd.cpp): remainders of at least these many words run Lehmer passes in blocks on */      \
+    /* their leading gcd_block_top words, the block's matrix applied by fast products; xgcd's */    \
+    /* cofactors take the matrix too, so it pays there sooner (from 1024-1536 words for egcd, */     \
+    /* 768-1024 for xgcd; 256 words of top part against 128 and 384: ties to 8% better) */           \
+    X(egcd_block_min, 1280, 1280)                                                                    \
+    X(xgcd_block_min, 768, 768)                                                                      \
+    X(gcd_block_top, 256, 256)
 
 // The constants in use, set from the chosen family's column at start-up
 // (before that, and in a program that never starts an engine, the IFMA

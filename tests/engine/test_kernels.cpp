@@ -98,6 +98,46 @@ TEST(Kernels, BothPathsAgreeWithWordArithmeticAtShortLengths) {
                     EXPECT_EQ(words(third.begin(), third.begin() + n), x);
                     EXPECT_EQ(third[static_cast<std::size_t>(n)], 0u);
                 }
+                // mat2_addmul_vv (even lengths, entries below 2^63) against
+                // two-word products, and mat2_submul_vv by adding back what
+                // it subtracts, modulo the length.
+                if (n % 2 == 0) {
+                    const u64 e[] = {0x7FFFFFFFFFFFFFFFull, 1, 0, 0x1E3779B97F4A7C15ull};
+                    const auto times = [](words& acc, const words& v, u64 m) {
+                        add_product_ref(acc, v, static_cast<mr_digit>(m), 0);
+                        add_product_ref(acc, v, static_cast<mr_digit>(m >> 32), 1);
+                    };
+                    const auto low = [n](words v) {
+                        v.resize(static_cast<std::size_t>(n));
+                        return v;
+                    };
+                    const std::size_t room = static_cast<std::size_t>(n) + 2;
+                    for (int r = 0; r < 4; ++r) {
+                        const u64 a = e[r], b = e[(r + 1) % 4], c = e[(r + 2) % 4], d = e[(r + 3) % 4];
+                        words p = x, q = y, w1(room, 0), w2(room, 0);
+                        p.resize(room);
+                        q.resize(room);
+                        mat2_addmul_vv(p.data(), q.data(), n, a, b, c, d);
+                        times(w1, x, a);
+                        times(w1, y, b);
+                        times(w2, x, c);
+                        times(w2, y, d);
+                        EXPECT_EQ(p, w1);
+                        EXPECT_EQ(q, w2);
+                        p = x;
+                        q = y;
+                        mat2_submul_vv(p.data(), q.data(), n, a, b, c, d);
+                        words back1 = p, back2 = q, ax(room, 0), dy(room, 0);
+                        back1.resize(room);
+                        back2.resize(room);
+                        times(back1, y, b);
+                        times(back2, x, c);
+                        times(ax, x, a);
+                        times(dy, y, d);
+                        EXPECT_EQ(low(back1), low(ax));
+                        EXPECT_EQ(low(back2), low(dy));
+                    }
+                }
                 // shl_vu and shr_vu by every shift against word arithmetic,
                 // in place and apart.
                 for (unsigned sh = 0; sh < 32; sh += 7) {

@@ -13,6 +13,7 @@
 
 #include "kernels.h"
 #include "oracle.h"
+#include "thresholds.h"
 
 using namespace oracle;
 
@@ -40,17 +41,19 @@ struct case_settings {
 
 // A length at which the Lehmer passes change course, give or take two
 // words: four words (up to which a pass's leading values are the remainders
-// themselves) and the largest numbers.
+// themselves), the lengths from which egcd and xgcd run blocks of passes,
+// the block's top part and the largest numbers.
 int threshold_length(context& c, int max_words) {
-    const int points[] = {4, max_words};
-    const int words = points[c.r.below(2)] + static_cast<int>(c.r.below(5)) - 2;
+    const int points[] = {4, egcd_block_min, xgcd_block_min, gcd_block_top, max_words};
+    const int n = static_cast<int>(sizeof points / sizeof points[0]);
+    const int words = points[c.r.below(n)] + static_cast<int>(c.r.below(5)) - 2;
     return std::clamp(words, 1, max_words);
 }
 
 // Pairs that matter for Euclid: shared factors of every size, consecutive
 // Fibonacci numbers (every quotient 1), multiples, equal values, zeros.
 void gcd_pair(context& c, mpz_class& x, mpz_class& y, int max_words) {
-    switch (c.r.below(9)) {
+    switch (c.r.below(10)) {
         case 0: {
             mpz_class g = c.magnitude(c.pick_length(profile::quadratic, max_words / 2 + 1));
             int room = max_words - words_of(g);
@@ -85,11 +88,55 @@ void gcd_pair(context& c, mpz_class& x, mpz_class& y, int max_words) {
                                                       0xFFFFFFFFFFFFFFFFull};
             const int words =
                 c.r.chance(10) ? threshold_length(c, max_words) : c.pick_length(profile::quadratic, max_words);
+            // Now and then a quotient of many words, as often as not right
+            // after a quotient of 1 (the sequence is built from its end):
+            // there a block of passes must stop, and with the 1 before it
+            // the remainders it stops at are close together.
             mpz_class a = 1, b = 0, q;
             const unsigned long long run = runs[c.r.below(sizeof runs / sizeof runs[0])];
+            const bool long_quotients = c.r.chance(30);
+            bool one_next = false;
             for (;;) {
                 const unsigned long long qq = c.r.chance(90) ? run : c.r.next() >> c.r.below(64);
                 mpz_import(q.get_mpz_t(), 1, 1, sizeof qq, 0, 0, &qq);
+                if (one_next) {
+                    q = 1;
+                    one_next = false;
+                } else if (long_quotients && c.r.chance(3)) {
+                    q = c.magnitude(static_cast<int>(c.r.range(1, std::max(1, words / 8))));
+                    one_next = c.r.coin();
+                }
+                mpz_class next = q * a + b;
+                if (words_of(next) > words) break;
+                b = a;
+                a = next;
+            }
+            x = a;
+            y = b;
+            break;
+        }
+        case 9: {
+            // Block-sized operands whose Euclid run starts with chosen
+            // quotients (built backwards from a random pair of all but the
+            // last few hundred words): small ones with now and then one of
+            // a few words, as often as not right after a quotient of 1,
+            // where a block of passes must stop (its remainders then being
+            // close together).
+            const int points[] = {egcd_block_min, xgcd_block_min, max_words};
+            const int words = std::clamp(points[c.r.below(3)] + static_cast<int>(c.r.below(5)) - 2, 1, max_words);
+            mpz_class a = c.magnitude(std::max(1, words - gcd_block_top)), b = 0, q;
+            if (a > 1) b = c.magnitude(words_of(a)) % a;
+            bool one_next = false;
+            for (;;) {
+                if (one_next) {
+                    q = 1;
+                    one_next = false;
+                } else if (c.r.chance(4)) {
+                    q = c.magnitude(static_cast<int>(c.r.range(1, 6)));
+                    one_next = c.r.coin();
+                } else {
+                    q = static_cast<unsigned long>(c.r.range(1, 4));
+                }
                 mpz_class next = q * a + b;
                 if (words_of(next) > words) break;
                 b = a;
