@@ -32,9 +32,34 @@ int threshold_words(context& c, int max_words) {
     return std::clamp(k, 1, max_words);
 }
 
+// An odd modulus of 2h words whose top and low halves differ by one,
+// n = (t + 1) B^h + t, so that in the wrap-around product of reduction by
+// multiplication the halves' difference is -1 and the product of the
+// differences takes its factor-B^h path; half the time t = (s + 1) B^g + s
+// (h = 2g, s below B^g / 2) too, so that the halves' sum 2t + 1 splits the
+// same way one level down. g is a random length or one next to the split's
+// threshold.
+mpz_class halves_apart_by_one(context& c, int max_words) {
+    const bool nested = c.r.coin() && max_words >= 4;
+    const int most = std::max(1, max_words / (nested ? 4 : 2));
+    int g = c.r.chance(30) ? monty_wrap_split_min / 2 + static_cast<int>(c.r.range(-2, 2))
+                           : static_cast<int>(c.r.range(1, most));
+    g = std::clamp(g, 1, most);
+    const mpz_class room = two_pow(32ul * static_cast<unsigned long>(g));
+    // Odd, of g whole words, below B^g - 2 (below B^g / 2 - 1 when nested).
+    mpz_class t = (c.magnitude(g) % (room - 2)) | (room >> 1) | 1;
+    if (nested) {
+        t = (t >> 2) | (room >> 3) | 1;
+        t = (t + 1) * room + t;
+    }
+    const mpz_class half = two_pow(32ul * static_cast<unsigned long>(nested ? 2 * g : g));
+    return (t + 1) * half + t;
+}
+
 // An odd modulus of at least 3 and at most max_words words.
 mpz_class odd_modulus(context& c, profile p, int max_words) {
     mpz_class n = c.magnitude(c.r.chance(10) ? threshold_words(c, max_words) : c.pick_length(p, max_words));
+    if (c.r.chance(5) && max_words >= 2) n = halves_apart_by_one(c, max_words);
     if (c.r.chance(3)) n = c.r.range(3, 40);
     n |= 1;
     if (n < 3) n = 3;
