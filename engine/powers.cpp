@@ -308,13 +308,29 @@ u128 exact_limb_root(const u64 v[6], int n, u128 r, u64 rem[6]) {
     // out = c^n, and whether it is at most v.
     auto power_fits = [&](u128 c, u64 out[6]) {
         const u64 a[2] = {static_cast<u64>(c), static_cast<u64>(c >> 64)};
-        u64 sq[4];
-        limb_product<2, 2>(a, a, sq);
-        if (n == 2) {
-            for (int i = 0; i < 4; ++i) out[i] = sq[i];
-            out[4] = out[5] = 0;
+        if (a[1] == 0) {
+            // One limb (the lower level's roots, and most roots below 2^64):
+            // c^2 in two limbs, c^3 in three.
+            const u128 sq = static_cast<u128>(a[0]) * a[0];
+            out[0] = static_cast<u64>(sq);
+            out[1] = static_cast<u64>(sq >> 64);
+            out[2] = out[3] = out[4] = out[5] = 0;
+            if (n == 3) {
+                const u128 low = static_cast<u128>(out[0]) * a[0];
+                const u128 high = static_cast<u128>(out[1]) * a[0] + static_cast<u64>(low >> 64);
+                out[0] = static_cast<u64>(low);
+                out[1] = static_cast<u64>(high);
+                out[2] = static_cast<u64>(high >> 64);
+            }
         } else {
-            limb_product<4, 2>(sq, a, out);  // c < 2^97, so c^3 fits six limbs
+            u64 sq[4];
+            limb_product<2, 2>(a, a, sq);
+            if (n == 2) {
+                for (int i = 0; i < 4; ++i) out[i] = sq[i];
+                out[4] = out[5] = 0;
+            } else {
+                limb_product<4, 2>(sq, a, out);  // c < 2^97, so c^3 fits six limbs
+            }
         }
         for (int i = 5; i >= 0; --i)
             if (out[i] != v[i]) return out[i] < v[i];
@@ -578,30 +594,32 @@ bool remainder_by_power(const bignum* x, long base, const magnitude& g, int n, m
 
 // The top step of a square or cube root from the top bits of the division
 // alone. With a = a'*2^s + a0 and t = t'*2^s + t0 (a0, t0 < 2^s), t' of
-// d + 64 bits, q' = floor(a'/t') and r' = a' - q'*t':
+// d + 64 bits or up to 31 more, q' = floor(a'/t') and r' = a' - q'*t':
 //     a - q'*t = r'*2^s + a0 - q'*t0  lies in  [(r' - q')*2^s, (r' + 1)*2^s),
 // so when r' >= q' the quotient t^ is q' and rho is at least
-// (r' - q')*2^s, below t. Returns true, with t^ in q, when t^ < 2^d and
-// the remainder of the new root is then surely positive (as in the test of
-// root_levels' top step, with the root g*2^d + t^ below 2^(bits(g)+d));
-// otherwise false, with t formed again, for the exact step. `scratch` is
-// used; a is kept.
-bool top_step_by_truncation(const magnitude& a, const magnitude& g, int n, int d, magnitude& t, magnitude& q,
-                            magnitude& scratch) {
-    const long s = bits_of(t) - (d + 64);
-    if (s < 256) return false;  // too little to save
-    shift_down(a.w, a.n, s, scratch);
-    shift_down(t.w, t.n, s, t);
-    divide_in(scratch, t, q);  // q', and r' in scratch
-    bool known = false;
-    if (!error_pending() && bits_of(q) <= d && below(q, scratch)) {
-        take_away(scratch, q);  // r' - q' > 0
-        const long under = bits_of(scratch) + s - 1 + static_cast<long>(n - 1) * d;
-        const long h_bits = 2L * bits_of(q) + (n == 3 ? bits_of(g) + static_cast<long>(d) + 2 : 0L);
-        known = under >= h_bits;
-    }
-    if (!known) divisor_of_step(g, n, t);
-    return known;
+// (r' - q')*2^s, below t. s is a whole number of words, so that a' and t'
+// are the top words of a and t as they stand (the division normalises its
+// own copies). Returns true, with t^ in q, when t^ < 2^d and the remainder
+// of the new root is then surely positive (as in the test of root_levels'
+// top step, with the root g*2^d + t^ below 2^(bits(g)+d)); otherwise false,
+// for the exact step. `scratch` is used; a and t are kept.
+bool top_step_by_truncation(const magnitude& a, const magnitude& g, int n, int d, const magnitude& t,
+                            magnitude& q, magnitude& scratch) {
+    const long s = (bits_of(t) - (d + 64)) / 32 * 32;
+    if (s < 32) return false;  // nothing to leave out
+    const int j = static_cast<int>(s / 32);
+    const int an = a.n - j, tn = t.n - j;
+    if (an < tn || (an == tn && cmp_vv(a.w + j, t.w + j, tn) < 0)) return false;  // t^ small: the exact step
+    divide_words(a.w + j, an, t.w + j, tn, q.w, scratch.w);  // q', and r' in scratch
+    q.wrote(an - tn + 1);
+    q.set(an - tn + 1);
+    scratch.wrote(tn);
+    scratch.set(tn);
+    if (error_pending() || bits_of(q) > d || !below(q, scratch)) return false;
+    take_away(scratch, q);  // r' - q' > 0
+    const long under = bits_of(scratch) + s - 1 + static_cast<long>(n - 1) * d;
+    const long h_bits = 2L * bits_of(q) + (n == 3 ? bits_of(g) + static_cast<long>(d) + 2 : 0L);
+    return under >= h_bits;
 }
 
 // The levels of a square or cube root above the lowest, whose root and
@@ -642,20 +660,22 @@ bool root_levels(const bignum* x, int n, int k, const int* levels, int count, bi
         } else {
             // u = g*2^d and 3u have their low d bits clear, where t goes:
             // u + t and 3u + t are u and 3u with t's bits set.
-            if (n == 3) times_word(g, 3, t);
-            or_low(g, b);
             if (i == 0) {
                 // R = rho*2^((n-1)d) + (L mod 2^((n-1)d)) - H is surely
                 // positive when rho*2^((n-1)d) >= 2^(bits(rho) - 1 + (n-1)d)
                 // is at least the bound of H: 2^(2 bits(t)) for n = 2,
-                // 2^(2 bits(t) + bits(g) + 2) for n = 3 (3u + t < 4g).
+                // 2^(2 bits(t) + bits(g) + 2) for n = 3 (3u + t < 4g; g = u
+                // + t has the bits of u).
                 const long rho_bits = bits_of(a);
                 const long h_bits = 2L * bits_of(b) + (n == 3 ? bits_of(g) + 2L : 0L);
                 if (rho_bits != 0 && rho_bits - 1 + low >= h_bits) {
+                    or_low(g, b);
                     positive = true;  // the root, and no remainder to form
                     break;
                 }
             }
+            if (n == 3) times_word(g, 3, t);
+            or_low(g, b);
             // R = rho*2^((n-1)d) + (L mod 2^((n-1)d)) - H
             shift_in(a, low, x, base, rem);
             if (n == 3) {  // H = t^2 * (3u + t)
