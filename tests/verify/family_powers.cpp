@@ -229,15 +229,17 @@ void run_nroot(context& c) {
         // bits, the levels under the top one from 51), where square and
         // cube roots start on limbs from double precision or through one
         // step there (50), take a level above the limbs (96) and take a
-        // second level, whose lowest root is again below 51 bits (160); the
-        // top step of a cube root divides only the top words of its
-        // operands from the first level above the limbs (97 root bits) and
-        // leaves out one word more at each 64 root bits (155, 219).
+        // second level, whose lowest root is again below 51 bits (160); cube
+        // roots take one more step on limbs up to 188 bits, and from 344 the
+        // level under the top one no longer fits there; the top step of a
+        // cube root divides only the top words of its operands from the
+        // first level above the limbs and leaves out one word more at each
+        // 64 root bits (155, 219).
         const int most = (32 * L - 8) / n;
         int root_bits = static_cast<int>(c.r.range(1, most));
         if (c.r.chance(30)) {
-            static const int edges[] = {24, 40, 51, 96, 155, 160, 219, 537};
-            root_bits = std::min(most, edges[c.r.below(8)] + static_cast<int>(c.r.range(-3, 3)));
+            static const int edges[] = {24, 40, 51, 96, 155, 160, 188, 219, 344, 537};
+            root_bits = std::min(most, edges[c.r.below(10)] + static_cast<int>(c.r.range(-3, 3)));
         }
         mpz_class r = c.magnitude((root_bits + 31) / 32) >> ((32 - root_bits % 32) % 32);
         if (r == 0) r = 1;
