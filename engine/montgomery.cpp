@@ -427,7 +427,8 @@ void reduce_by_multiplication(mr_digit* t, monty_context& c, const reduce_area& 
     bignum* n = c.modulus;
     const int k = c.length;
     TORVANE_EXPECTS(k <= engine_instance->max_length && low_product_scratch_words(k) <= area.scratch_size &&
-                    wrapped_product_scratch_words(k) <= area.scratch_size);
+                    static_cast<std::size_t>(wrap_length_for(k)) + wrapped_product_scratch_words(wrap_length_for(k)) <=
+                        area.scratch_size);
     if (c.nprime_length != k) make_nprime(c, area);
     if (all_zero(t, k)) return;  // q = 0; T / R is the high half already
     // q = T * n' mod R.
@@ -440,17 +441,45 @@ void reduce_by_multiplication(mr_digit* t, monty_context& c, const reduce_area& 
     }
     // T mod R is not zero, so the low halves of T and q*n sum to exactly R:
     // a carry of 1 into word k, and the high half H of q*n is added above
-    // it. q*n = H R + (R - T mod R), so with w = q*n mod (R - 1), H = w +
-    // (T mod R) - 1 modulo R - 1, and H < n <= R - 2 fixes it.
+    // it. q*n = H R + L with L = R - (T mod R); H comes from the wrap-around
+    // product w = q*n mod (B^N - 1) of length N = wrap_length_for(k) >= k
+    // (q and n taken as N words, n copied to the scratch's start).
+    const int N = wrap_length_for(k);
+    const auto extra = static_cast<std::size_t>(N - k);
+    const std::size_t copy = N > k ? static_cast<std::size_t>(N) : 0;
     mr_digit* high = area.qn + k;
-    if (wrapped_product_scratch_words(k) <= area.scratch_size) {
+    if (copy + wrapped_product_scratch_words(N) <= area.scratch_size) {
         mr_digit* w = area.qn;
-        if (!parallel_wrapped_product(w, area.q, n->w, k, area.scratch, area.scratch_size))
-            wrapped_product(w, area.q, n->w, k, area.scratch);
-        // S = w + (T mod R) = c R + s, between 1 and 2R - 2. With c = 0, H =
-        // s - 1; with c = 1, H = S - 1 - (R - 1) = s.
-        const mr_digit c = add_vv(high, w, t, k);
-        if (c == 0) sub_vw(high, high, k, 1);
+        const mr_digit* nw = n->w;
+        if (N > k) {
+            mr_digit* padded = area.scratch;
+            std::memcpy(padded, n->w, sizeof(mr_digit) * static_cast<std::size_t>(k));
+            std::memset(padded + k, 0, sizeof(mr_digit) * extra);
+            std::memset(area.q + k, 0, sizeof(mr_digit) * extra);
+            nw = padded;
+        }
+        mr_digit* room = area.scratch + copy;
+        if (!parallel_wrapped_product(w, area.q, nw, N, room, area.scratch_size - copy))
+            wrapped_product(w, area.q, nw, N, room);
+        if (N == k) {
+            // S = w + (T mod R) = c R + s, between 1 and 2R - 2 (H = w + (T
+            // mod R) - 1 modulo R - 1, and H < n <= R - 2 fixes it). With c
+            // = 0, H = s - 1; with c = 1, H = S - 1 - (R - 1) = s.
+            const mr_digit c = add_vv(high, w, t, k);
+            if (c == 0) sub_vw(high, high, k, 1);
+        } else {
+            // With H = H1 B^(N-k) + H0 (H0 of N - k words), q*n = L + H0 B^k
+            // + H1 B^N, so w = L + H0 B^k + H1 modulo B^N - 1, and D = w - L
+            // = w + (T mod R) - R there is H0 B^k + H1, below B^N - 1 as H1
+            // < B^(2k-N) <= B^k: the words of H, rotated.
+            mr_digit carry = add_vv(w, w, t, k);
+            carry = add_vw(w + k, w + k, N - k, carry);
+            if (carry != 0 && add_vw(w, w, N, 1) != 0) w[0] = 1;        // B^N is 1
+            if (sub_vw(w + k, w + k, N - k, 1) != 0) sub_vw(w, w, N, 1);  // - R, + B^N - 1
+            high = area.q;  // q has been used
+            std::memcpy(high, w + k, sizeof(mr_digit) * extra);
+            std::memcpy(high + extra, w, sizeof(mr_digit) * static_cast<std::size_t>(2 * k - N));
+        }
     } else {
         schoolbook_product(area.qn, area.q, k, n->w, k);
     }

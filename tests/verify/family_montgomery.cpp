@@ -21,14 +21,17 @@ mpz_class two_pow(unsigned long bits) {
 // above): the fused product's, where the square kernel gives way to the
 // square methods and reduction apart, reduction by multiplication's, the
 // IFMA kernel's range, the BMI2/ADX blocks' first, the pieces on the
-// worker pool (at their first size and twice it), or the largest.
+// worker pool (at their first size and twice it), the largest, or where
+// the wrap-around product's length (wrap_length_for) rounds to one more
+// power of two (the split's minimum times 4, 8 and 16).
 int threshold_words(context& c, int max_words) {
     const int thresholds[] = {monty_fused_max, square_karatsuba_threshold,
                               std::min(monty_multiply_reduce_min, max_words), max_words,
                               std::min(monty_ifma_min, max_words), std::min(monty_ifma_max, max_words),
                               std::min(monty_adx_min, max_words), std::min(parallel_reduce_min, max_words),
-                              std::min(2 * parallel_reduce_min, max_words)};
-    const int k = thresholds[c.r.below(9)] + static_cast<int>(c.r.range(-2, 2));
+                              std::min(2 * parallel_reduce_min, max_words), std::min(4 * monty_wrap_split_min, max_words),
+                              std::min(8 * monty_wrap_split_min, max_words), std::min(16 * monty_wrap_split_min, max_words)};
+    const int k = thresholds[c.r.below(12)] + static_cast<int>(c.r.range(-2, 2));
     return std::clamp(k, 1, max_words);
 }
 
