@@ -122,7 +122,8 @@ void power(const bignum* x, int n, bignum* z, bignum* w) {
 // k_(i+1) = ceil((k_i + guard) / 2) down to a level of at most start_bits
 // root bits, whose root comes from double precision and is made exact with
 // a power or two (square and cube roots: at most limb_start_bits root bits,
-// found on 64-bit limbs, small_root_limbs).
+// found on 64-bit limbs, small_root_limbs; cube roots up to cube_limb_bits
+// with one more step there, wide_cube_root_limbs).
 //
 // One level up. With d = k_(i-1) - k_i, X_(i-1) = X_i * 2^(n*d) + L for
 // the next n*d bits L of x, and r_(i-1) = r*2^d + t with 0 <= t < 2^d
@@ -149,8 +150,10 @@ namespace {
 constexpr int start_bits = 50;
 constexpr int exact_start_bits = 24;
 // Root bits of the lowest level of square and cube roots, on limbs (see
-// small_root_limbs).
+// small_root_limbs), and of cube roots, one step above that, also on limbs
+// (wide_cube_root_limbs): the step from a root of (k + 4) / 2 <= 96 bits.
 constexpr int limb_start_bits = 96;
+constexpr int cube_limb_bits = 188;
 // Bits by which the root of the level under the top one exceeds half the
 // top root's bits, for square and cube roots: then H is about 2^top_guard
 // times smaller than rho*2^((n-1)d), so that the top remainder is nearly
@@ -308,13 +311,29 @@ u128 exact_limb_root(const u64 v[6], int n, u128 r, u64 rem[6]) {
     // out = c^n, and whether it is at most v.
     auto power_fits = [&](u128 c, u64 out[6]) {
         const u64 a[2] = {static_cast<u64>(c), static_cast<u64>(c >> 64)};
-        u64 sq[4];
-        limb_product<2, 2>(a, a, sq);
-        if (n == 2) {
-            for (int i = 0; i < 4; ++i) out[i] = sq[i];
-            out[4] = out[5] = 0;
+        if (a[1] == 0) {
+            // One limb (the lower level's roots, and most roots below 2^64):
+            // c^2 in two limbs, c^3 in three.
+            const u128 sq = static_cast<u128>(a[0]) * a[0];
+            out[0] = static_cast<u64>(sq);
+            out[1] = static_cast<u64>(sq >> 64);
+            out[2] = out[3] = out[4] = out[5] = 0;
+            if (n == 3) {
+                const u128 low = static_cast<u128>(out[0]) * a[0];
+                const u128 high = static_cast<u128>(out[1]) * a[0] + static_cast<u64>(low >> 64);
+                out[0] = static_cast<u64>(low);
+                out[1] = static_cast<u64>(high);
+                out[2] = static_cast<u64>(high >> 64);
+            }
         } else {
-            limb_product<4, 2>(sq, a, out);  // c < 2^97, so c^3 fits six limbs
+            u64 sq[4];
+            limb_product<2, 2>(a, a, sq);
+            if (n == 2) {
+                for (int i = 0; i < 4; ++i) out[i] = sq[i];
+                out[4] = out[5] = 0;
+            } else {
+                limb_product<4, 2>(sq, a, out);  // c < 2^97, so c^3 fits six limbs
+            }
         }
         for (int i = 5; i >= 0; --i)
             if (out[i] != v[i]) return out[i] < v[i];
@@ -351,11 +370,9 @@ void set_limbs(const u64* z, int limbs, bignum* y) {
     strip_leading_zeros(y);
 }
 
-// For n = 2 or 3 and a root of k <= limb_start_bits bits of top: g = the
-// root and rem = top - g^n.
-void small_root_limbs(const bignum* top, int n, int k, bignum* g, bignum* rem) {
-    u64 v[6] = {};
-    for (int i = 0; i < length_of(top) && i < 12; ++i) v[i / 2] |= static_cast<u64>(top->w[i]) << (32 * (i % 2));
+// For n = 2 or 3 and a root of k <= limb_start_bits bits of v (six
+// limbs): the root, and v minus its n-th power in rem.
+u128 root_limbs_to_96(const u64 v[6], int n, int k, u64 rem[6]) {
     u128 r;
     if (k <= start_bits) {
         r = static_cast<u64>(double_root(v, 6, n) + 0.5);
@@ -383,11 +400,183 @@ void small_root_limbs(const bignum* top, int n, int k, bignum* g, bignum* rem) {
         const double t = (big_r * two_to(d) + static_cast<double>(field)) / divisor;
         r = (static_cast<u128>(r1) << d) + static_cast<u64>(t);
     }
+    return exact_limb_root(v, n, r, rem);
+}
+
+// For n = 2 or 3 and a root of k <= limb_start_bits bits of top: g = the
+// root and rem = top - g^n.
+void small_root_limbs(const bignum* top, int n, int k, bignum* g, bignum* rem) {
+    u64 v[6] = {};
+    for (int i = 0; i < length_of(top) && i < 12; ++i) v[i / 2] |= static_cast<u64>(top->w[i]) << (32 * (i % 2));
     u64 rest[6];
-    r = exact_limb_root(v, n, r, rest);
+    const u128 r = root_limbs_to_96(v, n, k, rest);
     const u64 root[2] = {static_cast<u64>(r), static_cast<u64>(r >> 64)};
     set_limbs(root, 2, g);
     set_limbs(rest, 6, rem);
+}
+
+// The limbs z[0..limbs-1] as a double, from their top 64 bits (within a
+// few units of 2^-53 of the value; below 2^1023).
+double limbs_value(const u64* z, int limbs) {
+    while (limbs > 0 && z[limbs - 1] == 0) --limbs;
+    if (limbs == 0) return 0;
+    const int s = std::countl_zero(z[limbs - 1]);
+    u64 m = z[limbs - 1] << s;
+    if (limbs > 1 && s > 0) m |= z[limbs - 2] >> (64 - s);
+    return static_cast<double>(m) * two_to(64 * (limbs - 1) - s);
+}
+
+// floor(x) for a double 0 <= x < 2^127, as a 128-bit integer.
+u128 whole_part(double x) {
+    if (x < 1) return 0;
+    const u64 bits = std::bit_cast<u64>(x);
+    const int e = static_cast<int>((bits >> 52) & 0x7ff) - 1075;  // x = m * 2^e
+    const u128 m = (bits & ((u64{1} << 52) - 1)) | (u64{1} << 52);
+    return e >= 0 ? m << e : m >> -e;
+}
+
+// For a cube root of limb_start_bits < k <= cube_limb_bits bits of top
+// (below 2^564: nine limbs): g = the root and rem = top - g^3, one step up
+// from the root r1 and remainder R1 of the top 3*k1 bits, k1 = (k + 4) / 2
+// <= 96, as in nroot's levels: t^ = floor(A / D) for A = R1*2^d + ((top >>
+// 2d) mod 2^d) and D = 3 r1^2, d = k - k1 <= k1 - 3. t^ (below 2^94) comes
+// from the quotient of the two as doubles (t1, within 2^44 of it), then the
+// quotient of the exact difference A - t1*D by D (within a unit), and the
+// root r1*2^d + t^ is made exact by comparing cubes.
+void wide_cube_root_limbs(const bignum* top, int k, bignum* g, bignum* rem) {
+    constexpr int V = 10;  // limbs of top, and room for a cube of three
+    u64 v[V] = {};
+    for (int i = 0; i < length_of(top) && i < 2 * V; ++i) v[i / 2] |= static_cast<u64>(top->w[i]) << (32 * (i % 2));
+    const int k1 = (k + 4) / 2;
+    const int d = k - k1;
+    // top1 = top >> 3d: at most 288 bits.
+    const int nd = 3 * d;
+    u64 v1[6] = {};
+    for (int i = 0; i < 6 && i + nd / 64 < V; ++i) {
+        const int from = i + nd / 64;
+        v1[i] = v[from] >> (nd % 64);
+        if (nd % 64 != 0 && from + 1 < V) v1[i] |= v[from + 1] << (64 - nd % 64);
+    }
+    u64 rem1[6];
+    const u128 r1 = root_limbs_to_96(v1, 3, k1, rem1);
+    // A = R1*2^d + ((top >> 2d) mod 2^d), R1 < 3 r1^2 + 3 r1 + 1 < 2^195
+    // and d <= 92: five limbs.
+    u64 a[6] = {};
+    {
+        const int low = 2 * d;
+        u128 field = 0;
+        for (int i = 0; i < 2; ++i) {
+            const int bit = low + 64 * i;
+            if (bit / 64 >= V) break;
+            u64 part = v[bit / 64] >> (bit % 64);
+            if (bit % 64 != 0 && bit / 64 + 1 < V) part |= v[bit / 64 + 1] << (64 - bit % 64);
+            field |= static_cast<u128>(part) << (64 * i);
+        }
+        field &= (static_cast<u128>(1) << d) - 1;
+        // R1 << d (d < 64 + 64), then field added in its low bits.
+        const int wshift = d / 64, bshift = d % 64;
+        for (int i = 0; i < 4; ++i) {
+            a[i + wshift] |= rem1[i] << bshift;
+            if (bshift != 0) a[i + wshift + 1] |= rem1[i] >> (64 - bshift);
+        }
+        a[0] |= static_cast<u64>(field);
+        a[1] |= static_cast<u64>(field >> 64);
+    }
+    // D = 3 r1^2 (r1 < 2^96): four limbs.
+    u64 dv[4];
+    {
+        const u64 r[2] = {static_cast<u64>(r1), static_cast<u64>(r1 >> 64)};
+        limb_product<2, 2>(r, r, dv);
+        u64 carry = 0;
+        for (u64& x : dv) {
+            const u128 t = static_cast<u128>(x) * 3 + carry;
+            x = static_cast<u64>(t);
+            carry = static_cast<u64>(t >> 64);
+        }
+    }
+    const double dd = limbs_value(dv, 4);
+    u128 q = whole_part(limbs_value(a, 6) / dd);
+    {
+        // e = A - q D, signed, in six limbs (|e| < 2^45 D).
+        const u64 qq[2] = {static_cast<u64>(q), static_cast<u64>(q >> 64)};
+        u64 p[6];
+        limb_product<2, 4>(qq, dv, p);
+        u64 e[6];
+        u64 borrow = 0;
+        for (int i = 0; i < 6; ++i) {
+            const u128 t = static_cast<u128>(a[i]) - p[i] - borrow;
+            e[i] = static_cast<u64>(t);
+            borrow = static_cast<u64>(t >> 64) & 1;
+        }
+        if (borrow != 0) {  // negative: -e
+            u64 carry = 1;
+            for (u64& x : e) {
+                const u128 t = static_cast<u128>(~x) + carry;
+                x = static_cast<u64>(t);
+                carry = static_cast<u64>(t >> 64);
+            }
+            const u128 back = whole_part(limbs_value(e, 6) / dd) + 1;
+            q = q > back ? q - back : 0;
+        } else {
+            q += whole_part(limbs_value(e, 6) / dd);
+        }
+    }
+    if (q >> d != 0) q = (static_cast<u128>(1) << d) - 1;  // t^ reached 2^d: take 2^d - 1
+    // r = r1*2^d + t^, three limbs.
+    u64 r[3] = {};
+    {
+        const int wshift = d / 64, bshift = d % 64;
+        const u64 hi[2] = {static_cast<u64>(r1), static_cast<u64>(r1 >> 64)};
+        for (int i = 0; i < 2; ++i) {
+            if (i + wshift < 3) r[i + wshift] |= hi[i] << bshift;
+            if (bshift != 0 && i + wshift + 1 < 3) r[i + wshift + 1] |= hi[i] >> (64 - bshift);
+        }
+        u128 sum = static_cast<u128>(r[0]) + static_cast<u64>(q);
+        r[0] = static_cast<u64>(sum);
+        sum = static_cast<u128>(r[1]) + static_cast<u64>(q >> 64) + static_cast<u64>(sum >> 64);
+        r[1] = static_cast<u64>(sum);
+        r[2] += static_cast<u64>(sum >> 64);
+    }
+    // The exact root: c^3 <= top < (c+1)^3.
+    auto cube_fits = [&](const u64 c[3], u64 out[V]) {
+        u64 sq[6];
+        limb_product<3, 3>(c, c, sq);
+        limb_product<6, 3>(sq, c, out);
+        out[9] = 0;
+        for (int i = V - 1; i >= 0; --i)
+            if (out[i] != v[i]) return out[i] < v[i];
+        return true;
+    };
+    auto step = [](u64 c[3], bool up) {
+        for (int i = 0; i < 3; ++i) {
+            const u64 before = c[i];
+            c[i] = up ? before + 1 : before - 1;
+            if (up ? c[i] != 0 : before != 0) break;
+        }
+    };
+    u64 c3[V];
+    if (!cube_fits(r, c3)) {
+        do step(r, false);  // 0^3 fits
+        while (!cube_fits(r, c3));
+    } else {
+        u64 next[3] = {r[0], r[1], r[2]};
+        u64 c3_next[V];
+        for (;;) {
+            step(next, true);
+            if (!cube_fits(next, c3_next)) break;
+            for (int i = 0; i < 3; ++i) r[i] = next[i];
+            for (int i = 0; i < V; ++i) c3[i] = c3_next[i];
+        }
+    }
+    u64 rest[V];
+    u64 borrow = 0;
+    for (int i = 0; i < V; ++i) {
+        const u128 t = static_cast<u128>(v[i]) - c3[i] - borrow;
+        rest[i] = static_cast<u64>(t);
+        borrow = static_cast<u64>(t >> 64) & 1;
+    }
+    set_limbs(r, 3, g);
+    set_limbs(rest, V - 1, rem);
 }
 
 // rem = top - g^n by a power (t is scratch).
@@ -578,30 +767,32 @@ bool remainder_by_power(const bignum* x, long base, const magnitude& g, int n, m
 
 // The top step of a square or cube root from the top bits of the division
 // alone. With a = a'*2^s + a0 and t = t'*2^s + t0 (a0, t0 < 2^s), t' of
-// d + 64 bits, q' = floor(a'/t') and r' = a' - q'*t':
+// d + 64 bits or up to 31 more, q' = floor(a'/t') and r' = a' - q'*t':
 //     a - q'*t = r'*2^s + a0 - q'*t0  lies in  [(r' - q')*2^s, (r' + 1)*2^s),
 // so when r' >= q' the quotient t^ is q' and rho is at least
-// (r' - q')*2^s, below t. Returns true, with t^ in q, when t^ < 2^d and
-// the remainder of the new root is then surely positive (as in the test of
-// root_levels' top step, with the root g*2^d + t^ below 2^(bits(g)+d));
-// otherwise false, with t formed again, for the exact step. `scratch` is
-// used; a is kept.
-bool top_step_by_truncation(const magnitude& a, const magnitude& g, int n, int d, magnitude& t, magnitude& q,
-                            magnitude& scratch) {
-    const long s = bits_of(t) - (d + 64);
-    if (s < 256) return false;  // too little to save
-    shift_down(a.w, a.n, s, scratch);
-    shift_down(t.w, t.n, s, t);
-    divide_in(scratch, t, q);  // q', and r' in scratch
-    bool known = false;
-    if (!error_pending() && bits_of(q) <= d && below(q, scratch)) {
-        take_away(scratch, q);  // r' - q' > 0
-        const long under = bits_of(scratch) + s - 1 + static_cast<long>(n - 1) * d;
-        const long h_bits = 2L * bits_of(q) + (n == 3 ? bits_of(g) + static_cast<long>(d) + 2 : 0L);
-        known = under >= h_bits;
-    }
-    if (!known) divisor_of_step(g, n, t);
-    return known;
+// (r' - q')*2^s, below t. s is a whole number of words, so that a' and t'
+// are the top words of a and t as they stand (the division normalises its
+// own copies). Returns true, with t^ in q, when t^ < 2^d and the remainder
+// of the new root is then surely positive (as in the test of root_levels'
+// top step, with the root g*2^d + t^ below 2^(bits(g)+d)); otherwise false,
+// for the exact step. `scratch` is used; a and t are kept.
+bool top_step_by_truncation(const magnitude& a, const magnitude& g, int n, int d, const magnitude& t,
+                            magnitude& q, magnitude& scratch) {
+    const long s = (bits_of(t) - (d + 64)) / 32 * 32;
+    if (s < 32) return false;  // nothing to leave out
+    const int j = static_cast<int>(s / 32);
+    const int an = a.n - j, tn = t.n - j;
+    if (an < tn || (an == tn && cmp_vv(a.w + j, t.w + j, tn) < 0)) return false;  // t^ small: the exact step
+    divide_words(a.w + j, an, t.w + j, tn, q.w, scratch.w);  // q', and r' in scratch
+    q.wrote(an - tn + 1);
+    q.set(an - tn + 1);
+    scratch.wrote(tn);
+    scratch.set(tn);
+    if (error_pending() || bits_of(q) > d || !below(q, scratch)) return false;
+    take_away(scratch, q);  // r' - q' > 0
+    const long under = bits_of(scratch) + s - 1 + static_cast<long>(n - 1) * d;
+    const long h_bits = 2L * bits_of(q) + (n == 3 ? bits_of(g) + static_cast<long>(d) + 2 : 0L);
+    return under >= h_bits;
 }
 
 // The levels of a square or cube root above the lowest, whose root and
@@ -642,20 +833,22 @@ bool root_levels(const bignum* x, int n, int k, const int* levels, int count, bi
         } else {
             // u = g*2^d and 3u have their low d bits clear, where t goes:
             // u + t and 3u + t are u and 3u with t's bits set.
-            if (n == 3) times_word(g, 3, t);
-            or_low(g, b);
             if (i == 0) {
                 // R = rho*2^((n-1)d) + (L mod 2^((n-1)d)) - H is surely
                 // positive when rho*2^((n-1)d) >= 2^(bits(rho) - 1 + (n-1)d)
                 // is at least the bound of H: 2^(2 bits(t)) for n = 2,
-                // 2^(2 bits(t) + bits(g) + 2) for n = 3 (3u + t < 4g).
+                // 2^(2 bits(t) + bits(g) + 2) for n = 3 (3u + t < 4g; g = u
+                // + t has the bits of u).
                 const long rho_bits = bits_of(a);
                 const long h_bits = 2L * bits_of(b) + (n == 3 ? bits_of(g) + 2L : 0L);
                 if (rho_bits != 0 && rho_bits - 1 + low >= h_bits) {
+                    or_low(g, b);
                     positive = true;  // the root, and no remainder to form
                     break;
                 }
             }
+            if (n == 3) times_word(g, 3, t);
+            or_low(g, b);
             // R = rho*2^((n-1)d) + (L mod 2^((n-1)d)) - H
             shift_in(a, low, x, base, rem);
             if (n == 3) {  // H = t^2 * (3u + t)
@@ -740,7 +933,7 @@ bool nroot(bignum* x, int n, bignum* w) {
         int levels[40];
         int count = 1;
         levels[0] = k;
-        const int lowest = n <= 3 ? limb_start_bits : start_bits;
+        const int lowest = n == 3 ? cube_limb_bits : n == 2 ? limb_start_bits : start_bits;
         while (levels[count - 1] > lowest && count < 40) {
             // Square and cube roots leave top_guard bits at the top level
             // (see below), the levels under it guard bits.
@@ -752,7 +945,10 @@ bool nroot(bignum* x, int n, bignum* w) {
         int ki = levels[count - 1];
         shift_down(x, static_cast<long>(n) * (k - ki), top);
         if (n <= 3) {
-            small_root_limbs(top, n, ki, g, rem);  // at most 288 bits: on limbs
+            if (ki > limb_start_bits)
+                wide_cube_root_limbs(top, ki, g, rem);  // at most 564 bits: on limbs
+            else
+                small_root_limbs(top, n, ki, g, rem);  // at most 288 bits: on limbs
         } else {
             set_u64(static_cast<std::uint64_t>(std::exp2(log2_of(top) / n) + 0.5), g);
             remainder_by_power(top, g, n, t, rem);

@@ -930,6 +930,13 @@ low_product_layout low_product_layout_for(int n) {
 
 wrap_layout wrap_layout_for(int N) { return {N / 2, N % 2 == 0 && N >= monty_wrap_split_min}; }
 
+int wrap_length_for(int k) {
+    int j = 0;
+    while ((k >> j) >= monty_wrap_split_min) ++j;
+    const int step = 1 << j;
+    return (k + step - 1) / step * step;
+}
+
 parallel_low_layout parallel_low_layout_for(int n) {
     const int h = n / 2, h1 = h / 2;
     return {h, n - h, h1, h - h1};
@@ -955,35 +962,45 @@ std::size_t wrapped_product_scratch_words(int N) {
 std::size_t reduce_products_area_words(int max_length) {
     // For each modulus length k up to max_length, the scratch sizes above
     // with the scratch of each product of two i-word factors bounded by
-    // equal[i]: low[k] and wrap[k] bound low_product_scratch_words(k) and
-    // wrapped_product_scratch_words(k); the pool's pieces run on the scratch
-    // after their layout's used() words. Below reduction by multiplication a
-    // product or square of two residues is formed in the scratch
-    // (modmult_in_area), bounded by most[] (its factors' words together).
+    // equal[i]: low[k] and wrap[N] bound low_product_scratch_words(k) and
+    // wrapped_product_scratch_words(N), for the wrap-around product's
+    // length N = wrap_length_for(k), after the N words of the modulus
+    // copied there; the pool's pieces run on the scratch after their
+    // layout's used() words. Below reduction by multiplication a product or
+    // square of two residues is formed in the scratch (modmult_in_area),
+    // bounded by most[] (its factors' words together).
     const int L = std::max(max_length, 0);
+    const int W = std::max(wrap_length_for(L), L);
     const std::vector<std::size_t> most = product_area_bounds(2 * std::min(L, monty_multiply_reduce_min));
-    const std::vector<std::size_t> equal = equal_product_bounds(L + 1);
+    const std::vector<std::size_t> equal = equal_product_bounds(W + 1);
     const auto product = [&](int words) { return equal[static_cast<std::size_t>(words)]; };
-    std::vector<std::size_t> low(static_cast<std::size_t>(L) + 1, 0), wrap(static_cast<std::size_t>(L) + 1, 0);
+    std::vector<std::size_t> low(static_cast<std::size_t>(W) + 1, 0), wrap(static_cast<std::size_t>(W) + 1, 0);
+    for (int i = 1; i <= W; ++i) {
+        const auto I = static_cast<std::size_t>(i);
+        const low_product_layout lp = low_product_layout_for(i);
+        if (lp.split)
+            low[I] = std::max(2 * static_cast<std::size_t>(lp.l) + product(lp.l),
+                              static_cast<std::size_t>(lp.h) + low[static_cast<std::size_t>(lp.h)]);
+        const wrap_layout wp = wrap_layout_for(i);
+        wrap[I] = wp.split ? wp.rest() + std::max(product(wp.h + 1), wrap[static_cast<std::size_t>(wp.h)])
+                           : 2 * I + product(i);
+    }
     std::size_t area = 0;
     for (int k = 1; k <= L; ++k) {
         const auto K = static_cast<std::size_t>(k);
-        const low_product_layout lp = low_product_layout_for(k);
-        if (lp.split)
-            low[K] = std::max(2 * static_cast<std::size_t>(lp.l) + product(lp.l),
-                              static_cast<std::size_t>(lp.h) + low[static_cast<std::size_t>(lp.h)]);
-        const wrap_layout wp = wrap_layout_for(k);
-        wrap[K] = wp.split ? wp.rest() + std::max(product(wp.h + 1), wrap[static_cast<std::size_t>(wp.h)])
-                           : 2 * K + product(k);
-        std::size_t need = std::max(low[K], wrap[K]);
+        const int N = wrap_length_for(k);
+        const auto NN = static_cast<std::size_t>(N);
+        std::size_t need = std::max(low[K], NN + wrap[NN]);
         if (k < monty_multiply_reduce_min) need = std::max(need, most[2 * K]);
         if (k >= parallel_reduce_min) {
             const parallel_low_layout pl = parallel_low_layout_for(k);
             need = std::max(need, pl.used() + std::max({product(pl.l), product(pl.l1),
                                                         low[static_cast<std::size_t>(pl.h1)]}));
-            const parallel_wrap_layout pw = parallel_wrap_layout_for(k);
-            need = std::max(need, pw.used() + std::max({product(pw.top.h + 1), product(pw.g + 1),
-                                                        wrap[static_cast<std::size_t>(pw.g)]}));
+        }
+        if (N >= parallel_reduce_min) {
+            const parallel_wrap_layout pw = parallel_wrap_layout_for(N);
+            need = std::max(need, NN + pw.used() + std::max({product(pw.top.h + 1), product(pw.g + 1),
+                                                             wrap[static_cast<std::size_t>(pw.g)]}));
         }
         area = std::max(area, need);
     }

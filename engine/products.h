@@ -72,6 +72,11 @@ struct wrap_layout {
     std::size_t rest() const { return b2() + static_cast<std::size_t>(h) + 1; }
 };
 wrap_layout wrap_layout_for(int N);
+// The length N >= k of the wrap-around product that reduction by
+// multiplication takes for a k-word modulus: k rounded up to a multiple of
+// 2^j, where j halvings bring k below monty_wrap_split_min, so that every
+// level of the product splits (an odd k would take a full product).
+int wrap_length_for(int k);
 // The low product on the pool (parallel_low_product): the split h = n/2,
 // l = n - h, and h1 = h/2, l1 = h - h1 of its low products; the pieces'
 // results p0 (2l words), p1 and p2 (2 l1 each), q (four of h1), and the

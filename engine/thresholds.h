@@ -83,9 +83,9 @@ inline constexpr int monty_wrap_split_min = 2 * product_karatsuba_threshold;
     X(monty_fused_max, 4, 4)                                                                         \
     X(monty_adx_min, 4, 4)                                                                           \
     X(monty_multiply_reduce_min, 192, 192)                                                           \
-    /* Moduli above this many words leave the IFMA kernel for reduction by multiplication (where */  \
-    /* the kernel's vectors no longer fit the registers; unused without IFMA) */                      \
-    X(monty_ifma_top, 424, 424)                                                                      \
+    /* Moduli above this many words leave the IFMA kernel for reduction by multiplication */         \
+    /* (at most monty_ifma_max; unused without IFMA) */                                              \
+    X(monty_ifma_top, 512, 512)                                                                      \
     /* Division (multiply_divide.cpp): divisor words from which the quotient is found in blocks */  \
     /* by recursion over multiply */                                                                 \
     X(divide_recursive_words, 64, 64)                                                                \

@@ -21,20 +21,48 @@ mpz_class two_pow(unsigned long bits) {
 // above): the fused product's, where the square kernel gives way to the
 // square methods and reduction apart, reduction by multiplication's, the
 // IFMA kernel's range, the BMI2/ADX blocks' first, the pieces on the
-// worker pool (at their first size and twice it), or the largest.
+// worker pool (at their first size and twice it), the largest, or where
+// the wrap-around product's length (wrap_length_for) rounds to one more
+// power of two (the split's minimum times 4, 8 and 16).
 int threshold_words(context& c, int max_words) {
     const int thresholds[] = {monty_fused_max, square_karatsuba_threshold,
                               std::min(monty_multiply_reduce_min, max_words), max_words,
                               std::min(monty_ifma_min, max_words), std::min(monty_ifma_top, max_words),
                               std::min(monty_adx_min, max_words), std::min(parallel_reduce_min, max_words),
-                              std::min(2 * parallel_reduce_min, max_words)};
-    const int k = thresholds[c.r.below(9)] + static_cast<int>(c.r.range(-2, 2));
+                              std::min(2 * parallel_reduce_min, max_words), std::min(4 * monty_wrap_split_min, max_words),
+                              std::min(8 * monty_wrap_split_min, max_words), std::min(16 * monty_wrap_split_min, max_words)};
+    const int k = thresholds[c.r.below(12)] + static_cast<int>(c.r.range(-2, 2));
     return std::clamp(k, 1, max_words);
+}
+
+// An odd modulus of 2h words whose top and low halves differ by one,
+// n = (t + 1) B^h + t, so that in the wrap-around product of reduction by
+// multiplication the halves' difference is -1 and the product of the
+// differences takes its factor-B^h path; half the time t = (s + 1) B^g + s
+// (h = 2g, s below B^g / 2) too, so that the halves' sum 2t + 1 splits the
+// same way one level down. g is a random length or one next to the split's
+// threshold.
+mpz_class halves_apart_by_one(context& c, int max_words) {
+    const bool nested = c.r.coin() && max_words >= 4;
+    const int most = std::max(1, max_words / (nested ? 4 : 2));
+    int g = c.r.chance(30) ? monty_wrap_split_min / 2 + static_cast<int>(c.r.range(-2, 2))
+                           : static_cast<int>(c.r.range(1, most));
+    g = std::clamp(g, 1, most);
+    const mpz_class room = two_pow(32ul * static_cast<unsigned long>(g));
+    // Odd, of g whole words, below B^g - 2 (below B^g / 2 - 1 when nested).
+    mpz_class t = (c.magnitude(g) % (room - 2)) | (room >> 1) | 1;
+    if (nested) {
+        t = (t >> 2) | (room >> 3) | 1;
+        t = (t + 1) * room + t;
+    }
+    const mpz_class half = two_pow(32ul * static_cast<unsigned long>(nested ? 2 * g : g));
+    return (t + 1) * half + t;
 }
 
 // An odd modulus of at least 3 and at most max_words words.
 mpz_class odd_modulus(context& c, profile p, int max_words) {
     mpz_class n = c.magnitude(c.r.chance(10) ? threshold_words(c, max_words) : c.pick_length(p, max_words));
+    if (c.r.chance(5) && max_words >= 2) n = halves_apart_by_one(c, max_words);
     if (c.r.chance(3)) n = c.r.range(3, 40);
     n |= 1;
     if (n < 3) n = 3;

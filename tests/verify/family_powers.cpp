@@ -218,6 +218,9 @@ void run_nroot(context& c) {
         case 2: n = static_cast<int>(c.r.range(2, c.r.coin() ? 200 : 20000)); break;
         default: n = static_cast<int>(c.r.range(2, 7)); break;
     }
+    // Just below a power of two: every level's root and remainder at their
+    // largest.
+    if (c.r.chance(5) && bits > 0) x = (mpz_class(1) << bits) - 1;
     // Perfect powers and their neighbours: the exact flag and the final
     // correction step of the iteration.
     if (n >= 2 && n <= 1000 && c.r.chance(40)) {
@@ -226,16 +229,28 @@ void run_nroot(context& c) {
         // bits, the levels under the top one from 51), where square and
         // cube roots start on limbs from double precision or through one
         // step there (50), take a level above the limbs (96) and take a
-        // second level, whose lowest root is again below 51 bits (160), and
-        // where the top step of a cube root starts to divide only the top
-        // bits (537).
+        // second level, whose lowest root is again below 51 bits (160); cube
+        // roots take one more step on limbs up to 188 bits, and from 344 the
+        // level under the top one no longer fits there; the top step of a
+        // cube root divides only the top words of its operands from the
+        // first level above the limbs and leaves out one word more at each
+        // 64 root bits (155, 219).
         const int most = (32 * L - 8) / n;
         int root_bits = static_cast<int>(c.r.range(1, most));
         if (c.r.chance(30)) {
-            static const int edges[] = {24, 40, 51, 96, 160, 537};
-            root_bits = std::min(most, edges[c.r.below(6)] + static_cast<int>(c.r.range(-3, 3)));
+            static const int edges[] = {24, 40, 51, 96, 155, 160, 188, 219, 344, 537};
+            root_bits = std::min(most, edges[c.r.below(10)] + static_cast<int>(c.r.range(-3, 3)));
         }
         mpz_class r = c.magnitude((root_bits + 31) / 32) >> ((32 - root_bits % 32) % 32);
+        if (r == 0) r = 1;
+        // Roots whose low bits are all zero (the lower levels' remainders
+        // vanish and the top step's numerator is below its divisor) or all
+        // one (the new low bits at their largest).
+        switch (c.r.below(8)) {
+            case 0: r = (r >> (root_bits / 2)) << (root_bits / 2); break;
+            case 1: r = (mpz_class(1) << root_bits) - 1; break;
+            default: break;
+        }
         if (r == 0) r = 1;
         x = pow_of(r, static_cast<unsigned long>(n)) + c.r.range(-1, 1);
         if (words_of(x) > L) x = pow_of(r, static_cast<unsigned long>(n)) - 1;
