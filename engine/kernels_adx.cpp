@@ -41,69 +41,143 @@ using u64 = std::uint64_t;
 
 #ifdef TORVANE_HAVE_ADX_MONTY
 
-// One limb of a row at index rcx: the product's low half plus the carry
-// limb in r11 (adcx), plus z's limb (adox); its high half becomes the
-// carry limb.
-#define TORVANE_ADX_LIMB(src, z)                 \
-    "mulx (" src ",%%rcx,8), %%r9, %%r10\n\t"   \
-    "adcx %%r11, %%r9\n\t"                      \
-    "adox (" z ",%%rcx,8), %%r9\n\t"            \
-    "mov %%r9, (" z ",%%rcx,8)\n\t"             \
-    "mov %%r10, %%r11\n\t"                      \
-    "lea 1(%%rcx), %%rcx\n\t"
+// ---- Rows of any length, eight limbs a pass -----------------------------------
+//
+// A row adds src * rdx to z over L limbs: the pass below runs eight limbs
+// with constant offsets from two pointers (px into src, pz into z), which
+// then step on by eight limbs; a row of L limbs enters its first pass at
+// limb position e = (8 - L mod 8) mod 8, with both pointers set back by e
+// limbs, so that its passes come out even. (Offsets from base and index
+// registers, the other way to step through a row, cost half as much time
+// again here.) The entry's address is found once per block, from e, by
+// TORVANE_PASS_ENTRY. Each pass runs on the two carry chains: adcx adds
+// the previous limb's high half, adox z's limb; the pass count in rcx steps
+// down through lea and jrcxz, which leave both flags alone. A row is entered
+// with r10 = r11 = 0 and both flags clear, and leaves its carry limb in r11
+// and the flags' carries, which the caller adds to it (r8 = 0).
 
-// One row: z[-L .. -1] += src[-L .. -1] * rdx (z and src point past the
-// row's top, rcx = -L, L >= 1, %[rem] = L mod 4), the carry limb out in
-// r11. The L mod 4 limbs at the bottom run one at a time, then the rest
-// four a pass. Expects r8 = 0; every entry clears both flags with its xor.
-// lab is a two-digit label prefix, distinct for each row of a block.
-#define TORVANE_ADX_ROW(src, z, lab)                          \
-    "cmp $2, %[rem]\n\t"                                     \
-    "je " lab "2f\n\t"                                       \
-    "ja " lab "3f\n\t"                                       \
-    "test %[rem], %[rem]\n\t"                                \
-    "jnz " lab "1f\n\t"                                      \
-    "xor %%r11d, %%r11d\n\t"                                 \
-    "jmp " lab "5f\n\t"                                      \
-    lab "3:\n\t"                                             \
-    "xor %%r11d, %%r11d\n\t"                                 \
-    TORVANE_ADX_LIMB(src, z)                                  \
-    TORVANE_ADX_LIMB(src, z)                                  \
-    TORVANE_ADX_LIMB(src, z)                                  \
-    "jmp " lab "4f\n\t"                                      \
-    lab "2:\n\t"                                             \
-    "xor %%r11d, %%r11d\n\t"                                 \
-    TORVANE_ADX_LIMB(src, z)                                  \
-    TORVANE_ADX_LIMB(src, z)                                  \
-    "jmp " lab "4f\n\t"                                      \
-    lab "1:\n\t"                                             \
-    "xor %%r11d, %%r11d\n\t"                                 \
-    TORVANE_ADX_LIMB(src, z)                                  \
-    lab "4:\n\t"                                             \
-    "jrcxz " lab "6f\n\t"                                    \
-    lab "5:\n\t"                                             \
-    "mulx (" src ",%%rcx,8), %%r9, %%r10\n\t"                \
-    "adcx %%r11, %%r9\n\t"                                   \
-    "adox (" z ",%%rcx,8), %%r9\n\t"                         \
-    "mov %%r9, (" z ",%%rcx,8)\n\t"                          \
-    "mulx 8(" src ",%%rcx,8), %%r9, %%r11\n\t"               \
-    "adcx %%r10, %%r9\n\t"                                   \
-    "adox 8(" z ",%%rcx,8), %%r9\n\t"                        \
-    "mov %%r9, 8(" z ",%%rcx,8)\n\t"                         \
-    "mulx 16(" src ",%%rcx,8), %%r9, %%r10\n\t"              \
-    "adcx %%r11, %%r9\n\t"                                   \
-    "adox 16(" z ",%%rcx,8), %%r9\n\t"                       \
-    "mov %%r9, 16(" z ",%%rcx,8)\n\t"                        \
-    "mulx 24(" src ",%%rcx,8), %%r9, %%r11\n\t"              \
-    "adcx %%r10, %%r9\n\t"                                   \
-    "adox 24(" z ",%%rcx,8), %%r9\n\t"                       \
-    "mov %%r9, 24(" z ",%%rcx,8)\n\t"                        \
-    "lea 4(%%rcx), %%rcx\n\t"                                \
-    "jrcxz " lab "6f\n\t"                                    \
-    "jmp " lab "5b\n\t"                                      \
-    lab "6:\n\t"                                             \
-    "adcx %%r8, %%r11\n\t"                                   \
-    "adox %%r8, %%r11\n\t"
+// Limb p of a pass: z[p] += src[p] * rdx + the carry limb in cin, the
+// product's high half into hi.
+#define TORVANE_PASS_LIMB(p, hi, cin)            \
+    "mulx 8*" #p "(%[px]), %%r9, %%" hi "\n\t"  \
+    "adcx %%" cin ", %%r9\n\t"                   \
+    "adox 8*" #p "(%[pz]), %%r9\n\t"             \
+    "mov %%r9, 8*" #p "(%[pz])\n\t"
+
+// The pass, with an entry label before each limb (1 for the first, 31 to
+// 37 for the others), looping until rcx passes are done.
+#define TORVANE_PASS                                                     \
+    "1:\n\t" TORVANE_PASS_LIMB(0, "r10", "r11")                          \
+    "31:\n\t" TORVANE_PASS_LIMB(1, "r11", "r10")                         \
+    "32:\n\t" TORVANE_PASS_LIMB(2, "r10", "r11")                         \
+    "33:\n\t" TORVANE_PASS_LIMB(3, "r11", "r10")                         \
+    "34:\n\t" TORVANE_PASS_LIMB(4, "r10", "r11")                         \
+    "35:\n\t" TORVANE_PASS_LIMB(5, "r11", "r10")                         \
+    "36:\n\t" TORVANE_PASS_LIMB(6, "r10", "r11")                         \
+    "37:\n\t" TORVANE_PASS_LIMB(7, "r11", "r10")                         \
+    "lea 64(%[px]), %[px]\n\t"                                           \
+    "lea 64(%[pz]), %[pz]\n\t"                                           \
+    "lea -1(%%rcx), %%rcx\n\t"                                           \
+    "jrcxz 2f\n\t"                                                       \
+    "jmp 1b\n\t"                                                         \
+    "2:\n\t"
+
+// ent = the address of the pass's limb e8 / 8 (e8 = 8e, 0 to 56); uses r9.
+#define TORVANE_PASS_ENTRY(e8, ent)                                                   \
+    "lea 1f(%%rip), " ent "\n\t"                                                     \
+    "lea 31f(%%rip), %%r9\n\t cmp $8, " e8 "\n\t cmove %%r9, " ent "\n\t"            \
+    "lea 32f(%%rip), %%r9\n\t cmp $16, " e8 "\n\t cmove %%r9, " ent "\n\t"           \
+    "lea 33f(%%rip), %%r9\n\t cmp $24, " e8 "\n\t cmove %%r9, " ent "\n\t"           \
+    "lea 34f(%%rip), %%r9\n\t cmp $32, " e8 "\n\t cmove %%r9, " ent "\n\t"           \
+    "lea 35f(%%rip), %%r9\n\t cmp $40, " e8 "\n\t cmove %%r9, " ent "\n\t"           \
+    "lea 36f(%%rip), %%r9\n\t cmp $48, " e8 "\n\t cmove %%r9, " ent "\n\t"           \
+    "lea 37f(%%rip), %%r9\n\t cmp $56, " e8 "\n\t cmove %%r9, " ent "\n\t"
+
+// A row's pass geometry for L limbs: the entry offset 8e in bytes and the
+// pass count.
+struct pass_shape {
+    std::int64_t e8;
+    std::int64_t passes;
+};
+pass_shape shape_for(std::int64_t limbs) {
+    const std::int64_t e = (8 - limbs % 8) % 8;
+    return {8 * e, (limbs + e) / 8};
+}
+
+// An address set back by `bytes` from p, as the entry into a pass expects
+// (it is only ever used with offsets that land back inside the array).
+std::uintptr_t set_back(const void* p, std::int64_t bytes) {
+    return reinterpret_cast<std::uintptr_t>(p) - static_cast<std::uintptr_t>(bytes);
+}
+
+// r[0 .. 2L-1] = x * y (L >= 1 limbs each, r apart from both): a row per
+// limb of y, each storing its carry limb just above its top, where no
+// earlier row has written.
+void mul_rows(u64* r, const u64* x, const u64* y, std::int64_t limbs) {
+    std::memset(r, 0, sizeof(u64) * static_cast<std::size_t>(limbs));
+    const pass_shape s = shape_for(limbs);
+    std::uintptr_t rb = set_back(r, s.e8), px, pz, ent;
+    const std::uintptr_t xb = set_back(x, s.e8);
+    std::int64_t rows = limbs;
+    __asm__ volatile(
+        "xor %%r8d, %%r8d\n\t"
+        TORVANE_PASS_ENTRY("%[e8]", "%[ent]")
+        "10:\n\t"
+        "mov (%[y]), %%rdx\n\t"
+        "mov %[rb], %[pz]\n\t"
+        "mov %[xb], %[px]\n\t"
+        "mov %[passes], %%rcx\n\t"
+        "xor %%r10d, %%r10d\n\t"
+        "xor %%r11d, %%r11d\n\t"
+        "jmp *%[ent]\n\t"
+        TORVANE_PASS
+        "adcx %%r8, %%r11\n\t"
+        "adox %%r8, %%r11\n\t"
+        "mov %%r11, (%[pz])\n\t"
+        "lea 8(%[y]), %[y]\n\t"
+        "lea 8(%[rb]), %[rb]\n\t"
+        "decq %[rows]\n\t"
+        "jnz 10b\n\t"
+        : [rb] "+&r"(rb), [y] "+&r"(y), [rows] "+m"(rows), [px] "=&r"(px), [pz] "=&r"(pz), [ent] "=&r"(ent)
+        : [xb] "m"(xb), [e8] "r"(s.e8), [passes] "m"(s.passes)
+        : "rcx", "rdx", "r8", "r9", "r10", "r11", "cc", "memory");
+}
+
+// Montgomery reduction of t[0 .. 2L-1] (limbs, L >= 1) by the L-limb n, as
+// reduce_fixed below does it: row i adds m n at limb i for m = t_i * k0 mod
+// 2^64, which clears t_i, and keeps its carry limb there; then t[L .. 2L-1]
+// += t[0 .. L-1], the carry out as the 32-bit word after limb 2L-1.
+void reduce_rows(u64* t, const u64* n, std::int64_t limbs, u64 k0) {
+    const pass_shape s = shape_for(limbs);
+    std::uintptr_t tb = set_back(t, s.e8), px, pz, ent;
+    const std::uintptr_t nb = set_back(n, s.e8);
+    std::int64_t rows = limbs;
+    __asm__ volatile(
+        "xor %%r8d, %%r8d\n\t"
+        TORVANE_PASS_ENTRY("%[e8]", "%[ent]")
+        "10:\n\t"
+        "mov (%[tb],%[e8]), %%rdx\n\t"
+        "imul %[k0], %%rdx\n\t"
+        "mov %[tb], %[pz]\n\t"
+        "mov %[nb], %[px]\n\t"
+        "mov %[passes], %%rcx\n\t"
+        "xor %%r10d, %%r10d\n\t"
+        "xor %%r11d, %%r11d\n\t"
+        "jmp *%[ent]\n\t"
+        TORVANE_PASS
+        "adcx %%r8, %%r11\n\t"
+        "adox %%r8, %%r11\n\t"
+        "mov %%r11, (%[tb],%[e8])\n\t"
+        "lea 8(%[tb]), %[tb]\n\t"
+        "decq %[rows]\n\t"
+        "jnz 10b\n\t"
+        : [tb] "+&r"(tb), [rows] "+m"(rows), [px] "=&r"(px), [pz] "=&r"(pz), [ent] "=&r"(ent)
+        : [nb] "m"(nb), [e8] "r"(s.e8), [k0] "m"(k0), [passes] "m"(s.passes)
+        : "rcx", "rdx", "r8", "r9", "r10", "r11", "cc", "memory");
+    auto* w = reinterpret_cast<mr_digit*>(t);
+    const auto k = static_cast<int>(2 * limbs);
+    w[2 * k] = add_vv(w + k, w + k, w, k);
+}
 
 // The largest limb count of the fixed-length kernels below (32 words, 1024
 // bits); each length is its own unrolled code.
@@ -364,33 +438,8 @@ bool monty_product_adx(const mr_digit* x, const mr_digit* y, const mr_digit* n, 
         f->reduce(limbs_of(buf), limbs_of(n), c64);
         return true;
     }
-    const std::int64_t limbs = k / 2;
-    std::memset(buf, 0, sizeof(mr_digit) * static_cast<std::size_t>(2 * k + 4));
-    const char* xe = reinterpret_cast<const char*>(x) + 8 * limbs;
-    const char* ne = reinterpret_cast<const char*>(n) + 8 * limbs;
-    const char* yp = reinterpret_cast<const char*>(y);
-    char* re = reinterpret_cast<char*>(buf) + 8 * limbs;  // the window's top, limb L
-    const std::int64_t neg = -limbs, rem = limbs % 4;
-    for (std::int64_t i = 0; i < limbs; ++i) {
-        __asm__ volatile(
-            "xor %%r8d, %%r8d\n\t"
-            "mov (%[y]), %%rdx\n\t"
-            "mov %[neg], %%rcx\n\t"
-            TORVANE_ADX_ROW("%[x]", "%[r]", "1")
-            "add %%r11, (%[r])\n\t"
-            "adc %%r8, 8(%[r])\n\t"
-            "mov %[neg], %%rcx\n\t"
-            "mov (%[r],%%rcx,8), %%rdx\n\t"
-            "imul %[k0], %%rdx\n\t"
-            TORVANE_ADX_ROW("%[n]", "%[r]", "2")
-            "add %%r11, (%[r])\n\t"
-            "adc %%r8, 8(%[r])\n\t"
-            :
-            : [x] "r"(xe), [n] "r"(ne), [y] "r"(yp), [r] "r"(re), [neg] "r"(neg), [k0] "r"(c64), [rem] "r"(rem)
-            : "rcx", "rdx", "r8", "r9", "r10", "r11", "cc", "memory");
-        yp += 8;
-        re += 8;
-    }
+    mul_rows(limbs_of(buf), limbs_of(x), limbs_of(y), k / 2);
+    reduce_rows(limbs_of(buf), limbs_of(n), k / 2, c64);
     return true;
 #else
     (void)x, (void)y, (void)n, (void)k, (void)c64, (void)buf;
@@ -405,28 +454,7 @@ bool monty_reduce_adx(mr_digit* t, const mr_digit* n, int k, std::uint64_t c64) 
         f->reduce(limbs_of(t), limbs_of(n), c64);
         return true;
     }
-    const std::int64_t limbs = k / 2;
-    const char* ne = reinterpret_cast<const char*>(n) + 8 * limbs;
-    char* re = reinterpret_cast<char*>(t) + 8 * limbs;
-    const std::int64_t neg = -limbs, rem = limbs % 4;
-    u64 carry = 0;  // 0 or 1, into the next step's top limb
-    for (std::int64_t i = 0; i < limbs; ++i) {
-        __asm__ volatile(
-            "xor %%r8d, %%r8d\n\t"
-            "mov %[neg], %%rcx\n\t"
-            "mov (%[r],%%rcx,8), %%rdx\n\t"
-            "imul %[k0], %%rdx\n\t"
-            TORVANE_ADX_ROW("%[n]", "%[r]", "1")
-            "neg %[cy]\n\t"  // CF = the carry in
-            "adc %%r11, (%[r])\n\t"
-            "setc %b[cy]\n\t"
-            "movzbl %b[cy], %k[cy]\n\t"
-            : [cy] "+&q"(carry)
-            : [n] "r"(ne), [r] "r"(re), [neg] "r"(neg), [k0] "r"(c64), [rem] "r"(rem)
-            : "rcx", "rdx", "r8", "r9", "r10", "r11", "cc", "memory");
-        re += 8;
-    }
-    t[2 * k] = static_cast<mr_digit>(carry);
+    reduce_rows(limbs_of(t), limbs_of(n), k / 2, c64);
     return true;
 #else
     (void)t, (void)n, (void)k, (void)c64;
