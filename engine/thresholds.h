@@ -82,7 +82,7 @@ inline constexpr int monty_wrap_split_min = 2 * product_karatsuba_threshold;
     /* monty_multiply_reduce_min words reduction is by multiplication */                            \
     X(monty_fused_max, 4, 4)                                                                         \
     X(monty_adx_min, 4, 4)                                                                           \
-    X(monty_multiply_reduce_min, 192, 192)                                                           \
+    X(monty_multiply_reduce_min, 192, 224)                                                           \
     /* Division (multiply_divide.cpp): divisor words from which the quotient is found in blocks */  \
     /* by recursion over multiply */                                                                 \
     X(divide_recursive_words, 64, 64)                                                                \
