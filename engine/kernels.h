@@ -100,11 +100,10 @@ bool select_monty_ifma(bool use);
 bool monty_ifma_in_use(int k);
 
 // The Montgomery product, square and reduction of monty_product_vv,
-// monty_square_vv and monty_reduce_vv on BMI2/ADX with every step of the
-// rows in one block of assembly, for a positive even k: the
-// same words in buf[k .. 2k] (t[k .. 2k] for the reduction). Return false,
-// doing nothing, where the processor lacks the instructions or k does not
-// fit.
+// monty_square_vv and monty_reduce_vv on BMI2/ADX, every loop of rows one
+// block of assembly, for a positive even k: the same words in buf[k .. 2k]
+// (t[k .. 2k] for the reduction). Return false, doing nothing, where the
+// processor lacks the instructions or k does not fit.
 bool monty_product_adx(const mr_digit* x, const mr_digit* y, const mr_digit* n, int k, std::uint64_t c64,
                        mr_digit* buf);
 bool monty_square_adx(const mr_digit* x, const mr_digit* n, int k, std::uint64_t c64, mr_digit* buf);

@@ -1,28 +1,22 @@
-// The Montgomery product and reduction on BMI2/ADX (mulx, adcx, adox), for
-// moduli of a whole number of 64-bit limbs (k even).
+// The Montgomery product, square and reduction on BMI2/ADX (mulx, adcx,
+// adox), for moduli of a whole number of 64-bit limbs (k even).
 //
-// The product runs in the coarsely integrated operand scanning order, with
-// every step of both rows in one block of assembly: step i adds x * y_i to
-// the window of L + 2 limbs at limb i of buf, then m * n for m = (the
-// window's lowest limb) * c64 mod 2^64, which clears that limb; the next
-// step's window starts one limb up, so nothing is shifted. Each row runs
-// on two carry chains, the product's high halves on adcx and the window's
-// limbs on adox, the L mod 4 lowest limbs one at a time and the rest four
-// a pass, the index climbing to zero through lea and jrcxz, which leave
-// both flags alone. Between steps the window holds
-// a value below 2n < 2R in its lower L + 1 limbs; a step adds less than
-// 2 * 2^64 R, so its carries end in limb L + 1, which no earlier step has
-// written (buf is cleared first).
+// Each is the schoolbook product (or the square: the cross products once,
+// doubled, plus the diagonal) followed by the word-by-word reduction, all
+// on rows that add a limb times a vector to a window of memory on two carry
+// chains. From 4 to basecase_fixed_max words they run on the fixed-length
+// kernels further down, each with every row unrolled for its length;
+// above, on rows of any length that run sixteen limbs a pass (below). A
+// product formed whole and then reduced costs as many limb products as
+// the reduction interleaved with it, and its rows need no m; so, from 34
+// words, does a Karatsuba product or square reduced apart, which the
+// callers choose there (docs/tuning.md).
 //
-// The reduction is the second row alone, a step per limb of t, with the
-// carry out of the window's top limb kept for the next step's top limb.
-//
-// The square is the schoolbook square of the chosen kernel path followed by
-// that reduction. From 4 to basecase_fixed_max words all three run instead
-// on the fixed-length kernels further down: the schoolbook product or
-// square, then the reduction, each with every row unrolled for its length.
-// The results are word for word those of the other paths: the same q < R
-// makes x*y + q*n a multiple of R.
+// The reduction keeps each row's carry limb in the limb the row has
+// cleared and adds those carries to the upper half in one pass at the end
+// (a row's carry belongs above every limb the later rows' m depends on,
+// so it can wait). The results are word for word those of the other
+// paths: the same q < R makes x*y + q*n a multiple of R.
 #include "kernels.h"
 #include "thresholds.h"
 
@@ -41,69 +35,232 @@ using u64 = std::uint64_t;
 
 #ifdef TORVANE_HAVE_ADX_MONTY
 
-// One limb of a row at index rcx: the product's low half plus the carry
-// limb in r11 (adcx), plus z's limb (adox); its high half becomes the
-// carry limb.
-#define TORVANE_ADX_LIMB(src, z)                 \
-    "mulx (" src ",%%rcx,8), %%r9, %%r10\n\t"   \
-    "adcx %%r11, %%r9\n\t"                      \
-    "adox (" z ",%%rcx,8), %%r9\n\t"            \
-    "mov %%r9, (" z ",%%rcx,8)\n\t"             \
-    "mov %%r10, %%r11\n\t"                      \
-    "lea 1(%%rcx), %%rcx\n\t"
+// ---- Rows of any length, sixteen limbs a pass ---------------------------------
+//
+// A row adds src * rdx to z over L limbs: the pass below runs sixteen limbs
+// with constant offsets from two pointers (px into src, pz into z), which
+// then step on by sixteen limbs; a row of L limbs enters its first pass at
+// limb position e = (16 - L mod 16) mod 16, with both pointers set back by
+// e limbs, so that its passes come out even. (Offsets from base and index
+// registers, the other way to step through a row, cost half as much time
+// again here; passes of eight limbs 4% more than sixteen.) The entry's
+// address is found once per block, from e, by TORVANE_PASS_ENTRY. Each
+// pass runs on the two carry chains: adcx adds the previous limb's high
+// half, adox z's limb; the pass count in rcx steps down through lea and
+// jrcxz, which leave both flags alone. A row is entered with r10 = r11 = 0
+// and both flags clear, and leaves its carry limb in r11 and the flags'
+// carries, which the caller adds to it (r8 = 0).
 
-// One row: z[-L .. -1] += src[-L .. -1] * rdx (z and src point past the
-// row's top, rcx = -L, L >= 1, %[rem] = L mod 4), the carry limb out in
-// r11. The L mod 4 limbs at the bottom run one at a time, then the rest
-// four a pass. Expects r8 = 0; every entry clears both flags with its xor.
-// lab is a two-digit label prefix, distinct for each row of a block.
-#define TORVANE_ADX_ROW(src, z, lab)                          \
-    "cmp $2, %[rem]\n\t"                                     \
-    "je " lab "2f\n\t"                                       \
-    "ja " lab "3f\n\t"                                       \
-    "test %[rem], %[rem]\n\t"                                \
-    "jnz " lab "1f\n\t"                                      \
-    "xor %%r11d, %%r11d\n\t"                                 \
-    "jmp " lab "5f\n\t"                                      \
-    lab "3:\n\t"                                             \
-    "xor %%r11d, %%r11d\n\t"                                 \
-    TORVANE_ADX_LIMB(src, z)                                  \
-    TORVANE_ADX_LIMB(src, z)                                  \
-    TORVANE_ADX_LIMB(src, z)                                  \
-    "jmp " lab "4f\n\t"                                      \
-    lab "2:\n\t"                                             \
-    "xor %%r11d, %%r11d\n\t"                                 \
-    TORVANE_ADX_LIMB(src, z)                                  \
-    TORVANE_ADX_LIMB(src, z)                                  \
-    "jmp " lab "4f\n\t"                                      \
-    lab "1:\n\t"                                             \
-    "xor %%r11d, %%r11d\n\t"                                 \
-    TORVANE_ADX_LIMB(src, z)                                  \
-    lab "4:\n\t"                                             \
-    "jrcxz " lab "6f\n\t"                                    \
-    lab "5:\n\t"                                             \
-    "mulx (" src ",%%rcx,8), %%r9, %%r10\n\t"                \
-    "adcx %%r11, %%r9\n\t"                                   \
-    "adox (" z ",%%rcx,8), %%r9\n\t"                         \
-    "mov %%r9, (" z ",%%rcx,8)\n\t"                          \
-    "mulx 8(" src ",%%rcx,8), %%r9, %%r11\n\t"               \
-    "adcx %%r10, %%r9\n\t"                                   \
-    "adox 8(" z ",%%rcx,8), %%r9\n\t"                        \
-    "mov %%r9, 8(" z ",%%rcx,8)\n\t"                         \
-    "mulx 16(" src ",%%rcx,8), %%r9, %%r10\n\t"              \
-    "adcx %%r11, %%r9\n\t"                                   \
-    "adox 16(" z ",%%rcx,8), %%r9\n\t"                       \
-    "mov %%r9, 16(" z ",%%rcx,8)\n\t"                        \
-    "mulx 24(" src ",%%rcx,8), %%r9, %%r11\n\t"              \
-    "adcx %%r10, %%r9\n\t"                                   \
-    "adox 24(" z ",%%rcx,8), %%r9\n\t"                       \
-    "mov %%r9, 24(" z ",%%rcx,8)\n\t"                        \
-    "lea 4(%%rcx), %%rcx\n\t"                                \
-    "jrcxz " lab "6f\n\t"                                    \
-    "jmp " lab "5b\n\t"                                      \
-    lab "6:\n\t"                                             \
-    "adcx %%r8, %%r11\n\t"                                   \
-    "adox %%r8, %%r11\n\t"
+// Limb p of a pass: z[p] += src[p] * rdx + the carry limb in cin, the
+// product's high half into hi.
+#define TORVANE_PASS_LIMB(p, hi, cin)            \
+    "mulx 8*" #p "(%[px]), %%r9, %%" hi "\n\t"  \
+    "adcx %%" cin ", %%r9\n\t"                   \
+    "adox 8*" #p "(%[pz]), %%r9\n\t"             \
+    "mov %%r9, 8*" #p "(%[pz])\n\t"
+
+// The pass, with an entry label before each limb (1 for the first, then
+// 31 to 39 and 41 to 46), looping until rcx passes are done.
+#define TORVANE_PASS                                                            \
+    "1:\n\t" TORVANE_PASS_LIMB(0, "r10", "r11")                                 \
+    "31:\n\t" TORVANE_PASS_LIMB(1, "r11", "r10")                                \
+    "32:\n\t" TORVANE_PASS_LIMB(2, "r10", "r11")                                \
+    "33:\n\t" TORVANE_PASS_LIMB(3, "r11", "r10")                                \
+    "34:\n\t" TORVANE_PASS_LIMB(4, "r10", "r11")                                \
+    "35:\n\t" TORVANE_PASS_LIMB(5, "r11", "r10")                                \
+    "36:\n\t" TORVANE_PASS_LIMB(6, "r10", "r11")                                \
+    "37:\n\t" TORVANE_PASS_LIMB(7, "r11", "r10")                                \
+    "38:\n\t" TORVANE_PASS_LIMB(8, "r10", "r11")                                \
+    "39:\n\t" TORVANE_PASS_LIMB(9, "r11", "r10")                                \
+    "41:\n\t" TORVANE_PASS_LIMB(10, "r10", "r11")                               \
+    "42:\n\t" TORVANE_PASS_LIMB(11, "r11", "r10")                               \
+    "43:\n\t" TORVANE_PASS_LIMB(12, "r10", "r11")                               \
+    "44:\n\t" TORVANE_PASS_LIMB(13, "r11", "r10")                               \
+    "45:\n\t" TORVANE_PASS_LIMB(14, "r10", "r11")                               \
+    "46:\n\t" TORVANE_PASS_LIMB(15, "r11", "r10")                               \
+    "lea 128(%[px]), %[px]\n\t"                                                 \
+    "lea 128(%[pz]), %[pz]\n\t"                                                 \
+    "lea -1(%%rcx), %%rcx\n\t"                                                  \
+    "jrcxz 2f\n\t"                                                              \
+    "jmp 1b\n\t"                                                                \
+    "2:\n\t"
+
+// ent = the address of the pass's limb e8 / 8 (e8 = 8e, 0 to 120); uses r9.
+#define TORVANE_PASS_ENTRY(e8, ent)                                                         \
+    "lea 1f(%%rip), " ent "\n\t"                                                            \
+    "lea 31f(%%rip), %%r9\n\t cmp $8, " e8 "\n\t cmove %%r9, " ent "\n\t"                   \
+    "lea 32f(%%rip), %%r9\n\t cmp $16, " e8 "\n\t cmove %%r9, " ent "\n\t"                  \
+    "lea 33f(%%rip), %%r9\n\t cmp $24, " e8 "\n\t cmove %%r9, " ent "\n\t"                  \
+    "lea 34f(%%rip), %%r9\n\t cmp $32, " e8 "\n\t cmove %%r9, " ent "\n\t"                  \
+    "lea 35f(%%rip), %%r9\n\t cmp $40, " e8 "\n\t cmove %%r9, " ent "\n\t"                  \
+    "lea 36f(%%rip), %%r9\n\t cmp $48, " e8 "\n\t cmove %%r9, " ent "\n\t"                  \
+    "lea 37f(%%rip), %%r9\n\t cmp $56, " e8 "\n\t cmove %%r9, " ent "\n\t"                  \
+    "lea 38f(%%rip), %%r9\n\t cmp $64, " e8 "\n\t cmove %%r9, " ent "\n\t"                  \
+    "lea 39f(%%rip), %%r9\n\t cmp $72, " e8 "\n\t cmove %%r9, " ent "\n\t"                  \
+    "lea 41f(%%rip), %%r9\n\t cmp $80, " e8 "\n\t cmove %%r9, " ent "\n\t"                  \
+    "lea 42f(%%rip), %%r9\n\t cmp $88, " e8 "\n\t cmove %%r9, " ent "\n\t"                  \
+    "lea 43f(%%rip), %%r9\n\t cmp $96, " e8 "\n\t cmove %%r9, " ent "\n\t"                  \
+    "lea 44f(%%rip), %%r9\n\t cmp $104, " e8 "\n\t cmove %%r9, " ent "\n\t"                 \
+    "lea 45f(%%rip), %%r9\n\t cmp $112, " e8 "\n\t cmove %%r9, " ent "\n\t"                 \
+    "lea 46f(%%rip), %%r9\n\t cmp $120, " e8 "\n\t cmove %%r9, " ent "\n\t"
+
+// A row's pass geometry for L limbs: the entry offset 8e in bytes and the
+// pass count.
+constexpr std::int64_t pass_limbs = 16;
+struct pass_shape {
+    std::int64_t e8;
+    std::int64_t passes;
+};
+pass_shape shape_for(std::int64_t limbs) {
+    const std::int64_t e = (pass_limbs - limbs % pass_limbs) % pass_limbs;
+    return {8 * e, (limbs + e) / pass_limbs};
+}
+
+// An address set back by `bytes` from p, as the entry into a pass expects
+// (it is only ever used with offsets that land back inside the array).
+std::uintptr_t set_back(const void* p, std::int64_t bytes) {
+    return reinterpret_cast<std::uintptr_t>(p) - static_cast<std::uintptr_t>(bytes);
+}
+
+// r[0 .. 2L-1] = x * y (L >= 1 limbs each, r apart from both): a row per
+// limb of y, each storing its carry limb just above its top, where no
+// earlier row has written.
+void mul_rows(u64* r, const u64* x, const u64* y, std::int64_t limbs) {
+    std::memset(r, 0, sizeof(u64) * static_cast<std::size_t>(limbs));
+    const pass_shape s = shape_for(limbs);
+    std::uintptr_t rb = set_back(r, s.e8), px, pz, ent;
+    const std::uintptr_t xb = set_back(x, s.e8);
+    std::int64_t rows = limbs;
+    __asm__ volatile(
+        "xor %%r8d, %%r8d\n\t"
+        TORVANE_PASS_ENTRY("%[e8]", "%[ent]")
+        "10:\n\t"
+        "mov (%[y]), %%rdx\n\t"
+        "mov %[rb], %[pz]\n\t"
+        "mov %[xb], %[px]\n\t"
+        "mov %[passes], %%rcx\n\t"
+        "xor %%r10d, %%r10d\n\t"
+        "xor %%r11d, %%r11d\n\t"
+        "jmp *%[ent]\n\t"
+        TORVANE_PASS
+        "adcx %%r8, %%r11\n\t"
+        "adox %%r8, %%r11\n\t"
+        "mov %%r11, (%[pz])\n\t"
+        "lea 8(%[y]), %[y]\n\t"
+        "lea 8(%[rb]), %[rb]\n\t"
+        "decq %[rows]\n\t"
+        "jnz 10b\n\t"
+        : [rb] "+&r"(rb), [y] "+&r"(y), [rows] "+m"(rows), [px] "=&r"(px), [pz] "=&r"(pz), [ent] "=&r"(ent)
+        : [xb] "m"(xb), [e8] "r"(s.e8), [passes] "m"(s.passes)
+        : "rcx", "rdx", "r8", "r9", "r10", "r11", "cc", "memory");
+}
+
+// r[0 .. 2L-1] = x^2 (L >= 2 limbs, r apart from x): the cross products
+// x_i x_j (i < j) once, row i from limb 2i+1 over the L-1-i limbs above x_i
+// with its carry limb at i+L, where no earlier row has written; then
+// doubled, with the squares on the diagonal, in one pass (dbl_addsqr_vv).
+// Each row is one limb shorter than the one before, so it enters the pass
+// one position later, and once in sixteen with one pass fewer; the entries'
+// addresses are found once, into a table.
+void sqr_rows(u64* r, const u64* x, std::int64_t limbs) {
+    if (limbs < 2) {
+        mul_rows(r, x, x, limbs);
+        return;
+    }
+    std::memset(r, 0, sizeof(u64) * 2 * static_cast<std::size_t>(limbs));
+    pass_shape s = shape_for(limbs - 1);
+    std::uintptr_t entries[pass_limbs];
+    const u64* xi = x;
+    u64* ri = r + 1;
+    std::uintptr_t px, pz;
+    std::int64_t rows = limbs - 1;
+    __asm__ volatile(
+        "xor %%r8d, %%r8d\n\t"
+        "lea 1f(%%rip), %%r9\n\t mov %%r9, 0(%[tab])\n\t"
+        "lea 31f(%%rip), %%r9\n\t mov %%r9, 8(%[tab])\n\t"
+        "lea 32f(%%rip), %%r9\n\t mov %%r9, 16(%[tab])\n\t"
+        "lea 33f(%%rip), %%r9\n\t mov %%r9, 24(%[tab])\n\t"
+        "lea 34f(%%rip), %%r9\n\t mov %%r9, 32(%[tab])\n\t"
+        "lea 35f(%%rip), %%r9\n\t mov %%r9, 40(%[tab])\n\t"
+        "lea 36f(%%rip), %%r9\n\t mov %%r9, 48(%[tab])\n\t"
+        "lea 37f(%%rip), %%r9\n\t mov %%r9, 56(%[tab])\n\t"
+        "lea 38f(%%rip), %%r9\n\t mov %%r9, 64(%[tab])\n\t"
+        "lea 39f(%%rip), %%r9\n\t mov %%r9, 72(%[tab])\n\t"
+        "lea 41f(%%rip), %%r9\n\t mov %%r9, 80(%[tab])\n\t"
+        "lea 42f(%%rip), %%r9\n\t mov %%r9, 88(%[tab])\n\t"
+        "lea 43f(%%rip), %%r9\n\t mov %%r9, 96(%[tab])\n\t"
+        "lea 44f(%%rip), %%r9\n\t mov %%r9, 104(%[tab])\n\t"
+        "lea 45f(%%rip), %%r9\n\t mov %%r9, 112(%[tab])\n\t"
+        "lea 46f(%%rip), %%r9\n\t mov %%r9, 120(%[tab])\n\t"
+        "10:\n\t"
+        "mov (%[xi]), %%rdx\n\t"
+        "lea 8(%[xi]), %[px]\n\t"
+        "sub %[e8], %[px]\n\t"
+        "mov %[ri], %[pz]\n\t"
+        "sub %[e8], %[pz]\n\t"
+        "mov %[passes], %%rcx\n\t"
+        "xor %%r10d, %%r10d\n\t"
+        "xor %%r11d, %%r11d\n\t"
+        "jmp *(%[tab],%[e8])\n\t"
+        TORVANE_PASS
+        "adcx %%r8, %%r11\n\t"
+        "adox %%r8, %%r11\n\t"
+        "mov %%r11, (%[pz])\n\t"
+        "lea 8(%[xi]), %[xi]\n\t"
+        "lea 16(%[ri]), %[ri]\n\t"
+        // The next row, a limb shorter: one entry later, or at the first
+        // limb of one pass fewer.
+        "add $8, %[e8]\n\t"
+        "cmp $128, %[e8]\n\t"
+        "jne 11f\n\t"
+        "xor %k[e8], %k[e8]\n\t"
+        "decq %[passes]\n\t"
+        "11:\n\t"
+        "decq %[rows]\n\t"
+        "jnz 10b\n\t"
+        : [xi] "+&r"(xi), [ri] "+&r"(ri), [e8] "+&r"(s.e8), [passes] "+m"(s.passes), [rows] "+m"(rows),
+          [px] "=&r"(px), [pz] "=&r"(pz)
+        : [tab] "r"(entries)
+        : "rcx", "rdx", "r8", "r9", "r10", "r11", "cc", "memory");
+    auto* w = reinterpret_cast<mr_digit*>(r);
+    dbl_addsqr_vv(w, reinterpret_cast<const mr_digit*>(x), static_cast<int>(2 * limbs));
+}
+
+// Montgomery reduction of t[0 .. 2L-1] (limbs, L >= 1) by the L-limb n, as
+// reduce_fixed below does it: row i adds m n at limb i for m = t_i * k0 mod
+// 2^64, which clears t_i, and keeps its carry limb there; then t[L .. 2L-1]
+// += t[0 .. L-1], the carry out as the 32-bit word after limb 2L-1.
+void reduce_rows(u64* t, const u64* n, std::int64_t limbs, u64 k0) {
+    const pass_shape s = shape_for(limbs);
+    std::uintptr_t tb = set_back(t, s.e8), px, pz, ent;
+    const std::uintptr_t nb = set_back(n, s.e8);
+    std::int64_t rows = limbs;
+    __asm__ volatile(
+        "xor %%r8d, %%r8d\n\t"
+        TORVANE_PASS_ENTRY("%[e8]", "%[ent]")
+        "10:\n\t"
+        "mov (%[tb],%[e8]), %%rdx\n\t"
+        "imul %[k0], %%rdx\n\t"
+        "mov %[tb], %[pz]\n\t"
+        "mov %[nb], %[px]\n\t"
+        "mov %[passes], %%rcx\n\t"
+        "xor %%r10d, %%r10d\n\t"
+        "xor %%r11d, %%r11d\n\t"
+        "jmp *%[ent]\n\t"
+        TORVANE_PASS
+        "adcx %%r8, %%r11\n\t"
+        "adox %%r8, %%r11\n\t"
+        "mov %%r11, (%[tb],%[e8])\n\t"
+        "lea 8(%[tb]), %[tb]\n\t"
+        "decq %[rows]\n\t"
+        "jnz 10b\n\t"
+        : [tb] "+&r"(tb), [rows] "+m"(rows), [px] "=&r"(px), [pz] "=&r"(pz), [ent] "=&r"(ent)
+        : [nb] "m"(nb), [e8] "r"(s.e8), [k0] "m"(k0), [passes] "m"(s.passes)
+        : "rcx", "rdx", "r8", "r9", "r10", "r11", "cc", "memory");
+    auto* w = reinterpret_cast<mr_digit*>(t);
+    const auto k = static_cast<int>(2 * limbs);
+    w[2 * k] = add_vv(w + k, w + k, w, k);
+}
 
 // The largest limb count of the fixed-length kernels below (32 words, 1024
 // bits); each length is its own unrolled code.
@@ -364,33 +521,8 @@ bool monty_product_adx(const mr_digit* x, const mr_digit* y, const mr_digit* n, 
         f->reduce(limbs_of(buf), limbs_of(n), c64);
         return true;
     }
-    const std::int64_t limbs = k / 2;
-    std::memset(buf, 0, sizeof(mr_digit) * static_cast<std::size_t>(2 * k + 4));
-    const char* xe = reinterpret_cast<const char*>(x) + 8 * limbs;
-    const char* ne = reinterpret_cast<const char*>(n) + 8 * limbs;
-    const char* yp = reinterpret_cast<const char*>(y);
-    char* re = reinterpret_cast<char*>(buf) + 8 * limbs;  // the window's top, limb L
-    const std::int64_t neg = -limbs, rem = limbs % 4;
-    for (std::int64_t i = 0; i < limbs; ++i) {
-        __asm__ volatile(
-            "xor %%r8d, %%r8d\n\t"
-            "mov (%[y]), %%rdx\n\t"
-            "mov %[neg], %%rcx\n\t"
-            TORVANE_ADX_ROW("%[x]", "%[r]", "1")
-            "add %%r11, (%[r])\n\t"
-            "adc %%r8, 8(%[r])\n\t"
-            "mov %[neg], %%rcx\n\t"
-            "mov (%[r],%%rcx,8), %%rdx\n\t"
-            "imul %[k0], %%rdx\n\t"
-            TORVANE_ADX_ROW("%[n]", "%[r]", "2")
-            "add %%r11, (%[r])\n\t"
-            "adc %%r8, 8(%[r])\n\t"
-            :
-            : [x] "r"(xe), [n] "r"(ne), [y] "r"(yp), [r] "r"(re), [neg] "r"(neg), [k0] "r"(c64), [rem] "r"(rem)
-            : "rcx", "rdx", "r8", "r9", "r10", "r11", "cc", "memory");
-        yp += 8;
-        re += 8;
-    }
+    mul_rows(limbs_of(buf), limbs_of(x), limbs_of(y), k / 2);
+    reduce_rows(limbs_of(buf), limbs_of(n), k / 2, c64);
     return true;
 #else
     (void)x, (void)y, (void)n, (void)k, (void)c64, (void)buf;
@@ -405,28 +537,7 @@ bool monty_reduce_adx(mr_digit* t, const mr_digit* n, int k, std::uint64_t c64) 
         f->reduce(limbs_of(t), limbs_of(n), c64);
         return true;
     }
-    const std::int64_t limbs = k / 2;
-    const char* ne = reinterpret_cast<const char*>(n) + 8 * limbs;
-    char* re = reinterpret_cast<char*>(t) + 8 * limbs;
-    const std::int64_t neg = -limbs, rem = limbs % 4;
-    u64 carry = 0;  // 0 or 1, into the next step's top limb
-    for (std::int64_t i = 0; i < limbs; ++i) {
-        __asm__ volatile(
-            "xor %%r8d, %%r8d\n\t"
-            "mov %[neg], %%rcx\n\t"
-            "mov (%[r],%%rcx,8), %%rdx\n\t"
-            "imul %[k0], %%rdx\n\t"
-            TORVANE_ADX_ROW("%[n]", "%[r]", "1")
-            "neg %[cy]\n\t"  // CF = the carry in
-            "adc %%r11, (%[r])\n\t"
-            "setc %b[cy]\n\t"
-            "movzbl %b[cy], %k[cy]\n\t"
-            : [cy] "+&q"(carry)
-            : [n] "r"(ne), [r] "r"(re), [neg] "r"(neg), [k0] "r"(c64), [rem] "r"(rem)
-            : "rcx", "rdx", "r8", "r9", "r10", "r11", "cc", "memory");
-        re += 8;
-    }
-    t[2 * k] = static_cast<mr_digit>(carry);
+    reduce_rows(limbs_of(t), limbs_of(n), k / 2, c64);
     return true;
 #else
     (void)t, (void)n, (void)k, (void)c64;
@@ -442,9 +553,10 @@ bool monty_square_adx(const mr_digit* x, const mr_digit* n, int k, std::uint64_t
         f->reduce(limbs_of(buf), limbs_of(n), c64);
         return true;
     }
-    sqr_basecase_vv(buf, x, k);
+    sqr_rows(limbs_of(buf), limbs_of(x), k / 2);
     buf[2 * k] = 0;
-    return monty_reduce_adx(buf, n, k, c64);
+    reduce_rows(limbs_of(buf), limbs_of(n), k / 2, c64);
+    return true;
 #else
     (void)x, (void)n, (void)k, (void)c64, (void)buf;
     return false;

@@ -17,7 +17,8 @@
 // one squaring per bit of the longer exponent and one product per window.
 //
 // Under a modulus short enough for the residue steps (montgomery.h: below
-// the Karatsuba sizes), both run instead on the residues' words
+// the Karatsuba sizes, and on the BMI2/ADX blocks below reduction by
+// multiplication), both run instead on the residues' words
 // (windowed_power): sliding windows of up to six bits on each exponent of
 // its own along one chain of squarings, with tables of the 32 odd powers
 // of each base in the reduce area; the result is the same residue.
@@ -379,7 +380,7 @@ bool windowed_power(monty_context& c, int count, bignum* const* x, bignum* const
     const auto words = static_cast<std::size_t>(k);
     const scratch_claim reduce(area_reduce);
     std::size_t room_size = 0;
-    mr_digit* room = monty_words_room(reduce, &room_size);
+    mr_digit* room = monty_words_room(c, reduce, &room_size);
     TORVANE_EXPECTS(power_tables_words(k) <= room_size);
     if (room_size < power_tables_words(k)) return false;
     monty_words steps = monty_words_for(c, reduce);

@@ -617,21 +617,44 @@ void modmult_in_area(const monty_context& c, bignum* x, bignum* y, bignum* w) {
     finish_reduction(t, n, k, w);
 }
 
+namespace {
+
+// Words of the reduce area's scratch that the steps keep for the product
+// methods' own scratch, at its start: none below the Karatsuba sizes,
+// where the kernels form every product and square.
+std::size_t steps_scratch_words(int k) {
+    if (k < monty_words_below()) return 0;
+    return std::max(square_scratch_words(k), product_scratch_words(k, k));
+}
+
+}  // namespace
+
 bool monty_words_apply(const monty_context& c) {
     // Below both Karatsuba sizes the products and squares of nres_modmult
-    // are the kernels' alone, which the steps call the same way.
-    return c.length < monty_words_below();
+    // are the kernels' alone, which the steps call the same way. On the
+    // BMI2/ADX blocks the steps go on up to reduction by multiplication,
+    // forming products and squares as nres_modmult does (the product
+    // methods into their buffer, then the blocks' reduction), where the
+    // reduce area's scratch holds the windowed power's tables and the
+    // product methods' scratch.
+    const int k = c.length;
+    if (k < monty_words_below()) return true;
+    if (k >= monty_multiply_reduce_min || !monty_adx_in_use(k)) return false;
+    const mr_state* s = engine_instance;
+    const std::size_t fixed = reduce_area_fixed_words(static_cast<std::size_t>(s->max_length));
+    return s->reduce_area_size >= fixed + steps_scratch_words(k) + power_tables_words(k);
 }
 
 monty_words monty_words_for(const monty_context& c, const scratch_claim& claim) {
     const reduce_area area = the_reduce_area(claim);
-    return {&c, {area.work, area.q}, 0, monty_square_for(c.length), monty_product_for(c.length)};
+    return {&c, {area.work, area.q}, 0, monty_square_for(c.length), monty_product_for(c.length), area.scratch};
 }
 
-mr_digit* monty_words_room(const scratch_claim& claim, std::size_t* size) {
+mr_digit* monty_words_room(const monty_context& c, const scratch_claim& claim, std::size_t* size) {
     const reduce_area area = the_reduce_area(claim);
-    *size = area.scratch_size;
-    return area.scratch;
+    const std::size_t kept = std::min(steps_scratch_words(c.length), area.scratch_size);
+    *size = area.scratch_size - kept;
+    return area.scratch + kept;
 }
 
 mr_digit* monty_words_multiply(monty_words& m, const mr_digit* x, const mr_digit* y) {
@@ -641,14 +664,21 @@ mr_digit* monty_words_multiply(monty_words& m, const mr_digit* x, const mr_digit
     mr_digit* buffer = m.buffers[m.next];
     m.next ^= 1;
     // As nres_modmult chooses for residues below n under such a modulus.
-    if (x == y) {
+    if (x == y && k < square_karatsuba_threshold) {
         m.square(x, n, k, c.constant_limb, buffer);
+    } else if (x == y) {
+        square_vv(buffer, x, k, m.scratch);
+        buffer[2 * k] = 0;
+        reduce_words(buffer, n, k, c.constant_limb);
     } else if (m.product != nullptr) {
         m.product(x, y, n, k, c.constant_limb, buffer);
     } else if (monty_ifma_in_use(k) || k < monty_fused_max) {
         monty_product_vv(x, y, n, k, c.constant_limb, buffer);
     } else {
-        mul_basecase_vv(buffer, x, k, y, k);
+        if (k < product_karatsuba_threshold)
+            mul_basecase_vv(buffer, x, k, y, k);
+        else
+            product_vv(buffer, x, k, y, k, m.scratch);
         buffer[2 * k] = 0;
         reduce_words(buffer, n, k, c.constant_limb);
     }

@@ -62,15 +62,16 @@ struct monty_words {
     int next;              // the buffer the next step writes
     monty_square_kernel square;
     monty_product_kernel product;  // null: as nres_modmult forms a product
+    mr_digit* scratch;             // the product methods' scratch, where they form one
 };
 bool monty_words_apply(const monty_context& c);
 monty_words monty_words_for(const monty_context& c, const scratch_claim& reduce_area);
 // x*y*R^-1 mod n for k-word x and y below n (x may be y; neither in the
 // buffer written next), left in that buffer: returns its k words.
 mr_digit* monty_words_multiply(monty_words& m, const mr_digit* x, const mr_digit* y);
-// The words of the reduce area that the steps leave free, under the same
-// claim: *size words at the pointer returned.
-mr_digit* monty_words_room(const scratch_claim& reduce_area, std::size_t* size);
+// The words of the reduce area that the steps under c leave free, under
+// the same claim: *size words at the pointer returned.
+mr_digit* monty_words_room(const monty_context& c, const scratch_claim& reduce_area, std::size_t* size);
 // x = 2x mod n for a k-word x below n.
 void monty_words_double(const monty_context& c, mr_digit* x);
 

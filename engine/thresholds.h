@@ -82,7 +82,7 @@ inline constexpr int monty_wrap_split_min = 2 * product_karatsuba_threshold;
     /* monty_multiply_reduce_min words reduction is by multiplication */                            \
     X(monty_fused_max, 4, 4)                                                                         \
     X(monty_adx_min, 4, 4)                                                                           \
-    X(monty_multiply_reduce_min, 192, 192)                                                           \
+    X(monty_multiply_reduce_min, 192, 224)                                                           \
     /* Moduli above this many words leave the IFMA kernel for reduction by multiplication */         \
     /* (at most monty_ifma_max; unused without IFMA) */                                              \
     X(monty_ifma_top, 512, 512)                                                                      \

@@ -231,6 +231,10 @@ TEST(Kernels, MontgomeryKernelsOnBothPathsAgreeWithWordByWordReduction) {
         select_monty_adx(blocks);
         std::vector<int> lengths;
         for (int k = 1; k <= 40; ++k) lengths.push_back(k);
+        // Past the fixed-length kernels the ADX rows enter their sixteen-limb
+        // passes at each limb position: every limb count mod 16, and 128 words.
+        for (int k = 42; k <= 66; k += 2) lengths.push_back(k);
+        lengths.push_back(128);
         lengths.push_back(monty_ifma_max);  // the IFMA kernel's largest, where its lanes grow most
         for (int k : lengths) {
             for (int kind = 0; kind < 4; ++kind) {
