@@ -8,17 +8,23 @@
 #       scripts/bench-windows.sh --ops multiply,powmod --sizes 4096,65530 --threads 2
 #   scripts/bench-windows.sh --vs-linux [--rounds N] [ARGS...]
 #       also builds the Linux torvane-bench (build/bench) and runs, N rounds
-#       (default 3) in turn with the first changing from round to round, the
-#       Linux build, the Linux build with --no-ifma and the Windows build, all
-#       on the same operands with ARGS and --libs torvane --clock wall
-#       --digests. Then prints for each cell the medians and the median of the
+#       (default 3), for each cell of --ops and --sizes (default the nine
+#       operations of the comparison at 1024 to 65530 bits) in turn with the
+#       first changing from cell to cell, the Linux build, the Linux build with
+#       --no-ifma and the Windows build, each on the same operands with ARGS
+#       and --libs torvane --clock wall --digests (Wine's thread CPU times
+#       advance by 10 ms). Then prints for each cell the medians and the median of the
 #       rounds' Windows/Linux ratios, and checks that all three computed the
 #       same results. With --threads 2 in ARGS each cell has the rows torvane
-#       (one thread) and torvane_mt (the pool). CSVs in build/windows-bench/vs-linux.
+#       (one thread) and torvane_mt (the pool). CSVs in BUILD_DIR/vs-linux.
+# The build directories: TORVANE_WINDOWS_BENCH_DIR (default build/windows-bench)
+# and TORVANE_LINUX_BENCH_DIR (default build/bench), e.g. to keep a build of
+# an earlier commit apart.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
-out=$root/build/windows-bench
+out=$(realpath -m "${TORVANE_WINDOWS_BENCH_DIR:-build/windows-bench}")
+linux_out=$(realpath -m "${TORVANE_LINUX_BENCH_DIR:-build/bench}")
 
 vs_linux=0
 rounds=3
@@ -47,29 +53,45 @@ if [ "$vs_linux" = 0 ]; then
 fi
 
 scripts/install-deps.sh bench >/dev/null
-cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DTORVANE_TESTS=OFF -DTORVANE_BENCH=ON >/dev/null
-cmake --build build/bench --target torvane-bench -j "$(nproc)" >/dev/null
-linux_bench=$root/build/bench/bench/torvane-bench
+cmake -S . -B "$linux_out" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTORVANE_TESTS=OFF -DTORVANE_BENCH=ON >/dev/null
+cmake --build "$linux_out" --target torvane-bench -j "$(nproc)" >/dev/null
+linux_bench=$linux_out/bench/torvane-bench
 
 csvs=$out/vs-linux
 rm -rf "$csvs"
 mkdir -p "$csvs"
+# --ops and --sizes are taken apart: the builds take turns cell by cell, so
+# that the drift of a shared machine reaches all three alike.
+ops=multiply,square,divide,to_decimal,from_decimal,gcd,inverse,cube_root,powmod
+sizes=1024,4096,16384,65530
+args=()
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --ops) ops=$2; shift 2 ;;
+        --sizes) sizes=$2; shift 2 ;;
+        *) args+=("$1"); shift ;;
+    esac
+done
 common=(--libs torvane --clock wall --digests)
 builds=(linux linux_no_ifma windows)
-run_build() {  # build round
-    local csv=$csvs/$1.$2.csv
+run_build() {  # build round op bits
+    local cell=(--ops "$3" --sizes "$4" --csv "$csvs/$1.$2.$3.$4.csv")
     case "$1" in
-        linux) "$linux_bench" "${common[@]}" --csv "$csv" "${args[@]}" ;;
-        linux_no_ifma) "$linux_bench" "${common[@]}" --no-ifma --csv "$csv" "${args[@]}" ;;
-        windows) wine "$windows_bench" "${common[@]}" --csv "$csv" "${args[@]}" ;;
+        linux) "$linux_bench" "${common[@]}" "${cell[@]}" "${args[@]}" ;;
+        linux_no_ifma) "$linux_bench" "${common[@]}" --no-ifma "${cell[@]}" "${args[@]}" ;;
+        windows) wine "$windows_bench" "${common[@]}" "${cell[@]}" "${args[@]}" ;;
     esac >/dev/null
 }
-args=("$@")
+turn=0
 for ((r = 0; r < rounds; r++)); do
-    for ((k = 0; k < ${#builds[@]}; k++)); do
-        b=${builds[$(((k + r) % ${#builds[@]}))]}
-        echo "round $((r + 1)) of $rounds: $b" >&2
-        run_build "$b" "$r"
+    for op in ${ops//,/ }; do
+        for bits in ${sizes//,/ }; do
+            echo "round $((r + 1)) of $rounds: $op $bits" >&2
+            for ((k = 0; k < ${#builds[@]}; k++)); do
+                run_build "${builds[$(((k + turn) % ${#builds[@]}))]}" "$r" "$op" "$bits"
+            done
+            turn=$((turn + 1))
+        done
     done
 done
 
@@ -77,7 +99,9 @@ done
 # and the round, into one table of medians and ratios.
 for b in "${builds[@]}"; do
     for ((r = 0; r < rounds; r++)); do
-        tail -n +2 "$csvs/$b.$r.csv" | sed "s/\r$//; s/^/$b,$r,/"
+        for f in "$csvs/$b.$r".*.csv; do
+            tail -n +2 "$f" | sed "s/\r$//; s/^/$b,$r,/"
+        done
     done
 done | awk -F, -v rounds="$rounds" '
 function median(list,    n, v, i, j, t) {
