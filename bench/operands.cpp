@@ -2,8 +2,13 @@
 // results are compared.
 #include "operands.h"
 
+#ifdef TORVANE_BENCH_GMP
 #include <gmp.h>
+#else
+#include "engine.h"
+#endif
 
+#include <bit>
 #include <cctype>
 #include <random>
 #include <vector>
@@ -42,8 +47,13 @@ words random_below(std::mt19937_64& rng, int bits, const words& m) {
     }
 }
 
-// GMP helps to prepare operands: the coprimality test of inverse's base and
-// the decimal text of from_decimal.
+// Three helpers prepare operands: the coprimality test of inverse's base,
+// the decimal text of from_decimal and the next prime of isprime. GMP does
+// them where it is built in; without it (the engine alone, as on Windows)
+// the engine's own routines do, which, given the same numbers, give the
+// same operands.
+#ifdef TORVANE_BENCH_GMP
+
 struct gmp_number {
     mpz_t z;
     explicit gmp_number(const words& w) {
@@ -68,6 +78,68 @@ std::string decimal_of(const words& a) {
     return text.data();
 }
 
+// The least prime above a.
+words next_prime(const words& a) {
+    gmp_number p(a);
+    mpz_nextprime(p.z, p.z);
+    words w((mpz_sizeinbase(p.z, 2) + 31) / 32);
+    std::size_t count = 0;
+    mpz_export(w.data(), &count, -1, sizeof(std::uint32_t), 0, 0, p.z);
+    w.resize(count);
+    return w;
+}
+
+#else
+
+// An engine number holding w, freed with it; needs the benchmark's instance.
+struct engine_number {
+    bignum* z = mirvar(0);
+    explicit engine_number(const words& w) {
+        for (std::size_t i = 0; i < w.size(); ++i) z->w[i] = w[i];
+        z->len = static_cast<std::uint32_t>(w.size());
+    }
+    engine_number(const engine_number&) = delete;
+    engine_number& operator=(const engine_number&) = delete;
+    ~engine_number() { free_number(z); }
+    words value() const { return words(z->w, z->w + length_of(z)); }
+};
+
+bool coprime(const words& a, const words& b) {
+    engine_number x(a), y(b), g(words{});
+    egcd(x.z, y.z, g.z);
+    return length_of(g.z) == 1 && g.z->w[0] == 1;
+}
+
+std::string decimal_of(const words& a) {
+    engine_number x(a);
+    const int base = get_io_base();
+    set_io_base(10);
+    const int length = cotstr(x.z, get_io_buffer());
+    set_io_base(base);
+    if (engine_error() != 0) bench_fail("torvane", "the decimal text of an operand");
+    return std::string(get_io_buffer(), static_cast<std::size_t>(length));
+}
+
+words next_prime(const words& a) {
+    engine_number p(a), one(words{1});
+    do add(p.z, one.z, p.z);
+    while (isprime(p.z) == 0);
+    if (engine_error() != 0) bench_fail("torvane", "the next prime of an operand");
+    return p.value();
+}
+
+#endif
+
+int bit_length(const words& w) {
+    return w.empty() ? 0 : 32 * (static_cast<int>(w.size()) - 1) + std::bit_width(w.back());
+}
+
+// w with bit k set (w grown as needed).
+void set_bit(words& w, int k) {
+    if (w.size() <= static_cast<std::size_t>(k / 32)) w.resize(static_cast<std::size_t>(k / 32 + 1));
+    w[static_cast<std::size_t>(k / 32)] |= 1u << (k % 32);
+}
+
 // Exponents p of the Mersenne primes 2^p - 1 above 4096 bits and below
 // 65531 bits.
 constexpr int mersenne_exponents[] = {4253, 4423, 9689, 9941, 11213, 19937, 21701, 23209, 44497};
@@ -75,36 +147,32 @@ constexpr int mersenne_exponents[] = {4253, 4423, 9689, 9941, 11213, 19937, 2170
 constexpr int proth_exponent = 59973;
 
 // The prime that isprime tests in a row of `bits` bits: up to 4096 bits the
-// first prime from a random number of exactly that size on (GMP finds it
-// in a second); above, where that search would take hours, the largest
-// prime of at most `bits` bits among the Mersenne primes and 3 * 2^59973 + 1
-// (that one in the 65530-bit row).
+// first prime from a random number of exactly that size on (found in a
+// second); above, where that search would take hours, the largest prime of
+// at most `bits` bits among the Mersenne primes and 3 * 2^59973 + 1 (that
+// one in the 65530-bit row).
 words prime_of(std::mt19937_64& rng, int bits) {
-    gmp_number p(random_bits(rng, bits));
+    words p = random_bits(rng, bits);
     if (bits <= 4096) {
-        mpz_nextprime(p.z, p.z);
-        if (mpz_sizeinbase(p.z, 2) > static_cast<std::size_t>(bits)) {
-            mpz_set_ui(p.z, 1);
-            mpz_mul_2exp(p.z, p.z, static_cast<mp_bitcnt_t>(bits - 1));
-            mpz_nextprime(p.z, p.z);  // a prime just above 2^(bits-1)
+        p = next_prime(p);
+        if (bit_length(p) > bits) {
+            words low;
+            set_bit(low, bits - 1);
+            p = next_prime(low);  // a prime just above 2^(bits-1)
         }
     } else if (bits >= proth_exponent + 2) {
-        mpz_set_ui(p.z, 3);
-        mpz_mul_2exp(p.z, p.z, proth_exponent);
-        mpz_add_ui(p.z, p.z, 1);
+        p.clear();
+        set_bit(p, 0);
+        set_bit(p, proth_exponent);  // 3 = 2 + 1
+        set_bit(p, proth_exponent + 1);
     } else {
         int e = 0;
         for (int x : mersenne_exponents)
             if (x <= bits) e = x;
-        mpz_set_ui(p.z, 1);
-        mpz_mul_2exp(p.z, p.z, static_cast<mp_bitcnt_t>(e));
-        mpz_sub_ui(p.z, p.z, 1);
+        p.clear();
+        for (int k = 0; k < e; ++k) set_bit(p, k);
     }
-    words w((mpz_sizeinbase(p.z, 2) + 31) / 32);
-    std::size_t count = 0;
-    mpz_export(w.data(), &count, -1, sizeof(std::uint32_t), 0, 0, p.z);
-    w.resize(count);
-    return w;
+    return p;
 }
 
 }  // namespace

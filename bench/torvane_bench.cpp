@@ -1,6 +1,9 @@
 // torvane-bench: times the engine's operations against GMP, OpenSSL's BN and
 // LibTomMath on the same random operands, and prints a table (time per call
-// and the ratio engine/GMP) and, with --csv, one row per figure.
+// and the ratio engine/GMP) and, with --csv, one row per figure. Each peer
+// is compiled in only where its library was found (TORVANE_BENCH_GMP,
+// TORVANE_BENCH_OPENSSL, TORVANE_BENCH_TOMMATH); without them, as in the
+// Windows build, it times the engine alone.
 //
 // Each figure is the median of repeated timings inside this process, in
 // CPU time of this thread by default, so that the other programs of a shared
@@ -13,8 +16,12 @@
 // one call takes more than 2 s is timed by its first call alone unless the
 // budget allows more. The results are compared again after the last round;
 // any difference ends the program with status 1.
+#ifdef TORVANE_BENCH_GMP
 #include <gmp.h>
+#endif
+#ifdef TORVANE_BENCH_OPENSSL
 #include <openssl/crypto.h>
+#endif
 
 #include <time.h>
 
@@ -39,7 +46,7 @@ namespace {
 constexpr const char* usage =
     "usage: torvane-bench [--sizes LIST] [--ops LIST] [--libs LIST] [--budget SECONDS]\n"
     "                     [--min-runs N] [--seed N] [--clock cpu|wall] [--csv FILE]\n"
-    "                     [--threads N]\n"
+    "                     [--threads N] [--no-ifma] [--digests]\n"
     "       torvane-bench --kernels\n"
     "       torvane-bench --cores\n"
     "  --sizes     operand sizes in bits, 16 to 65530 (default 1024,4096,16384,65530)\n"
@@ -50,17 +57,23 @@ constexpr const char* usage =
     "              4096 bits a known prime that fits: 3*2^59973+1 at 65530);\n"
     "              powmod_split only when named (a modulus 2^(n/2) times an odd\n"
     "              number and an odd base: both parts of the even-modulus path long)\n"
-    "  --libs      libraries (default all): torvane, gmp, openssl, tommath\n"
+    "  --libs      libraries (default all of this build's): torvane, gmp, openssl,\n"
+    "              tommath, each where its library was found when this was built\n"
     "  --budget    seconds of timing per cell, all libraries together (default 1)\n"
     "  --min-runs  least number of rounds per cell (default 5)\n"
     "  --seed      seed of the operands (default 20261208)\n"
-    "  --clock     cpu: CPU time of the thread (default); wall: elapsed time\n"
+    "  --clock     cpu: CPU time of the thread (default); wall: elapsed time (the\n"
+    "              default on Windows, whose thread times advance by scheduler ticks)\n"
     "  --csv       also write operation,bits,library,median_seconds rows to FILE\n"
     "  --threads   threads of the engine's pool (default 1: no pool, every library\n"
     "              on one core; 0: TORVANE_THREADS or the processor count); more\n"
     "              than one adds the column torvane_mt, the engine with the pool,\n"
     "              timed in turn with the rest, and the ratio torvane/torvane_mt,\n"
     "              all in wall time\n"
+    "  --no-ifma   the engine's Montgomery products without the AVX-512 IFMA kernel\n"
+    "              (on BMI2/ADX or portable, as on processors without IFMA)\n"
+    "  --digests   adds a column with a 64-bit digest (FNV-1a) of each cell's result,\n"
+    "              which two builds computing the same numbers print alike\n"
     "  --kernels   instead of the table: cycles (rdtsc ticks) per limb product of the\n"
     "              schoolbook product and square at 8, 16 and 32 limbs, on each kernel path\n"
     "  --cores     instead of the table: what every processor at once gives against one\n"
@@ -81,12 +94,36 @@ struct options {
     double budget = 1.0;
     int min_runs = 5;
     std::uint64_t seed = 20261208;
+#ifdef _WIN32
+    bool cpu_clock = false;
+#else
     bool cpu_clock = true;
+#endif
     std::string csv;
     bool kernels = false;
     bool cores = false;
     int threads = 1;
+    bool no_ifma = false;
+    bool digests = false;
 };
+
+// Whether this build has library lib.
+bool library_built(bench_library lib) {
+    switch (lib) {
+    case bench_library::torvane:
+    case bench_library::torvane_mt: return true;
+#ifdef TORVANE_BENCH_GMP
+    case bench_library::gmp: return true;
+#endif
+#ifdef TORVANE_BENCH_OPENSSL
+    case bench_library::openssl: return true;
+#endif
+#ifdef TORVANE_BENCH_TOMMATH
+    case bench_library::tommath: return true;
+#endif
+    default: return false;
+    }
+}
 
 using clock_type = std::chrono::steady_clock;
 
@@ -123,6 +160,14 @@ options parse(int argc, char** argv) {
             o.kernels = true;
             continue;
         }
+        if (arg == "--no-ifma") {
+            o.no_ifma = true;
+            continue;
+        }
+        if (arg == "--digests") {
+            o.digests = true;
+            continue;
+        }
         if (k + 1 >= argc) usage_error("unknown or incomplete argument " + arg);
         const std::string value = argv[++k];
         char* end = nullptr;
@@ -143,10 +188,11 @@ options parse(int argc, char** argv) {
             for (const auto& item : split(value)) {
                 bool known = false;
                 for (int l = 0; l < bench_library_count; ++l) {
-                    if (item == library_name(static_cast<bench_library>(l))) {
-                        o.libs.push_back(static_cast<bench_library>(l));
-                        known = true;
-                    }
+                    const auto lib = static_cast<bench_library>(l);
+                    if (item != library_name(lib)) continue;
+                    if (!library_built(lib)) usage_error(item + " was not found when this program was built");
+                    o.libs.push_back(lib);
+                    known = true;
                 }
                 if (!known) usage_error("unknown library " + item);
             }
@@ -176,7 +222,8 @@ options parse(int argc, char** argv) {
         for (int k = 0; k < bench_op_count; ++k)
             if (static_cast<bench_op>(k) != bench_op::powmod_split) o.ops.push_back(static_cast<bench_op>(k));
     if (o.libs.empty())
-        for (int l = 0; l < bench_library_count; ++l) o.libs.push_back(static_cast<bench_library>(l));
+        for (int l = 0; l < bench_library_count; ++l)
+            if (library_built(static_cast<bench_library>(l))) o.libs.push_back(static_cast<bench_library>(l));
     // The pool's column comes with --threads N > 1 (and the engine's with it,
     // for the ratio), and only then.
     std::erase(o.libs, bench_library::torvane_mt);
@@ -193,12 +240,28 @@ options parse(int argc, char** argv) {
 bench_case make_case(bench_library lib, bench_op op, const operand_set& in) {
     switch (lib) {
     case bench_library::torvane: return make_torvane_case(op, in);
+#ifdef TORVANE_BENCH_GMP
     case bench_library::gmp: return make_gmp_case(op, in);
+#endif
+#ifdef TORVANE_BENCH_OPENSSL
     case bench_library::openssl: return make_openssl_case(op, in);
+#endif
+#ifdef TORVANE_BENCH_TOMMATH
     case bench_library::tommath: return make_tommath_case(op, in);
+#endif
     case bench_library::torvane_mt: return make_torvane_mt_case(op, in);
+    default: break;
     }
     return {};
+}
+
+// FNV-1a over the result's text, as 16 hexadecimal digits.
+std::string digest(const std::string& text) {
+    std::uint64_t h = 14695981039346656037u;
+    for (unsigned char ch : text) h = (h ^ ch) * 1099511628211u;
+    char out[17];
+    std::snprintf(out, sizeof out, "%016llx", static_cast<unsigned long long>(h));
+    return out;
 }
 
 struct entry {
@@ -333,23 +396,41 @@ int main(int argc, char** argv) {
     if (!o.csv.empty()) {
         csv = std::fopen(o.csv.c_str(), "w");
         if (csv == nullptr) usage_error("cannot write " + o.csv);
-        std::fprintf(csv, "operation,bits,library,median_seconds\n");
+        std::fprintf(csv, o.digests ? "operation,bits,library,median_seconds,digest\n"
+                                    : "operation,bits,library,median_seconds\n");
     }
+    if (o.no_ifma) select_monty_ifma(false);
     start_torvane_engine();
     const int threads = o.threads == 1 ? 1 : start_pool(o.threads);
 
     char date[32];
     const std::time_t now = std::time(nullptr);
     std::strftime(date, sizeof date, "%Y-%m-%d %H:%M UTC", std::gmtime(&now));
-    std::printf("torvane-bench, %s; GMP %s, %s, LibTomMath; budget %g s per cell, at least %d runs\n", date,
-                gmp_version, OpenSSL_version(OPENSSL_VERSION), o.budget, o.min_runs);
+    std::string peers;
+#ifdef TORVANE_BENCH_GMP
+    peers += std::string("; GMP ") + gmp_version;
+#endif
+#ifdef TORVANE_BENCH_OPENSSL
+    peers += std::string(", ") + OpenSSL_version(OPENSSL_VERSION);
+#endif
+#ifdef TORVANE_BENCH_TOMMATH
+    peers += ", LibTomMath";
+#endif
+    if (peers.empty()) peers = "; the engine alone";
+#ifdef _WIN32
+    peers += " (Windows build)";
+#endif
+    std::printf("torvane-bench, %s%s; budget %g s per cell, at least %d runs%s\n", date, peers.c_str(), o.budget,
+                o.min_runs, o.no_ifma ? "; IFMA kernel off" : "");
     std::printf("median %s time per call; the engine on %d thread%s of %u processors, processor family %s\n\n%-14s %6s",
                 o.cpu_clock ? "CPU" : "wall", threads, threads == 1 ? "" : "s", std::thread::hardware_concurrency(),
                 family_name(choose_family()), "operation", "bits");
     for (bench_library lib : o.libs) std::printf("%11s", library_name(lib));
     std::printf("%13s", "torvane/gmp");
     if (threads > 1) std::printf("%13s", "1 thread/mt");
-    std::printf(" %6s\n", "runs");
+    std::printf(" %6s", "runs");
+    if (o.digests) std::printf("  %s", "result digest");
+    std::printf("\n");
 
     for (bench_op op : o.ops) {
         std::vector<int> sizes = o.sizes;
@@ -377,7 +458,11 @@ int main(int argc, char** argv) {
                 if (lib == bench_library::gmp) gmp = m;
                 if (lib == bench_library::torvane_mt) engine_mt = m;
                 print_cell(format_time(m));
-                if (csv != nullptr) std::fprintf(csv, "%s,%d,%s,%.6g\n", op_name(op), bits, library_name(lib), m);
+                if (csv != nullptr) {
+                    std::fprintf(csv, "%s,%d,%s,%.6g", op_name(op), bits, library_name(lib), m);
+                    if (o.digests) std::fprintf(csv, ",%s", digest(it->c.result()).c_str());
+                    std::fprintf(csv, "\n");
+                }
             }
             char ratio[16] = "—";
             if (engine > 0 && gmp > 0) std::snprintf(ratio, sizeof ratio, "%.2f", engine / gmp);
@@ -387,7 +472,9 @@ int main(int argc, char** argv) {
                 if (engine > 0 && engine_mt > 0) std::snprintf(speedup, sizeof speedup, "%.2f", engine / engine_mt);
                 print_cell(speedup, 13);
             }
-            std::printf(" %6d\n", rounds);
+            std::printf(" %6d", rounds);
+            if (o.digests) std::printf("  %s", digest(cell[0].c.result()).c_str());
+            std::printf("\n");
             std::fflush(stdout);
             if (csv != nullptr) std::fflush(csv);
         }

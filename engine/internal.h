@@ -226,15 +226,18 @@ void put_text(const char* text);
 std::uint32_t random_word();
 
 // The calling thread's instance, made by mirsys on that thread or handed to
-// it by use_engine; get_engine() returns it. Modules read it directly in
-// their loops instead of calling get_engine() per word. Constant-initialised
-// (null), so every use is a plain thread-local load with no initialiser
-// check.
+// it by use_engine; get_engine() returns it. Constant-initialised (null), so
+// on Linux every use is a plain thread-local load with no initialiser check.
+// mingw-w64 emulates thread-locals, and there each use is a call (about
+// 25 ns): a routine that reaches the instance more than once reads it once
+// at its entry and hands the pointer to the helpers below (the overloads
+// that take an mr_state*), so that no loop reads it per step.
 extern constinit thread_local mr_state* engine_instance;
 
 // True while an engine error is recorded. Traced routines test this first and
 // return at once, touching none of their arguments.
-inline bool error_pending() { return engine_instance->error_number != 0; }
+inline bool error_pending(const mr_state* s) { return s->error_number != 0; }
+inline bool error_pending() { return error_pending(engine_instance); }
 
 // Preconditions that the routines' contracts state and that no error code
 // covers (arguments that must differ, a modulus that must be installed, a
@@ -260,8 +263,11 @@ inline bool fits_room(const bignum* x) { return stored_length(x) <= 2 * engine_i
 // (request_instance_cancel). Both are read at the step boundaries of the
 // long loops (report_progress).
 extern std::atomic<bool> cancel_requested;
-// Records a cancel request as the pending error.
+// Records a cancel request as the pending error (of instance s).
 void raise_cancel();
+inline void raise_cancel(mr_state* s) {
+    if (s->error_number == 0) s->error_number = mr_error_cancelled;
+}
 
 // Whether a cancel request reaches instance s.
 inline bool cancel_pending(const mr_state* s) {
@@ -288,23 +294,35 @@ void share_cancel(mr_state* s, mr_state* from);
 inline void report_progress(int done, int total) {
     mr_state* s = engine_instance;
     if (s->progress.hook != nullptr) s->progress.hook(s->progress.context, s->trace_depth, done, total);
-    if (cancel_pending(s)) raise_cancel();
+    if (cancel_pending(s)) raise_cancel(s);
+}
+
+// cancel_point (engine.h) on instance s, the calling thread's: takes a
+// cancel request and tells whether an error is pending.
+inline bool cancel_point(mr_state* s) {
+    if (cancel_pending(s)) raise_cancel(s);
+    return error_pending(s);
 }
 
 // One entry of the routine-call trace. A traced routine checks
 // error_pending() first, then declares one of these: the constructor pushes
 // the routine number (kept only while the depth is below 24), the destructor
 // pops it on every way out.
+// The entry keeps the instance for the exit (a routine's instance is the
+// same at both: the pool switches a thread's instance only around a run).
 class routine_trace {
 public:
-    explicit routine_trace(int number) {
-        mr_state* s = engine_instance;
+    explicit routine_trace(int number) : routine_trace(engine_instance, number) {}
+    routine_trace(mr_state* s, int number) : s_(s) {
         s->trace_depth++;
         if (s->trace_depth < mr_trace_depth_max) s->trace[s->trace_depth] = number;
     }
-    ~routine_trace() { engine_instance->trace_depth--; }
+    ~routine_trace() { s_->trace_depth--; }
     routine_trace(const routine_trace&) = delete;
     routine_trace& operator=(const routine_trace&) = delete;
+
+private:
+    mr_state* s_;
 };
 
 // Word arrays for the temporaries of the fast algorithms (subquadratic
@@ -405,10 +423,12 @@ std::size_t convert_powers_words(int limit);
 std::size_t convert_read_words(int m);
 std::size_t convert_write_words(int n);
 
-// The first word of area `a`, 16-byte aligned.
+// The first word of area `a` (of instance s), 16-byte aligned.
 mr_digit* scratch_words(scratch_area a);
-// The number of words in area `a`.
+mr_digit* scratch_words(const mr_state* s, scratch_area a);
+// The number of words in area `a` (of instance s).
 std::size_t scratch_words_size(scratch_area a);
+std::size_t scratch_words_size(const mr_state* s, scratch_area a);
 
 // Sets length_check for the life of one scope and gives the caller's value
 // back on every way out, so that no routine leaves it changed. Routines
@@ -416,14 +436,14 @@ std::size_t scratch_words_size(scratch_area a);
 // max_length words, held in the double-length workspace numbers.
 class length_check_scope {
 public:
-    explicit length_check_scope(int value) : saved_(engine_instance->length_check) {
-        engine_instance->length_check = value;
-    }
-    ~length_check_scope() { engine_instance->length_check = saved_; }
+    explicit length_check_scope(int value) : length_check_scope(engine_instance, value) {}
+    length_check_scope(mr_state* s, int value) : s_(s), saved_(s->length_check) { s->length_check = value; }
+    ~length_check_scope() { s_->length_check = saved_; }
     length_check_scope(const length_check_scope&) = delete;
     length_check_scope& operator=(const length_check_scope&) = delete;
 
 private:
+    mr_state* s_;
     int saved_;
 };
 

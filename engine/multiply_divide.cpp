@@ -360,10 +360,12 @@ void schoolbook_divide(mr_digit* u, int m, const mr_digit* v, int nl, mr_digit* 
 
 // A stack of limbs in the division scratch area; take() gives nullptr when
 // the area is used up. In debug builds every piece taken lies within the
-// stack's words by the division's layout (divide_layout::stack_words).
+// stack's words by the division's layout (divide_layout::stack_words). It
+// also carries the instance, for the cancel test between blocks.
 class divide_space {
 public:
-    divide_space(mr_digit* start, mr_digit* end, [[maybe_unused]] std::size_t layout_words) : next_(start), end_(end) {
+    divide_space(mr_state* s, mr_digit* start, mr_digit* end, [[maybe_unused]] std::size_t layout_words)
+        : instance_(s), next_(start), end_(end) {
 #ifndef NDEBUG
         layout_end_ = start + layout_words;
 #endif
@@ -377,8 +379,10 @@ public:
     }
     mr_digit* mark() const { return next_; }
     void release(mr_digit* mark) { next_ = mark; }
+    mr_state* instance() const { return instance_; }
 
 private:
+    mr_state* instance_;
     mr_digit* next_;
     mr_digit* end_;
 #ifndef NDEBUG
@@ -393,6 +397,19 @@ int significant_words(const mr_digit* w, int words) {
 }
 
 void recursive_divide(mr_digit* u, int m, const mr_digit* v, int nl, mr_digit* q, divide_space& space);
+
+// product_words on instance s, the calling thread's.
+void product_words_on(mr_state* s, mr_digit* r, const mr_digit* x, int m, const mr_digit* y, int n) {
+    const bool x_longer = m >= n;
+    const mr_digit* a = x_longer ? x : y;
+    const mr_digit* b = x_longer ? y : x;
+    const int la = x_longer ? m : n, lb = x_longer ? n : m;
+    const scratch_claim area(s, area_product);
+    if (product_scratch_words(la, lb) <= area.size())
+        product_vv(r, a, la, b, lb, area.words());
+    else
+        schoolbook_product(r, a, la, b, lb);
+}
 
 // One block: w (nl + k limbs, top nl limbs below v) / v, the k quotient
 // limbs into q and the remainder into w's low nl limbs (the limbs above 0).
@@ -418,7 +435,7 @@ bool divide_block(mr_digit* w, const mr_digit* v, int nl, int k, mr_digit* q, di
     const int vn = significant_words(v, 2 * s);
     int pn = 0;
     if (qn > 0 && vn > 0) {
-        product_words(product, q, qn, v, vn);
+        product_words_on(space.instance(), product, q, qn, v, vn);
         pn = significant_words(product, qn + vn);
     }
     const int wn = 2 * (nl + 1);
@@ -447,7 +464,7 @@ void recursive_divide(mr_digit* u, int m, const mr_digit* v, int nl, mr_digit* q
     while (left > 0) {
         // A cancel request is taken between blocks; what is left in u and q
         // then means nothing, and the callers unwind on the pending error.
-        if (cancel_point()) return;
+        if (cancel_point(space.instance())) return;
         const int kb = std::min(k, left);
         const int j = left - kb;
         if (!divide_block(u + 2 * j, v, nl, kb, q + 2 * j, space)) {
@@ -461,15 +478,7 @@ void recursive_divide(mr_digit* u, int m, const mr_digit* v, int nl, mr_digit* q
 }  // namespace
 
 void product_words(mr_digit* r, const mr_digit* x, int m, const mr_digit* y, int n) {
-    const bool x_longer = m >= n;
-    const mr_digit* a = x_longer ? x : y;
-    const mr_digit* b = x_longer ? y : x;
-    const int la = x_longer ? m : n, lb = x_longer ? n : m;
-    const scratch_claim area(area_product);
-    if (product_scratch_words(la, lb) <= area.size())
-        product_vv(r, a, la, b, lb, area.words());
-    else
-        schoolbook_product(r, a, la, b, lb);
+    product_words_on(engine_instance, r, x, m, y, n);
 }
 
 void square_words(mr_digit* r, const mr_digit* x, int m) {
@@ -486,7 +495,8 @@ void divide_words(const mr_digit* a, int t, const mr_digit* y, int n, mr_digit* 
     const int nl = layout.nl;    // divisor limbs
     const int m = layout.m;      // dividend limbs, with room for the shifted-out bits
     const int shift = std::countl_zero(y[n - 1]);
-    const scratch_claim area(area_divide);
+    mr_state* s = engine_instance;
+    const scratch_claim area(s, area_divide);
     TORVANE_EXPECTS(layout.words() <= area.size());
     mr_digit* v = area.words();
     mr_digit* u = v + layout.dividend();
@@ -498,8 +508,8 @@ void divide_words(const mr_digit* a, int t, const mr_digit* y, int n, mr_digit* 
     u[2 * m - 1] = 0;
     u[t + pad] = shl_vu(u + pad, a, t, static_cast<unsigned>(shift));
 
-    divide_space space(v + layout.stack(), area.words() + area.size(), layout.stack_words());
-    length_check_scope unchecked(0);  // the block products may pass max_length words
+    divide_space space(s, v + layout.stack(), area.words() + area.size(), layout.stack_words());
+    length_check_scope unchecked(s, 0);  // the block products may pass max_length words
     recursive_divide(u, m, v, nl, quotient, space);
 
     if (q != nullptr)
@@ -534,8 +544,9 @@ void long_divide(const bignum* a, const bignum* y, bignum* q, bignum* r) {
 }  // namespace
 
 void multiply(const bignum* x, const bignum* y, bignum* z) {
-    if (error_pending()) return;
-    routine_trace trace(rn_multiply);
+    mr_state* s = engine_instance;
+    if (error_pending(s)) return;
+    routine_trace trace(s, rn_multiply);
     TORVANE_EXPECTS(fits_room(x) && fits_room(y));
     if (is_zero(x) || is_zero(y)) {
         zero_number(z);
@@ -545,8 +556,7 @@ void multiply(const bignum* x, const bignum* y, bignum* z) {
         report_error(mr_error_flash_number);
         return;
     }
-    mr_state* s = engine_instance;
-    const workspace_claim acc(ws::accumulator, {z});
+    const workspace_claim acc(s, ws::accumulator, {z});
     const std::uint32_t sign = (x->len ^ y->len) & mr_sign_bit;
     const int m = length_of(x);
     const int n = length_of(y);
@@ -561,13 +571,13 @@ void multiply(const bignum* x, const bignum* y, bignum* z) {
     bignum* const target = (z->w == x->w || z->w == y->w) ? static_cast<bignum*>(acc) : z;
     const int old_words = stored_length(target);
     if (x == y && m > 5) {
-        const scratch_claim area(area_product);
+        const scratch_claim area(s, area_product);
         if (square_scratch_words(m) <= area.size())
             square_vv(target->w, x->w, m, area.words());
         else
             schoolbook_square(target->w, x->w, m);
     } else {
-        product_words(target->w, x->w, m, y->w, n);
+        product_words_on(s, target->w, x->w, m, y->w, n);
     }
     // The words above the product that the old value held are cleared.
     for (int i = m + n; i < old_words; ++i) target->w[i] = 0;
@@ -595,16 +605,16 @@ mr_digit normalise(bignum* x, bignum* y) {
 // in x, and y keeps its value. x == y is error 7. |y| is read through a copy
 // of y's header, so y itself is never written.
 void divide(bignum* x, const bignum* y, bignum* z) {
-    if (error_pending()) return;
-    routine_trace trace(rn_divide);
+    mr_state* s = engine_instance;
+    if (error_pending(s)) return;
+    routine_trace trace(s, rn_divide);
     TORVANE_EXPECTS(fits_room(x) && fits_room(y));
     if (x == y) report_error(mr_error_illegal_parameters);
     if (is_flash_number(x) || is_flash_number(y)) report_error(mr_error_flash_number);
     if (is_zero(y)) report_error(mr_error_division_by_zero);
-    if (error_pending()) return;
+    if (error_pending(s)) return;
 
-    mr_state* s = engine_instance;
-    const workspace_claim acc(ws::accumulator, {x});
+    const workspace_claim acc(s, ws::accumulator, {x});
     const bool quotient_only = (z == x);
     const bool remainder_only = (z == y);
     const std::uint32_t xsign = x->len & mr_sign_bit;
@@ -668,17 +678,18 @@ void divide(bignum* x, const bignum* y, bignum* z) {
 // w == r is error 7. Runs with length_check clear, so x*y may have up to
 // twice max_length words; the caller makes sure the quotient fits in q.
 void mad(const bignum* x, const bignum* y, const bignum* z, const bignum* w, bignum* q, bignum* r) {
-    if (error_pending()) return;
-    routine_trace trace(rn_mad);
+    mr_state* s = engine_instance;
+    if (error_pending(s)) return;
+    routine_trace trace(s, rn_mad);
     TORVANE_EXPECTS(fits_room(x) && fits_room(y) && fits_room(z) && fits_room(w));
-    length_check_scope unchecked(0);
+    length_check_scope unchecked(s, 0);
     if (w == r) {
         report_error(mr_error_illegal_parameters);
         return;
     }
-    const workspace_claim acc(ws::accumulator);
+    const workspace_claim acc(s, ws::accumulator);
     multiply(x, y, acc);
     if (z != x && z != y) add(acc, z, acc);
     divide(acc, w, q);
-    if (q != r && !error_pending()) copy_number(acc, r);
+    if (q != r && !error_pending(s)) copy_number(acc, r);
 }

@@ -136,12 +136,18 @@ std::atomic<int> stalls_seen{0};
 // The next step back's length, in nanoseconds.
 std::atomic<std::int64_t> back_off_ns{back_off_first_ns};
 
-thread_local bool inside_task = false;
-thread_local int thread_index = 0;  // 0: any thread outside the pool; i: worker i
-thread_local int nesting = 0;       // nested runs this thread has open
-thread_local mr_state* thread_instance = nullptr;  // the instance of this thread's tasks
-
-thread_local bool use_here = true;
+// The calling thread's part in the pool, one record so that a function
+// reaches it by one thread-local access: where thread-locals are emulated
+// (mingw-w64) each access is a call, and the product dispatch asks the pool
+// at every large level.
+struct thread_part {
+    bool inside_task = false;
+    bool use_here = true;
+    int index = 0;                 // 0: any thread outside the pool; i: worker i
+    int nesting = 0;               // nested runs this thread has open
+    mr_state* instance = nullptr;  // the instance of this thread's tasks
+};
+constinit thread_local thread_part this_thread;
 
 inline void cpu_relax() {
 #if defined(__x86_64__) || defined(__i386__)
@@ -222,9 +228,10 @@ void withdraw(int slot) {
 }
 
 void worker_main(int index, mr_state* s) {
-    inside_task = true;  // a worker's tasks start nested runs only
-    thread_index = index;
-    thread_instance = s;
+    thread_part& me = this_thread;
+    me.inside_task = true;  // a worker's tasks start nested runs only
+    me.index = index;
+    me.instance = s;
     use_instance(s);
     const pool_executor executor{index, s, true};
     unsigned seen = generation.load(std::memory_order_acquire);
@@ -258,9 +265,10 @@ void worker_main(int index, mr_state* s) {
 // thread's next slot; the thread takes tasks like the others and then waits
 // for those taken, spinning a little and then sleeping.
 bool nested_run(int count, pool_task task, void* context) {
-    if (nesting >= max_nesting) return false;
-    const int slot = 1 + thread_index * max_nesting + nesting;
-    ++nesting;
+    thread_part& me = this_thread;
+    if (me.nesting >= max_nesting) return false;
+    const int slot = 1 + me.index * max_nesting + me.nesting;
+    ++me.nesting;
     pool_job job;
     job.task = task;
     job.context = context;
@@ -268,7 +276,7 @@ bool nested_run(int count, pool_task task, void* context) {
     job.channel = &finished_channel;
     const auto started = clock_type::now();
     publish(slot, &job);
-    take_tasks(&job, pool_executor{thread_index, thread_instance, false});
+    take_tasks(&job, pool_executor{me.index, me.instance, false});
     const auto worked_until = clock_type::now();
     const auto until = worked_until + std::chrono::microseconds(starter_spin_microseconds);
     for (int spins = 0;; ++spins) {
@@ -284,7 +292,7 @@ bool nested_run(int count, pool_task task, void* context) {
     const auto ended = clock_type::now();
     judge_run(ended, worked_until - started, ended - worked_until, false);
     withdraw(slot);
-    --nesting;
+    --me.nesting;
     return true;
 }
 
@@ -329,11 +337,14 @@ void pool_stop() {
 
 int pool_spin_microseconds() { return spin_microseconds; }
 
-void pool_use_here(bool on) { use_here = on; }
+void pool_use_here(bool on) { this_thread.use_here = on; }
 
+// The pool's global state is read first: without a pool no thread-local is.
 bool pool_available() {
-    if (!use_here || !pool_on.load(std::memory_order_acquire)) return false;
-    if (inside_task) return true;
+    if (!pool_on.load(std::memory_order_acquire)) return false;
+    const thread_part& me = this_thread;
+    if (!me.use_here) return false;
+    if (me.inside_task) return true;
     return !busy.test(std::memory_order_relaxed) && !stepped_back();
 }
 
@@ -344,15 +355,21 @@ void pool_set_back_off(bool on) {
 
 int pool_stalls() { return stalls_seen.load(std::memory_order_relaxed); }
 
-bool pool_inside_task() { return use_here && inside_task && pool_on.load(std::memory_order_acquire); }
+bool pool_inside_task() {
+    if (!pool_on.load(std::memory_order_acquire)) return false;
+    const thread_part& me = this_thread;
+    return me.use_here && me.inside_task;
+}
 
 bool pool_run(int count, pool_task task, void* context) {
-    if (count <= 0 || !use_here || !pool_on.load(std::memory_order_acquire)) return false;
-    if (inside_task) return nested_run(count, task, context);
+    if (count <= 0 || !pool_on.load(std::memory_order_acquire)) return false;
+    thread_part& me = this_thread;
+    if (!me.use_here) return false;
+    if (me.inside_task) return nested_run(count, task, context);
     if (busy.test_and_set(std::memory_order_acquire)) return false;
     mr_state* mine = use_instance(caller_instance);
-    thread_instance = caller_instance;
-    inside_task = true;
+    me.instance = caller_instance;
+    me.inside_task = true;
 
     pool_job job;
     job.task = task;
@@ -395,7 +412,7 @@ bool pool_run(int count, pool_task task, void* context) {
     const auto ended = clock_type::now();
     judge_run(ended, worked, ended - active, true);
     withdraw(0);
-    inside_task = false;
+    me.inside_task = false;
     use_instance(mine);
     busy.clear(std::memory_order_release);
     return true;

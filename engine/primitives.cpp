@@ -54,11 +54,11 @@ inline mr_digit subtract_digits(mr_digit a, mr_digit b, mr_digit& borrow, mr_dig
     return a - s + base;
 }
 
-}  // namespace
+// The bodies of magnitude_add, magnitude_subtract and signed_add on
+// instance s, the calling thread's, which add and subtract read once.
 
 // z = x + y for non-negative x and y.
-void magnitude_add(bignum* x, bignum* y, bignum* z) {
-    mr_state* s = engine_instance;
+void add_magnitudes(mr_state* s, bignum* x, bignum* y, bignum* z) {
     int lx = length_of(x), ly = length_of(y);
     int longer, shorter;
     if (ly > lx) {
@@ -105,8 +105,7 @@ void magnitude_add(bignum* x, bignum* y, bignum* z) {
 }
 
 // z = x - y for non-negative x >= y.
-void magnitude_subtract(bignum* x, bignum* y, bignum* z) {
-    mr_state* s = engine_instance;
+void subtract_magnitudes(mr_state* s, bignum* x, bignum* y, bignum* z) {
     int lx = length_of(x), ly = length_of(y);
     if (ly > lx) {
         report_error(mr_error_negative_result);
@@ -153,7 +152,7 @@ void magnitude_subtract(bignum* x, bignum* y, bignum* z) {
 // read through copies of the operands' headers (the digits are shared), so
 // neither operand is written; where z is an operand, it is that operand's
 // copy that the magnitude routines see, and z takes its length word after.
-void signed_add(const bignum* x, int d, const bignum* y, bignum* z) {
+void add_signed(mr_state* s, const bignum* x, int d, const bignum* y, bignum* z) {
     TORVANE_EXPECTS(fits_room(x) && fits_room(y));
     if (is_flash_number(x) || is_flash_number(y)) {
         report_error(mr_error_flash_number);
@@ -173,32 +172,42 @@ void signed_add(const bignum* x, int d, const bignum* y, bignum* z) {
     if (sx == e) {
         // Same effective signs: add the magnitudes.
         if (c >= 0)
-            magnitude_add(xm, ym, zm);
+            add_magnitudes(s, xm, ym, zm);
         else
-            magnitude_add(ym, xm, zm);
+            add_magnitudes(s, ym, xm, zm);
         negative_result = sx < 0;
     } else if (c > 0 || (c == 0 && sx > 0)) {
         // |x| is larger (or equal with x the positive one): x's sign wins.
-        magnitude_subtract(xm, ym, zm);
+        subtract_magnitudes(s, xm, ym, zm);
         negative_result = sx < 0;
     } else {
-        magnitude_subtract(ym, xm, zm);
+        subtract_magnitudes(s, ym, xm, zm);
         negative_result = e < 0;
     }
     if (zm != z) z->len = zm->len;
     if (negative_result && z->len != 0) z->len |= mr_sign_bit;
 }
 
+}  // namespace
+
+void magnitude_add(bignum* x, bignum* y, bignum* z) { add_magnitudes(engine_instance, x, y, z); }
+
+void magnitude_subtract(bignum* x, bignum* y, bignum* z) { subtract_magnitudes(engine_instance, x, y, z); }
+
+void signed_add(const bignum* x, int d, const bignum* y, bignum* z) { add_signed(engine_instance, x, d, y, z); }
+
 void add(const bignum* x, const bignum* y, bignum* z) {
-    if (error_pending()) return;
-    routine_trace trace(rn_add);
-    signed_add(x, 1, y, z);
+    mr_state* s = engine_instance;
+    if (error_pending(s)) return;
+    routine_trace trace(s, rn_add);
+    add_signed(s, x, 1, y, z);
 }
 
 void subtract(const bignum* x, const bignum* y, bignum* z) {
-    if (error_pending()) return;
-    routine_trace trace(rn_subtract);
-    signed_add(x, -1, y, z);
+    mr_state* s = engine_instance;
+    if (error_pending(s)) return;
+    routine_trace trace(s, rn_subtract);
+    add_signed(s, x, -1, y, z);
 }
 
 // z = x - n. Uses the accumulator for n, so neither x nor z may be it.

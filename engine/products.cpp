@@ -687,11 +687,18 @@ struct pool_view {
     bool inside_task;
 };
 
-pool_view current_pool_view() { return {pool_available(), pool_inside_task()}; }
-
 // The views a level of m words may meet: the dispatch reads the pool only
 // from parallel_product_threshold words.
 constexpr pool_view every_pool_view[] = {{false, false}, {true, true}, {true, false}};
+
+// The view for a level of m words. Below the threshold no method depends
+// on it, and the pool's state is not read: on builds whose thread-locals
+// are emulated (mingw-w64) each read is a call, and the recursion reaches
+// this for every sub-product.
+pool_view current_pool_view(int m) {
+    if (m < parallel_product_threshold) return every_pool_view[0];
+    return {pool_available(), pool_inside_task()};
+}
 
 // The method of the dispatch for m >= n >= 1 (and for a square, n = m).
 // Whether a product or square of n words takes Karatsuba inside the Toom-3
@@ -739,7 +746,7 @@ method square_method(int m, pool_view pool) {
 }  // namespace
 
 void product_vv(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch) {
-    switch (product_method(m, n, current_pool_view())) {
+    switch (product_method(m, n, current_pool_view(m))) {
     case method::schoolbook: schoolbook_product(r, a, m, b, n); break;
     case method::pieces: pieces_product(r, a, m, b, n, scratch); break;
     case method::karatsuba: karatsuba_product(r, a, m, b, n, scratch); break;
@@ -752,7 +759,7 @@ void product_vv(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n,
 }
 
 void square_vv(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch) {
-    switch (square_method(m, current_pool_view())) {
+    switch (square_method(m, current_pool_view(m))) {
     case method::schoolbook: schoolbook_square(r, a, m); break;
     case method::karatsuba: karatsuba_square(r, a, m, scratch); break;
     case method::toom3: toom3_square(r, a, m, scratch); break;

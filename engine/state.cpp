@@ -230,9 +230,11 @@ std::size_t area_offset(scratch_area a, const mr_state* s) {
 
 }  // namespace
 
-mr_digit* scratch_words(scratch_area a) {
-    return engine_instance->scratch_area_block + area_offset(a, engine_instance);
-}
+mr_digit* scratch_words(const mr_state* s, scratch_area a) { return s->scratch_area_block + area_offset(a, s); }
+
+mr_digit* scratch_words(scratch_area a) { return scratch_words(engine_instance, a); }
+
+std::size_t scratch_words_size(const mr_state* s, scratch_area a) { return area_size(a, s); }
 
 std::size_t scratch_words_size(scratch_area a) { return area_size(a, engine_instance); }
 
@@ -328,9 +330,7 @@ void share_cancel(mr_state* s, mr_state* from) { s->cancel = from->cancel; }
 
 // Recorded directly, not through report_error: a cancel is the user's wish,
 // not a fault, and never ends the process with a report.
-void raise_cancel() {
-    if (engine_instance->error_number == 0) engine_instance->error_number = mr_error_cancelled;
-}
+void raise_cancel() { raise_cancel(engine_instance); }
 
 void set_progress_hook(progress_hook hook, void* context) {
     if (engine_instance != nullptr) engine_instance->progress = {hook, context};
@@ -338,10 +338,7 @@ void set_progress_hook(progress_hook hook, void* context) {
 
 void progress_step(int done, int total) { report_progress(done, total); }
 
-bool cancel_point() {
-    if (cancel_pending(engine_instance)) raise_cancel();
-    return error_pending();
-}
+bool cancel_point() { return cancel_point(engine_instance); }
 
 // ---- Random words -------------------------------------------------------------
 

@@ -1025,6 +1025,43 @@ void putdig(int n, bignum* x, int i) {
     strip_leading_zeros(x);
 }
 
+namespace {
+
+// The characters of text before its first zero byte, at most bound, and
+// before its first line feed when stop_at_feed. The C library of the
+// Windows build scans byte by byte (mingw-w64's strnlen; memchr under
+// Wine), 2 to 3 cycles a byte, a tenth of the time of reading a 65530-bit
+// number's decimal text; there the scan takes eight bytes a step, in
+// aligned words, which never cross a page. Elsewhere the C library's
+// scans are vectorised, and they read nothing past the text.
+std::size_t text_length(const char* text, std::size_t bound, bool stop_at_feed) {
+#ifdef _WIN32
+    constexpr std::uint64_t ones = 0x0101010101010101u;
+    constexpr std::uint64_t highs = 0x8080808080808080u;
+    const auto has_zero_byte = [](std::uint64_t v) { return ((v - ones) & ~v & highs) != 0; };
+    const auto stops = [stop_at_feed](char c) { return c == 0 || (stop_at_feed && c == '\n'); };
+    std::size_t n = 0;
+    while (n < bound && (reinterpret_cast<std::uintptr_t>(text + n) & 7) != 0) {
+        if (stops(text[n])) return n;
+        ++n;
+    }
+    for (; bound - n >= 8; n += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, text + n, 8);
+        if (has_zero_byte(w) || (stop_at_feed && has_zero_byte(w ^ (ones * '\n')))) break;
+    }
+    while (n < bound && !stops(text[n])) ++n;
+    return n;
+#else
+    std::size_t n = strnlen(text, bound);
+    if (stop_at_feed)
+        if (const void* feed = std::memchr(text, '\n', n)) n = static_cast<std::size_t>(static_cast<const char*>(feed) - text);
+    return n;
+#endif
+}
+
+}  // namespace
+
 // Reads text in external_base into x. Returns the number of characters
 // taken (blanks and sign included), or 0 on error.
 int instr(bignum* x, const char* text) {
@@ -1042,10 +1079,7 @@ int instr(bignum* x, const char* text) {
     int length = 0;
     if (text != nullptr) {
         const int bound = own_buffer ? s->io_buffer_size : INT_MAX;
-        length = static_cast<int>(strnlen(text, static_cast<std::size_t>(bound)));
-        if (alphanumeric)
-            if (const void* feed = std::memchr(text, '\n', static_cast<std::size_t>(length)))
-                length = static_cast<int>(static_cast<const char*>(feed) - text);
+        length = static_cast<int>(text_length(text, static_cast<std::size_t>(bound), alphanumeric));
     }
     if (own_buffer && length >= s->io_buffer_size) {
         report_error(mr_error_io_buffer_overflow);

@@ -80,10 +80,9 @@ inline constexpr auto workspace_slot_labels = [] {
 }();
 static_assert(workspace_slot_labels.tiled, "the workspace numbers overlap or leave a slot empty");
 
-// The number in `slot`: the instance's field where it has one, so that a
-// claim of a constant slot compiles to one load.
-inline bignum* workspace_at(ws slot) {
-    mr_state* s = engine_instance;
+// The number in `slot` of instance s: the instance's field where it has
+// one, so that a claim of a constant slot compiles to one load.
+inline bignum* workspace_at(const mr_state* s, ws slot) {
     switch (slot) {
 #define TORVANE_WS_CASE_field(name) \
     case ws::name: return s->name;
@@ -96,6 +95,8 @@ inline bignum* workspace_at(ws slot) {
     default: return number_in_block(s->workspace_block, static_cast<int>(slot), s->max_length - 1);
     }
 }
+
+inline bignum* workspace_at(ws slot) { return workspace_at(engine_instance, slot); }
 
 // Where a claim is taken: the file, line and function of the routine that
 // takes it, filled in at the call by the compiler (as std::source_location
@@ -140,19 +141,27 @@ inline void give_back_claim(int bit) { engine_instance->live_claims &= ~(1u << b
 #endif
 
 // A claim of one workspace number for the life of the scope, or until
-// end(); converts to the number.
+// end(); converts to the number. Each form also takes the calling thread's
+// instance first, from a routine that has read it already.
 class workspace_claim {
 public:
     explicit workspace_claim(ws slot, claim_site where = claim_site::here())
-        : workspace_claim(slot, false, where) {}
+        : workspace_claim(engine_instance, slot, false, where) {}
+    workspace_claim(const mr_state* s, ws slot, claim_site where = claim_site::here())
+        : workspace_claim(s, slot, false, where) {}
     // The claim of a routine that may be handed the number itself as one of
     // `handed`: then the caller's claim covers it, and none is taken here.
     workspace_claim(ws slot, std::initializer_list<const bignum*> handed,
                     claim_site where = claim_site::here())
-        : workspace_claim(slot, is_handed(slot, handed), where) {}
+        : workspace_claim(engine_instance, slot, handed, where) {}
+    workspace_claim(const mr_state* s, ws slot, std::initializer_list<const bignum*> handed,
+                    claim_site where = claim_site::here())
+        : workspace_claim(s, slot, is_handed(s, slot, handed), where) {}
     // The same when the caller says whether its own claim covers the number.
     workspace_claim(ws slot, bool held_by_caller, claim_site where = claim_site::here())
-        : number_(workspace_at(slot)) {
+        : workspace_claim(engine_instance, slot, held_by_caller, where) {}
+    workspace_claim(const mr_state* s, ws slot, bool held_by_caller, claim_site where = claim_site::here())
+        : number_(workspace_at(s, slot)) {
 #ifndef NDEBUG
         bit_ = static_cast<int>(slot);
         if (held_by_caller)
@@ -188,12 +197,13 @@ public:
     bignum* get() const { return number_; }
 
 private:
-    static bool is_handed(ws slot, std::initializer_list<const bignum*> handed) {
+    static bool is_handed(const mr_state* s, ws slot, std::initializer_list<const bignum*> handed) {
 #ifndef NDEBUG
-        const bignum* number = workspace_at(slot);
+        const bignum* number = workspace_at(s, slot);
         for (const bignum* h : handed)
             if (h == number) return true;
 #else
+        static_cast<void>(s);
         static_cast<void>(slot);
         static_cast<void>(handed);
 #endif
@@ -238,11 +248,14 @@ private:
 #endif
 };
 
-// A claim of one scratch area for the life of the scope.
+// A claim of one scratch area for the life of the scope (of instance s,
+// the calling thread's).
 class scratch_claim {
 public:
     explicit scratch_claim(scratch_area a, claim_site where = claim_site::here())
-        : words_(scratch_words(a)), size_(scratch_words_size(a)) {
+        : scratch_claim(engine_instance, a, where) {}
+    scratch_claim(const mr_state* s, scratch_area a, claim_site where = claim_site::here())
+        : words_(scratch_words(s, a)), size_(scratch_words_size(s, a)) {
 #ifndef NDEBUG
         bit_ = area_claim_bit + static_cast<int>(a);
         take_claim(bit_, where);

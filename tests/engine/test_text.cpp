@@ -421,6 +421,32 @@ TEST_F(TextTest, SetIoBufferSizeReplacesTheBuffer) {
     EXPECT_EQ(state->trace_depth, 0);
 }
 
+// Some builds find the text's end eight bytes a step: a line feed or a
+// zero byte at any place of a word, from any alignment of the text, ends
+// the number there, and nothing after it is read.
+TEST_F(TextTest, InputEndsAtTheFirstLineFeedOrZeroFromEveryAlignment) {
+    bignum* x = num();
+    bignum* expected = num();
+    std::vector<char> buffer(8 + 40 + 16, '7');
+    for (int offset = 0; offset < 8; ++offset) {
+        for (int digits = 1; digits <= 40; ++digits) {
+            for (const char end : {'\n', '\0'}) {
+                SCOPED_TRACE("offset " + std::to_string(offset) + ", " + std::to_string(digits) + " digits, " +
+                             (end == '\n' ? "line feed" : "zero"));
+                std::fill(buffer.begin(), buffer.end(), '7');
+                char* text = buffer.data() + offset;
+                std::fill(text, text + digits, '1');
+                text[digits] = end;
+                buffer.back() = '\0';
+                EXPECT_EQ(read(expected, std::string(static_cast<std::size_t>(digits), '1'), 10), digits);
+                EXPECT_EQ(cinstr(x, text), digits);
+                EXPECT_EQ(state->error_number, 0);
+                EXPECT_EQ(compare_numbers(x, expected), 0);
+            }
+        }
+    }
+}
+
 }  // namespace
 
 // The conversion area is sized for the longest conversions of the instance's
