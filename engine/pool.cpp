@@ -260,8 +260,8 @@ bool others_hold_processors() {
         const int running = running_threads();
         const int ours = worker_count + 1 - sleeping.load(std::memory_order_relaxed);
         const int processors = static_cast<int>(std::thread::hardware_concurrency());
-        processors_taken.store(running >= 0 && processors > 0 && running - ours > processors - (worker_count + 1),
-                               std::memory_order_relaxed);
+        const int spare = std::max(0, processors - (worker_count + 1));
+        processors_taken.store(running >= 0 && processors > 0 && running - ours > spare, std::memory_order_relaxed);
     }
     return processors_taken.load(std::memory_order_relaxed);
 }
