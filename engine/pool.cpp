@@ -39,7 +39,7 @@
 // then took twice its one-thread time. So the starter of an outermost run
 // (and of each nested run, whose starter waits inside a task of the outer
 // one) times its own tasks and the time it then waited idle; when it waited
-// more than twice as long as it worked (and more than `stall_floor`), a
+// more than twice as long as it worked (and a millisecond or more), a
 // worker was kept off its processor, and pool_available says no for a
 // while: the parallel paths compute on one thread as without a pool. The
 // while starts at 10 ms and doubles with each stall in a row up to 1.28 s,
@@ -130,7 +130,11 @@ std::atomic_flag busy = ATOMIC_FLAG_INIT;  // held by the thread whose run is th
 
 using clock_type = std::chrono::steady_clock;
 
-constexpr auto stall_floor = std::chrono::microseconds(50);
+// A worker that loses its processor loses it for a time slice, a
+// millisecond or more; pieces of unequal size (the reduction's, a prime
+// test's) leave the starter idle for less than that at the calculator's
+// sizes, or for so long that a step back costs nothing.
+constexpr auto stall_floor = std::chrono::milliseconds(1);
 constexpr std::int64_t back_off_first_ns = 10'000'000;
 constexpr std::int64_t back_off_most_ns = 1'280'000'000;
 std::atomic<bool> back_off_on{true};
