@@ -3,7 +3,7 @@
 // measured, with the command and the figures: docs/tuning.md.
 //
 // Where a crossover depends on the processor, the constant is a column per
-// processor family in the table below; start-up (choose_thresholds,
+// processor family in the table below; start-up (choose_family,
 // kernels.cpp) picks the family from cpuid, as it picks the kernels, and
 // sets the constants from its column. A family without a measured column
 // takes the nearest one: a processor without BMI2/ADX that of bmi2_adx.
