@@ -50,6 +50,18 @@ int threshold_length(context& c, int max_words) {
     return std::clamp(words, 1, max_words);
 }
 
+// Extends the Euclid run that ends in (a, b) backwards, a quotient from
+// `quotient` at a time, while the larger number fits in `words` words.
+template <class Quotient>
+void extend_euclid_run(mpz_class& a, mpz_class& b, int words, Quotient quotient) {
+    for (;;) {
+        mpz_class next = quotient() * a + b;
+        if (words_of(next) > words) return;
+        b = a;
+        a = next;
+    }
+}
+
 // Pairs that matter for Euclid: shared factors of every size, consecutive
 // Fibonacci numbers (every quotient 1), multiples, equal values, zeros.
 void gcd_pair(context& c, mpz_class& x, mpz_class& y, int max_words) {
@@ -96,7 +108,7 @@ void gcd_pair(context& c, mpz_class& x, mpz_class& y, int max_words) {
             const unsigned long long run = runs[c.r.below(sizeof runs / sizeof runs[0])];
             const bool long_quotients = c.r.chance(30);
             bool one_next = false;
-            for (;;) {
+            extend_euclid_run(a, b, words, [&] {
                 const unsigned long long qq = c.r.chance(90) ? run : c.r.next() >> c.r.below(64);
                 mpz_import(q.get_mpz_t(), 1, 1, sizeof qq, 0, 0, &qq);
                 if (one_next) {
@@ -106,11 +118,8 @@ void gcd_pair(context& c, mpz_class& x, mpz_class& y, int max_words) {
                     q = c.magnitude(static_cast<int>(c.r.range(1, std::max(1, words / 8))));
                     one_next = c.r.coin();
                 }
-                mpz_class next = q * a + b;
-                if (words_of(next) > words) break;
-                b = a;
-                a = next;
-            }
+                return q;
+            });
             x = a;
             y = b;
             break;
@@ -127,7 +136,7 @@ void gcd_pair(context& c, mpz_class& x, mpz_class& y, int max_words) {
             mpz_class a = c.magnitude(std::max(1, words - gcd_block_top)), b = 0, q;
             if (a > 1) b = c.magnitude(words_of(a)) % a;
             bool one_next = false;
-            for (;;) {
+            extend_euclid_run(a, b, words, [&] {
                 if (one_next) {
                     q = 1;
                     one_next = false;
@@ -137,11 +146,8 @@ void gcd_pair(context& c, mpz_class& x, mpz_class& y, int max_words) {
                 } else {
                     q = static_cast<unsigned long>(c.r.range(1, 4));
                 }
-                mpz_class next = q * a + b;
-                if (words_of(next) > words) break;
-                b = a;
-                a = next;
-            }
+                return q;
+            });
             x = a;
             y = b;
             break;
