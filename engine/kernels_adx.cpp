@@ -6,13 +6,14 @@
 // on rows that add a limb times a vector to a window of memory on two carry
 // chains. From 4 to basecase_fixed_max words they run on the fixed-length
 // kernels further down, each with every row unrolled for its length;
-// above, on rows of any length that run sixteen limbs a pass (below). A
-// product formed whole and then reduced costs as many limb products as
+// above, on rows of any length that run sixteen limbs a pass (below), and
+// the reduction of a multiple of 8 limbs eight rows at a time with its
+// window of t in registers (reduce_windows). A product formed whole and then reduced costs as many limb products as
 // the reduction interleaved with it, and its rows need no m; so, from 34
 // words, does a Karatsuba product or square reduced apart, which the
 // callers choose there (docs/tuning.md).
 //
-// The reduction keeps each row's carry limb in the limb the row has
+// The reduction on rows keeps each row's carry limb in the limb the row has
 // cleared and adds those carries to the upper half in one pass at the end
 // (a row's carry belongs above every limb the later rows' m depends on,
 // so it can wait). The results are word for word those of the other
@@ -260,6 +261,152 @@ void reduce_rows(u64* t, const u64* n, std::int64_t limbs, u64 k0) {
     auto* w = reinterpret_cast<mr_digit*>(t);
     const auto k = static_cast<int>(2 * limbs);
     w[2 * k] = add_vv(w + k, w + k, w, k);
+}
+
+// ---- Reduction eight rows at a time, the window in registers --------------
+//
+// For L a multiple of 8: the rows of a group of eight (rows g to g+7)
+// run over n eight limbs (a chunk) at a time, with the eight limbs of t
+// the chunk's rows add to held in r8-r15 (the window), so that each limb
+// product costs one load (its limb of n) and two additions into
+// registers: the low halves on the adcx chain, the high halves on the
+// adox chain. Row r of a chunk adds m_r times the chunk's limbs at
+// window limb 0, which is then final and leaves the window (stored), and
+// the register it held takes the new top limb; after eight rows the
+// registers are back in their first order. In the first chunk the rows
+// find their m = (window limb 0) * k0 and keep it for the later chunks.
+// Between chunks the window (below 2^512) takes the next eight limbs of t
+// with the carry bit out of the previous such addition; a row adds at
+// most m times a chunk below 2^512 to a window below 2^512, so its nine
+// limbs never overflow. A group leaves its carry bit at limb g + L + 8;
+// the caller adds it there.
+
+struct window_state {
+    u64 m[8];   // the group's multipliers
+    u64 k0;     // -1/n mod 2^64
+    u64 carry;  // minus the carry bit into the window's next chunk
+    u64 n_end;  // the address after n's last limb
+};
+
+// A limb product of a row: window limb j gets the low half, limb j+1 the
+// high half.
+#define TORVANE_WIN_LIMB(j, wl, wh)                  \
+    "mulx 8*" #j "(%%rsi), %%rax, %%rcx\n\t"        \
+    "adcx %%rax, %%" wl "\n\t"                      \
+    "adox %%rcx, %%" wh "\n\t"
+
+// Limbs 1 to 7 of a row over the window w0 .. w7: limb 7's high half goes
+// straight into w0's register (w0 has left the window by then), which
+// becomes the top limb and takes both chains' carries from rbp = 0.
+#define TORVANE_WIN_REST(w0, w1, w2, w3, w4, w5, w6, w7)                                      \
+    TORVANE_WIN_LIMB(1, w1, w2) TORVANE_WIN_LIMB(2, w2, w3) TORVANE_WIN_LIMB(3, w3, w4)        \
+    TORVANE_WIN_LIMB(4, w4, w5) TORVANE_WIN_LIMB(5, w5, w6) TORVANE_WIN_LIMB(6, w6, w7)        \
+    "mulx 56(%%rsi), %%rax, %%" w0 "\n\t"                                                    \
+    "adcx %%rax, %%" w7 "\n\t"                                                               \
+    "adox %%rbp, %%" w0 "\n\t"                                                               \
+    "adcx %%rbp, %%" w0 "\n\t"
+
+// Row r of the first chunk: m = w0 * k0 (kept), which clears w0.
+#define TORVANE_WIN_FIRST_ROW(r, w0, w1, w2, w3, w4, w5, w6, w7)   \
+    "mov %%" w0 ", %%rdx\n\t"                                      \
+    "imul 64(%%rbx), %%rdx\n\t"                                    \
+    "mov %%rdx, 8*" #r "(%%rbx)\n\t"                               \
+    "xor %%eax, %%eax\n\t"                                         \
+    TORVANE_WIN_LIMB(0, w0, w1)                                    \
+    TORVANE_WIN_REST(w0, w1, w2, w3, w4, w5, w6, w7)
+
+// Row r of a later chunk: w0, final after the first product, goes to t.
+#define TORVANE_WIN_ROW(r, w0, w1, w2, w3, w4, w5, w6, w7)         \
+    "mov 8*" #r "(%%rbx), %%rdx\n\t"                               \
+    "xor %%eax, %%eax\n\t"                                         \
+    TORVANE_WIN_LIMB(0, w0, w1)                                    \
+    "mov %%" w0 ", 8*" #r "(%%rdi)\n\t"                            \
+    TORVANE_WIN_REST(w0, w1, w2, w3, w4, w5, w6, w7)
+
+#define TORVANE_WIN_ROWS(row)                                              \
+    row(0, "r8", "r9", "r10", "r11", "r12", "r13", "r14", "r15")           \
+    row(1, "r9", "r10", "r11", "r12", "r13", "r14", "r15", "r8")           \
+    row(2, "r10", "r11", "r12", "r13", "r14", "r15", "r8", "r9")           \
+    row(3, "r11", "r12", "r13", "r14", "r15", "r8", "r9", "r10")           \
+    row(4, "r12", "r13", "r14", "r15", "r8", "r9", "r10", "r11")           \
+    row(5, "r13", "r14", "r15", "r8", "r9", "r10", "r11", "r12")           \
+    row(6, "r14", "r15", "r8", "r9", "r10", "r11", "r12", "r13")           \
+    row(7, "r15", "r8", "r9", "r10", "r11", "r12", "r13", "r14")
+
+// Window += t[0 .. 7] (at rdi) + the carry kept in s, the carry out kept.
+#define TORVANE_WIN_TAKE_T                                                              \
+    "mov 72(%%rbx), %%rax\n\t neg %%rax\n\t"                                            \
+    "adc (%%rdi), %%r8\n\t adc 8(%%rdi), %%r9\n\t adc 16(%%rdi), %%r10\n\t"             \
+    "adc 24(%%rdi), %%r11\n\t adc 32(%%rdi), %%r12\n\t adc 40(%%rdi), %%r13\n\t"        \
+    "adc 48(%%rdi), %%r14\n\t adc 56(%%rdi), %%r15\n\t"                                 \
+    "sbb %%rax, %%rax\n\t mov %%rax, 72(%%rbx)\n\t"
+
+// Rows g .. g+7 (t at limb g) over the L-limb n (s->n_end set): returns the
+// carry bit at limb g + L + 8.
+u64 reduce_group(u64* t, const u64* n, window_state* s) {
+    u64 carry;
+    __asm__ volatile(
+        // rbp, the zero, is saved below the red zone.
+        "sub $128, %%rsp\n\t push %%rbp\n\t xor %%ebp, %%ebp\n\t"
+        "mov (%%rdi), %%r8\n\t mov 8(%%rdi), %%r9\n\t mov 16(%%rdi), %%r10\n\t mov 24(%%rdi), %%r11\n\t"
+        "mov 32(%%rdi), %%r12\n\t mov 40(%%rdi), %%r13\n\t mov 48(%%rdi), %%r14\n\t mov 56(%%rdi), %%r15\n\t"
+        TORVANE_WIN_ROWS(TORVANE_WIN_FIRST_ROW)
+        "movq $0, 72(%%rbx)\n\t"
+        "lea 64(%%rsi), %%rsi\n\t"
+        "lea 64(%%rdi), %%rdi\n\t"
+        "cmp 80(%%rbx), %%rsi\n\t"
+        "je 2f\n\t"
+        "1:\n\t"
+        TORVANE_WIN_TAKE_T
+        TORVANE_WIN_ROWS(TORVANE_WIN_ROW)
+        "lea 64(%%rsi), %%rsi\n\t"
+        "lea 64(%%rdi), %%rdi\n\t"
+        "cmp 80(%%rbx), %%rsi\n\t"
+        "jne 1b\n\t"
+        "2:\n\t"
+        TORVANE_WIN_TAKE_T
+        "mov %%r8, (%%rdi)\n\t mov %%r9, 8(%%rdi)\n\t mov %%r10, 16(%%rdi)\n\t mov %%r11, 24(%%rdi)\n\t"
+        "mov %%r12, 32(%%rdi)\n\t mov %%r13, 40(%%rdi)\n\t mov %%r14, 48(%%rdi)\n\t mov %%r15, 56(%%rdi)\n\t"
+        "mov 72(%%rbx), %%rax\n\t"
+        "neg %%rax\n\t"
+        "pop %%rbp\n\t add $128, %%rsp\n\t"
+        : "+D"(t), "+S"(n), "=a"(carry)
+        : "b"(s)
+        : "rcx", "rdx", "r8", "r9", "r10", "r11", "r12", "r13", "r14", "r15", "cc", "memory");
+    return carry;
+}
+
+#undef TORVANE_WIN_TAKE_T
+#undef TORVANE_WIN_ROWS
+#undef TORVANE_WIN_ROW
+#undef TORVANE_WIN_FIRST_ROW
+#undef TORVANE_WIN_REST
+#undef TORVANE_WIN_LIMB
+
+// Montgomery reduction of t[0 .. 2L-1] (limbs, L a multiple of 8) by the
+// L-limb n, leaving the result in t[L .. 2L-1] and the 32-bit word after
+// it, in groups of eight rows (reduce_group).
+void reduce_windows(u64* t, const u64* n, std::int64_t limbs, u64 k0) {
+    auto* w = reinterpret_cast<mr_digit*>(t);
+    const auto k = static_cast<int>(2 * limbs);
+    w[2 * k] = 0;
+    window_state s{};
+    s.k0 = k0;
+    s.n_end = reinterpret_cast<std::uintptr_t>(n + limbs);
+    for (std::int64_t g = 0; g < limbs; g += 8) {
+        if (reduce_group(t + g, n, &s) != 0) {
+            const auto at = static_cast<int>(2 * (g + limbs + 8));
+            add_vw(w + at, w + at, 2 * k + 1 - at, 1);
+        }
+    }
+}
+
+// The reduction of rows of any length: in windows where L is a multiple of 8.
+void reduce_long(u64* t, const u64* n, std::int64_t limbs, u64 k0) {
+    if (limbs % 8 == 0)
+        reduce_windows(t, n, limbs, k0);
+    else
+        reduce_rows(t, n, limbs, k0);
 }
 
 // The largest limb count of the fixed-length kernels below (32 words, 1024
@@ -522,7 +669,7 @@ bool monty_product_adx(const mr_digit* x, const mr_digit* y, const mr_digit* n, 
         return true;
     }
     mul_rows(limbs_of(buf), limbs_of(x), limbs_of(y), k / 2);
-    reduce_rows(limbs_of(buf), limbs_of(n), k / 2, c64);
+    reduce_long(limbs_of(buf), limbs_of(n), k / 2, c64);
     return true;
 #else
     (void)x, (void)y, (void)n, (void)k, (void)c64, (void)buf;
@@ -537,7 +684,7 @@ bool monty_reduce_adx(mr_digit* t, const mr_digit* n, int k, std::uint64_t c64) 
         f->reduce(limbs_of(t), limbs_of(n), c64);
         return true;
     }
-    reduce_rows(limbs_of(t), limbs_of(n), k / 2, c64);
+    reduce_long(limbs_of(t), limbs_of(n), k / 2, c64);
     return true;
 #else
     (void)t, (void)n, (void)k, (void)c64;
@@ -555,7 +702,7 @@ bool monty_square_adx(const mr_digit* x, const mr_digit* n, int k, std::uint64_t
     }
     sqr_rows(limbs_of(buf), limbs_of(x), k / 2);
     buf[2 * k] = 0;
-    reduce_rows(limbs_of(buf), limbs_of(n), k / 2, c64);
+    reduce_long(limbs_of(buf), limbs_of(n), k / 2, c64);
     return true;
 #else
     (void)x, (void)n, (void)k, (void)c64, (void)buf;

@@ -57,6 +57,13 @@ int modulus_words(context& c) {
         const int near = std::min(thresholds[c.r.below(7)], L);
         return std::clamp(near + static_cast<int>(c.r.range(-2, 2)), 1, L);
     }
+    if (c.r.chance(3)) {
+        // Whole groups of eight limbs past the unrolled kernels, up to the
+        // last length of the residue steps: where the BMI2/ADX reduction
+        // runs eight rows at a time.
+        const int groups = std::min(monty_multiply_reduce_min - 1, L) / 16;
+        if (groups >= 3) return 16 * static_cast<int>(c.r.range(3, groups));
+    }
     return c.pick_length(profile::heavy, L);
 }
 

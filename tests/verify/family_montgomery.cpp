@@ -63,6 +63,10 @@ mpz_class halves_apart_by_one(context& c, int max_words) {
 mpz_class odd_modulus(context& c, profile p, int max_words) {
     mpz_class n = c.magnitude(c.r.chance(10) ? threshold_words(c, max_words) : c.pick_length(p, max_words));
     if (c.r.chance(5) && max_words >= 2) n = halves_apart_by_one(c, max_words);
+    // Whole groups of eight limbs past the unrolled kernels, below reduction
+    // by multiplication: the BMI2/ADX reduction's eight rows at a time.
+    if (c.r.chance(4) && std::min(monty_multiply_reduce_min - 1, max_words) >= 48)
+        n = c.magnitude(16 * static_cast<int>(c.r.range(3, std::min(monty_multiply_reduce_min - 1, max_words) / 16)));
     if (c.r.chance(3)) n = c.r.range(3, 40);
     n |= 1;
     if (n < 3) n = 3;
