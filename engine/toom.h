@@ -291,8 +291,34 @@ void add_pair(int k, int j, mr_digit** values, const bool* negative);
 // sums and differences, add_pair) and v(2/3) in values[12], each p = 2k + 2
 // words, with v0 and vinf already in r; leaves the product in r. rn = the
 // product's length; `spare` is 2p words of room.
-void toom8_interpolate(mr_digit* r, int rn, int k, mr_digit* const* values, const bool* negative, bool added,
+void toom8_interpolate(mr_digit* r, int rn, int k, mr_digit** values, const bool* negative, bool added,
                        mr_digit* spare);
+
+// The same interpolation in phases, for the pool (product_tasks.cpp): with
+// the pairs added, start; copy both ends (0: v0, 1: vinf, each into p
+// words of `spare`, once its product is in r); the six even rows, which
+// read the sums and the two ends and write disjoint words, so any split of
+// them may run at once; the odd setup, after all of them; the four odd
+// pairs, any split of them at once; then finish. The phases' order is the
+// caller's to keep.
+struct toom8_interpolation {
+    mr_digit* r;
+    int rn;
+    int k;
+    mr_digit* s[6];  // the pairs' sums, then c1, c3, .., c11
+    mr_digit* d[6];  // the pairs' differences
+    mr_digit* w;     // v(2/3), then its odd part
+    mr_digit* c0;    // v0 in p words, then c13
+    mr_digit* c14;   // vinf in p words
+    mr_digit tops[14];  // the top limbs of c2, c4, .., c12 at 2, 4, .., 12
+};
+void toom8_interpolation_start(toom8_interpolation& t, mr_digit* r, int rn, int k, mr_digit* const* values,
+                               mr_digit* spare);
+void toom8_copy_end(toom8_interpolation& t, int end);
+void toom8_even_rows(toom8_interpolation& t, int first, int last);
+void toom8_odd_setup(toom8_interpolation& t);
+void toom8_odd_rows(toom8_interpolation& t, int first, int last);
+void toom8_interpolation_finish(toom8_interpolation& t);
 
 // The top Toom levels on the worker pool as install_pool_levels set them,
 // or null (products.cpp).

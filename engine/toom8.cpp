@@ -103,6 +103,7 @@ template <std::uint64_t Odd, unsigned S>
 struct exact_quotient {
     static constexpr std::uint64_t inverse = inverse_mod_limb(Odd);
     mr_digit* z;
+    mr_digit* top = nullptr;  // where the top limb goes, when not at z + n - 2 (S != 0)
     std::uint64_t borrow = 0, below = 0;
 
     void put(int i, std::uint64_t limb) {
@@ -116,7 +117,7 @@ struct exact_quotient {
         below = q;
     }
     void finish(int n) {
-        if constexpr (S != 0) store_limb(z + n - 2, below >> S);
+        if constexpr (S != 0) store_limb(top != nullptr ? top : z + n - 2, below >> S);
     }
 };
 
@@ -127,9 +128,10 @@ struct exact_quotient {
 // B^n (or negative, as its two's complement) by whatever the caller puts
 // right there.
 template <const auto& Rows, int Row, std::size_t... J>
-void row_combine(mr_digit* z, int n, const std::array<const mr_digit*, sizeof...(J)>& x, std::index_sequence<J...>) {
+void row_combine(mr_digit* z, int n, const std::array<const mr_digit*, sizeof...(J)>& x, std::index_sequence<J...>,
+                 mr_digit* top = nullptr) {
     constexpr toom8_row row = Rows[Row];
-    exact_quotient<row.odd, row.shift> out{z};
+    exact_quotient<row.odd, row.shift> out{z, top};
     signed_wide carry = 0;
     for (int i = 0; i < n; i += 2) {
         unsigned_wide pos = 0, neg = 0;
@@ -146,9 +148,12 @@ void row_combine(mr_digit* z, int n, const std::array<const mr_digit*, N>& x) {
     row_combine<Rows, Row>(z, n, x, std::make_index_sequence<N>{});
 }
 
+// Toom-8's even row Row into z, its top limb into `top` instead of z + n - 2
+// (every even row has a shift, so that limb is the last one written).
 template <int Row, std::size_t N>
-void toom8_combine(mr_digit* z, int n, const std::array<const mr_digit*, N>& x) {
-    row_combine<toom8_rows, Row>(z, n, x);
+void toom8_combine(mr_digit* z, int n, const std::array<const mr_digit*, N>& x, mr_digit* top) {
+    static_assert(toom8_rows[Row].shift != 0);
+    row_combine<toom8_rows, Row>(z, n, x, std::make_index_sequence<N>{}, top);
 }
 
 // The Pair-th pair of odd coefficients of toom8_odd_pairs in one pass: z1 =
@@ -298,70 +303,121 @@ void add_pair(int k, int j, mr_digit** values, const bool* negative) {
     if (negative[2 * j + 1]) std::swap(values[2 * j], values[2 * j + 1]);
 }
 
+// Toom-8's interpolation in phases (toom.h). The even coefficients go
+// straight into their places in r, c_2i at 2ik; each one's top limb (at
+// 2ik + 2k, where the next one begins) goes to tops instead, so that the
+// rows write disjoint words and may run on different threads.
+void toom8_interpolation_start(toom8_interpolation& t, mr_digit* r, int rn, int k, mr_digit* const* values,
+                               mr_digit* spare) {
+    t.r = r;
+    t.rn = rn;
+    t.k = k;
+    for (int j = 0; j < 6; ++j) {
+        t.s[j] = values[2 * j];
+        t.d[j] = values[2 * j + 1];
+    }
+    t.w = values[12];
+    t.c0 = spare;
+    t.c14 = spare + (2 * k + 2);
+}
+
+void toom8_copy_end(toom8_interpolation& t, int end) {
+    const int k = t.k, p = 2 * k + 2;
+    if (end == 0) {
+        copy_words(t.c0, t.r, 2 * k);
+        zero_words(t.c0 + 2 * k, 2);
+        return;
+    }
+    const int top = t.rn - 14 * k;
+    copy_words(t.c14, t.r + 14 * k, top);
+    zero_words(t.c14 + top, p - top);
+}
+
+void toom8_even_rows(toom8_interpolation& t, int first, int last) {
+    const int k = t.k, p = 2 * k + 2;
+    const std::array<const mr_digit*, 8> in{t.s[0], t.s[1], t.s[2], t.s[3], t.s[4], t.s[5], t.c0, t.c14};
+    for (int row = first; row < last; ++row) {
+        mr_digit* z = t.r + 2 * (row + 1) * k;
+        mr_digit* top = t.tops + 2 * (row + 1);
+        switch (row) {
+        case 0: toom8_combine<0>(z, p, in, top); break;
+        case 1: toom8_combine<1>(z, p, in, top); break;
+        case 2: toom8_combine<2>(z, p, in, top); break;
+        case 3: toom8_combine<3>(z, p, in, top); break;
+        case 4: toom8_combine<4>(z, p, in, top); break;
+        default: toom8_combine<5>(z, p, in, top); break;
+        }
+    }
+}
+
+// w = v(2/3) - sum_even c_i 2^i 3^(14-i), in v(2/3)'s place, reading c2 ..
+// c12 from r, where the limb above each is the next one's lowest (c12's:
+// vinf's) instead of its own top: the pass is right modulo B^p, and the top
+// limb is put right after it. Then the differences of the pairs' values
+// into mirror pairs (toom8_odd_pairs); these may be negative: they are
+// kept modulo B^p, as the passes work.
+void toom8_odd_setup(toom8_interpolation& t) {
+    const int k = t.k, p = 2 * k + 2;
+    mr_digit* r = t.r;
+    combine<0, 1, -toom8_w_weights[0], -toom8_w_weights[1], -toom8_w_weights[2], -toom8_w_weights[3],
+            -toom8_w_weights[4], -toom8_w_weights[5], -toom8_w_weights[6], -toom8_w_weights[7]>(
+        t.w, p, {t.c0, r + 2 * k, r + 4 * k, r + 6 * k, r + 8 * k, r + 10 * k, r + 12 * k, t.c14});
+    std::uint64_t fix = 0;
+    for (int i = 1; i <= 6; ++i)
+        fix += static_cast<std::uint64_t>(toom8_w_weights[i]) *
+               (load_limb(r + 2 * i * k + 2 * k) - load_limb(t.tops + 2 * i));
+    store_limb(t.w + 2 * k, load_limb(t.w + 2 * k) + fix);
+    mr_digit** d = t.d;
+    add_sub(d[1], d[2], p);  // P23, M23
+    add_sub(d[3], d[4], p);  // P45, M45
+    shr_vu(d[5], d[5], p, 1);
+    add_sub(d[5], t.w, p);   // P6, M6
+}
+
+// The odd coefficients c1, c3, .., c13 go into the places of the S_j and of
+// c0's copy, which the even rows and w have read by then.
+void toom8_odd_rows(toom8_interpolation& t, int first, int last) {
+    const int p = 2 * t.k + 2;
+    const std::array<const mr_digit*, 4> sums{t.d[0], t.d[1], t.d[3], t.d[5]};
+    const std::array<const mr_digit*, 3> differences{t.d[2], t.d[4], t.w};
+    for (int pair = first; pair < last; ++pair) {
+        switch (pair) {
+        case 0: toom8_combine_pair<0>(t.s[0], t.c0, p, sums, differences); break;
+        case 1: toom8_combine_pair<1>(t.s[1], t.s[5], p, sums, differences); break;
+        case 2: toom8_combine_pair<2>(t.s[2], t.s[4], p, sums, differences); break;
+        default: toom8_combine_pair<3>(t.s[3], nullptr, p, sums, differences); break;
+        }
+    }
+}
+
+// c14 back above c12, then the even coefficients' top limbs and the odd
+// coefficients added.
+void toom8_interpolation_finish(toom8_interpolation& t) {
+    const int k = t.k, p = 2 * k + 2, rn = t.rn;
+    mr_digit* r = t.r;
+    copy_words(r + 14 * k, t.c14, rn - 14 * k);
+    for (int i = 1; i <= 6; ++i) add_at(r, rn, 2 * i * k + 2 * k, t.tops + 2 * i, 2);
+    const mr_digit* odd[7] = {t.s[0], t.s[1], t.s[2], t.s[3], t.s[4], t.s[5], t.c0};  // c1, c3, .., c13
+    for (int i = 0; i < 7; ++i) add_at(r, rn, (2 * i + 1) * k, odd[i], p);
+}
+
 // The interpolation of Toom-8 from the values v(+-x_j) in values[2j] and
 // values[2j + 1] (signs of the second in `negative`; with `added`, their
 // sums and differences, add_pair) and v(2/3) in values[12], each p = 2k + 2
 // words, with v0 and vinf already in r; leaves the product in r. rn = the
 // product's length; `spare` is 2p words of room.
-void toom8_interpolate(mr_digit* r, int rn, int k, mr_digit* const* values, const bool* negative, bool added,
+void toom8_interpolate(mr_digit* r, int rn, int k, mr_digit** values, const bool* negative, bool added,
                        mr_digit* spare) {
-    const int p = 2 * k + 2;
-    mr_digit* c0 = spare;
-    mr_digit* c14 = spare + p;
-    mr_digit* s[6];
-    mr_digit* d[6];
-    split_pairs(r, rn, k, 14, values, negative, 6, added, spare, s, d);
-    // The even coefficients straight into their places in r, c_2i at 2ik:
-    // each one's top limb (at 2ik + 2k) is where the next one begins, so it
-    // is kept aside before that is written.
-    const std::array<const mr_digit*, 8> even_in{s[0], s[1], s[2], s[3], s[4], s[5], c0, c14};
-    std::uint64_t tops[7];
-    toom8_combine<0>(r + 2 * k, p, even_in);
-    tops[1] = load_limb(r + 4 * k);
-    toom8_combine<1>(r + 4 * k, p, even_in);
-    tops[2] = load_limb(r + 6 * k);
-    toom8_combine<2>(r + 6 * k, p, even_in);
-    tops[3] = load_limb(r + 8 * k);
-    toom8_combine<3>(r + 8 * k, p, even_in);
-    tops[4] = load_limb(r + 10 * k);
-    toom8_combine<4>(r + 10 * k, p, even_in);
-    tops[5] = load_limb(r + 12 * k);
-    toom8_combine<5>(r + 12 * k, p, even_in);
-    tops[6] = load_limb(r + 14 * k);
-    // w = v(2/3) - sum_even c_i 2^i 3^(14-i), in v(2/3)'s place, reading c2
-    // .. c12 from r, where the limb above each is the next one's lowest
-    // instead of its own top: the pass is right modulo B^p, and the top
-    // limb is put right after it.
-    mr_digit* w = values[12];
-    combine<0, 1, -toom8_w_weights[0], -toom8_w_weights[1], -toom8_w_weights[2], -toom8_w_weights[3],
-            -toom8_w_weights[4], -toom8_w_weights[5], -toom8_w_weights[6], -toom8_w_weights[7]>(
-        w, p, {c0, r + 2 * k, r + 4 * k, r + 6 * k, r + 8 * k, r + 10 * k, r + 12 * k, c14});
-    std::uint64_t fix = 0;
-    for (int i = 1; i <= 6; ++i)
-        fix += static_cast<std::uint64_t>(toom8_w_weights[i]) * (load_limb(r + 2 * i * k + 2 * k) - tops[i]);
-    store_limb(w + 2 * k, load_limb(w + 2 * k) + fix);
-    // The odd coefficients, in mirror pairs (toom8_odd_pairs), into the
-    // places of the S_j and c0. The differences of the pairs' values may be
-    // negative: they are kept modulo B^p, as the passes work.
-    add_sub(d[1], d[2], p);  // P23, M23
-    add_sub(d[3], d[4], p);  // P45, M45
-    shr_vu(d[5], d[5], p, 1);
-    add_sub(d[5], w, p);     // P6, M6
-    const std::array<const mr_digit*, 4> sums{d[0], d[1], d[3], d[5]};
-    const std::array<const mr_digit*, 3> differences{d[2], d[4], w};
-    mr_digit* odd[7] = {s[0], s[1], s[2], s[3], s[4], s[5], c0};  // c1, c3, .., c13
-    toom8_combine_pair<0>(odd[0], odd[6], p, sums, differences);
-    toom8_combine_pair<1>(odd[1], odd[5], p, sums, differences);
-    toom8_combine_pair<2>(odd[2], odd[4], p, sums, differences);
-    toom8_combine_pair<3>(odd[3], nullptr, p, sums, differences);
-    // c14 back above c12, then the even coefficients' top limbs and the odd
-    // coefficients added.
-    copy_words(r + 14 * k, c14, rn - 14 * k);
-    for (int i = 1; i <= 6; ++i) {
-        const mr_digit top[2] = {static_cast<mr_digit>(tops[i]), static_cast<mr_digit>(tops[i] >> 32)};
-        add_at(r, rn, 2 * i * k + 2 * k, top, 2);
-    }
-    for (int i = 0; i < 7; ++i) add_at(r, rn, (2 * i + 1) * k, odd[i], p);
+    if (!added)
+        for (int j = 0; j < 6; ++j) add_pair(k, j, values, negative);
+    toom8_interpolation t;
+    toom8_interpolation_start(t, r, rn, k, values, spare);
+    toom8_copy_end(t, 0);
+    toom8_copy_end(t, 1);
+    toom8_even_rows(t, 0, 6);
+    toom8_odd_setup(t);
+    toom8_odd_rows(t, 0, 4);
+    toom8_interpolation_finish(t);
 }
 
 namespace {
