@@ -87,8 +87,9 @@ struct lehmer_matrix {
 };
 
 // The Lehmer pass over R1 >= R2 > 0 of n words (R1's top word not 0): w1
-// and w2 hold n words each, w2 zero above R2's length.
-lehmer_matrix lehmer_pass(const mr_digit* w1, const mr_digit* w2, int n);
+// and w2 hold n words each, w2 zero above R2's length. divide_first: each
+// quotient above 1 found by a division at once (wide_divide).
+lehmer_matrix lehmer_pass(const mr_digit* w1, const mr_digit* w2, int n, bool divide_first);
 namespace {
 
 using u64 = std::uint64_t;
@@ -219,19 +220,39 @@ namespace {
 
 // q = floor(u / v) and r = u - q*v for 0 < v <= u on single limbs; false
 // when q would reach 2^63.
-inline bool wide_divide(u64 u, u64 v, u64& q, u64& r) {
+//
+// Below 2v, q is 1 (four steps in ten); larger quotients are found by up to
+// eight more subtractions, then a division, or with divide_first by a
+// division at once. Which is quicker depends on how well the processor
+// predicts the branches: the subtractions win for GCDs of short operands
+// (a few hundred steps, whose branches a processor learns when the same GCD
+// is repeated), the division for long ones (gcd_pass_divide_min,
+// thresholds.h).
+inline bool wide_divide(u64 u, u64 v, u64& q, u64& r, bool divide_first) {
     u -= v;
-    for (u64 k = 1; k <= 8; ++k) {
+    u64 k = 1;
+    if (!divide_first) {
+        for (; k <= 8; ++k) {
+            if (u < v) {
+                q = k;
+                r = u;
+                return true;
+            }
+            u -= v;
+        }
+    } else {
         if (u < v) {
-            q = k;
+            q = 1;
             r = u;
             return true;
         }
         u -= v;
+        k = 2;
     }
+    // u is the original minus k*v.
     const u64 t = u / v;
-    if (t >= two_63 - 9) return false;
-    q = 9 + t;
+    if (t >= two_63 - k) return false;
+    q = k + t;
     r = u - t * v;
     return true;
 }
@@ -252,15 +273,21 @@ enum class error_bound { exact, unit, two_units };
 // Euclid on the leading values u >= v (a W of 64 or 128 bits), from the
 // cofactors in s, for as long as each step is proven (see the top). The
 // cofactors stay below cap (at most 2^63).
+// divide_first: see wide_divide (64-bit values only).
 template <class W, error_bound E>
-void euclid_run(W& u, W& v, run_state& s, u64 cap = two_63) {
+void euclid_run(W& u, W& v, run_state& s, bool divide_first, u64 cap = two_63) {
     u64 a = s.a, b = s.b, c = s.c, d = s.d;
     bool dplus = s.dplus;
     int steps = s.steps;
     while (v != 0) {
         u64 q;
         W w;
-        if (!wide_divide(u, v, q, w)) break;
+        if constexpr (sizeof(W) == sizeof(u64)) {
+            if (!wide_divide(u, v, q, w, divide_first)) break;
+        } else {
+            (void)divide_first;  // 128-bit values: always the loop
+            if (!wide_divide(u, v, q, w)) break;
+        }
         // The next cofactors; a step whose cofactors reach the cap is not
         // taken (nor one whose products overflow, which they would exceed).
         u64 na, nb;
@@ -328,7 +355,7 @@ run_state compose(const run_state& s, const run_state& t) {
 // that the two matrices' product stays below 2^63. The 128-bit run then
 // ends the pass from the values both leave, as if it had taken their steps
 // itself.
-lehmer_matrix lehmer_pass(const mr_digit* w1, const mr_digit* w2, int n) {
+lehmer_matrix lehmer_pass(const mr_digit* w1, const mr_digit* w2, int n, bool divide_first) {
     u128 u, v;
     const bool exact = n <= 4;
     run_state s{1, 0, 0, 1, true, 0};
@@ -344,7 +371,7 @@ lehmer_matrix lehmer_pass(const mr_digit* w1, const mr_digit* w2, int n) {
         u = top_bits(w1, n, sh);
         v = top_bits(w2, n, sh);
         u64 uh = static_cast<u64>(u >> 64), vh = static_cast<u64>(v >> 64);
-        euclid_run<u64, error_bound::unit>(uh, vh, s);
+        euclid_run<u64, error_bound::unit>(uh, vh, s, divide_first);
         if (s.steps > 0) {
             apply_to_leading(s, u, v);
             const u64 k = std::max(std::max(s.a, s.b), std::max(s.c, s.d));
@@ -353,7 +380,7 @@ lehmer_matrix lehmer_pass(const mr_digit* w1, const mr_digit* w2, int n) {
             u64 u2 = static_cast<u64>(u >> t), v2 = static_cast<u64>(v >> t);
             run_state s2{1, 0, 0, 1, true, 0};
             // 2^(62 - bit length of k) <= 2^62 / k.
-            euclid_run<u64, error_bound::two_units>(u2, v2, s2, u64{1} << std::min(59, 62 - static_cast<int>(std::bit_width(k))));
+            euclid_run<u64, error_bound::two_units>(u2, v2, s2, divide_first, u64{1} << std::min(59, 62 - static_cast<int>(std::bit_width(k))));
             if (s2.steps > 0) {
                 apply_to_leading(s2, u, v);
                 s = compose(s, s2);
@@ -361,9 +388,9 @@ lehmer_matrix lehmer_pass(const mr_digit* w1, const mr_digit* w2, int n) {
         }
     }
     if (exact)
-        euclid_run<u128, error_bound::exact>(u, v, s);
+        euclid_run<u128, error_bound::exact>(u, v, s, false);
     else
-        euclid_run<u128, error_bound::unit>(u, v, s);
+        euclid_run<u128, error_bound::unit>(u, v, s, false);
     lehmer_matrix m;
     m.a = s.a;
     m.b = s.b;
@@ -373,6 +400,8 @@ lehmer_matrix lehmer_pass(const mr_digit* w1, const mr_digit* w2, int n) {
     m.steps = s.steps;
     return m;
 }
+
+
 
 namespace {
 
@@ -478,7 +507,7 @@ bool block_condition(const block_arrays& k, int lu, int lv, int lp) {
 // step k+1. The condition is checked after each pass, and a pass that
 // fails it is undone and ends the block. Returns the number of steps taken
 // (0: none, nothing changed).
-int lehmer_block(bignum*& r1, bignum*& r2, bignum* c1, bignum* c2) {
+int lehmer_block(bignum*& r1, bignum*& r2, bignum* c1, bignum* c2, bool divide_first) {
     const int n = length_of(r1);
     const int top = gcd_block_top;
     // R2 must fill the top part well, or a division step comes first.
@@ -526,7 +555,7 @@ int lehmer_block(bignum*& r1, bignum*& r2, bignum* c1, bignum* c2) {
 
     while (lv > top / 2 + 4) {
         const int lu0 = lu, lv0 = lv, lp0 = lp;
-        const lehmer_matrix m = lehmer_pass(k.u, k.v, lu);
+        const lehmer_matrix m = lehmer_pass(k.u, k.v, lu, divide_first);
         if (m.steps == 0) break;
         const int ne = lu + (lu & 1);
         if (m.dplus) {
@@ -780,6 +809,7 @@ int egcd(const bignum* x, const bignum* y, bignum* z) {
     bignum* r2 = claim_r2;
     abs_number(x, r1);
     abs_number(y, r2);
+    const bool divide_first = std::max(length_of(r1), length_of(r2)) >= gcd_pass_divide_min;
 
     lehmer_matrix m;  // the pending matrix; none at first
     bool block_applied = false;
@@ -808,11 +838,11 @@ int egcd(const bignum* x, const bignum* y, bignum* z) {
             set_word(r1, sw);
             break;
         }
-        if (length_of(r1) >= egcd_block_min && lehmer_block(r1, r2, nullptr, nullptr) > 0) {
+        if (length_of(r1) >= egcd_block_min && lehmer_block(r1, r2, nullptr, nullptr, divide_first) > 0) {
             block_applied = true;
             continue;
         }
-        m = lehmer_pass(r1->w, r2->w, length_of(r1));
+        m = lehmer_pass(r1->w, r2->w, length_of(r1), divide_first);
     }
 
     copy_number(r1, z);
@@ -837,6 +867,7 @@ int xgcd(const bignum* x, const bignum* y, bignum* xd, bignum* yd, bignum* z) {
     bignum* c2 = claim_c2;
     abs_number(x, r1);
     abs_number(y, r2);
+    const bool divide_first = std::max(length_of(r1), length_of(r2)) >= gcd_pass_divide_min;
     const bool x_negative = is_negative(x);
     set_word(c1, 1);
     zero_number(c2);
@@ -886,14 +917,14 @@ int xgcd(const bignum* x, const bignum* y, bignum* xd, bignum* yd, bignum* z) {
             g.start = length_of(r1);
         }
         if (length_of(r1) >= xgcd_block_min) {
-            const int steps = lehmer_block(r1, r2, c1, c2);
+            const int steps = lehmer_block(r1, r2, c1, c2, divide_first);
             if (steps > 0) {
                 iter = (iter + steps) % 2;
                 block_applied = true;
                 continue;
             }
         }
-        m = lehmer_pass(r1->w, r2->w, length_of(r1));
+        m = lehmer_pass(r1->w, r2->w, length_of(r1), divide_first);
     }
 
     apply_recorded_to_first(g, c1, c2);

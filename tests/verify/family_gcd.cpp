@@ -44,10 +44,11 @@ struct case_settings {
 // words: four words (up to which a pass's leading values are the remainders
 // themselves), the lengths from which egcd and xgcd run blocks of passes,
 // the block's top part, the cofactor length from which xgcd gathers its
-// passes' matrices (its operands' length bounds the cofactors') and the
-// largest numbers.
+// passes' matrices (its operands' length bounds the cofactors'), the
+// length from which the passes divide at once, and the largest numbers.
 int threshold_length(context& c, int max_words) {
-    const int points[] = {4, egcd_block_min, xgcd_block_min, gcd_block_top, xgcd_gather_min, max_words};
+    const int points[] = {4, egcd_block_min, xgcd_block_min, gcd_block_top, xgcd_gather_min, gcd_pass_divide_min,
+                          max_words};
     const int n = static_cast<int>(sizeof points / sizeof points[0]);
     const int words = points[c.r.below(n)] + static_cast<int>(c.r.below(5)) - 2;
     return std::clamp(words, 1, max_words);
