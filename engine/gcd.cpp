@@ -52,16 +52,21 @@
 //
 // xgcd also carries the cofactors C1, C2 of x (as magnitudes) and the
 // parity of the number of steps, which gives the sign of the final cofactor.
+// Once the remainders are below xgcd_block_min words and the cofactors
+// xgcd_gather_min words long, the passes' matrices are recorded and applied
+// to the cofactors together by fast products (gathered_passes below).
 //
 // Workspace: R1, R2, C1, C2 and the quotient of a division step live in
 // the workspace numbers workspace.h gives them, none of which may be passed
-// as an argument; a block keeps its arrays and products in five more.
+// as an argument; a block keeps its arrays and products in five more, and
+// the recorded passes take six.
 // Exchanging R1 and R2 (or C1 and C2) exchanges the local pointers only. A
 // pass's matrix is applied in place (each limb is read before it is
 // written), which keeps a pass's working set to the four numbers.
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <initializer_list>
 #include <utility>
 
 #include "internal.h"
@@ -82,8 +87,9 @@ struct lehmer_matrix {
 };
 
 // The Lehmer pass over R1 >= R2 > 0 of n words (R1's top word not 0): w1
-// and w2 hold n words each, w2 zero above R2's length.
-lehmer_matrix lehmer_pass(const mr_digit* w1, const mr_digit* w2, int n);
+// and w2 hold n words each, w2 zero above R2's length. divide_first: each
+// quotient above 1 found by a division at once (wide_divide).
+lehmer_matrix lehmer_pass(const mr_digit* w1, const mr_digit* w2, int n, bool divide_first);
 namespace {
 
 using u64 = std::uint64_t;
@@ -214,19 +220,39 @@ namespace {
 
 // q = floor(u / v) and r = u - q*v for 0 < v <= u on single limbs; false
 // when q would reach 2^63.
-inline bool wide_divide(u64 u, u64 v, u64& q, u64& r) {
+//
+// Below 2v, q is 1 (four steps in ten); larger quotients are found by up to
+// eight more subtractions, then a division, or with divide_first by a
+// division at once. Which is quicker depends on how well the processor
+// predicts the branches: the subtractions win for GCDs of short operands
+// (a few hundred steps, whose branches a processor learns when the same GCD
+// is repeated), the division for long ones (gcd_pass_divide_min,
+// thresholds.h).
+inline bool wide_divide(u64 u, u64 v, u64& q, u64& r, bool divide_first) {
     u -= v;
-    for (u64 k = 1; k <= 8; ++k) {
+    u64 k = 1;
+    if (!divide_first) {
+        for (; k <= 8; ++k) {
+            if (u < v) {
+                q = k;
+                r = u;
+                return true;
+            }
+            u -= v;
+        }
+    } else {
         if (u < v) {
-            q = k;
+            q = 1;
             r = u;
             return true;
         }
         u -= v;
+        k = 2;
     }
+    // u is the original minus k*v.
     const u64 t = u / v;
-    if (t >= two_63 - 9) return false;
-    q = 9 + t;
+    if (t >= two_63 - k) return false;
+    q = k + t;
     r = u - t * v;
     return true;
 }
@@ -247,15 +273,21 @@ enum class error_bound { exact, unit, two_units };
 // Euclid on the leading values u >= v (a W of 64 or 128 bits), from the
 // cofactors in s, for as long as each step is proven (see the top). The
 // cofactors stay below cap (at most 2^63).
+// divide_first: see wide_divide (64-bit values only).
 template <class W, error_bound E>
-void euclid_run(W& u, W& v, run_state& s, u64 cap = two_63) {
+void euclid_run(W& u, W& v, run_state& s, bool divide_first, u64 cap = two_63) {
     u64 a = s.a, b = s.b, c = s.c, d = s.d;
     bool dplus = s.dplus;
     int steps = s.steps;
     while (v != 0) {
         u64 q;
         W w;
-        if (!wide_divide(u, v, q, w)) break;
+        if constexpr (sizeof(W) == sizeof(u64)) {
+            if (!wide_divide(u, v, q, w, divide_first)) break;
+        } else {
+            (void)divide_first;  // 128-bit values: always the loop
+            if (!wide_divide(u, v, q, w)) break;
+        }
         // The next cofactors; a step whose cofactors reach the cap is not
         // taken (nor one whose products overflow, which they would exceed).
         u64 na, nb;
@@ -323,7 +355,7 @@ run_state compose(const run_state& s, const run_state& t) {
 // that the two matrices' product stays below 2^63. The 128-bit run then
 // ends the pass from the values both leave, as if it had taken their steps
 // itself.
-lehmer_matrix lehmer_pass(const mr_digit* w1, const mr_digit* w2, int n) {
+lehmer_matrix lehmer_pass(const mr_digit* w1, const mr_digit* w2, int n, bool divide_first) {
     u128 u, v;
     const bool exact = n <= 4;
     run_state s{1, 0, 0, 1, true, 0};
@@ -339,7 +371,7 @@ lehmer_matrix lehmer_pass(const mr_digit* w1, const mr_digit* w2, int n) {
         u = top_bits(w1, n, sh);
         v = top_bits(w2, n, sh);
         u64 uh = static_cast<u64>(u >> 64), vh = static_cast<u64>(v >> 64);
-        euclid_run<u64, error_bound::unit>(uh, vh, s);
+        euclid_run<u64, error_bound::unit>(uh, vh, s, divide_first);
         if (s.steps > 0) {
             apply_to_leading(s, u, v);
             const u64 k = std::max(std::max(s.a, s.b), std::max(s.c, s.d));
@@ -348,7 +380,7 @@ lehmer_matrix lehmer_pass(const mr_digit* w1, const mr_digit* w2, int n) {
             u64 u2 = static_cast<u64>(u >> t), v2 = static_cast<u64>(v >> t);
             run_state s2{1, 0, 0, 1, true, 0};
             // 2^(62 - bit length of k) <= 2^62 / k.
-            euclid_run<u64, error_bound::two_units>(u2, v2, s2, u64{1} << std::min(59, 62 - static_cast<int>(std::bit_width(k))));
+            euclid_run<u64, error_bound::two_units>(u2, v2, s2, divide_first, u64{1} << std::min(59, 62 - static_cast<int>(std::bit_width(k))));
             if (s2.steps > 0) {
                 apply_to_leading(s2, u, v);
                 s = compose(s, s2);
@@ -356,9 +388,9 @@ lehmer_matrix lehmer_pass(const mr_digit* w1, const mr_digit* w2, int n) {
         }
     }
     if (exact)
-        euclid_run<u128, error_bound::exact>(u, v, s);
+        euclid_run<u128, error_bound::exact>(u, v, s, false);
     else
-        euclid_run<u128, error_bound::unit>(u, v, s);
+        euclid_run<u128, error_bound::unit>(u, v, s, false);
     lehmer_matrix m;
     m.a = s.a;
     m.b = s.b;
@@ -368,6 +400,8 @@ lehmer_matrix lehmer_pass(const mr_digit* w1, const mr_digit* w2, int n) {
     m.steps = s.steps;
     return m;
 }
+
+
 
 namespace {
 
@@ -473,7 +507,7 @@ bool block_condition(const block_arrays& k, int lu, int lv, int lp) {
 // step k+1. The condition is checked after each pass, and a pass that
 // fails it is undone and ends the block. Returns the number of steps taken
 // (0: none, nothing changed).
-int lehmer_block(bignum*& r1, bignum*& r2, bignum* c1, bignum* c2) {
+int lehmer_block(bignum*& r1, bignum*& r2, bignum* c1, bignum* c2, bool divide_first) {
     const int n = length_of(r1);
     const int top = gcd_block_top;
     // R2 must fill the top part well, or a division step comes first.
@@ -521,7 +555,7 @@ int lehmer_block(bignum*& r1, bignum*& r2, bignum* c1, bignum* c2) {
 
     while (lv > top / 2 + 4) {
         const int lu0 = lu, lv0 = lv, lp0 = lp;
-        const lehmer_matrix m = lehmer_pass(k.u, k.v, lu);
+        const lehmer_matrix m = lehmer_pass(k.u, k.v, lu, divide_first);
         if (m.steps == 0) break;
         const int ne = lu + (lu & 1);
         if (m.dplus) {
@@ -611,6 +645,150 @@ int lehmer_block(bignum*& r1, bignum*& r2, bignum* c1, bignum* c2) {
     return steps;
 }
 
+namespace {
+
+// The cofactor updates of xgcd's last stage, gathered. Once the remainders
+// are short and the cofactors long, a pass's matrix costs far more on the
+// cofactors than on the remainders. So from there the passes' matrices are
+// only recorded while C1 and C2 stay as they were, and applied to them
+// together by fast products: the cofactors the passes would have made are
+// C1 = A*C1 + B*C2 and C2 = C*C1 + D*C2 (all magnitudes) for the product T
+// of the passes' matrices, the first pass's on the right.
+//
+// At the end only C1 is wanted, that is only the first row (A, B) of T,
+// which is formed from the last pass back: (A, B) = (1, 0) times the last
+// matrix, times the one before, and so on; a pass's matrix takes the row
+// in one kernel loop over two numbers (forming T itself takes two, one per
+// column). Before a division step (whose quotient goes to the cofactors as
+// it always does), when the record is full, and when T would be as long as
+// the cofactors (which keeps it cheaper to form than the cofactors' own
+// updates), T is formed from the first pass on and applied to both.
+//
+// The record holds four limbs a pass in two workspace numbers, each with
+// room for max_length words; T (or the row) lives in four more, zero above
+// len words whenever none is in use.
+struct gathered_passes {
+    mr_digit* record[2];
+    int half;       // passes each of the record's numbers has room for
+    int capacity;   // passes the record has room for: 2 half
+    int count = 0;  // passes recorded
+    int start = 0;  // R1's length when the first of them was taken; 0: not gathering
+    mr_digit *a, *b, *c, *d;
+    int len = 0;  // a bound on the lengths of T's entries in words
+};
+
+// Where recorded pass i's entries are.
+mr_digit* recorded_words(const gathered_passes& g, int i) {
+    return i < g.half ? g.record[0] + 8 * i : g.record[1] + 8 * (i - g.half);
+}
+
+// Records a pass's matrix.
+void record_pass(gathered_passes& g, const lehmer_matrix& m) {
+    mr_digit* p = recorded_words(g, g.count);
+    store_limb(p, m.a);
+    store_limb(p + 2, m.b);
+    store_limb(p + 4, m.c);
+    store_limb(p + 6, m.d);
+    ++g.count;
+}
+
+// Recorded pass i's entries.
+lehmer_matrix recorded_pass(const gathered_passes& g, int i) {
+    const mr_digit* p = recorded_words(g, i);
+    lehmer_matrix m;
+    m.a = load_limb(p);
+    m.b = load_limb(p + 2);
+    m.c = load_limb(p + 4);
+    m.d = load_limb(p + 6);
+    return m;
+}
+
+// len = the length of the first n words of the entries given, stripped.
+int entries_length(const std::initializer_list<const mr_digit*> entries, int n) {
+    for (; n > 1; --n)
+        for (const mr_digit* e : entries)
+            if (e[n - 1] != 0) return n;
+    return n;
+}
+
+// C1 = A*C1 + B*C2 and, when both is set, C2 = C*C1 + D*C2, by fast
+// products; the entries' words are cleared after. A result longer than
+// max_length words, which the cofactors' bound rules out, is reported as an
+// overflow.
+void apply_gathered(gathered_passes& t, bignum* c1, bignum* c2, bool both) {
+    const workspace_claim tx(ws::scratch6), ty(ws::scratch7), tt(ws::accumulator);
+    mr_digit *x = tx.get()->w, *y = ty.get()->w, *tmp = tt.get()->w;
+    const int m1 = length_of(c1), m2 = length_of(c2);
+    const int room = std::max(m1, m2) + t.len + 2;
+    int lx = product_or_zero(x, t.a, t.len, c1->w, m1), lt = product_or_zero(tmp, t.b, t.len, c2->w, m2);
+    const int lc1 = add_or_subtract(x, lx, tmp, lt, true);
+    int lc2 = 0;
+    if (both) {
+        int ly = product_or_zero(y, t.c, t.len, c1->w, m1);
+        lt = product_or_zero(tmp, t.d, t.len, c2->w, m2);
+        lc2 = add_or_subtract(y, ly, tmp, lt, true);
+    }
+    if (stripped(x, lc1) > engine_instance->max_length || (both && stripped(y, lc2) > engine_instance->max_length)) {
+        report_error(mr_error_overflow);
+    } else {
+        take_words(c1, x, lc1);
+        if (both) take_words(c2, y, lc2);
+    }
+    for (mr_digit* w : {x, y, tmp}) std::fill(w, w + room, mr_digit{0});
+    for (mr_digit* e : {t.a, t.b, t.c, t.d}) std::fill(e, e + t.len + 2, mr_digit{0});
+    t.len = 0;
+}
+
+// Clears the record's words; none recorded.
+void clear_record(gathered_passes& g) {
+    std::fill(g.record[0], g.record[0] + 8 * std::min(g.count, g.half), mr_digit{0});
+    std::fill(g.record[1], g.record[1] + 8 * std::max(g.count - g.half, 0), mr_digit{0});
+    g.count = 0;
+}
+
+// C1, C2 = T times C1, C2 for the recorded passes, which are then cleared
+// (the gathering goes on from R1's length r1_length).
+void apply_recorded(gathered_passes& g, bignum* c1, bignum* c2, int r1_length) {
+    if (g.count > 0) {
+        // T's columns take each pass's matrix as cofactors do.
+        g.a[0] = 1;
+        g.d[0] = 1;
+        g.len = 1;
+        for (int i = 0; i < g.count; ++i) {
+            const lehmer_matrix m = recorded_pass(g, i);
+            const int pe = g.len + (g.len & 1);
+            mat2_addmul_vv(g.a, g.c, pe, m.a, m.b, m.c, m.d);
+            mat2_addmul_vv(g.b, g.d, pe, m.a, m.b, m.c, m.d);
+            g.len = entries_length({g.a, g.b, g.c, g.d}, pe + 2);
+        }
+        apply_gathered(g, c1, c2, true);
+        clear_record(g);
+    }
+    g.start = r1_length;
+}
+
+// C1 = A*C1 + B*C2 for the recorded passes (C2 is left as it was), which
+// are then cleared, and the gathering ends.
+void apply_recorded_to_first(gathered_passes& g, bignum* c1, bignum* c2) {
+    if (g.count > 0) {
+        // The row (A, B) in a and b: (p, q) times a matrix is
+        // (a*p + c*q, b*p + d*q).
+        g.a[0] = 1;
+        g.len = 1;
+        for (int i = g.count - 1; i >= 0; --i) {
+            const lehmer_matrix m = recorded_pass(g, i);
+            const int pe = g.len + (g.len & 1);
+            mat2_addmul_vv(g.a, g.b, pe, m.a, m.c, m.b, m.d);
+            g.len = entries_length({g.a, g.b}, pe + 2);
+        }
+        apply_gathered(g, c1, c2, false);
+        clear_record(g);
+    }
+    g.start = 0;
+}
+
+}  // namespace
+
 mr_digit small_quotient(std::uint64_t u, std::uint64_t v) {
     // Most Euclid quotients are small: a few subtractions beat a division.
     std::uint64_t r = u;
@@ -631,6 +809,7 @@ int egcd(const bignum* x, const bignum* y, bignum* z) {
     bignum* r2 = claim_r2;
     abs_number(x, r1);
     abs_number(y, r2);
+    const bool divide_first = std::max(length_of(r1), length_of(r2)) >= gcd_pass_divide_min;
 
     lehmer_matrix m;  // the pending matrix; none at first
     bool block_applied = false;
@@ -659,11 +838,11 @@ int egcd(const bignum* x, const bignum* y, bignum* z) {
             set_word(r1, sw);
             break;
         }
-        if (length_of(r1) >= egcd_block_min && lehmer_block(r1, r2, nullptr, nullptr) > 0) {
+        if (length_of(r1) >= egcd_block_min && lehmer_block(r1, r2, nullptr, nullptr, divide_first) > 0) {
             block_applied = true;
             continue;
         }
-        m = lehmer_pass(r1->w, r2->w, length_of(r1));
+        m = lehmer_pass(r1->w, r2->w, length_of(r1), divide_first);
     }
 
     copy_number(r1, z);
@@ -677,12 +856,18 @@ int xgcd(const bignum* x, const bignum* y, bignum* xd, bignum* yd, bignum* z) {
     const workspace_claim claim_r1(ws::scratch1), claim_r2(ws::scratch2);
     const workspace_claim claim_c1(ws::scratch3), claim_c2(ws::scratch4);
     const workspace_claim q_full(ws::scratch5);
+    const workspace_claim ta(ws::scratch10), tb(ws::scratch11), tc(ws::scratch12), td(ws::scratch13);
+    const workspace_claim passes1(ws::scratch14), passes2(ws::scratch15);
+    const int half = engine_instance->max_length / 8;
+    gathered_passes g{{passes1.get()->w, passes2.get()->w}, half, 2 * half, 0, 0,
+                      ta.get()->w, tb.get()->w, tc.get()->w, td.get()->w};
     bignum* r1 = claim_r1;
     bignum* r2 = claim_r2;
     bignum* c1 = claim_c1;
     bignum* c2 = claim_c2;
     abs_number(x, r1);
     abs_number(y, r2);
+    const bool divide_first = std::max(length_of(r1), length_of(r2)) >= gcd_pass_divide_min;
     const bool x_negative = is_negative(x);
     set_word(c1, 1);
     zero_number(c2);
@@ -697,6 +882,7 @@ int xgcd(const bignum* x, const bignum* y, bignum* xd, bignum* yd, bignum* z) {
         if (block_applied) {
             block_applied = false;
         } else if (m.steps == 0) {
+            if (g.start > 0) apply_recorded(g, c1, c2, length_of(r1));
             divide(r1, r2, q_full);  // q_full = r1 / r2, r1 = r1 mod r2
             std::swap(r1, r2);
             // The product q*C2 never exceeds |y|, but the sum of the operand
@@ -712,20 +898,36 @@ int xgcd(const bignum* x, const bignum* y, bignum* xd, bignum* yd, bignum* z) {
             iter++;
         } else {
             apply_matrix(r1, r2, m);
-            apply_cofactors(c1, c2, m);
+            if (g.start > 0) {
+                if (g.count == g.capacity) apply_recorded(g, c1, c2, g.start);
+                record_pass(g, m);
+                if (g.start - length_of(r1) >= std::max(length_of(c1), length_of(c2)))
+                    apply_recorded(g, c1, c2, length_of(r1));
+            } else {
+                apply_cofactors(c1, c2, m);
+            }
             iter = (iter + m.steps) % 2;
         }
         if (error_pending() || is_zero(r2)) break;
+        if (g.start == 0 && g.capacity > 0 && length_of(r1) < xgcd_block_min &&
+            std::max(length_of(c1), length_of(c2)) >= xgcd_gather_min) {
+            // The numbers T and the record use start from zero (all their
+            // words: they are zero above their lengths).
+            for (const workspace_claim* e : {&ta, &tb, &tc, &td, &passes1, &passes2}) zero_number(e->get());
+            g.start = length_of(r1);
+        }
         if (length_of(r1) >= xgcd_block_min) {
-            const int steps = lehmer_block(r1, r2, c1, c2);
+            const int steps = lehmer_block(r1, r2, c1, c2, divide_first);
             if (steps > 0) {
                 iter = (iter + steps) % 2;
                 block_applied = true;
                 continue;
             }
         }
-        m = lehmer_pass(r1->w, r2->w, length_of(r1));
+        m = lehmer_pass(r1->w, r2->w, length_of(r1), divide_first);
     }
+
+    apply_recorded_to_first(g, c1, c2);
 
     // C1 is the magnitude of x's cofactor; an odd step count (one more for a
     // negative x) makes it negative, and adding y gives the non-negative one.

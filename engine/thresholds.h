@@ -101,7 +101,15 @@ inline constexpr int monty_wrap_split_min = 2 * product_karatsuba_threshold;
     /* 768-1024 for xgcd; 256 words of top part against 128 and 384: ties to 8% better) */           \
     X(egcd_block_min, 1280, 1280)                                                                    \
     X(xgcd_block_min, 768, 768)                                                                      \
-    X(gcd_block_top, 256, 256)
+    X(gcd_block_top, 256, 256)                                                                       \
+    /* xgcd's passes below xgcd_block_min words record their matrices for the cofactors, */         \
+    /* applied by fast products, once the cofactors have this many words (64-256: ties at */         \
+    /* 4096-32768 bits, 0.73-0.88 of GMP against 0.80-0.93 never) */                                 \
+    X(xgcd_gather_min, 128, 128)                                                                     \
+    /* GCDs of operands of at least this many words find each quotient above 1 by a division */    \
+    /* at once, not after up to 7 more subtractions (from 768-1024 words; 0.94 of GMP at 65530 */    \
+    /* bits against 1.00, 0.86-0.88 at 16384 against 0.82-0.84) */                                   \
+    X(gcd_pass_divide_min, 896, 896)
 
 // The constants in use, set from the chosen family's column at start-up
 // (before that, and in a program that never starts an engine, the IFMA

@@ -14,6 +14,7 @@
 #include "kernels.h"
 #include "oracle.h"
 #include "thresholds.h"
+#include "workspace.h"
 
 using namespace oracle;
 
@@ -42,9 +43,12 @@ struct case_settings {
 // A length at which the Lehmer passes change course, give or take two
 // words: four words (up to which a pass's leading values are the remainders
 // themselves), the lengths from which egcd and xgcd run blocks of passes,
-// the block's top part and the largest numbers.
+// the block's top part, the cofactor length from which xgcd gathers its
+// passes' matrices (its operands' length bounds the cofactors'), the
+// length from which the passes divide at once, and the largest numbers.
 int threshold_length(context& c, int max_words) {
-    const int points[] = {4, egcd_block_min, xgcd_block_min, gcd_block_top, max_words};
+    const int points[] = {4, egcd_block_min, xgcd_block_min, gcd_block_top, xgcd_gather_min, gcd_pass_divide_min,
+                          max_words};
     const int n = static_cast<int>(sizeof points / sizeof points[0]);
     const int words = points[c.r.below(n)] + static_cast<int>(c.r.below(5)) - 2;
     return std::clamp(words, 1, max_words);
@@ -98,23 +102,27 @@ void gcd_pair(context& c, mpz_class& x, mpz_class& y, int max_words) {
             static const unsigned long long runs[] = {1, 2, 3, 1000, 0x7FFFFFFFull, 0x80000000ull, 0xFFFFFFFFull,
                                                       0x7FFFFFFFFFFFFFFFull, 0x8000000000000000ull,
                                                       0xFFFFFFFFFFFFFFFFull};
-            const int words =
-                c.r.chance(10) ? threshold_length(c, max_words) : c.pick_length(profile::quadratic, max_words);
+            const unsigned long long run = runs[c.r.below(sizeof runs / sizeof runs[0])];
+            // Quotients near 2^32 at the largest length: one step a pass, so
+            // xgcd's last stage records more passes than it has room for.
+            const bool steady = run == 0xFFFFFFFFull && c.r.chance(50);
+            const int words = steady           ? max_words
+                              : c.r.chance(10) ? threshold_length(c, max_words)
+                                               : c.pick_length(profile::quadratic, max_words);
             // Now and then a quotient of many words, as often as not right
             // after a quotient of 1 (the sequence is built from its end):
             // there a block of passes must stop, and with the 1 before it
             // the remainders it stops at are close together.
             mpz_class a = 1, b = 0, q;
-            const unsigned long long run = runs[c.r.below(sizeof runs / sizeof runs[0])];
             const bool long_quotients = c.r.chance(30);
             bool one_next = false;
             extend_euclid_run(a, b, words, [&] {
-                const unsigned long long qq = c.r.chance(90) ? run : c.r.next() >> c.r.below(64);
+                const unsigned long long qq = steady || c.r.chance(90) ? run : c.r.next() >> c.r.below(64);
                 mpz_import(q.get_mpz_t(), 1, 1, sizeof qq, 0, 0, &qq);
                 if (one_next) {
                     q = 1;
                     one_next = false;
-                } else if (long_quotients && c.r.chance(3)) {
+                } else if (long_quotients && !steady && c.r.chance(3)) {
                     q = c.magnitude(static_cast<int>(c.r.range(1, std::max(1, words / 8))));
                     one_next = c.r.coin();
                 }
@@ -175,6 +183,16 @@ void gcd_pair(context& c, mpz_class& x, mpz_class& y, int max_words) {
     if (c.r.coin()) y = -y;
 }
 
+// Now and then, values left in the workspace numbers as routines that ran
+// before leave them (a power leaves most of scratch1 to scratch15 holding
+// numbers): the GCDs must not take their words to be zero.
+void leave_workspace_values(context& c) {
+    if (!c.r.chance(20)) return;
+    c.tally("workspace left holding values");
+    for (int k = 1; k <= 15; ++k)
+        if (c.r.coin()) set_number(workspace_at(scratch_slot(k)), c.magnitude(c.pick_length(profile::linear, c.state->max_length)));
+}
+
 void run_egcd(context& c) {
     const int L = c.state->max_length;
     const case_settings settings(c);
@@ -187,6 +205,7 @@ void run_egcd(context& c) {
     c.note("x", x);
     c.note("y", y);
     bignum *px = pool(0), *py = pool(1), *pz = pool(2);
+    leave_workspace_values(c);
     set_number(px, x);
     set_number(py, y);
     set_number(pz, c.operand(profile::linear, 3));
@@ -216,6 +235,7 @@ void run_xgcd(context& c) {
     c.note("x", x);
     c.note("y", y);
     bignum *px = pool(0), *py = pool(1), *pxd = pool(2), *pyd = pool(3), *pz = pool(4);
+    leave_workspace_values(c);
     set_number(px, x);
     set_number(py, y);
     set_number(pxd, 5);
