@@ -142,6 +142,7 @@ struct mr_state {
     std::size_t reduce_area_size;  // words of the reduce area, set by mirsys
     std::size_t divide_area_size;  // words of the division area, set by mirsys
     std::size_t convert_area_size; // words of the conversion area, set by mirsys
+    std::size_t power_area_size;   // words of the power area, set by mirsys
 };
 
 
@@ -335,6 +336,7 @@ enum scratch_area : int {
     area_reduce,   // montgomery.cpp: reduction by multiplication
     area_divide,   // multiply_divide.cpp: division
     area_convert,  // text.cpp: powers of the base and the split pieces
+    area_power,    // modexp.cpp: the power tables under long moduli
     scratch_area_count
 };
 // The reduce area's fixed parts, which montgomery.cpp carves from its start:
@@ -359,6 +361,18 @@ inline constexpr int power_window_bits = 6;
 inline constexpr int power_table_size = 1 << (power_window_bits - 1);
 constexpr std::size_t power_tables_words(int k) {
     return (2 * power_table_size + 1) * static_cast<std::size_t>(k);
+}
+// Under moduli of reduction by multiplication the windowed power keeps its
+// tables in an area of their own, the power area: two tables of
+// large_power_table_size odd powers (up to large_power_window_bits-bit
+// windows for two bases; one base takes windows a bit longer, in a table
+// twice as long), the square they are made with and the running product,
+// k words each for any modulus of up to max_length words; none for an
+// instance whose max_length is below reduction by multiplication.
+inline constexpr int large_power_window_bits = 7;
+inline constexpr int large_power_table_size = 1 << (large_power_window_bits - 1);
+constexpr std::size_t large_power_words(int k) {
+    return (2 * large_power_table_size + 2) * static_cast<std::size_t>(k);
 }
 // Division's parts in the division area (divide_words, multiply_divide.cpp)
 // for a dividend of t words by a divisor of n >= 2 words, in limbs of two

@@ -21,7 +21,12 @@
 // multiplication), both run instead on the residues' words
 // (windowed_power): sliding windows of up to six bits on each exponent of
 // its own along one chain of squarings, with tables of the 32 odd powers
-// of each base in the reduce area; the result is the same residue.
+// of each base in the reduce area; the result is the same residue. So do
+// they under moduli of reduction by multiplication (outside the IFMA
+// kernel's range), on monty_large_multiply, with tables in the power area
+// and windows sized by the exponents' length: up to 8 bits for one
+// exponent, 7 for two. nres_powltr with the base 2 doubles on the same
+// products.
 //
 // nres_powltr is plain left-to-right square-and-multiply, but multiplies by
 // the small base with one word multiplication and one division instead of a
@@ -362,6 +367,40 @@ void even_modulus_power(int small_base, bignum* n, bignum* w) {
     add(t, p, w);
 }
 
+// The products windowed_power runs on: the residue steps, or (steps null)
+// monty_large_multiply under moduli of reduction by multiplication.
+struct power_steps {
+    monty_context* context;
+    monty_words* steps;
+    // x*y under the context: on the residue steps in the buffer they write
+    // next, on the large ones in `into` (k words, may be x or y); returns
+    // where.
+    mr_digit* multiply(const mr_digit* x, const mr_digit* y, mr_digit* into) {
+        if (steps != nullptr) return monty_words_multiply(*steps, x, y);
+        monty_large_multiply(*context, x, y, into);
+        return into;
+    }
+};
+
+// The window length for an exponent of nb bits on the large steps, with
+// tables of at most `most` odd powers: the one that needs the fewest
+// products, about nb/(bits + 1) for the windows (a window and the clear bit
+// that on average follows it) and 2^(bits-1) for the table. For a
+// 65530-bit exponent 8 bits (7409 products, against 8255 for 7 bits and
+// 12190 for nres_powmod's windows of 5 cut at two zeros).
+int large_window_bits(int nb, int most) {
+    int best = 1;
+    double least = nb / 2.0 + 1;
+    for (int bits = 2; (1 << (bits - 1)) <= most; ++bits) {
+        const double products = static_cast<double>(nb) / (bits + 1) + (1 << (bits - 1));
+        if (products < least) {
+            least = products;
+            best = bits;
+        }
+    }
+    return best;
+}
+
 // w = x[0]^y[0] (count 1) or x[0]^y[0] * x[1]^y[1] (count 2) under c on the
 // residue steps, for residues x[t] below n (not zero) and exponents y[t]
 // (not all zero, none negative): one chain of squarings, along which each
@@ -372,33 +411,58 @@ void even_modulus_power(int small_base, bignum* n, bignum* w) {
 // kept in the words the steps leave free. For two 1024-bit exponents about
 // 360 products with the tables, against about 450 for the joint windows of
 // two bits; for one, about 180 against 205 for windows of five bits cut
-// at two zeros with their table of 12. Progress is reported as the loops
-// on nres_modmult report it. Returns false, doing nothing, where the free
-// words cannot hold the tables.
+// at two zeros with their table of 12. Under moduli of reduction by
+// multiplication (monty_large_apply) the same on monty_large_multiply, with
+// the tables in the power area and windows sized for the exponents
+// (large_window_bits): at 65530 bits 0.113 products per exponent bit
+// against 0.186. Progress is reported as the loops on nres_modmult report
+// it. Returns false, doing nothing, where the free words cannot hold the
+// tables.
 bool windowed_power(monty_context& c, int count, bignum* const* x, bignum* const* y, bignum* w) {
     const int k = c.length;
     const auto words = static_cast<std::size_t>(k);
-    const scratch_claim reduce(area_reduce);
-    std::size_t room_size = 0;
-    mr_digit* room = monty_words_room(c, reduce, &room_size);
-    TORVANE_EXPECTS(power_tables_words(k) <= room_size);
-    if (room_size < power_tables_words(k)) return false;
-    monty_words steps = monty_words_for(c, reduce);
-    // g^1, g^3, .., g^63 for each base g, k words each, and the square they
-    // are made with.
-    mr_digit* tables[2] = {room, room + power_table_size * words};
-    mr_digit* square = room + 2 * power_table_size * words;
+    const int nb[2] = {logb2(y[0]), count == 2 ? logb2(y[1]) : 0};
+    const bool large = !monty_words_apply(c);
+    // Only one of the two areas is claimed: the large steps claim the
+    // reduce area themselves.
+    const scratch_claim area(large ? area_power : area_reduce);
+    monty_words small_steps{};
+    power_steps steps{&c, nullptr};
+    mr_digit* room;
+    int window_bits, table_stride;
+    if (large) {
+        if (area.size() < large_power_words(k)) return false;
+        room = area.words();
+        table_stride = large_power_table_size;
+        window_bits = large_window_bits(std::max(nb[0], nb[1]), count == 1 ? 2 * table_stride : table_stride);
+    } else {
+        std::size_t room_size = 0;
+        room = monty_words_room(c, area, &room_size);
+        TORVANE_EXPECTS(power_tables_words(k) <= room_size);
+        if (room_size < power_tables_words(k)) return false;
+        small_steps = monty_words_for(c, area);
+        steps.steps = &small_steps;
+        table_stride = power_table_size;
+        window_bits = power_window_bits;
+    }
+    const int table_size = 1 << (window_bits - 1);
+    // g^1, g^3, .., g^(2 table_size - 1) for each base g, k words each, the
+    // square they are made with, and on the large steps the running product.
+    mr_digit* tables[2] = {room, room + static_cast<std::size_t>(table_stride) * words};
+    mr_digit* square = room + 2 * static_cast<std::size_t>(table_stride) * words;
+    mr_digit* running = square + words;
+    const auto keep = [words](mr_digit* to, const mr_digit* from) {
+        if (from != to) std::memcpy(to, from, sizeof(mr_digit) * words);
+    };
     for (int t = 0; t < count; ++t) {
         mr_digit* table = tables[t];
         const auto len = static_cast<std::size_t>(length_of(x[t]));
         std::memcpy(table, x[t]->w, sizeof(mr_digit) * len);
         std::memset(table + len, 0, sizeof(mr_digit) * (words - len));
-        std::memcpy(square, monty_words_multiply(steps, table, table), sizeof(mr_digit) * words);
-        for (int j = 1; j < power_table_size; ++j)
-            std::memcpy(table + j * words, monty_words_multiply(steps, table + (j - 1) * words, square),
-                        sizeof(mr_digit) * words);
+        if (table_size > 1) keep(square, steps.multiply(table, table, square));
+        for (int j = 1; j < table_size; ++j)
+            keep(table + j * words, steps.multiply(table + (j - 1) * words, square, table + j * words));
     }
-    const int nb[2] = {logb2(y[0]), count == 2 ? logb2(y[1]) : 0};
     const int top = std::max(nb[0], nb[1]) - 1;
     // nres_powmod's loop reports the bits below the top one, nres_powmod2's
     // every bit.
@@ -411,10 +475,10 @@ bool windowed_power(monty_context& c, int count, bignum* const* x, bignum* const
     for (int i = top; i >= 0; --i) {
         if (i < reported) report_progress(reported - 1 - i, reported);
         if (error_pending()) continue;  // the steps are left out, as nres_modmult leaves them
-        if (p != nullptr) p = monty_words_multiply(steps, p, p);
+        if (p != nullptr) p = steps.multiply(p, p, running);
         for (int t = 0; t < count; ++t) {
             if (due[t] < 0 && i < nb[t] && test_bit(y[t], i)) {
-                int low = std::max(i - power_window_bits + 1, 0);
+                int low = std::max(i - window_bits + 1, 0);
                 while (!test_bit(y[t], low)) ++low;
                 int v = 0;
                 for (int j = i; j >= low; --j) v = 2 * v + test_bit(y[t], j);
@@ -422,7 +486,7 @@ bool windowed_power(monty_context& c, int count, bignum* const* x, bignum* const
                 by[t] = tables[t] + static_cast<std::size_t>(v / 2) * words;
             }
             if (due[t] == i) {
-                p = p == nullptr ? by[t] : monty_words_multiply(steps, p, by[t]);
+                p = p == nullptr ? by[t] : steps.multiply(p, by[t], running);
                 due[t] = -1;
             }
         }
@@ -463,7 +527,9 @@ void nres_powmod(monty_context& c, bignum* x, bignum* y, bignum* w) {
     if (error_pending()) return;
     bignum* const base = g;
     bignum* const exponent = e;
-    if (monty_words_apply(c) && residue_below(g, c) && windowed_power(c, 1, &base, &exponent, w)) return;
+    if ((monty_words_apply(c) || monty_large_apply(c)) && residue_below(g, c) &&
+        windowed_power(c, 1, &base, &exponent, w))
+        return;
 
     // The odd powers: each filled slot is the previous filled one times x^2
     // as often as the exponents differ by two.
@@ -516,7 +582,7 @@ void nres_powmod2(monty_context& c, bignum* x, bignum* y, bignum* a, bignum* b, 
     if (error_pending()) return;
     bignum* const bases[2] = {g1, g2};
     bignum* const exponents[2] = {e1, e2};
-    if (monty_words_apply(c) && residue_below(g1, c) && residue_below(g2, c) &&
+    if ((monty_words_apply(c) || monty_large_apply(c)) && residue_below(g1, c) && residue_below(g2, c) &&
         windowed_power(c, 2, bases, exponents, w))
         return;
 
@@ -589,6 +655,23 @@ void nres_powltr(monty_context& c, int x, bignum* y, bignum* w) {
             report_progress(nb - 2 - i, nb - 1);
             if (error_pending()) continue;
             a = monty_words_multiply(steps, a, a);
+            if (test_bit(e, i)) monty_words_double(c, a);
+        }
+        set_from_words(w, a, k);
+        return;
+    }
+    if (x == 2 && monty_large_apply(c) && scratch_words_size(area_power) >= static_cast<std::size_t>(c.length)) {
+        // The same under moduli of reduction by multiplication, the residue
+        // in the power area.
+        const int k = c.length;
+        pad_words(w, k);
+        const scratch_claim area(area_power);
+        mr_digit* a = area.words();
+        std::memcpy(a, w->w, sizeof(mr_digit) * static_cast<std::size_t>(k));
+        for (int i = nb - 2; i >= 0; --i) {
+            report_progress(nb - 2 - i, nb - 1);
+            if (error_pending()) continue;
+            monty_large_multiply(c, a, a, a);
             if (test_bit(e, i)) monty_words_double(c, a);
         }
         set_from_words(w, a, k);

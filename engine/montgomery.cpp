@@ -555,6 +555,35 @@ void reduce_with(monty_context& c, bignum* t, bignum* y, monty_method method) {
     acc->len = 0;
 }
 
+bool monty_large_apply(const monty_context& c) {
+    // As nres_modmult chooses: the IFMA kernel's moduli stay fused.
+    const int k = c.length;
+    return k >= monty_multiply_reduce_min && !monty_ifma_in_use(k) &&
+           square_scratch_words(k) <= scratch_words_size(area_product) &&
+           product_scratch_words(k, k) <= scratch_words_size(area_product);
+}
+
+void monty_large_multiply(monty_context& c, const mr_digit* x, const mr_digit* y, mr_digit* r) {
+    const int k = c.length;
+    const mr_digit* n = c.modulus->w;
+    const scratch_claim claim(area_reduce);
+    const reduce_area area = the_reduce_area(claim);
+    mr_digit* t = area.work;
+    {
+        const scratch_claim products(area_product);
+        if (x == y)
+            square_vv(t, x, k, products.words());
+        else
+            product_vv(t, x, k, y, k, products.words());
+    }
+    t[2 * k] = 0;
+    reduce_by_multiplication(t, c, area);
+    // Below 2n; one subtraction of n when not below n.
+    mr_digit* v = t + k;
+    if (v[k] != 0 || cmp_vv(v, n, k) >= 0) sub_vv(v, v, n, k);
+    std::memcpy(r, v, sizeof(mr_digit) * static_cast<std::size_t>(k));
+}
+
 void modmult_fused(const monty_context& c, bignum* x, bignum* y, bignum* w) {
     bignum* n = c.modulus;
     const int k = c.length;

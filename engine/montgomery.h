@@ -75,4 +75,14 @@ mr_digit* monty_words_room(const monty_context& c, const scratch_claim& reduce_a
 // x = 2x mod n for a k-word x below n.
 void monty_words_double(const monty_context& c, mr_digit* x);
 
+// The same steps from reduction by multiplication up (below it the IFMA
+// kernel's moduli stay on nres_modmult): monty_large_apply says whether
+// c's modulus is that long (and the product area holds a product of its
+// length); monty_large_multiply leaves x*y*R^-1 mod n for k-word x and y
+// below n (x may be y) in r, k words outside the reduce and product areas
+// (r may be x or y), as nres_modmult forms it: the product, reduction by
+// multiplication and one subtraction. Claims both areas.
+bool monty_large_apply(const monty_context& c);
+void monty_large_multiply(monty_context& c, const mr_digit* x, const mr_digit* y, mr_digit* r);
+
 #endif

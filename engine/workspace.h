@@ -120,7 +120,8 @@ static_assert(area_claim_bit + scratch_area_count <= 32);
 // The name of what bit `bit` stands for.
 inline const char* claim_name(int bit) {
     static constexpr const char* areas[scratch_area_count] = {"the product area", "the reduction area",
-                                                              "the division area", "the conversion area"};
+                                                              "the division area", "the conversion area",
+                                                              "the power area"};
     return bit < area_claim_bit ? workspace_slot_labels.names[bit] : areas[bit - area_claim_bit];
 }
 

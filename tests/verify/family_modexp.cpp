@@ -48,6 +48,10 @@ mpz_class powm(const mpz_class& b, const mpz_class& e, const mpz_class& n) {
 int modulus_words(context& c) {
     const int L = c.state->max_length;
     if (c.r.chance(1)) return L;
+    // Now and then just above the IFMA kernel's range, where the powers run
+    // on reduction by multiplication on every family (with long windows:
+    // see exponent).
+    if (c.r.chance(1)) return std::min(static_cast<int>(c.r.range(monty_ifma_top + 1, monty_ifma_top + 32)), L);
     if (c.r.chance(5)) {
         // With the last of the words that the residue steps take and the
         // largest of the unrolled kernels.
@@ -124,8 +128,14 @@ mpz_class exponent(context& c, const mpz_class& n, bool allow_negative) {
     long long budget = 1ll << c.r.range(12, 22);
     long long bits = budget / (k * k + 64);  // per product: k^2 word steps and a call's cost
     if (bits < 2) bits = 2;
+    // Now and then under a modulus of reduction by multiplication that is
+    // not much longer than the IFMA kernel's, next to the exponent lengths
+    // where the windows there grow to 7 bits (1792) and, for one base, to 8
+    // (4608).
+    const bool long_windows = k >= monty_multiply_reduce_min && k <= monty_ifma_top + 32;
     if (bits > 32ll * c.state->max_length) bits = 32ll * c.state->max_length;
     long long b = c.r.range(1, bits);
+    if (long_windows && c.r.chance(25)) b = c.r.coin() ? c.r.range(1750, 1850) : c.r.range(4560, 4660);
     mpz_class e;
     switch (c.r.below(6)) {
         case 0: e = c.r.range(0, 3); break;
