@@ -5,7 +5,7 @@
 // TORVANE_BENCH_OPENSSL, TORVANE_BENCH_TOMMATH); without them, as in the
 // Windows build, it times the engine alone.
 //
-// Each figure is the median of repeated timings inside this process, in
+// Each figure is the median (or --quantile) of repeated timings inside this process, in
 // CPU time of this thread by default, so that the other programs of a shared
 // machine count as little as they can (wall time with --clock wall). For
 // every (operation, size) cell all libraries first run once on the same
@@ -45,7 +45,7 @@ namespace {
 
 constexpr const char* usage =
     "usage: torvane-bench [--sizes LIST] [--ops LIST] [--libs LIST] [--budget SECONDS]\n"
-    "                     [--min-runs N] [--seed N] [--clock cpu|wall] [--csv FILE]\n"
+    "                     [--min-runs N] [--seed N] [--clock cpu|wall] [--csv FILE] [--quantile Q]\n"
     "                     [--threads N] [--no-ifma] [--digests]\n"
     "       torvane-bench --kernels\n"
     "       torvane-bench --cores\n"
@@ -65,6 +65,9 @@ constexpr const char* usage =
     "  --clock     cpu: CPU time of the thread (default); wall: elapsed time (the\n"
     "              default on Windows, whose thread times advance by scheduler ticks)\n"
     "  --csv       also write operation,bits,library,median_seconds rows to FILE\n"
+    "  --quantile  Q: each figure is the Q-quantile of the runs instead of their\n"
+    "              median (0.5), e.g. 0.1 for what the code does when the machine\n"
+    "              leaves it alone; the rounds still interleave the libraries\n"
     "  --threads   threads of the engine's pool (default 1: no pool, every library\n"
     "              on one core; 0: TORVANE_THREADS or the processor count); more\n"
     "              than one adds the column torvane_mt, the engine with the pool,\n"
@@ -93,6 +96,7 @@ struct options {
     std::vector<bench_library> libs;
     double budget = 1.0;
     int min_runs = 5;
+    double quantile = 0.5;  // of each cell's runs: 0.5 the median
     std::uint64_t seed = 20261208;
 #ifdef _WIN32
     bool cpu_clock = false;
@@ -205,6 +209,9 @@ options parse(int argc, char** argv) {
         } else if (arg == "--seed") {
             o.seed = std::strtoull(value.c_str(), &end, 10);
             if (*end != '\0') usage_error("bad seed " + value);
+        } else if (arg == "--quantile") {
+            o.quantile = std::strtod(value.c_str(), &end);
+            if (*end != '\0' || !(o.quantile >= 0 && o.quantile <= 1)) usage_error("bad quantile " + value);
         } else if (arg == "--clock") {
             if (value != "cpu" && value != "wall") usage_error("unknown clock " + value);
             o.cpu_clock = value == "cpu";
@@ -312,6 +319,14 @@ double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     const std::size_t n = v.size();
     return n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+// The q-quantile of the runs (the median for 0.5): the run q of the way
+// up the sorted list, the nearest one below.
+double quantile_of(std::vector<double> v, double q) {
+    if (q == 0.5) return median(std::move(v));
+    std::sort(v.begin(), v.end());
+    return v[static_cast<std::size_t>(q * static_cast<double>(v.size() - 1))];
 }
 
 // Times one cell; returns the number of rounds made. The cell's entries
@@ -422,7 +437,11 @@ int main(int argc, char** argv) {
 #endif
     std::printf("torvane-bench, %s%s; budget %g s per cell, at least %d runs%s\n", date, peers.c_str(), o.budget,
                 o.min_runs, o.no_ifma ? "; IFMA kernel off" : "");
-    std::printf("median %s time per call; the engine on %d thread%s of %u processors, processor family %s\n\n%-14s %6s",
+    if (o.quantile == 0.5)
+        std::printf("median ");
+    else
+        std::printf("%g-quantile of the ", o.quantile);
+    std::printf("%s time per call; the engine on %d thread%s of %u processors, processor family %s\n\n%-14s %6s",
                 o.cpu_clock ? "CPU" : "wall", threads, threads == 1 ? "" : "s", std::thread::hardware_concurrency(),
                 family_name(choose_family()), "operation", "bits");
     for (bench_library lib : o.libs) std::printf("%11s", library_name(lib));
@@ -453,7 +472,7 @@ int main(int argc, char** argv) {
                     print_cell("—");
                     continue;
                 }
-                const double m = median(it->samples);
+                const double m = quantile_of(it->samples, o.quantile);
                 if (lib == bench_library::torvane) engine = m;
                 if (lib == bench_library::gmp) gmp = m;
                 if (lib == bench_library::torvane_mt) engine_mt = m;
