@@ -259,6 +259,37 @@ int probable_prime_under(monty_context& c, int a, bignum* n) {
     return 0;  // never reached -1
 }
 
+// One step of the Lucas ladder on two threads: the product V'_k V'_(k+1)
+// and the square of one of them are independent, so from parallel_reduce_min
+// words, with the pool on, each is a task: the thread that takes one
+// computes it on its own instance, reading the context (whose n' is made
+// by then, so nothing in it is written) and the two values, and writing
+// only its own result.
+struct lucas_step {
+    monty_context* c;
+    bignum* v;
+    bignum* v_next;
+    bignum* product;  // V'_k V'_(k+1)
+    bignum* squared;  // the square of `base`
+    bignum* base;     // V'_k or V'_(k+1)
+};
+
+void lucas_step_task(void* context, int index, const pool_executor&) {
+    const auto& t = *static_cast<lucas_step*>(context);
+    if (index == 0)
+        nres_modmult(*t.c, t.v, t.v_next, t.product);
+    else
+        nres_modmult(*t.c, t.base, t.base, t.squared);
+}
+
+// Whether the ladder's steps may run on two threads: long moduli, n' made
+// where the reduction needs it, the pool free.
+bool lucas_steps_on_pool(const monty_context& c) {
+    const int k = c.length;
+    const bool nprime_ready = k < monty_multiply_reduce_min || monty_ifma_in_use(k) || c.nprime_length == k;
+    return k >= parallel_reduce_min && nprime_ready && pool_available();
+}
+
 // The strong Lucas probable-prime test of n, under c, a context of n
 // (strong_lucas_probable_prime).
 int lucas_probable_prime_under(monty_context& c, bignum* n) {
@@ -270,6 +301,7 @@ int lucas_probable_prime_under(monty_context& c, bignum* n) {
     const workspace_claim v_next(ws::scratch2);   // V'_(k+1)
     const workspace_claim p_prime(ws::scratch3);  // P' = 1/Q - 2
     const workspace_claim t(ws::scratch4);
+    const workspace_claim squared(ws::scratch11);  // the square of a step on two threads
 
     // D = 5, -7, 9, -11, ... until (D/n) = -1. For odd d > 0,
     // (d/n) = (n/d) negated when d and n are both 3 mod 4, and
@@ -326,9 +358,20 @@ int lucas_probable_prime_under(monty_context& c, bignum* n) {
     for (int i = bits - 1; i >= 0; --i) {
         report_progress(bits - 1 - i, steps);
         if (error_pending()) return 0;
+        const bool odd = test_bit(j, i) != 0;
+        if (lucas_steps_on_pool(c)) {
+            lucas_step step{&c, v, v_next, t, squared, odd ? v_next : v};
+            if (pool_run(2, lucas_step_task, &step)) {
+                subtract_mod(c, t, p_prime, t);  // V'_(2k+1)
+                bignum* even = odd ? v_next : v;  // V'_(2k+2) or V'_2k
+                subtract_mod(c, squared, two, even);
+                copy_number(t, odd ? v : v_next);
+                continue;
+            }
+        }
         nres_modmult(c, v, v_next, t);
         subtract_mod(c, t, p_prime, t);  // V'_(2k+1) = V'_k V'_(k+1) - P'
-        if (test_bit(j, i)) {         // k -> 2k + 1
+        if (odd) {                    // k -> 2k + 1
             copy_number(t, v);
             nres_modmult(c, v_next, v_next, v_next);
             subtract_mod(c, v_next, two, v_next);  // V'_(2k+2) = V'_(k+1)^2 - 2

@@ -18,6 +18,7 @@
 #include "primitives.h"
 #include "powers.h"
 #include "montgomery.h"
+#include "primality.h"
 
 namespace {
 
@@ -183,6 +184,40 @@ TEST_F(PoolTest, PrimalityMatchesOneThread) {
         release_engine();
     }
     use_engine(mine);
+}
+
+// The Lucas test's ladder, whose product and square of a step run as two
+// tasks from parallel_reduce_min words (lowered here so that 1100 bits
+// reach it): the same verdicts as on one thread, for a prime, a product of
+// two primes and an odd number of random words.
+TEST_F(PoolTest, LucasStepsMatchOneThread) {
+    bignum* p = mirvar(0);
+    bignum* composite = mirvar(0);
+    bignum* odd = mirvar(0);
+    get_engine()->io_base = 16;
+    cinstr(p,
+           "bf716702dd90d31f58f9e28a4888a85a9298a77710216ff8addf33d187d3901bb070bd3624d1151d363212bd5b04fdb0ec2a"
+           "12eee4d8575e3010c55261c87e0bdae7a01fb25ff17d77ec9cad09d95cba13a1e8520e2524ebbf8d78e0fe1fb15b8bc65283"
+           "2835b8d0d249bd2d383b2c79b5571b7e3a7d68e65c605b5ceeea466878966e677be1f1edf23");
+    get_engine()->io_base = 10;
+    mersenne(607, composite);
+    multiply(composite, p, composite);
+    fill(odd, 40, 1100);
+    odd->w[0] |= 1;
+    const int saved = parallel_reduce_min;
+    std::vector<int> verdicts[2];
+    for (int pool = 0; pool < 2; ++pool) {
+        pool_use_here(pool == 1);
+        parallel_reduce_min = pool == 1 ? 16 : saved;
+        for (bignum* n : {p, composite, odd}) verdicts[pool].push_back(strong_lucas_probable_prime(n));
+        verdicts[pool].push_back(engine_error());
+    }
+    parallel_reduce_min = saved;
+    pool_use_here(true);
+    EXPECT_EQ(verdicts[1], verdicts[0]);
+    EXPECT_EQ(verdicts[0][0], 1);
+    EXPECT_EQ(verdicts[0][1], 0);
+    for (bignum* v : {p, composite, odd}) free_number(v);
 }
 
 // A cancel request during a parallel computation stops every thread at its
