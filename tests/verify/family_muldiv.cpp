@@ -281,12 +281,22 @@ void run_mad(context& c) {
         w = c.magnitude(std::min(L, std::max(len, at_least)));
     }
     bool quotient_kept = form == full || form == addend_x || form == addend_y || form == quot_only;
+    const bool added = form == full || form == rem_only || form == quot_only || form == bad_wr;
     mpz_class sum = x * y;
-    if (form == full || form == rem_only || form == quot_only || form == bad_wr) sum += z;
-    // The quotient goes to a number of max_length words: keep it inside.
+    if (added) sum += z;
+    // The quotient goes to a number of max_length words: keep it inside, by
+    // a longer w while w may grow, else by a factor one word shorter (a
+    // product of 2L - 1 words over a w of L words can need L + 1).
     while (quotient_kept && w != 0 && words_of(tquot(sum, w)) > L) {
-        w = c.magnitude(words_of(w) + 1);
-        if (c.r.coin()) w = -w;
+        if (words_of(w) < L) {
+            w = c.magnitude(words_of(w) + 1);
+            if (c.r.coin()) w = -w;
+            continue;
+        }
+        x = tquot(x, mpz_class(1) << 32);
+        if (form == square_rem) y = x;
+        sum = x * y;
+        if (added) sum += z;
     }
     c.note("x", x);
     c.note("y", y);
