@@ -66,7 +66,8 @@ namespace {
 // coefficient is a sum of at most eight products of pieces, below 8 B^2k,
 // and the shifts are at most 9, so every one fits the 2k + 2 words of the
 // values; the passes' factors sum to below 2^36, so the signed carries fit
-// 128 bits.
+// 128 bits. scripts/toom8_interpolation.py derives toom8_even_pairs and
+// toom8_odd_pairs from the points and checks Y2 and 2w.
 
 // The weights u^i w^(7-i) of the pieces at each positive point: the six
 // pairs' points, then 2/3.
