@@ -307,9 +307,9 @@ struct toom8_interpolation {
     mr_digit* r;
     int rn;
     int k;
-    mr_digit* s[6];  // the pairs' sums, then c1, c3, .., c11
-    mr_digit* d[6];  // the pairs' differences
-    mr_digit* w;     // v(2/3), then twice the odd part's mirror difference
+    mr_digit* s[6];  // the pairs' sums S_j (then S_1, S_2 +- S_3, S_4 +- S_5, Y2), then c1, c3, .., c11
+    mr_digit* d[6];  // the pairs' differences D_j (then D_1, D_2 +- D_3, D_4 +- D_5, D_6 + 2w)
+    mr_digit* w;     // v(2/3), then D_6 - 2w
     mr_digit* c0;    // v0 in p words, then c0 + c14, then c13
     mr_digit* c14;   // vinf in p words, then c0 - c14
     mr_digit tops[14];  // the top limbs of c2, c4, .., c12 at 2, 4, .., 12

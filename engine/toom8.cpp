@@ -453,10 +453,18 @@ void toom8_odd_rows(toom8_interpolation& t, int first, int last) {
     const std::array<const mr_digit*, 4> differences{t.d[2], t.d[4], t.w, t.w};  // the fourth unused
     for (int pair = first; pair < last; ++pair) {
         switch (pair) {
-        case 0: mirror_combine<toom8_odd_pairs, 0, true, true>(t.s[0], nullptr, t.c0, nullptr, p, sums, differences); break;
-        case 1: mirror_combine<toom8_odd_pairs, 1, true, true>(t.s[1], nullptr, t.s[5], nullptr, p, sums, differences); break;
-        case 2: mirror_combine<toom8_odd_pairs, 2, true, true>(t.s[2], nullptr, t.s[4], nullptr, p, sums, differences); break;
-        default: mirror_combine<toom8_odd_pairs, 3, true, false>(t.s[3], nullptr, nullptr, nullptr, p, sums, differences); break;
+        case 0:
+            mirror_combine<toom8_odd_pairs, 0, true, true>(t.s[0], nullptr, t.c0, nullptr, p, sums, differences);
+            break;
+        case 1:
+            mirror_combine<toom8_odd_pairs, 1, true, true>(t.s[1], nullptr, t.s[5], nullptr, p, sums, differences);
+            break;
+        case 2:
+            mirror_combine<toom8_odd_pairs, 2, true, true>(t.s[2], nullptr, t.s[4], nullptr, p, sums, differences);
+            break;
+        default:
+            mirror_combine<toom8_odd_pairs, 3, true, false>(t.s[3], nullptr, nullptr, nullptr, p, sums, differences);
+            break;
         }
     }
 }
