@@ -81,14 +81,6 @@ constexpr std::uint32_t toom8_weights[7][8] = {
     {2187, 1458, 972, 648, 432, 288, 192, 128},   // 2/3
 };
 
-// A row of a linear map: c = (f . inputs) / (2^shift odd) (Toom-8/4's
-// rows, toom84_rows).
-struct toom8_row {
-    std::int64_t f[8];
-    unsigned shift;
-    std::uint64_t odd;
-};
-
 // A mirror pair of coefficients: c_i = (X + Y) / (2^shift odd) and
 // c_(14-i) = (X - Y) / (2^shift odd), X = x . (four sums) and Y = y .
 // (four differences).
@@ -145,38 +137,15 @@ struct exact_quotient {
     }
 };
 
-// z = (row . x) / (2^shift odd) over n words (n even) in one pass, for the
-// Row-th row of Rows (toom84_rows) and a quotient that fits n words: the limbs of
-// the sum, formed with a signed carry as in combine, go to exact_quotient.
-// The arithmetic is modulo B^n throughout, so an input may be wrong above
-// B^n (or negative, as its two's complement) by whatever the caller puts
-// right there.
-template <const auto& Rows, int Row, std::size_t... J>
-void row_combine(mr_digit* z, int n, const std::array<const mr_digit*, sizeof...(J)>& x, std::index_sequence<J...>,
-                 mr_digit* top = nullptr) {
-    constexpr toom8_row row = Rows[Row];
-    exact_quotient<row.odd, row.shift> out{z, top};
-    signed_wide carry = 0;
-    for (int i = 0; i < n; i += 2) {
-        unsigned_wide pos = 0, neg = 0;
-        (gather<row.f[J]>(pos, neg, load_limb(x[J] + i)), ...);
-        const signed_wide acc = carry + static_cast<signed_wide>(pos) - static_cast<signed_wide>(neg);
-        carry = acc >> 64;
-        out.put(i, static_cast<std::uint64_t>(acc));
-    }
-    out.finish(n);
-}
-
-template <const auto& Rows, int Row, std::size_t N>
-void row_combine(mr_digit* z, int n, const std::array<const mr_digit*, N>& x) {
-    row_combine<Rows, Row>(z, n, x, std::make_index_sequence<N>{});
-}
-
-// The Index-th mirror pair of Pairs (toom8_even_pairs, toom8_odd_pairs) in
-// one pass over n words: z1 = (X + Y) / (2^shift odd) when First, z2 = (X -
-// Y) / (2^shift odd) when Second, X over the sums x and Y over the
-// differences y; a quotient's top limb goes to its `top` where that is not
-// null. Modulo B^n as row_combine.
+// The Index-th mirror pair of Pairs (toom8_even_pairs, toom8_odd_pairs,
+// toom84_even_pairs, toom84_odd_pairs) in one pass over n words (n even):
+// z1 = (X + Y) / (2^shift odd) when First, z2 = (X - Y) / (2^shift odd)
+// when Second, X over the sums x and Y over the differences y, for
+// quotients that fit n words; a quotient's top limb goes to its `top`
+// where that is not null. The limbs of X and Y, formed with signed carries
+// as in combine, go to exact_quotient. The arithmetic is modulo B^n
+// throughout, so an input may be wrong above B^n (or negative, as its two's
+// complement) by whatever the caller puts right there.
 template <const auto& Pairs, int Index, bool First, bool Second>
 void mirror_combine(mr_digit* z1, mr_digit* top1, mr_digit* z2, mr_digit* top2, int n,
                     const std::array<const mr_digit*, 4>& x, const std::array<const mr_digit*, 4>& y) {
@@ -511,11 +480,20 @@ namespace {
 // the weights u^i w^(7-i) of toom8_weights (below 2^12 B^k), the short one
 // with u^i w^(3-i) (below 2^6 B^k), so v(x) = sum c_i u^i w^(10-i), in
 // 2k + 2 words. The even coefficients c2 .. c8 solve the four equations
-// of the pairs' sums with c0 and c10 moved to the right, then w = v(1/3) -
-// sum_even c_i 3^(10-i) is the odd part at 1/3, and c1 .. c9 solve the
-// four equations of the pairs' differences and w: toom84_rows, one pass a
-// coefficient as in Toom-8 (denominators below 2^22, factors summing to
-// below 2^21).
+// of the pairs' sums with c0 and c10 known, then w = v(1/3) - sum_even c_i
+// 3^(10-i) is the odd part at 1/3, and c1 .. c9 solve the four equations
+// of the pairs' differences and w. Both systems split along the mirror
+// pairs as Toom-8's do (c_i against c_(10-i); the points 2 and 1/2, 3 and
+// 1/3 are reciprocal): on g_i = c_i + c_(10-i), h_i = c_i - c_(10-i), S_1
+// and S_2 + S_3 hold the g_i alone, S_2 - S_3 the h_i alone, and S_4 (3)
+// both, S_4 = Z + Y4 with Z = sum g_i (3^i + 3^(10-i)) = 16 (S_2 + S_3) -
+// 875 S_1 + 28000 g0 and Y4 = sum h_i (3^i - 3^(10-i)). The even part at
+// 1/3 is the one at 3 with the coefficients reversed, Z - S_4 / 2, so
+//     Y4 = S_4 + 875 S_1 - 16 (S_2 + S_3) - 28000 g0,
+//     2w = 2 v(1/3) + S_4 + 1750 S_1 - 32 (S_2 + S_3) - 56000 g0,
+// and each mirror pair is one pass (toom84_even_pairs, toom84_odd_pairs;
+// scripts/toom8_interpolation.py derives them), all of it modulo B^p as in
+// Toom-8 (denominators below 2^22, factors summing to below 2^20).
 
 // The short factor's weights u^i w^(3-i) at 1, 2, 1/2, 3 and 1/3 (the
 // long factor's are toom8_weights' first five rows).
@@ -523,21 +501,19 @@ constexpr std::uint32_t toom84_short_weights[5][4] = {
     {1, 1, 1, 1}, {1, 2, 4, 8}, {8, 4, 2, 1}, {1, 3, 9, 27}, {27, 9, 3, 1},
 };
 
-// c2 .. c8 over S_1 .. S_4, c0 and c10; c1 .. c9 over D_1 .. D_4 and w.
-constexpr toom8_row toom84_rows[9] = {
-    {{-3150, 63, 36, -2, -67550, 113400, 0, 0}, 3, 1575},      // c2
-    {{3925, -92, -14, 3, 21000, -173700, 0, 0}, 4, 225},       // c4
-    {{-1325, 82, 4, -3, -5700, 189000, 0, 0}, 4, 225},         // c6
-    {{350, -28, -1, 2, 1400, -179550, 0, 0}, 3, 1575},         // c8
-    {{5250, -48, -192, 1, 18, 0, 0, 0}, 6, 2625},              // c1
-    {{-841750, 8128, 23872, -171, -1158, 0, 0, 0}, 8, 7875},   // c3
-    {{36650, -416, -416, 9, 18, 0, 0, 0}, 7, 225},             // c5
-    {{-841750, 23872, 8128, -579, -342, 0, 0, 0}, 8, 7875},    // c7
-    {{5250, -192, -48, 9, 2, 0, 0, 0}, 6, 2625},               // c9
+// c_i = (X + Y) / (2^shift odd), c_(10-i) = (X - Y) / (2^shift odd): the
+// even pairs with X over (S_1, S_2 + S_3, g0) and Y over (S_2 - S_3, h0,
+// Y4), the odd ones with X over (D_1, D_2 + D_3, D_4 + 2w) and Y over (D_2 -
+// D_3, D_4 - 2w); c5 takes X alone.
+constexpr toom8_mirror_pair toom84_even_pairs[2] = {
+    {{-2800, 35, -66150, 0}, {27, -180950, -4, 0}, 4, 1575},  // c2, c8
+    {{1300, -5, 7650, 0}, {-39, 97350, 3, 0}, 4, 225},        // c4, c6
 };
-
-// The even coefficients' weights 3^(10-i) at 1/3, for c0, c2, .., c10.
-constexpr std::int64_t toom84_w_weights[6] = {59049, 6561, 729, 81, 9, 1};
+constexpr toom8_mirror_pair toom84_odd_pairs[3] = {
+    {{5250, -120, 5, 0}, {72, -4, 0, 0}, 6, 2625},               // c1, c9
+    {{-841750, 16000, -375, 0}, {-7872, 204, 0, 0}, 8, 7875},    // c3, c7
+    {{36650, -416, 9, 0}, {0, 0, 0, 0}, 7, 225},                 // c5
+};
 
 // The parts of the short factor at point j: e = b0 w0 + b2 w2, o = b1 w1 +
 // b3 w3 over its four pieces of k words (piece[3] zero-padded), k + 1 words
@@ -576,43 +552,30 @@ void eval4_parts(mr_digit* e, mr_digit* o, const std::array<const mr_digit*, 4>&
 // toom8_interpolate does it; `spare` is 2p words of room.
 void toom84_interpolate(mr_digit* r, int rn, int k, mr_digit* const* values, const bool* negative, mr_digit* spare) {
     const int p = 2 * k + 2;
-    mr_digit* c0 = spare;
-    mr_digit* c10 = spare + p;
+    mr_digit* c0 = spare;  // then g0, then c9
+    mr_digit* c10 = spare + p;  // then h0
     mr_digit* s[4];
     mr_digit* d[4];
     split_pairs(r, rn, k, 10, values, negative, 4, false, spare, s, d);
-    // c2 .. c8 into r, each one's top limb kept aside before the next is
-    // written over it.
-    const std::array<const mr_digit*, 6> even_in{s[0], s[1], s[2], s[3], c0, c10};
-    std::uint64_t tops[5];
-    row_combine<toom84_rows, 0>(r + 2 * k, p, even_in);
-    tops[1] = load_limb(r + 4 * k);
-    row_combine<toom84_rows, 1>(r + 4 * k, p, even_in);
-    tops[2] = load_limb(r + 6 * k);
-    row_combine<toom84_rows, 2>(r + 6 * k, p, even_in);
-    tops[3] = load_limb(r + 8 * k);
-    row_combine<toom84_rows, 3>(r + 8 * k, p, even_in);
-    tops[4] = load_limb(r + 10 * k);
-    // w in v(1/3)'s place, its top limb put right as in Toom-8.
+    add_sub(c0, c10, p);    // g0, h0
+    add_sub(s[1], s[2], p);  // S_2 + S_3, S_2 - S_3
     mr_digit* w = values[8];
-    combine<0, 1, -toom84_w_weights[0], -toom84_w_weights[1], -toom84_w_weights[2], -toom84_w_weights[3],
-            -toom84_w_weights[4], -toom84_w_weights[5]>(w, p, {c0, r + 2 * k, r + 4 * k, r + 6 * k, r + 8 * k, c10});
-    std::uint64_t fix = 0;
-    for (int i = 1; i <= 4; ++i)
-        fix += static_cast<std::uint64_t>(toom84_w_weights[i]) * (load_limb(r + 2 * i * k + 2 * k) - tops[i]);
-    store_limb(w + 2 * k, load_limb(w + 2 * k) + fix);
-    const std::array<const mr_digit*, 5> odd_in{d[0], d[1], d[2], d[3], w};
+    combine<0, 2, 1, 1750, -32, -56000>(w, p, {s[3], s[0], s[1], c0});  // 2w
+    combine<0, 1, 875, -16, -28000>(s[3], p, {s[0], s[1], c0});         // Y4
+    // c2 .. c8 into r at 2ik, each one's top limb aside (c8's would be
+    // c10's lowest).
+    mr_digit tops[10];
+    const std::array<const mr_digit*, 4> even_x{s[0], s[1], c0, c0}, even_y{s[2], c10, s[3], s[3]};
+    mirror_combine<toom84_even_pairs, 0, true, true>(r + 2 * k, tops + 2, r + 8 * k, tops + 8, p, even_x, even_y);
+    mirror_combine<toom84_even_pairs, 1, true, true>(r + 4 * k, tops + 4, r + 6 * k, tops + 6, p, even_x, even_y);
+    add_sub(d[1], d[2], p);  // D_2 + D_3, D_2 - D_3
+    add_sub(d[3], w, p);     // D_4 + 2w, D_4 - 2w
+    const std::array<const mr_digit*, 4> odd_x{d[0], d[1], d[3], d[3]}, odd_y{d[2], w, w, w};
     mr_digit* odd[5] = {s[0], s[1], s[2], s[3], c0};  // c1, c3, .., c9
-    row_combine<toom84_rows, 4>(odd[0], p, odd_in);
-    row_combine<toom84_rows, 5>(odd[1], p, odd_in);
-    row_combine<toom84_rows, 6>(odd[2], p, odd_in);
-    row_combine<toom84_rows, 7>(odd[3], p, odd_in);
-    row_combine<toom84_rows, 8>(odd[4], p, odd_in);
-    copy_words(r + 10 * k, c10, rn - 10 * k);
-    for (int i = 1; i <= 4; ++i) {
-        const mr_digit top[2] = {static_cast<mr_digit>(tops[i]), static_cast<mr_digit>(tops[i] >> 32)};
-        add_at(r, rn, 2 * i * k + 2 * k, top, 2);
-    }
+    mirror_combine<toom84_odd_pairs, 0, true, true>(odd[0], nullptr, odd[4], nullptr, p, odd_x, odd_y);
+    mirror_combine<toom84_odd_pairs, 1, true, true>(odd[1], nullptr, odd[3], nullptr, p, odd_x, odd_y);
+    mirror_combine<toom84_odd_pairs, 2, true, false>(odd[2], nullptr, nullptr, nullptr, p, odd_x, odd_y);
+    for (int i = 1; i <= 4; ++i) add_at(r, rn, 2 * i * k + 2 * k, tops + 2 * i, 2);
     for (int i = 0; i < 5; ++i) add_at(r, rn, (2 * i + 1) * k, odd[i], p);
 }
 
