@@ -413,15 +413,19 @@ bool pool_toom4(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n,
     return true;
 }
 
-// Toom-8's interpolation after its points, in two runs of two tasks: the
-// six even rows three a thread, then (after w, on the calling thread) the
-// four odd pairs, c1/c13 with c7 against c3/c11 with c5/c9 (11 + 6 against
-// 2 x 11 products a limb). The rows read every sum, but write disjoint
-// words, and the sums are 16 KB at the calculator's largest size: what
-// moves between the processors is far less than the work that is shared.
+// Toom-8's interpolation after its points: the even setup on the calling
+// thread (toom8_even_setup), then two runs of two tasks: the six even
+// coefficients, a mirror pair and one of the middle pair's coefficients a
+// thread (8 + 8 products a limb each), each with one part of the odd
+// setup; then the four odd pairs, c1/c13 with c7 against c3/c11 with c5/c9
+// (11 + 6 against 2 x 11 products a limb). The passes read every input but
+// write disjoint words, and the inputs are 16 KB at the calculator's
+// largest size: what moves between the processors is far less than the
+// work that is shared.
 void toom8_even_task(void* context, int index, const pool_executor&) {
     auto& ti = *static_cast<toom8_interpolation*>(context);
     toom8_even_rows(ti, 3 * index, 3 * index + 3);
+    toom8_odd_setup(ti, index);
 }
 
 void toom8_odd_task(void* context, int index, const pool_executor&) {
@@ -446,8 +450,12 @@ bool pool_toom8(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n,
     toom8_interpolation_start(ti, r, m + (square ? m : n), k, t.values, scratch + 13 * p);
     toom8_copy_end(ti, 0);
     toom8_copy_end(ti, 1);
-    if (!pool_run(2, toom8_even_task, &ti)) toom8_even_rows(ti, 0, 6);
-    toom8_odd_setup(ti);
+    toom8_even_setup(ti);
+    if (!pool_run(2, toom8_even_task, &ti)) {
+        toom8_even_rows(ti, 0, 6);
+        toom8_odd_setup(ti, 0);
+        toom8_odd_setup(ti, 1);
+    }
     if (!pool_run(2, toom8_odd_task, &ti)) toom8_odd_rows(ti, 0, 4);
     toom8_interpolation_finish(ti);
     return true;

@@ -296,27 +296,30 @@ void toom8_interpolate(mr_digit* r, int rn, int k, mr_digit** values, const bool
 
 // The same interpolation in phases, for the pool (product_tasks.cpp): with
 // the pairs added, start; copy both ends (0: v0, 1: vinf, each into p
-// words of `spare`, once its product is in r); the six even rows, which
-// read the sums and the two ends and write disjoint words, so any split of
-// them may run at once; the odd setup, after all of them; the four odd
-// pairs, any split of them at once; then finish. The phases' order is the
-// caller's to keep.
+// words of `spare`, once its product is in r); the even setup, after both;
+// the six even coefficients (indexes 0 .. 5: c2, c12, c4, c10, c6, c8,
+// mirror pairs at 2j and 2j + 1), which read the sums and write disjoint
+// words, so any split of them may run at once, and with them the odd
+// setup's two parts (0 and 1), which touch only the differences; the four
+// odd pairs, any split of them at once, after all of those; then finish.
+// The phases' order is the caller's to keep.
 struct toom8_interpolation {
     mr_digit* r;
     int rn;
     int k;
-    mr_digit* s[6];  // the pairs' sums, then c1, c3, .., c11
-    mr_digit* d[6];  // the pairs' differences
-    mr_digit* w;     // v(2/3), then its odd part
-    mr_digit* c0;    // v0 in p words, then c13
-    mr_digit* c14;   // vinf in p words
+    mr_digit* s[6];  // the pairs' sums S_j (then S_1, S_2 +- S_3, S_4 +- S_5, Y2), then c1, c3, .., c11
+    mr_digit* d[6];  // the pairs' differences D_j (then D_1, D_2 +- D_3, D_4 +- D_5, D_6 + 2w)
+    mr_digit* w;     // v(2/3), then D_6 - 2w
+    mr_digit* c0;    // v0 in p words, then c0 + c14, then c13
+    mr_digit* c14;   // vinf in p words, then c0 - c14
     mr_digit tops[14];  // the top limbs of c2, c4, .., c12 at 2, 4, .., 12
 };
 void toom8_interpolation_start(toom8_interpolation& t, mr_digit* r, int rn, int k, mr_digit* const* values,
                                mr_digit* spare);
 void toom8_copy_end(toom8_interpolation& t, int end);
+void toom8_even_setup(toom8_interpolation& t);
 void toom8_even_rows(toom8_interpolation& t, int first, int last);
-void toom8_odd_setup(toom8_interpolation& t);
+void toom8_odd_setup(toom8_interpolation& t, int part);
 void toom8_odd_rows(toom8_interpolation& t, int first, int last);
 void toom8_interpolation_finish(toom8_interpolation& t);
 

@@ -27,18 +27,47 @@ namespace {
 //     D_j = v(x_j) - v(-x_j) = 2 sum_odd  c_i u^i w^(14-i),
 // both non-negative. The even coefficients c2 .. c12 solve the six
 // equations of the S_j once c0 and c14 (the products at 0 and infinity)
-// are moved to the right; then w = v(2/3) - sum_even c_i 2^i 3^(14-i) is
-// the odd part at 2/3, and the odd coefficients c1 .. c13 solve the seven
-// equations of the D_j and w. The inverses of the two systems, each row
-// brought to integers over the least common denominator 2^s d (d odd),
-// are toom8_rows and toom8_odd_pairs: each coefficient is one pass that
-// sums its row's multiples of the values (a signed carry of a limb or so)
-// and divides the sum exactly by d (on the way, a limb at a time) and by
-// 2^s (a shift); the odd ones two at a time. Every coefficient is a sum of
-// at most eight products of pieces, below 8 B^2k, and each row's
-// denominator is below 2^30, so every sum fits the 2k + 2 words of the
-// values; the rows' factors sum to below 2^36, so the signed carries fit
-// 128 bits.
+// are known; then w = v(2/3) - sum_even c_i 2^i 3^(14-i) is the odd part at
+// 2/3, and the odd coefficients c1 .. c13 solve the seven equations of the
+// D_j and w.
+//
+// The even system splits along the reciprocal pairs of points. A value at
+// 1/x is the one at x with the coefficients reversed, so on the sums
+// g_i = c_i + c_(14-i) and differences h_i = c_i - c_(14-i) (i = 0, 2, 4,
+// 6) the sums of the pairs S_2 + S_3 (points 2, 1/2), S_4 + S_5 (3, 1/3)
+// and S_1 hold the g_i alone and the differences S_2 - S_3, S_4 - S_5 the
+// h_i alone; only S_6 (3/2) holds both:
+//     S_6 = sum g_i b_i + sum h_i e_i,  b_i, e_i = 3^i 2^(14-i) +- 2^i 3^(14-i).
+// So g2, g4, g6 come from S_1, S_2 + S_3, S_4 + S_5 and g0 = c0 + c14, and
+// with them Z = sum g_i b_i = (1891890 S_1 + 3861 (S_2 + S_3) - 13 (S_4 +
+// S_5) + 42042000 g0) / 10, the part of S_6 that the g_i make: the rest,
+//     Y2 = 2 (S_6 - Z) = 2 sum h_i e_i
+//        = (10 S_6 - 1891890 S_1 - 3861 (S_2 + S_3) + 13 (S_4 + S_5) - 42042000 g0) / 5,
+// is the third equation of the h_i, with S_2 - S_3, S_4 - S_5 and h0 =
+// c0 - c14. The even part at 2/3 is the one at 3/2 with the coefficients
+// reversed, sum g_i b_i - sum h_i e_i over two, which is Z - S_6 / 2: so
+//     2w = 2 v(2/3) - S_6 + Y2,
+// in the same pass as Y2 (toom8_even_setup). Then each mirror pair of
+// coefficients is c_i = (X + Y) / (2^shift odd), c_(14-i) = (X - Y) /
+// (2^shift odd), X over (S_1, S_2 + S_3, S_4 + S_5, g0) and Y over (S_2 -
+// S_3, S_4 - S_5, h0, Y2) (toom8_even_pairs): eight products a limb for
+// the two, where the inverse of the whole system took sixteen, and w's
+// eight are gone.
+//
+// The odd system has the same symmetry (its points 3/2 and 2/3 are a
+// reciprocal pair too), toom8_odd_pairs below. Each coefficient pass sums
+// its multiples of the values (a signed carry of a limb or so) and divides
+// the sum exactly by the odd part of its denominator (on the way, a limb at
+// a time) and by 2^shift (a shift). All of it is arithmetic modulo B^p, p =
+// 2k + 2 (the values' room): sums, differences and products by constants
+// are right modulo B^p whatever their sign or size, and so is the division
+// by an odd constant (the inverse modulo B^p); only the final shift needs
+// the true quotient, a coefficient, to be below B^p / 2^shift. Every
+// coefficient is a sum of at most eight products of pieces, below 8 B^2k,
+// and the shifts are at most 9, so every one fits the 2k + 2 words of the
+// values; the passes' factors sum to below 2^36, so the signed carries fit
+// 128 bits. scripts/toom8_interpolation.py derives toom8_even_pairs and
+// toom8_odd_pairs from the points and checks Y2 and 2w.
 
 // The weights u^i w^(7-i) of the pieces at each positive point: the six
 // pairs' points, then 2/3.
@@ -52,48 +81,35 @@ constexpr std::uint32_t toom8_weights[7][8] = {
     {2187, 1458, 972, 648, 432, 288, 192, 128},   // 2/3
 };
 
-// One row of the even system's inverse: c = (f . inputs) / (2^shift odd),
-// over S_1 .. S_6, c0 and c14, for c2, c4, .., c12.
-struct toom8_row {
-    std::int64_t f[8];
-    unsigned shift;
-    std::uint64_t odd;
-};
-
-constexpr toom8_row toom8_rows[6] = {
-    {{6548850, 21384, -18711, -77, 243, -25, -1723722000, 261954000}, 6, 1819125},                  // c2
-    {{-295888950, -1018656, 661689, 3703, -4617, 1175, 23039016000, -12692862000}, 8, 1488375},     // c4
-    {{333351900, 1325664, -351981, -4942, 2178, -1475, -9921912000, 17279262000}, 8, 496125},       // c6
-    {{-224755650, -1490976, 186669, 6013, -1107, 1475, 4876872000, -22324302000}, 8, 496125},       // c8
-    {{148705200, 1569024, -111321, -7672, 648, -1175, -2812992000, 32918886000}, 8, 1488375},       // c10
-    {{-2910600, -38016, 2079, 308, -12, 25, 51744000, -1933932000}, 6, 1819125},                    // c12
-};
-
-// The odd system's inverse. Its points come in reciprocal pairs (2 and
-// 1/2, 3 and 1/3, 3/2 and 2/3), and a value at 1/x is the one at x with
-// the coefficients reversed, so the rows of c_i and c_(14-i) are mirror
-// images: on the sums and differences of the pairs' values,
-//     P23 = D2 + D3, M23 = D2 - D3, P45 = D4 + D5, M45 = D4 - D5,
-//     P6 = D6/2 + w, M6 = D6/2 - w,
-// c_i = (X + Y) / (2^shift odd) and c_(14-i) = (X - Y) / (2^shift odd) with
-// X = x . (D1, P23, P45, P6) and Y = y . (M23, M45, M6): seven products a
-// limb for the two instead of fourteen. c7 takes X alone.
-struct toom8_odd_pair {
+// A mirror pair of coefficients: c_i = (X + Y) / (2^shift odd) and
+// c_(14-i) = (X - Y) / (2^shift odd), X = x . (four sums) and Y = y .
+// (four differences).
+struct toom8_mirror_pair {
     std::int64_t x[4];
-    std::int64_t y[3];
+    std::int64_t y[4];
     unsigned shift;
     std::uint64_t odd;
 };
 
-constexpr toom8_odd_pair toom8_odd_pairs[4] = {
-    {{-22702680, -57915, 260, 130}, {34749, -208, -50}, 6, 7882875},          // c1, c13
-    {{201879216, 442827, -1288, -1106}, {-227205, 800, 370}, 8, 1091475},     // c3, c11
-    {{-444214890, -745920, 1855, 2240}, {223506, -652, -500}, 8, 496125},     // c5, c9
-    {{25994598, 37281, -89, -118}, {0, 0, 0}, 7, 33075},                      // c7
+// The even ones: X over (S_1, S_2 + S_3, S_4 + S_5, g0) and Y over (S_2 -
+// S_3, S_4 - S_5, h0, Y2) (above).
+constexpr toom8_mirror_pair toom8_even_pairs[3] = {
+    {{3638250, -16632, 231, -1671978000}, {40095, -320, -1985676000, -25}, 7, 1819125},                 // c2, c12
+    {{-147183750, 550368, -3969, 20226024000}, {-1680345, 8320, 35731878000, 1175}, 9, 1488375},        // c4, c10
+    {{108596250, -165312, 1071, -5045040000}, {1677645, -7120, -27201174000, -1475}, 9, 496125},        // c6, c8
 };
 
-// The even coefficients' weights 2^i 3^(14-i) at 2/3, for c0, c2, .., c14.
-constexpr std::int64_t toom8_w_weights[8] = {4782969, 2125764, 944784, 419904, 186624, 82944, 36864, 16384};
+// The odd ones. On the sums and differences of the pairs' values,
+//     P23 = D2 + D3, M23 = D2 - D3, P45 = D4 + D5, M45 = D4 - D5,
+//     2 P6 = D6 + 2w, 2 M6 = D6 - 2w,
+// X over (D1, P23, P45, 2 P6) and Y over (M23, M45, 2 M6): seven products
+// a limb for the two instead of fourteen. c7 takes X alone.
+constexpr toom8_mirror_pair toom8_odd_pairs[4] = {
+    {{-22702680, -57915, 260, 65}, {34749, -208, -25, 0}, 6, 7882875},          // c1, c13
+    {{201879216, 442827, -1288, -553}, {-227205, 800, 185, 0}, 8, 1091475},     // c3, c11
+    {{-444214890, -745920, 1855, 1120}, {223506, -652, -250, 0}, 8, 496125},    // c5, c9
+    {{25994598, 37281, -89, -59}, {0, 0, 0, 0}, 7, 33075},                      // c7
+};
 
 // Writes the quotient of a sum by 2^S Odd limb by limb as the sum's limbs
 // come: Hensel's division by the odd factor (q = s / Odd modulo 2^64, the
@@ -121,77 +137,47 @@ struct exact_quotient {
     }
 };
 
-// z = (row . x) / (2^shift odd) over n words (n even) in one pass, for the
-// Row-th row of Rows (toom8_rows, toom84_rows) and a quotient that fits n words: the limbs of
-// the sum, formed with a signed carry as in combine, go to exact_quotient.
-// The arithmetic is modulo B^n throughout, so an input may be wrong above
-// B^n (or negative, as its two's complement) by whatever the caller puts
-// right there.
-template <const auto& Rows, int Row, std::size_t... J>
-void row_combine(mr_digit* z, int n, const std::array<const mr_digit*, sizeof...(J)>& x, std::index_sequence<J...>,
-                 mr_digit* top = nullptr) {
-    constexpr toom8_row row = Rows[Row];
-    exact_quotient<row.odd, row.shift> out{z, top};
-    signed_wide carry = 0;
-    for (int i = 0; i < n; i += 2) {
-        unsigned_wide pos = 0, neg = 0;
-        (gather<row.f[J]>(pos, neg, load_limb(x[J] + i)), ...);
-        const signed_wide acc = carry + static_cast<signed_wide>(pos) - static_cast<signed_wide>(neg);
-        carry = acc >> 64;
-        out.put(i, static_cast<std::uint64_t>(acc));
-    }
-    out.finish(n);
-}
-
-template <const auto& Rows, int Row, std::size_t N>
-void row_combine(mr_digit* z, int n, const std::array<const mr_digit*, N>& x) {
-    row_combine<Rows, Row>(z, n, x, std::make_index_sequence<N>{});
-}
-
-// Toom-8's even row Row into z, its top limb into `top` instead of z + n - 2
-// (every even row has a shift, so that limb is the last one written).
-template <int Row, std::size_t N>
-void toom8_combine(mr_digit* z, int n, const std::array<const mr_digit*, N>& x, mr_digit* top) {
-    static_assert(toom8_rows[Row].shift != 0);
-    row_combine<toom8_rows, Row>(z, n, x, std::make_index_sequence<N>{}, top);
-}
-
-// The Pair-th pair of odd coefficients of toom8_odd_pairs in one pass: z1 =
-// (X + Y) / (2^shift odd), z2 = (X - Y) / (2^shift odd) over n words, X over
-// x = (D1, P23, P45, P6) and Y over y = (M23, M45, M6); for c7 (Pair 3) z1 =
-// X / (2^shift odd) alone. Modulo B^n as toom8_combine.
-template <int Pair>
-void toom8_combine_pair(mr_digit* z1, mr_digit* z2, int n, const std::array<const mr_digit*, 4>& x,
-                        const std::array<const mr_digit*, 3>& y) {
-    constexpr toom8_odd_pair row = toom8_odd_pairs[Pair];
-    constexpr bool single = Pair == 3;
-    exact_quotient<row.odd, row.shift> out1{z1}, out2{z2};
+// The Index-th mirror pair of Pairs (toom8_even_pairs, toom8_odd_pairs,
+// toom84_even_pairs, toom84_odd_pairs) in one pass over n words (n even):
+// z1 = (X + Y) / (2^shift odd) when First, z2 = (X - Y) / (2^shift odd)
+// when Second, X over the sums x and Y over the differences y, for
+// quotients that fit n words; a quotient's top limb goes to its `top`
+// where that is not null. The limbs of X and Y, formed with signed carries
+// as in combine, go to exact_quotient. The arithmetic is modulo B^n
+// throughout, so an input may be wrong above B^n (or negative, as its two's
+// complement) by whatever the caller puts right there.
+template <const auto& Pairs, int Index, bool First, bool Second>
+void mirror_combine(mr_digit* z1, mr_digit* top1, mr_digit* z2, mr_digit* top2, int n,
+                    const std::array<const mr_digit*, 4>& x, const std::array<const mr_digit*, 4>& y) {
+    constexpr toom8_mirror_pair row = Pairs[Index];
+    constexpr bool has_y = row.y[0] != 0 || row.y[1] != 0 || row.y[2] != 0 || row.y[3] != 0;
+    exact_quotient<row.odd, row.shift> out1{z1, top1}, out2{z2, top2};
     signed_wide carry1 = 0, carry2 = 0;
     for (int i = 0; i < n; i += 2) {
-        unsigned_wide px = 0, nx = 0;
+        unsigned_wide px = 0, nx = 0, py = 0, ny = 0;
         gather<row.x[0]>(px, nx, load_limb(x[0] + i));
         gather<row.x[1]>(px, nx, load_limb(x[1] + i));
         gather<row.x[2]>(px, nx, load_limb(x[2] + i));
         gather<row.x[3]>(px, nx, load_limb(x[3] + i));
-        if constexpr (single) {
-            const signed_wide a1 = carry1 + static_cast<signed_wide>(px) - static_cast<signed_wide>(nx);
-            carry1 = a1 >> 64;
-            out1.put(i, static_cast<std::uint64_t>(a1));
-        } else {
-            unsigned_wide py = 0, ny = 0;
+        if constexpr (has_y) {
             gather<row.y[0]>(py, ny, load_limb(y[0] + i));
             gather<row.y[1]>(py, ny, load_limb(y[1] + i));
             gather<row.y[2]>(py, ny, load_limb(y[2] + i));
+            gather<row.y[3]>(py, ny, load_limb(y[3] + i));
+        }
+        if constexpr (First) {
             const signed_wide a1 = carry1 + static_cast<signed_wide>(px + py) - static_cast<signed_wide>(nx + ny);
-            const signed_wide a2 = carry2 + static_cast<signed_wide>(px + ny) - static_cast<signed_wide>(nx + py);
             carry1 = a1 >> 64;
-            carry2 = a2 >> 64;
             out1.put(i, static_cast<std::uint64_t>(a1));
+        }
+        if constexpr (Second) {
+            const signed_wide a2 = carry2 + static_cast<signed_wide>(px + ny) - static_cast<signed_wide>(nx + py);
+            carry2 = a2 >> 64;
             out2.put(i, static_cast<std::uint64_t>(a2));
         }
     }
-    out1.finish(n);
-    if constexpr (!single) out2.finish(n);
+    if constexpr (First) out1.finish(n);
+    if constexpr (Second) out2.finish(n);
 }
 
 // The parts of a factor at a point, over its eight pieces of k words
@@ -333,69 +319,130 @@ void toom8_copy_end(toom8_interpolation& t, int end) {
     zero_words(t.c14 + top, p - top);
 }
 
+// The steps before the even pairs, once both ends are copied, modulo B^p
+// (every result may be negative or wrap: the passes after them work modulo
+// B^p): (c0, c14) <- (g0, h0) = (c0 + c14, c0 - c14), (S_2, S_3) <- (S_2 +
+// S_3, S_2 - S_3) and (S_4, S_5) <- (S_4 + S_5, S_4 - S_5); then in one
+// pass, a limb at a time,
+//     S_6 <- Y2 = (10 S_6 - 1891890 S_1 - 3861 (S_2 + S_3) + 13 (S_4 + S_5) - 42042000 g0) / 5,
+//     v(2/3) <- 2w = 2 v(2/3) - S_6 + Y2,
+// the division by 5 exact (Y2 is twice a sum of h_i e_i, every e_i a
+// multiple of 5) and done as divexact_by_factor does it, so that no
+// multiplication is on the pass's chain; then (D_6, 2w) <- (D_6 + 2w, D_6 -
+// 2w).
+void toom8_even_setup(toom8_interpolation& t) {
+    using u64 = std::uint64_t;
+    __extension__ typedef unsigned __int128 u128;
+    const int p = 2 * t.k + 2;
+    add_sub(t.c0, t.c14, p);
+    mr_digit* const s1 = t.s[0];
+    mr_digit* const s2 = t.s[1];
+    mr_digit* const s4 = t.s[3];
+    mr_digit* const s6 = t.s[5];
+    mr_digit* const w = t.w;
+    const mr_digit* const g0 = t.c0;
+    add_sub(s2, t.s[2], p);
+    add_sub(s4, t.s[4], p);
+    constexpr u64 fifth = ~u64{0} / 5;
+    signed_wide carry_t = 0, carry_w = 0;
+    u64 q = 0, high = 0, borrow = 0;  // the division by 5, as divexact_by_factor
+    for (int i = 0; i < p; i += 2) {
+        const u64 a6 = load_limb(s6 + i);
+        unsigned_wide pos = 0, neg = 0;
+        gather<10>(pos, neg, a6);
+        gather<-1891890>(pos, neg, load_limb(s1 + i));
+        gather<-3861>(pos, neg, load_limb(s2 + i));
+        gather<13>(pos, neg, load_limb(s4 + i));
+        gather<-42042000>(pos, neg, load_limb(g0 + i));
+        const signed_wide sum = carry_t + static_cast<signed_wide>(pos) - static_cast<signed_wide>(neg);
+        carry_t = sum >> 64;
+        const u128 product = static_cast<u128>(static_cast<u64>(sum)) * fifth;
+        u64 part;
+        const u64 b1 = __builtin_sub_overflow(q, static_cast<u64>(product), &part);
+        const u64 b2 = __builtin_sub_overflow(part, high + borrow, &q);
+        borrow = b1 + b2;
+        high = static_cast<u64>(product >> 64);
+        store_limb(s6 + i, q);  // Y2
+        const signed_wide twice_w = carry_w + 2 * static_cast<signed_wide>(load_limb(w + i)) -
+                                    static_cast<signed_wide>(a6) + static_cast<signed_wide>(q);
+        carry_w = twice_w >> 64;
+        store_limb(w + i, static_cast<u64>(twice_w));
+    }
+    add_sub(t.d[5], w, p);
+}
+
+// The even coefficients in the order c2, c12, c4, c10, c6, c8, so that the
+// indexes 2j and 2j + 1 are a mirror pair, made in one pass when both are
+// in [first, last) and each on its own otherwise. c_2i goes to r at 2ik
+// (2k words), its top limb to tops[2i].
 void toom8_even_rows(toom8_interpolation& t, int first, int last) {
     const int k = t.k, p = 2 * k + 2;
-    const std::array<const mr_digit*, 8> in{t.s[0], t.s[1], t.s[2], t.s[3], t.s[4], t.s[5], t.c0, t.c14};
-    for (int row = first; row < last; ++row) {
-        mr_digit* z = t.r + 2 * (row + 1) * k;
-        mr_digit* top = t.tops + 2 * (row + 1);
-        switch (row) {
-        case 0: toom8_combine<0>(z, p, in, top); break;
-        case 1: toom8_combine<1>(z, p, in, top); break;
-        case 2: toom8_combine<2>(z, p, in, top); break;
-        case 3: toom8_combine<3>(z, p, in, top); break;
-        case 4: toom8_combine<4>(z, p, in, top); break;
-        default: toom8_combine<5>(z, p, in, top); break;
+    const std::array<const mr_digit*, 4> sums{t.s[0], t.s[1], t.s[3], t.c0};
+    const std::array<const mr_digit*, 4> differences{t.s[2], t.s[4], t.c14, t.s[5]};
+    for (int pair = 0; pair < 3; ++pair) {
+        const bool low = first <= 2 * pair && 2 * pair < last;
+        const bool high = first <= 2 * pair + 1 && 2 * pair + 1 < last;
+        const int i = 2 * pair + 2;  // c_i and c_(14-i)
+        mr_digit* z1 = t.r + i * k;
+        mr_digit* z2 = t.r + (14 - i) * k;
+        mr_digit* top1 = t.tops + i;
+        mr_digit* top2 = t.tops + (14 - i);
+        const auto run = [&]<int Pair>() {
+            if (low && high)
+                mirror_combine<toom8_even_pairs, Pair, true, true>(z1, top1, z2, top2, p, sums, differences);
+            else if (low)
+                mirror_combine<toom8_even_pairs, Pair, true, false>(z1, top1, z2, top2, p, sums, differences);
+            else if (high)
+                mirror_combine<toom8_even_pairs, Pair, false, true>(z1, top1, z2, top2, p, sums, differences);
+        };
+        switch (pair) {
+        case 0: run.template operator()<0>(); break;
+        case 1: run.template operator()<1>(); break;
+        default: run.template operator()<2>(); break;
         }
     }
 }
 
-// w = v(2/3) - sum_even c_i 2^i 3^(14-i), in v(2/3)'s place, reading c2 ..
-// c12 from r, where the limb above each is the next one's lowest (c12's:
-// vinf's) instead of its own top: the pass is right modulo B^p, and the top
-// limb is put right after it. Then the differences of the pairs' values
-// into mirror pairs (toom8_odd_pairs); these may be negative: they are
-// kept modulo B^p, as the passes work.
-void toom8_odd_setup(toom8_interpolation& t) {
-    const int k = t.k, p = 2 * k + 2;
-    mr_digit* r = t.r;
-    combine<0, 1, -toom8_w_weights[0], -toom8_w_weights[1], -toom8_w_weights[2], -toom8_w_weights[3],
-            -toom8_w_weights[4], -toom8_w_weights[5], -toom8_w_weights[6], -toom8_w_weights[7]>(
-        t.w, p, {t.c0, r + 2 * k, r + 4 * k, r + 6 * k, r + 8 * k, r + 10 * k, r + 12 * k, t.c14});
-    std::uint64_t fix = 0;
-    for (int i = 1; i <= 6; ++i)
-        fix += static_cast<std::uint64_t>(toom8_w_weights[i]) *
-               (load_limb(r + 2 * i * k + 2 * k) - load_limb(t.tops + 2 * i));
-    store_limb(t.w + 2 * k, load_limb(t.w + 2 * k) + fix);
-    mr_digit** d = t.d;
-    add_sub(d[1], d[2], p);  // P23, M23
-    add_sub(d[3], d[4], p);  // P45, M45
-    shr_vu(d[5], d[5], p, 1);
-    add_sub(d[5], t.w, p);   // P6, M6
+// The differences of the pairs 2, 1/2 (part 0) and 3, 1/3 (part 1) into
+// mirror pairs (toom8_odd_pairs; 2 P6 and 2 M6 are toom8_even_setup's).
+// These may be negative: they are kept modulo B^p, as the passes work.
+void toom8_odd_setup(toom8_interpolation& t, int part) {
+    const int p = 2 * t.k + 2;
+    if (part == 0)
+        add_sub(t.d[1], t.d[2], p);  // P23, M23
+    else
+        add_sub(t.d[3], t.d[4], p);  // P45, M45
 }
 
 // The odd coefficients c1, c3, .., c13 go into the places of the S_j and of
-// c0's copy, which the even rows and w have read by then.
+// g0, which the even pairs have read by then.
 void toom8_odd_rows(toom8_interpolation& t, int first, int last) {
     const int p = 2 * t.k + 2;
     const std::array<const mr_digit*, 4> sums{t.d[0], t.d[1], t.d[3], t.d[5]};
-    const std::array<const mr_digit*, 3> differences{t.d[2], t.d[4], t.w};
+    const std::array<const mr_digit*, 4> differences{t.d[2], t.d[4], t.w, t.w};  // the fourth unused
     for (int pair = first; pair < last; ++pair) {
         switch (pair) {
-        case 0: toom8_combine_pair<0>(t.s[0], t.c0, p, sums, differences); break;
-        case 1: toom8_combine_pair<1>(t.s[1], t.s[5], p, sums, differences); break;
-        case 2: toom8_combine_pair<2>(t.s[2], t.s[4], p, sums, differences); break;
-        default: toom8_combine_pair<3>(t.s[3], nullptr, p, sums, differences); break;
+        case 0:
+            mirror_combine<toom8_odd_pairs, 0, true, true>(t.s[0], nullptr, t.c0, nullptr, p, sums, differences);
+            break;
+        case 1:
+            mirror_combine<toom8_odd_pairs, 1, true, true>(t.s[1], nullptr, t.s[5], nullptr, p, sums, differences);
+            break;
+        case 2:
+            mirror_combine<toom8_odd_pairs, 2, true, true>(t.s[2], nullptr, t.s[4], nullptr, p, sums, differences);
+            break;
+        default:
+            mirror_combine<toom8_odd_pairs, 3, true, false>(t.s[3], nullptr, nullptr, nullptr, p, sums, differences);
+            break;
         }
     }
 }
 
-// c14 back above c12, then the even coefficients' top limbs and the odd
-// coefficients added.
+// The even coefficients' top limbs and the odd coefficients added (c0 and
+// c14 are where the point products left them).
 void toom8_interpolation_finish(toom8_interpolation& t) {
     const int k = t.k, p = 2 * k + 2, rn = t.rn;
     mr_digit* r = t.r;
-    copy_words(r + 14 * k, t.c14, rn - 14 * k);
     for (int i = 1; i <= 6; ++i) add_at(r, rn, 2 * i * k + 2 * k, t.tops + 2 * i, 2);
     const mr_digit* odd[7] = {t.s[0], t.s[1], t.s[2], t.s[3], t.s[4], t.s[5], t.c0};  // c1, c3, .., c13
     for (int i = 0; i < 7; ++i) add_at(r, rn, (2 * i + 1) * k, odd[i], p);
@@ -414,8 +461,10 @@ void toom8_interpolate(mr_digit* r, int rn, int k, mr_digit** values, const bool
     toom8_interpolation_start(t, r, rn, k, values, spare);
     toom8_copy_end(t, 0);
     toom8_copy_end(t, 1);
+    toom8_even_setup(t);
     toom8_even_rows(t, 0, 6);
-    toom8_odd_setup(t);
+    toom8_odd_setup(t, 0);
+    toom8_odd_setup(t, 1);
     toom8_odd_rows(t, 0, 4);
     toom8_interpolation_finish(t);
 }
@@ -431,11 +480,20 @@ namespace {
 // the weights u^i w^(7-i) of toom8_weights (below 2^12 B^k), the short one
 // with u^i w^(3-i) (below 2^6 B^k), so v(x) = sum c_i u^i w^(10-i), in
 // 2k + 2 words. The even coefficients c2 .. c8 solve the four equations
-// of the pairs' sums with c0 and c10 moved to the right, then w = v(1/3) -
-// sum_even c_i 3^(10-i) is the odd part at 1/3, and c1 .. c9 solve the
-// four equations of the pairs' differences and w: toom84_rows, one pass a
-// coefficient as in Toom-8 (denominators below 2^22, factors summing to
-// below 2^21).
+// of the pairs' sums with c0 and c10 known, then w = v(1/3) - sum_even c_i
+// 3^(10-i) is the odd part at 1/3, and c1 .. c9 solve the four equations
+// of the pairs' differences and w. Both systems split along the mirror
+// pairs as Toom-8's do (c_i against c_(10-i); the points 2 and 1/2, 3 and
+// 1/3 are reciprocal): on g_i = c_i + c_(10-i), h_i = c_i - c_(10-i), S_1
+// and S_2 + S_3 hold the g_i alone, S_2 - S_3 the h_i alone, and S_4 (3)
+// both, S_4 = Z + Y4 with Z = sum g_i (3^i + 3^(10-i)) = 16 (S_2 + S_3) -
+// 875 S_1 + 28000 g0 and Y4 = sum h_i (3^i - 3^(10-i)). The even part at
+// 1/3 is the one at 3 with the coefficients reversed, Z - S_4 / 2, so
+//     Y4 = S_4 + 875 S_1 - 16 (S_2 + S_3) - 28000 g0,
+//     2w = 2 v(1/3) + S_4 + 1750 S_1 - 32 (S_2 + S_3) - 56000 g0,
+// and each mirror pair is one pass (toom84_even_pairs, toom84_odd_pairs;
+// scripts/toom8_interpolation.py derives them), all of it modulo B^p as in
+// Toom-8 (denominators below 2^22, factors summing to below 2^20).
 
 // The short factor's weights u^i w^(3-i) at 1, 2, 1/2, 3 and 1/3 (the
 // long factor's are toom8_weights' first five rows).
@@ -443,21 +501,19 @@ constexpr std::uint32_t toom84_short_weights[5][4] = {
     {1, 1, 1, 1}, {1, 2, 4, 8}, {8, 4, 2, 1}, {1, 3, 9, 27}, {27, 9, 3, 1},
 };
 
-// c2 .. c8 over S_1 .. S_4, c0 and c10; c1 .. c9 over D_1 .. D_4 and w.
-constexpr toom8_row toom84_rows[9] = {
-    {{-3150, 63, 36, -2, -67550, 113400, 0, 0}, 3, 1575},      // c2
-    {{3925, -92, -14, 3, 21000, -173700, 0, 0}, 4, 225},       // c4
-    {{-1325, 82, 4, -3, -5700, 189000, 0, 0}, 4, 225},         // c6
-    {{350, -28, -1, 2, 1400, -179550, 0, 0}, 3, 1575},         // c8
-    {{5250, -48, -192, 1, 18, 0, 0, 0}, 6, 2625},              // c1
-    {{-841750, 8128, 23872, -171, -1158, 0, 0, 0}, 8, 7875},   // c3
-    {{36650, -416, -416, 9, 18, 0, 0, 0}, 7, 225},             // c5
-    {{-841750, 23872, 8128, -579, -342, 0, 0, 0}, 8, 7875},    // c7
-    {{5250, -192, -48, 9, 2, 0, 0, 0}, 6, 2625},               // c9
+// c_i = (X + Y) / (2^shift odd), c_(10-i) = (X - Y) / (2^shift odd): the
+// even pairs with X over (S_1, S_2 + S_3, g0) and Y over (S_2 - S_3, h0,
+// Y4), the odd ones with X over (D_1, D_2 + D_3, D_4 + 2w) and Y over (D_2 -
+// D_3, D_4 - 2w); c5 takes X alone.
+constexpr toom8_mirror_pair toom84_even_pairs[2] = {
+    {{-2800, 35, -66150, 0}, {27, -180950, -4, 0}, 4, 1575},  // c2, c8
+    {{1300, -5, 7650, 0}, {-39, 97350, 3, 0}, 4, 225},        // c4, c6
 };
-
-// The even coefficients' weights 3^(10-i) at 1/3, for c0, c2, .., c10.
-constexpr std::int64_t toom84_w_weights[6] = {59049, 6561, 729, 81, 9, 1};
+constexpr toom8_mirror_pair toom84_odd_pairs[3] = {
+    {{5250, -120, 5, 0}, {72, -4, 0, 0}, 6, 2625},               // c1, c9
+    {{-841750, 16000, -375, 0}, {-7872, 204, 0, 0}, 8, 7875},    // c3, c7
+    {{36650, -416, 9, 0}, {0, 0, 0, 0}, 7, 225},                 // c5
+};
 
 // The parts of the short factor at point j: e = b0 w0 + b2 w2, o = b1 w1 +
 // b3 w3 over its four pieces of k words (piece[3] zero-padded), k + 1 words
@@ -496,43 +552,30 @@ void eval4_parts(mr_digit* e, mr_digit* o, const std::array<const mr_digit*, 4>&
 // toom8_interpolate does it; `spare` is 2p words of room.
 void toom84_interpolate(mr_digit* r, int rn, int k, mr_digit* const* values, const bool* negative, mr_digit* spare) {
     const int p = 2 * k + 2;
-    mr_digit* c0 = spare;
-    mr_digit* c10 = spare + p;
+    mr_digit* c0 = spare;  // then g0, then c9
+    mr_digit* c10 = spare + p;  // then h0
     mr_digit* s[4];
     mr_digit* d[4];
     split_pairs(r, rn, k, 10, values, negative, 4, false, spare, s, d);
-    // c2 .. c8 into r, each one's top limb kept aside before the next is
-    // written over it.
-    const std::array<const mr_digit*, 6> even_in{s[0], s[1], s[2], s[3], c0, c10};
-    std::uint64_t tops[5];
-    row_combine<toom84_rows, 0>(r + 2 * k, p, even_in);
-    tops[1] = load_limb(r + 4 * k);
-    row_combine<toom84_rows, 1>(r + 4 * k, p, even_in);
-    tops[2] = load_limb(r + 6 * k);
-    row_combine<toom84_rows, 2>(r + 6 * k, p, even_in);
-    tops[3] = load_limb(r + 8 * k);
-    row_combine<toom84_rows, 3>(r + 8 * k, p, even_in);
-    tops[4] = load_limb(r + 10 * k);
-    // w in v(1/3)'s place, its top limb put right as in Toom-8.
+    add_sub(c0, c10, p);    // g0, h0
+    add_sub(s[1], s[2], p);  // S_2 + S_3, S_2 - S_3
     mr_digit* w = values[8];
-    combine<0, 1, -toom84_w_weights[0], -toom84_w_weights[1], -toom84_w_weights[2], -toom84_w_weights[3],
-            -toom84_w_weights[4], -toom84_w_weights[5]>(w, p, {c0, r + 2 * k, r + 4 * k, r + 6 * k, r + 8 * k, c10});
-    std::uint64_t fix = 0;
-    for (int i = 1; i <= 4; ++i)
-        fix += static_cast<std::uint64_t>(toom84_w_weights[i]) * (load_limb(r + 2 * i * k + 2 * k) - tops[i]);
-    store_limb(w + 2 * k, load_limb(w + 2 * k) + fix);
-    const std::array<const mr_digit*, 5> odd_in{d[0], d[1], d[2], d[3], w};
+    combine<0, 2, 1, 1750, -32, -56000>(w, p, {s[3], s[0], s[1], c0});  // 2w
+    combine<0, 1, 875, -16, -28000>(s[3], p, {s[0], s[1], c0});         // Y4
+    // c2 .. c8 into r at 2ik, each one's top limb aside (c8's would be
+    // c10's lowest).
+    mr_digit tops[10];
+    const std::array<const mr_digit*, 4> even_x{s[0], s[1], c0, c0}, even_y{s[2], c10, s[3], s[3]};
+    mirror_combine<toom84_even_pairs, 0, true, true>(r + 2 * k, tops + 2, r + 8 * k, tops + 8, p, even_x, even_y);
+    mirror_combine<toom84_even_pairs, 1, true, true>(r + 4 * k, tops + 4, r + 6 * k, tops + 6, p, even_x, even_y);
+    add_sub(d[1], d[2], p);  // D_2 + D_3, D_2 - D_3
+    add_sub(d[3], w, p);     // D_4 + 2w, D_4 - 2w
+    const std::array<const mr_digit*, 4> odd_x{d[0], d[1], d[3], d[3]}, odd_y{d[2], w, w, w};
     mr_digit* odd[5] = {s[0], s[1], s[2], s[3], c0};  // c1, c3, .., c9
-    row_combine<toom84_rows, 4>(odd[0], p, odd_in);
-    row_combine<toom84_rows, 5>(odd[1], p, odd_in);
-    row_combine<toom84_rows, 6>(odd[2], p, odd_in);
-    row_combine<toom84_rows, 7>(odd[3], p, odd_in);
-    row_combine<toom84_rows, 8>(odd[4], p, odd_in);
-    copy_words(r + 10 * k, c10, rn - 10 * k);
-    for (int i = 1; i <= 4; ++i) {
-        const mr_digit top[2] = {static_cast<mr_digit>(tops[i]), static_cast<mr_digit>(tops[i] >> 32)};
-        add_at(r, rn, 2 * i * k + 2 * k, top, 2);
-    }
+    mirror_combine<toom84_odd_pairs, 0, true, true>(odd[0], nullptr, odd[4], nullptr, p, odd_x, odd_y);
+    mirror_combine<toom84_odd_pairs, 1, true, true>(odd[1], nullptr, odd[3], nullptr, p, odd_x, odd_y);
+    mirror_combine<toom84_odd_pairs, 2, true, false>(odd[2], nullptr, nullptr, nullptr, p, odd_x, odd_y);
+    for (int i = 1; i <= 4; ++i) add_at(r, rn, 2 * i * k + 2 * k, tops + 2 * i, 2);
     for (int i = 0; i < 5; ++i) add_at(r, rn, (2 * i + 1) * k, odd[i], p);
 }
 
