@@ -670,3 +670,87 @@ void toom84_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, in
         product_vv(r + 10 * k, b + 3 * k, top_bn, a + 7 * k, top_an, rest);
     toom84_interpolate(r, m + n, k, values, negative, spare);
 }
+
+// ---- Toom-8 with one factor's points made once -----------------------------
+//
+// Reduction by multiplication multiplies by the same factors (n', and the
+// modulus's halves' difference) at every step of a power: their values at
+// the thirteen points are made once, and each product then evaluates only
+// its other factor. The points of b for a product of m by m words (m not
+// 16i + 1, whose products set the top words apart first): for point j of
+// toom8_weights two slots of k + 1 words, plus and minus as eval8_point
+// leaves them (swapped when b(-x_j) < 0; at 2/3 the value in the first,
+// the second its room), then b's top piece padded to k words, then a word
+// per point, 1 when b(-x_j) < 0.
+
+namespace {
+
+struct toom8_points_layout {
+    int k;
+    std::size_t slot(int i) const { return static_cast<std::size_t>(i) * (static_cast<std::size_t>(k) + 1); }
+    std::size_t top() const { return slot(14); }
+    std::size_t signs() const { return top() + static_cast<std::size_t>(k); }
+    std::size_t words() const { return signs() + 7; }
+};
+
+// The length whose Toom-8 level the points are made for: products of 16i + 1
+// words run one of 16i words (toom8_product).
+int toom8_points_length(int m) { return m % 16 == 1 ? m - 1 : m; }
+
+}  // namespace
+
+std::size_t toom8_points_words(int m) { return toom8_points_layout{(toom8_points_length(m) + 7) / 8}.words(); }
+
+void toom8_make_points(const mr_digit* b, int m, mr_digit* points) {
+    m = toom8_points_length(m);
+    const toom8_points_layout layout{(m + 7) / 8};
+    const int k = layout.k;
+    const auto pb = toom8_pieces(b, m, k, points + layout.top());
+    for (int j = 0; j < 7; ++j) {
+        mr_digit* plus = points + layout.slot(2 * j);
+        mr_digit* minus = points + layout.slot(2 * j + 1);
+        points[layout.signs() + static_cast<std::size_t>(j)] = eval8_point(plus, minus, pb, k, j) ? 1 : 0;
+    }
+}
+
+void toom8_product_points(mr_digit* r, const mr_digit* a, const mr_digit* b, int m, const mr_digit* points,
+                          mr_digit* scratch) {
+    if (m % 16 == 1) {
+        // The top words apart, as toom8_product does it.
+        toom8_product_points(r, a, b, m - 1, points, scratch);
+        r[2 * m - 2] = addmul_vvw(r + m - 1, a, m - 1, b[m - 1]);
+        const std::uint64_t top = std::uint64_t{r[2 * m - 2]} + addmul_vvw(r + m - 1, b, m - 1, a[m - 1]) +
+                                  std::uint64_t{a[m - 1]} * b[m - 1];
+        store_limb(r + 2 * m - 2, top);
+        return;
+    }
+    const toom_layout layout = toom8_layout(m, false);
+    const toom8_points_layout fixed{layout.k};
+    const int k = layout.k;
+    const int p = 2 * k + 2;
+    mr_digit* values[13];
+    bool negative[13] = {};
+    for (int i = 0; i < 13; ++i) values[i] = scratch + i * p;
+    mr_digit* spare = scratch + 13 * p;  // 2p words, for the interpolation
+    mr_digit* top_a = spare + 2 * p;     // k words, and k unused (b's top piece is in the points)
+    mr_digit* e = top_a + 2 * k;         // two of k + 1 words, and two unused
+    mr_digit* rest = e + 4 * (k + 1);
+    TORVANE_LAYOUT_FITS(rest, scratch, layout);
+    const auto pa = toom8_pieces(a, m, k, top_a);
+    for (int j = 0; j < 7; ++j) {
+        mr_digit* ap = e;
+        mr_digit* am = e + (k + 1);
+        const bool negative_a = eval8_point(ap, am, pa, k, j);
+        const bool negative_b = points[fixed.signs() + static_cast<std::size_t>(j)] != 0;
+        const mr_digit* bp = points + fixed.slot(negative_b ? 2 * j + 1 : 2 * j);
+        const mr_digit* bm = points + fixed.slot(negative_b ? 2 * j : 2 * j + 1);
+        product_top(values[2 * j], ap, bp, k, rest);
+        if (j < 6) {
+            negative[2 * j + 1] = negative_a != negative_b;
+            product_top(values[2 * j + 1], am, bm, k, rest);
+        }
+    }
+    product_vv(r, a, k, b, k, rest);
+    product_vv(r + 14 * k, a + 7 * k, m - 7 * k, b + 7 * k, m - 7 * k, rest);
+    toom8_interpolate(r, 2 * m, k, values, negative, false, spare);
+}
