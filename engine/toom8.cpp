@@ -199,38 +199,34 @@ void toom8_combine_pair(mr_digit* z1, mr_digit* z2, int n, const std::array<cons
 // their weights, o = the odd ones', k + 1 words each, in one pass. The
 // weights are below 2^12, so four terms and the carry fit 128 bits and the
 // top words stay below 2^14.
-void eval8_parts(mr_digit* e, mr_digit* o, const std::array<const mr_digit*, 8>& piece, int k,
-                 const std::uint32_t (&w)[8]) {
+// One of eval8_parts' two sums: z = sum of p[i] w[i] over four pieces, in
+// k + 1 words. Apart from the other, so that its four pieces, the carry
+// and the sum stay in registers.
+void eval8_sum(mr_digit* z, const mr_digit* p0, const mr_digit* p1, const mr_digit* p2, const mr_digit* p3, int k,
+               std::uint64_t w0, std::uint64_t w1, std::uint64_t w2, std::uint64_t w3) {
     using u64 = std::uint64_t;
     __extension__ typedef unsigned __int128 u128;
-    u64 ce = 0, co = 0;
+    u64 c = 0;
     int i = 0;
     for (; i + 1 < k; i += 2) {
-        const u128 se = static_cast<u128>(ce) + static_cast<u128>(load_limb(piece[0] + i)) * w[0] +
-                        static_cast<u128>(load_limb(piece[2] + i)) * w[2] +
-                        static_cast<u128>(load_limb(piece[4] + i)) * w[4] +
-                        static_cast<u128>(load_limb(piece[6] + i)) * w[6];
-        const u128 so = static_cast<u128>(co) + static_cast<u128>(load_limb(piece[1] + i)) * w[1] +
-                        static_cast<u128>(load_limb(piece[3] + i)) * w[3] +
-                        static_cast<u128>(load_limb(piece[5] + i)) * w[5] +
-                        static_cast<u128>(load_limb(piece[7] + i)) * w[7];
-        store_limb(e + i, static_cast<u64>(se));
-        store_limb(o + i, static_cast<u64>(so));
-        ce = static_cast<u64>(se >> 64);
-        co = static_cast<u64>(so >> 64);
+        const u128 s = static_cast<u128>(c) + static_cast<u128>(load_limb(p0 + i)) * w0 +
+                       static_cast<u128>(load_limb(p1 + i)) * w1 + static_cast<u128>(load_limb(p2 + i)) * w2 +
+                       static_cast<u128>(load_limb(p3 + i)) * w3;
+        store_limb(z + i, static_cast<u64>(s));
+        c = static_cast<u64>(s >> 64);
     }
     if (i < k) {
-        const u64 se = ce + u64{piece[0][i]} * w[0] + u64{piece[2][i]} * w[2] + u64{piece[4][i]} * w[4] +
-                       u64{piece[6][i]} * w[6];
-        const u64 so = co + u64{piece[1][i]} * w[1] + u64{piece[3][i]} * w[3] + u64{piece[5][i]} * w[5] +
-                       u64{piece[7][i]} * w[7];
-        e[i] = static_cast<mr_digit>(se);
-        o[i] = static_cast<mr_digit>(so);
-        ce = se >> 32;
-        co = so >> 32;
+        const u64 s = c + u64{p0[i]} * w0 + u64{p1[i]} * w1 + u64{p2[i]} * w2 + u64{p3[i]} * w3;
+        z[i] = static_cast<mr_digit>(s);
+        c = s >> 32;
     }
-    e[k] = static_cast<mr_digit>(ce);
-    o[k] = static_cast<mr_digit>(co);
+    z[k] = static_cast<mr_digit>(c);
+}
+
+void eval8_parts(mr_digit* e, mr_digit* o, const std::array<const mr_digit*, 8>& piece, int k,
+                 const std::uint32_t (&w)[8]) {
+    eval8_sum(e, piece[0], piece[2], piece[4], piece[6], k, w[0], w[2], w[4], w[6]);
+    eval8_sum(o, piece[1], piece[3], piece[5], piece[7], k, w[1], w[3], w[5], w[7]);
 }
 
 }  // namespace
