@@ -597,14 +597,14 @@ monty_fixed monty_large_fix(monty_context& c, mr_digit* room, std::size_t size) 
     monty_fixed fixed{nullptr, nullptr, nullptr, nullptr, false, false};
     const int k = c.length;
     const fixed_reduce_layout layout = fixed_reduce_layout_for(k);
-    if (layout.words() > size) return fixed;
+    const int N = layout.N;
     const scratch_claim claim(area_reduce);
     const reduce_area area = the_reduce_area(claim);
-    if (c.nprime_length != k) make_nprime(c, area);
-    if (c.nprime_length != k) return fixed;  // an error stopped it
-    const int N = layout.N;
     fixed.low_fits = low_product_scratch_words(k) <= area.scratch_size;
     fixed.wrap_fits = static_cast<std::size_t>(N > k ? N : 0) + wrapped_product_scratch_words(N) <= area.scratch_size;
+    if (layout.words() > size) return fixed;
+    if (c.nprime_length != k) make_nprime(c, area);
+    if (c.nprime_length != k) return fixed;  // an error stopped it
     if (layout.low_words != 0) {
         make_fixed_factor(c.nprime, low_product_layout_for(k).l, room);
         fixed.low = room;
