@@ -367,8 +367,10 @@ constexpr std::size_t power_tables_words(int k) {
 // large_power_table_size odd powers (up to large_power_window_bits-bit
 // windows for two bases; one base takes windows a bit longer, in a table
 // twice as long), the square they are made with and the running product,
-// k words each for any modulus of up to max_length words; none for an
-// instance whose max_length is below reduction by multiplication.
+// k words each for any modulus of up to max_length words, and after them
+// what the power makes once for its reductions (fixed_reduce_area_words,
+// products.h); none for an instance whose max_length is below reduction
+// by multiplication.
 inline constexpr int large_power_window_bits = 7;
 inline constexpr int large_power_table_size = 1 << (large_power_window_bits - 1);
 constexpr std::size_t large_power_words(int k) {

@@ -372,12 +372,13 @@ void even_modulus_power(int small_base, bignum* n, bignum* w) {
 struct power_steps {
     monty_context* context;
     monty_words* steps;
+    const monty_fixed* fixed;  // the large steps': what the power made once
     // x*y under the context: on the residue steps in the buffer they write
     // next, on the large ones in `into` (k words, may be x or y); returns
     // where.
     mr_digit* multiply(const mr_digit* x, const mr_digit* y, mr_digit* into) {
         if (steps != nullptr) return monty_words_multiply(*steps, x, y);
-        monty_large_multiply(*context, x, y, into);
+        monty_large_multiply(*context, x, y, into, fixed);
         return into;
     }
 };
@@ -427,12 +428,16 @@ bool windowed_power(monty_context& c, int count, bignum* const* x, bignum* const
     // reduce area themselves.
     const scratch_claim area(large ? area_power : area_reduce);
     monty_words small_steps{};
-    power_steps steps{&c, nullptr};
+    monty_fixed fixed{};
+    power_steps steps{&c, nullptr, nullptr};
     mr_digit* room;
     int window_bits, table_stride;
     if (large) {
         if (area.size() < large_power_words(k)) return false;
         room = area.words();
+        // Reduction's parts for the modulus after the tables.
+        fixed = monty_large_fix(c, room + large_power_words(k), area.size() - large_power_words(k));
+        steps.fixed = &fixed;
         table_stride = large_power_table_size;
         window_bits = large_window_bits(std::max(nb[0], nb[1]), count == 1 ? 2 * table_stride : table_stride);
     } else {
@@ -668,10 +673,12 @@ void nres_powltr(monty_context& c, int x, bignum* y, bignum* w) {
         const scratch_claim area(area_power);
         mr_digit* a = area.words();
         std::memcpy(a, w->w, sizeof(mr_digit) * static_cast<std::size_t>(k));
+        // Reduction's parts for the modulus after the residue.
+        const monty_fixed fixed = monty_large_fix(c, a + k, area.size() - static_cast<std::size_t>(k));
         for (int i = nb - 2; i >= 0; --i) {
             report_progress(nb - 2 - i, nb - 1);
             if (error_pending()) continue;
-            monty_large_multiply(c, a, a, a);
+            monty_large_multiply(c, a, a, a, &fixed);
             if (test_bit(e, i)) monty_words_double(c, a);
         }
         set_from_words(w, a, k);

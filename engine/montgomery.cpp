@@ -101,7 +101,10 @@ reduce_area the_reduce_area(const scratch_claim& claim) {
 // here), and h = n/4 the least of those timed (n/2, n/3, n/4, n/5,
 // 3n/10): 0.86 of the full product at 2048 words, 0.78 at 1024, 0.82 at
 // 512 (minimum of 15 interleaved rounds each, Release, BMI2/ADX kernels).
-void low_product(mr_digit* r, const mr_digit* a, const mr_digit* b, int n, mr_digit* scratch) {
+// `fixed`: b's part of the full product of l words made once
+// (make_fixed_factor), or null.
+void low_product(mr_digit* r, const mr_digit* a, const mr_digit* b, int n, mr_digit* scratch,
+                 const mr_digit* fixed = nullptr) {
     const low_product_layout layout = low_product_layout_for(n);
     if (!layout.split) {
         // Row by row, a limb of b at a time; what carries out of word n-1
@@ -113,7 +116,7 @@ void low_product(mr_digit* r, const mr_digit* a, const mr_digit* b, int n, mr_di
         return;
     }
     const int h = layout.h, l = layout.l;
-    product_vv(scratch, a, l, b, l, scratch + 2 * l);
+    product_fixed(scratch, a, b, l, fixed, scratch + 2 * l);
     std::memcpy(r, scratch, sizeof(mr_digit) * static_cast<std::size_t>(n));
     mr_digit* t = scratch;
     low_product(t, a + l, b, h, scratch + h);
@@ -230,9 +233,11 @@ void wrap_join(mr_digit* r, const mr_digit* v, int h, mr_digit* vm, mr_digit* vl
 // (its halves differed by one), so the product is one of h words (0.63 of
 // a full product of 2048 words for the wrap-around product, against 0.66
 // with products of h + 1), and a factor B^h is a shift of the other.
-void differences_product(mr_digit* v, const mr_digit* a2, const mr_digit* b2, int h, mr_digit* scratch) {
+// `fixed`: b2's part of the product of h words made once, or null.
+void differences_product(mr_digit* v, const mr_digit* a2, const mr_digit* b2, int h, mr_digit* scratch,
+                         const mr_digit* fixed = nullptr) {
     if (a2[h] == 0 && b2[h] == 0) {
-        product_vv(v, a2, h, b2, h, scratch);
+        product_fixed(v, a2, b2, h, fixed, scratch);
         v[2 * h] = v[2 * h + 1] = 0;
         return;
     }
@@ -273,6 +278,25 @@ void wrapped_product(mr_digit* r, const mr_digit* a, const mr_digit* b, int N, m
     wrapped_product(r, a1, b1, h, rest);  // u in r[0 .. h-1]
     differences_product(v, a2, b2, h, rest);
     wrap_join(r, v, h, a2, b2);
+}
+
+// wrapped_product for an N that splits, with b's top split made once: its
+// sum b1 and difference b2 as wrap_split leaves them, and `fixed`, b2's
+// part of the product of h words (or null). The same scratch; b's places
+// in it are the join's room.
+void wrapped_product_fixed(mr_digit* r, const mr_digit* a, int N, const mr_digit* b1, const mr_digit* b2,
+                           const mr_digit* fixed, mr_digit* scratch) {
+    const wrap_layout layout = wrap_layout_for(N);
+    TORVANE_EXPECTS(layout.split);
+    const int h = layout.h;
+    mr_digit* v = scratch;
+    mr_digit* a1 = scratch + layout.a1();
+    mr_digit* a2 = scratch + layout.a2();
+    mr_digit* rest = scratch + layout.rest();
+    wrap_split(a, h, a1, a2);
+    wrapped_product(r, a1, b1, h, rest);  // u in r[0 .. h-1]
+    differences_product(v, a2, b2, h, rest, fixed);
+    wrap_join(r, v, h, a2, scratch + layout.b2());
 }
 
 // ---- The reduction's products on the worker pool ----------------------------
@@ -422,8 +446,10 @@ bool parallel_wrapped_product(mr_digit* r, const mr_digit* a, const mr_digit* b,
 
 // T in t[0 .. 2k], T < 2^(64k), t[2k] = 0, for the k words of c's modulus:
 // leaves (T + q n) / R in t[k .. 2k] like reduce_words. t must not be the
-// accumulator, which n' is made in.
-void reduce_by_multiplication(mr_digit* t, monty_context& c, const reduce_area& area) {
+// accumulator, which n' is made in. `fixed`: what the steps of a power
+// made once (monty_large_fix), or null.
+void reduce_by_multiplication(mr_digit* t, monty_context& c, const reduce_area& area,
+                              const monty_fixed* fixed = nullptr) {
     bignum* n = c.modulus;
     const int k = c.length;
     TORVANE_EXPECTS(k <= engine_instance->max_length && low_product_scratch_words(k) <= area.scratch_size &&
@@ -433,8 +459,8 @@ void reduce_by_multiplication(mr_digit* t, monty_context& c, const reduce_area& 
     if (all_zero(t, k)) return;  // q = 0; T / R is the high half already
     // q = T * n' mod R.
     if (parallel_low_product(area.q, t, c.nprime, k, area.scratch, area.scratch_size)) {
-    } else if (low_product_scratch_words(k) <= area.scratch_size) {
-        low_product(area.q, t, c.nprime, k, area.scratch);
+    } else if (fixed != nullptr ? fixed->low_fits : low_product_scratch_words(k) <= area.scratch_size) {
+        low_product(area.q, t, c.nprime, k, area.scratch, fixed != nullptr ? fixed->low : nullptr);
     } else {
         schoolbook_product(area.qn, t, k, c.nprime, k);
         std::memcpy(area.q, area.qn, sizeof(mr_digit) * static_cast<std::size_t>(k));
@@ -448,7 +474,7 @@ void reduce_by_multiplication(mr_digit* t, monty_context& c, const reduce_area& 
     const auto extra = static_cast<std::size_t>(N - k);
     const std::size_t copy = N > k ? static_cast<std::size_t>(N) : 0;
     mr_digit* high = area.qn + k;
-    if (copy + wrapped_product_scratch_words(N) <= area.scratch_size) {
+    if (fixed != nullptr ? fixed->wrap_fits : copy + wrapped_product_scratch_words(N) <= area.scratch_size) {
         mr_digit* w = area.qn;
         const mr_digit* nw = n->w;
         if (N > k) {
@@ -459,8 +485,12 @@ void reduce_by_multiplication(mr_digit* t, monty_context& c, const reduce_area& 
             nw = padded;
         }
         mr_digit* room = area.scratch + copy;
-        if (!parallel_wrapped_product(w, area.q, nw, N, room, area.scratch_size - copy))
+        if (parallel_wrapped_product(w, area.q, nw, N, room, area.scratch_size - copy)) {
+        } else if (fixed != nullptr && fixed->sums != nullptr) {
+            wrapped_product_fixed(w, area.q, N, fixed->sums, fixed->differences, fixed->wrap, room);
+        } else {
             wrapped_product(w, area.q, nw, N, room);
+        }
         if (N == k) {
             // S = w + (T mod R) = c R + s, between 1 and 2R - 2 (H = w + (T
             // mod R) - 1 modulo R - 1, and H < n <= R - 2 fixes it). With c
@@ -563,7 +593,44 @@ bool monty_large_apply(const monty_context& c) {
            product_scratch_words(k, k) <= scratch_words_size(area_product);
 }
 
-void monty_large_multiply(monty_context& c, const mr_digit* x, const mr_digit* y, mr_digit* r) {
+monty_fixed monty_large_fix(monty_context& c, mr_digit* room, std::size_t size) {
+    monty_fixed fixed{nullptr, nullptr, nullptr, nullptr, false, false};
+    const int k = c.length;
+    const fixed_reduce_layout layout = fixed_reduce_layout_for(k);
+    const int N = layout.N;
+    const scratch_claim claim(area_reduce);
+    const reduce_area area = the_reduce_area(claim);
+    fixed.low_fits = low_product_scratch_words(k) <= area.scratch_size;
+    fixed.wrap_fits = static_cast<std::size_t>(N > k ? N : 0) + wrapped_product_scratch_words(N) <= area.scratch_size;
+    if (layout.words() > size) return fixed;
+    if (c.nprime_length != k) make_nprime(c, area);
+    if (c.nprime_length != k) return fixed;  // an error stopped it
+    if (layout.low_words != 0) {
+        make_fixed_factor(c.nprime, low_product_layout_for(k).l, room);
+        fixed.low = room;
+    }
+    if (layout.h != 0) {
+        const int h = layout.h;
+        mr_digit* padded = room + layout.padded();
+        std::memcpy(padded, c.modulus->w, sizeof(mr_digit) * static_cast<std::size_t>(k));
+        std::memset(padded + k, 0, sizeof(mr_digit) * static_cast<std::size_t>(N - k));
+        mr_digit* sums = room + layout.sums();
+        mr_digit* differences = room + layout.differences();
+        wrap_split(padded, h, sums, differences);
+        fixed.sums = sums;
+        fixed.differences = differences;
+        // The product there takes the fixed part only when the difference
+        // has no top word (differences_product).
+        if (layout.wrap_words != 0 && differences[h] == 0) {
+            make_fixed_factor(differences, h, room + layout.wrap());
+            fixed.wrap = room + layout.wrap();
+        }
+    }
+    return fixed;
+}
+
+void monty_large_multiply(monty_context& c, const mr_digit* x, const mr_digit* y, mr_digit* r,
+                          const monty_fixed* fixed) {
     const int k = c.length;
     const mr_digit* n = c.modulus->w;
     const scratch_claim claim(area_reduce);
@@ -577,7 +644,7 @@ void monty_large_multiply(monty_context& c, const mr_digit* x, const mr_digit* y
             product_vv(t, x, k, y, k, products.words());
     }
     t[2 * k] = 0;
-    reduce_by_multiplication(t, c, area);
+    reduce_by_multiplication(t, c, area, fixed);
     // Below 2n; one subtraction of n when not below n.
     mr_digit* v = t + k;
     if (v[k] != 0 || cmp_vv(v, n, k) >= 0) sub_vv(v, v, n, k);

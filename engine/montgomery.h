@@ -4,6 +4,7 @@
 #ifndef TORVANE_ENGINE_MONTGOMERY_H
 #define TORVANE_ENGINE_MONTGOMERY_H
 
+#include <cstddef>
 #include <cstdint>
 
 #include "engine.h"
@@ -82,7 +83,24 @@ void monty_words_double(const monty_context& c, mr_digit* x);
 // below n (x may be y) in r, k words outside the reduce and product areas
 // (r may be x or y), as nres_modmult forms it: the product, reduction by
 // multiplication and one subtraction. Claims both areas.
+//
+// A power runs many steps under one modulus: monty_large_fix makes once
+// what reduction's products by n' and by the modulus can keep
+// (fixed_reduce_layout, products.h), in `size` words at `room` that the
+// caller keeps unchanged while the steps run under c, and the steps given
+// it (fixed, null: none) take it; it is left empty (and the steps compute
+// as without it) where the room is too small.
+struct monty_fixed {
+    const mr_digit* low;          // n''s part of the low product's full product, or null
+    const mr_digit* sums;         // the modulus's halves' sum at the wrap-around product's top split,
+    const mr_digit* differences;  // and their difference (null: not split)
+    const mr_digit* wrap;         // the difference's part of the product there, or null
+    bool low_fits;                // the low product fits the reduce area's scratch
+    bool wrap_fits;               // the wrap-around product (and the padded modulus) does
+};
 bool monty_large_apply(const monty_context& c);
-void monty_large_multiply(monty_context& c, const mr_digit* x, const mr_digit* y, mr_digit* r);
+monty_fixed monty_large_fix(monty_context& c, mr_digit* room, std::size_t size);
+void monty_large_multiply(monty_context& c, const mr_digit* x, const mr_digit* y, mr_digit* r,
+                          const monty_fixed* fixed = nullptr);
 
 #endif

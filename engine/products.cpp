@@ -768,6 +768,21 @@ void square_vv(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch) {
     }
 }
 
+std::size_t fixed_factor_words(int m) {
+    return product_method(m, m, every_pool_view[0]) == method::toom8 ? toom8_points_words(m) : 0;
+}
+
+void make_fixed_factor(const mr_digit* b, int m, mr_digit* fixed) { toom8_make_points(b, m, fixed); }
+
+void product_fixed(mr_digit* r, const mr_digit* a, const mr_digit* b, int m, const mr_digit* fixed, mr_digit* scratch) {
+    // Where the pool may take the level, its own Toom-8 runs instead.
+    const pool_view view = current_pool_view(m);
+    if (fixed != nullptr && !view.available && product_method(m, m, view) == method::toom8)
+        toom8_product_points(r, a, b, m, fixed, scratch);
+    else
+        product_vv(r, a, m, b, m, scratch);
+}
+
 namespace {
 
 // The scratch of a product of m by n words by method `how`.
@@ -950,6 +965,20 @@ parallel_low_layout parallel_low_layout_for(int n) {
 }
 
 parallel_wrap_layout parallel_wrap_layout_for(int N) { return {wrap_layout_for(N), N / 4}; }
+
+fixed_reduce_layout fixed_reduce_layout_for(int k) {
+    const low_product_layout low = low_product_layout_for(k);
+    const int N = wrap_length_for(k);
+    const wrap_layout wrap = wrap_layout_for(N);
+    return {low.split ? fixed_factor_words(low.l) : 0, wrap.split ? wrap.h : 0,
+            wrap.split ? fixed_factor_words(wrap.h) : 0, N};
+}
+
+std::size_t fixed_reduce_area_words(int max_length) {
+    std::size_t most = 0;
+    for (int k = 1; k <= max_length; ++k) most = std::max(most, fixed_reduce_layout_for(k).words());
+    return most;
+}
 
 std::size_t low_product_scratch_words(int n) {
     const low_product_layout layout = low_product_layout_for(n);

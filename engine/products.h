@@ -32,6 +32,17 @@ struct pool_levels {
 };
 void install_pool_levels(const pool_levels* levels);
 
+// Products by a factor that many products share (reduction's n' and its
+// modulus's halves under one power): fixed_factor_words(m) words hold b's
+// part of a product of m by m words made once, 0 where the dispatch's top
+// level has nothing to keep (no Toom-8 level there); make_fixed_factor
+// makes it (m with a nonzero size only); product_fixed is product_vv for
+// a, b of m words, taking b's part from `fixed` (null: none) where the
+// level runs on this thread. The same scratch as product_vv.
+std::size_t fixed_factor_words(int m);
+void make_fixed_factor(const mr_digit* b, int m, mr_digit* fixed);
+void product_fixed(mr_digit* r, const mr_digit* a, const mr_digit* b, int m, const mr_digit* fixed, mr_digit* scratch);
+
 // Words of scratch that product_vv and square_vv need for these lengths.
 std::size_t product_scratch_words(int m, int n);
 std::size_t square_scratch_words(int m);
@@ -107,6 +118,27 @@ struct parallel_wrap_layout {
     std::size_t used() const { return d2() + static_cast<std::size_t>(g) + 1; }
 };
 parallel_wrap_layout parallel_wrap_layout_for(int N);
+// What one power under a k-word modulus makes once for reduction by
+// multiplication (montgomery.cpp), from the start of words it lends: n''s
+// part of the low product's full product of l words (fixed_factor_words),
+// the modulus's sum and difference at the wrap-around product's top split
+// (wrap_split: h and h + 1 words) and the difference's part of the
+// product of h words there, then room for the modulus padded to N words
+// while they are made. Sizes of 0 where a product splits no further.
+struct fixed_reduce_layout {
+    std::size_t low_words;
+    int h;  // 0: the wrap-around product does not split
+    std::size_t wrap_words;
+    int N;
+    std::size_t sums() const { return low_words; }
+    std::size_t differences() const { return sums() + static_cast<std::size_t>(h); }
+    std::size_t wrap() const { return h == 0 ? differences() : differences() + static_cast<std::size_t>(h) + 1; }
+    std::size_t padded() const { return wrap() + wrap_words; }
+    std::size_t words() const { return padded() + static_cast<std::size_t>(N); }
+};
+fixed_reduce_layout fixed_reduce_layout_for(int k);
+// The most of fixed_reduce_layout_for(k).words() for k up to max_length.
+std::size_t fixed_reduce_area_words(int max_length);
 // Words of scratch that low_product and wrapped_product need for n words.
 std::size_t low_product_scratch_words(int n);
 std::size_t wrapped_product_scratch_words(int N);
@@ -136,6 +168,12 @@ void toom4_square(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch);
 // Toom-8: both factors in eight pieces, 7*((m+7)/8) < n <= m, m >= 64.
 void toom8_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch);
 void toom8_square(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch);
+// Toom-8 with b's points made once (toom8_make_points, into
+// toom8_points_words(m) words) for products of m by m words, m >= 64.
+std::size_t toom8_points_words(int m);
+void toom8_make_points(const mr_digit* b, int m, mr_digit* points);
+void toom8_product_points(mr_digit* r, const mr_digit* a, const mr_digit* b, int m, const mr_digit* points,
+                          mr_digit* scratch);
 // Toom-8/4: eight pieces against four, 3*((m+7)/8) < n <= 4*((m+7)/8), m >= 64.
 void toom84_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch);
 

@@ -216,7 +216,9 @@ std::size_t area_size(scratch_area a, const mr_state* s) {
     case area_divide: return s->divide_area_size;
     // Text conversion (text.cpp), set by mirsys (convert_area_words).
     case area_convert: return s->convert_area_size;
-    // The large moduli's power tables (modexp.cpp), set by mirsys.
+    // The large moduli's power tables (modexp.cpp) and after them what a
+    // power makes once for its reductions (fixed_reduce_layout), set by
+    // mirsys.
     case area_power: return s->power_area_size;
     default: return 0;
     }
@@ -494,7 +496,9 @@ mr_state* init_engine(mr_state* s, int digits, std::uint32_t base) {
     s->reduce_area_size = reduce_area_words(s->max_length);
     s->divide_area_size = divide_area_words(s->max_length);
     s->convert_area_size = convert_area_words(s->max_length);
-    s->power_area_size = s->max_length >= monty_multiply_reduce_min ? large_power_words(s->max_length) : 0;
+    s->power_area_size = s->max_length >= monty_multiply_reduce_min
+                             ? large_power_words(s->max_length) + fixed_reduce_area_words(s->max_length)
+                             : 0;
     const std::size_t area_words = area_offset(scratch_area_count, s);
     // calloc's blocks are 16-byte aligned on x86-64, on Linux and on Windows.
     s->scratch_area_block =

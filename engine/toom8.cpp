@@ -185,38 +185,34 @@ void mirror_combine(mr_digit* z1, mr_digit* top1, mr_digit* z2, mr_digit* top2, 
 // their weights, o = the odd ones', k + 1 words each, in one pass. The
 // weights are below 2^12, so four terms and the carry fit 128 bits and the
 // top words stay below 2^14.
-void eval8_parts(mr_digit* e, mr_digit* o, const std::array<const mr_digit*, 8>& piece, int k,
-                 const std::uint32_t (&w)[8]) {
+// One of eval8_parts' two sums: z = sum of p[i] w[i] over four pieces, in
+// k + 1 words. Apart from the other, so that its four pieces, the carry
+// and the sum stay in registers.
+void eval8_sum(mr_digit* z, const mr_digit* p0, const mr_digit* p1, const mr_digit* p2, const mr_digit* p3, int k,
+               std::uint64_t w0, std::uint64_t w1, std::uint64_t w2, std::uint64_t w3) {
     using u64 = std::uint64_t;
     __extension__ typedef unsigned __int128 u128;
-    u64 ce = 0, co = 0;
+    u64 c = 0;
     int i = 0;
     for (; i + 1 < k; i += 2) {
-        const u128 se = static_cast<u128>(ce) + static_cast<u128>(load_limb(piece[0] + i)) * w[0] +
-                        static_cast<u128>(load_limb(piece[2] + i)) * w[2] +
-                        static_cast<u128>(load_limb(piece[4] + i)) * w[4] +
-                        static_cast<u128>(load_limb(piece[6] + i)) * w[6];
-        const u128 so = static_cast<u128>(co) + static_cast<u128>(load_limb(piece[1] + i)) * w[1] +
-                        static_cast<u128>(load_limb(piece[3] + i)) * w[3] +
-                        static_cast<u128>(load_limb(piece[5] + i)) * w[5] +
-                        static_cast<u128>(load_limb(piece[7] + i)) * w[7];
-        store_limb(e + i, static_cast<u64>(se));
-        store_limb(o + i, static_cast<u64>(so));
-        ce = static_cast<u64>(se >> 64);
-        co = static_cast<u64>(so >> 64);
+        const u128 s = static_cast<u128>(c) + static_cast<u128>(load_limb(p0 + i)) * w0 +
+                       static_cast<u128>(load_limb(p1 + i)) * w1 + static_cast<u128>(load_limb(p2 + i)) * w2 +
+                       static_cast<u128>(load_limb(p3 + i)) * w3;
+        store_limb(z + i, static_cast<u64>(s));
+        c = static_cast<u64>(s >> 64);
     }
     if (i < k) {
-        const u64 se = ce + u64{piece[0][i]} * w[0] + u64{piece[2][i]} * w[2] + u64{piece[4][i]} * w[4] +
-                       u64{piece[6][i]} * w[6];
-        const u64 so = co + u64{piece[1][i]} * w[1] + u64{piece[3][i]} * w[3] + u64{piece[5][i]} * w[5] +
-                       u64{piece[7][i]} * w[7];
-        e[i] = static_cast<mr_digit>(se);
-        o[i] = static_cast<mr_digit>(so);
-        ce = se >> 32;
-        co = so >> 32;
+        const u64 s = c + u64{p0[i]} * w0 + u64{p1[i]} * w1 + u64{p2[i]} * w2 + u64{p3[i]} * w3;
+        z[i] = static_cast<mr_digit>(s);
+        c = s >> 32;
     }
-    e[k] = static_cast<mr_digit>(ce);
-    o[k] = static_cast<mr_digit>(co);
+    z[k] = static_cast<mr_digit>(c);
+}
+
+void eval8_parts(mr_digit* e, mr_digit* o, const std::array<const mr_digit*, 8>& piece, int k,
+                 const std::uint32_t (&w)[8]) {
+    eval8_sum(e, piece[0], piece[2], piece[4], piece[6], k, w[0], w[2], w[4], w[6]);
+    eval8_sum(o, piece[1], piece[3], piece[5], piece[7], k, w[1], w[3], w[5], w[7]);
 }
 
 }  // namespace
@@ -712,4 +708,88 @@ void toom84_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, in
     else
         product_vv(r + 10 * k, b + 3 * k, top_bn, a + 7 * k, top_an, rest);
     toom84_interpolate(r, m + n, k, values, negative, spare);
+}
+
+// ---- Toom-8 with one factor's points made once -----------------------------
+//
+// Reduction by multiplication multiplies by the same factors (n', and the
+// modulus's halves' difference) at every step of a power: their values at
+// the thirteen points are made once, and each product then evaluates only
+// its other factor. The points of b for a product of m by m words (m not
+// 16i + 1, whose products set the top words apart first): for point j of
+// toom8_weights two slots of k + 1 words, plus and minus as eval8_point
+// leaves them (swapped when b(-x_j) < 0; at 2/3 the value in the first,
+// the second its room), then b's top piece padded to k words, then a word
+// per point, 1 when b(-x_j) < 0.
+
+namespace {
+
+struct toom8_points_layout {
+    int k;
+    std::size_t slot(int i) const { return static_cast<std::size_t>(i) * (static_cast<std::size_t>(k) + 1); }
+    std::size_t top() const { return slot(14); }
+    std::size_t signs() const { return top() + static_cast<std::size_t>(k); }
+    std::size_t words() const { return signs() + 7; }
+};
+
+// The length whose Toom-8 level the points are made for: products of 16i + 1
+// words run one of 16i words (toom8_product).
+int toom8_points_length(int m) { return m % 16 == 1 ? m - 1 : m; }
+
+}  // namespace
+
+std::size_t toom8_points_words(int m) { return toom8_points_layout{(toom8_points_length(m) + 7) / 8}.words(); }
+
+void toom8_make_points(const mr_digit* b, int m, mr_digit* points) {
+    m = toom8_points_length(m);
+    const toom8_points_layout layout{(m + 7) / 8};
+    const int k = layout.k;
+    const auto pb = toom8_pieces(b, m, k, points + layout.top());
+    for (int j = 0; j < 7; ++j) {
+        mr_digit* plus = points + layout.slot(2 * j);
+        mr_digit* minus = points + layout.slot(2 * j + 1);
+        points[layout.signs() + static_cast<std::size_t>(j)] = eval8_point(plus, minus, pb, k, j) ? 1 : 0;
+    }
+}
+
+void toom8_product_points(mr_digit* r, const mr_digit* a, const mr_digit* b, int m, const mr_digit* points,
+                          mr_digit* scratch) {
+    if (m % 16 == 1) {
+        // The top words apart, as toom8_product does it.
+        toom8_product_points(r, a, b, m - 1, points, scratch);
+        r[2 * m - 2] = addmul_vvw(r + m - 1, a, m - 1, b[m - 1]);
+        const std::uint64_t top = std::uint64_t{r[2 * m - 2]} + addmul_vvw(r + m - 1, b, m - 1, a[m - 1]) +
+                                  std::uint64_t{a[m - 1]} * b[m - 1];
+        store_limb(r + 2 * m - 2, top);
+        return;
+    }
+    const toom_layout layout = toom8_layout(m, false);
+    const toom8_points_layout fixed{layout.k};
+    const int k = layout.k;
+    const int p = 2 * k + 2;
+    mr_digit* values[13];
+    bool negative[13] = {};
+    for (int i = 0; i < 13; ++i) values[i] = scratch + i * p;
+    mr_digit* spare = scratch + 13 * p;  // 2p words, for the interpolation
+    mr_digit* top_a = spare + 2 * p;     // k words, and k unused (b's top piece is in the points)
+    mr_digit* e = top_a + 2 * k;         // two of k + 1 words, and two unused
+    mr_digit* rest = e + 4 * (k + 1);
+    TORVANE_LAYOUT_FITS(rest, scratch, layout);
+    const auto pa = toom8_pieces(a, m, k, top_a);
+    for (int j = 0; j < 7; ++j) {
+        mr_digit* ap = e;
+        mr_digit* am = e + (k + 1);
+        const bool negative_a = eval8_point(ap, am, pa, k, j);
+        const bool negative_b = points[fixed.signs() + static_cast<std::size_t>(j)] != 0;
+        const mr_digit* bp = points + fixed.slot(negative_b ? 2 * j + 1 : 2 * j);
+        const mr_digit* bm = points + fixed.slot(negative_b ? 2 * j : 2 * j + 1);
+        product_top(values[2 * j], ap, bp, k, rest);
+        if (j < 6) {
+            negative[2 * j + 1] = negative_a != negative_b;
+            product_top(values[2 * j + 1], am, bm, k, rest);
+        }
+    }
+    product_vv(r, a, k, b, k, rest);
+    product_vv(r + 14 * k, a + 7 * k, m - 7 * k, b + 7 * k, m - 7 * k, rest);
+    toom8_interpolate(r, 2 * m, k, values, negative, false, spare);
 }

@@ -21,6 +21,7 @@
 #include "thresholds.h"
 #include "montgomery.h"
 #include "modexp.h"
+#include "products.h"
 
 using namespace oracle;
 
@@ -43,11 +44,29 @@ mpz_class powm(const mpz_class& b, const mpz_class& e, const mpz_class& n) {
     return v;
 }
 
+// The first modulus length from which a power's reductions keep n''s part
+// of the low product (low) or the modulus's part of the wrap-around
+// product's top product (not low) made once (fixed_reduce_layout), or
+// max_length + 1 for none.
+int first_fixed_words(bool low, int max_length) {
+    for (int k = 1; k <= max_length; ++k) {
+        const fixed_reduce_layout layout = fixed_reduce_layout_for(k);
+        if ((low ? layout.low_words : layout.wrap_words) != 0) return k;
+    }
+    return max_length + 1;
+}
+
 // A modulus length: mostly small, now and then next to a threshold of the
 // Montgomery reduction, or the largest a number holds.
 int modulus_words(context& c) {
     const int L = c.state->max_length;
     if (c.r.chance(1)) return L;
+    // Now and then next to the first lengths whose powers keep parts of
+    // their reductions' products made once.
+    if (c.r.chance(1)) {
+        const int first = first_fixed_words(c.r.coin(), L);
+        if (first <= L) return std::clamp(first + static_cast<int>(c.r.range(-2, 2)), 1, L);
+    }
     // Now and then just above the IFMA kernel's range, where the powers run
     // on reduction by multiplication on every family (with long windows:
     // see exponent).
@@ -75,6 +94,18 @@ mpz_class modulus(context& c, bool odd) {
     const int L = c.state->max_length;
     mpz_class n = c.magnitude(modulus_words(c));
     if (c.r.chance(5)) n = c.r.range(2, 50);
+    const int first_wrap = first_fixed_words(false, L);
+    if (odd && c.r.chance(1) && (first_wrap + 31) / 32 <= L / 32) {
+        // n = (t + 1) B^h + t of 2h words, at lengths where the power keeps
+        // the wrap-around product's parts: the halves' difference is -1,
+        // so its top word is set and the product there takes no kept part
+        // (h a multiple of 16, so that 2h is the wrap-around product's own
+        // length there).
+        const int h = 16 * static_cast<int>(c.r.range((first_wrap + 31) / 32, L / 32));
+        const mpz_class half = two_pow(32ul * static_cast<unsigned long>(h));
+        const mpz_class t = (c.magnitude(h) % (half - 2)) | (half >> 1) | 1;
+        n = (t + 1) * half + t;
+    }
     if (odd) {
         n |= 1;
         if (n < 3) n = 3;
