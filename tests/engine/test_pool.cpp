@@ -144,7 +144,11 @@ TEST_F(PoolTest, NestedRunsMatchOneThread) {
 
 // Primes and composites above the threshold, each tested by two instances
 // made alike, one with the pool and one without: the same verdicts, and
-// the same random words drawn afterwards.
+// the same random words drawn afterwards. Twice: with the Lucas test handed
+// out first, and (parallel_reduce_min lowered so that 9689 bits reach it)
+// second to last with its steps as nested runs. 2^9697 - 1 is composite
+// and a strong probable prime to base 2: its Lucas test fails and stops
+// the others.
 TEST_F(PoolTest, PrimalityMatchesOneThread) {
     mr_state* mine = get_engine();
     mr_state* serial = mirsys(16384, 16);
@@ -166,6 +170,9 @@ TEST_F(PoolTest, PrimalityMatchesOneThread) {
             fill(x, p / 32, static_cast<std::uint32_t>(p));
             x->w[0] |= 1;  // odd, almost surely composite past trial division
             verdicts.push_back(isprime(x));
+            verdicts.push_back(static_cast<int>(random_word()));
+            mersenne(9697, x);
+            verdicts.push_back(isprime(x));
         }
         verdicts.push_back(static_cast<int>(random_word()));
         verdicts.push_back(engine_error());
@@ -173,10 +180,17 @@ TEST_F(PoolTest, PrimalityMatchesOneThread) {
         pool_use_here(true);
         return verdicts;
     };
-    const std::vector<int> one = run(serial, false);
-    const std::vector<int> many = run(parallel, true);
-    EXPECT_EQ(one, many);
-    EXPECT_EQ(one[0], 1);
+    const int saved = parallel_reduce_min;
+    for (const int reduce_min : {saved, 16}) {
+        SCOPED_TRACE(reduce_min);
+        parallel_reduce_min = reduce_min;
+        const std::vector<int> one = run(serial, false);
+        const std::vector<int> many = run(parallel, true);
+        EXPECT_EQ(one, many);
+        EXPECT_EQ(one[0], 1);
+        EXPECT_EQ(one[4], 0);
+    }
+    parallel_reduce_min = saved;
     ASSERT_GE(9689, parallel_prime_bits) << "the prime tested must reach the parallel path";
 
     for (mr_state* s : {serial, parallel}) {
