@@ -91,26 +91,33 @@ inline void add_sub(mr_digit* x, mr_digit* y, int n) {
     }
 }
 
-// x = x / d over n words (n even) for a d that divides 2^64 - 1 (3, 5,
-// 15, ...) and divides x. With f = (2^64 - 1) / d, x f = q (2^64 - 1), so
+// The quotient, limb by limb, of a multiple of d by a d that divides
+// 2^64 - 1 (3, 5, 15, ...). With f = (2^64 - 1) / d, x f = q (2^64 - 1), so
 // q 2^64 - q = x f: limb by limb, q_i = q_(i-1) - (x f)_i, the limbs of x f
 // being the low halves of x_i f plus the high halves of the limb below.
 // The products stay off the chain of borrows, which is two subtractions a
 // limb; the Hensel division's chain runs through two multiplications.
-inline void divexact_by_factor(mr_digit* x, int n, std::uint64_t d) {
-    using u64 = std::uint64_t;
-    __extension__ typedef unsigned __int128 u128;
-    const u64 f = ~u64{0} / d;
-    u64 q = 0, high = 0, borrow = 0;  // borrow: 0, 1 or 2
-    for (int i = 0; i + 1 < n; i += 2) {
-        const u128 p = static_cast<u128>(load_limb(x + i)) * f;
-        u64 t;
-        const u64 b1 = __builtin_sub_overflow(q, static_cast<u64>(p), &t);
-        const u64 b2 = __builtin_sub_overflow(t, high + borrow, &q);  // high <= f - 1: no overflow
+struct factor_quotient {
+    std::uint64_t f;  // (2^64 - 1) / d
+    std::uint64_t q = 0, high = 0, borrow = 0;  // borrow: 0, 1 or 2
+
+    // The next limb of the quotient, from the next limb of the dividend.
+    std::uint64_t next(std::uint64_t limb) {
+        __extension__ typedef unsigned __int128 u128;
+        const u128 p = static_cast<u128>(limb) * f;
+        std::uint64_t t;
+        const std::uint64_t b1 = __builtin_sub_overflow(q, static_cast<std::uint64_t>(p), &t);
+        const std::uint64_t b2 = __builtin_sub_overflow(t, high + borrow, &q);  // high <= f - 1: no overflow
         borrow = b1 + b2;
-        high = static_cast<u64>(p >> 64);
-        store_limb(x + i, q);
+        high = static_cast<std::uint64_t>(p >> 64);
+        return q;
     }
+};
+
+// x = x / d over n words (n even) for such a d that divides x.
+inline void divexact_by_factor(mr_digit* x, int n, std::uint64_t d) {
+    factor_quotient quotient{~std::uint64_t{0} / d};
+    for (int i = 0; i + 1 < n; i += 2) store_limb(x + i, quotient.next(load_limb(x + i)));
 }
 
 // v f as a signed 128-bit value, for a small constant f: an addition or a
@@ -175,21 +182,12 @@ inline void combine(mr_digit* z, int n, const std::array<const mr_digit*, sizeof
 // chain directly.
 template <std::int64_t F>
 inline void combine_divexact(mr_digit* x, const mr_digit* y, int n, std::uint64_t d) {
-    using u64 = std::uint64_t;
-    __extension__ typedef unsigned __int128 u128;
-    const u64 f = ~u64{0} / d;
+    factor_quotient quotient{~std::uint64_t{0} / d};
     signed_wide carry = 0;
-    u64 q = 0, high = 0, borrow = 0;
     for (int i = 0; i + 1 < n; i += 2) {
         const signed_wide acc = carry + static_cast<signed_wide>(load_limb(x + i)) + scaled<F>(load_limb(y + i));
         carry = acc >> 64;
-        const u128 p = static_cast<u128>(static_cast<u64>(acc)) * f;
-        u64 t;
-        const u64 b1 = __builtin_sub_overflow(q, static_cast<u64>(p), &t);
-        const u64 b2 = __builtin_sub_overflow(t, high + borrow, &q);
-        borrow = b1 + b2;
-        high = static_cast<u64>(p >> 64);
-        store_limb(x + i, q);
+        store_limb(x + i, quotient.next(static_cast<std::uint64_t>(acc)));
     }
 }
 

@@ -328,7 +328,6 @@ void toom8_copy_end(toom8_interpolation& t, int end) {
 // 2w).
 void toom8_even_setup(toom8_interpolation& t) {
     using u64 = std::uint64_t;
-    __extension__ typedef unsigned __int128 u128;
     const int p = 2 * t.k + 2;
     add_sub(t.c0, t.c14, p);
     mr_digit* const s1 = t.s[0];
@@ -339,9 +338,8 @@ void toom8_even_setup(toom8_interpolation& t) {
     const mr_digit* const g0 = t.c0;
     add_sub(s2, t.s[2], p);
     add_sub(s4, t.s[4], p);
-    constexpr u64 fifth = ~u64{0} / 5;
     signed_wide carry_t = 0, carry_w = 0;
-    u64 q = 0, high = 0, borrow = 0;  // the division by 5, as divexact_by_factor
+    factor_quotient fifth{~u64{0} / 5};
     for (int i = 0; i < p; i += 2) {
         const u64 a6 = load_limb(s6 + i);
         unsigned_wide pos = 0, neg = 0;
@@ -352,12 +350,7 @@ void toom8_even_setup(toom8_interpolation& t) {
         gather<-42042000>(pos, neg, load_limb(g0 + i));
         const signed_wide sum = carry_t + static_cast<signed_wide>(pos) - static_cast<signed_wide>(neg);
         carry_t = sum >> 64;
-        const u128 product = static_cast<u128>(static_cast<u64>(sum)) * fifth;
-        u64 part;
-        const u64 b1 = __builtin_sub_overflow(q, static_cast<u64>(product), &part);
-        const u64 b2 = __builtin_sub_overflow(part, high + borrow, &q);
-        borrow = b1 + b2;
-        high = static_cast<u64>(product >> 64);
+        const u64 q = fifth.next(static_cast<u64>(sum));
         store_limb(s6 + i, q);  // Y2
         const signed_wide twice_w = carry_w + 2 * static_cast<signed_wide>(load_limb(w + i)) -
                                     static_cast<signed_wide>(a6) + static_cast<signed_wide>(q);
@@ -575,6 +568,38 @@ void toom84_interpolate(mr_digit* r, int rn, int k, mr_digit* const* values, con
     for (int i = 0; i < 5; ++i) add_at(r, rn, (2 * i + 1) * k, odd[i], p);
 }
 
+// The top words' part of a product of two factors of m words, the product
+// of their low m - 1 words in r already: a b = a' b' + (a' b_top + b' a_top)
+// B^(m-1) + a_top b_top B^(2m-2). The product fits 2m words: no carry out.
+void add_top_words(mr_digit* r, const mr_digit* a, const mr_digit* b, int m) {
+    r[2 * m - 2] = addmul_vvw(r + m - 1, a, m - 1, b[m - 1]);
+    const std::uint64_t top = std::uint64_t{r[2 * m - 2]} + addmul_vvw(r + m - 1, b, m - 1, a[m - 1]) +
+                              std::uint64_t{a[m - 1]} * b[m - 1];
+    store_limb(r + 2 * m - 2, top);
+}
+
+// Toom-8's thirteen point products into values (p = 2k + 2 words each, the
+// sign of each value at -x_j in negative): a's values made here in e (two
+// of k + 1 words), b's from b_point(j, bp, bm), which points bp at b(x_j)
+// and bm at |b(-x_j)| (at 2/3, j = 6, bp alone) and is true when b(-x_j) < 0.
+template <typename BPoint>
+void toom8_point_products(mr_digit* const* values, bool* negative, const std::array<const mr_digit*, 8>& pa, int k,
+                          mr_digit* e, mr_digit* rest, BPoint b_point) {
+    for (int j = 0; j < 7; ++j) {
+        mr_digit* ap = e;
+        mr_digit* am = e + (k + 1);
+        const bool negative_a = eval8_point(ap, am, pa, k, j);
+        const mr_digit* bp = nullptr;
+        const mr_digit* bm = nullptr;
+        const bool negative_b = b_point(j, bp, bm);
+        product_top(values[2 * j], ap, bp, k, rest);
+        if (j < 6) {
+            negative[2 * j + 1] = negative_a != negative_b;
+            product_top(values[2 * j + 1], am, bm, k, rest);
+        }
+    }
+}
+
 }  // namespace
 
 // r = a * b for m >= n > 7k, k = (m + 7) / 8.
@@ -586,10 +611,7 @@ void toom8_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int
         // so that the pieces are of 2i words (1024 words take about a tenth
         // less time than 1025, whose pieces of 129 words halve unevenly).
         toom8_product(r, a, m - 1, b, m - 1, scratch);
-        r[2 * m - 2] = addmul_vvw(r + m - 1, a, m - 1, b[m - 1]);
-        const std::uint64_t top = std::uint64_t{r[2 * m - 2]} + addmul_vvw(r + m - 1, b, m - 1, a[m - 1]) +
-                                  std::uint64_t{a[m - 1]} * b[m - 1];
-        store_limb(r + 2 * m - 2, top);  // the product fits 2m words: no carry out
+        add_top_words(r, a, b, m);
         return;
     }
     const pool_levels* pool = installed_pool_levels();
@@ -608,19 +630,14 @@ void toom8_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int
     TORVANE_LAYOUT_FITS(rest, scratch, layout);
     const auto pa = toom8_pieces(a, m, k, top_a);
     const auto pb = toom8_pieces(b, n, k, top_b);
-    for (int j = 0; j < 7; ++j) {
-        mr_digit* ap = e;
-        mr_digit* am = e + (k + 1);
-        mr_digit* bp = e + 2 * (k + 1);
-        mr_digit* bm = e + 3 * (k + 1);
-        const bool negative_a = eval8_point(ap, am, pa, k, j);
-        const bool negative_b = eval8_point(bp, bm, pb, k, j);
-        product_top(values[2 * j], ap, bp, k, rest);
-        if (j < 6) {
-            negative[2 * j + 1] = negative_a != negative_b;
-            product_top(values[2 * j + 1], am, bm, k, rest);
-        }
-    }
+    toom8_point_products(values, negative, pa, k, e, rest, [&](int j, const mr_digit*& bp, const mr_digit*& bm) {
+        mr_digit* plus = e + 2 * (k + 1);
+        mr_digit* minus = e + 3 * (k + 1);
+        const bool negative_b = eval8_point(plus, minus, pb, k, j);
+        bp = plus;
+        bm = minus;
+        return negative_b;
+    });
     product_vv(r, a, k, b, k, rest);
     product_vv(r + 14 * k, a + 7 * k, m - 7 * k, b + 7 * k, n - 7 * k, rest);
     toom8_interpolate(r, m + n, k, values, negative, false, spare);
@@ -757,10 +774,7 @@ void toom8_product_points(mr_digit* r, const mr_digit* a, const mr_digit* b, int
     if (m % 16 == 1) {
         // The top words apart, as toom8_product does it.
         toom8_product_points(r, a, b, m - 1, points, scratch);
-        r[2 * m - 2] = addmul_vvw(r + m - 1, a, m - 1, b[m - 1]);
-        const std::uint64_t top = std::uint64_t{r[2 * m - 2]} + addmul_vvw(r + m - 1, b, m - 1, a[m - 1]) +
-                                  std::uint64_t{a[m - 1]} * b[m - 1];
-        store_limb(r + 2 * m - 2, top);
+        add_top_words(r, a, b, m);
         return;
     }
     const toom_layout layout = toom8_layout(m, false);
@@ -776,19 +790,12 @@ void toom8_product_points(mr_digit* r, const mr_digit* a, const mr_digit* b, int
     mr_digit* rest = e + 4 * (k + 1);
     TORVANE_LAYOUT_FITS(rest, scratch, layout);
     const auto pa = toom8_pieces(a, m, k, top_a);
-    for (int j = 0; j < 7; ++j) {
-        mr_digit* ap = e;
-        mr_digit* am = e + (k + 1);
-        const bool negative_a = eval8_point(ap, am, pa, k, j);
+    toom8_point_products(values, negative, pa, k, e, rest, [&](int j, const mr_digit*& bp, const mr_digit*& bm) {
         const bool negative_b = points[fixed.signs() + static_cast<std::size_t>(j)] != 0;
-        const mr_digit* bp = points + fixed.slot(negative_b ? 2 * j + 1 : 2 * j);
-        const mr_digit* bm = points + fixed.slot(negative_b ? 2 * j : 2 * j + 1);
-        product_top(values[2 * j], ap, bp, k, rest);
-        if (j < 6) {
-            negative[2 * j + 1] = negative_a != negative_b;
-            product_top(values[2 * j + 1], am, bm, k, rest);
-        }
-    }
+        bp = points + fixed.slot(negative_b ? 2 * j + 1 : 2 * j);
+        bm = points + fixed.slot(negative_b ? 2 * j : 2 * j + 1);
+        return negative_b;
+    });
     product_vv(r, a, k, b, k, rest);
     product_vv(r + 14 * k, a + 7 * k, m - 7 * k, b + 7 * k, m - 7 * k, rest);
     toom8_interpolate(r, 2 * m, k, values, negative, false, spare);
