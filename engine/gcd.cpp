@@ -441,6 +441,17 @@ int add_or_subtract(mr_digit* x, int lx, mr_digit* y, int ly, bool add) {
     return l + 1;
 }
 
+// x = x + u*B^s - t over words (the result non-negative), x of lx words,
+// u of lu and t of lt; x and t with room for max(lx, s + lu) + 2 words.
+// Returns the result's length bound.
+int add_top_subtract(mr_digit* x, int lx, const mr_digit* u, int lu, int s, mr_digit* t, int lt) {
+    const int l = std::max(lx, s + lu) + 1;
+    std::fill(x + lx, x + l, mr_digit{0});
+    const mr_digit c = add_vv(x + s, x + s, u, lu);
+    add_vw(x + s + lu, x + s + lu, l - s - lu, c);
+    return add_or_subtract(x, l, t, lt, false);
+}
+
 // number = the value of the first l words of w (its length within the
 // number's room).
 void take_words(bignum* number, const mr_digit* w, int l) {
@@ -603,24 +614,28 @@ int lehmer_block(bignum*& r1, bignum*& r2, bignum* c1, bignum* c2, bool divide_f
     if (steps == 0) return 0;
 
     // The full remainders: with dplus R1, R2 = A*R1 - B*R2, D*R2 - C*R1;
-    // without, B*R2 - A*R1, C*R1 - D*R2. Every product is apart from its
-    // factors, so both are formed before either is stored.
+    // without, B*R2 - A*R1, C*R1 - D*R2. With R1 = U*B^s + L1 and R2 =
+    // V*B^s + L2 (s = n - top words below the top part), the passes have
+    // already made the matrix times U and V, exactly: they are U' and V'.
+    // So R1' = U'*B^s + (A*L1 - B*L2) (or B*L2 - A*L1), and R2' likewise:
+    // the products take the low s words alone. Every product is apart from
+    // its factors, so both are formed before either is stored.
     mr_digit *x = tx.get()->w, *y = ty.get()->w, *t = tt.get()->w;
-    const int l1 = length_of(r1), l2 = length_of(r2);
     {
-        int lx = product_or_zero(x, r1->w, l1, k.a, lp), lt = product_or_zero(t, r2->w, l2, k.b, lp);
+        const int s = n - top;
+        int lx = product_or_zero(x, r1->w, s, k.a, lp), lt = product_or_zero(t, r2->w, s, k.b, lp);
         if (!dplus) {
             std::swap(x, t);
             std::swap(lx, lt);
         }
-        const int lr1 = add_or_subtract(x, lx, t, lt, false);
-        int ly = product_or_zero(y, r2->w, l2, k.d, lp);
-        lt = product_or_zero(t, r1->w, l1, k.c, lp);
+        const int lr1 = add_top_subtract(x, lx, k.u, lu, s, t, lt);
+        int ly = product_or_zero(y, r2->w, s, k.d, lp);
+        lt = product_or_zero(t, r1->w, s, k.c, lp);
         if (!dplus) {
             std::swap(y, t);
             std::swap(ly, lt);
         }
-        const int lr2 = add_or_subtract(y, ly, t, lt, false);
+        const int lr2 = add_top_subtract(y, ly, k.v, lv, s, t, lt);
         take_words(r1, x, lr1);
         take_words(r2, y, lr2);
     }

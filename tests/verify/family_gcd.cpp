@@ -162,7 +162,9 @@ void gcd_pair(context& c, mpz_class& x, mpz_class& y, int max_words) {
         }
         case 8: {
             // Random remainders of the lengths above, now and then with a
-            // common factor of up to half their length.
+            // common factor of up to half their length, or with a common
+            // factor 2^k that leaves all or most of the low words (those
+            // below a block's top part) zero in every remainder.
             const int words = threshold_length(c, max_words);
             x = c.magnitude(words);
             y = c.magnitude(std::max(1, words - static_cast<int>(c.r.below(3))));
@@ -171,6 +173,13 @@ void gcd_pair(context& c, mpz_class& x, mpz_class& y, int max_words) {
                 const mpz_class g = c.magnitude(gw);
                 x = g * c.magnitude(words - gw);
                 y = g * c.magnitude(std::max(1, words - gw - static_cast<int>(c.r.below(3))));
+            }
+            if (words > gcd_block_top + 8 && c.r.chance(25)) {
+                c.tally("low words zero");
+                const int low = static_cast<int>(c.r.range(words - gcd_block_top - 4, words - gcd_block_top / 2));
+                const int keep = words - low;
+                x = (x >> (32 * (words - keep))) << (32 * low - static_cast<int>(c.r.below(64)));
+                y = (y >> (32 * (words - keep))) << (32 * low - static_cast<int>(c.r.below(64)));
             }
             break;
         }
