@@ -47,8 +47,8 @@
 //
 // Long remainders (egcd_block_min and xgcd_block_min words, thresholds.h)
 // run their passes in blocks: the passes work on the leading words alone,
-// and the product of their matrices is applied to the full numbers by the
-// fast products (lehmer_block below).
+// and the product of their matrices is applied by the fast products to the
+// words below them, and to xgcd's cofactors (lehmer_block below).
 //
 // xgcd also carries the cofactors C1, C2 of x (as magnitudes) and the
 // parity of the number of steps, which gives the sign of the final cofactor.
@@ -498,7 +498,8 @@ bool block_condition(const block_arrays& k, int lu, int lv, int lp) {
 
 }  // namespace
 
-// A block of Lehmer passes on the leading top = gcd_block_top words of
+// A block of Lehmer passes on the leading top = gcd_block_top words (for
+// xgcd's remainders from xgcd_block_wide_min words, xgcd_block_top_wide) of
 // R1 >= R2 alone (U and V, both cut at the same word), applied to the full
 // numbers at once by fast products: R1, R2 = the block's matrix times R1,
 // R2, and C1, C2 likewise when c1 is not null. The passes run on U and V as
@@ -520,7 +521,7 @@ bool block_condition(const block_arrays& k, int lu, int lv, int lp) {
 // (0: none, nothing changed).
 int lehmer_block(bignum*& r1, bignum*& r2, bignum* c1, bignum* c2, bool divide_first) {
     const int n = length_of(r1);
-    const int top = gcd_block_top;
+    const int top = c1 != nullptr && n >= xgcd_block_wide_min ? xgcd_block_top_wide : gcd_block_top;
     // R2 must fill the top part well, or a division step comes first.
     if (n <= top || length_of(r2) <= n - top / 2 + 4) return 0;
     // The top part's arrays fill one workspace number (max_length words),
