@@ -102,11 +102,11 @@ inline constexpr int monty_wrap_split_min = 2 * product_karatsuba_threshold;
     X(egcd_block_min, 768, 768)                                                                      \
     X(xgcd_block_min, 768, 768)                                                                      \
     X(gcd_block_top, 256, 256)                                                                       \
-    /* xgcd's blocks of remainders of at least xgcd_block_wide_min words take a top part of */      \
-    /* xgcd_block_top_wide words: longer cofactor products (65530 bits: 0.91 of GMP against */       \
-    /* 0.94 with 256 everywhere, 0.95-0.96 with 640 or 768; egcd's are slower with it) */            \
-    X(xgcd_block_wide_min, 1280, 1280)                                                               \
-    X(xgcd_block_top_wide, 512, 512)                                                                 \
+    /* Blocks of remainders of at least gcd_block_wide_min words take a top part of */             \
+    /* gcd_block_top_wide words, reduced by blocks of gcd_block_top inside (65530 bits: inverse */    \
+    /* 0.89 of GMP against 0.94 with 256 everywhere, gcd 0.82 against 0.84-0.85) */                    \
+    X(gcd_block_wide_min, 1280, 1280)                                                               \
+    X(gcd_block_top_wide, 512, 512)                                                                 \
     /* xgcd's passes below xgcd_block_min words record their matrices for the cofactors, */         \
     /* applied by fast products, once the cofactors have this many words (64-256: ties at */         \
     /* 4096-32768 bits, 0.73-0.88 of GMP against 0.80-0.93 never) */                                 \

@@ -43,7 +43,7 @@ struct case_settings {
 // A length at which the Lehmer passes change course, give or take two
 // words: four words (up to which a pass's leading values are the remainders
 // themselves), the lengths from which egcd and xgcd run blocks of passes,
-// the block's top part, the length from which xgcd's blocks take a wider
+// the block's top part, the length from which the blocks take a wider
 // top part and that part, the cofactor length from which xgcd gathers its
 // passes' matrices (its operands' length bounds the cofactors'), the
 // length from which the passes divide at once, and the largest numbers.
@@ -52,8 +52,8 @@ int threshold_length(context& c, int max_words) {
                           egcd_block_min,
                           xgcd_block_min,
                           gcd_block_top,
-                          xgcd_block_wide_min,
-                          xgcd_block_top_wide,
+                          gcd_block_wide_min,
+                          gcd_block_top_wide,
                           xgcd_gather_min,
                           gcd_pass_divide_min,
                           max_words};
@@ -147,9 +147,9 @@ void gcd_pair(context& c, mpz_class& x, mpz_class& y, int max_words) {
             // a few words, as often as not right after a quotient of 1,
             // where a block of passes must stop (its remainders then being
             // close together).
-            const int points[] = {egcd_block_min, xgcd_block_min, xgcd_block_wide_min, max_words};
+            const int points[] = {egcd_block_min, xgcd_block_min, gcd_block_wide_min, max_words};
             const int words = std::clamp(points[c.r.below(4)] + static_cast<int>(c.r.below(5)) - 2, 1, max_words);
-            const int top = words >= xgcd_block_wide_min ? xgcd_block_top_wide : gcd_block_top;
+            const int top = words >= gcd_block_wide_min ? gcd_block_top_wide : gcd_block_top;
             mpz_class a = c.magnitude(std::max(1, words - top)), b = 0, q;
             if (a > 1) b = c.magnitude(words_of(a)) % a;
             bool one_next = false;
@@ -183,7 +183,7 @@ void gcd_pair(context& c, mpz_class& x, mpz_class& y, int max_words) {
                 x = g * c.magnitude(words - gw);
                 y = g * c.magnitude(std::max(1, words - gw - static_cast<int>(c.r.below(3))));
             }
-            const int top = words >= xgcd_block_wide_min && c.r.coin() ? xgcd_block_top_wide : gcd_block_top;
+            const int top = words >= gcd_block_wide_min && c.r.coin() ? gcd_block_top_wide : gcd_block_top;
             if (words > top + 8 && c.r.chance(25)) {
                 c.tally("low words zero");
                 const int low = static_cast<int>(c.r.range(words - top - 4, words - top / 2));
