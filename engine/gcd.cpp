@@ -47,8 +47,8 @@
 //
 // Long remainders (egcd_block_min and xgcd_block_min words, thresholds.h)
 // run their passes in blocks: the passes work on the leading words alone,
-// and the product of their matrices is applied to the full numbers by the
-// fast products (lehmer_block below).
+// and the product of their matrices is applied by the fast products to the
+// words below them, and to xgcd's cofactors (lehmer_block below).
 //
 // xgcd also carries the cofactors C1, C2 of x (as magnitudes) and the
 // parity of the number of steps, which gives the sign of the final cofactor.
@@ -441,6 +441,17 @@ int add_or_subtract(mr_digit* x, int lx, mr_digit* y, int ly, bool add) {
     return l + 1;
 }
 
+// x = x + u*B^s - t over words (the result non-negative), x of lx words,
+// u of lu and t of lt; x and t with room for max(lx, s + lu) + 2 words.
+// Returns the result's length bound.
+int add_top_subtract(mr_digit* x, int lx, const mr_digit* u, int lu, int s, mr_digit* t, int lt) {
+    const int l = std::max(lx, s + lu) + 1;
+    std::fill(x + lx, x + l, mr_digit{0});
+    const mr_digit c = add_vv(x + s, x + s, u, lu);
+    add_vw(x + s + lu, x + s + lu, l - s - lu, c);
+    return add_or_subtract(x, l, t, lt, false);
+}
+
 // number = the value of the first l words of w (its length within the
 // number's room).
 void take_words(bignum* number, const mr_digit* w, int l) {
@@ -487,76 +498,33 @@ bool block_condition(const block_arrays& k, int lu, int lv, int lp) {
 
 }  // namespace
 
-// A block of Lehmer passes on the leading top = gcd_block_top words of
-// R1 >= R2 alone (U and V, both cut at the same word), applied to the full
-// numbers at once by fast products: R1, R2 = the block's matrix times R1,
-// R2, and C1, C2 likewise when c1 is not null. The passes run on U and V as
-// on whole numbers, their matrices multiplied into the block's (its columns
-// take each pass's matrix as cofactors do, mat2_addmul_vv), until V is down
-// to half the top part's length, where the matrix entries are half of it.
-//
-// Why the steps are steps of R1 and R2. Scaled to U's last word, R1 = U + e1
-// and R2 = V + e2 with 0 <= e1, e2 < 1. After N steps the remainders of U,
-// V are r_N-1 = U', r_N = V', with cofactor magnitudes (A, B) and (C, D):
-// the true ones differ from them by less than max(A, B) and max(C, D), and
-// the true difference r_N-1 - r_N from U' - V' by less than max(A + C,
-// B + D). So the last step is right when V' >= max(C, D) and U' - V' >=
-// max(A + C, B + D). Every earlier step k is then right too: its remainder
-// is at least V' and its cofactors at most C, D, and r_k-1 - r_k >= r_k+1
-// >= V' exceeds the sum of its cofactors, which is at most a cofactor of
-// step k+1. The condition is checked after each pass, and a pass that
-// fails it is undone and ends the block. Returns the number of steps taken
-// (0: none, nothing changed).
-int lehmer_block(bignum*& r1, bignum*& r2, bignum* c1, bignum* c2, bool divide_first) {
-    const int n = length_of(r1);
-    const int top = gcd_block_top;
-    // R2 must fill the top part well, or a division step comes first.
-    if (n <= top || length_of(r2) <= n - top / 2 + 4) return 0;
-    // The top part's arrays fill one workspace number (max_length words),
-    // the matrix's another; the products, up to n + top words, go to
-    // double-length ones.
-    const int big = top + 4, small = top / 2 + 12;
-    if (std::max(3 * big, 5 * small) > engine_instance->max_length) return 0;
-    const workspace_claim top_area(ws::scratch8), matrix_area(ws::scratch9);
-    const workspace_claim tx(ws::scratch6), ty(ws::scratch7), tt(ws::accumulator);
-    // Routines expect workspace numbers to be zero above their lengths:
-    // every word written here is cleared on the way out.
-    struct clear_on_exit {
-        mr_digit* w;
-        int words;
-        ~clear_on_exit() { std::fill(w, w + words, mr_digit{0}); }
-    };
-    const int product_room = std::max({n, length_of(r2), c1 ? length_of(c1) : 0, c2 ? length_of(c2) : 0}) + small + 2;
-    const clear_on_exit clear_top{top_area.get()->w, 3 * big}, clear_matrix{matrix_area.get()->w, 5 * small};
-    const clear_on_exit clear_x{tx.get()->w, product_room}, clear_y{ty.get()->w, product_room},
-        clear_t{tt.get()->w, product_room};
-    block_arrays k{};
-    mr_digit* base = top_area.get()->w;
-    std::fill(base, base + 3 * big, mr_digit{0});
-    mr_digit** bigs[] = {&k.u, &k.v, &k.diff};
-    for (mr_digit** p : bigs) {
-        *p = base;
-        base += big;
-    }
-    base = matrix_area.get()->w;
-    std::fill(base, base + 5 * small, mr_digit{0});
-    mr_digit** smalls[] = {&k.a, &k.b, &k.c, &k.d, &k.sum};
-    for (mr_digit** p : smalls) {
-        *p = base;
-        base += small;
-    }
-    std::copy(r1->w + (n - top), r1->w + n, k.u);
-    std::copy(r2->w + (n - top), r2->w + n, k.v);
-    int lu = top, lv = stripped(k.v, top), lp = 1;
-    k.a[0] = 1;
-    k.d[0] = 1;
-    bool dplus = true;
-    int steps = 0;
+namespace {
 
-    while (lv > top / 2 + 4) {
+// The state of a block's passes: its arrays, the lengths of U, V and of
+// the matrix's entries, the sign pattern and the step count; big and small
+// are the room of the top part's arrays and of the entries'.
+struct block_state {
+    block_arrays k;
+    int lu, lv, lp;
+    bool dplus;
+    int steps;
+    int big, small;
+};
+
+// Passes on the block's U, V while V has more than stop words, their
+// matrices multiplied into the block's (its columns take each pass's
+// matrix as cofactors do). A pass that breaks the block's condition is
+// undone and ends the run, as does a pass without a step: false then.
+bool block_passes(block_state& st, int stop, bool divide_first) {
+    block_arrays& k = st.k;
+    int &lu = st.lu, &lv = st.lv, &lp = st.lp;
+    bool& dplus = st.dplus;
+    int& steps = st.steps;
+    const int big = st.big, small = st.small;
+    while (lv > stop) {
         const int lu0 = lu, lv0 = lv, lp0 = lp;
         const lehmer_matrix m = lehmer_pass(k.u, k.v, lu, divide_first);
-        if (m.steps == 0) break;
+        if (m.steps == 0) return false;
         const int ne = lu + (lu & 1);
         if (m.dplus) {
             mat2_submul_vv(k.u, k.v, ne, m.a, m.b, m.c, m.d);
@@ -595,32 +563,250 @@ int lehmer_block(bignum*& r1, bignum*& r2, bignum* c1, bignum* c2, bool divide_f
             lu = lu0;
             lv = lv0;
             lp = lp0;
-            break;
+            return false;
         }
         dplus = dplus == m.dplus;
         steps += m.steps;
     }
+    return true;
+}
+
+// Words an inner block of a t-word top part takes (inner_block) inside a
+// block whose arrays have big and small words.
+int inner_room_words(int t, int big, int small) { return 3 * (t + 4) + 5 * (t / 2 + 12) + 3 * (big + small + 4); }
+
+// A block inside the block of st: passes on the leading t words of its U,
+// V (cut at the same word) down to half of them, their matrix applied by
+// products to the words of U, V below them and to the block's matrix
+// (whose columns take it as cofactors do). The same proof as the block's
+// own: the inner passes are steps of U and V, and the block's condition
+// on the new U, V and matrix makes them steps of R1 and R2. Where it
+// fails, or no step was proven, U, V and the matrix are put back from the
+// copies in `saved` (2 big + 4 small words) and false returned. Its
+// arrays and products take inner_room_words(t, ...) words of `room`; the
+// words used are left for the caller to clear.
+bool inner_block(block_state& st, int t, mr_digit* room, mr_digit* saved, bool divide_first) {
+    block_arrays& k = st.k;
+    const int lu = st.lu, lv = st.lv, lp = st.lp;
+    if (lu <= t || lv <= lu - t / 2 + 4) return false;
+    const int ibig = t + 4, ismall = t / 2 + 12, tmp_words = st.big + st.small + 4;
+    block_state in{};
+    in.big = ibig;
+    in.small = ismall;
+    mr_digit* w = room;
+    for (mr_digit** p : {&in.k.u, &in.k.v, &in.k.diff}) {
+        *p = w;
+        w += ibig;
+    }
+    for (mr_digit** p : {&in.k.a, &in.k.b, &in.k.c, &in.k.d, &in.k.sum}) {
+        *p = w;
+        w += ismall;
+    }
+    mr_digit* x = w;
+    mr_digit* y = x + tmp_words;
+    mr_digit* tmp = y + tmp_words;
+    std::fill(room, x, mr_digit{0});
+    std::copy(k.u + (lu - t), k.u + lu, in.k.u);
+    std::copy(k.v + (lu - t), k.v + lu, in.k.v);
+    in.lu = t;
+    in.lv = stripped(in.k.v, t);
+    in.lp = 1;
+    in.dplus = true;
+    in.steps = 0;
+    in.k.a[0] = 1;
+    in.k.d[0] = 1;
+    block_passes(in, t / 2 + 4, divide_first);
+    if (in.steps == 0) return false;
+
+    // The copies to go back to.
+    mr_digit* su = saved;
+    mr_digit* sv = su + st.big;
+    mr_digit* se = sv + st.big;
+    std::copy(k.u, k.u + st.big, su);
+    std::copy(k.v, k.v + st.big, sv);
+    const mr_digit* entries[] = {k.a, k.b, k.c, k.d};
+    for (int i = 0; i < 4; ++i) std::copy(entries[i], entries[i] + st.small, se + i * st.small);
+    const auto restore = [&] {
+        std::copy(su, su + st.big, k.u);
+        std::copy(sv, sv + st.big, k.v);
+        mr_digit* e[] = {k.a, k.b, k.c, k.d};
+        for (int i = 0; i < 4; ++i) std::copy(se + i * st.small, se + (i + 1) * st.small, e[i]);
+        st.lu = lu;
+        st.lv = lv;
+        st.lp = lp;
+        return false;
+    };
+
+    // U, V = the inner matrix times them, as a block's remainders are
+    // formed: the inner passes' U', V' above the s low words, the products
+    // by the low words added.
+    const block_arrays& m = in.k;
+    const int s = lu - t, mp = in.lp;
+    {
+        mr_digit *px = x, *py = y, *pt = tmp;
+        int lx = product_or_zero(px, k.u, s, m.a, mp), lt = product_or_zero(pt, k.v, s, m.b, mp);
+        if (!in.dplus) {
+            std::swap(px, pt);
+            std::swap(lx, lt);
+        }
+        const int lnu = add_top_subtract(px, lx, m.u, in.lu, s, pt, lt);
+        int ly = product_or_zero(py, k.v, s, m.d, mp);
+        lt = product_or_zero(pt, k.u, s, m.c, mp);
+        if (!in.dplus) {
+            std::swap(py, pt);
+            std::swap(ly, lt);
+        }
+        const int lnv = add_top_subtract(py, ly, m.v, in.lv, s, pt, lt);
+        const int nu = stripped(px, lnu), nv = stripped(py, lnv);
+        if (nu > lu || nv > nu) return restore();  // cannot happen: Euclid's remainders shrink
+        std::copy(px, px + nu, k.u);
+        std::fill(k.u + nu, k.u + lu, mr_digit{0});
+        std::copy(py, py + nv, k.v);
+        std::fill(k.v + nv, k.v + lu, mr_digit{0});
+        st.lu = nu;
+        st.lv = nv;
+    }
+    // The block's matrix: each column (p, q) becomes (A p + B q, C p + D q).
+    int len = 1;
+    for (int col = 0; col < 2; ++col) {
+        mr_digit* p = col == 0 ? k.a : k.b;
+        mr_digit* q = col == 0 ? k.c : k.d;
+        int lx = product_or_zero(x, m.a, mp, p, lp), lt = product_or_zero(tmp, m.b, mp, q, lp);
+        const int l1 = stripped(x, add_or_subtract(x, lx, tmp, lt, true));
+        int ly = product_or_zero(y, m.c, mp, p, lp);
+        lt = product_or_zero(tmp, m.d, mp, q, lp);
+        const int l2 = stripped(y, add_or_subtract(y, ly, tmp, lt, true));
+        if (std::max(l1, l2) > st.small - 4) return restore();
+        std::copy(x, x + l1, p);
+        std::fill(p + l1, p + st.small, mr_digit{0});
+        std::copy(y, y + l2, q);
+        std::fill(q + l2, q + st.small, mr_digit{0});
+        len = std::max({len, l1, l2});
+    }
+    st.lp = len;
+    if (!block_condition(k, st.lu, st.lv, st.lp)) return restore();
+    st.dplus = st.dplus == in.dplus;
+    st.steps += in.steps;
+    return true;
+}
+
+}  // namespace
+
+// A block of Lehmer passes on the leading top = gcd_block_top words (from
+// gcd_block_wide_min words of remainder, gcd_block_top_wide) of R1 >= R2
+// alone (U and V, both cut at the same word), applied to the full
+// numbers at once by fast products: R1, R2 = the block's matrix times R1,
+// R2, and C1, C2 likewise when c1 is not null. The passes run on U and V as
+// on whole numbers, their matrices multiplied into the block's (its columns
+// take each pass's matrix as cofactors do, mat2_addmul_vv), until V is down
+// to half the top part's length, where the matrix entries are half of it.
+// A top part longer than gcd_block_top words first runs blocks of its own
+// on U and V (inner_block), as long as they end above that half, and
+// passes for the rest.
+//
+// Why the steps are steps of R1 and R2. Scaled to U's last word, R1 = U + e1
+// and R2 = V + e2 with 0 <= e1, e2 < 1. After N steps the remainders of U,
+// V are r_N-1 = U', r_N = V', with cofactor magnitudes (A, B) and (C, D):
+// the true ones differ from them by less than max(A, B) and max(C, D), and
+// the true difference r_N-1 - r_N from U' - V' by less than max(A + C,
+// B + D). So the last step is right when V' >= max(C, D) and U' - V' >=
+// max(A + C, B + D). Every earlier step k is then right too: its remainder
+// is at least V' and its cofactors at most C, D, and r_k-1 - r_k >= r_k+1
+// >= V' exceeds the sum of its cofactors, which is at most a cofactor of
+// step k+1. The condition is checked after each pass and inner block, and
+// one that fails it is undone and ends the block (an inner block's failure
+// leaves the rest to passes). Returns the number of steps taken
+// (0: none, nothing changed).
+int lehmer_block(bignum*& r1, bignum*& r2, bignum* c1, bignum* c2, bool divide_first) {
+    const int n = length_of(r1);
+    const int top = n >= gcd_block_wide_min ? gcd_block_top_wide : gcd_block_top;
+    // R2 must fill the top part well, or a division step comes first.
+    if (n <= top || length_of(r2) <= n - top / 2 + 4) return 0;
+    // The top part's arrays fill one workspace number (max_length words),
+    // the matrix's another; the products, up to n + top words, go to
+    // double-length ones.
+    const int big = top + 4, small = top / 2 + 12;
+    if (std::max(3 * big, 5 * small) > engine_instance->max_length) return 0;
+    const workspace_claim top_area(ws::scratch8), matrix_area(ws::scratch9);
+    const workspace_claim tx(ws::scratch6), ty(ws::scratch7), tt(ws::accumulator);
+    // Routines expect workspace numbers to be zero above their lengths:
+    // every word written here is cleared on the way out.
+    struct clear_on_exit {
+        mr_digit* w;
+        int words;
+        ~clear_on_exit() { std::fill(w, w + words, mr_digit{0}); }
+    };
+    const int product_room = std::max({n, length_of(r2), c1 ? length_of(c1) : 0, c2 ? length_of(c2) : 0}) + small + 2;
+    const clear_on_exit clear_top{top_area.get()->w, 3 * big}, clear_matrix{matrix_area.get()->w, 5 * small};
+    const clear_on_exit clear_x{tx.get()->w, product_room}, clear_y{ty.get()->w, product_room},
+        clear_t{tt.get()->w, product_room};
+    block_arrays k{};
+    mr_digit* base = top_area.get()->w;
+    std::fill(base, base + 3 * big, mr_digit{0});
+    mr_digit** bigs[] = {&k.u, &k.v, &k.diff};
+    for (mr_digit** p : bigs) {
+        *p = base;
+        base += big;
+    }
+    base = matrix_area.get()->w;
+    std::fill(base, base + 5 * small, mr_digit{0});
+    mr_digit** smalls[] = {&k.a, &k.b, &k.c, &k.d, &k.sum};
+    for (mr_digit** p : smalls) {
+        *p = base;
+        base += small;
+    }
+    std::copy(r1->w + (n - top), r1->w + n, k.u);
+    std::copy(r2->w + (n - top), r2->w + n, k.v);
+    block_state b{k, top, stripped(k.v, top), 1, true, 0, big, small};
+    k.a[0] = 1;
+    k.d[0] = 1;
+    if (top > gcd_block_top) {
+        // Blocks inside the block while V is long enough above where the
+        // block ends, on arrays in tx's words (free until the products
+        // below), their undo copies in ty's.
+        mr_digit* room = tx.get()->w;
+        mr_digit* saved = ty.get()->w;
+        const int inner = gcd_block_top;
+        const int room_words = inner_room_words(inner, big, small);
+        if (room_words <= 2 * engine_instance->max_length && 2 * big + 4 * small <= 2 * engine_instance->max_length) {
+            for (;;) {
+                const int t = std::min(inner, 2 * (b.lv - (top / 2 + 4) - 8)) & ~1;
+                if (t < 64 || !inner_block(b, t, room, saved, divide_first)) break;
+            }
+            std::fill(room, room + room_words, mr_digit{0});
+            std::fill(saved, saved + 2 * big + 4 * small, mr_digit{0});
+        }
+    }
+    block_passes(b, top / 2 + 4, divide_first);
+    k = b.k;
+    const int lu = b.lu, lv = b.lv, lp = b.lp;
+    const bool dplus = b.dplus;
+    const int steps = b.steps;
     if (steps == 0) return 0;
 
     // The full remainders: with dplus R1, R2 = A*R1 - B*R2, D*R2 - C*R1;
-    // without, B*R2 - A*R1, C*R1 - D*R2. Every product is apart from its
-    // factors, so both are formed before either is stored.
+    // without, B*R2 - A*R1, C*R1 - D*R2. With R1 = U*B^s + L1 and R2 =
+    // V*B^s + L2 (s = n - top words below the top part), the passes have
+    // already made the matrix times U and V, exactly: they are U' and V'.
+    // So R1' = U'*B^s + (A*L1 - B*L2) (or B*L2 - A*L1), and R2' likewise:
+    // the products take the low s words alone. Every product is apart from
+    // its factors, so both are formed before either is stored.
     mr_digit *x = tx.get()->w, *y = ty.get()->w, *t = tt.get()->w;
-    const int l1 = length_of(r1), l2 = length_of(r2);
     {
-        int lx = product_or_zero(x, r1->w, l1, k.a, lp), lt = product_or_zero(t, r2->w, l2, k.b, lp);
+        const int s = n - top;
+        int lx = product_or_zero(x, r1->w, s, k.a, lp), lt = product_or_zero(t, r2->w, s, k.b, lp);
         if (!dplus) {
             std::swap(x, t);
             std::swap(lx, lt);
         }
-        const int lr1 = add_or_subtract(x, lx, t, lt, false);
-        int ly = product_or_zero(y, r2->w, l2, k.d, lp);
-        lt = product_or_zero(t, r1->w, l1, k.c, lp);
+        const int lr1 = add_top_subtract(x, lx, k.u, lu, s, t, lt);
+        int ly = product_or_zero(y, r2->w, s, k.d, lp);
+        lt = product_or_zero(t, r1->w, s, k.c, lp);
         if (!dplus) {
             std::swap(y, t);
             std::swap(ly, lt);
         }
-        const int lr2 = add_or_subtract(y, ly, t, lt, false);
+        const int lr2 = add_top_subtract(y, ly, k.v, lv, s, t, lt);
         take_words(r1, x, lr1);
         take_words(r2, y, lr2);
     }

@@ -96,12 +96,17 @@ inline constexpr int monty_wrap_split_min = 2 * product_karatsuba_threshold;
     X(text_split_out_words, 48, 48)                                                                  \
     X(text_split_in_words, 128, 128)                                                                 \
     /* GCD (gcd.cpp): remainders of at least these many words run Lehmer passes in blocks on */      \
-    /* their leading gcd_block_top words, the block's matrix applied by fast products; xgcd's */    \
-    /* cofactors take the matrix too, so it pays there sooner (from 1024-1536 words for egcd, */     \
-    /* 768-1024 for xgcd; 256 words of top part against 128 and 384: ties to 8% better) */           \
-    X(egcd_block_min, 1280, 1280)                                                                    \
+    /* their leading gcd_block_top words, the block's matrix applied by fast products to the */      \
+    /* words below them; xgcd's cofactors take the matrix too (egcd: 512-768 words tie, 0.71 */      \
+    /* of GMP at 32768 bits against 0.77 from 1280; xgcd 768 against 0.97 from 512 and 640) */      \
+    X(egcd_block_min, 768, 768)                                                                      \
     X(xgcd_block_min, 768, 768)                                                                      \
     X(gcd_block_top, 256, 256)                                                                       \
+    /* Blocks of remainders of at least gcd_block_wide_min words take a top part of */             \
+    /* gcd_block_top_wide words, reduced by blocks of gcd_block_top inside (65530 bits: inverse */    \
+    /* 0.89 of GMP against 0.94 with 256 everywhere, gcd 0.82 against 0.84-0.85) */                    \
+    X(gcd_block_wide_min, 1280, 1280)                                                               \
+    X(gcd_block_top_wide, 512, 512)                                                                 \
     /* xgcd's passes below xgcd_block_min words record their matrices for the cofactors, */         \
     /* applied by fast products, once the cofactors have this many words (64-256: ties at */         \
     /* 4096-32768 bits, 0.73-0.88 of GMP against 0.80-0.93 never) */                                 \

@@ -43,11 +43,19 @@ struct case_settings {
 // A length at which the Lehmer passes change course, give or take two
 // words: four words (up to which a pass's leading values are the remainders
 // themselves), the lengths from which egcd and xgcd run blocks of passes,
-// the block's top part, the cofactor length from which xgcd gathers its
+// the block's top part, the length from which the blocks take a wider
+// top part and that part, the cofactor length from which xgcd gathers its
 // passes' matrices (its operands' length bounds the cofactors'), the
 // length from which the passes divide at once, and the largest numbers.
 int threshold_length(context& c, int max_words) {
-    const int points[] = {4, egcd_block_min, xgcd_block_min, gcd_block_top, xgcd_gather_min, gcd_pass_divide_min,
+    const int points[] = {4,
+                          egcd_block_min,
+                          xgcd_block_min,
+                          gcd_block_top,
+                          gcd_block_wide_min,
+                          gcd_block_top_wide,
+                          xgcd_gather_min,
+                          gcd_pass_divide_min,
                           max_words};
     const int n = static_cast<int>(sizeof points / sizeof points[0]);
     const int words = points[c.r.below(n)] + static_cast<int>(c.r.below(5)) - 2;
@@ -139,9 +147,10 @@ void gcd_pair(context& c, mpz_class& x, mpz_class& y, int max_words) {
             // a few words, as often as not right after a quotient of 1,
             // where a block of passes must stop (its remainders then being
             // close together).
-            const int points[] = {egcd_block_min, xgcd_block_min, max_words};
-            const int words = std::clamp(points[c.r.below(3)] + static_cast<int>(c.r.below(5)) - 2, 1, max_words);
-            mpz_class a = c.magnitude(std::max(1, words - gcd_block_top)), b = 0, q;
+            const int points[] = {egcd_block_min, xgcd_block_min, gcd_block_wide_min, max_words};
+            const int words = std::clamp(points[c.r.below(4)] + static_cast<int>(c.r.below(5)) - 2, 1, max_words);
+            const int top = words >= gcd_block_wide_min ? gcd_block_top_wide : gcd_block_top;
+            mpz_class a = c.magnitude(std::max(1, words - top)), b = 0, q;
             if (a > 1) b = c.magnitude(words_of(a)) % a;
             bool one_next = false;
             extend_euclid_run(a, b, words, [&] {
@@ -162,7 +171,9 @@ void gcd_pair(context& c, mpz_class& x, mpz_class& y, int max_words) {
         }
         case 8: {
             // Random remainders of the lengths above, now and then with a
-            // common factor of up to half their length.
+            // common factor of up to half their length, or with a common
+            // factor 2^k that leaves all or most of the low words (those
+            // below a block's top part) zero in every remainder.
             const int words = threshold_length(c, max_words);
             x = c.magnitude(words);
             y = c.magnitude(std::max(1, words - static_cast<int>(c.r.below(3))));
@@ -171,6 +182,14 @@ void gcd_pair(context& c, mpz_class& x, mpz_class& y, int max_words) {
                 const mpz_class g = c.magnitude(gw);
                 x = g * c.magnitude(words - gw);
                 y = g * c.magnitude(std::max(1, words - gw - static_cast<int>(c.r.below(3))));
+            }
+            const int top = words >= gcd_block_wide_min && c.r.coin() ? gcd_block_top_wide : gcd_block_top;
+            if (words > top + 8 && c.r.chance(25)) {
+                c.tally("low words zero");
+                const int low = static_cast<int>(c.r.range(words - top - 4, words - top / 2));
+                const int keep = words - low;
+                x = (x >> (32 * (words - keep))) << (32 * low - static_cast<int>(c.r.below(64)));
+                y = (y >> (32 * (words - keep))) << (32 * low - static_cast<int>(c.r.below(64)));
             }
             break;
         }
