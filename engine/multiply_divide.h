@@ -20,7 +20,7 @@ void product_words(mr_digit* r, const mr_digit* x, int m, const mr_digit* y, int
 void square_words(mr_digit* r, const mr_digit* x, int m);
 // The quotient of a (t words) by y (n >= 2 words, y[n-1] != 0), t >= n, in
 // q[0 .. t-n] and the remainder in r[0 .. n-1], either pointer null when it
-// is not wanted; q and r are apart from y and each other, r may be a.
+// is not wanted; q and r are apart from y and each other, either may be a.
 void divide_words(const mr_digit* a, int t, const mr_digit* y, int n, mr_digit* q, mr_digit* r);
 
 #endif
