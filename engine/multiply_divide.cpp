@@ -600,6 +600,10 @@ void product_words_on(mr_state* s, mr_digit* r, const mr_digit* x, int m, const 
     const mr_digit* a = x_longer ? x : y;
     const mr_digit* b = x_longer ? y : x;
     const int la = x_longer ? m : n, lb = x_longer ? n : m;
+    if (lb < product_karatsuba_threshold) {  // the rows, as product_vv takes them, without the area
+        schoolbook_product(r, a, la, b, lb);
+        return;
+    }
     const scratch_claim area(s, area_product);
     if (product_scratch_words(la, lb) <= area.size())
         product_vv(r, a, la, b, lb, area.words());
@@ -678,6 +682,10 @@ void product_words(mr_digit* r, const mr_digit* x, int m, const mr_digit* y, int
 }
 
 void square_words(mr_digit* r, const mr_digit* x, int m) {
+    if (m < square_karatsuba_threshold) {  // the rows, as square_vv takes them, without the area
+        schoolbook_square(r, x, m);
+        return;
+    }
     const scratch_claim area(area_product);
     if (square_scratch_words(m) <= area.size())
         square_vv(r, x, m, area.words());
@@ -768,7 +776,9 @@ void multiply(const bignum* x, const bignum* y, bignum* z) {
     // factor goes first. The squaring method starts at six words.
     bignum* const target = (z->w == x->w || z->w == y->w) ? static_cast<bignum*>(acc) : z;
     const int old_words = stored_length(target);
-    if (x == y && m > 5) {
+    if (x == y && m > 5 && m < square_karatsuba_threshold) {
+        schoolbook_square(target->w, x->w, m);
+    } else if (x == y && m > 5) {
         const scratch_claim area(s, area_product);
         if (square_scratch_words(m) <= area.size())
             square_vv(target->w, x->w, m, area.words());

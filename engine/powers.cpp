@@ -340,21 +340,51 @@ u128 exact_limb_root(const u64 v[6], int n, u128 r, u64 rem[6]) {
         return true;
     };
     u64 p[6];
-    if (!power_fits(r, p)) {
-        do --r;  // 0^n fits
-        while (!power_fits(r, p));
-    } else {
-        u64 next[6];
-        while (power_fits(r + 1, next)) {
-            ++r;
-            for (int i = 0; i < 6; ++i) p[i] = next[i];
-        }
-    }
+    while (!power_fits(r, p)) --r;  // 0^n fits
     u64 borrow = 0;
     for (int i = 0; i < 6; ++i) {
         const u128 d = static_cast<u128>(v[i]) - p[i] - borrow;
         rem[i] = static_cast<u64>(d);
         borrow = static_cast<u64>(d >> 64) & 1;
+    }
+    // Whether r + 1 fits, from the remainder instead of another power:
+    // v - r^n >= (r+1)^n - r^n, which is 2r + 1 or 3(r^2 + r) + 1 (r <
+    // 2^97: five limbs hold it).
+    for (;;) {
+        const u64 a[2] = {static_cast<u64>(r), static_cast<u64>(r >> 64)};
+        u64 next[6] = {};
+        if (n == 2) {
+            next[0] = a[0];
+            next[1] = a[1];
+        } else {
+            limb_product<2, 2>(a, a, next);
+            u64 carry = 0;
+            for (int i = 0; i < 5; ++i) {
+                const u128 sum = static_cast<u128>(next[i]) + (i < 2 ? a[i] : 0) + carry;
+                next[i] = static_cast<u64>(sum);
+                carry = static_cast<u64>(sum >> 64);
+            }
+        }
+        u64 carry = 1;
+        for (int i = 0; i < 5; ++i) {
+            const u128 t = static_cast<u128>(next[i]) * static_cast<unsigned>(n) + carry;
+            next[i] = static_cast<u64>(t);
+            carry = static_cast<u64>(t >> 64);
+        }
+        bool fits = true;  // next <= rem
+        for (int i = 5; i >= 0; --i)
+            if (next[i] != rem[i]) {
+                fits = next[i] < rem[i];
+                break;
+            }
+        if (!fits) break;
+        borrow = 0;
+        for (int i = 0; i < 6; ++i) {
+            const u128 d = static_cast<u128>(rem[i]) - next[i] - borrow;
+            rem[i] = static_cast<u64>(d);
+            borrow = static_cast<u64>(d >> 64) & 1;
+        }
+        ++r;
     }
     return r;
 }
@@ -537,9 +567,12 @@ void wide_cube_root_limbs(const bignum* top, int k, bignum* g, bignum* rem) {
         r[1] = static_cast<u64>(sum);
         r[2] += static_cast<u64>(sum >> 64);
     }
-    // The exact root: c^3 <= top < (c+1)^3.
+    // The exact root: c^3 <= top < (c+1)^3. The estimate's cube is formed
+    // (and a smaller c's while it is too large); whether c+1 fits is then
+    // read from the remainder, top - c^3 >= (c+1)^3 - c^3 = 3(c^2 + c) + 1,
+    // with c^2 kept from the cube, instead of from a second cube.
+    u64 sq[6];
     auto cube_fits = [&](const u64 c[3], u64 out[V]) {
-        u64 sq[6];
         limb_product<3, 3>(c, c, sq);
         limb_product<6, 3>(sq, c, out);
         out[9] = 0;
@@ -555,25 +588,44 @@ void wide_cube_root_limbs(const bignum* top, int k, bignum* g, bignum* rem) {
         }
     };
     u64 c3[V];
-    if (!cube_fits(r, c3)) {
-        do step(r, false);  // 0^3 fits
-        while (!cube_fits(r, c3));
-    } else {
-        u64 next[3] = {r[0], r[1], r[2]};
-        u64 c3_next[V];
-        for (;;) {
-            step(next, true);
-            if (!cube_fits(next, c3_next)) break;
-            for (int i = 0; i < 3; ++i) r[i] = next[i];
-            for (int i = 0; i < V; ++i) c3[i] = c3_next[i];
-        }
-    }
+    while (!cube_fits(r, c3)) step(r, false);  // 0^3 fits
     u64 rest[V];
     u64 borrow = 0;
     for (int i = 0; i < V; ++i) {
         const u128 t = static_cast<u128>(v[i]) - c3[i] - borrow;
         rest[i] = static_cast<u64>(t);
         borrow = static_cast<u64>(t >> 64) & 1;
+    }
+    for (;;) {
+        // next = 3(c^2 + c) + 1 (c < 2^189: seven limbs hold it)
+        u64 next[V] = {};
+        u64 carry = 0;
+        for (int i = 0; i < 7; ++i) {
+            const u128 sum = static_cast<u128>(i < 6 ? sq[i] : 0) + (i < 3 ? r[i] : 0) + carry;
+            next[i] = static_cast<u64>(sum);
+            carry = static_cast<u64>(sum >> 64);
+        }
+        carry = 1;
+        for (int i = 0; i < 7; ++i) {
+            const u128 t = static_cast<u128>(next[i]) * 3 + carry;
+            next[i] = static_cast<u64>(t);
+            carry = static_cast<u64>(t >> 64);
+        }
+        bool fits = true;  // next <= rest
+        for (int i = V - 1; i >= 0; --i)
+            if (next[i] != rest[i]) {
+                fits = next[i] < rest[i];
+                break;
+            }
+        if (!fits) break;
+        borrow = 0;
+        for (int i = 0; i < V; ++i) {
+            const u128 t = static_cast<u128>(rest[i]) - next[i] - borrow;
+            rest[i] = static_cast<u64>(t);
+            borrow = static_cast<u64>(t >> 64) & 1;
+        }
+        step(r, true);
+        limb_product<3, 3>(r, r, sq);
     }
     set_limbs(r, 3, g);
     set_limbs(rest, V - 1, rem);
