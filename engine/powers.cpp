@@ -10,6 +10,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "internal.h"
 #include "powers.h"
@@ -340,51 +341,21 @@ u128 exact_limb_root(const u64 v[6], int n, u128 r, u64 rem[6]) {
         return true;
     };
     u64 p[6];
-    while (!power_fits(r, p)) --r;  // 0^n fits
+    if (!power_fits(r, p)) {
+        do --r;  // 0^n fits
+        while (!power_fits(r, p));
+    } else {
+        u64 next[6];
+        while (power_fits(r + 1, next)) {
+            ++r;
+            for (int i = 0; i < 6; ++i) p[i] = next[i];
+        }
+    }
     u64 borrow = 0;
     for (int i = 0; i < 6; ++i) {
         const u128 d = static_cast<u128>(v[i]) - p[i] - borrow;
         rem[i] = static_cast<u64>(d);
         borrow = static_cast<u64>(d >> 64) & 1;
-    }
-    // Whether r + 1 fits, from the remainder instead of another power:
-    // v - r^n >= (r+1)^n - r^n, which is 2r + 1 or 3(r^2 + r) + 1 (r <
-    // 2^97: five limbs hold it).
-    for (;;) {
-        const u64 a[2] = {static_cast<u64>(r), static_cast<u64>(r >> 64)};
-        u64 next[6] = {};
-        if (n == 2) {
-            next[0] = a[0];
-            next[1] = a[1];
-        } else {
-            limb_product<2, 2>(a, a, next);
-            u64 carry = 0;
-            for (int i = 0; i < 5; ++i) {
-                const u128 sum = static_cast<u128>(next[i]) + (i < 2 ? a[i] : 0) + carry;
-                next[i] = static_cast<u64>(sum);
-                carry = static_cast<u64>(sum >> 64);
-            }
-        }
-        u64 carry = 1;
-        for (int i = 0; i < 5; ++i) {
-            const u128 t = static_cast<u128>(next[i]) * static_cast<unsigned>(n) + carry;
-            next[i] = static_cast<u64>(t);
-            carry = static_cast<u64>(t >> 64);
-        }
-        bool fits = true;  // next <= rem
-        for (int i = 5; i >= 0; --i)
-            if (next[i] != rem[i]) {
-                fits = next[i] < rem[i];
-                break;
-            }
-        if (!fits) break;
-        borrow = 0;
-        for (int i = 0; i < 6; ++i) {
-            const u128 d = static_cast<u128>(rem[i]) - next[i] - borrow;
-            rem[i] = static_cast<u64>(d);
-            borrow = static_cast<u64>(d >> 64) & 1;
-        }
-        ++r;
     }
     return r;
 }
@@ -437,7 +408,7 @@ u128 root_limbs_to_96(const u64 v[6], int n, int k, u64 rem[6]) {
 // root and rem = top - g^n.
 void small_root_limbs(const bignum* top, int n, int k, bignum* g, bignum* rem) {
     u64 v[6] = {};
-    for (int i = 0; i < length_of(top) && i < 12; ++i) v[i / 2] |= static_cast<u64>(top->w[i]) << (32 * (i % 2));
+    std::memcpy(v, top->w, sizeof(mr_digit) * static_cast<std::size_t>(std::min(length_of(top), 12)));
     u64 rest[6];
     const u128 r = root_limbs_to_96(v, n, k, rest);
     const u64 root[2] = {static_cast<u64>(r), static_cast<u64>(r >> 64)};
@@ -476,7 +447,7 @@ u128 whole_part(double x) {
 void wide_cube_root_limbs(const bignum* top, int k, bignum* g, bignum* rem) {
     constexpr int V = 10;  // limbs of top, and room for a cube of three
     u64 v[V] = {};
-    for (int i = 0; i < length_of(top) && i < 2 * V; ++i) v[i / 2] |= static_cast<u64>(top->w[i]) << (32 * (i % 2));
+    std::memcpy(v, top->w, sizeof(mr_digit) * static_cast<std::size_t>(std::min(length_of(top), 2 * V)));
     const int k1 = (k + 4) / 2;
     const int d = k - k1;
     // top1 = top >> 3d: at most 288 bits.
@@ -863,11 +834,28 @@ bool root_levels(const bignum* x, int n, int k, const int* levels, int count, bi
         const long base = static_cast<long>(n) * (k - ki);
         // t^ = floor((R*2^d + (L >> (n-1)d)) / (n*r^(n-1))), rho in a.
         divisor_of_step(g, n, t);
+        // The top step reads a's words from its cut up only: when the cut
+        // lies above the word that holds L's field's top bits, a is R*2^d
+        // there, and the field is not formed unless the exact step follows.
+        const bool cut_above_field =
+            i == 0 && rem.n > 0 && (bits_of(t) - (d + 64)) / 32 > static_cast<long>(d / 32);
+        if (cut_above_field) {
+            const int w0 = d / 32;
+            a.w[w0 + rem.n] = shl_vu(a.w + w0, rem.w, rem.n, static_cast<unsigned>(d % 32));
+            a.wrote(w0 + rem.n + 1);
+            a.set(w0 + rem.n + 1);
+            if (top_step_by_truncation(a, g, n, d, t, b, top)) {
+                shift_up(g, d);
+                or_low(g, b);
+                positive = true;  // the root, and no remainder to form
+                break;
+            }
+        }
         shift_in(rem, d, x, base + low, a);
-        if (i == 0 && top_step_by_truncation(a, g, n, d, t, b, rem)) {
+        if (i == 0 && !cut_above_field && top_step_by_truncation(a, g, n, d, t, b, rem)) {
             shift_up(g, d);
             or_low(g, b);
-            positive = true;  // the root, and no remainder to form
+            positive = true;
             break;
         }
         divide_in(a, t, b);
