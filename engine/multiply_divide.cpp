@@ -707,10 +707,10 @@ void divide_words(const mr_digit* a, int t, const mr_digit* y, int n, mr_digit* 
     mr_digit* quotient = v + layout.quotient();
 
     v[0] = 0;
-    shl_vu(v + pad, y, n, static_cast<unsigned>(shift));
+    shl_apart_vu(v + pad, y, n, static_cast<unsigned>(shift));
     u[0] = 0;
     u[2 * m - 1] = 0;
-    u[t + pad] = shl_vu(u + pad, a, t, static_cast<unsigned>(shift));
+    u[t + pad] = shl_apart_vu(u + pad, a, t, static_cast<unsigned>(shift));
 
     divide_space space(s, v + layout.stack(), area.words() + area.size(), layout.stack_words());
     length_check_scope unchecked(s, 0);  // the block products may pass max_length words
