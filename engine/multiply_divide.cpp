@@ -693,7 +693,7 @@ void square_words(mr_digit* r, const mr_digit* x, int m) {
         schoolbook_square(r, x, m);
 }
 
-void divide_words(const mr_digit* a, int t, const mr_digit* y, int n, mr_digit* q, mr_digit* r) {
+void divide_words(const mr_digit* a, int t, const mr_digit* y, int n, mr_digit* q, mr_digit* r, bool q_spare) {
     const divide_layout layout = divide_layout_for(t, n);
     const int pad = layout.pad;  // a zero word below both when n is odd
     const int nl = layout.nl;    // divisor limbs
@@ -704,7 +704,8 @@ void divide_words(const mr_digit* a, int t, const mr_digit* y, int n, mr_digit* 
     TORVANE_EXPECTS(layout.words() <= area.size());
     mr_digit* v = area.words();
     mr_digit* u = v + layout.dividend();
-    mr_digit* quotient = v + layout.quotient();
+    // The quotient's limbs fill t - n + 1 or t - n + 2 words, the top one 0.
+    mr_digit* quotient = q != nullptr && q_spare ? q : v + layout.quotient();
 
     v[0] = 0;
     shl_apart_vu(v + pad, y, n, static_cast<unsigned>(shift));
@@ -716,7 +717,7 @@ void divide_words(const mr_digit* a, int t, const mr_digit* y, int n, mr_digit* 
     length_check_scope unchecked(s, 0);  // the block products may pass max_length words
     recursive_divide(u, m, v, nl, quotient, space);
 
-    if (q != nullptr)
+    if (q != nullptr && quotient != q)
         for (int i = 0; i < t - n + 1; ++i) q[i] = quotient[i];  // the quotient's words above these are 0
     if (r != nullptr) shr_vu(r, u + pad, n, static_cast<unsigned>(shift));
 }
@@ -733,7 +734,8 @@ void long_divide(const bignum* a, const bignum* y, bignum* q, bignum* r) {
     const int n = length_of(y);
     const int old_q = q != nullptr ? stored_length(q) : 0;
     const int old_r = r != nullptr ? stored_length(r) : 0;
-    divide_words(a->w, t, y->w, n, q != nullptr ? q->w : nullptr, r != nullptr ? r->w : nullptr);
+    // q's room (2 max_length + 3 words) holds t >= t - n + 2 words.
+    divide_words(a->w, t, y->w, n, q != nullptr ? q->w : nullptr, r != nullptr ? r->w : nullptr, true);
     if (q != nullptr) {
         const int qn = t - n + 1;
         for (int i = qn; i < old_q; ++i) q->w[i] = 0;

@@ -751,7 +751,8 @@ void divide_in(magnitude& a, const magnitude& t, magnitude& q) {
         q.n = 0;
         return;
     }
-    divide_words(a.w, a.n, t.w, t.n, q.w, a.w);
+    divide_words(a.w, a.n, t.w, t.n, q.w, a.w, true);  // a workspace number's room
+    q.wrote(a.n - t.n + 2);
     q.set(a.n - t.n + 1);
     a.set(t.n);
 }
@@ -806,8 +807,8 @@ bool top_step_by_truncation(const magnitude& a, const magnitude& g, int n, int d
     const int j = static_cast<int>(s / 32);
     const int an = a.n - j, tn = t.n - j;
     if (an < tn || (an == tn && cmp_vv(a.w + j, t.w + j, tn) < 0)) return false;  // t^ small: the exact step
-    divide_words(a.w + j, an, t.w + j, tn, q.w, scratch.w);  // q', and r' in scratch
-    q.wrote(an - tn + 1);
+    divide_words(a.w + j, an, t.w + j, tn, q.w, scratch.w, true);  // q', and r' in scratch
+    q.wrote(an - tn + 2);
     q.set(an - tn + 1);
     scratch.wrote(tn);
     scratch.set(tn);
