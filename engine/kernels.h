@@ -77,8 +77,6 @@ void monty_product_vv(const mr_digit* x, const mr_digit* y, const mr_digit* n, i
 void monty_square_vv(const mr_digit* x, const mr_digit* n, int k, std::uint64_t c64, mr_digit* buf);
 // z = x << s over n words, 0 <= s < 32; returns the bits shifted out, low-aligned.
 mr_digit shl_vu(mr_digit* z, const mr_digit* x, int n, unsigned s);
-// shl_vu for z and x apart (no word of one within the other); returns the bits shifted out, low-aligned.
-mr_digit shl_apart_vu(mr_digit* z, const mr_digit* x, int n, unsigned s);
 // z = x >> s over n words, 0 <= s < 32; returns the bits shifted out, high-aligned.
 mr_digit shr_vu(mr_digit* z, const mr_digit* x, int n, unsigned s);
 // The sign of x - y over n words: -1, 0 or 1.
@@ -174,5 +172,8 @@ bool processor_has_ifma_kernel();
 processor_family choose_family();
 // The name of a family, as TORVANE_FAMILY spells it.
 const char* family_name(processor_family f);
+
+// shl_vu for z and x apart (no word of one within the other); returns the bits shifted out, low-aligned.
+mr_digit shl_apart_vu(mr_digit* z, const mr_digit* x, int n, unsigned s);
 
 #endif
