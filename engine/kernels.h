@@ -173,4 +173,7 @@ processor_family choose_family();
 // The name of a family, as TORVANE_FAMILY spells it.
 const char* family_name(processor_family f);
 
+// shl_vu for z and x apart (no word of one within the other); returns the bits shifted out, low-aligned.
+mr_digit shl_apart_vu(mr_digit* z, const mr_digit* x, int n, unsigned s);
+
 #endif

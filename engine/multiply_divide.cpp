@@ -248,6 +248,182 @@ u64 submul_row_adx(mr_digit* z, const mr_digit* x, std::int64_t limbs, u64 q) {
         : "r8", "r9", "r10", "r11", "cc", "memory");
     return top + 1 - no_borrow;
 }
+
+// The row of one schoolbook step, z -= q*x over the limbs of one part,
+// entered with rdx = q, rcx = minus the part's limbs rounded up to even,
+// x and z at the part's end; `odd_test` leaves the zero flag clear when
+// the part's limbs are odd. Leaves the borrow limb in r10 (rax, r8, r9,
+// r11 are scratch). `L` is the label prefix (a digit) that keeps the two
+// parts' labels apart.
+#define TORVANE_DIVIDE_PART(L, odd_test)         \
+    "xor %%r10d, %%r10d\n\t"                     \
+    "xor %%r11d, %%r11d\n\t"                     \
+    odd_test                                     \
+    "mov $0x7fffffffffffffff, %%r8\n\t"          \
+    "jne " L "1f\n\t"                            \
+    "add $1, %%r8\n\t" /* OF = 1, CF = 0 */      \
+    "jmp " L "2f\n\t"                            \
+    L "1:\n\t"                                   \
+    "add $1, %%r8\n\t"                           \
+    "jmp " L "3f\n\t"                            \
+    L "2:\n\t"                                   \
+    "mulx (%[x],%%rcx,8), %%r9, %%r11\n\t"       \
+    "adcx %%r10, %%r9\n\t"                       \
+    "not %%r9\n\t"                               \
+    "adox (%[z],%%rcx,8), %%r9\n\t"              \
+    "mov %%r9, (%[z],%%rcx,8)\n\t"               \
+    L "3:\n\t"                                   \
+    "mulx 8(%[x],%%rcx,8), %%r9, %%r10\n\t"      \
+    "adcx %%r11, %%r9\n\t"                       \
+    "not %%r9\n\t"                               \
+    "adox 8(%[z],%%rcx,8), %%r9\n\t"             \
+    "mov %%r9, 8(%[z],%%rcx,8)\n\t"              \
+    "lea 2(%%rcx), %%rcx\n\t"                    \
+    "jrcxz " L "4f\n\t"                          \
+    "jmp " L "2b\n\t"                            \
+    L "4:\n\t"                                   \
+    "mov $0, %%eax\n\t"                          \
+    "adcx %%rax, %%r10\n\t"                      \
+    "seto %%al\n\t"                              \
+    "add $1, %%r10\n\t"                          \
+    "sub %%rax, %%r10\n\t"
+
+// Where a step's row splits (split_row_min limbs and up): the high part,
+// an even count of at least 2, and the low part below it.
+constexpr int split_row_min = 6;
+inline int high_part_limbs(int limbs) { return 2 * std::max(1, (limbs - 4) / 4); }
+
+// One step of the schoolbook loop below on BMI2/ADX, for rows of limbs >=
+// split_row_min (divisors of limbs + 2 limbs): the three-by-two division of
+// two_limb_divisor::divide, then the row over the window uj's low limbs and
+// the borrow taken from the remainder's top two, in one block.
+//
+// The row runs as two parts, the high one first, each on carry chains of
+// its own (a part starts with flags of its own, so the processor runs the
+// two side by side); the low part's borrow limb is then taken from the
+// high part's first two limbs. It goes further only when both were 0 (the
+// high part's top limbs then all zero, which is rare), out of line. So the
+// next step's estimate, which needs the window's new top limbs and the
+// borrow, waits for the high part alone, and the longer low part overlaps
+// the next step. The estimate's first correction (about q0 against the
+// remainder's high limb) and its rare second one are branches, off the
+// chain. In: n1 n0 the window's top two limbs, its third at limb `limbs`
+// of uj. Out: the quotient limb, n1 n0 the new top two (`negative` when
+// they went below zero: the caller adds v back).
+struct divide_step_layout {
+    std::int64_t high_bytes;    // 8 * the high part's limbs
+    std::int64_t row_bytes;     // 8 * limbs
+    std::int64_t high_index;    // minus the high part's limbs
+    std::int64_t low_index;     // minus the low part's limbs rounded up to even
+    std::int64_t low_odd;       // the low part's limbs are odd
+    std::int64_t tail_index;    // minus the high part's limbs above its first two
+    explicit divide_step_layout(int limbs) {
+        const int high = high_part_limbs(limbs);
+        const int low = limbs - high;
+        high_bytes = 8 * high;
+        row_bytes = 8 * static_cast<std::int64_t>(limbs);
+        high_index = -high;
+        low_odd = low & 1;
+        low_index = -(low + low_odd);
+        tail_index = -(high - 2);
+    }
+};
+
+[[gnu::always_inline]] inline u64 divide_step_adx(mr_digit* uj, const mr_digit* v, const divide_step_layout& layout,
+                                                  u64 d1, u64 d0, const u64& reciprocal, u64& n1, u64& n0,
+                                                  bool& negative) {
+    const char* xp = reinterpret_cast<const char*>(v);
+    char* zp = reinterpret_cast<char*>(uj);
+    u64 s = n1;  // then the remainder's low limb
+    u64 t = n0;  // then its high limb
+    u64 q;
+    std::uint8_t below = 0;
+    __asm__ volatile(
+        // q1 q0 = reciprocal * n1 + (n1 n0)
+        "mov %[s], %%rdx\n\t"
+        "mulx %[rcp], %%rax, %[q]\n\t"
+        "add %[t], %%rax\n\t"
+        "adc %[s], %[q]\n\t"
+        // x and z to the row's end; the third limb u0 is at z
+        "add %[rb], %[x]\n\t"
+        "add %[rb], %[z]\n\t"
+        // (t s) = (n0 - q1*d1, u0) - d - d0*q1
+        "mov %[q], %[s]\n\t"
+        "imul %[d1], %[s]\n\t"
+        "sub %[s], %[t]\n\t"
+        "mov (%[z]), %[s]\n\t"
+        "mov %[q], %%rdx\n\t"
+        "mulx %[d0], %%r8, %%r9\n\t"
+        "sub %[d0], %[s]\n\t"
+        "sbb %[d1], %[t]\n\t"
+        "sub %%r8, %[s]\n\t"
+        "sbb %%r9, %[t]\n\t"
+        // below q0: q = q1 + 1; else q = q1 and d added back (out of line)
+        "cmp %%rax, %[t]\n\t"
+        "jae 6f\n\t"
+        "add $1, %[q]\n\t"
+        "3:\n\t"
+        // at least d: one more (rare)
+        "cmp %[d0], %[s]\n\t"
+        "mov %[t], %%r8\n\t"
+        "sbb %[d1], %%r8\n\t"
+        "jae 8f\n\t"
+        "7:\n\t"
+        "mov %[q], %%rdx\n\t"
+        // the high part; its borrow from (t s)
+        "mov %[hi], %%rcx\n\t"
+        TORVANE_DIVIDE_PART("5", "cmp %%rcx, %%rcx\n\t")  // even
+        "sub %%r10, %[s]\n\t"
+        "sbb $0, %[t]\n\t"
+        "setc %[below]\n\t"
+        // the low part, ending where the high one starts
+        "sub %[hb], %[x]\n\t"
+        "sub %[hb], %[z]\n\t"
+        "mov %[li], %%rcx\n\t"
+        TORVANE_DIVIDE_PART("9", "cmpq $0, %[lo]\n\t")
+        "sub %%r10, (%[z])\n\t"
+        "sbbq $0, 8(%[z])\n\t"
+        "jc 4f\n\t"
+        "jmp 2f\n\t"
+        // rare: the borrow on through the high part, and out of its top
+        "4:\n\t"
+        "mov %[z], %%rax\n\t"
+        "add %[hb], %%rax\n\t"
+        "mov %[ti], %%rcx\n\t"
+        "jrcxz 1f\n\t"
+        "0:\n\t"
+        "subq $1, (%%rax,%%rcx,8)\n\t"
+        "jnc 2f\n\t"
+        "lea 1(%%rcx), %%rcx\n\t"
+        "jrcxz 1f\n\t"
+        "jmp 0b\n\t"
+        "1:\n\t"
+        "sub $1, %[s]\n\t"
+        "sbb $0, %[t]\n\t"
+        "jnc 2f\n\t"
+        "movb $1, %[below]\n\t"
+        "jmp 2f\n\t"
+        "6:\n\t"
+        "add %[d0], %[s]\n\t"
+        "adc %[d1], %[t]\n\t"
+        "jmp 3b\n\t"
+        "8:\n\t"
+        "sub %[d0], %[s]\n\t"
+        "sbb %[d1], %[t]\n\t"
+        "add $1, %[q]\n\t"
+        "jmp 7b\n\t"
+        "2:\n\t"
+        : [s] "+&r"(s), [t] "+&r"(t), [q] "=&r"(q), [x] "+&r"(xp), [z] "+&r"(zp), [below] "+m"(below)
+        : [d1] "r"(d1), [d0] "r"(d0), [rcp] "m"(reciprocal), [rb] "m"(layout.row_bytes),
+          [hb] "m"(layout.high_bytes), [hi] "m"(layout.high_index), [li] "m"(layout.low_index),
+          [lo] "m"(layout.low_odd), [ti] "m"(layout.tail_index)
+        : "rax", "rcx", "rdx", "r8", "r9", "r10", "r11", "cc", "memory");
+    n1 = t;
+    n0 = s;
+    negative = below != 0;
+    return q;
+}
+#undef TORVANE_DIVIDE_PART
 #endif
 
 // The schoolbook loop above, on u (m limbs, 2m words) by the normalised v
@@ -262,18 +438,9 @@ u64 submul_row_adx(mr_digit* z, const mr_digit* x, std::int64_t limbs, u64 q) {
 // step to step, so the next estimate does not wait for the row to be
 // stored. A window whose top two limbs equal the divisor's takes q = B-1
 // and the whole row, as the one-limb loop does.
-void schoolbook_divide(mr_digit* u, int m, const mr_digit* v, int nl, mr_digit* q) {
-#ifdef TORVANE_HAVE_ADX_ROW
-    const bool adx = current_kernel_path() == kernel_path::bmi2_adx;
-    const auto submul = [adx](mr_digit* z, const mr_digit* x, int limbs, u64 factor) -> u64 {
-        if (limbs == 0) return 0;
-        return adx ? submul_row_adx(z, x, limbs, factor) : submul_row(z, x, 2 * limbs, factor);
-    };
-#else
-    const auto submul = [](mr_digit* z, const mr_digit* x, int limbs, u64 factor) -> u64 {
-        return submul_row(z, x, 2 * limbs, factor);
-    };
-#endif
+template <bool adx_step, typename Row>
+[[gnu::always_inline]] inline void schoolbook_divide_rows(mr_digit* u, int m, const mr_digit* v, int nl, mr_digit* q,
+                                                          Row submul) {
     const u64 vtop = load_limb(v + 2 * (nl - 1));
     if (nl == 1) {
         const limb_divisor top(vtop);
@@ -287,13 +454,16 @@ void schoolbook_divide(mr_digit* u, int m, const mr_digit* v, int nl, mr_digit* 
         return;
     }
     const two_limb_divisor top(vtop, load_limb(v + 2 * (nl - 2)));
+#ifdef TORVANE_HAVE_ADX_ROW
+    const divide_step_layout layout(std::max(nl - 2, split_row_min));
+#endif
     u64 n1 = load_limb(u + 2 * (m - 1));  // the window's top two limbs
     u64 n0 = load_limb(u + 2 * (m - 2));
     for (int j = m - nl - 1; j >= 0; --j) {
         mr_digit* uj = u + 2 * j;
         const u64 u0 = load_limb(uj + 2 * (nl - 2));
         u64 qhat;
-        if (n1 == top.d1 && n0 == top.d0) {
+        if (n1 == top.d1 && n0 == top.d0) [[unlikely]] {
             // The estimate is capped at B-1; the row over all nl limbs
             // (with n1 n0 stored back) gives the new top, adding v back once
             // when it went below zero.
@@ -309,13 +479,25 @@ void schoolbook_divide(mr_digit* u, int m, const mr_digit* v, int nl, mr_digit* 
         } else {
             u64 r1;
             u64 r0;
-            qhat = top.divide(n1, n0, u0, r1, r0);
-            const u64 borrow = submul(uj, v, nl - 2, qhat);
-            const u64 b0 = r0 < borrow;
-            r0 -= borrow;
-            const u64 b1 = r1 < b0;
-            r1 -= b0;
-            if (b1 != 0) {  // qhat was one too large: add v back
+            u64 b1;
+#ifdef TORVANE_HAVE_ADX_ROW
+            if (adx_step && nl - 2 >= split_row_min) {
+                bool negative;
+                qhat = divide_step_adx(uj, v, layout, top.d1, top.d0, top.reciprocal, n1, n0, negative);
+                r1 = n1;
+                r0 = n0;
+                b1 = negative ? 1 : 0;
+            } else
+#endif
+            {
+                qhat = top.divide(n1, n0, u0, r1, r0);
+                const u64 borrow = submul(uj, v, nl - 2, qhat);
+                const u64 b0 = r0 < borrow;
+                r0 -= borrow;
+                b1 = r1 < b0;
+                r1 -= b0;
+            }
+            if (b1 != 0) [[unlikely]] {  // qhat was one too large: add v back
                 const u64 carry = add_vv(uj, uj, v, 2 * (nl - 2));
                 const u128 sum = ((static_cast<u128>(r1) << 64) | r0) + ((static_cast<u128>(top.d1) << 64) | top.d0) + carry;
                 r1 = static_cast<u64>(sum >> 64);
@@ -331,6 +513,20 @@ void schoolbook_divide(mr_digit* u, int m, const mr_digit* v, int nl, mr_digit* 
     store_limb(u + 2 * (nl - 1), n1);
     store_limb(u + 2 * (nl - 2), n0);
     for (int k = nl; k < m; ++k) store_limb(u + 2 * k, 0);
+}
+
+void schoolbook_divide(mr_digit* u, int m, const mr_digit* v, int nl, mr_digit* q) {
+#ifdef TORVANE_HAVE_ADX_ROW
+    if (current_kernel_path() == kernel_path::bmi2_adx) {
+        schoolbook_divide_rows<true>(u, m, v, nl, q, [](mr_digit* z, const mr_digit* x, int limbs, u64 factor) -> u64 {
+            return limbs == 0 ? 0 : submul_row_adx(z, x, limbs, factor);
+        });
+        return;
+    }
+#endif
+    schoolbook_divide_rows<false>(u, m, v, nl, q, [](mr_digit* z, const mr_digit* x, int limbs, u64 factor) -> u64 {
+        return submul_row(z, x, 2 * limbs, factor);
+    });
 }
 
 // ---- Recursive division --------------------------------------------------------
@@ -404,6 +600,10 @@ void product_words_on(mr_state* s, mr_digit* r, const mr_digit* x, int m, const 
     const mr_digit* a = x_longer ? x : y;
     const mr_digit* b = x_longer ? y : x;
     const int la = x_longer ? m : n, lb = x_longer ? n : m;
+    if (lb < product_karatsuba_threshold) {  // the rows, as product_vv takes them, without the area
+        schoolbook_product(r, a, la, b, lb);
+        return;
+    }
     const scratch_claim area(s, area_product);
     if (product_scratch_words(la, lb) <= area.size())
         product_vv(r, a, la, b, lb, area.words());
@@ -482,6 +682,10 @@ void product_words(mr_digit* r, const mr_digit* x, int m, const mr_digit* y, int
 }
 
 void square_words(mr_digit* r, const mr_digit* x, int m) {
+    if (m < square_karatsuba_threshold) {  // the rows, as square_vv takes them, without the area
+        schoolbook_square(r, x, m);
+        return;
+    }
     const scratch_claim area(area_product);
     if (square_scratch_words(m) <= area.size())
         square_vv(r, x, m, area.words());
@@ -489,7 +693,7 @@ void square_words(mr_digit* r, const mr_digit* x, int m) {
         schoolbook_square(r, x, m);
 }
 
-void divide_words(const mr_digit* a, int t, const mr_digit* y, int n, mr_digit* q, mr_digit* r) {
+void divide_words(const mr_digit* a, int t, const mr_digit* y, int n, mr_digit* q, mr_digit* r, bool q_spare) {
     const divide_layout layout = divide_layout_for(t, n);
     const int pad = layout.pad;  // a zero word below both when n is odd
     const int nl = layout.nl;    // divisor limbs
@@ -500,19 +704,20 @@ void divide_words(const mr_digit* a, int t, const mr_digit* y, int n, mr_digit* 
     TORVANE_EXPECTS(layout.words() <= area.size());
     mr_digit* v = area.words();
     mr_digit* u = v + layout.dividend();
-    mr_digit* quotient = v + layout.quotient();
+    // The quotient's limbs fill t - n + 1 or t - n + 2 words, the top one 0.
+    mr_digit* quotient = q != nullptr && q_spare ? q : v + layout.quotient();
 
     v[0] = 0;
-    shl_vu(v + pad, y, n, static_cast<unsigned>(shift));
+    shl_apart_vu(v + pad, y, n, static_cast<unsigned>(shift));
     u[0] = 0;
     u[2 * m - 1] = 0;
-    u[t + pad] = shl_vu(u + pad, a, t, static_cast<unsigned>(shift));
+    u[t + pad] = shl_apart_vu(u + pad, a, t, static_cast<unsigned>(shift));
 
     divide_space space(s, v + layout.stack(), area.words() + area.size(), layout.stack_words());
     length_check_scope unchecked(s, 0);  // the block products may pass max_length words
     recursive_divide(u, m, v, nl, quotient, space);
 
-    if (q != nullptr)
+    if (q != nullptr && quotient != q)
         for (int i = 0; i < t - n + 1; ++i) q[i] = quotient[i];  // the quotient's words above these are 0
     if (r != nullptr) shr_vu(r, u + pad, n, static_cast<unsigned>(shift));
 }
@@ -521,21 +726,24 @@ namespace {
 
 // Quotient and remainder of the magnitudes a / y, for y of two words or
 // more and a >= y: q = the quotient (when q is given), r = the remainder
-// (when r is given). q and r get no sign; a may be r, y is not changed.
+// (when r is given). q and r get no sign; either may be a (a is read
+// whole before either is written), y is not changed. Only the words above
+// what the division writes are cleared, up to each number's old length.
 void long_divide(const bignum* a, const bignum* y, bignum* q, bignum* r) {
     const int t = length_of(a);
     const int n = length_of(y);
-    if (q != nullptr) zero_number(q);
-    if (r != nullptr && r != a) zero_number(r);
-    // r may be a: its words are read before the remainder is written, and
-    // the remainder's n words leave the dividend's words above them to clear
-    divide_words(a->w, t, y->w, n, q != nullptr ? q->w : nullptr, r != nullptr ? r->w : nullptr);
+    const int old_q = q != nullptr ? stored_length(q) : 0;
+    const int old_r = r != nullptr ? stored_length(r) : 0;
+    // q's room (2 max_length + 3 words) holds t >= t - n + 2 words.
+    divide_words(a->w, t, y->w, n, q != nullptr ? q->w : nullptr, r != nullptr ? r->w : nullptr, true);
     if (q != nullptr) {
-        q->len = static_cast<std::uint32_t>(t - n + 1);
+        const int qn = t - n + 1;
+        for (int i = qn; i < old_q; ++i) q->w[i] = 0;
+        q->len = static_cast<std::uint32_t>(qn);
         strip_leading_zeros(q);
     }
     if (r != nullptr) {
-        for (int i = n; i < t; ++i) r->w[i] = 0;
+        for (int i = n; i < old_r; ++i) r->w[i] = 0;
         r->len = static_cast<std::uint32_t>(n);
         strip_leading_zeros(r);
     }
@@ -570,7 +778,9 @@ void multiply(const bignum* x, const bignum* y, bignum* z) {
     // factor goes first. The squaring method starts at six words.
     bignum* const target = (z->w == x->w || z->w == y->w) ? static_cast<bignum*>(acc) : z;
     const int old_words = stored_length(target);
-    if (x == y && m > 5) {
+    if (x == y && m > 5 && m < square_karatsuba_threshold) {
+        schoolbook_square(target->w, x->w, m);
+    } else if (x == y && m > 5) {
         const scratch_claim area(s, area_product);
         if (square_scratch_words(m) <= area.size())
             square_vv(target->w, x->w, m, area.words());
@@ -624,17 +834,26 @@ void divide(bignum* x, const bignum* y, bignum* z) {
     y_magnitude.len &= ~mr_sign_bit;
     const bignum* const ym = &y_magnitude;
 
-    copy_number(x, acc);
-    int t = length_of(acc);
+    int t = length_of(x);
     const int n = length_of(ym);
     if (s->length_check && t - n + 1 > s->max_length) {
         report_error(mr_error_overflow);
         x->len |= xsign;
         return;
     }
-
-    mr_digit* a = acc->w;
     const mr_digit* yw = ym->w;
+
+    // Long division straight from x, when x is surely at least y and its
+    // quotient is not the small one of the equal-length case below.
+    if (n >= 2 && (t > n || (t == n && (x->w[t - 1] >> 2) >= yw[n - 1]))) {
+        long_divide(x, ym, remainder_only ? nullptr : z, quotient_only ? nullptr : x);
+        if (!remainder_only) give_sign(z, qsign);
+        if (!quotient_only) give_sign(x, xsign);
+        return;
+    }
+
+    copy_number(x, acc);
+    mr_digit* a = acc->w;
 
     // Short cases: one-word operands, an equal-length dividend whose
     // quotient is small, a dividend below the divisor, a one-word divisor.

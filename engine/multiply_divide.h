@@ -20,7 +20,10 @@ void product_words(mr_digit* r, const mr_digit* x, int m, const mr_digit* y, int
 void square_words(mr_digit* r, const mr_digit* x, int m);
 // The quotient of a (t words) by y (n >= 2 words, y[n-1] != 0), t >= n, in
 // q[0 .. t-n] and the remainder in r[0 .. n-1], either pointer null when it
-// is not wanted; q and r are apart from y and each other, r may be a.
-void divide_words(const mr_digit* a, int t, const mr_digit* y, int n, mr_digit* q, mr_digit* r);
+// is not wanted; q and r are apart from y and each other, either may be a.
+// With q_spare, q has room for t - n + 2 words and the quotient is built
+// there (its top word 0) instead of copied in.
+void divide_words(const mr_digit* a, int t, const mr_digit* y, int n, mr_digit* q, mr_digit* r,
+                  bool q_spare = false);
 
 #endif

@@ -10,6 +10,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "internal.h"
 #include "powers.h"
@@ -407,7 +408,7 @@ u128 root_limbs_to_96(const u64 v[6], int n, int k, u64 rem[6]) {
 // root and rem = top - g^n.
 void small_root_limbs(const bignum* top, int n, int k, bignum* g, bignum* rem) {
     u64 v[6] = {};
-    for (int i = 0; i < length_of(top) && i < 12; ++i) v[i / 2] |= static_cast<u64>(top->w[i]) << (32 * (i % 2));
+    std::memcpy(v, top->w, sizeof(mr_digit) * static_cast<std::size_t>(std::min(length_of(top), 12)));
     u64 rest[6];
     const u128 r = root_limbs_to_96(v, n, k, rest);
     const u64 root[2] = {static_cast<u64>(r), static_cast<u64>(r >> 64)};
@@ -446,7 +447,7 @@ u128 whole_part(double x) {
 void wide_cube_root_limbs(const bignum* top, int k, bignum* g, bignum* rem) {
     constexpr int V = 10;  // limbs of top, and room for a cube of three
     u64 v[V] = {};
-    for (int i = 0; i < length_of(top) && i < 2 * V; ++i) v[i / 2] |= static_cast<u64>(top->w[i]) << (32 * (i % 2));
+    std::memcpy(v, top->w, sizeof(mr_digit) * static_cast<std::size_t>(std::min(length_of(top), 2 * V)));
     const int k1 = (k + 4) / 2;
     const int d = k - k1;
     // top1 = top >> 3d: at most 288 bits.
@@ -537,9 +538,12 @@ void wide_cube_root_limbs(const bignum* top, int k, bignum* g, bignum* rem) {
         r[1] = static_cast<u64>(sum);
         r[2] += static_cast<u64>(sum >> 64);
     }
-    // The exact root: c^3 <= top < (c+1)^3.
+    // The exact root: c^3 <= top < (c+1)^3. The estimate's cube is formed
+    // (and a smaller c's while it is too large); whether c+1 fits is then
+    // read from the remainder, top - c^3 >= (c+1)^3 - c^3 = 3(c^2 + c) + 1,
+    // with c^2 kept from the cube, instead of from a second cube.
+    u64 sq[6];
     auto cube_fits = [&](const u64 c[3], u64 out[V]) {
-        u64 sq[6];
         limb_product<3, 3>(c, c, sq);
         limb_product<6, 3>(sq, c, out);
         out[9] = 0;
@@ -555,25 +559,44 @@ void wide_cube_root_limbs(const bignum* top, int k, bignum* g, bignum* rem) {
         }
     };
     u64 c3[V];
-    if (!cube_fits(r, c3)) {
-        do step(r, false);  // 0^3 fits
-        while (!cube_fits(r, c3));
-    } else {
-        u64 next[3] = {r[0], r[1], r[2]};
-        u64 c3_next[V];
-        for (;;) {
-            step(next, true);
-            if (!cube_fits(next, c3_next)) break;
-            for (int i = 0; i < 3; ++i) r[i] = next[i];
-            for (int i = 0; i < V; ++i) c3[i] = c3_next[i];
-        }
-    }
+    while (!cube_fits(r, c3)) step(r, false);  // 0^3 fits
     u64 rest[V];
     u64 borrow = 0;
     for (int i = 0; i < V; ++i) {
         const u128 t = static_cast<u128>(v[i]) - c3[i] - borrow;
         rest[i] = static_cast<u64>(t);
         borrow = static_cast<u64>(t >> 64) & 1;
+    }
+    for (;;) {
+        // next = 3(c^2 + c) + 1 (c < 2^189: seven limbs hold it)
+        u64 next[V] = {};
+        u64 carry = 0;
+        for (int i = 0; i < 7; ++i) {
+            const u128 sum = static_cast<u128>(i < 6 ? sq[i] : 0) + (i < 3 ? r[i] : 0) + carry;
+            next[i] = static_cast<u64>(sum);
+            carry = static_cast<u64>(sum >> 64);
+        }
+        carry = 1;
+        for (int i = 0; i < 7; ++i) {
+            const u128 t = static_cast<u128>(next[i]) * 3 + carry;
+            next[i] = static_cast<u64>(t);
+            carry = static_cast<u64>(t >> 64);
+        }
+        bool fits = true;  // next <= rest
+        for (int i = V - 1; i >= 0; --i)
+            if (next[i] != rest[i]) {
+                fits = next[i] < rest[i];
+                break;
+            }
+        if (!fits) break;
+        borrow = 0;
+        for (int i = 0; i < V; ++i) {
+            const u128 t = static_cast<u128>(rest[i]) - next[i] - borrow;
+            rest[i] = static_cast<u64>(t);
+            borrow = static_cast<u64>(t >> 64) & 1;
+        }
+        step(r, true);
+        limb_product<3, 3>(r, r, sq);
     }
     set_limbs(r, 3, g);
     set_limbs(rest, V - 1, rem);
@@ -728,7 +751,8 @@ void divide_in(magnitude& a, const magnitude& t, magnitude& q) {
         q.n = 0;
         return;
     }
-    divide_words(a.w, a.n, t.w, t.n, q.w, a.w);
+    divide_words(a.w, a.n, t.w, t.n, q.w, a.w, true);  // a workspace number's room
+    q.wrote(a.n - t.n + 2);
     q.set(a.n - t.n + 1);
     a.set(t.n);
 }
@@ -783,8 +807,8 @@ bool top_step_by_truncation(const magnitude& a, const magnitude& g, int n, int d
     const int j = static_cast<int>(s / 32);
     const int an = a.n - j, tn = t.n - j;
     if (an < tn || (an == tn && cmp_vv(a.w + j, t.w + j, tn) < 0)) return false;  // t^ small: the exact step
-    divide_words(a.w + j, an, t.w + j, tn, q.w, scratch.w);  // q', and r' in scratch
-    q.wrote(an - tn + 1);
+    divide_words(a.w + j, an, t.w + j, tn, q.w, scratch.w, true);  // q', and r' in scratch
+    q.wrote(an - tn + 2);
     q.set(an - tn + 1);
     scratch.wrote(tn);
     scratch.set(tn);
@@ -811,11 +835,28 @@ bool root_levels(const bignum* x, int n, int k, const int* levels, int count, bi
         const long base = static_cast<long>(n) * (k - ki);
         // t^ = floor((R*2^d + (L >> (n-1)d)) / (n*r^(n-1))), rho in a.
         divisor_of_step(g, n, t);
+        // The top step reads a's words from its cut up only: when the cut
+        // lies above the word that holds L's field's top bits, a is R*2^d
+        // there, and the field is not formed unless the exact step follows.
+        const bool cut_above_field =
+            i == 0 && rem.n > 0 && (bits_of(t) - (d + 64)) / 32 > static_cast<long>(d / 32);
+        if (cut_above_field) {
+            const int w0 = d / 32;
+            a.w[w0 + rem.n] = shl_vu(a.w + w0, rem.w, rem.n, static_cast<unsigned>(d % 32));
+            a.wrote(w0 + rem.n + 1);
+            a.set(w0 + rem.n + 1);
+            if (top_step_by_truncation(a, g, n, d, t, b, top)) {
+                shift_up(g, d);
+                or_low(g, b);
+                positive = true;  // the root, and no remainder to form
+                break;
+            }
+        }
         shift_in(rem, d, x, base + low, a);
-        if (i == 0 && top_step_by_truncation(a, g, n, d, t, b, rem)) {
+        if (i == 0 && !cut_above_field && top_step_by_truncation(a, g, n, d, t, b, rem)) {
             shift_up(g, d);
             or_low(g, b);
-            positive = true;  // the root, and no remainder to form
+            positive = true;
             break;
         }
         divide_in(a, t, b);

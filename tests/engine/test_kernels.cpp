@@ -148,9 +148,11 @@ TEST(Kernels, BothPathsAgreeWithWordArithmeticAtShortLengths) {
                         up[static_cast<std::size_t>(i)] = static_cast<mr_digit>(v);
                         want_out = static_cast<mr_digit>(v >> 32);
                     }
-                    words z(static_cast<std::size_t>(n));
+                    words z(static_cast<std::size_t>(n)), apart(static_cast<std::size_t>(n));
                     EXPECT_EQ(shl_vu(z.data(), x.data(), n, sh), want_out);
                     EXPECT_EQ(z, up);
+                    EXPECT_EQ(shl_apart_vu(apart.data(), x.data(), n, sh), want_out);
+                    EXPECT_EQ(apart, up);
                     EXPECT_EQ(shr_vu(down.data(), down.data(), n, sh), n > 0 && sh > 0 ? x[0] << (32 - sh) : 0u);
                     for (int i = 0; i < n; ++i) {
                         const u64 v = u64{x[static_cast<std::size_t>(i)]} |

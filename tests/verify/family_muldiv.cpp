@@ -169,10 +169,17 @@ void run_multiply(context& c) {
 
 // A divisor for the long division's paths: now and then of a length at the
 // recursive division's threshold, and with a top word that is all ones or a
-// power of two over random words (no scaling needed, or the most).
+// power of two over random words (no scaling needed, or the most); or a
+// top word and a small low word over zero words, whose rows leave runs of
+// zero limbs in the remainder, where a split row's borrow runs on through
+// its high part.
 mpz_class divisor(context& c, int max_words) {
     mpz_class y = c.operand(profile::quadratic, max_words);
     if (c.r.chance(20)) y = c.magnitude(near_threshold(c.r, divide_recursive_words, max_words));
+    if (y != 0 && c.r.chance(8)) {
+        const int n = words_of(y);
+        y = (mpz_class(c.r.word() | 1u) << (32 * (n - 1))) + c.r.range(1, 3);
+    }
     if (y != 0 && c.r.chance(15)) {
         const int n = words_of(y);
         const mpz_class top = c.r.coin() ? mpz_class(0xFFFFFFFFu) : mpz_class(1u << c.r.below(32));
