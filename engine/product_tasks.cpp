@@ -60,7 +60,15 @@ void eval_two(mr_digit* e, const mr_digit* a, int m, int k) {
     add_nn(e, e, k + 1, a, k);
 }
 
-enum class toom_kind { toom3_product, toom3_square, toom4_product, toom4_square, toom8_product, toom8_square };
+enum class toom_kind {
+    toom3_product,
+    toom3_square,
+    toom4_product,
+    toom4_square,
+    toom8_product,
+    toom8_square,
+    toom8_kept,  // a Toom-8 product whose b has its points kept (toom8_make_points)
+};
 
 struct toom_points {
     toom_kind kind;
@@ -77,6 +85,13 @@ struct toom_points {
     // inputs become ready (toom4_arrive), each with the number of its
     // inputs not yet done.
     std::atomic<int> waiting[8] = {};
+    // toom8_kept: b's points, and the side tasks that run first in the
+    // same run (none elsewhere).
+    const mr_digit* points = nullptr;
+    const pool_side_tasks* side = nullptr;
+    // Toom-8: where the tasks of v0 and vinf copy them for the
+    // interpolation, once their products are in r (null: after the run).
+    toom8_interpolation* ends = nullptr;
 };
 
 // Words of evaluation room a point task needs before its product's scratch.
@@ -86,7 +101,8 @@ int evaluation_words(toom_kind kind, int k) {
     case toom_kind::toom3_square: return k + 1;
     case toom_kind::toom4_product: return 5 * (k + 1);
     case toom_kind::toom4_square: return 3 * (k + 1);
-    case toom_kind::toom8_product: return 2 * k + 4 * (k + 1);
+    case toom_kind::toom8_product:
+    case toom_kind::toom8_kept: return 2 * k + 4 * (k + 1);
     case toom_kind::toom8_square: return k + 2 * (k + 1);
     }
     return 0;
@@ -208,6 +224,7 @@ void toom8_point(toom_points& t, int index, mr_digit* room) {
             square_vv(z, t.a + at, index == 7 ? k : m - at, room);
         else
             product_vv(z, t.a + at, index == 7 ? k : m - at, t.b + at, index == 7 ? k : n - at, room);
+        if (t.ends != nullptr) toom8_copy_end(*t.ends, index - 7);
         return;
     }
     const int j = index;
@@ -228,11 +245,19 @@ void toom8_point(toom_points& t, int index, mr_digit* room) {
     mr_digit* bm = e + 3 * (k + 1);
     mr_digit* rest = e + 4 * (k + 1);
     const bool negative_a = eval8_point(ap, am, toom8_pieces(t.a, m, k, top), k, j);
-    const bool negative_b = eval8_point(bp, bm, toom8_pieces(t.b, n, k, top + k), k, j);
-    product_top(t.values[2 * j], ap, bp, k, rest);
+    const mr_digit* bpv = bp;
+    const mr_digit* bmv = bm;
+    const bool negative_b = t.kind == toom_kind::toom8_kept
+                                ? toom8_kept_point(t.points, n, j, bpv, bmv)
+                                : eval8_point(bp, bm, toom8_pieces(t.b, n, k, top + k), k, j);
+    if (t.kind != toom_kind::toom8_kept) {
+        bpv = bp;
+        bmv = bm;
+    }
+    product_top(t.values[2 * j], ap, bpv, k, rest);
     if (j == 6) return;
     t.negative[2 * j + 1] = negative_a != negative_b;
-    product_top(t.values[2 * j + 1], am, bm, k, rest);
+    product_top(t.values[2 * j + 1], am, bmv, k, rest);
     add_pair(k, j, t.values, t.negative);
 }
 
@@ -336,6 +361,17 @@ void toom4_point_done(toom_points& t, int point) {
 
 void point_task(void* context, int index, const pool_executor& executor) {
     auto& t = *static_cast<toom_points*>(context);
+    if (t.side != nullptr && index < t.side->count) {
+        const pool_side_tasks& side = *t.side;
+        if (executor.helping) {
+            const scratch_claim room(area_product);
+            side.task(side.context, index, room.words());
+        } else {
+            side.task(side.context, index, t.caller_room);
+        }
+        return;
+    }
+    if (t.side != nullptr) index -= t.side->count;
     // Toom-4 products interpolate in steps (above), squares after the run.
     const bool steps = t.kind == toom_kind::toom4_product;
     const auto point = [&](mr_digit* room) {
@@ -343,7 +379,8 @@ void point_task(void* context, int index, const pool_executor& executor) {
             toom4_point(t, toom4_point_order[index], room);
         else if (t.kind == toom_kind::toom4_square)
             toom4_point(t, index, room);
-        else if (t.kind == toom_kind::toom8_product || t.kind == toom_kind::toom8_square)
+        else if (t.kind == toom_kind::toom8_product || t.kind == toom_kind::toom8_square ||
+                 t.kind == toom_kind::toom8_kept)
             toom8_point(t, index, room);
         else
             toom3_point(t, index, room);
@@ -361,12 +398,17 @@ void point_task(void* context, int index, const pool_executor& executor) {
 // Runs the point products of one Toom level on the pool; false (nothing
 // done) when the pool cannot take them or a worker's room is too small.
 bool run_points(toom_points& t) {
-    if (t.m < parallel_product_threshold || !pool_available() || engine_instance == nullptr) return false;
+    // A kept-point product's caller has chosen the pool by its own size.
+    if ((t.m < parallel_product_threshold && t.kind != toom_kind::toom8_kept) || !pool_available() ||
+        engine_instance == nullptr)
+        return false;
     if (point_task_words(t.kind, t.k) > scratch_words_size(area_product)) return false;
-    const int count = t.kind == toom_kind::toom3_product || t.kind == toom_kind::toom3_square     ? 5
-                      : t.kind == toom_kind::toom8_product || t.kind == toom_kind::toom8_square ? toom8_tasks
-                                                                                                 : 7;
-    return pool_run(count, point_task, &t);
+    const bool toom8 =
+        t.kind == toom_kind::toom8_product || t.kind == toom_kind::toom8_square || t.kind == toom_kind::toom8_kept;
+    const int count = t.kind == toom_kind::toom3_product || t.kind == toom_kind::toom3_square ? 5
+                      : toom8                                                                ? toom8_tasks
+                                                                                             : 7;
+    return pool_run(count + (t.side != nullptr ? t.side->count : 0), point_task, &t);
 }
 
 bool pool_toom3(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch) {
@@ -438,18 +480,9 @@ void toom8_odd_task(void* context, int index, const pool_executor&) {
     }
 }
 
-bool pool_toom8(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch) {
-    const int k = (m + 7) / 8;
-    const int p = 2 * k + 2;
-    const bool square = b == nullptr;
-    toom_points t{square ? toom_kind::toom8_square : toom_kind::toom8_product, r, a, m, b, n, k, {}, scratch + 15 * p,
-                  {}};
-    for (int i = 0; i < 13; ++i) t.values[i] = scratch + i * p;
-    if (!run_points(t)) return false;
-    toom8_interpolation ti;
-    toom8_interpolation_start(ti, r, m + (square ? m : n), k, t.values, scratch + 13 * p);
-    toom8_copy_end(ti, 0);
-    toom8_copy_end(ti, 1);
+// The interpolation's passes after the points (v0 and vinf copied by their
+// tasks).
+void toom8_interpolate_on_pool(toom8_interpolation& ti) {
     toom8_even_setup(ti);
     if (!pool_run(2, toom8_even_task, &ti)) {
         toom8_even_rows(ti, 0, 6);
@@ -458,9 +491,55 @@ bool pool_toom8(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n,
     }
     if (!pool_run(2, toom8_odd_task, &ti)) toom8_odd_rows(ti, 0, 4);
     toom8_interpolation_finish(ti);
+}
+
+bool pool_toom8(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch) {
+    const int k = (m + 7) / 8;
+    const int p = 2 * k + 2;
+    const bool square = b == nullptr;
+    toom_points t{square ? toom_kind::toom8_square : toom_kind::toom8_product, r, a, m, b, n, k, {}, scratch + 15 * p,
+                  {}};
+    for (int i = 0; i < 13; ++i) t.values[i] = scratch + i * p;
+    toom8_interpolation ti;
+    toom8_interpolation_start(ti, r, m + (square ? m : n), k, t.values, scratch + 13 * p);
+    t.ends = &ti;
+    if (!run_points(t)) return false;
+    // Again for the pairs' places, which the tasks swapped where a value at
+    // -x_j was negative (add_pair); v0 and vinf stay where they were copied.
+    toom8_interpolation_start(ti, r, ti.rn, k, t.values, scratch + 13 * p);
+    toom8_interpolate_on_pool(ti);
     return true;
 }
 
 }  // namespace
 
 const pool_levels product_pool_levels{pool_toom3, pool_toom4, pool_toom8};
+
+std::size_t pool_toom8_kept_words(int m) {
+    const int k = (m + 7) / 8;
+    return 15 * static_cast<std::size_t>(2 * k + 2) + point_task_words(toom_kind::toom8_kept, k);
+}
+
+bool pool_toom8_kept(mr_digit* r, const mr_digit* a, const mr_digit* b, int m, const mr_digit* points,
+                     const pool_side_tasks& side, mr_digit* scratch, std::size_t scratch_size) {
+    if (m % 16 == 1 || m < 64) return false;
+    const int k = (m + 7) / 8;
+    const int p = 2 * k + 2;
+    const std::size_t values = 15 * static_cast<std::size_t>(p);
+    if (values + std::max(point_task_words(toom_kind::toom8_kept, k), side.room_words) > scratch_size ||
+        side.room_words > scratch_words_size(area_product))
+        return false;
+    toom_points t{toom_kind::toom8_kept, r, a, m, b, m, k, {}, scratch + values, {}};
+    for (int i = 0; i < 13; ++i) t.values[i] = scratch + i * p;
+    t.points = points;
+    t.side = &side;
+    toom8_interpolation ti;
+    toom8_interpolation_start(ti, r, 2 * m, k, t.values, scratch + 13 * p);
+    t.ends = &ti;
+    if (!run_points(t)) return false;
+    // Again for the pairs' places, which the tasks swapped where a value at
+    // -x_j was negative (add_pair); v0 and vinf stay where they were copied.
+    toom8_interpolation_start(ti, r, ti.rn, k, t.values, scratch + 13 * p);
+    toom8_interpolate_on_pool(ti);
+    return true;
+}

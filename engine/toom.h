@@ -281,6 +281,10 @@ std::array<const mr_digit*, 8> toom8_pieces(const mr_digit* a, int m, int k, mr_
 // A factor at point j of toom8_weights: at the pair's points (j < 6) into
 // plus and minus as eval8_pair leaves them, at 2/3 (j = 6) into plus.
 bool eval8_point(mr_digit*& plus, mr_digit*& minus, const std::array<const mr_digit*, 8>& piece, int k, int j);
+// b's values at point j of toom8_weights from the points toom8_make_points
+// made of it for m words (not 16i + 1): bp at b(x_j), and for j < 6 bm at
+// |b(-x_j)|; true when b(-x_j) < 0.
+bool toom8_kept_point(const mr_digit* points, int m, int j, const mr_digit*& bp, const mr_digit*& bm);
 // Pair j of split_pairs on its own: its sum into values[2j] and its
 // difference into values[2j + 1], the two places swapped when v(-x_j) < 0.
 void add_pair(int k, int j, mr_digit** values, const bool* negative);

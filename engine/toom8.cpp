@@ -769,6 +769,14 @@ void toom8_make_points(const mr_digit* b, int m, mr_digit* points) {
     }
 }
 
+bool toom8_kept_point(const mr_digit* points, int m, int j, const mr_digit*& bp, const mr_digit*& bm) {
+    const toom8_points_layout fixed{(toom8_points_length(m) + 7) / 8};
+    const bool negative_b = points[fixed.signs() + static_cast<std::size_t>(j)] != 0;
+    bp = points + fixed.slot(negative_b ? 2 * j + 1 : 2 * j);
+    bm = points + fixed.slot(negative_b ? 2 * j : 2 * j + 1);
+    return negative_b;
+}
+
 void toom8_product_points(mr_digit* r, const mr_digit* a, const mr_digit* b, int m, const mr_digit* points,
                           mr_digit* scratch) {
     if (m % 16 == 1) {
@@ -778,7 +786,6 @@ void toom8_product_points(mr_digit* r, const mr_digit* a, const mr_digit* b, int
         return;
     }
     const toom_layout layout = toom8_layout(m, false);
-    const toom8_points_layout fixed{layout.k};
     const int k = layout.k;
     const int p = 2 * k + 2;
     mr_digit* values[13];
@@ -791,10 +798,7 @@ void toom8_product_points(mr_digit* r, const mr_digit* a, const mr_digit* b, int
     TORVANE_LAYOUT_FITS(rest, scratch, layout);
     const auto pa = toom8_pieces(a, m, k, top_a);
     toom8_point_products(values, negative, pa, k, e, rest, [&](int j, const mr_digit*& bp, const mr_digit*& bm) {
-        const bool negative_b = points[fixed.signs() + static_cast<std::size_t>(j)] != 0;
-        bp = points + fixed.slot(negative_b ? 2 * j + 1 : 2 * j);
-        bm = points + fixed.slot(negative_b ? 2 * j : 2 * j + 1);
-        return negative_b;
+        return toom8_kept_point(points, m, j, bp, bm);
     });
     product_vv(r, a, k, b, k, rest);
     product_vv(r + 14 * k, a + 7 * k, m - 7 * k, b + 7 * k, m - 7 * k, rest);
