@@ -214,6 +214,39 @@ void toom4_point(toom_points& t, int index, mr_digit* room) {
 // and infinity.
 constexpr int toom8_tasks = 9;
 
+// On the pool (t.ends set), the interpolation's first sums and differences
+// run in the point tasks, on the thread that completes the last of each
+// one's two inputs (t.waiting), so that only its pass over all the values
+// is left after the run:
+//     ends:    (c0, c14) <- (c0 + c14, c0 - c14)        after v0, vinf copied
+//     pairs12: (S_2, S_3), (D_2, D_3) <- sum, difference after pairs 1 and 2
+//     pairs34: (S_4, S_5), (D_4, D_5) <- sum, difference after pairs 3 and 4
+// (toom8_even_setup's first three steps and toom8_odd_setup's two parts).
+enum toom8_step { toom8_ends_step, toom8_pairs12_step, toom8_pairs34_step };
+
+void toom8_arrive(toom_points& t, toom8_step step) {
+    if (t.waiting[step].fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+    const int p = 2 * t.k + 2;
+    mr_digit** v = t.values;  // the pairs' sums at 2j, differences at 2j + 1 (add_pair)
+    switch (step) {
+    case toom8_ends_step: add_sub(t.ends->c0, t.ends->c14, p); break;
+    case toom8_pairs12_step:
+        add_sub(v[2], v[4], p);
+        add_sub(v[3], v[5], p);
+        break;
+    case toom8_pairs34_step:
+        add_sub(v[6], v[8], p);
+        add_sub(v[7], v[9], p);
+        break;
+    }
+}
+
+void toom8_pair_done(toom_points& t, int j) {
+    if (t.ends == nullptr) return;
+    if (j == 1 || j == 2) toom8_arrive(t, toom8_pairs12_step);
+    if (j == 3 || j == 4) toom8_arrive(t, toom8_pairs34_step);
+}
+
 void toom8_point(toom_points& t, int index, mr_digit* room) {
     const int k = t.k, m = t.m, n = t.n;
     const bool square = t.kind == toom_kind::toom8_square;
@@ -224,7 +257,10 @@ void toom8_point(toom_points& t, int index, mr_digit* room) {
             square_vv(z, t.a + at, index == 7 ? k : m - at, room);
         else
             product_vv(z, t.a + at, index == 7 ? k : m - at, t.b + at, index == 7 ? k : n - at, room);
-        if (t.ends != nullptr) toom8_copy_end(*t.ends, index - 7);
+        if (t.ends != nullptr) {
+            toom8_copy_end(*t.ends, index - 7);
+            toom8_arrive(t, toom8_ends_step);
+        }
         return;
     }
     const int j = index;
@@ -239,6 +275,7 @@ void toom8_point(toom_points& t, int index, mr_digit* room) {
         if (j == 6) return;
         square_top(t.values[2 * j + 1], am, k, rest);
         add_pair(k, j, t.values, t.negative);
+        toom8_pair_done(t, j);
         return;
     }
     mr_digit* bp = e + 2 * (k + 1);
@@ -259,6 +296,7 @@ void toom8_point(toom_points& t, int index, mr_digit* room) {
     t.negative[2 * j + 1] = negative_a != negative_b;
     product_top(t.values[2 * j + 1], am, bmv, k, rest);
     add_pair(k, j, t.values, t.negative);
+    toom8_pair_done(t, j);
 }
 
 // Toom-4's interpolation on the pool, for products (a square's points are
@@ -455,11 +493,11 @@ bool pool_toom4(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n,
     return true;
 }
 
-// Toom-8's interpolation after its points: the even setup on the calling
-// thread (toom8_even_setup), then two runs of two tasks: the six even
+// Toom-8's interpolation after its points: the even setup's pass on the
+// calling thread (toom8_even_pass; the sums and differences before it ran
+// in the point tasks), then two runs of two tasks: the six even
 // coefficients, a mirror pair and one of the middle pair's coefficients a
-// thread (8 + 8 products a limb each), each with one part of the odd
-// setup; then the four odd pairs, c1/c13 with c7 against c3/c11 with c5/c9
+// thread (8 + 8 products a limb each); then the four odd pairs, c1/c13 with c7 against c3/c11 with c5/c9
 // (11 + 6 against 2 x 11 products a limb). The passes read every input but
 // write disjoint words, and the inputs are 16 KB at the calculator's
 // largest size: what moves between the processors is far less than the
@@ -467,7 +505,6 @@ bool pool_toom4(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n,
 void toom8_even_task(void* context, int index, const pool_executor&) {
     auto& ti = *static_cast<toom8_interpolation*>(context);
     toom8_even_rows(ti, 3 * index, 3 * index + 3);
-    toom8_odd_setup(ti, index);
 }
 
 void toom8_odd_task(void* context, int index, const pool_executor&) {
@@ -480,15 +517,11 @@ void toom8_odd_task(void* context, int index, const pool_executor&) {
     }
 }
 
-// The interpolation's passes after the points (v0 and vinf copied by their
-// tasks).
+// The interpolation's passes after the points, whose tasks have copied v0
+// and vinf and made the first sums and differences (toom8_arrive).
 void toom8_interpolate_on_pool(toom8_interpolation& ti) {
-    toom8_even_setup(ti);
-    if (!pool_run(2, toom8_even_task, &ti)) {
-        toom8_even_rows(ti, 0, 6);
-        toom8_odd_setup(ti, 0);
-        toom8_odd_setup(ti, 1);
-    }
+    toom8_even_pass(ti);
+    if (!pool_run(2, toom8_even_task, &ti)) toom8_even_rows(ti, 0, 6);
     if (!pool_run(2, toom8_odd_task, &ti)) toom8_odd_rows(ti, 0, 4);
     toom8_interpolation_finish(ti);
 }
@@ -503,6 +536,7 @@ bool pool_toom8(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n,
     toom8_interpolation ti;
     toom8_interpolation_start(ti, r, m + (square ? m : n), k, t.values, scratch + 13 * p);
     t.ends = &ti;
+    for (int i = 0; i < 3; ++i) t.waiting[i].store(2, std::memory_order_relaxed);
     if (!run_points(t)) return false;
     // Again for the pairs' places, which the tasks swapped where a value at
     // -x_j was negative (add_pair); v0 and vinf stay where they were copied.
@@ -536,6 +570,7 @@ bool pool_toom8_kept(mr_digit* r, const mr_digit* a, const mr_digit* b, int m, c
     toom8_interpolation ti;
     toom8_interpolation_start(ti, r, 2 * m, k, t.values, scratch + 13 * p);
     t.ends = &ti;
+    for (int i = 0; i < 3; ++i) t.waiting[i].store(2, std::memory_order_relaxed);
     if (!run_points(t)) return false;
     // Again for the pairs' places, which the tasks swapped where a value at
     // -x_j was negative (add_pair); v0 and vinf stay where they were copied.

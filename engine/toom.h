@@ -320,6 +320,10 @@ void toom8_interpolation_start(toom8_interpolation& t, mr_digit* r, int rn, int 
                                mr_digit* spare);
 void toom8_copy_end(toom8_interpolation& t, int end);
 void toom8_even_setup(toom8_interpolation& t);
+// toom8_even_setup's pass alone (Y2, 2w, then D_6 +- 2w), for a caller that
+// has made its three sums and differences already: (c0, c14), (S_2, S_3)
+// and (S_4, S_5), each with add_sub once its two values are in place.
+void toom8_even_pass(toom8_interpolation& t);
 void toom8_even_rows(toom8_interpolation& t, int first, int last);
 void toom8_odd_setup(toom8_interpolation& t, int part);
 void toom8_odd_rows(toom8_interpolation& t, int first, int last);

@@ -327,17 +327,22 @@ void toom8_copy_end(toom8_interpolation& t, int end) {
 // multiplication is on the pass's chain; then (D_6, 2w) <- (D_6 + 2w, D_6 -
 // 2w).
 void toom8_even_setup(toom8_interpolation& t) {
-    using u64 = std::uint64_t;
     const int p = 2 * t.k + 2;
     add_sub(t.c0, t.c14, p);
+    add_sub(t.s[1], t.s[2], p);
+    add_sub(t.s[3], t.s[4], p);
+    toom8_even_pass(t);
+}
+
+void toom8_even_pass(toom8_interpolation& t) {
+    using u64 = std::uint64_t;
+    const int p = 2 * t.k + 2;
     mr_digit* const s1 = t.s[0];
     mr_digit* const s2 = t.s[1];
     mr_digit* const s4 = t.s[3];
     mr_digit* const s6 = t.s[5];
     mr_digit* const w = t.w;
     const mr_digit* const g0 = t.c0;
-    add_sub(s2, t.s[2], p);
-    add_sub(s4, t.s[4], p);
     signed_wide carry_t = 0, carry_w = 0;
     factor_quotient fifth{~u64{0} / 5};
     for (int i = 0; i < p; i += 2) {
