@@ -15,7 +15,10 @@
 // beside the products); Toom-8's pair tasks evaluate once and add the pair's
 // values, the interpolation's first step, on the thread that has them.
 // Tasks run in order of index, the long products first (Toom-4: v0 and vinf
-// first, for its steps). A point's own product does not split further on
+// first, for its steps). A Toom-8 product by a factor whose points are kept
+// (pool_toom8_kept, for reduction by multiplication under a power)
+// evaluates only the other factor in its tasks, and runs its caller's side
+// tasks first in the same run. A point's own product does not split further on
 // the pool, which measured slower (docs/tuning.md).
 #include "product_tasks.h"
 
@@ -282,12 +285,14 @@ void toom8_point(toom_points& t, int index, mr_digit* room) {
     mr_digit* bm = e + 3 * (k + 1);
     mr_digit* rest = e + 4 * (k + 1);
     const bool negative_a = eval8_point(ap, am, toom8_pieces(t.a, m, k, top), k, j);
+    // b at x_j and |b(-x_j)|: evaluated here, or from its kept points.
     const mr_digit* bpv = bp;
     const mr_digit* bmv = bm;
-    const bool negative_b = t.kind == toom_kind::toom8_kept
-                                ? toom8_kept_point(t.points, n, j, bpv, bmv)
-                                : eval8_point(bp, bm, toom8_pieces(t.b, n, k, top + k), k, j);
-    if (t.kind != toom_kind::toom8_kept) {
+    bool negative_b;
+    if (t.kind == toom_kind::toom8_kept) {
+        negative_b = toom8_kept_point(t.points, n, j, bpv, bmv);
+    } else {
+        negative_b = eval8_point(bp, bm, toom8_pieces(t.b, n, k, top + k), k, j);
         bpv = bp;
         bmv = bm;
     }
@@ -497,8 +502,9 @@ bool pool_toom4(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n,
 // calling thread (toom8_even_pass; the sums and differences before it ran
 // in the point tasks), then two runs of two tasks: the six even
 // coefficients, a mirror pair and one of the middle pair's coefficients a
-// thread (8 + 8 products a limb each); then the four odd pairs, c1/c13 with c7 against c3/c11 with c5/c9
-// (11 + 6 against 2 x 11 products a limb). The passes read every input but
+// thread (8 + 8 products a limb each); then the four odd pairs, c1/c13
+// with c7 against c3/c11 with c5/c9 (11 + 6 against 2 x 11 products a
+// limb). The passes read every input but
 // write disjoint words, and the inputs are 16 KB at the calculator's
 // largest size: what moves between the processors is far less than the
 // work that is shared.
