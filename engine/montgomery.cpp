@@ -56,6 +56,7 @@
 #include "workspace.h"
 #include "kernels.h"
 #include "pool.h"
+#include "product_tasks.h"
 #include "products.h"
 #include "thresholds.h"
 
@@ -444,6 +445,90 @@ bool parallel_wrapped_product(mr_digit* r, const mr_digit* a, const mr_digit* b,
     return true;
 }
 
+// ---- The same products on the pool with the kept points -------------------
+//
+// Under a power with the points kept (monty_large_fix), each of the two
+// products runs the one-thread method's top level at once: its Toom-8
+// product by the kept factor has its point products on the pool
+// (pool_toom8_kept, each evaluating only q or T), and the method's other
+// parts run as side tasks of the same run: the low product's two low
+// products of h words, the wrap-around product's product modulo B^h - 1.
+// So the work is the one-thread step's, in one run and the interpolation's
+// two, where the pieces above split the factors anew and lose the kept
+// points.
+
+struct kept_low_sides {
+    const mr_digit* a;
+    const mr_digit* b;
+    int h;
+    int l;
+    mr_digit* lows;  // two of h words
+};
+
+void kept_low_side(void* context, int index, mr_digit* room) {
+    const auto& s = *static_cast<kept_low_sides*>(context);
+    if (index == 0)
+        low_product(s.lows, s.a + s.l, s.b, s.h, room);
+    else
+        low_product(s.lows + s.h, s.a, s.b + s.l, s.h, room);
+}
+
+// low_product with n''s kept points `fixed` for its full product, on the
+// pool (above): r = a * b mod B^n; false when it does not run there. The
+// full product (2l words), the two low products (h words each) and the
+// pool's room in `room`.
+bool kept_low_product(mr_digit* r, const mr_digit* a, const mr_digit* b, int n, const mr_digit* fixed, mr_digit* room,
+                      std::size_t room_size) {
+    if (fixed == nullptr || n < parallel_reduce_min || !pool_available()) return false;
+    const low_product_layout layout = low_product_layout_for(n);
+    const int h = layout.h, l = layout.l;
+    const std::size_t used = 2 * static_cast<std::size_t>(l) + 2 * static_cast<std::size_t>(h);
+    if (!layout.split || used + pool_toom8_kept_words(l) > room_size) return false;
+    mr_digit* full = room;
+    kept_low_sides sides{a, b, h, l, room + 2 * l};
+    const pool_side_tasks side{2, kept_low_side, &sides, low_product_scratch_words(h)};
+    if (!pool_toom8_kept(full, a, b, l, fixed, side, room + used, room_size - used)) return false;
+    std::memcpy(r, full, sizeof(mr_digit) * static_cast<std::size_t>(n));
+    add_vv(r + l, r + l, sides.lows, h);
+    add_vv(r + l, r + l, sides.lows + h, h);
+    return true;
+}
+
+struct kept_wrap_side {
+    mr_digit* r;
+    const mr_digit* a1;
+    const mr_digit* b1;
+    int h;
+};
+
+void kept_wrap_task(void* context, int, mr_digit* room) {
+    const auto& s = *static_cast<kept_wrap_side*>(context);
+    wrapped_product(s.r, s.a1, s.b1, s.h, room);  // u in r[0 .. h-1]
+}
+
+// wrapped_product_fixed on the pool (above), for the kept points `fixed` of
+// the difference b2 (no top word); false when it does not run there. The
+// same scratch as wrapped_product_fixed.
+bool kept_wrapped_product(mr_digit* r, const mr_digit* a, int N, const mr_digit* b1, const mr_digit* b2,
+                          const mr_digit* fixed, mr_digit* scratch, std::size_t scratch_size) {
+    if (fixed == nullptr || N < parallel_reduce_min || !pool_available()) return false;
+    const wrap_layout layout = wrap_layout_for(N);
+    const int h = layout.h;
+    if (!layout.split || layout.rest() + pool_toom8_kept_words(h) > scratch_size) return false;
+    mr_digit* v = scratch;
+    mr_digit* a1 = scratch + layout.a1();
+    mr_digit* a2 = scratch + layout.a2();
+    mr_digit* rest = scratch + layout.rest();
+    wrap_split(a, h, a1, a2);
+    if (a2[h] != 0 || b2[h] != 0) return false;  // the product is a shift there (differences_product)
+    kept_wrap_side sides{r, a1, b1, h};
+    const pool_side_tasks side{1, kept_wrap_task, &sides, wrapped_product_scratch_words(h)};
+    if (!pool_toom8_kept(v, a2, b2, h, fixed, side, rest, scratch_size - layout.rest())) return false;
+    v[2 * h] = v[2 * h + 1] = 0;
+    wrap_join(r, v, h, a2, scratch + layout.b2());
+    return true;
+}
+
 // T in t[0 .. 2k], T < 2^(64k), t[2k] = 0, for the k words of c's modulus:
 // leaves (T + q n) / R in t[k .. 2k] like reduce_words. t must not be the
 // accumulator, which n' is made in. `fixed`: what the steps of a power
@@ -458,7 +543,8 @@ void reduce_by_multiplication(mr_digit* t, monty_context& c, const reduce_area& 
     if (c.nprime_length != k) make_nprime(c, area);
     if (all_zero(t, k)) return;  // q = 0; T / R is the high half already
     // q = T * n' mod R.
-    if (parallel_low_product(area.q, t, c.nprime, k, area.scratch, area.scratch_size)) {
+    if (fixed != nullptr && kept_low_product(area.q, t, c.nprime, k, fixed->low, area.scratch, area.scratch_size)) {
+    } else if (parallel_low_product(area.q, t, c.nprime, k, area.scratch, area.scratch_size)) {
     } else if (fixed != nullptr ? fixed->low_fits : low_product_scratch_words(k) <= area.scratch_size) {
         low_product(area.q, t, c.nprime, k, area.scratch, fixed != nullptr ? fixed->low : nullptr);
     } else {
@@ -485,7 +571,10 @@ void reduce_by_multiplication(mr_digit* t, monty_context& c, const reduce_area& 
             nw = padded;
         }
         mr_digit* room = area.scratch + copy;
-        if (parallel_wrapped_product(w, area.q, nw, N, room, area.scratch_size - copy)) {
+        if (fixed != nullptr && fixed->sums != nullptr &&
+            kept_wrapped_product(w, area.q, N, fixed->sums, fixed->differences, fixed->wrap, room,
+                                 area.scratch_size - copy)) {
+        } else if (parallel_wrapped_product(w, area.q, nw, N, room, area.scratch_size - copy)) {
         } else if (fixed != nullptr && fixed->sums != nullptr) {
             wrapped_product_fixed(w, area.q, N, fixed->sums, fixed->differences, fixed->wrap, room);
         } else {

@@ -15,7 +15,10 @@
 // beside the products); Toom-8's pair tasks evaluate once and add the pair's
 // values, the interpolation's first step, on the thread that has them.
 // Tasks run in order of index, the long products first (Toom-4: v0 and vinf
-// first, for its steps). A point's own product does not split further on
+// first, for its steps). A Toom-8 product by a factor whose points are kept
+// (pool_toom8_kept, for reduction by multiplication under a power)
+// evaluates only the other factor in its tasks, and runs its caller's side
+// tasks first in the same run. A point's own product does not split further on
 // the pool, which measured slower (docs/tuning.md).
 #include "product_tasks.h"
 
@@ -60,7 +63,15 @@ void eval_two(mr_digit* e, const mr_digit* a, int m, int k) {
     add_nn(e, e, k + 1, a, k);
 }
 
-enum class toom_kind { toom3_product, toom3_square, toom4_product, toom4_square, toom8_product, toom8_square };
+enum class toom_kind {
+    toom3_product,
+    toom3_square,
+    toom4_product,
+    toom4_square,
+    toom8_product,
+    toom8_square,
+    toom8_kept,  // a Toom-8 product whose b has its points kept (toom8_make_points)
+};
 
 struct toom_points {
     toom_kind kind;
@@ -77,6 +88,13 @@ struct toom_points {
     // inputs become ready (toom4_arrive), each with the number of its
     // inputs not yet done.
     std::atomic<int> waiting[8] = {};
+    // toom8_kept: b's points, and the side tasks that run first in the
+    // same run (none elsewhere).
+    const mr_digit* points = nullptr;
+    const pool_side_tasks* side = nullptr;
+    // Toom-8: where the tasks of v0 and vinf copy them for the
+    // interpolation, once their products are in r (null: after the run).
+    toom8_interpolation* ends = nullptr;
 };
 
 // Words of evaluation room a point task needs before its product's scratch.
@@ -86,7 +104,8 @@ int evaluation_words(toom_kind kind, int k) {
     case toom_kind::toom3_square: return k + 1;
     case toom_kind::toom4_product: return 5 * (k + 1);
     case toom_kind::toom4_square: return 3 * (k + 1);
-    case toom_kind::toom8_product: return 2 * k + 4 * (k + 1);
+    case toom_kind::toom8_product:
+    case toom_kind::toom8_kept: return 2 * k + 4 * (k + 1);
     case toom_kind::toom8_square: return k + 2 * (k + 1);
     }
     return 0;
@@ -198,6 +217,39 @@ void toom4_point(toom_points& t, int index, mr_digit* room) {
 // and infinity.
 constexpr int toom8_tasks = 9;
 
+// On the pool (t.ends set), the interpolation's first sums and differences
+// run in the point tasks, on the thread that completes the last of each
+// one's two inputs (t.waiting), so that only its pass over all the values
+// is left after the run:
+//     ends:    (c0, c14) <- (c0 + c14, c0 - c14)        after v0, vinf copied
+//     pairs12: (S_2, S_3), (D_2, D_3) <- sum, difference after pairs 1 and 2
+//     pairs34: (S_4, S_5), (D_4, D_5) <- sum, difference after pairs 3 and 4
+// (toom8_even_setup's first three steps and toom8_odd_setup's two parts).
+enum toom8_step { toom8_ends_step, toom8_pairs12_step, toom8_pairs34_step };
+
+void toom8_arrive(toom_points& t, toom8_step step) {
+    if (t.waiting[step].fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+    const int p = 2 * t.k + 2;
+    mr_digit** v = t.values;  // the pairs' sums at 2j, differences at 2j + 1 (add_pair)
+    switch (step) {
+    case toom8_ends_step: add_sub(t.ends->c0, t.ends->c14, p); break;
+    case toom8_pairs12_step:
+        add_sub(v[2], v[4], p);
+        add_sub(v[3], v[5], p);
+        break;
+    case toom8_pairs34_step:
+        add_sub(v[6], v[8], p);
+        add_sub(v[7], v[9], p);
+        break;
+    }
+}
+
+void toom8_pair_done(toom_points& t, int j) {
+    if (t.ends == nullptr) return;
+    if (j == 1 || j == 2) toom8_arrive(t, toom8_pairs12_step);
+    if (j == 3 || j == 4) toom8_arrive(t, toom8_pairs34_step);
+}
+
 void toom8_point(toom_points& t, int index, mr_digit* room) {
     const int k = t.k, m = t.m, n = t.n;
     const bool square = t.kind == toom_kind::toom8_square;
@@ -208,6 +260,10 @@ void toom8_point(toom_points& t, int index, mr_digit* room) {
             square_vv(z, t.a + at, index == 7 ? k : m - at, room);
         else
             product_vv(z, t.a + at, index == 7 ? k : m - at, t.b + at, index == 7 ? k : n - at, room);
+        if (t.ends != nullptr) {
+            toom8_copy_end(*t.ends, index - 7);
+            toom8_arrive(t, toom8_ends_step);
+        }
         return;
     }
     const int j = index;
@@ -222,18 +278,30 @@ void toom8_point(toom_points& t, int index, mr_digit* room) {
         if (j == 6) return;
         square_top(t.values[2 * j + 1], am, k, rest);
         add_pair(k, j, t.values, t.negative);
+        toom8_pair_done(t, j);
         return;
     }
     mr_digit* bp = e + 2 * (k + 1);
     mr_digit* bm = e + 3 * (k + 1);
     mr_digit* rest = e + 4 * (k + 1);
     const bool negative_a = eval8_point(ap, am, toom8_pieces(t.a, m, k, top), k, j);
-    const bool negative_b = eval8_point(bp, bm, toom8_pieces(t.b, n, k, top + k), k, j);
-    product_top(t.values[2 * j], ap, bp, k, rest);
+    // b at x_j and |b(-x_j)|: evaluated here, or from its kept points.
+    const mr_digit* bpv = bp;
+    const mr_digit* bmv = bm;
+    bool negative_b;
+    if (t.kind == toom_kind::toom8_kept) {
+        negative_b = toom8_kept_point(t.points, n, j, bpv, bmv);
+    } else {
+        negative_b = eval8_point(bp, bm, toom8_pieces(t.b, n, k, top + k), k, j);
+        bpv = bp;
+        bmv = bm;
+    }
+    product_top(t.values[2 * j], ap, bpv, k, rest);
     if (j == 6) return;
     t.negative[2 * j + 1] = negative_a != negative_b;
-    product_top(t.values[2 * j + 1], am, bm, k, rest);
+    product_top(t.values[2 * j + 1], am, bmv, k, rest);
     add_pair(k, j, t.values, t.negative);
+    toom8_pair_done(t, j);
 }
 
 // Toom-4's interpolation on the pool, for products (a square's points are
@@ -336,6 +404,17 @@ void toom4_point_done(toom_points& t, int point) {
 
 void point_task(void* context, int index, const pool_executor& executor) {
     auto& t = *static_cast<toom_points*>(context);
+    if (t.side != nullptr && index < t.side->count) {
+        const pool_side_tasks& side = *t.side;
+        if (executor.helping) {
+            const scratch_claim room(area_product);
+            side.task(side.context, index, room.words());
+        } else {
+            side.task(side.context, index, t.caller_room);
+        }
+        return;
+    }
+    if (t.side != nullptr) index -= t.side->count;
     // Toom-4 products interpolate in steps (above), squares after the run.
     const bool steps = t.kind == toom_kind::toom4_product;
     const auto point = [&](mr_digit* room) {
@@ -343,7 +422,8 @@ void point_task(void* context, int index, const pool_executor& executor) {
             toom4_point(t, toom4_point_order[index], room);
         else if (t.kind == toom_kind::toom4_square)
             toom4_point(t, index, room);
-        else if (t.kind == toom_kind::toom8_product || t.kind == toom_kind::toom8_square)
+        else if (t.kind == toom_kind::toom8_product || t.kind == toom_kind::toom8_square ||
+                 t.kind == toom_kind::toom8_kept)
             toom8_point(t, index, room);
         else
             toom3_point(t, index, room);
@@ -361,12 +441,17 @@ void point_task(void* context, int index, const pool_executor& executor) {
 // Runs the point products of one Toom level on the pool; false (nothing
 // done) when the pool cannot take them or a worker's room is too small.
 bool run_points(toom_points& t) {
-    if (t.m < parallel_product_threshold || !pool_available() || engine_instance == nullptr) return false;
+    // A kept-point product's caller has chosen the pool by its own size.
+    if ((t.m < parallel_product_threshold && t.kind != toom_kind::toom8_kept) || !pool_available() ||
+        engine_instance == nullptr)
+        return false;
     if (point_task_words(t.kind, t.k) > scratch_words_size(area_product)) return false;
-    const int count = t.kind == toom_kind::toom3_product || t.kind == toom_kind::toom3_square     ? 5
-                      : t.kind == toom_kind::toom8_product || t.kind == toom_kind::toom8_square ? toom8_tasks
-                                                                                                 : 7;
-    return pool_run(count, point_task, &t);
+    const bool toom8 =
+        t.kind == toom_kind::toom8_product || t.kind == toom_kind::toom8_square || t.kind == toom_kind::toom8_kept;
+    const int count = t.kind == toom_kind::toom3_product || t.kind == toom_kind::toom3_square ? 5
+                      : toom8                                                                ? toom8_tasks
+                                                                                             : 7;
+    return pool_run(count + (t.side != nullptr ? t.side->count : 0), point_task, &t);
 }
 
 bool pool_toom3(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch) {
@@ -413,19 +498,19 @@ bool pool_toom4(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n,
     return true;
 }
 
-// Toom-8's interpolation after its points: the even setup on the calling
-// thread (toom8_even_setup), then two runs of two tasks: the six even
+// Toom-8's interpolation after its points: the even setup's pass on the
+// calling thread (toom8_even_pass; the sums and differences before it ran
+// in the point tasks), then two runs of two tasks: the six even
 // coefficients, a mirror pair and one of the middle pair's coefficients a
-// thread (8 + 8 products a limb each), each with one part of the odd
-// setup; then the four odd pairs, c1/c13 with c7 against c3/c11 with c5/c9
-// (11 + 6 against 2 x 11 products a limb). The passes read every input but
+// thread (8 + 8 products a limb each); then the four odd pairs, c1/c13
+// with c7 against c3/c11 with c5/c9 (11 + 6 against 2 x 11 products a
+// limb). The passes read every input but
 // write disjoint words, and the inputs are 16 KB at the calculator's
 // largest size: what moves between the processors is far less than the
 // work that is shared.
 void toom8_even_task(void* context, int index, const pool_executor&) {
     auto& ti = *static_cast<toom8_interpolation*>(context);
     toom8_even_rows(ti, 3 * index, 3 * index + 3);
-    toom8_odd_setup(ti, index);
 }
 
 void toom8_odd_task(void* context, int index, const pool_executor&) {
@@ -438,6 +523,15 @@ void toom8_odd_task(void* context, int index, const pool_executor&) {
     }
 }
 
+// The interpolation's passes after the points, whose tasks have copied v0
+// and vinf and made the first sums and differences (toom8_arrive).
+void toom8_interpolate_on_pool(toom8_interpolation& ti) {
+    toom8_even_pass(ti);
+    if (!pool_run(2, toom8_even_task, &ti)) toom8_even_rows(ti, 0, 6);
+    if (!pool_run(2, toom8_odd_task, &ti)) toom8_odd_rows(ti, 0, 4);
+    toom8_interpolation_finish(ti);
+}
+
 bool pool_toom8(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch) {
     const int k = (m + 7) / 8;
     const int p = 2 * k + 2;
@@ -445,22 +539,48 @@ bool pool_toom8(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n,
     toom_points t{square ? toom_kind::toom8_square : toom_kind::toom8_product, r, a, m, b, n, k, {}, scratch + 15 * p,
                   {}};
     for (int i = 0; i < 13; ++i) t.values[i] = scratch + i * p;
-    if (!run_points(t)) return false;
     toom8_interpolation ti;
     toom8_interpolation_start(ti, r, m + (square ? m : n), k, t.values, scratch + 13 * p);
-    toom8_copy_end(ti, 0);
-    toom8_copy_end(ti, 1);
-    toom8_even_setup(ti);
-    if (!pool_run(2, toom8_even_task, &ti)) {
-        toom8_even_rows(ti, 0, 6);
-        toom8_odd_setup(ti, 0);
-        toom8_odd_setup(ti, 1);
-    }
-    if (!pool_run(2, toom8_odd_task, &ti)) toom8_odd_rows(ti, 0, 4);
-    toom8_interpolation_finish(ti);
+    t.ends = &ti;
+    for (int i = 0; i < 3; ++i) t.waiting[i].store(2, std::memory_order_relaxed);
+    if (!run_points(t)) return false;
+    // Again for the pairs' places, which the tasks swapped where a value at
+    // -x_j was negative (add_pair); v0 and vinf stay where they were copied.
+    toom8_interpolation_start(ti, r, ti.rn, k, t.values, scratch + 13 * p);
+    toom8_interpolate_on_pool(ti);
     return true;
 }
 
 }  // namespace
 
 const pool_levels product_pool_levels{pool_toom3, pool_toom4, pool_toom8};
+
+std::size_t pool_toom8_kept_words(int m) {
+    const int k = (m + 7) / 8;
+    return 15 * static_cast<std::size_t>(2 * k + 2) + point_task_words(toom_kind::toom8_kept, k);
+}
+
+bool pool_toom8_kept(mr_digit* r, const mr_digit* a, const mr_digit* b, int m, const mr_digit* points,
+                     const pool_side_tasks& side, mr_digit* scratch, std::size_t scratch_size) {
+    if (m % 16 == 1 || m < 64) return false;
+    const int k = (m + 7) / 8;
+    const int p = 2 * k + 2;
+    const std::size_t values = 15 * static_cast<std::size_t>(p);
+    if (values + std::max(point_task_words(toom_kind::toom8_kept, k), side.room_words) > scratch_size ||
+        side.room_words > scratch_words_size(area_product))
+        return false;
+    toom_points t{toom_kind::toom8_kept, r, a, m, b, m, k, {}, scratch + values, {}};
+    for (int i = 0; i < 13; ++i) t.values[i] = scratch + i * p;
+    t.points = points;
+    t.side = &side;
+    toom8_interpolation ti;
+    toom8_interpolation_start(ti, r, 2 * m, k, t.values, scratch + 13 * p);
+    t.ends = &ti;
+    for (int i = 0; i < 3; ++i) t.waiting[i].store(2, std::memory_order_relaxed);
+    if (!run_points(t)) return false;
+    // Again for the pairs' places, which the tasks swapped where a value at
+    // -x_j was negative (add_pair); v0 and vinf stay where they were copied.
+    toom8_interpolation_start(ti, r, ti.rn, k, t.values, scratch + 13 * p);
+    toom8_interpolate_on_pool(ti);
+    return true;
+}

@@ -59,11 +59,12 @@ inline constexpr int monty_wrap_split_min = 2 * product_karatsuba_threshold;
     X(square_toom4_resume, 2018, 2018)                                                               \
     /* Toom-4/2 (2n by n words) from this n (ties up to 240 words, then 4-15%) */                    \
     X(product_toom42_threshold, 160, 160)                                                            \
-    /* Toom-8 from these lengths, above every method below (2-20%) */                                \
+    /* Toom-8 from these lengths, above the methods below (ties to 6%; squares 1-22%) */             \
     X(product_toom8_threshold, 800, 800)                                                             \
-    X(square_toom8_threshold, 1472, 1472)                                                            \
-    /* Toom-8/4 (2n by n words) from this n: 1-12% over Toom-4/2 */                                  \
-    X(product_toom84_threshold, 520, 520)                                                            \
+    X(square_toom8_threshold, 1538, 1538)                                                            \
+    /* Toom-8/4 (2n by n words) from this n: ties to 12% over Toom-4/2, with losses of 1-6% */       \
+    /* at 1088-1440 */                                                                               \
+    X(product_toom84_threshold, 800, 800)                                                            \
     /* The worker pool: top Toom-3 and Toom-4 levels of at least this many words (the longer */     \
     /* factor) run their point products on the pool */                                              \
     X(parallel_product_threshold, 1024, 1024)                                                        \

@@ -281,6 +281,10 @@ std::array<const mr_digit*, 8> toom8_pieces(const mr_digit* a, int m, int k, mr_
 // A factor at point j of toom8_weights: at the pair's points (j < 6) into
 // plus and minus as eval8_pair leaves them, at 2/3 (j = 6) into plus.
 bool eval8_point(mr_digit*& plus, mr_digit*& minus, const std::array<const mr_digit*, 8>& piece, int k, int j);
+// b's values at point j of toom8_weights from the points toom8_make_points
+// made of it for m words (not 16i + 1): bp at b(x_j), and for j < 6 bm at
+// |b(-x_j)|; true when b(-x_j) < 0.
+bool toom8_kept_point(const mr_digit* points, int m, int j, const mr_digit*& bp, const mr_digit*& bm);
 // Pair j of split_pairs on its own: its sum into values[2j] and its
 // difference into values[2j + 1], the two places swapped when v(-x_j) < 0.
 void add_pair(int k, int j, mr_digit** values, const bool* negative);
@@ -316,6 +320,10 @@ void toom8_interpolation_start(toom8_interpolation& t, mr_digit* r, int rn, int 
                                mr_digit* spare);
 void toom8_copy_end(toom8_interpolation& t, int end);
 void toom8_even_setup(toom8_interpolation& t);
+// toom8_even_setup's pass alone (Y2, 2w, then D_6 +- 2w), for a caller that
+// has made its three sums and differences already: (c0, c14), (S_2, S_3)
+// and (S_4, S_5), each with add_sub once its two values are in place.
+void toom8_even_pass(toom8_interpolation& t);
 void toom8_even_rows(toom8_interpolation& t, int first, int last);
 void toom8_odd_setup(toom8_interpolation& t, int part);
 void toom8_odd_rows(toom8_interpolation& t, int first, int last);

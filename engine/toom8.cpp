@@ -327,17 +327,22 @@ void toom8_copy_end(toom8_interpolation& t, int end) {
 // multiplication is on the pass's chain; then (D_6, 2w) <- (D_6 + 2w, D_6 -
 // 2w).
 void toom8_even_setup(toom8_interpolation& t) {
-    using u64 = std::uint64_t;
     const int p = 2 * t.k + 2;
     add_sub(t.c0, t.c14, p);
+    add_sub(t.s[1], t.s[2], p);
+    add_sub(t.s[3], t.s[4], p);
+    toom8_even_pass(t);
+}
+
+void toom8_even_pass(toom8_interpolation& t) {
+    using u64 = std::uint64_t;
+    const int p = 2 * t.k + 2;
     mr_digit* const s1 = t.s[0];
     mr_digit* const s2 = t.s[1];
     mr_digit* const s4 = t.s[3];
     mr_digit* const s6 = t.s[5];
     mr_digit* const w = t.w;
     const mr_digit* const g0 = t.c0;
-    add_sub(s2, t.s[2], p);
-    add_sub(s4, t.s[4], p);
     signed_wide carry_t = 0, carry_w = 0;
     factor_quotient fifth{~u64{0} / 5};
     for (int i = 0; i < p; i += 2) {
@@ -769,6 +774,14 @@ void toom8_make_points(const mr_digit* b, int m, mr_digit* points) {
     }
 }
 
+bool toom8_kept_point(const mr_digit* points, int m, int j, const mr_digit*& bp, const mr_digit*& bm) {
+    const toom8_points_layout fixed{(toom8_points_length(m) + 7) / 8};
+    const bool negative_b = points[fixed.signs() + static_cast<std::size_t>(j)] != 0;
+    bp = points + fixed.slot(negative_b ? 2 * j + 1 : 2 * j);
+    bm = points + fixed.slot(negative_b ? 2 * j : 2 * j + 1);
+    return negative_b;
+}
+
 void toom8_product_points(mr_digit* r, const mr_digit* a, const mr_digit* b, int m, const mr_digit* points,
                           mr_digit* scratch) {
     if (m % 16 == 1) {
@@ -778,7 +791,6 @@ void toom8_product_points(mr_digit* r, const mr_digit* a, const mr_digit* b, int
         return;
     }
     const toom_layout layout = toom8_layout(m, false);
-    const toom8_points_layout fixed{layout.k};
     const int k = layout.k;
     const int p = 2 * k + 2;
     mr_digit* values[13];
@@ -791,10 +803,7 @@ void toom8_product_points(mr_digit* r, const mr_digit* a, const mr_digit* b, int
     TORVANE_LAYOUT_FITS(rest, scratch, layout);
     const auto pa = toom8_pieces(a, m, k, top_a);
     toom8_point_products(values, negative, pa, k, e, rest, [&](int j, const mr_digit*& bp, const mr_digit*& bm) {
-        const bool negative_b = points[fixed.signs() + static_cast<std::size_t>(j)] != 0;
-        bp = points + fixed.slot(negative_b ? 2 * j + 1 : 2 * j);
-        bm = points + fixed.slot(negative_b ? 2 * j : 2 * j + 1);
-        return negative_b;
+        return toom8_kept_point(points, m, j, bp, bm);
     });
     product_vv(r, a, k, b, k, rest);
     product_vv(r + 14 * k, a + 7 * k, m - 7 * k, b + 7 * k, m - 7 * k, rest);

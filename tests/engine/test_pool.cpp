@@ -82,15 +82,18 @@ TEST_F(PoolTest, ProductsAndSquaresMatchOneThread) {
     for (bignum* x : {a, b, one, many}) free_number(x);
 }
 
-// Runs started inside a task: products and Montgomery products of 2048 words
-// as the tasks of a run, so that their Toom points and the pieces of their
-// reductions form nested runs, which the threads that finish first join;
-// each result as without the pool.
+// Runs started inside a task: products, Montgomery products and powers of
+// 2048 words as the tasks of a run, so that their Toom points and the
+// pieces of their reductions (a power's with the modulus's points kept)
+// form nested runs, which the threads that finish first join; each result
+// as without the pool.
 TEST_F(PoolTest, NestedRunsMatchOneThread) {
-    constexpr int tasks = 5;
+    constexpr int tasks = 6;
     struct work {
         bignum* a;
         bignum* b;
+        bignum* e;
+        bignum* n;
         monty_context* c;
         bignum* out[tasks];
     } t{};
@@ -103,6 +106,9 @@ TEST_F(PoolTest, NestedRunsMatchOneThread) {
     fill(t.b, 2048 - 3, 2);
     fill(n, 2048, 3);
     n->w[0] |= 1;
+    t.e = mirvar(0);
+    fill(t.e, 3, 4);
+    t.n = n;
     prepare_monty(n);
     copy_number(t.b, x);
     nres(x, x);
@@ -114,30 +120,34 @@ TEST_F(PoolTest, NestedRunsMatchOneThread) {
     t.c = &c;
     std::vector<bignum*> expected;
     pool_use_here(false);
-    for (int i = 0; i < 2; ++i) {
+    for (int i = 0; i < 3; ++i) {
         expected.push_back(mirvar(0));
         if (i == 0)
             multiply(t.a, t.b, expected.back());
-        else
+        else if (i == 1)
             nres_modmult(c, t.a, t.b, expected.back());
+        else
+            powmod(t.a, t.e, t.n, expected.back());
     }
     pool_use_here(true);
     for (auto& out : t.out) out = mirvar(0);
     const auto task = [](void* context, int index, const pool_executor&) {
         auto& w = *static_cast<work*>(context);
-        if (index % 2 == 0)
+        if (index % 3 == 0)
             multiply(w.a, w.b, w.out[index]);
-        else
+        else if (index % 3 == 1)
             nres_modmult(*w.c, w.a, w.b, w.out[index]);
+        else
+            powmod(w.a, w.e, w.n, w.out[index]);
     };
     for (int round = 0; round < 8; ++round) {
         ASSERT_TRUE(pool_run(tasks, task, &t));
         for (int i = 0; i < tasks; ++i)
-            EXPECT_EQ(compare_numbers(t.out[i], expected[static_cast<std::size_t>(i % 2)]), 0)
+            EXPECT_EQ(compare_numbers(t.out[i], expected[static_cast<std::size_t>(i % 3)]), 0)
                 << "task " << i << " of round " << round;
     }
     EXPECT_EQ(engine_error(), 0);
-    for (bignum* v : {t.a, b, n, x, y}) free_number(v);
+    for (bignum* v : {t.a, b, t.e, n, x, y}) free_number(v);
     for (bignum* v : t.out) free_number(v);
     for (bignum* v : expected) free_number(v);
 }
