@@ -249,6 +249,13 @@ u64 submul_row_adx(mr_digit* z, const mr_digit* x, std::int64_t limbs, u64 q) {
     return top + 1 - no_borrow;
 }
 
+// The step's block below takes fourteen registers besides the stack
+// pointer. An unoptimised build (which keeps the frame pointer and holds
+// references in registers of their own) cannot give it that many, so
+// there the steps take the row routine above.
+#if defined(__OPTIMIZE__) && !defined(__SANITIZE_ADDRESS__)
+#define TORVANE_HAVE_ADX_STEP 1
+
 // The row of one schoolbook step, z -= q*x over the limbs of one part,
 // entered with rdx = q, rcx = minus the part's limbs rounded up to even,
 // x and z at the part's end; `odd_test` leaves the zero flag clear when
@@ -425,6 +432,7 @@ struct divide_step_layout {
 }
 #undef TORVANE_DIVIDE_PART
 #endif
+#endif
 
 // The schoolbook loop above, on u (m limbs, 2m words) by the normalised v
 // (nl >= 1 limbs), with the top nl limbs of u below v. Leaves the m - nl
@@ -454,7 +462,7 @@ template <bool adx_step, typename Row>
         return;
     }
     const two_limb_divisor top(vtop, load_limb(v + 2 * (nl - 2)));
-#ifdef TORVANE_HAVE_ADX_ROW
+#ifdef TORVANE_HAVE_ADX_STEP
     const divide_step_layout layout(std::max(nl - 2, split_row_min));
 #endif
     u64 n1 = load_limb(u + 2 * (m - 1));  // the window's top two limbs
@@ -480,7 +488,7 @@ template <bool adx_step, typename Row>
             u64 r1;
             u64 r0;
             u64 b1;
-#ifdef TORVANE_HAVE_ADX_ROW
+#ifdef TORVANE_HAVE_ADX_STEP
             if (adx_step && nl - 2 >= split_row_min) {
                 bool negative;
                 qhat = divide_step_adx(uj, v, layout, top.d1, top.d0, top.reciprocal, n1, n0, negative);
