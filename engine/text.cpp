@@ -660,6 +660,10 @@ bool split_to_radix(bignum* x, int top, const power_table& t, mr_digit* out, int
         while (top > 0 && 2 * t.power_words(top) > length_of(x)) --top;
         const int h = t.words(top), s = t.shift(top);
         if (h > slot) break;
+        // At top 0 the smallest power may still be longer than x (x just
+        // above text_split_out_words words, P[0] longer): x < P, no split,
+        // and the spare piece's length below would be negative.
+        if (length_of(x) < t.power_words(top)) break;
         if (spare == nullptr) {
             low = space.take(s / 32 + 1);
             spare = space.take(length_of(x) - t.power_words(top) + 3);

@@ -136,11 +136,29 @@ mpz_class value_of_digits(context& c, unsigned b, long digits) {
     return c.r.coin() ? mpz_class(-v) : v;
 }
 
+// A value whose low base-b digits are a short number under a run of
+// zeros: x = hi b^e + lo, lo of about text_split_out_words words. The
+// splits of x by powers of b then leave remainders as short as lo, down to
+// below the smallest power the conversion made.
+mpz_class zero_run_value(context& c, unsigned b, int max_words) {
+    const long most = static_cast<long>(32.0 * max_words / std::log2(static_cast<double>(b)));
+    const mpz_class lo = c.magnitude(near_threshold(c.r, text_split_out_words, 2 * text_split_out_words));
+    const long lo_digits = static_cast<long>(mpz_sizeinbase(lo.get_mpz_t(), b));
+    if (most <= lo_digits + 2) return lo;
+    const long e = c.r.range(lo_digits + 1, most - 1);
+    mpz_class power;
+    mpz_ui_pow_ui(power.get_mpz_t(), b, static_cast<unsigned long>(e));
+    const mpz_class hi = abs(value_of_digits(c, b, c.r.range(1, most - e)));
+    const mpz_class v = hi * power + lo;
+    return c.r.coin() ? mpz_class(-v) : v;
+}
+
 void run_cotstr(context& c) {
     const int L = c.state->max_length;
     unsigned b = pick_base(c);
-    mpz_class x = c.r.chance(10) ? value_of_digits(c, b, radix_word_digits(c, b, text_split_in_words, L))
-                                 : text_operand(c, text_split_out_words, L);
+    mpz_class x = c.r.chance(10)   ? value_of_digits(c, b, radix_word_digits(c, b, text_split_in_words, L))
+                  : c.r.chance(10) ? zero_run_value(c, b, L)
+                                   : text_operand(c, text_split_out_words, L);
     // Now and then write into the engine's own buffer, whose last five
     // characters are never used: a longer text stops with error 17.
     bool own = c.r.chance(15);
