@@ -532,23 +532,31 @@ void toom8_interpolate_on_pool(toom8_interpolation& ti) {
     toom8_interpolation_finish(ti);
 }
 
-bool pool_toom8(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch) {
-    const int k = (m + 7) / 8;
-    const int p = 2 * k + 2;
-    const bool square = b == nullptr;
-    toom_points t{square ? toom_kind::toom8_square : toom_kind::toom8_product, r, a, m, b, n, k, {}, scratch + 15 * p,
-                  {}};
+// Toom-8's points of t on the pool and its interpolation after them, into
+// t.r of rn words; the 13 values and the interpolation's spare words are
+// the first 15 (2k + 2)-word pieces of scratch. False when the pool did not
+// take the points.
+bool toom8_on_pool(toom_points& t, int rn, mr_digit* scratch) {
+    const int p = 2 * t.k + 2;
     for (int i = 0; i < 13; ++i) t.values[i] = scratch + i * p;
     toom8_interpolation ti;
-    toom8_interpolation_start(ti, r, m + (square ? m : n), k, t.values, scratch + 13 * p);
+    toom8_interpolation_start(ti, t.r, rn, t.k, t.values, scratch + 13 * p);
     t.ends = &ti;
     for (int i = 0; i < 3; ++i) t.waiting[i].store(2, std::memory_order_relaxed);
     if (!run_points(t)) return false;
     // Again for the pairs' places, which the tasks swapped where a value at
     // -x_j was negative (add_pair); v0 and vinf stay where they were copied.
-    toom8_interpolation_start(ti, r, ti.rn, k, t.values, scratch + 13 * p);
+    toom8_interpolation_start(ti, t.r, ti.rn, t.k, t.values, scratch + 13 * p);
     toom8_interpolate_on_pool(ti);
     return true;
+}
+
+bool pool_toom8(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int n, mr_digit* scratch) {
+    const int k = (m + 7) / 8;
+    const bool square = b == nullptr;
+    toom_points t{square ? toom_kind::toom8_square : toom_kind::toom8_product, r, a, m, b, n, k, {},
+                  scratch + 15 * (2 * k + 2), {}};
+    return toom8_on_pool(t, m + (square ? m : n), scratch);
 }
 
 }  // namespace
@@ -570,17 +578,7 @@ bool pool_toom8_kept(mr_digit* r, const mr_digit* a, const mr_digit* b, int m, c
         side.room_words > scratch_words_size(area_product))
         return false;
     toom_points t{toom_kind::toom8_kept, r, a, m, b, m, k, {}, scratch + values, {}};
-    for (int i = 0; i < 13; ++i) t.values[i] = scratch + i * p;
     t.points = points;
     t.side = &side;
-    toom8_interpolation ti;
-    toom8_interpolation_start(ti, r, 2 * m, k, t.values, scratch + 13 * p);
-    t.ends = &ti;
-    for (int i = 0; i < 3; ++i) t.waiting[i].store(2, std::memory_order_relaxed);
-    if (!run_points(t)) return false;
-    // Again for the pairs' places, which the tasks swapped where a value at
-    // -x_j was negative (add_pair); v0 and vinf stay where they were copied.
-    toom8_interpolation_start(ti, r, ti.rn, k, t.values, scratch + 13 * p);
-    toom8_interpolate_on_pool(ti);
-    return true;
+    return toom8_on_pool(t, 2 * m, scratch);
 }
