@@ -45,7 +45,7 @@ inline constexpr int monty_wrap_split_min = 2 * product_karatsuba_threshold;
 //
 // X(name, avx512_ifma, bmi2_adx)
 #define TORVANE_FAMILY_THRESHOLDS(X)                                                                 \
-    /* Products and squares (products.cpp): Toom-3 from these lengths of the shorter factor */      \
+    /* Products and squares (products.cpp): Toom-3 from these lengths of the shorter factor */       \
     X(product_toom3_threshold, 544, 544)                                                             \
     X(square_toom3_threshold, 544, 544)                                                              \
     /* From toom3_gap_from to below toom3_gap_to words Karatsuba wins again (by 4-19%) */            \
@@ -65,33 +65,33 @@ inline constexpr int monty_wrap_split_min = 2 * product_karatsuba_threshold;
     /* Toom-8/4 (2n by n words) from this n: ties to 12% over Toom-4/2, with losses of 1-6% */       \
     /* at 1088-1440 */                                                                               \
     X(product_toom84_threshold, 800, 800)                                                            \
-    /* The worker pool: top Toom-3 and Toom-4 levels of at least this many words (the longer */     \
-    /* factor) run their point products on the pool */                                              \
+    /* The worker pool: top Toom-3 and Toom-4 levels of at least this many words (the longer */      \
+    /* factor) run their point products on the pool */                                               \
     X(parallel_product_threshold, 1024, 1024)                                                        \
     /* From this many words a product or square on the pool keeps Toom-8 (nine tasks) */             \
     X(parallel_toom8_threshold, 2048, 2048)                                                          \
-    /* Moduli of at least this many words run reduction by multiplication in pieces on the pool */  \
+    /* Moduli of at least this many words run reduction by multiplication in pieces on the pool */   \
     X(parallel_reduce_min, 1024, 1024)                                                               \
     /* isprime runs its tests at once on the pool from this many bits */                             \
     X(parallel_prime_bits, 8192, 8192)                                                               \
-    /* A power modulo an even n = 2^j m runs its two powers at once when 2^j and m both have */     \
+    /* A power modulo an even n = 2^j m runs its two powers at once when 2^j and m both have */      \
     /* this many bits */                                                                             \
     X(parallel_even_power_bits, 8192, 8192)                                                          \
-    /* Montgomery reduction (montgomery.cpp): products of different residues run fused with */      \
-    /* their reduction below monty_fused_max words; moduli of an even number of words from */       \
-    /* monty_adx_min run on the BMI2/ADX blocks (below IFMA's range where it is in use); from */    \
-    /* monty_multiply_reduce_min words reduction is by multiplication */                            \
+    /* Montgomery reduction (montgomery.cpp): products of different residues run fused with */       \
+    /* their reduction below monty_fused_max words; moduli of an even number of words from */        \
+    /* monty_adx_min run on the BMI2/ADX blocks (below IFMA's range where it is in use); from */     \
+    /* monty_multiply_reduce_min words reduction is by multiplication */                             \
     X(monty_fused_max, 4, 4)                                                                         \
     X(monty_adx_min, 4, 4)                                                                           \
     X(monty_multiply_reduce_min, 192, 224)                                                           \
     /* Moduli above this many words leave the IFMA kernel for reduction by multiplication */         \
     /* (at most monty_ifma_max; unused without IFMA) */                                              \
     X(monty_ifma_top, 512, 512)                                                                      \
-    /* Division (multiply_divide.cpp): divisor words from which the quotient is found in blocks */  \
+    /* Division (multiply_divide.cpp): divisor words from which the quotient is found in blocks */   \
     /* by recursion over multiply */                                                                 \
     X(divide_recursive_words, 64, 64)                                                                \
-    /* Text (text.cpp): words above which the change of radix splits by powers of the radix */      \
-    /* instead of the quadratic loop, writing (a division at each split; 48: 0.86 of GMP at */      \
+    /* Text (text.cpp): words above which the change of radix splits by powers of the radix */       \
+    /* instead of the quadratic loop, writing (a division at each split; 48: 0.86 of GMP at */       \
     /* 4096-16384 bits against 0.92 at 64) and reading (a product at each split; 128: */             \
     /* 0.76-0.82 against 0.85 at 48). Half the reading one bounds the smallest power of both */      \
     X(text_split_out_words, 48, 48)                                                                  \
@@ -99,20 +99,20 @@ inline constexpr int monty_wrap_split_min = 2 * product_karatsuba_threshold;
     /* GCD (gcd.cpp): remainders of at least these many words run Lehmer passes in blocks on */      \
     /* their leading gcd_block_top words, the block's matrix applied by fast products to the */      \
     /* words below them; xgcd's cofactors take the matrix too (egcd: 512-768 words tie, 0.71 */      \
-    /* of GMP at 32768 bits against 0.77 from 1280; xgcd 768 against 0.97 from 512 and 640) */      \
+    /* of GMP at 32768 bits against 0.77 from 1280; xgcd 768 against 0.97 from 512 and 640) */       \
     X(egcd_block_min, 768, 768)                                                                      \
     X(xgcd_block_min, 768, 768)                                                                      \
     X(gcd_block_top, 256, 256)                                                                       \
-    /* Blocks of remainders of at least gcd_block_wide_min words take a top part of */             \
-    /* gcd_block_top_wide words, reduced by blocks of gcd_block_top inside (65530 bits: inverse */    \
-    /* 0.89 of GMP against 0.94 with 256 everywhere, gcd 0.82 against 0.84-0.85) */                    \
-    X(gcd_block_wide_min, 1280, 1280)                                                               \
-    X(gcd_block_top_wide, 512, 512)                                                                 \
-    /* xgcd's passes below xgcd_block_min words record their matrices for the cofactors, */         \
+    /* Blocks of remainders of at least gcd_block_wide_min words take a top part of */               \
+    /* gcd_block_top_wide words, reduced by blocks of gcd_block_top inside (65530 bits: inverse */   \
+    /* 0.89 of GMP against 0.94 with 256 everywhere, gcd 0.82 against 0.84-0.85) */                  \
+    X(gcd_block_wide_min, 1280, 1280)                                                                \
+    X(gcd_block_top_wide, 512, 512)                                                                  \
+    /* xgcd's passes below xgcd_block_min words record their matrices for the cofactors, */          \
     /* applied by fast products, once the cofactors have this many words (64-256: ties at */         \
     /* 4096-32768 bits, 0.73-0.88 of GMP against 0.80-0.93 never) */                                 \
     X(xgcd_gather_min, 128, 128)                                                                     \
-    /* GCDs of operands of at least this many words find each quotient above 1 by a division */    \
+    /* GCDs of operands of at least this many words find each quotient above 1 by a division */      \
     /* at once, not after up to 7 more subtractions (from 768-1024 words; 0.94 of GMP at 65530 */    \
     /* bits against 1.00, 0.86-0.88 at 16384 against 0.82-0.84) */                                   \
     X(gcd_pass_divide_min, 896, 896)

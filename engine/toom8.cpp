@@ -583,6 +583,31 @@ void add_top_words(mr_digit* r, const mr_digit* a, const mr_digit* b, int m) {
     store_limb(r + 2 * m - 2, top);
 }
 
+// A product's scratch, carved for Toom-8 with pieces of k words: the
+// thirteen values of p = 2k + 2 words, 2p spare words for the
+// interpolation, the top pieces of a and b (k words each), four evaluations
+// of k + 1 words (a's two, then b's two), and the rest for the point
+// products.
+struct toom8_product_areas {
+    mr_digit* values[13];
+    bool negative[13] = {};
+    mr_digit* spare;
+    mr_digit* top_a;
+    mr_digit* top_b;
+    mr_digit* e;
+    mr_digit* rest;
+
+    toom8_product_areas(mr_digit* scratch, int k) {
+        const int p = 2 * k + 2;
+        for (int i = 0; i < 13; ++i) values[i] = scratch + i * p;
+        spare = scratch + 13 * p;
+        top_a = spare + 2 * p;
+        top_b = top_a + k;
+        e = top_b + k;
+        rest = e + 4 * (k + 1);
+    }
+};
+
 // Toom-8's thirteen point products into values (p = 2k + 2 words each, the
 // sign of each value at -x_j in negative): a's values made here in e (two
 // of k + 1 words), b's from b_point(j, bp, bm), which points bp at b(x_j)
@@ -623,29 +648,22 @@ void toom8_product(mr_digit* r, const mr_digit* a, int m, const mr_digit* b, int
     if (pool != nullptr && pool->toom8(r, a, m, b, n, scratch)) return;
     const toom_layout layout = toom8_layout(m, false);
     const int k = layout.k;
-    const int p = 2 * k + 2;
-    mr_digit* values[13];
-    bool negative[13] = {};
-    for (int i = 0; i < 13; ++i) values[i] = scratch + i * p;
-    mr_digit* spare = scratch + 13 * p;  // 2p words, for the interpolation
-    mr_digit* top_a = spare + 2 * p;     // k words each
-    mr_digit* top_b = top_a + k;
-    mr_digit* e = top_b + k;             // four of k + 1 words
-    mr_digit* rest = e + 4 * (k + 1);
-    TORVANE_LAYOUT_FITS(rest, scratch, layout);
-    const auto pa = toom8_pieces(a, m, k, top_a);
-    const auto pb = toom8_pieces(b, n, k, top_b);
-    toom8_point_products(values, negative, pa, k, e, rest, [&](int j, const mr_digit*& bp, const mr_digit*& bm) {
-        mr_digit* plus = e + 2 * (k + 1);
-        mr_digit* minus = e + 3 * (k + 1);
-        const bool negative_b = eval8_point(plus, minus, pb, k, j);
-        bp = plus;
-        bm = minus;
-        return negative_b;
-    });
-    product_vv(r, a, k, b, k, rest);
-    product_vv(r + 14 * k, a + 7 * k, m - 7 * k, b + 7 * k, n - 7 * k, rest);
-    toom8_interpolate(r, m + n, k, values, negative, false, spare);
+    toom8_product_areas w(scratch, k);
+    TORVANE_LAYOUT_FITS(w.rest, scratch, layout);
+    const auto pa = toom8_pieces(a, m, k, w.top_a);
+    const auto pb = toom8_pieces(b, n, k, w.top_b);
+    toom8_point_products(w.values, w.negative, pa, k, w.e, w.rest,
+                         [&](int j, const mr_digit*& bp, const mr_digit*& bm) {
+                             mr_digit* plus = w.e + 2 * (k + 1);
+                             mr_digit* minus = w.e + 3 * (k + 1);
+                             const bool negative_b = eval8_point(plus, minus, pb, k, j);
+                             bp = plus;
+                             bm = minus;
+                             return negative_b;
+                         });
+    product_vv(r, a, k, b, k, w.rest);
+    product_vv(r + 14 * k, a + 7 * k, m - 7 * k, b + 7 * k, n - 7 * k, w.rest);
+    toom8_interpolate(r, m + n, k, w.values, w.negative, false, w.spare);
 }
 
 void toom8_square(mr_digit* r, const mr_digit* a, int m, mr_digit* scratch) {
@@ -792,20 +810,14 @@ void toom8_product_points(mr_digit* r, const mr_digit* a, const mr_digit* b, int
     }
     const toom_layout layout = toom8_layout(m, false);
     const int k = layout.k;
-    const int p = 2 * k + 2;
-    mr_digit* values[13];
-    bool negative[13] = {};
-    for (int i = 0; i < 13; ++i) values[i] = scratch + i * p;
-    mr_digit* spare = scratch + 13 * p;  // 2p words, for the interpolation
-    mr_digit* top_a = spare + 2 * p;     // k words, and k unused (b's top piece is in the points)
-    mr_digit* e = top_a + 2 * k;         // two of k + 1 words, and two unused
-    mr_digit* rest = e + 4 * (k + 1);
-    TORVANE_LAYOUT_FITS(rest, scratch, layout);
-    const auto pa = toom8_pieces(a, m, k, top_a);
-    toom8_point_products(values, negative, pa, k, e, rest, [&](int j, const mr_digit*& bp, const mr_digit*& bm) {
-        return toom8_kept_point(points, m, j, bp, bm);
-    });
-    product_vv(r, a, k, b, k, rest);
-    product_vv(r + 14 * k, a + 7 * k, m - 7 * k, b + 7 * k, m - 7 * k, rest);
-    toom8_interpolate(r, 2 * m, k, values, negative, false, spare);
+    toom8_product_areas w(scratch, k);  // top_b and b's half of e unused: b's points are kept
+    TORVANE_LAYOUT_FITS(w.rest, scratch, layout);
+    const auto pa = toom8_pieces(a, m, k, w.top_a);
+    toom8_point_products(w.values, w.negative, pa, k, w.e, w.rest,
+                         [&](int j, const mr_digit*& bp, const mr_digit*& bm) {
+                             return toom8_kept_point(points, m, j, bp, bm);
+                         });
+    product_vv(r, a, k, b, k, w.rest);
+    product_vv(r + 14 * k, a + 7 * k, m - 7 * k, b + 7 * k, m - 7 * k, w.rest);
+    toom8_interpolate(r, 2 * m, k, w.values, w.negative, false, w.spare);
 }
