@@ -477,10 +477,15 @@ bool windowed_power(monty_context& c, int count, bignum* const* x, bignum* const
     int due[2] = {-1, -1};
     const mr_digit* by[2] = {nullptr, nullptr};
     const mr_digit* p = nullptr;  // null while the product is still 1
+    // Each product on the pool or on one thread, whichever is faster here.
+    pool_chain chain(k >= parallel_reduce_min);
     for (int i = top; i >= 0; --i) {
         if (i < reported) report_progress(reported - 1 - i, reported);
         if (error_pending()) continue;  // the steps are left out, as nres_modmult leaves them
-        if (p != nullptr) p = steps.multiply(p, p, running);
+        if (p != nullptr) {
+            chain.next_step();
+            p = steps.multiply(p, p, running);
+        }
         for (int t = 0; t < count; ++t) {
             if (due[t] < 0 && i < nb[t] && test_bit(y[t], i)) {
                 int low = std::max(i - window_bits + 1, 0);
@@ -491,6 +496,7 @@ bool windowed_power(monty_context& c, int count, bignum* const* x, bignum* const
                 by[t] = tables[t] + static_cast<std::size_t>(v / 2) * words;
             }
             if (due[t] == i) {
+                if (p != nullptr) chain.next_step();
                 p = p == nullptr ? by[t] : steps.multiply(p, by[t], running);
                 due[t] = -1;
             }

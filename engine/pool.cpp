@@ -423,6 +423,86 @@ bool pool_inside_task() {
     return me.use_here && me.inside_task;
 }
 
+// ---- Chains -----------------------------------------------------------------
+
+namespace {
+
+// Steps timed each way in a comparison. A step of the calculator's longest
+// chains takes 60 to 250 us, so a comparison takes a few milliseconds; at
+// 16 steps a power's mix of squares and products differs little between
+// the two sides.
+constexpr int chain_timed_steps = 16;
+// The while a comparison holds. The placement of a virtual machine's
+// processors changed over seconds to minutes, so comparing twice a second
+// catches it, and the 16 steps on the slower way then cost about 0.2% of
+// a chain.
+constexpr std::int64_t chain_comparison_ns = 500'000'000;
+// One thread is chosen only when it is this much faster (percent), so that
+// a chain whose pool has no free thread (the other threads busy with tasks
+// of their own, where the pool's steps take the one thread's time and a
+// little more) keeps to the pool and gains as soon as a thread is free.
+constexpr std::int64_t chain_alone_margin_percent = 5;
+
+// The last comparison's outcome, for chains that start while it holds.
+std::atomic<std::int64_t> chain_verdict_until{0};
+std::atomic<bool> chain_verdict_pool{true};
+
+}  // namespace
+
+pool_chain::pool_chain(bool long_steps) {
+    // Without stepping back (pool_set_back_off) the pool takes every step,
+    // as the tests of the parallel paths need.
+    if (!long_steps || !pool_on.load(std::memory_order_acquire) || !this_thread.use_here ||
+        !back_off_on.load(std::memory_order_relaxed))
+        return;
+    active_ = true;
+    const std::int64_t now = ticks(clock_type::now());
+    const std::int64_t until = chain_verdict_until.load(std::memory_order_relaxed);
+    if (now < until) {
+        this_thread.use_here = chain_verdict_pool.load(std::memory_order_relaxed);
+        next_comparison_ = until;
+    } else {
+        next_comparison_ = now;  // compares from the first step
+    }
+}
+
+pool_chain::~pool_chain() {
+    if (active_) this_thread.use_here = true;
+}
+
+void pool_chain::next_step() {
+    if (!active_) return;
+    const std::int64_t now = ticks(clock_type::now());
+    switch (phase_) {
+    case phase::chosen:
+        if (now < next_comparison_) return;
+        this_thread.use_here = true;
+        phase_ = phase::timing_pool;
+        left_ = chain_timed_steps;
+        phase_start_ = now;
+        return;
+    case phase::timing_pool:
+        if (--left_ > 0) return;
+        pool_time_ = now - phase_start_;
+        this_thread.use_here = false;
+        phase_ = phase::timing_alone;
+        left_ = chain_timed_steps;
+        phase_start_ = now;
+        return;
+    case phase::timing_alone: {
+        if (--left_ > 0) return;
+        const std::int64_t alone_time = now - phase_start_;
+        const bool pooled = alone_time * (100 + chain_alone_margin_percent) >= pool_time_ * 100;
+        this_thread.use_here = pooled;
+        phase_ = phase::chosen;
+        next_comparison_ = now + chain_comparison_ns;
+        chain_verdict_pool.store(pooled, std::memory_order_relaxed);
+        chain_verdict_until.store(next_comparison_, std::memory_order_relaxed);
+        return;
+    }
+    }
+}
+
 bool pool_run(int count, pool_task task, void* context) {
     if (count <= 0 || !pool_on.load(std::memory_order_acquire)) return false;
     thread_part& me = this_thread;

@@ -27,6 +27,7 @@
 #define TORVANE_ENGINE_POOL_H
 
 #include <cstddef>
+#include <cstdint>
 
 #include "engine.h"
 
@@ -55,15 +56,16 @@ bool pool_run(int count, pool_task task, void* context);
 
 // Whether a run started now from this thread may be spread over more than
 // one thread: the pool is on and, outside a task, no other thread's run
-// holds it and the pool has not stepped back (pool_set_back_off). The parallel paths test it to keep the one-thread code where it
-// cannot help.
+// holds it and the pool has not stepped back (pool_set_back_off). The
+// parallel paths test it to keep the one-thread code where it cannot help.
 bool pool_available();
 
 // Whether the pool steps back to one thread for a while when a worker
 // that the starter of a run waited for had been kept off its processor
-// (another program busy): default on, TORVANE_POOL_BACK_OFF=0 at start_pool
-// turns it off, and the tests of the parallel paths turn it off so that
-// those paths run however loaded the machine is. pool_stalls counts the
+// (another program busy), and whether chains compare (pool_chain): default
+// on, TORVANE_POOL_BACK_OFF=0 at start_pool turns both off, and the tests of
+// the parallel paths turn them off so that those paths run however loaded
+// or placed the machine is. pool_stalls counts the
 // runs that made it step back.
 void pool_set_back_off(bool on);
 int pool_stalls();
@@ -75,6 +77,40 @@ bool pool_inside_task();
 // Whether the calling thread's computations use the pool (default true):
 // a benchmark times the engine with and without it in one process.
 void pool_use_here(bool on);
+
+// A long chain of like steps that each may run on the pool or on one
+// thread: the modular products of a power, the steps of the Lucas ladder.
+// Where the pool's threads sit on processors far apart (two core complexes,
+// or a virtual machine's processors placed so by its host), data that one
+// thread writes and another reads costs several times what it costs nearby,
+// and a 65530-bit power's steps on two threads took 1.15 times as long as
+// on one: every task ran slower, so no run shows it from inside. The chain
+// compares instead: from time to time it times a few steps on the pool and
+// as many on one thread, and runs the steps until the next comparison the
+// faster way. Made on the chain's thread before its first step (a chain
+// whose steps are too short for the pool's paths does nothing), it sets
+// pool_use_here for each step in next_step and gives the thread its own
+// setting back when it goes. What one chain finds, the next one started
+// within the same while takes without timing again. With stepping back
+// turned off (pool_set_back_off) every step goes to the pool.
+class pool_chain {
+public:
+    explicit pool_chain(bool long_steps);
+    ~pool_chain();
+    pool_chain(const pool_chain&) = delete;
+    pool_chain& operator=(const pool_chain&) = delete;
+    // Before each step.
+    void next_step();
+
+private:
+    enum class phase : std::uint8_t { chosen, timing_pool, timing_alone };
+    bool active_ = false;
+    phase phase_ = phase::chosen;
+    int left_ = 0;                     // steps left in a timing phase
+    std::int64_t phase_start_ = 0;     // steady clock, nanoseconds
+    std::int64_t pool_time_ = 0;       // of the steps timed on the pool
+    std::int64_t next_comparison_ = 0;
+};
 
 // Microseconds a worker spins on the generation counter before it sleeps
 // (TORVANE_POOL_SPIN_US at start_pool, default 200; 0 sleeps at once).

@@ -355,9 +355,12 @@ int lucas_probable_prime_under(monty_context& c, bignum* n) {
     copy_number(p_prime, v_next);
     const int bits = logb2(j);
     const int steps = bits + shifts - 1;
+    // Each step on two threads or on one, whichever is faster here.
+    pool_chain chain(c.length >= parallel_reduce_min);
     for (int i = bits - 1; i >= 0; --i) {
         report_progress(bits - 1 - i, steps);
         if (error_pending()) return 0;
+        chain.next_step();
         const bool odd = test_bit(j, i) != 0;
         if (lucas_steps_on_pool(c)) {
             lucas_step step{&c, v, v_next, t, squared, odd ? v_next : v};

@@ -315,3 +315,28 @@ TEST_F(PoolTest, StepsBackAfterAWorkerWasHeld) {
 }
 
 }  // namespace
+
+// A chain switches the thread's use of the pool step by step; whatever it
+// chose, the thread has its own setting back afterwards, and a thread that
+// keeps off the pool is never put on it.
+TEST_F(PoolTest, ChainsGiveTheThreadItsSettingBack) {
+    pool_set_back_off(true);
+    const auto nothing = [](void*, int, const pool_executor&) {};
+    {
+        pool_chain chain(true);
+        // Ends while it times steps on one thread.
+        for (int i = 0; i < 20; ++i) chain.next_step();
+    }
+    EXPECT_TRUE(pool_run(1, nothing, nullptr));
+    pool_use_here(false);
+    {
+        pool_chain chain(true);
+        for (int i = 0; i < 40; ++i) {
+            chain.next_step();
+            EXPECT_FALSE(pool_run(1, nothing, nullptr));
+        }
+    }
+    EXPECT_FALSE(pool_run(1, nothing, nullptr));
+    pool_use_here(true);
+    pool_set_back_off(false);
+}
