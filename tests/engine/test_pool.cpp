@@ -314,8 +314,6 @@ TEST_F(PoolTest, StepsBackAfterAWorkerWasHeld) {
     EXPECT_TRUE(pool_available());
 }
 
-}  // namespace
-
 // A chain switches the thread's use of the pool step by step; whatever it
 // chose, the thread has its own setting back afterwards, and a thread that
 // keeps off the pool is never put on it.
@@ -340,3 +338,5 @@ TEST_F(PoolTest, ChainsGiveTheThreadItsSettingBack) {
     pool_use_here(true);
     pool_set_back_off(false);
 }
+
+}  // namespace
