@@ -229,16 +229,22 @@ TEST_F(PoolTest, LucasStepsMatchOneThread) {
     fill(odd, 40, 1100);
     odd->w[0] |= 1;
     const int saved = parallel_reduce_min;
-    std::vector<int> verdicts[2];
-    for (int pool = 0; pool < 2; ++pool) {
-        pool_use_here(pool == 1);
-        parallel_reduce_min = pool == 1 ? 16 : saved;
+    // One thread; the pool for every step; the pool with the chain
+    // comparing, which moves the first ladder's steps to one thread and
+    // back partway through.
+    std::vector<int> verdicts[3];
+    for (int pool = 0; pool < 3; ++pool) {
+        pool_use_here(pool != 0);
+        pool_set_back_off(pool == 2);
+        parallel_reduce_min = pool != 0 ? 16 : saved;
         for (bignum* n : {p, composite, odd}) verdicts[pool].push_back(strong_lucas_probable_prime(n));
         verdicts[pool].push_back(engine_error());
     }
     parallel_reduce_min = saved;
+    pool_set_back_off(false);
     pool_use_here(true);
     EXPECT_EQ(verdicts[1], verdicts[0]);
+    EXPECT_EQ(verdicts[2], verdicts[0]);
     EXPECT_EQ(verdicts[0][0], 1);
     EXPECT_EQ(verdicts[0][1], 0);
     for (bignum* v : {p, composite, odd}) free_number(v);
@@ -339,4 +345,32 @@ TEST_F(PoolTest, ChainsGiveTheThreadItsSettingBack) {
     pool_set_back_off(false);
 }
 
+
+// With the chain comparing (step back on), a power's products move to one
+// thread and back partway through; the result is the one-thread one. The
+// pool's threshold is lowered so that a short modulus takes the parallel
+// paths.
+TEST_F(PoolTest, PowerWhoseChainSwitchesMatchesOneThread) {
+    bignum* x = mirvar(0);
+    bignum* e = mirvar(0);
+    bignum* n = mirvar(0);
+    bignum* results[2] = {mirvar(0), mirvar(0)};
+    fill(n, 600, 7);  // above the IFMA kernel's range: reduction by multiplication
+    n->w[0] |= 1;
+    fill(x, 590, 8);
+    fill(e, 7, 9);  // over two hundred products: the chain times 16 each way
+    const int saved = parallel_reduce_min;
+    for (int pool = 0; pool < 2; ++pool) {
+        pool_use_here(pool == 1);
+        pool_set_back_off(pool == 1);
+        parallel_reduce_min = pool == 1 ? 16 : saved;
+        powmod(x, e, n, results[pool]);
+    }
+    parallel_reduce_min = saved;
+    pool_set_back_off(false);
+    pool_use_here(true);
+    EXPECT_EQ(engine_error(), 0);
+    EXPECT_EQ(compare_numbers(results[1], results[0]), 0);
+    for (bignum* v : {x, e, n, results[0], results[1]}) free_number(v);
+}
 }  // namespace
