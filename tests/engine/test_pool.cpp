@@ -345,7 +345,6 @@ TEST_F(PoolTest, ChainsGiveTheThreadItsSettingBack) {
     pool_set_back_off(false);
 }
 
-
 // With the chain comparing (step back on), a power's products move to one
 // thread and back partway through; the result is the one-thread one. The
 // pool's threshold is lowered so that a short modulus takes the parallel
@@ -373,4 +372,5 @@ TEST_F(PoolTest, PowerWhoseChainSwitchesMatchesOneThread) {
     EXPECT_EQ(compare_numbers(results[1], results[0]), 0);
     for (bignum* v : {x, e, n, results[0], results[1]}) free_number(v);
 }
+
 }  // namespace
