@@ -197,11 +197,18 @@ void power_mod_two_power(bignum* base, bignum* e, int j, bignum* low, bignum* po
     }
     copy_number(base, power);
     keep_low_bits(power, j);
+    // Each product on the pool or on one thread, whichever is faster here
+    // (beside the power modulo m, no thread is free to help).
+    pool_chain chain((j + 31) / 32 >= parallel_product_threshold);
     for (int i = bits - 1; i >= 0; --i) {
         report_progress(bits - 1 - i, bits);
         if (error_pending()) break;
+        chain.next_step();
         multiply_low(low, low, j, low);
-        if (test_bit(e, i)) multiply_low(low, power, j, low);
+        if (test_bit(e, i)) {
+            chain.next_step();
+            multiply_low(low, power, j, low);
+        }
     }
 }
 
@@ -681,9 +688,12 @@ void nres_powltr(monty_context& c, int x, bignum* y, bignum* w) {
         std::memcpy(a, w->w, sizeof(mr_digit) * static_cast<std::size_t>(k));
         // Reduction's parts for the modulus after the residue.
         const monty_fixed fixed = monty_large_fix(c, a + k, area.size() - static_cast<std::size_t>(k));
+        // Each squaring on the pool or on one thread, whichever is faster here.
+        pool_chain chain(k >= parallel_reduce_min);
         for (int i = nb - 2; i >= 0; --i) {
             report_progress(nb - 2 - i, nb - 1);
             if (error_pending()) continue;
+            chain.next_step();
             monty_large_multiply(c, a, a, a, &fixed);
             if (test_bit(e, i)) monty_words_double(c, a);
         }

@@ -65,8 +65,9 @@ bool pool_available();
 // (another program busy), and whether chains compare (pool_chain): default
 // on, TORVANE_POOL_BACK_OFF=0 at start_pool turns both off, and the tests of
 // the parallel paths turn them off so that those paths run however loaded
-// or placed the machine is. pool_stalls counts the runs that made it step
-// back.
+// or placed the machine is. Turning them off also ends a step back under
+// way and forgets the last comparison. pool_stalls counts the runs that
+// made it step back.
 void pool_set_back_off(bool on);
 int pool_stalls();
 

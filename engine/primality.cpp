@@ -241,9 +241,14 @@ int probable_prime_under(monty_context& c, int a, bignum* n) {
     const int bits = logb2(d);
     const int steps = bits - 1 + shifts - 1;
     residue_of(c, a, t);
+    // Each squaring on the pool or on one thread, whichever is faster here:
+    // beside isprime's other tests no thread is free to help, and the
+    // pool's paths on one thread cost more than the one-thread code.
+    pool_chain chain(c.length >= parallel_reduce_min);
     for (int i = bits - 2; i >= 0; --i) {
         report_progress(bits - 2 - i, steps);
         if (error_pending()) return 0;
+        chain.next_step();
         nres_modmult(c, t, t, t);
         if (test_bit(d, i)) multiply_small(c, t, a, t);
     }
@@ -252,6 +257,7 @@ int probable_prime_under(monty_context& c, int a, bignum* n) {
     for (int j = 1; j < shifts; ++j) {
         report_progress(bits - 2 + j, steps);
         if (error_pending()) return 0;
+        chain.next_step();
         nres_modmult(c, t, t, t);
         if (compare_numbers(t, minus_one) == 0) return 1;
         if (compare_numbers(t, one) == 0) return 0;  // 1 reached before -1

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "internal.h"
+#include "modexp.h"
 #include "pool.h"
 #include "thresholds.h"
 #include "primitives.h"
@@ -212,8 +213,9 @@ TEST_F(PoolTest, PrimalityMatchesOneThread) {
 
 // The Lucas test's ladder, whose product and square of a step run as two
 // tasks from parallel_reduce_min words (lowered here so that 1100 bits
-// reach it): the same verdicts as on one thread, for a prime, a product of
-// two primes and an odd number of random words.
+// reach it), and the strong test's squarings: the same verdicts as on one
+// thread, for a prime, a product of two primes and an odd number of random
+// words.
 TEST_F(PoolTest, LucasStepsMatchOneThread) {
     bignum* p = mirvar(0);
     bignum* composite = mirvar(0);
@@ -229,15 +231,22 @@ TEST_F(PoolTest, LucasStepsMatchOneThread) {
     fill(odd, 40, 1100);
     odd->w[0] |= 1;
     const int saved = parallel_reduce_min;
-    // One thread; the pool for every step; the pool with the chain
-    // comparing, which moves the first ladder's steps to one thread and
-    // back partway through.
+    // One thread; the pool for every step; the pool with the chains
+    // comparing, each from its start (the last verdict forgotten), so that
+    // the ladder's steps and the strong test's squarings run partly on the
+    // pool and partly on one thread.
     std::vector<int> verdicts[3];
     for (int pool = 0; pool < 3; ++pool) {
         pool_use_here(pool != 0);
-        pool_set_back_off(pool == 2);
         parallel_reduce_min = pool != 0 ? 16 : saved;
-        for (bignum* n : {p, composite, odd}) verdicts[pool].push_back(strong_lucas_probable_prime(n));
+        for (bignum* n : {p, composite, odd}) {
+            pool_set_back_off(false);
+            pool_set_back_off(pool == 2);
+            verdicts[pool].push_back(strong_lucas_probable_prime(n));
+            pool_set_back_off(false);
+            pool_set_back_off(pool == 2);
+            verdicts[pool].push_back(strong_probable_prime(2, n));
+        }
         verdicts[pool].push_back(engine_error());
     }
     parallel_reduce_min = saved;
@@ -246,7 +255,9 @@ TEST_F(PoolTest, LucasStepsMatchOneThread) {
     EXPECT_EQ(verdicts[1], verdicts[0]);
     EXPECT_EQ(verdicts[2], verdicts[0]);
     EXPECT_EQ(verdicts[0][0], 1);
-    EXPECT_EQ(verdicts[0][1], 0);
+    EXPECT_EQ(verdicts[0][1], 1);
+    EXPECT_EQ(verdicts[0][2], 0);
+    EXPECT_EQ(verdicts[0][3], 0);
     for (bignum* v : {p, composite, odd}) free_number(v);
 }
 
@@ -345,32 +356,50 @@ TEST_F(PoolTest, ChainsGiveTheThreadItsSettingBack) {
     pool_set_back_off(false);
 }
 
-// With the chain comparing (step back on), a power's products move to one
-// thread and back partway through; the result is the one-thread one. The
-// pool's threshold is lowered so that a short modulus takes the parallel
-// paths.
+// With the chains comparing (step back on), a power's products run partly
+// on the pool and partly on one thread; the results are the one-thread
+// ones: a power, 2^e and a power modulo 2^19200 m, whose two powers run at
+// once. The pool's thresholds are lowered so that short moduli take the
+// parallel paths.
 TEST_F(PoolTest, PowerWhoseChainSwitchesMatchesOneThread) {
     bignum* x = mirvar(0);
     bignum* e = mirvar(0);
     bignum* n = mirvar(0);
-    bignum* results[2] = {mirvar(0), mirvar(0)};
+    bignum* even = mirvar(0);
+    std::vector<bignum*> results[2];
     fill(n, 600, 7);  // above the IFMA kernel's range: reduction by multiplication
     n->w[0] |= 1;
+    mr_shift(n, 600, even);
     fill(x, 590, 8);
-    fill(e, 7, 9);  // over two hundred products: the chain times 16 each way
-    const int saved = parallel_reduce_min;
+    x->w[0] |= 1;  // an odd base: the power modulo 2^j takes a step a bit of e
+    fill(e, 7, 9);  // over two hundred products: each chain times 16 each way
+    const int saved[3] = {parallel_reduce_min, parallel_product_threshold, parallel_even_power_bits};
     for (int pool = 0; pool < 2; ++pool) {
         pool_use_here(pool == 1);
-        pool_set_back_off(pool == 1);
-        parallel_reduce_min = pool == 1 ? 16 : saved;
-        powmod(x, e, n, results[pool]);
+        parallel_reduce_min = pool == 1 ? 16 : saved[0];
+        parallel_product_threshold = pool == 1 ? 16 : saved[1];
+        parallel_even_power_bits = pool == 1 ? 512 : saved[2];
+        for (int k = 0; k < 3; ++k) {
+            pool_set_back_off(false);  // forgets the last chain's verdict
+            pool_set_back_off(pool == 1);
+            results[pool].push_back(mirvar(0));
+            if (k == 0) powmod(x, e, n, results[pool].back());
+            if (k == 1) powltr(2, e, n, results[pool].back());
+            if (k == 2) powmod(x, e, even, results[pool].back());
+        }
     }
-    parallel_reduce_min = saved;
+    parallel_reduce_min = saved[0];
+    parallel_product_threshold = saved[1];
+    parallel_even_power_bits = saved[2];
     pool_set_back_off(false);
     pool_use_here(true);
     EXPECT_EQ(engine_error(), 0);
-    EXPECT_EQ(compare_numbers(results[1], results[0]), 0);
-    for (bignum* v : {x, e, n, results[0], results[1]}) free_number(v);
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_EQ(compare_numbers(results[1][k], results[0][k]), 0) << k;
+        free_number(results[0][k]);
+        free_number(results[1][k]);
+    }
+    for (bignum* v : {x, e, n, even}) free_number(v);
 }
 
 }  // namespace
