@@ -498,17 +498,20 @@ int isprime(bignum* x) {
 // once, one task each on an instance of the pool (never the caller's, whose
 // installed modulus therefore stays as it was): the strong test to base 2,
 // then the trials with random bases, and the Lucas test, which costs about
-// 2.3 strong tests, handed out where it finishes last without leaving a
+// two strong tests, handed out where it finishes last without leaving a
 // thread idle. Below parallel_reduce_min words its steps run on one thread,
 // so it goes first, and beside it the other threads take the strong tests
-// (two threads: 2.3 strong tests on one, three on the other). From there on
-// its steps run as nested runs of two tasks (a product and a square) that a
-// thread with nothing else to do takes part in, while a strong test's
+// (two threads: the Lucas test on one, three strong tests on the other). From
+// there on its steps run as nested runs of two tasks (a product and a square)
+// that a thread with nothing else to do takes part in, while a strong test's
 // chain of squares gains little from a second thread; so it goes second to
 // last, started beside the last strong test: on two threads the first two
 // strong tests run at once, then the Lucas test beside the last, and the
-// thread that finishes that one helps with the Lucas test's steps (one
-// thread over two 1.72 with the Lucas test first, at 59975 bits).
+// thread that finishes that one helps with the Lucas test's steps (one thread
+// over two 1.72 with the Lucas test first, at 59975 bits). Each test's steps
+// go through a chain (pool_chain), which keeps them on one thread while the
+// others are busy with tests of their own: the pool's paths computed by one
+// thread cost more than the one-thread code.
 // The bases are drawn before the run, in the order and from the words the
 // tests one after another would draw them; the verdict is 1 when every test
 // passes, as there. A test that fails stops those that its failure makes
