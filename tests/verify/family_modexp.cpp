@@ -192,7 +192,11 @@ mpz_class base(context& c, const mpz_class& n) {
             mpz_class v = n * c.r.range(1, 3);
             return words_of(v) <= c.state->max_length ? v : n;
         }
-        case 2: case 3: return c.r.coin() ? mpz_class(n - 1) : mpz_class(-1);
+        case 2: case 3: {  // n - 1, within a number's room (a negative n of all-ones words has none)
+            if (!c.r.coin()) return mpz_class(-1);
+            mpz_class v = n - 1;
+            return words_of(v) <= c.state->max_length ? v : n;
+        }
         default: return c.operand(profile::quadratic, c.state->max_length);
     }
 }
