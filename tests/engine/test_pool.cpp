@@ -40,6 +40,13 @@ void mersenne(int p, bignum* x) {
     decr(x, 1, x);
 }
 
+// Sets the step back (and with it the chains' comparing), first forgetting
+// the last chain verdict, so that the next chain compares from its start.
+void restart_back_off(bool on) {
+    pool_set_back_off(false);
+    pool_set_back_off(on);
+}
+
 class PoolTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -240,11 +247,9 @@ TEST_F(PoolTest, LucasStepsMatchOneThread) {
         pool_use_here(pool != 0);
         parallel_reduce_min = pool != 0 ? 16 : saved;
         for (bignum* n : {p, composite, odd}) {
-            pool_set_back_off(false);
-            pool_set_back_off(pool == 2);
+            restart_back_off(pool == 2);
             verdicts[pool].push_back(strong_lucas_probable_prime(n));
-            pool_set_back_off(false);
-            pool_set_back_off(pool == 2);
+            restart_back_off(pool == 2);
             verdicts[pool].push_back(strong_probable_prime(2, n));
         }
         verdicts[pool].push_back(engine_error());
@@ -380,8 +385,7 @@ TEST_F(PoolTest, PowerWhoseChainSwitchesMatchesOneThread) {
         parallel_product_threshold = pool == 1 ? 16 : saved[1];
         parallel_even_power_bits = pool == 1 ? 512 : saved[2];
         for (int k = 0; k < 3; ++k) {
-            pool_set_back_off(false);  // forgets the last chain's verdict
-            pool_set_back_off(pool == 1);
+            restart_back_off(pool == 1);
             results[pool].push_back(mirvar(0));
             if (k == 0) powmod(x, e, n, results[pool].back());
             if (k == 1) powltr(2, e, n, results[pool].back());
